@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever the build, the tests and the demo hub need
+# and this machine lacks. Sourced by run.sh and test.sh.
+kivo_install_deps() {
+    local wanted=(cmake g++ ninja-build libgtest-dev libncurses-dev tmux python3 "$@")
+    local missing=()
+    local p
+    for p in "${wanted[@]}"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -q >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null
+}

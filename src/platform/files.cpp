@@ -1,0 +1,62 @@
+// Files by UTF-16 name (stored on disk as UTF-8), and the executable's path.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/platform.h"
+
+namespace {
+constexpr int PATH_BYTES = 4096;
+
+int open_utf16(const char16_t* path, int flags) {
+    char name[PATH_BYTES];
+    utf16_to_utf8(path, -1, name, sizeof name);
+    int fd;
+    do {
+        fd = open(name, flags | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? FILE_INVALID : fd;
+}
+}  // namespace
+
+int file_open_or_create(const char16_t* path) {
+    return open_utf16(path, O_RDWR | O_CREAT);
+}
+
+int file_create_truncate(const char16_t* path) {
+    return open_utf16(path, O_RDWR | O_CREAT | O_TRUNC);
+}
+
+int file_read(int file, void* buffer, int bytes) {
+    ssize_t got;
+    do {
+        got = read(file, buffer, (size_t)bytes);
+    } while (got < 0 && errno == EINTR);
+    return (int)got;
+}
+
+int file_write(int file, const void* data, int bytes) {
+    const char* p = (const char*)data;
+    int left = bytes;
+    while (left > 0) {
+        ssize_t put = write(file, p, (size_t)left);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return -1;
+        p += put;
+        left -= (int)put;
+    }
+    return bytes;
+}
+
+void file_close(int file) {
+    if (file >= 0) close(file);
+}
+
+int module_file_name(char16_t* dst, int dst_units) {
+    char path[PATH_BYTES];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n < 0) n = 0;
+    path[n] = 0;
+    return utf8_to_utf16(path, -1, dst, dst_units);
+}

@@ -1,0 +1,226 @@
+// What the phone platform offered the client, standing in on Linux.
+//
+// The layers above (state, hub, transfer, config, shell) reach the platform
+// only through this header. The values here bind the stand-in: message
+// numbers, control message codes, the socket event message 1025 with its event
+// codes, code page 1251, the limits of each conversion.
+//
+// Windows are small integer handles into the platform's own table (0 = none).
+// Every screen is a modal dialog run from a template; its procedure receives
+// (window, message, wparam, lparam) and returns TRUE when it handled the
+// message, FALSE to leave it to the platform's default handling.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+typedef int32_t Window;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t (*ScreenProc)(Window window, uint32_t message, WPARAM wparam, LPARAM lparam);
+
+// The program's instance handle: where its resources are found.
+typedef int32_t ModuleInstance;
+constexpr ModuleInstance KIVO_INSTANCE = 1;
+
+#ifndef TRUE
+constexpr intptr_t TRUE = 1;
+constexpr intptr_t FALSE = 0;
+#endif
+
+constexpr uint16_t low_word(uintptr_t v) { return (uint16_t)(v & 0xFFFF); }
+constexpr uint16_t high_word(uintptr_t v) { return (uint16_t)((v >> 16) & 0xFFFF); }
+constexpr uintptr_t make_long(uint16_t lo, uint16_t hi) { return (uintptr_t)lo | ((uintptr_t)hi << 16); }
+
+// --- Messages ----------------------------------------------------------------
+constexpr uint32_t WM_PAINT = 0x000F;
+constexpr uint32_t WM_CLOSE = 0x0010;
+constexpr uint32_t WM_INITDIALOG = 0x0110;
+constexpr uint32_t WM_COMMAND = 0x0111;  // low word of wparam: command or control id,
+                                         // high word: notification code
+constexpr uint32_t WM_HOTKEY = 0x0312;   // high word of lparam: virtual-key code
+constexpr uint32_t WM_SOCKET_EVENT = 1025;  // wparam: socket; low word of lparam: event
+
+// Socket events (low word of the socket event message's lparam) and the mask
+// the hub connection registers for.
+constexpr int32_t FD_READ = 1;
+constexpr int32_t FD_WRITE = 2;
+constexpr int32_t FD_OOB = 4;
+constexpr int32_t FD_CLOSE = 32;
+constexpr int32_t HUB_EVENT_MASK = FD_READ | FD_WRITE | FD_OOB | FD_CLOSE;  // 39
+
+// Commands every dialog knows.
+constexpr int IDOK = 1;      // the Action key / the dialog's default action
+constexpr int IDCANCEL = 2;  // the dialog's cancel command
+
+// The Back key and its override on a soft-key bar.
+constexpr uint32_t VK_BACK_KEY = 0x1B;
+constexpr uint32_t SHCMBM_OVERRIDEKEY = 0x593;
+constexpr LPARAM SHMBOF_OVERRIDE_BACK = 0x30003;
+
+// List box, combo box, edit and progress bar messages.
+constexpr uint32_t LB_ADDSTRING = 0x180;
+constexpr uint32_t LB_RESETCONTENT = 0x184;
+constexpr uint32_t LB_SETCURSEL = 0x186;
+constexpr uint32_t LB_GETCURSEL = 0x188;
+constexpr uint32_t LB_GETCOUNT = 0x18B;
+constexpr uint32_t CB_ADDSTRING = 0x143;
+constexpr uint32_t CB_GETCURSEL = 0x147;
+constexpr uint32_t CB_RESETCONTENT = 0x14B;
+constexpr uint32_t CB_SETCURSEL = 0x14E;
+constexpr uint32_t EM_SETSEL = 0xB1;
+constexpr uint32_t EM_LINESCROLL = 0xB6;
+constexpr uint32_t PBM_SETPOS = 0x402;
+constexpr uint32_t PBM_SETRANGE32 = 0x406;
+constexpr intptr_t LB_ERR = -1;
+
+// Notification codes that lists, combos and edits send in WM_COMMAND.
+constexpr uint16_t LBN_SELCHANGE = 1;
+constexpr uint16_t CBN_SELCHANGE = 1;
+constexpr uint16_t CBN_SETFOCUS = 3;
+constexpr uint16_t EN_SETFOCUS = 0x100;
+constexpr uint16_t EN_CHANGE = 0x300;
+
+// Full-screen set-up flags (size to the full display).
+constexpr uint32_t SHIDIM_FLAGS = 1;
+constexpr uint32_t SHIDIF_FULLSCREEN = 4;
+
+// Generic failure status and "object already exists".
+constexpr uint32_t E_FAIL_STATUS = 0x80004005u;
+constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
+
+// --- Windows and screens (platform/window.cpp, platform/screen.cpp) ------------
+// Runs a modal screen from a dialog template of the program; returns the
+// result given to dialog_end, on the same thread, once the screen has ended.
+// The screen's procedure gets WM_INITDIALOG with `init` as lparam first.
+intptr_t dialog_run(ModuleInstance instance, int template_id, Window owner, ScreenProc proc, LPARAM init);
+void dialog_end(Window screen, intptr_t result);
+// Sizes the screen to the full display; nonzero on success.
+int fullscreen_init(Window screen, uint32_t flags_mask, uint32_t flags);
+// Creates the soft-key bar from a menubar resource; nonzero on success, with
+// the bar's window in *bar (to which SHCMBM_OVERRIDEKEY is sent).
+int softkey_bar_create(Window parent, int menubar_id, ModuleInstance instance, Window* bar);
+// Hands a Back key press (the hot-key message's parameters) to the focused control.
+void back_key_forward(Window screen, WPARAM wparam, LPARAM lparam);
+
+// Delivers a message to a window's procedure now, on the calling thread.
+intptr_t send_message(Window window, uint32_t message, WPARAM wparam, LPARAM lparam);
+// Queues a message for the window; safe from any thread. Nonzero on success.
+int post_message(Window window, uint32_t message, WPARAM wparam, LPARAM lparam);
+// Asks for a paint message of the whole window with its background erased.
+// Requests are coalesced and throttled; the paint arrives when the queue is empty.
+void repaint_request(Window window);
+
+Window control_by_id(Window screen, int control_id);
+int control_set_text(Window screen, int control_id, const char16_t* text);
+// Copies at most units - 1 units and a terminator; returns the units copied.
+int control_get_text(Window screen, int control_id, char16_t* buffer, int units);
+intptr_t control_send(Window screen, int control_id, uint32_t message, WPARAM wparam, LPARAM lparam);
+void control_set_focus(Window screen, int control_id);
+int control_focused_id(Window screen);
+
+// A message box with an "OK" soft key; returns when closed.
+int message_box(Window owner, const char16_t* text, const char16_t* title, uint32_t type);
+
+// A plain window with a procedure and no screen, for receiving posted and
+// socket messages (tests use it in place of the main screen).
+Window window_create(ScreenProc proc);
+void window_destroy(Window window);
+
+// Runs the message loop outside any screen until done(context) is nonzero or
+// timeout_ms has passed; returns done's last value. Tests drive sockets with it.
+int message_pump(int (*done)(void* context), void* context, int timeout_ms);
+
+// --- Socket events (WSAAsyncSelect) --------------------------------------------
+// Makes the socket non-blocking and has the message loop post `message` to the
+// window for the events in the mask: read while data waits (one outstanding
+// read message, re-armed by each receive), write once after registration,
+// out-of-band, close once when the peer has closed. A mask of 0 unregisters.
+// Returns 0, or -1 on failure.
+int socket_async_select(int socket, Window window, uint32_t message, int32_t events);
+
+// --- Window classes and the running copy ----------------------------------------
+struct WindowClassInfo {
+    ModuleInstance instance;
+    int icon_id;
+    ScreenProc proc;
+    char16_t class_name[64];
+};
+// Reads the registration of a class ("Dialog" is always there). Nonzero on success.
+int class_info_get(ModuleInstance instance, const char16_t* class_name, WindowClassInfo* out);
+int class_register(const WindowClassInfo* info);
+
+// A named mutex; *last_error is ERROR_ALREADY_EXISTS when another process holds
+// it. Returns a handle (> 0) or 0 on failure.
+int named_mutex_create(const char16_t* name, uint32_t* last_error);
+void named_mutex_close(int handle);
+// Finds the running copy's main window by class and title; 0 when none answers.
+Window find_window(const char16_t* class_name, const char16_t* title);
+// Brings a found window (lowest bit set: with its last pop-up) to the front.
+int set_foreground(Window window);
+
+// --- Text (platform/text.cpp) -----------------------------------------------------
+// Code page 1251 to UTF-16. src_len -1: src is NUL-terminated and the result is
+// terminated within dst_units. Output that does not fit is cut (never written
+// past dst_units, always terminated when dst_units > 0). Returns the units
+// written, counting the terminator when src_len was -1.
+int cp1251_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units);
+// UTF-16 to code page 1251; characters 1251 lacks become '?'. Same rules.
+int utf16_to_cp1251(const char16_t* src, int src_len, char* dst, int dst_bytes);
+// UTF-8 <-> UTF-16 for the terminal and file names; same rules.
+int utf8_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units);
+int utf16_to_utf8(const char16_t* src, int src_len, char* dst, int dst_bytes);
+
+// Wide-text formatting into a fixed buffer, never past dst_units, always
+// terminated: %S 8-bit 1251 text, %s UTF-16 text, %u unsigned 32-bit,
+// %d signed 32-bit, %llu unsigned 64-bit, %% a percent sign.
+int wide_format(char16_t* dst, int dst_units, const char16_t* format, ...);
+
+// The standard decimal conversion: leading blanks, a sign, digits up to the
+// first non-digit; 0 when there is none. Saturates instead of overflowing.
+int32_t decimal_to_int(const char* text);
+uint64_t decimal_to_u64(const char* text);
+
+// Bounded UTF-16 helpers.
+int u16_len(const char16_t* text);
+int u16_copy(char16_t* dst, int dst_units, const char16_t* src);  // cut, terminated
+int u16_append(char16_t* dst, int dst_units, const char16_t* src); // cut, terminated
+// Bounded 8-bit copy and append: cut to fit, always terminated; return length.
+int text_copy(char* dst, int dst_bytes, const char* src);
+int text_copy_n(char* dst, int dst_bytes, const char* src, int n);  // at most n bytes of src
+int text_append(char* dst, int dst_bytes, const char* src);
+
+// --- Sockets (platform/net.cpp) -----------------------------------------------------
+int WSAStartup(uint16_t version);
+int closesocket(int socket);
+// Looks up a name or dotted IPv4 text; nonzero on success with the first IPv4
+// address (network byte order) in *address.
+int host_lookup_ipv4(const char* host, uint32_t* address_be);
+// Dotted text of the first IPv4 address of this machine's host name.
+void local_ipv4_text(char* dst, int dst_bytes);
+// Blocking receive with a time bound: bytes received, 0 on orderly close,
+// -1 on error, -2 when timeout_ms passed with nothing to read.
+int recv_timeout(int socket, char* buffer, int bytes, int timeout_ms);
+// One send; returns what send() returned.
+int send_once(int socket, const char* data, int bytes);
+// Receives into the buffer; what recv() returned. Re-arms the read event of
+// a socket registered with socket_async_select.
+int recv_once(int socket, char* buffer, int bytes);
+
+// --- Files (platform/files.cpp) ---------------------------------------------------
+constexpr int FILE_INVALID = -1;
+// Opens for reading and writing, creating when absent; never truncates.
+int file_open_or_create(const char16_t* path);
+// Opens for reading and writing, creating when absent and truncating to 0.
+int file_create_truncate(const char16_t* path);
+int file_read(int file, void* buffer, int bytes);
+int file_write(int file, const void* data, int bytes);  // writes all or returns -1
+void file_close(int file);
+// The executable's own path (UTF-16, '/' separators); returns units copied.
+int module_file_name(char16_t* dst, int dst_units);
+
+// --- Threads and time (platform/system.cpp) -----------------------------------------
+// Starts a detached thread; nonzero on success.
+int thread_start(void (*body)(void* argument), void* argument);
+void sleep_ms(int ms);
+uint64_t monotonic_ms();

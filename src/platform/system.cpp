@@ -1,0 +1,52 @@
+// Threads and time.
+#include <pthread.h>
+#include <time.h>
+
+#include <cerrno>
+
+#include "platform/platform.h"
+
+namespace {
+struct ThreadStart {
+    void (*body)(void*);
+    void* argument;
+};
+
+// One start record per thread start; only one is in flight at a time from the
+// UI thread, but a small ring keeps a quick second start safe.
+constexpr int THREAD_START_SLOTS = 8;
+ThreadStart thread_starts[THREAD_START_SLOTS];
+int thread_start_next;
+
+void* run_thread(void* start) {
+    ThreadStart s = *(ThreadStart*)start;
+    s.body(s.argument);
+    return nullptr;
+}
+}  // namespace
+
+int thread_start(void (*body)(void*), void* argument) {
+    ThreadStart* slot = &thread_starts[thread_start_next];
+    thread_start_next = (thread_start_next + 1) % THREAD_START_SLOTS;
+    slot->body = body;
+    slot->argument = argument;
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    int failed = pthread_create(&thread, &attributes, run_thread, slot);
+    pthread_attr_destroy(&attributes);
+    return failed ? 0 : 1;
+}
+
+void sleep_ms(int ms) {
+    struct timespec left = {ms / 1000, (long)(ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+uint64_t monotonic_ms() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u;
+}

@@ -1,0 +1,3 @@
+#include "shell/startup.h"
+
+int client_main(ModuleInstance) { return 0; }

@@ -1,0 +1,100 @@
+// The ClientState record and the few operations that the UI thread shares
+// with the download worker: traffic counters (atomic), the ChatLog (one lock)
+// and the DownloadJob's counts and row index (atomic).
+#include "state/client_state.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+ClientState g_state;  // zero-filled: static storage
+
+namespace {
+// Guards every read and write of chat_log, from either thread.
+std::mutex chatlog_mutex;
+
+// The one field whose process-start value is not zero.
+const bool g_state_started = [] {
+    g_state.short_names = 1;
+    return true;
+}();
+}  // namespace
+
+void client_state_reset() {
+    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    memset(&g_state, 0, sizeof g_state);
+    g_state.short_names = 1;
+}
+
+void traffic_add_received(uint32_t bytes) {
+    std::atomic_ref<uint32_t>(g_state.traffic.received).fetch_add(bytes, std::memory_order_relaxed);
+}
+void traffic_add_sent(uint32_t bytes) {
+    std::atomic_ref<uint32_t>(g_state.traffic.sent).fetch_add(bytes, std::memory_order_relaxed);
+}
+uint32_t traffic_received() {
+    return std::atomic_ref<uint32_t>(g_state.traffic.received).load(std::memory_order_relaxed);
+}
+uint32_t traffic_sent() {
+    return std::atomic_ref<uint32_t>(g_state.traffic.sent).load(std::memory_order_relaxed);
+}
+
+namespace {
+int log_length_locked() {
+    int n = 0;
+    while (n < CHATLOG_UNITS && g_state.chat_log[n] != 0) n++;
+    return n;
+}
+}  // namespace
+
+void chatlog_append(const char16_t* text) {
+    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    int add = u16_len(text);
+    int have = log_length_locked();
+    // Too long for what is left: start afresh, as the paint rule would have.
+    if (have + add > CHATLOG_UNITS - 1) have = 0;
+    int room = CHATLOG_UNITS - 1 - have;
+    if (add > room) add = room;
+    memcpy(g_state.chat_log + have, text, (size_t)add * sizeof(char16_t));
+    g_state.chat_log[have + add] = 0;
+}
+
+void chatlog_set(const char16_t* text) {
+    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    u16_copy(g_state.chat_log, CHATLOG_UNITS, text);
+}
+
+void chatlog_clear() {
+    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    g_state.chat_log[0] = 0;
+}
+
+int chatlog_length() {
+    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    return log_length_locked();
+}
+
+int chatlog_take_for_display(char16_t* out, int out_units, int limit) {
+    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    if (log_length_locked() > limit) g_state.chat_log[0] = 0;
+    return u16_copy(out, out_units, g_state.chat_log);
+}
+
+uint64_t download_received() {
+    return std::atomic_ref<uint64_t>(g_state.download.received).load(std::memory_order_relaxed);
+}
+uint64_t download_total() {
+    return std::atomic_ref<uint64_t>(g_state.download.total).load(std::memory_order_relaxed);
+}
+int16_t download_row() {
+    return std::atomic_ref<int16_t>(g_state.download.row_index).load(std::memory_order_acquire);
+}
+void download_set_received(uint64_t v) {
+    std::atomic_ref<uint64_t>(g_state.download.received).store(v, std::memory_order_relaxed);
+}
+void download_set_total(uint64_t v) {
+    std::atomic_ref<uint64_t>(g_state.download.total).store(v, std::memory_order_relaxed);
+}
+void download_set_row(int16_t v) {
+    std::atomic_ref<int16_t>(g_state.download.row_index).store(v, std::memory_order_release);
+}

@@ -1,0 +1,134 @@
+// Code page 1251, UTF-8 and UTF-16 conversions, formatting and the decimal
+// conversion, held against glibc's iconv and the C library.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+// What glibc's iconv makes of one 1251 byte: the UTF-16 unit, or -1.
+int iconv_1251_unit(unsigned char byte) {
+    iconv_t cd = iconv_open("UTF-16LE", "CP1251");
+    char in[1] = {(char)byte};
+    char out[4] = {};
+    char* inp = in;
+    char* outp = out;
+    size_t inleft = 1, outleft = sizeof out;
+    size_t r = iconv(cd, &inp, &inleft, &outp, &outleft);
+    iconv_close(cd);
+    if (r == (size_t)-1) return -1;
+    return (unsigned char)out[0] | ((unsigned char)out[1] << 8);
+}
+
+TEST(Cp1251, EveryByteMatchesIconvAndRoundTrips) {
+    for (int b = 1; b < 256; b++) {
+        char src[2] = {(char)b, 0};
+        char16_t wide[2] = {};
+        ASSERT_EQ(cp1251_to_utf16(src, -1, wide, 2), 2);
+        int expected = iconv_1251_unit((unsigned char)b);
+        if (expected < 0) {
+            // 0x98 is undefined in 1251: kept as U+0098 so the byte survives.
+            EXPECT_EQ(b, 0x98);
+            EXPECT_EQ(wide[0], 0x98);
+        } else {
+            EXPECT_EQ(wide[0], expected) << "byte " << b;
+        }
+        char back[2] = {};
+        ASSERT_EQ(utf16_to_cp1251(wide, -1, back, 2), 2);
+        EXPECT_EQ((unsigned char)back[0], b) << "byte " << b;
+    }
+}
+
+TEST(Cp1251, CharactersOutsideTheCodePageBecomeQuestionMarks) {
+    char out[8];
+    utf16_to_cp1251(u"a\u4e2db", -1, out, sizeof out);
+    EXPECT_STREQ(out, "a?b");
+}
+
+TEST(Cp1251, OutputIsCutToTheCapacityAndTerminated) {
+    char16_t wide[4] = {9, 9, 9, 9};
+    EXPECT_EQ(cp1251_to_utf16("abcdef", -1, wide, 4), 4);
+    EXPECT_EQ(wide[2], u'c');
+    EXPECT_EQ(wide[3], 0);
+    char narrow[3] = {9, 9, 9};
+    EXPECT_EQ(utf16_to_cp1251(u"xyz", -1, narrow, 3), 3);
+    EXPECT_STREQ(narrow, "xy");
+    // A counted conversion writes no terminator and never more than asked.
+    char16_t counted[3] = {7, 7, 7};
+    EXPECT_EQ(cp1251_to_utf16("ab", 2, counted, 3), 2);
+    EXPECT_EQ(counted[2], 7);
+}
+
+TEST(Utf8, CyrillicAndAstralCharactersRoundTrip) {
+    const char* text = "\xD0\x9F\xD1\x80\xD0\xB8 \xF0\x9F\x98\x80!";
+    char16_t wide[16];
+    int n = utf8_to_utf16(text, -1, wide, 16);
+    EXPECT_EQ(n, 8);  // 3 Cyrillic, blank, surrogate pair, '!', terminator
+    EXPECT_EQ(wide[0], 0x041F);
+    EXPECT_EQ(wide[4], 0xD83D);
+    char back[32];
+    utf16_to_utf8(wide, -1, back, sizeof back);
+    EXPECT_STREQ(back, text);
+}
+
+TEST(Utf8, MalformedBytesBecomeReplacementAndNeverOverrun) {
+    char16_t wide[8];
+    utf8_to_utf16("a\xC3", -1, wide, 8);  // sequence cut at the end
+    EXPECT_EQ(wide[0], u'a');
+    EXPECT_EQ(wide[1], 0xFFFD);
+    char out[4] = {9, 9, 9, 9};
+    utf16_to_utf8(u"\u0416\u0416", -1, out, 4);  // second letter does not fit
+    EXPECT_STREQ(out, "\xD0\x96");
+}
+
+TEST(WideFormat, ConversionsAsTheScreensUseThem) {
+    char16_t out[128];
+    wide_format(out, 128, u"In: %u kbytes\nOut: %u kbytes\n\nin %u bytes\nout %u bytes", 1u, 0u, 1536u, 100u);
+    EXPECT_EQ(std::u16string(out), u"In: 1 kbytes\nOut: 0 kbytes\n\nin 1536 bytes\nout 100 bytes");
+    wide_format(out, 128, u"connect to %S", "\xCF\xF0\xE8");
+    EXPECT_EQ(std::u16string(out), u"connect to \u041F\u0440\u0438");
+    wide_format(out, 128, u"%s|%d|%llu|%%", u"w", -42, 5368709120ull);
+    EXPECT_EQ(std::u16string(out), u"w|-42|5368709120|%");
+    wide_format(out, 128, u"%u", 4294967295u);
+    EXPECT_EQ(std::u16string(out), u"4294967295");
+}
+
+TEST(WideFormat, NeverWritesPastTheBuffer) {
+    char16_t out[6] = {1, 1, 1, 1, 1, 1};
+    EXPECT_EQ(wide_format(out, 5, u"%S%u", "abcdef", 123u), 4);
+    EXPECT_EQ(std::u16string(out), u"abcd");
+    EXPECT_EQ(out[5], 1);
+}
+
+TEST(Decimal, FollowsTheStandardConversion) {
+    const char* cases[] = {"2225", "  42x", "-17", "+8", "", "abc", " \t7", "0009", "12 34"};
+    for (const char* c : cases) EXPECT_EQ(decimal_to_int(c), atoi(c)) << c;
+    EXPECT_EQ(decimal_to_int("99999999999"), INT32_MAX);
+    EXPECT_EQ(decimal_to_int("-99999999999"), INT32_MIN);
+    EXPECT_EQ(decimal_to_u64("5368709120 2/3"), 5368709120ull);
+    EXPECT_EQ(decimal_to_u64("99999999999999999999999"), UINT64_MAX);
+    EXPECT_EQ(decimal_to_u64("-5"), 0u);
+}
+
+TEST(BoundedCopy, CutsAndTerminates) {
+    char small[4];
+    EXPECT_EQ(text_copy(small, 4, "abcdef"), 3);
+    EXPECT_STREQ(small, "abc");
+    EXPECT_EQ(text_append(small, 4, "z"), 3);
+    EXPECT_STREQ(small, "abc");
+    char field[8] = "ab";
+    EXPECT_EQ(text_append(field, 8, "cd"), 4);
+    EXPECT_STREQ(field, "abcd");
+    EXPECT_EQ(text_copy_n(field, 8, "xyz123", 2), 2);
+    EXPECT_STREQ(field, "xy");
+    char16_t w[3];
+    EXPECT_EQ(u16_copy(w, 3, u"abc"), 2);
+    EXPECT_EQ(u16_append(w, 3, u"d"), 2);
+    EXPECT_EQ(std::u16string(w), u"ab");
+}
+
+}  // namespace
