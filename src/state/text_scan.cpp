@@ -1,0 +1,52 @@
+// The five scans every parser is built on. Each is one forward (or, for
+// find_char_back, backward) pass over bytes; the sought byte is tested before
+// the terminator, so find_char with ch = NUL stops on the terminator itself.
+#include "state/text_scan.h"
+
+int find_bar(const char* text) {
+    int i = 0;
+    while (text[i] != '|' && text[i] != '\0') i++;
+    return i;
+}
+
+int find_char(const char* text, char ch) {
+    for (int i = 0;; i++) {
+        if (text[i] == ch) return i;
+        if (text[i] == '\0') return i + 1;  // one past the NUL, not the length
+    }
+}
+
+int find_char_back(const char* p, char ch) {
+    for (int offset = 0;; offset--) {
+        if (p[offset] == ch) return offset;
+        if (p[offset] == '\0') return offset;
+    }
+}
+
+// The scan resumes at the mismatching byte itself and never revisits the
+// bytes of the failed partial match before it.
+int find_past(const char* text, const char* pattern) {
+    if (text[0] == '\0' || pattern[0] == '\0') return 0;
+    int i = 0;
+    for (;;) {
+        while (text[i] != pattern[0]) {
+            if (text[i] == '\0') return 0;
+            i++;
+        }
+        i++;
+        int k = 1;
+        while (pattern[k] != '\0' && text[i] == pattern[k]) {
+            i++;
+            k++;
+        }
+        if (pattern[k] == '\0') return i;
+        if (text[i] == '\0') return 0;  // the text ended inside a partial match
+    }
+}
+
+int is_prefix(const char* a, const char* b) {
+    for (int n = 0; a[n] != '\0'; n++) {
+        if (a[n] != b[n]) return 0;  // a shorter b fails at its NUL
+    }
+    return 1;
+}

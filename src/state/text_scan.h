@@ -1,0 +1,26 @@
+// Byte scans over NUL-terminated 8-bit text (code page 1251).
+//
+// Every parser works in place: it finds a delimiter with one of these scans,
+// writes a NUL over it, copies the field with a length limit and goes on after
+// it. The scans return indices (offsets for find_char_back), never pointers.
+// Each has its own not-found result, and callers build on the exact value:
+//
+//   find_bar        index of the first '|', else the text's length (its NUL)
+//   find_char       index of the first ch, else the length + 1 (one past the NUL)
+//   find_char_back  offset (0 or negative) of the nearest ch or NUL at or before p
+//   find_past       index just past the match the scan finds, else 0
+//   is_prefix       1 when a is a prefix of b (an empty a always is), else 0
+//
+// All bytes compare as raw values: 0x80..0xFF are ordinary characters and the
+// byte 0x00 is the only terminator. No length argument: the NUL is the bound,
+// so every text passed in must be terminated within its buffer.
+#pragma once
+
+int find_bar(const char* text);
+int find_char(const char* text, char ch);
+// The caller guarantees that ch or a NUL lies at or before p in the same buffer.
+int find_char_back(const char* p, char ch);
+// Never backs up inside a failed partial match: 'aab' is not found in 'aaab'.
+// Keywords whose first byte does not recur in them are always found.
+int find_past(const char* text, const char* pattern);
+int is_prefix(const char* a, const char* b);
