@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds Kivo and runs it in this terminal. When nothing listens on
+# 127.0.0.1:2225, the demo hub is started in the background first and stopped
+# again when Kivo ends.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+kivo_install_deps
+
+cmake -S . -B build/run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/run -j"$(nproc)" --target kivo
+
+hub_pid=""
+stop_hub() { [ -n "$hub_pid" ] && kill "$hub_pid" 2>/dev/null && wait "$hub_pid" 2>/dev/null; true; }
+trap stop_hub EXIT
+
+if ! (exec 3<>/dev/tcp/127.0.0.1/2225) 2>/dev/null; then
+    echo "starting the demo hub on 127.0.0.1:2225 (log: build/demohub.log)"
+    python3 tools/demohub.py --port 2225 >build/demohub.log 2>&1 &
+    hub_pid=$!
+    for _ in $(seq 1 100); do
+        (exec 3<>/dev/tcp/127.0.0.1/2225) 2>/dev/null && break
+        sleep 0.1
+    done
+fi
+
+# Favorites.xml beside the executable names the hubs; see README.
+status=0
+build/run/kivo || status=$?
+exit $status
