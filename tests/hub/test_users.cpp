@@ -1,0 +1,311 @@
+// The UserTable: $MyINFO and $Quit parsing, exact-name lookup, slot reuse,
+// the sort order and the list line.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "hub/users.h"
+#include "state/client_state.h"
+
+namespace {
+
+class UserTable : public ::testing::Test {
+protected:
+    void SetUp() override { client_state_reset(); }
+};
+
+// Feeds one message, held in a heap block of exactly its size plus the NUL,
+// so a sanitizer build catches any read or write past the message.
+void feed(const std::string& message) {
+    std::unique_ptr<char[]> data(new char[message.size() + 1]);
+    memcpy(data.get(), message.c_str(), message.size() + 1);
+    handle_user_message(data.get());
+}
+
+std::string info(const std::string& nick, const std::string& share) {
+    return "$MyINFO $ALL " + nick + " desc$ $DSL\x01$$" + share + "$";
+}
+
+void put_user(int slot, const char* name, const char* share) {
+    UserEntry& user = g_state.users[slot];
+    snprintf(user.name, sizeof user.name, "%s", name);
+    snprintf(user.share, sizeof user.share, "%s", share);
+    user.present = 1;
+}
+
+int present_count() {
+    int n = 0;
+    for (const UserEntry& user : g_state.users) n += user.present ? 1 : 0;
+    return n;
+}
+
+int slot_of(const char* name) {
+    for (int s = 0; s < USER_SLOTS; s++) {
+        if (g_state.users[s].present && strcmp(g_state.users[s].name, name) == 0) return s;
+    }
+    return -1;
+}
+
+std::string line_of(const UserEntry& user) {
+    char16_t line[USER_LINE_UNITS];
+    int n = format_user_line(&user, line, USER_LINE_UNITS);
+    std::string out;
+    for (int i = 0; i < n; i++) out += line[i] < 0x80 ? (char)line[i] : '?';
+    return out;
+}
+
+}  // namespace
+
+// --- Parsing of user information ---------------------------------------------
+
+TEST_F(UserTable, InfoExampleFillsSlotZeroWithNickAndShare) {
+    feed(std::string("$MyINFO $ALL bob desc$ $DSL") + '\x01' + "$$1000$");
+    EXPECT_EQ(g_state.users[0].present, 1);
+    EXPECT_STREQ(g_state.users[0].name, "bob");
+    EXPECT_STREQ(g_state.users[0].share, "1000");
+    EXPECT_EQ(present_count(), 1);
+}
+
+TEST_F(UserTable, ShareIsTakenBetweenFourthAndFifthDollarEvenWithEmail) {
+    feed("$MyINFO $ALL ann <++ V:0.7>$ $LAN(T3)\x01$ann@example.org$5368709120$");
+    EXPECT_STREQ(g_state.users[0].name, "ann");
+    EXPECT_STREQ(g_state.users[0].share, "5368709120");
+}
+
+TEST_F(UserTable, SecondInfoForSameUserKeepsFirstShareAndAddsNoSlot) {
+    feed(info("bob", "1000"));
+    feed(info("bob", "2000"));
+    EXPECT_STREQ(g_state.users[0].share, "1000");
+    EXPECT_EQ(present_count(), 1);
+}
+
+// --- Exact names ---------------------------------------------------------------
+
+TEST_F(UserTable, ShorterNickIsAddedThoughALongerNameBeginsWithIt) {
+    feed(info("bobby", "1"));
+    feed(info("bob", "2"));
+    EXPECT_EQ(present_count(), 2);
+    EXPECT_EQ(slot_of("bob"), 1);
+}
+
+TEST_F(UserTable, LongerNickIsAddedBesideItsPrefix) {
+    feed(info("bob", "1"));
+    feed(info("bobby", "2"));
+    EXPECT_EQ(present_count(), 2);
+    EXPECT_EQ(slot_of("bobby"), 1);
+}
+
+TEST_F(UserTable, QuitFreesTheExactNameNeverALongerOne) {
+    put_user(4, "bob", "1");
+    put_user(9, "bobby", "2");
+    feed("$Quit bob");
+    EXPECT_EQ(g_state.users[4].present, 0);
+    EXPECT_EQ(g_state.users[9].present, 1);
+    feed("$Quit bob");  // already gone: nothing more changes
+    EXPECT_EQ(g_state.users[9].present, 1);
+    feed("$Quit bobby");
+    EXPECT_EQ(g_state.users[9].present, 0);
+}
+
+TEST_F(UserTable, QuitOfLongerNameLeavesThePrefixUser) {
+    put_user(4, "bob", "1");
+    put_user(9, "bobby", "2");
+    feed("$Quit bobby");
+    EXPECT_EQ(g_state.users[4].present, 1);
+    EXPECT_EQ(g_state.users[9].present, 0);
+}
+
+TEST_F(UserTable, QuitWithEmptyOrUnknownNickFreesNobody) {
+    put_user(0, "bob", "1");
+    put_user(7, "ann", "1");
+    feed("$Quit ");
+    feed("$Quit bo");
+    feed("$Quit carl");
+    EXPECT_EQ(present_count(), 2);
+}
+
+TEST_F(UserTable, KeywordsInsideAnotherMessageChangeNothing) {
+    // A relayed private message whose text holds the keywords.
+    put_user(0, "alice", "1");
+    feed("$MCTo: me $mallory Quit alice");
+    feed("$MCTo: me $mallory MyINFO $ALL eve d$ $c$e$1$");
+    feed("$MyNick Quit alice");
+    EXPECT_EQ(present_count(), 1);
+    EXPECT_EQ(slot_of("alice"), 0);
+}
+
+// --- Slots ---------------------------------------------------------------------
+
+TEST_F(UserTable, FreedSlotsAreReusedLowestFirst) {
+    for (int i = 0; i < 6; i++) feed(info("u" + std::to_string(i), "1"));
+    feed("$Quit u5");
+    feed("$Quit u3");
+    feed(info("x", "1"));
+    EXPECT_EQ(slot_of("x"), 3);
+    feed(info("y", "1"));
+    EXPECT_EQ(slot_of("y"), 5);
+    feed(info("z", "1"));
+    EXPECT_EQ(slot_of("z"), 6);
+}
+
+TEST_F(UserTable, FullTableTakesNewcomerInSlotZeroAndKeepsTheRest) {
+    char name[16];
+    for (int s = 0; s < USER_SLOTS; s++) {
+        snprintf(name, sizeof name, "u%04d", s);
+        update_user(name, "7", 1);
+    }
+    ASSERT_EQ(present_count(), USER_SLOTS);
+    EXPECT_STREQ(g_state.users[USER_SLOTS - 1].name, "u2999");
+    update_user("u2999", "8", 1);  // known user: no change
+    EXPECT_STREQ(g_state.users[0].name, "u0000");
+    update_user("late", "9", 1);
+    EXPECT_STREQ(g_state.users[0].name, "late");
+    EXPECT_STREQ(g_state.users[0].share, "9");
+    EXPECT_STREQ(g_state.users[1].name, "u0001");
+    EXPECT_EQ(present_count(), USER_SLOTS);
+}
+
+// --- Malformed and oversized input ---------------------------------------------
+
+TEST_F(UserTable, InfoWithoutBlankAfterNickIsSkippedAndNothingPastNulIsRead) {
+    // A well-formed continuation lies beyond the NUL: it must not be used.
+    char message[] = "$MyINFO $ALL bob\0 d$ $c$e$1$";
+    handle_user_message(message);
+    EXPECT_EQ(present_count(), 0);
+    EXPECT_EQ(memcmp(message + 17, " d$ $c$e$1$", 11), 0) << "written past the message";
+}
+
+TEST_F(UserTable, InfoWithFewerThanFiveDollarsIsSkipped) {
+    char message[] = "$MyINFO $ALL bob d$ $c$1000\0$";
+    handle_user_message(message);
+    EXPECT_EQ(present_count(), 0);
+    EXPECT_STREQ(message, "$MyINFO $ALL bob d$ $c$1000") << "fields cut though skipped";
+}
+
+TEST_F(UserTable, InfoWithEmptyNickIsSkipped) {
+    feed("$MyINFO $ALL  d$ $c$e$1$");
+    feed("$MyINFO $ALL ");
+    feed("$MyINFO $ALL");
+    EXPECT_EQ(present_count(), 0);
+}
+
+TEST_F(UserTable, EveryTruncationOfAnInfoIsSkippedWithoutOverread) {
+    const std::string whole = info("bob", "1000");
+    for (size_t n = 0; n < whole.size(); n++) feed(whole.substr(0, n));
+    EXPECT_EQ(present_count(), 0);
+    feed(whole);
+    EXPECT_EQ(present_count(), 1);
+}
+
+TEST_F(UserTable, ShortOrUnknownMessagesChangeNothing) {
+    put_user(0, "bob", "1");
+    for (const char* m : {"", "$", "$M", "$Q", "$Quit", "$MyINFO", "$MyINFO $ALL", "$Quitbob"}) feed(m);
+    EXPECT_EQ(present_count(), 1);
+}
+
+TEST_F(UserTable, NickOf49BytesFitsAndOf50IsNeverCut) {
+    const std::string fits(49, 'n');
+    const std::string too_long(50, 'n');
+    feed(info(too_long, "1"));
+    EXPECT_EQ(present_count(), 0);
+    feed(info(fits, "1"));
+    EXPECT_STREQ(g_state.users[0].name, fits.c_str());
+    // A quit for the long nick must not free the user whose name is its first 49 bytes.
+    feed("$Quit " + too_long);
+    EXPECT_EQ(g_state.users[0].present, 1);
+}
+
+TEST_F(UserTable, ShareOf29BytesFitsAndOf30IsNeverCut) {
+    feed(info("big", std::string(30, '9')));
+    EXPECT_EQ(present_count(), 0);
+    feed(info("big", std::string(29, '9')));
+    EXPECT_STREQ(g_state.users[0].share, std::string(29, '9').c_str());
+}
+
+// --- Sort ----------------------------------------------------------------------
+
+TEST_F(UserTable, SortPutsUpperCaseFirstThenNamesThenFreeSlots) {
+    put_user(0, "bob", "3");
+    put_user(2, "alice", "2");
+    put_user(3, "Alice", "1");
+    sort_users();
+    EXPECT_STREQ(g_state.users[0].name, "Alice");
+    EXPECT_STREQ(g_state.users[0].share, "1");
+    EXPECT_STREQ(g_state.users[1].name, "alice");
+    EXPECT_STREQ(g_state.users[1].share, "2");
+    EXPECT_STREQ(g_state.users[2].name, "bob");
+    EXPECT_STREQ(g_state.users[2].share, "3");
+    EXPECT_EQ(present_count(), 3);
+    for (int s = 3; s < USER_SLOTS; s++) EXPECT_EQ(g_state.users[s].present, 0) << s;
+}
+
+TEST_F(UserTable, SortComparesBytesUnsignedSoCyrillicFollowsLatin) {
+    put_user(10, "\xC0\xED\xFF", "1");  // Cyrillic, bytes 0xC0 and above
+    put_user(20, "zed", "2");
+    put_user(30, "\x80x", "3");
+    sort_users();
+    EXPECT_STREQ(g_state.users[0].name, "zed");
+    EXPECT_STREQ(g_state.users[1].name, "\x80x");
+    EXPECT_STREQ(g_state.users[2].name, "\xC0\xED\xFF");
+}
+
+TEST_F(UserTable, SortOfFullScatteredTableIsAscendingWithSharesKept) {
+    // Names in a scrambled order, every slot present, each share tied to its name.
+    char name[16];
+    char share[16];
+    for (int s = 0; s < USER_SLOTS; s++) {
+        int key = (s * 1237) % USER_SLOTS;
+        snprintf(name, sizeof name, "n%05d", key);
+        snprintf(share, sizeof share, "%d", key * 3);
+        put_user(s, name, share);
+    }
+    sort_users();
+    for (int s = 0; s < USER_SLOTS; s++) {
+        snprintf(name, sizeof name, "n%05d", s);
+        snprintf(share, sizeof share, "%d", s * 3);
+        ASSERT_STREQ(g_state.users[s].name, name);
+        ASSERT_STREQ(g_state.users[s].share, share);
+    }
+}
+
+TEST_F(UserTable, UsersStayFoundAfterSort) {
+    put_user(2999, "carl", "1");
+    put_user(5, "ann", "1");
+    sort_users();
+    feed("$Quit carl");
+    EXPECT_EQ(slot_of("carl"), -1);
+    EXPECT_EQ(slot_of("ann"), 0);
+    feed(info("dan", "4"));
+    EXPECT_EQ(slot_of("dan"), 1);
+}
+
+// --- List line -----------------------------------------------------------------
+
+TEST_F(UserTable, ListLineShowsShareInBytesAfterThreeBlanks) {
+    put_user(0, "bob", "1073741824");
+    EXPECT_EQ(line_of(g_state.users[0]), "bob   1073741824 b");
+}
+
+TEST_F(UserTable, ListLineShowsZeroForEmptyShare) {
+    put_user(0, "bob", "");
+    EXPECT_EQ(line_of(g_state.users[0]), "bob   0 b");
+}
+
+TEST_F(UserTable, ListLineShowsSharesOf2To31AndAboveWhole) {
+    put_user(0, "a", "2147483648");
+    put_user(1, "b", "5368709120");
+    put_user(2, "c", "18446744073709551615");
+    EXPECT_EQ(line_of(g_state.users[0]), "a   2147483648 b");
+    EXPECT_EQ(line_of(g_state.users[1]), "b   5368709120 b");
+    EXPECT_EQ(line_of(g_state.users[2]), "c   18446744073709551615 b");
+}
+
+TEST_F(UserTable, ListLineConvertsCyrillicName) {
+    put_user(0, "\xC0\xFF", "5");
+    char16_t line[USER_LINE_UNITS];
+    format_user_line(&g_state.users[0], line, USER_LINE_UNITS);
+    EXPECT_EQ(std::u16string(line), u"\u0410\u044F   5 b");
+}
