@@ -1,0 +1,214 @@
+// Hub connection and login.
+//
+// The login runs on the user-interface thread, one step after another: the
+// connect, the hub's first data (its lock), one send of the whole login block,
+// the hub's first reply. Each wait is bounded by g_hub_io_timeout_ms so a
+// silent or unreachable hub cannot freeze the screen. From then on the socket
+// is registered for socket events and every receive goes through the
+// dispatcher (hub/dispatch.h).
+//
+// Limits (every byte from the hub is untrusted):
+//  - The lock receive takes at most LOCK_RECEIVE_BYTES; only the lock is used,
+//    the rest of that receive is dropped.
+//  - The login block is at most LOGIN_BLOCK_BYTES - 1 characters. A nick or
+//    share text that would overflow it refuses the login (LOGIN_TOO_LONG)
+//    rather than cut it: a cut nick would log in as somebody else than the
+//    nick every later message names.
+//  - The first reply is shown cut to FIRST_REPLY_SHOWN_UNITS - 1 units; its
+//    unterminated end is kept as the receive tail, so the message it starts
+//    is completed by the next receive instead of being read as a fragment.
+//  - A first reply that fails (close, error or timeout) closes the connection:
+//    a logged-in socket that nobody reads would only hold the hub's traffic.
+#include "hub/connection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "hub/dispatch.h"
+#include "hub/lock_to_key.h"
+#include "hub/message_builder.h"
+#include "state/client_state.h"
+
+int g_hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
+
+namespace {
+
+// Waits for the socket to become writable, restarting after signals with
+// what is left of the time bound.
+bool wait_writable(int sock, int timeout_ms) {
+    uint64_t deadline = monotonic_ms() + (uint64_t)timeout_ms;
+    for (;;) {
+        uint64_t now = monotonic_ms();
+        int left = now >= deadline ? 0 : (int)(deadline - now);
+        struct pollfd waiting = {sock, POLLOUT, 0};
+        int ready = poll(&waiting, 1, left);
+        if (ready > 0) return true;
+        if (ready == 0 || errno != EINTR) return false;
+    }
+}
+
+// A non-blocking connect bounded in time; the socket is blocking again after
+// it, as the login and the download worker expect.
+bool connect_within(int sock, const struct sockaddr_in* address, int timeout_ms) {
+    int flags = fcntl(sock, F_GETFL, 0);
+    if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0) return false;
+    int rc = connect(sock, (const struct sockaddr*)address, sizeof *address);
+    if (rc < 0 && errno != EINPROGRESS && errno != EINTR) return false;
+    if (rc < 0) {
+        if (!wait_writable(sock, timeout_ms)) return false;
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &size) < 0 || error != 0) return false;
+    }
+    return fcntl(sock, F_SETFL, flags) == 0;
+}
+
+// Shows "connect to <host>", the line break and the first reply in one append,
+// so a download worker's line cannot land between them.
+void show_first_reply(const char* reply) {
+    char16_t notice[NOTICE_UNITS];
+    wide_format(notice, NOTICE_UNITS, u"connect to %S", g_state.settings.hub_host);
+    u16_append(notice, NOTICE_UNITS, g_state.line_break);
+    int have = u16_len(notice);
+    int room = NOTICE_UNITS - have;
+    cp1251_to_utf16(reply, -1, notice + have, room < FIRST_REPLY_SHOWN_UNITS ? room : FIRST_REPLY_SHOWN_UNITS);
+    chatlog_append(notice);
+}
+
+// Keeps what follows the reply's last '|' as the receive tail.
+void keep_reply_tail(const char* reply, int length) {
+    int rest = length;
+    while (rest > 0 && reply[rest - 1] != '|') rest--;
+    hub_tail_keep(reply + rest, length - rest);
+}
+
+// Receives and shows the hub's first reply, then registers the socket for
+// socket events. False when no reply came; the connection is then closed.
+bool take_first_reply() {
+    // Reaches g_state: hub_socket, main_window, the ChatLog, the tail.
+    char reply[FIRST_REPLY_BYTES + 1];
+    int got = recv_timeout(g_state.hub_socket, reply, FIRST_REPLY_BYTES, g_hub_io_timeout_ms);
+    if (got < 1) {
+        hub_close();
+        return false;
+    }
+    traffic_add_received((uint32_t)got);
+    reply[got] = '\0';
+    if (socket_async_select(g_state.hub_socket, g_state.main_window, WM_SOCKET_EVENT, HUB_EVENT_MASK) != 0) {
+        chatlog_append(u"wsa select Error ");
+    }
+    show_first_reply(reply);
+    keep_reply_tail(reply, got);
+    return true;
+}
+
+}  // namespace
+
+int tcp_connect(const char* host, const char* port_text, int type) {
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons((uint16_t)((uint32_t)decimal_to_int(port_text) & 0xFFFF));
+    uint32_t found;
+    if (!host_lookup_ipv4(host, &found)) return TCP_LOOKUP_FAILED;
+    address.sin_addr.s_addr = found;
+    int sock = socket(AF_INET, type, 0);
+    if (sock < 0) return TCP_CONNECT_FAILED;
+    if (!connect_within(sock, &address, g_hub_io_timeout_ms)) {
+        closesocket(sock);
+        return TCP_CONNECT_FAILED;
+    }
+    return sock;
+}
+
+int build_login_block(const char* key_text, const char* nick, const char* share, char* out,
+                      int out_bytes) {
+    MessageBuilder m = message_begin(out, out_bytes);
+    // The blank before the bar makes hubs read the list as an old-style one.
+    message_add(&m, "$Supports UserCommand NoGetINFO NoHello UserIP2 |");
+    if (key_text != nullptr) message_add(&m, key_text);
+    message_add(&m, "$ValidateNick ");
+    message_add(&m, nick);
+    message_add(&m, "|$Version 1,0091|$GetNickList|$MyINFO $ALL ");
+    message_add(&m, nick);
+    // Description and tag, the fixed blank, the connection "Modem" with a
+    // blank as its status byte, then the contact text and the share size.
+    message_add(&m, " pelmark<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem $");
+    message_add(&m, HUB_CONTACT_TEXT);
+    message_add(&m, "$");
+    message_add(&m, share);
+    message_add(&m, "$|");
+    if (m.overflow) {
+        if (out_bytes > 0) out[0] = '\0';
+        return -1;
+    }
+    return m.length;
+}
+
+int hub_login(const char* host, const char* port) {
+    // Reaches g_state: the nick and share text, the TrafficCounters.
+    int sock = tcp_connect(host, port, SOCKET_STREAM);
+    if (sock < 0) return LOGIN_NO_HUB;
+    char lock[LOCK_RECEIVE_BYTES];
+    int got = recv_timeout(sock, lock, LOCK_RECEIVE_BYTES, g_hub_io_timeout_ms);
+    if (got < 1) {
+        closesocket(sock);
+        return LOGIN_NO_HUB;
+    }
+    traffic_add_received(LOCK_COUNTED_BYTES);
+
+    // Only a second character 'L' is checked: the data is taken as "$Lock ...".
+    char key_text[KEY_TEXT_BYTES];
+    const char* key = nullptr;
+    if (got >= 2 && lock[1] == 'L') key = lock_to_key(lock, got, key_text);
+    char block[LOGIN_BLOCK_BYTES];
+    int length = build_login_block(key, g_state.settings.nick, g_state.settings.share_size, block,
+                                   LOGIN_BLOCK_BYTES);
+    if (length < 0) {
+        closesocket(sock);
+        return LOGIN_TOO_LONG;
+    }
+    // One retry; a blocking send of a block this small goes out whole.
+    if (send_once(sock, block, length) < 1 && send_once(sock, block, length) < 1) {
+        closesocket(sock);
+        return LOGIN_SEND_FAILED;
+    }
+    traffic_add_sent((uint32_t)length);
+    return sock;
+}
+
+void hub_close() {
+    // Reaches g_state: hub_socket, main_window, the receive tail.
+    if (g_state.hub_socket > 0) {
+        // Unregister first, so the loop stops watching this socket number
+        // before the system can hand it out again.
+        socket_async_select(g_state.hub_socket, g_state.main_window, 0, 0);
+        closesocket(g_state.hub_socket);
+    }
+    g_state.hub_socket = 0;
+    g_state.hub_tail_len = 0;
+}
+
+void hub_connect_command() {
+    // Reaches g_state: the UserTable, hub_socket, settings, main_window, ChatLog.
+    memset(g_state.users, 0, sizeof g_state.users);
+    hub_close();
+    g_state.hub_socket = hub_login(g_state.settings.hub_host, g_state.settings.hub_port);
+    if (g_state.hub_socket < 0 || !take_first_reply()) chatlog_append(u"connect Error ");
+    repaint_request(g_state.main_window);
+}
+
+void hub_disconnect_command() {
+    hub_close();
+}
+
+void hub_exit_command(Window main_screen) {
+    hub_close();
+    dialog_end(main_screen, 0);
+}

@@ -1,0 +1,64 @@
+// The one hub connection: TCP connect, login, and the main screen's Connect,
+// Disconnect and exit commands.
+//
+// g_state.hub_socket holds the open hub socket (> 0), the negative code of the
+// last failed login, or 0 when there is none (before the first Connect and
+// after every close). Closing always leaves 0, so a socket number is never
+// closed twice even after the system has handed it out again.
+#pragma once
+
+#include "platform/platform.h"
+
+// Bound on the connect and on each receive of the login (the lock, the first
+// reply). A timeout is a failure like any other. g_hub_io_timeout_ms starts at
+// HUB_IO_TIMEOUT_MS; tests lower it to stay fast.
+constexpr int HUB_IO_TIMEOUT_MS = 15000;
+extern int g_hub_io_timeout_ms;
+
+// tcp_connect results besides a socket.
+constexpr int TCP_LOOKUP_FAILED = -6;
+constexpr int TCP_CONNECT_FAILED = -5;
+// hub_login results besides a socket.
+constexpr int LOGIN_NO_HUB = -2;       // no connection, or no first data in time
+constexpr int LOGIN_SEND_FAILED = -3;  // both sends of the login block failed
+constexpr int LOGIN_TOO_LONG = -4;     // nick and share text overflow the block: refused
+
+constexpr int SOCKET_STREAM = 1;
+constexpr int LOCK_RECEIVE_BYTES = 1000;
+constexpr int LOGIN_BLOCK_BYTES = 1000;   // at most 999 characters and the NUL
+constexpr int FIRST_REPLY_BYTES = 1000;
+constexpr int FIRST_REPLY_SHOWN_UNITS = 255;  // the reply is shown cut to 254 units
+constexpr int NOTICE_UNITS = 1000;
+constexpr int LOCK_COUNTED_BYTES = 20;  // the lock receive counts as 20 bytes, whatever its size
+
+// The contact text of $MyINFO (its e-mail position): none given.
+constexpr char HUB_CONTACT_TEXT[] = "";
+
+// Connects to host (name or dotted IPv4) at the port text (decimal, taken
+// modulo 65536) within g_hub_io_timeout_ms. Returns a blocking socket,
+// TCP_LOOKUP_FAILED or TCP_CONNECT_FAILED. Uses no shared state: the download
+// worker calls it from its own thread.
+int tcp_connect(const char* host, const char* port_text, int type);
+
+// Builds the login block: $Supports, the key text (when key_text is not
+// null), $ValidateNick, $Version, $GetNickList and $MyINFO. Returns its
+// length, or -1 when it would not fit in out_bytes (nothing is cut).
+int build_login_block(const char* key_text, const char* nick, const char* share, char* out,
+                      int out_bytes);
+
+// Connects, reads the hub's first data, answers its lock and sends the whole
+// login in one block with the nick and share text of g_state.settings.
+// Returns the socket or LOGIN_NO_HUB, LOGIN_SEND_FAILED, LOGIN_TOO_LONG.
+int hub_login(const char* host, const char* port);
+
+// Unregisters and closes the hub socket when one is open; leaves 0.
+void hub_close();
+
+// Command 6004: empties the UserTable, replaces the connection by a new
+// logged-in one, shows the hub's first reply and registers the socket for
+// WM_SOCKET_EVENT to g_state.main_window.
+void hub_connect_command();
+// Command 6007.
+void hub_disconnect_command();
+// Commands 2 and 6002: close the connection and end the main screen with 0.
+void hub_exit_command(Window main_screen);
