@@ -1,0 +1,1 @@
+"""Demo NMDC hub for Kivo: modules lockkey, realfiles, population, search, peer, hub, cli."""
