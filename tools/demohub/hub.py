@@ -1,0 +1,520 @@
+"""The hub: real client sessions, routing between them and the demo users.
+
+Model:
+- Hub.sessions maps the exact nick of every logged-in real client to its
+  Session; a nick is taken when any real client or demo user has it,
+  compared case-insensitively.
+- Hub.users is the fixed demo population (population.py); Hub.present holds
+  the nicks of those now on the hub.  Only regular users leave and come
+  back, and only while at least one real client is logged in; when the
+  last client leaves everybody is present again.
+- Text is code page 1251 on the wire.  Messages are read up to '|' and
+  decoded with errors='replace'; only the client's $Key is compared as raw
+  bytes, since a key may hold any byte.
+- Every write of a message is one writer.write call, so messages never
+  interleave.  A client that stops reading is dropped once its buffer
+  passes MAX_BUFFER_BYTES.
+
+Login follows PtokaX: $Lock first; the client's $Key is checked (a hub
+of ours checks it whatever the order); $ValidateNick (taken or invalid:
+$ValidateDenide); after $MyINFO the hub answers at once with
+"$Supports NoHello UserCommand|$Hello <nick>|$HubName <name>|<Hub-Security> ...|"
+in one write, then after login_pause the $MyINFO of its bot, of everybody
+else and of the client, $OpList and a welcome line.  The pause keeps the
+user list out of the client's single raw receive of the first reply;
+with a pause of 0 everything goes in one write, as PtokaX sends it.
+"""
+
+import asyncio
+import logging
+import random
+import re
+import socket
+
+from . import peer
+from .lockkey import lock_to_key
+from .search import parse_search, search_users
+
+VERSION = "1.0"
+BOT_NICK = "Hub-Security"
+BOT_MYINFO = "$MyINFO $ALL Hub-Security demohub security bot$ $$$0$"
+OP_NICKS = (BOT_NICK, "Mira")
+LOGIN_SECONDS = 60
+MAX_MESSAGE_BYTES = 64 * 1024
+MAX_BUFFER_BYTES = 4 * 1024 * 1024
+MAX_SESSIONS = 256
+SR_GROUP = 8                 # results written back to back before a pause
+BAD_NICK_CHARS = set(" $|<>\x00\r\n")
+PM_RE = re.compile(r"\$To: (\S+) From: (\S+) \$(.*)", re.S)
+
+MIRA_LINES = (
+    "Привет всем!", "hi there", "who has some good music?", "кто-нибудь знает хороший фильм?",
+    "slots are free, take what you need", "don't forget to share something :)",
+    "ну и погода сегодня", "anyone from Minsk here?", "lol", "брб", "thanks!",
+)
+CHATTER_LINES = (
+    "hi all", "всем привет", "anyone has the new Земфира album?", "give me a slot please :)",
+    "uploading at full speed now", "кто качает с меня, подождите", "good night everybody",
+    "where is the search button on this thing?", "brb", "ага", "ищу Кино, Группа крови",
+)
+
+log = logging.getLogger("demohub")
+
+
+def enc(text: str) -> bytes:
+    return text.encode("cp1251", errors="replace")
+
+
+def dec(data: bytes) -> str:
+    return data.decode("cp1251", errors="replace")
+
+
+def relayed_myinfo(raw: str) -> str:
+    """A client's $MyINFO as PtokaX relays it: tag stripped, a blank status
+    byte after the connection turned into '@' ("$Modem $" -> "$Modem@$")."""
+    head = "$MyINFO $ALL "
+    nick, _, rest = raw[len(head):].partition(" ")
+    fields = rest.split("$")
+    if len(fields) < 6:
+        return raw
+    fields[0] = re.sub(r"<[^<>]*>$", "", fields[0])
+    if fields[2].endswith(" "):
+        fields[2] = fields[2][:-1] + "@"
+    return head + nick + " " + "$".join(fields)
+
+
+def myinfo_mode(raw: str) -> str:
+    m = re.search(r",M:([A-Z5])", raw)
+    return m.group(1) if m else "A"
+
+
+class Session:
+    def __init__(self, hub, reader, writer):
+        self.hub = hub
+        self.reader = reader
+        self.writer = writer
+        self.nick = None
+        self.myinfo = ""
+        self.mode = "A"
+        self.logged_in = False
+        self.search_task = None
+        self.closed = False
+
+    def send(self, data) -> None:
+        if self.closed:
+            return
+        if isinstance(data, str):
+            data = enc(data)
+        if log.isEnabledFor(logging.DEBUG):
+            log.debug("-> %s %r", self.nick, data[:300])
+        self.writer.write(data)
+        if self.writer.transport.get_write_buffer_size() > MAX_BUFFER_BYTES:
+            log.warning("%s does not read, dropping it", self.nick)
+            self.close()
+
+    def chat(self, text: str) -> None:
+        self.send("<%s> %s|" % (BOT_NICK, text))
+
+    def close(self) -> None:
+        if not self.closed:
+            self.closed = True
+            self.writer.close()
+
+    async def read(self, timeout=None) -> bytes:
+        data = await asyncio.wait_for(self.reader.readuntil(b"|"), timeout)
+        if log.isEnabledFor(logging.DEBUG):
+            log.debug("<- %s %r", self.nick, data[:300])
+        return data[:-1]
+
+
+class Hub:
+    def __init__(self, options, users):
+        self.options = options
+        self.users = users
+        self.by_nick = {u.nick: u for u in users}
+        self.present = {u.nick for u in users}
+        self.sessions = {}
+        self.connections = set()
+        self.writers = set()
+        self.tasks = set()
+        self.rng = random.Random(options.seed)
+        self.port = None
+        self.server = None
+
+    # ---- plumbing -----------------------------------------------------------
+
+    def track(self, writer) -> None:
+        self.writers.add(writer)
+
+    def untrack(self, writer) -> None:
+        self.writers.discard(writer)
+
+    def spawn(self, coro):
+        task = asyncio.get_running_loop().create_task(coro)
+        self.tasks.add(task)
+        task.add_done_callback(self.tasks.discard)
+        return task
+
+    async def start(self):
+        self.server = await asyncio.start_server(self.on_connect, "127.0.0.1", self.options.port,
+                                                 limit=MAX_MESSAGE_BYTES, reuse_address=True)
+        self.port = self.server.sockets[0].getsockname()[1]
+        if self.options.churn_seconds > 0:
+            self.spawn(self.churn())
+        if self.options.chatter_seconds > 0 and not self.options.quiet:
+            self.spawn(self.chatter())
+        return self.port
+
+    async def stop(self):
+        if self.server is not None:
+            self.server.close()
+        for w in list(self.writers):
+            w.close()
+        for t in list(self.tasks):
+            t.cancel()
+        await asyncio.sleep(0)
+
+    def others(self, session):
+        return [s for s in self.sessions.values() if s is not session]
+
+    def broadcast(self, text: str, skip=None) -> None:
+        data = enc(text)
+        for s in list(self.sessions.values()):
+            if s is not skip:
+                s.send(data)
+
+    def nick_taken(self, nick: str) -> bool:
+        low = nick.lower()
+        return (low == BOT_NICK.lower() or any(u.nick.lower() == low for u in self.users)
+                or any(n.lower() == low for n in self.sessions))
+
+    def present_users(self):
+        return [u for u in self.users if u.nick in self.present]
+
+    def hub_address(self) -> str:
+        return "127.0.0.1:%d" % self.port
+
+    # ---- connection lifecycle ----------------------------------------------
+
+    async def on_connect(self, reader, writer):
+        session = Session(self, reader, writer)
+        self.track(writer)
+        sock = writer.get_extra_info("socket")
+        if sock is not None:
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        try:
+            if len(self.connections) >= MAX_SESSIONS:
+                session.chat("The hub is full.")
+                return
+            self.connections.add(session)
+            if await self.login(session):
+                await self.serve(session)
+        except (asyncio.IncompleteReadError, ConnectionError, asyncio.TimeoutError, OSError):
+            pass
+        except asyncio.LimitOverrunError:
+            log.warning("%s sent an oversized message", session.nick)
+        finally:
+            self.connections.discard(session)
+            self.leave(session)
+            session.close()
+            self.untrack(writer)
+
+    def leave(self, session) -> None:
+        if session.search_task is not None:
+            session.search_task.cancel()
+        if session.logged_in and self.sessions.get(session.nick) is session:
+            del self.sessions[session.nick]
+            log.info("%s left", session.nick)
+            self.broadcast("$Quit %s|" % session.nick)
+            if not self.sessions:
+                self.present = {u.nick for u in self.users}
+
+    async def login(self, session) -> bool:
+        lock = "EXTENDEDPROTOCOL_demohub_" + "".join(
+            random.choice("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789")
+            for _ in range(16))
+        expected_key = lock_to_key(lock.encode("ascii"))
+        session.send("$Lock %s Pk=demohub|" % lock)
+        loop = asyncio.get_running_loop()
+        deadline = loop.time() + LOGIN_SECONDS
+        key_ok = False
+        while True:
+            raw = await session.read(max(0.1, deadline - loop.time()))
+            if raw.startswith(b"$Key "):
+                if raw[5:] != expected_key:
+                    session.chat("Your client sent a wrong key for the lock. Disconnecting.")
+                    return False
+                key_ok = True
+                continue
+            msg = dec(raw)
+            if msg.startswith("$ValidateNick "):
+                if not key_ok:
+                    session.chat("No $Key came before $ValidateNick. Disconnecting.")
+                    return False
+                if not self.validate_nick(session, msg[len("$ValidateNick "):]):
+                    return False
+            elif msg.startswith("$MyINFO $ALL ") and session.nick is not None:
+                if not self.accept_myinfo(session, msg):
+                    session.chat("Your $MyINFO does not carry your nick. Disconnecting.")
+                    return False
+                self.complete_login(session)
+                return True
+            # $Supports, $Version, $GetNickList, $MyPass: nothing to check
+
+    def validate_nick(self, session, nick: str) -> bool:
+        if not nick or len(nick) > 64 or any(c in BAD_NICK_CHARS for c in nick):
+            session.send("$ValidateDenide %s|" % nick)
+            session.chat("The nick %s is not allowed here." % nick)
+            return False
+        if self.nick_taken(nick):
+            session.send("$ValidateDenide %s|" % nick)
+            session.chat("The nick %s is already taken, choose another one." % nick)
+            return False
+        session.nick = nick
+        return True
+
+    def accept_myinfo(self, session, msg: str) -> bool:
+        if not msg.startswith("$MyINFO $ALL %s " % session.nick):
+            return False
+        session.myinfo = relayed_myinfo(msg)
+        session.mode = myinfo_mode(msg)
+        return True
+
+    def complete_login(self, session) -> None:
+        nick = session.nick
+        if self.nick_taken(nick):   # somebody finished the same nick first
+            session.send("$ValidateDenide %s|" % nick)
+            raise ConnectionError("nick raced")
+        session.logged_in = True
+        self.sessions[nick] = session
+        log.info("%s logged in", nick)
+        first = ("$Supports NoHello UserCommand|$Hello %s|$HubName %s|"
+                 "<%s> This hub is running demohub %s, a demo hub for Kivo.|"
+                 % (nick, self.options.name, BOT_NICK, VERSION))
+        self.broadcast(session.myinfo + "|", skip=session)
+        if self.options.login_pause_ms <= 0:
+            session.send(first + self.user_list(session) + self.welcome(session))
+            return
+        session.send(first)
+
+        async def rest():
+            await asyncio.sleep(self.options.login_pause_ms / 1000.0)
+            if not session.closed:
+                session.send(self.user_list(session) + self.welcome(session))
+        self.spawn(rest())
+
+    def user_list(self, session) -> str:
+        parts = [BOT_MYINFO + "|"]
+        parts += [u.myinfo + "|" for u in self.present_users()]
+        parts += [s.myinfo + "|" for s in self.others(session)]
+        parts.append(session.myinfo + "|")
+        parts.append("$OpList %s$$|" % "$$".join(OP_NICKS))
+        return "".join(parts)
+
+    def welcome(self, session) -> str:
+        return ("<%s> Welcome to %s, %s! Search for mp3 or music, say hello to Mira in the "
+                "chat, or send PenPal a private message.|" % (BOT_NICK, self.options.name, session.nick))
+
+    # ---- after login --------------------------------------------------------
+
+    async def serve(self, session) -> None:
+        handlers = {
+            "$To:": self.on_private, "$Search": self.on_search, "$SR": self.on_result,
+            "$RevConnectToMe": self.on_rev_connect, "$ConnectToMe": self.on_connect_to_me,
+            "$MyINFO": self.on_myinfo, "$GetNickList": self.on_nick_list,
+            "$GetINFO": self.on_get_info,
+        }
+        while not session.closed:
+            msg = dec(await session.read())
+            if msg.startswith("<"):
+                self.on_chat(session, msg)
+                continue
+            if msg == "$Quit" or msg.startswith("$Quit "):
+                return
+            handler = handlers.get(msg.split(" ", 1)[0])
+            if handler is not None:
+                handler(session, msg)
+            # anything else ($Supports, $Version, $Key, $BotINFO ...) is ignored
+
+    def on_chat(self, session, msg: str) -> None:
+        if not msg.startswith("<%s>" % session.nick):
+            return   # a line that claims another nick is dropped, as real hubs do
+        text = " ".join(msg[len(session.nick) + 2:].split())
+        if text.startswith("+"):
+            self.on_command(session, text)
+            return
+        self.broadcast(msg + "|")
+        self.mira_hears(session, text)
+
+    def on_command(self, session, text: str) -> None:
+        if text.split(" ", 1)[0] in ("+help", "+about"):
+            session.chat("demohub %s plays %d demo users. Try: search for mp3, music or "
+                         "Война; download from Seeder; write to Mira or PenPal."
+                         % (VERSION, len(self.users)))
+        else:
+            session.chat("Unknown command. Try +help.")
+
+    def mira_hears(self, session, text: str) -> None:
+        if "Mira" not in self.present:
+            return
+        addressed = "mira" in text.lower()
+        if addressed:
+            line = "<Mira> %s, you said: %s|" % (session.nick, text)
+            delay = 0 if self.options.quiet else self.rng.uniform(0.3, 1.5)
+        elif not self.options.quiet and self.rng.random() < 0.35:
+            line = "<Mira> %s|" % self.rng.choice(MIRA_LINES)
+            delay = self.rng.uniform(1.0, 4.0)
+        else:
+            return
+        if delay <= 0:
+            self.broadcast(line)
+            return
+
+        async def later():
+            await asyncio.sleep(delay)
+            self.broadcast(line)
+        self.spawn(later())
+
+    def on_private(self, session, msg: str) -> None:
+        m = PM_RE.match(msg)
+        if m is None or m.group(2) != session.nick:
+            return
+        target = m.group(1)
+        if target in self.sessions:
+            self.sessions[target].send(msg + "|")
+            return
+        said = m.group(3)
+        prefix = "<%s>" % session.nick
+        if said.startswith(prefix):
+            said = said[len(prefix):]
+        words = " ".join(said.split())
+        if target == "PenPal" and target in self.present:
+            reply = "You wrote: %s" % words if words else "You wrote nothing."
+        elif target == "Mira" and target in self.present:
+            reply = "%s, you said: %s" % (session.nick, words)
+        else:
+            return   # other demo users are away from the keyboard
+        session.send("$To: %s From: %s $<%s> %s|" % (session.nick, target, target, reply))
+
+    def on_search(self, session, msg: str) -> None:
+        q = parse_search(msg)
+        if q is None:
+            return
+        passive = q.passive_nick
+        if passive is not None and passive != session.nick:
+            session.chat("A passive search must carry your own nick. Disconnecting.")
+            session.close()
+            return
+        for other in self.others(session):
+            if passive is None or other.mode != "P":
+                other.send(msg + "|")
+        hits = search_users(q, self.present_users(), self.options.max_results)
+        if passive is not None:
+            if session.search_task is not None:
+                session.search_task.cancel()
+            session.search_task = self.spawn(self.send_results(session, hits))
+        else:
+            self.send_results_udp(q.source, hits)
+
+    def result_text(self, owner, path: str, size: int, is_dir: bool) -> str:
+        free, total = owner.slots
+        tail = "%d/%d\x05%s (%s)" % (free, total, self.options.name, self.hub_address())
+        if is_dir:
+            return "$SR %s %s %s|" % (owner.nick, path, tail)
+        return "$SR %s %s\x05%d %s|" % (owner.nick, path, size, tail)
+
+    async def send_results(self, session, hits) -> None:
+        delay = self.options.sr_delay_ms / 1000.0
+        for i, hit in enumerate(hits):
+            if session.closed:
+                return
+            session.send(self.result_text(*hit))
+            if delay > 0 and i % SR_GROUP == SR_GROUP - 1:
+                await asyncio.sleep(delay)
+
+    def send_results_udp(self, source: str, hits) -> None:
+        host, _, port = source.rpartition(":")
+        if not host.startswith("127.") or not port.isdigit():
+            return   # only loopback is ever a target of this demo
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as udp:
+            for hit in hits:
+                try:
+                    udp.sendto(enc(self.result_text(*hit)), (host, int(port)))
+                except OSError:
+                    return
+
+    def on_result(self, session, msg: str) -> None:
+        body, sep, target = msg.rpartition("\x05")
+        if sep and target in self.sessions and msg.startswith("$SR %s " % session.nick):
+            self.sessions[target].send(body + "|")
+
+    def on_rev_connect(self, session, msg: str) -> None:
+        parts = msg.split(" ")
+        if len(parts) != 3 or parts[1] != session.nick:
+            return
+        target = parts[2]
+        if target in self.sessions:
+            self.sessions[target].send(msg + "|")
+            return
+        owner = self.by_nick.get(target)
+        if owner is None or not owner.serves or target not in self.present:
+            return
+        log.info("%s asks %s for a connection", session.nick, target)
+        self.spawn(peer.offer_connection(self, owner, session.nick, session))
+
+    def on_connect_to_me(self, session, msg: str) -> None:
+        parts = msg.split(" ")
+        if len(parts) == 3 and parts[1] in self.sessions:
+            self.sessions[parts[1]].send(msg + "|")
+
+    def on_myinfo(self, session, msg: str) -> None:
+        if self.accept_myinfo(session, msg):
+            self.broadcast(session.myinfo + "|")
+
+    def on_nick_list(self, session, msg: str) -> None:
+        session.send(self.user_list(session))
+
+    def on_get_info(self, session, msg: str) -> None:
+        parts = msg.split(" ")
+        if len(parts) < 2:
+            return
+        nick = parts[1]
+        if nick == BOT_NICK:
+            session.send(BOT_MYINFO + "|")
+        elif nick in self.sessions:
+            session.send(self.sessions[nick].myinfo + "|")
+        elif nick in self.present:
+            session.send(self.by_nick[nick].myinfo + "|")
+
+    # ---- life on the hub ----------------------------------------------------
+
+    async def churn(self) -> None:
+        base = self.options.churn_seconds
+        churners = [u for u in self.users if u.churns]
+        while True:
+            await asyncio.sleep(self.rng.uniform(base, 3 * base))
+            if not self.sessions:
+                continue
+            away = [u for u in churners if u.nick not in self.present]
+            if away and (len(away) >= 3 or self.rng.random() < 0.5):
+                u = self.rng.choice(away)
+                self.present.add(u.nick)
+                self.broadcast(u.myinfo + "|")
+                log.info("%s is back", u.nick)
+            else:
+                here = [u for u in churners if u.nick in self.present]
+                if here:
+                    u = self.rng.choice(here)
+                    self.present.discard(u.nick)
+                    self.broadcast("$Quit %s|" % u.nick)
+                    log.info("%s went away", u.nick)
+
+    async def chatter(self) -> None:
+        base = self.options.chatter_seconds
+        talkers = [u for u in self.users if u.role == "regular"]
+        while True:
+            await asyncio.sleep(self.rng.uniform(base, 2 * base))
+            here = [u for u in talkers if u.nick in self.present]
+            if self.sessions and here:
+                u = self.rng.choice(here)
+                self.broadcast("<%s> %s|" % (u.nick, self.rng.choice(CHATTER_LINES)))
