@@ -1,0 +1,192 @@
+// The dispatcher on local buffers: routing by first characters, the private
+// message rewrite, malformed data, and the receive tail across receives.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "hub/dispatch.h"
+#include "hub_test_state.h"
+
+namespace {
+
+class Dispatch : public ::testing::Test {
+protected:
+    void SetUp() override { hub_test_state(); }
+
+    // One receive, as the read event hands it over: the kept tail in front,
+    // then the bytes, then a NUL. Returns dispatch_hub_data's result.
+    int receive(const std::string& bytes) {
+        static char data[HUB_DATA_BYTES];
+        int kept = hub_tail_restore(data);
+        memcpy(data + kept, bytes.data(), bytes.size());
+        data[kept + (int)bytes.size()] = '\0';
+        return dispatch_hub_data(data, kept + (int)bytes.size());
+    }
+};
+
+}  // namespace
+
+TEST_F(Dispatch, PublicChatLinesAreAppendedInOrder) {
+    EXPECT_EQ(receive("<bob> hi|<ann> yo|"), 1);
+    EXPECT_EQ(chat_log_text(), "<bob> hi\r\n<ann> yo\r\n");
+}
+
+TEST_F(Dispatch, ProtocolMessagesDoNotReachTheChat) {
+    EXPECT_EQ(receive("$Hello x|$HubName Big <hub>|$Search Hub:x F?T?0?1?a|$SR bob a\\b 5 1/1\x05hub|"
+                      "$ConnectToMe me 127.0.0.1:1|$Quit bob|$MyINFO $ALL bob <x>$ $Modem $$1$|"
+                      "$Lock abc Pk=x|$NickList a$$|"),
+              0);
+    EXPECT_EQ(chat_log_text(), "");
+}
+
+TEST_F(Dispatch, UserInformationReachesTheUserTable) {
+    receive("$MyINFO $ALL bob desc$ $Modem $$1000$|");
+    bool found = false;
+    for (const UserEntry& u : g_state.users) {
+        if (u.present && strcmp(u.name, "bob") == 0) found = true;
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST_F(Dispatch, PrivateMessageShowsSenderMarkedWithGreaterThan) {
+    EXPECT_EQ(receive("$To: me From: bob $<bob> hi|"), 1);
+    EXPECT_EQ(chat_log_text(), ">bob> hi\r\n");
+}
+
+TEST_F(Dispatch, PrivateMessageWithoutChatLineUsesItsLastCharacter) {
+    EXPECT_EQ(receive("$To: me From: bob $no line|"), 0);
+    EXPECT_EQ(receive("$To: me From: bob>|"), 1);
+    EXPECT_EQ(receive("$T|"), 0);
+    EXPECT_EQ(chat_log_text(), ">\r\n");
+}
+
+TEST_F(Dispatch, EmptyMessagesAreIgnored) {
+    EXPECT_EQ(receive("||<a> x||"), 1);
+    EXPECT_EQ(chat_log_text(), "<a> x\r\n");
+}
+
+TEST_F(Dispatch, NulInsideDataDropsOnlyItsMessage) {
+    EXPECT_EQ(receive(std::string("<a> one|<b> t\0wo|<c> three|", 27)), 1);
+    EXPECT_EQ(chat_log_text(), "<a> one\r\n<c> three\r\n");
+}
+
+TEST_F(Dispatch, NulInUnterminatedEndDropsThatMessageAcrossReceives) {
+    receive(std::string("<a> one|<b> t\0w", 15));
+    EXPECT_EQ(g_state.hub_tail_len, HUB_TAIL_DROPPING);
+    EXPECT_EQ(receive("o still|<c> three|"), 1);
+    EXPECT_EQ(chat_log_text(), "<a> one\r\n<c> three\r\n");
+}
+
+TEST_F(Dispatch, MessageSplitAcrossReceivesIsCompletedNotLost) {
+    EXPECT_EQ(receive("<a> one|<bob> h"), 1);
+    EXPECT_EQ(receive("ello|<c> x|"), 1);
+    EXPECT_EQ(chat_log_text(), "<a> one\r\n<bob> hello\r\n<c> x\r\n");
+}
+
+TEST_F(Dispatch, FragmentIsNotRoutedOnItsOwn) {
+    // Without the tail, "<x> hi|" would have been read as a chat line.
+    receive("$MyINFO $ALL bob ");
+    EXPECT_EQ(receive("<x> hi$ $Modem $$1$|"), 0);
+    EXPECT_EQ(chat_log_text(), "");
+}
+
+TEST_F(Dispatch, OneByteReceiveCompletesTheKeptMessage) {
+    receive("<bob> hi");
+    EXPECT_EQ(receive("|"), 1);
+    EXPECT_EQ(chat_log_text(), "<bob> hi\r\n");
+}
+
+TEST_F(Dispatch, MessageSpanningThreeReceivesIsCompleted) {
+    receive("<bob> ");
+    receive("a");
+    EXPECT_EQ(receive("b|"), 1);
+    EXPECT_EQ(chat_log_text(), "<bob> ab\r\n");
+}
+
+TEST_F(Dispatch, OverlongTailIsDroppedWholeUpToItsBar) {
+    std::string huge = "<bob> " + std::string(HUB_TAIL_BYTES, 'x');
+    receive("<a> one|" + huge.substr(0, 1500));
+    EXPECT_EQ(receive(huge.substr(1500)), 0);  // the tail would now exceed its buffer
+    EXPECT_EQ(g_state.hub_tail_len, HUB_TAIL_DROPPING);
+    EXPECT_EQ(receive("yyy|<c> after|"), 1);
+    EXPECT_EQ(chat_log_text(), "<a> one\r\n<c> after\r\n");
+}
+
+TEST_F(Dispatch, TailOfExactlyItsCapacityMinusOneIsKept) {
+    std::string line = "<b> " + std::string(HUB_TAIL_BYTES - 1 - 4, 'y');
+    receive(line);
+    EXPECT_EQ(g_state.hub_tail_len, HUB_TAIL_BYTES - 1);
+    EXPECT_EQ(receive("|"), 1);
+    EXPECT_EQ(chat_log_text(), line + "\r\n");
+}
+
+TEST_F(Dispatch, ChatLineLongerThanConversionBufferIsCut) {
+    std::string line = "<bob> " + std::string(3700, 'z');
+    char data[HUB_DATA_BYTES];
+    memcpy(data, line.data(), line.size());
+    data[line.size()] = '|';
+    data[line.size() + 1] = '\0';
+    EXPECT_EQ(dispatch_hub_data(data, (int)line.size() + 1), 1);
+    EXPECT_EQ(chat_log_text(), line.substr(0, CHAT_LINE_UNITS - 1) + "\r\n");
+}
+
+TEST_F(Dispatch, CyrillicChatIsConvertedFrom1251) {
+    receive("<\xC1\xEE\xF0> \xEF\xF0\xE8\xE2\xE5\xF2|");
+    EXPECT_EQ(chat_log_text(), "<Бор> привет\r\n");
+}
+
+TEST(ChatAppend, AppendsLineBreakAfterEachLine) {
+    hub_test_state();
+    EXPECT_EQ(chat_append("::start download::"), 1);
+    EXPECT_EQ(chat_append(""), 1);
+    EXPECT_EQ(chat_log_text(), "::start download::\r\n\r\n");
+}
+
+// --- The outgoing chat message --------------------------------------------------
+
+namespace {
+std::string chat_message(const std::string& input, const char* nick = "me") {
+    char out[CHAT_MESSAGE_BYTES];
+    int n = build_chat_message(input.c_str(), nick, out, CHAT_MESSAGE_BYTES);
+    EXPECT_EQ(n, (int)strlen(out));
+    return std::string(out);
+}
+}  // namespace
+
+TEST(ChatMessage, PublicLineEndsWithBlankBeforeBar) {
+    EXPECT_EQ(chat_message("hello"), "<me> hello |");
+}
+
+TEST(ChatMessage, EmptyLineStillSendsNickAndTwoBlanks) {
+    EXPECT_EQ(chat_message(""), "<me>  |");
+}
+
+TEST(ChatMessage, PrivateLineBlanksTheAddressee) {
+    EXPECT_EQ(chat_message(">bob hi"), "$To: bob From: me $<me>      hi |");
+}
+
+TEST(ChatMessage, PrivateLineWithoutTextKeepsTheTerminator) {
+    EXPECT_EQ(chat_message(">bob"), "$To: bob From: me $<me>      |");
+}
+
+TEST(ChatMessage, AddresseeLongerThan49IsCut) {
+    std::string nick(60, 'n');
+    std::string message = chat_message(">" + nick + " hi");
+    EXPECT_EQ(message, "$To: " + nick.substr(0, 49) + " From: me $<me> " + std::string(62, ' ') + "hi |");
+}
+
+TEST(ChatMessage, LargestInputFitsItsBufferExactly) {
+    std::string nick(NICK_BYTES - 1, 'm');
+    std::string input = ">" + std::string(CHAT_INPUT_BYTES - 2, 'a');
+    std::string message = chat_message(input, nick.c_str());
+    EXPECT_EQ((int)message.size(), CHAT_MESSAGE_BYTES - 1);
+}
+
+TEST(ChatMessage, TooSmallBufferRefusesWithoutWritingPastIt) {
+    char out[24];
+    memset(out, 0x5A, sizeof out);
+    EXPECT_EQ(build_chat_message("hello there", "me", out, 16), -1);
+    EXPECT_EQ(out[0], '\0');
+    for (int i = 16; i < 24; i++) EXPECT_EQ(out[i], 0x5A);
+}
