@@ -1,0 +1,393 @@
+// The Connect, Disconnect and exit commands and the socket event handling,
+// through the real message loop, against the scripted test hub. A plain
+// window stands in for the main screen; the chat-send cases run a screen from
+// the main screen's template so the input line is real.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "hub/connection.h"
+#include "hub/dispatch.h"
+#include "hub_test_state.h"
+#include "platform/display.h"
+#include "support/test_hub.h"
+
+namespace {
+
+const std::string BLOCK_END = "$1234567890$|";
+const std::string LOCK = "$Lock abc Pk=x|";
+
+int g_paints;
+int g_socket_events;
+
+intptr_t probe_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_SOCKET_EVENT) {
+        g_socket_events++;
+        return hub_socket_event(wparam, lparam);
+    }
+    if (message == WM_PAINT) g_paints++;
+    return FALSE;
+}
+
+int call_pred(void* context) {
+    return (*(const std::function<bool()>*)context)() ? 1 : 0;
+}
+
+// Runs the loop until pred holds or timeout_ms pass.
+bool pump_until(const std::function<bool()>& pred, int timeout_ms = 2000) {
+    return message_pump(call_pred, (void*)&pred, timeout_ms) != 0;
+}
+
+void pump_for(int ms) {
+    std::function<bool()> never = [] { return false; };
+    message_pump(call_pred, (void*)&never, ms);
+}
+
+bool chat_has(const std::string& text) {
+    return chat_log_text().find(text) != std::string::npos;
+}
+
+int unused_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(fd, (struct sockaddr*)&address, sizeof address);
+    getsockname(fd, (struct sockaddr*)&address, &size);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+class HubSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hub_test_state();
+        g_hub_io_timeout_ms = 2000;
+        g_paints = 0;
+        g_socket_events = 0;
+        probe_ = window_create(probe_proc);
+        g_state.main_window = probe_;
+    }
+    void TearDown() override {
+        hub_close();
+        window_destroy(probe_);
+        g_hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
+    }
+
+    void connect_to(const TestHub& hub) {
+        text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, hub.port_text().c_str());
+        hub_connect_command();
+    }
+
+    // Connects to a hub that answers the login with reply, then lets the
+    // loop settle (the write event, the Connect repaint) and clears the probes.
+    void connect_and_settle(TestHub& hub, const std::string& reply = "$Hello [i]mpx200|") {
+        hub.send(LOCK).expect(BLOCK_END).send(reply);
+        connect_to(hub);
+        ASSERT_GT(g_state.hub_socket, 0);
+        pump_for(100);
+        g_paints = 0;
+        chatlog_clear();
+    }
+
+    Window probe_ = 0;
+};
+
+}  // namespace
+
+TEST_F(HubSession, GoodConnectShowsFirstReplyRawAndCountsIt) {
+    TestHub hub;
+    const std::string reply = "$Supports NoHello|$Hello [i]mpx200|$HubName Big|";
+    hub.send(LOCK).expect(BLOCK_END).send(reply);
+    connect_to(hub);
+    ASSERT_GT(g_state.hub_socket, 0);
+    EXPECT_EQ(chat_log_text(), "connect to 127.0.0.1\r\n" + reply);
+    ASSERT_TRUE(hub.wait_received(0, BLOCK_END, 2000));
+    EXPECT_EQ(traffic_received(), 20u + (uint32_t)reply.size());
+    EXPECT_EQ(traffic_sent(), (uint32_t)hub.received(0).size());
+    EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
+}
+
+TEST_F(HubSession, FirstReplyIsNotDispatched) {
+    TestHub hub;
+    hub.send(LOCK).expect(BLOCK_END).send("$MyINFO $ALL bob d$ $Modem $$1$|");
+    connect_to(hub);
+    for (const UserEntry& u : g_state.users) EXPECT_FALSE(u.present);
+}
+
+TEST_F(HubSession, LongFirstReplyIsShownCutTo254Characters) {
+    TestHub hub;
+    const std::string reply = "<Bot> " + std::string(600, 'w') + "|";
+    hub.send(LOCK).expect(BLOCK_END).send(reply);
+    connect_to(hub);
+    EXPECT_EQ(chat_log_text(), "connect to 127.0.0.1\r\n" + reply.substr(0, 254));
+    EXPECT_EQ(traffic_received(), 20u + (uint32_t)reply.size());
+}
+
+TEST_F(HubSession, RefusedConnectionShowsConnectError) {
+    text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(unused_port()).c_str());
+    hub_connect_command();
+    EXPECT_EQ(g_state.hub_socket, LOGIN_NO_HUB);
+    EXPECT_EQ(chat_log_text(), "connect Error ");
+    EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
+}
+
+TEST_F(HubSession, HubClosingBeforeItsLockShowsConnectError) {
+    TestHub hub;
+    hub.close();
+    connect_to(hub);
+    EXPECT_EQ(g_state.hub_socket, LOGIN_NO_HUB);
+    EXPECT_EQ(chat_log_text(), "connect Error ");
+}
+
+TEST_F(HubSession, FirstReplyOfOneByteIsAReplyAndTheConnectionWorks) {
+    TestHub hub;
+    hub.send(LOCK).expect(BLOCK_END).send("$");
+    connect_to(hub);
+    ASSERT_GT(g_state.hub_socket, 0);
+    EXPECT_EQ(chat_log_text(), "connect to 127.0.0.1\r\n$");
+    EXPECT_EQ(traffic_received(), 21u);
+    // The byte starts a message that the next receive completes.
+    hub.send_now(0, "Hello x|<bob> hi|");
+    EXPECT_TRUE(pump_until([] { return chat_has("<bob> hi\r\n"); }));
+}
+
+TEST_F(HubSession, SilentHubAfterLoginTimesOutAndCloses) {
+    TestHub hub;
+    hub.send(LOCK);
+    g_hub_io_timeout_ms = 300;
+    connect_to(hub);
+    EXPECT_EQ(chat_log_text(), "connect Error ");
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+}
+
+TEST_F(HubSession, ConnectWhileConnectedReplacesTheConnectionQuietly) {
+    TestHub hub;
+    connect_and_settle(hub);
+    g_state.users[7].present = 1;
+    text_copy(g_state.users[7].name, USER_NAME_BYTES, "old");
+    hub_connect_command();
+    EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+    EXPECT_EQ(hub.connections(), 2);
+    EXPECT_GT(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.users[7].present, 0);
+    EXPECT_EQ(g_state.users[7].name[0], '\0');
+    pump_for(100);
+    EXPECT_FALSE(chat_has("SERVER CLOSE"));
+    hub.send_now(1, "<bob> on the new one|");
+    EXPECT_TRUE(pump_until([] { return chat_has("<bob> on the new one"); }));
+}
+
+TEST_F(HubSession, DisconnectClosesOnceAndTwiceDoesNothing) {
+    TestHub hub;
+    connect_and_settle(hub);
+    hub_disconnect_command();
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+    hub_disconnect_command();
+    EXPECT_EQ(g_state.hub_socket, 0);
+    pump_for(50);
+    EXPECT_EQ(chat_log_text(), "");
+}
+
+TEST_F(HubSession, DisconnectThenConnectLogsInAfresh) {
+    TestHub hub;
+    connect_and_settle(hub);
+    hub_disconnect_command();
+    hub_connect_command();
+    EXPECT_GT(g_state.hub_socket, 0);
+    EXPECT_TRUE(hub.wait_received(1, BLOCK_END, 2000));
+}
+
+TEST_F(HubSession, PortTextAbove65535IsTakenModulo65536) {
+    TestHub hub;
+    hub.send(LOCK).expect(BLOCK_END).send("$Hello [i]mpx200|");
+    text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(hub.port() + 65536).c_str());
+    hub_connect_command();
+    EXPECT_GT(g_state.hub_socket, 0);
+    EXPECT_EQ(hub.connections(), 1);
+}
+
+// --- Socket events after the login -------------------------------------------------
+
+TEST_F(HubSession, ChatLinesOfOneReceiveAreAppendedWithOneRepaint) {
+    TestHub hub;
+    connect_and_settle(hub);
+    uint32_t before = traffic_received();
+    hub.send_now(0, "<bob> hi|<ann> yo|");
+    ASSERT_TRUE(pump_until([] { return chat_has("<ann> yo\r\n"); }));
+    pump_for(100);
+    EXPECT_EQ(chat_log_text(), "<bob> hi\r\n<ann> yo\r\n");
+    EXPECT_EQ(g_paints, 1);
+    EXPECT_EQ(traffic_received(), before + 18);
+}
+
+TEST_F(HubSession, UserInformationAloneRequestsNoRepaint) {
+    TestHub hub;
+    connect_and_settle(hub);
+    uint32_t before = traffic_received();
+    hub.send_now(0, "$MyINFO $ALL bob d$ $Modem $$1$|");
+    ASSERT_TRUE(pump_until([&] { return traffic_received() > before; }));
+    pump_for(100);
+    EXPECT_EQ(g_paints, 0);
+    EXPECT_EQ(chat_log_text(), "");
+}
+
+TEST_F(HubSession, MessageSplitAcrossSegmentsArrivesWhole) {
+    TestHub hub;
+    connect_and_settle(hub);
+    uint32_t before = traffic_received();
+    hub.send_now(0, "<bob> hel");
+    ASSERT_TRUE(pump_until([&] { return traffic_received() == before + 9; }));
+    hub.send_now(0, "lo|");
+    ASSERT_TRUE(pump_until([] { return chat_has("\r\n"); }));
+    EXPECT_EQ(chat_log_text(), "<bob> hello\r\n");
+}
+
+TEST_F(HubSession, OneByteReceiveIsCountedAndUsed) {
+    TestHub hub;
+    connect_and_settle(hub);
+    uint32_t before = traffic_received();
+    hub.send_now(0, "<bob> hi");
+    ASSERT_TRUE(pump_until([&] { return traffic_received() == before + 8; }));
+    hub.send_now(0, "|");
+    ASSERT_TRUE(pump_until([] { return chat_has("<bob> hi\r\n"); }));
+    EXPECT_EQ(traffic_received(), before + 9);
+}
+
+TEST_F(HubSession, HubClosingAppendsNoticeOnTheSameLine) {
+    TestHub hub;
+    connect_and_settle(hub);
+    hub.send_now(0, "<bob> bye|");
+    ASSERT_TRUE(pump_until([] { return chat_has("bye"); }));
+    int socket = g_state.hub_socket;
+    hub.close_now(0);
+    ASSERT_TRUE(pump_until([] { return chat_has("CLOSE"); }));
+    EXPECT_EQ(chat_log_text(), "<bob> bye\r\n SERVER CLOSE CONNECTION ");
+    EXPECT_EQ(g_state.hub_socket, socket);
+}
+
+TEST_F(HubSession, OutOfBandDataAppendsNotice) {
+    TestHub hub;
+    connect_and_settle(hub);
+    // The test hub has no urgent send; the event itself is what matters.
+    hub_socket_event((WPARAM)g_state.hub_socket, (LPARAM)FD_OOB);
+    EXPECT_EQ(chat_log_text(), " OOB ");
+    EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
+}
+
+TEST_F(HubSession, ReadEventWithoutConnectionIsAShortRead) {
+    EXPECT_EQ(hub_socket_event(0, (LPARAM)FD_READ), TRUE);
+    EXPECT_EQ(traffic_received(), 0u);
+    EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
+}
+
+// --- Chat sending through the main screen's input line -----------------------------
+
+namespace {
+
+struct ChatScreenRun {
+    const char* typed;  // UTF-8 typed into the input line before Action
+    int step;
+};
+
+intptr_t chat_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        g_state.main_window = screen;
+        return TRUE;
+    }
+    if (message == WM_COMMAND && low_word(wparam) == IDOK) return send_chat_line();
+    if (message == WM_CLOSE) {
+        dialog_end(screen, 0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void chat_screen_hook(void* context) {
+    ChatScreenRun* run = (ChatScreenRun*)context;
+    if (run->step == 0) {
+        display_type(run->typed);
+        display_press(DISPLAY_KEY_ACTION);
+    } else {
+        post_message(g_state.main_window, WM_CLOSE, 0, 0);
+    }
+    run->step++;
+}
+
+// Types the text into a screen made from the main screen's template and
+// presses Action; the screen is then closed.
+void type_and_send(const char* typed, ScreenProc proc = chat_screen_proc) {
+    ChatScreenRun run = {typed, 0};
+    Window saved = g_state.main_window;
+    display_set_idle_hook(chat_screen_hook, &run);
+    dialog_run(KIVO_INSTANCE, 1001, 0, proc, 0);
+    display_set_idle_hook(nullptr, nullptr);
+    g_state.main_window = saved;
+}
+
+}  // namespace
+
+class ChatSend : public HubSession {};
+
+TEST_F(ChatSend, PublicLineGoesOutWholeAndIsCounted) {
+    TestHub hub;
+    connect_and_settle(hub);
+    uint32_t before = traffic_sent();
+    size_t login = hub.received(0).size();
+    type_and_send("hello");
+    ASSERT_TRUE(hub.wait_received(0, " |", 2000));
+    EXPECT_EQ(hub.received(0).substr(login), "<[i]mpx200> hello |");
+    EXPECT_EQ(traffic_sent(), before + 19);
+}
+
+TEST_F(ChatSend, PrivateLineGoesOutInTheToLayout) {
+    TestHub hub;
+    connect_and_settle(hub);
+    size_t login = hub.received(0).size();
+    type_and_send(">bob hi");
+    ASSERT_TRUE(hub.wait_received(0, "hi |", 2000));
+    EXPECT_EQ(hub.received(0).substr(login), "$To: bob From: [i]mpx200 $<[i]mpx200>      hi |");
+}
+
+TEST_F(ChatSend, CyrillicInputIsSentIn1251) {
+    TestHub hub;
+    connect_and_settle(hub);
+    size_t login = hub.received(0).size();
+    type_and_send("привет");
+    ASSERT_TRUE(hub.wait_received(0, " |", 2000));
+    EXPECT_EQ(hub.received(0).substr(login), "<[i]mpx200> \xEF\xF0\xE8\xE2\xE5\xF2 |");
+}
+
+TEST_F(ChatSend, InputLineIsClearedAfterSending) {
+    TestHub hub;
+    connect_and_settle(hub);
+    static char16_t left[64];
+    struct Probe {
+        static intptr_t proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
+            intptr_t r = chat_screen_proc(screen, message, wparam, lparam);
+            if (message == WM_COMMAND && low_word(wparam) == IDOK) {
+                control_get_text(screen, INPUT_LINE_ID, left, 64);
+            }
+            return r;
+        }
+    };
+    left[0] = u'x';
+    type_and_send("abc", Probe::proc);
+    EXPECT_EQ(left[0], 0);
+}
+
+TEST_F(ChatSend, SendingWithoutConnectionSendsAndCountsNothing) {
+    type_and_send("hello");
+    EXPECT_EQ(traffic_sent(), 0u);
+}
