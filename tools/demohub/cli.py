@@ -45,9 +45,9 @@ def parse_args(argv):
     p.add_argument("--quiet", action="store_true",
                    help="no chatter; Mira answers only lines that name her, at once")
     p.add_argument("--slow-kibps", type=int, default=200, help="Slowpoke's rate (default 200)")
-    p.add_argument("--login-pause-ms", type=int, default=100,
+    p.add_argument("--login-pause-ms", type=int, default=200,
                    help="pause between the first login reply and the user list; "
-                        "0: one write like PtokaX (default 100)")
+                        "0: one write like PtokaX (default 200)")
     p.add_argument("--sr-delay-ms", type=float, default=5,
                    help="pause after every 8 search results (default 5)")
     p.add_argument("--max-results", type=int, default=1000,

@@ -44,7 +44,7 @@ MAX_MESSAGE_BYTES = 64 * 1024
 MAX_BUFFER_BYTES = 4 * 1024 * 1024
 MAX_SESSIONS = 256
 SR_GROUP = 8                 # results written back to back before a pause
-BAD_NICK_CHARS = set(" $|<>\x00\r\n")
+BAD_NICK_CHARS = set(" $|") | {chr(c) for c in range(32)}
 PM_RE = re.compile(r"\$To: (\S+) From: (\S+) \$(.*)", re.S)
 
 MIRA_LINES = (
@@ -101,7 +101,7 @@ class Session:
         self.closed = False
 
     def send(self, data) -> None:
-        if self.closed:
+        if self.closed or self.writer.is_closing():
             return
         if isinstance(data, str):
             data = enc(data)
@@ -332,8 +332,12 @@ class Hub:
             if msg == "$Quit" or msg.startswith("$Quit "):
                 return
             handler = handlers.get(msg.split(" ", 1)[0])
-            if handler is not None:
+            if handler is None:
+                continue
+            try:
                 handler(session, msg)
+            except Exception:   # a message that trips a handler costs only itself
+                log.exception("%s: cannot handle %r", session.nick, msg[:200])
             # anything else ($Supports, $Version, $Key, $BotINFO ...) is ignored
 
     def on_chat(self, session, msg: str) -> None:
@@ -426,7 +430,7 @@ class Hub:
     async def send_results(self, session, hits) -> None:
         delay = self.options.sr_delay_ms / 1000.0
         for i, hit in enumerate(hits):
-            if session.closed:
+            if session.closed or session.writer.is_closing():
                 return
             session.send(self.result_text(*hit))
             if delay > 0 and i % SR_GROUP == SR_GROUP - 1:
