@@ -43,6 +43,7 @@ LOGIN_SECONDS = 60
 MAX_MESSAGE_BYTES = 64 * 1024
 MAX_BUFFER_BYTES = 4 * 1024 * 1024
 MAX_SESSIONS = 256
+MAX_OFFERS_PER_SESSION = 4   # open $ConnectToMe listeners a client may hold
 SR_GROUP = 8                 # results written back to back before a pause
 BAD_NICK_CHARS = set(" $|") | {chr(c) for c in range(32)}
 PM_RE = re.compile(r"\$To: (\S+) From: (\S+) \$(.*)", re.S)
@@ -98,6 +99,7 @@ class Session:
         self.mode = "A"
         self.logged_in = False
         self.search_task = None
+        self.offers = 0
         self.closed = False
 
     def send(self, data) -> None:
@@ -463,8 +465,18 @@ class Hub:
         owner = self.by_nick.get(target)
         if owner is None or not owner.serves or target not in self.present:
             return
+        if session.offers >= MAX_OFFERS_PER_SESSION:
+            log.info("%s has too many open requests", session.nick)
+            return
         log.info("%s asks %s for a connection", session.nick, target)
-        self.spawn(peer.offer_connection(self, owner, session.nick, session))
+        session.offers += 1
+
+        async def offer():
+            try:
+                await peer.offer_connection(self, owner, session.nick, session)
+            finally:
+                session.offers -= 1
+        self.spawn(offer())
 
     def on_connect_to_me(self, session, msg: str) -> None:
         parts = msg.split(" ")
