@@ -72,7 +72,11 @@ def parse_args(argv):
 
 async def run(opts) -> int:
     log = logging.getLogger("demohub")
-    real = prepare(opts.data_dir, opts.big_mib, log.warning)
+    try:
+        real = prepare(opts.data_dir, opts.big_mib, log.warning)
+    except OSError as e:
+        print("demohub: cannot prepare the files in %s: %s" % (opts.data_dir, e), file=sys.stderr)
+        return 1
     hub = Hub(opts, build_population(real))
     try:
         port = await hub.start()
@@ -97,4 +101,7 @@ def main(argv=None) -> int:
     opts = parse_args(sys.argv[1:] if argv is None else argv)
     level = (logging.WARNING, logging.INFO, logging.DEBUG)[min(opts.verbose, 2)]
     logging.basicConfig(level=level, format="%(asctime)s %(name)s: %(message)s")
-    return asyncio.run(run(opts))
+    try:
+        return asyncio.run(run(opts))
+    except KeyboardInterrupt:   # Ctrl-C while the files are still being generated
+        return 130
