@@ -98,3 +98,19 @@ void download_set_total(uint64_t v) {
 void download_set_row(int16_t v) {
     std::atomic_ref<int16_t>(g_state.download.row_index).store(v, std::memory_order_release);
 }
+
+namespace {
+uint8_t flag_load(uint8_t& flag) {
+    return std::atomic_ref<uint8_t>(flag).load(std::memory_order_acquire);
+}
+void flag_store(uint8_t& flag, uint8_t v) {
+    std::atomic_ref<uint8_t>(flag).store(v, std::memory_order_release);
+}
+}  // namespace
+
+uint8_t download_requested() { return flag_load(g_state.download.requested); }
+uint8_t download_running() { return flag_load(g_state.download.running); }
+uint8_t download_stop_requested() { return flag_load(g_state.download.stop); }
+void download_set_requested(uint8_t v) { flag_store(g_state.download.requested, v); }
+void download_set_running(uint8_t v) { flag_store(g_state.download.running, v); }
+void download_set_stop(uint8_t v) { flag_store(g_state.download.stop, v); }

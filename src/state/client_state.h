@@ -167,3 +167,10 @@ int16_t download_row();
 void download_set_received(uint64_t v);
 void download_set_total(uint64_t v);
 void download_set_row(int16_t v);
+// The DownloadJob's flags, shared with the worker: atomic access.
+uint8_t download_requested();
+uint8_t download_running();
+uint8_t download_stop_requested();
+void download_set_requested(uint8_t v);
+void download_set_running(uint8_t v);
+void download_set_stop(uint8_t v);

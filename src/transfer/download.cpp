@@ -1,7 +1,59 @@
-// Placeholder until the download lands: connect-to-me messages are ignored.
+// The download request: the results screen's "Download" command and the
+// $RevConnectToMe that asks the file's owner, through the hub, to connect back.
+//
+// The command fills the DownloadJob only while no worker runs (a running
+// worker reads the job's nick, path and short name without a lock); a request
+// that is still waiting for its $ConnectToMe may be replaced by a new one.
 #include "transfer/download.h"
 
-void send_rev_connect(const char*) {}
-void download_command(Window) {}
-void start_download_worker(const char*) {}
-intptr_t progress_screen_proc(Window, uint32_t, WPARAM, LPARAM) { return FALSE; }
+#include "hub/dispatch.h"
+#include "hub/message_builder.h"
+#include "state/client_state.h"
+
+namespace {
+
+constexpr int RESULTS_LIST_ID = 4008;
+// "$RevConnectToMe " + own nick + " " + peer nick + "|".
+constexpr int REV_CONNECT_BYTES = 16 + (NICK_BYTES - 1) + 1 + (RESULT_NICK_BYTES - 1) + 1 + 1;
+
+}  // namespace
+
+void send_rev_connect(const char* peer_nick) {
+    // Reaches g_state: the nick, the HubSocket, the bytes-sent total.
+    char message[REV_CONNECT_BYTES];
+    MessageBuilder m = message_begin(message, REV_CONNECT_BYTES);
+    message_add(&m, "$RevConnectToMe ");
+    message_add(&m, g_state.settings.nick);
+    message_add(&m, " ");
+    message_add(&m, peer_nick);
+    message_add(&m, "|");
+    // With no hub connection there is nobody to ask; a peer nick too long for
+    // the message cannot come from the results table.
+    if (m.overflow || g_state.hub_socket <= 0) return;
+    send_once(g_state.hub_socket, message, m.length);
+    traffic_add_sent((uint32_t)m.length);
+}
+
+void download_command(Window search_screen) {
+    // Reaches g_state: the results, the DownloadJob, the HubSocket.
+    if (download_running()) {
+        chat_append(" ::download refused:: a download is running");
+        return;
+    }
+    intptr_t row = control_send(search_screen, RESULTS_LIST_ID, LB_GETCURSEL, 0, 0);
+    if (row < 0 || row >= g_state.result_count) return;  // no row to download
+    if (g_state.hub_socket <= 0) {
+        chat_append(" ::download failed:: not connected to a hub");
+        return;
+    }
+    const SearchResult& result = g_state.results[row];
+    DownloadJob& job = g_state.download;
+    text_copy(job.nick, RESULT_NICK_BYTES, result.nick);
+    text_copy(job.path, RESULT_PATH_BYTES, result.path);
+    text_copy(job.short_name, RESULT_SHORT_BYTES, result.short_name);
+    download_set_received(0);
+    download_set_total(0);
+    download_set_row((int16_t)row);
+    download_set_requested(1);
+    send_rev_connect(result.nick);
+}

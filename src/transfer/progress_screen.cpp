@@ -1,0 +1,99 @@
+// The download progress screen (template 1004, soft keys 2005).
+//
+// It shows the DownloadJob: the short name in the File label (4012), the line
+// "<received> / <total> bytes" in the Size label (4013) and the same counts on
+// the progress bar (4010). The worker writes the counts; this screen only reads
+// them, once per paint, through the atomic accessors. A paint that shows the
+// line asks for the next paint while a download is set (row >= 0), so the line
+// follows the count without a timer; once the row is back at -1 one more paint
+// shows the final counts and the requests stop, leaving an idle screen idle.
+// "Stop" (6023) asks the running worker to end; the worker writes the note.
+#include "state/client_state.h"
+#include "transfer/download.h"
+
+namespace {
+
+constexpr int PROGRESS_MENUBAR_ID = 2005;
+constexpr int PROGRESS_BAR_ID = 4010;
+constexpr int PROGRESS_FILE_ID = 4012;
+constexpr int PROGRESS_SIZE_ID = 4013;
+constexpr int PROGRESS_CMD_STOP = 6023;
+constexpr int PROGRESS_CMD_EXIT = 6024;
+constexpr int PROGRESS_NAME_UNITS = 255;  // the short name, terminator included
+constexpr int PROGRESS_LINE_UNITS = 64;   // two 20-digit numbers and " /  bytes"
+
+// Set while this opening of the screen has shown a line for a download set.
+bool progress_line_pending;
+
+intptr_t init_progress_screen(Window screen) {
+    // Reaches g_state: the module instance, the DownloadJob's row and short name.
+    progress_line_pending = false;
+    if (!fullscreen_init(screen, SHIDIM_FLAGS, SHIDIF_FULLSCREEN)) return FALSE;
+    Window bar = 0;
+    if (!softkey_bar_create(screen, PROGRESS_MENUBAR_ID, g_state.module_instance, &bar)) return FALSE;
+    send_message(bar, SHCMBM_OVERRIDEKEY, VK_BACK_KEY, SHMBOF_OVERRIDE_BACK);
+    if (download_row() >= 0) {
+        char16_t name[PROGRESS_NAME_UNITS];
+        cp1251_to_utf16(g_state.download.short_name, -1, name, PROGRESS_NAME_UNITS);
+        control_set_text(screen, PROGRESS_FILE_ID, name);
+    }
+    return TRUE;
+}
+
+// The bar takes a signed 32-bit range: totals beyond it are scaled down, both
+// numbers by the same power of two.
+void show_progress(Window screen) {
+    uint64_t received = download_received();
+    uint64_t total = download_total();
+    char16_t line[PROGRESS_LINE_UNITS];
+    wide_format(line, PROGRESS_LINE_UNITS, u"%llu / %llu bytes", (unsigned long long)received,
+                (unsigned long long)total);
+    control_set_text(screen, PROGRESS_SIZE_ID, line);
+    int shift = 0;
+    while ((total >> shift) > (uint64_t)INT32_MAX) shift++;
+    uint64_t position = received < total ? received : total;
+    control_send(screen, PROGRESS_BAR_ID, PBM_SETRANGE32, 0, (LPARAM)(total >> shift));
+    control_send(screen, PROGRESS_BAR_ID, PBM_SETPOS, (WPARAM)(position >> shift), 0);
+}
+
+void paint_progress_screen(Window screen) {
+    if (download_row() >= 0) {
+        show_progress(screen);
+        progress_line_pending = true;
+        repaint_request(screen);
+    } else if (progress_line_pending) {
+        show_progress(screen);  // the download's final counts, once
+        progress_line_pending = false;
+    }
+}
+
+}  // namespace
+
+intptr_t progress_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return init_progress_screen(screen);
+    case WM_PAINT:
+        paint_progress_screen(screen);
+        return FALSE;  // the platform paints the screen
+    case WM_COMMAND:
+        if (low_word(wparam) == IDOK) return TRUE;
+        if (low_word(wparam) == PROGRESS_CMD_EXIT) {
+            dialog_end(screen, 0);
+            return TRUE;
+        }
+        if (low_word(wparam) == PROGRESS_CMD_STOP) {
+            if (download_running()) download_set_stop(1);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_HOTKEY:
+        if (high_word((uintptr_t)lparam) == VK_BACK_KEY) back_key_forward(screen, wparam, lparam);
+        return FALSE;
+    case WM_CLOSE:
+        dialog_end(screen, 0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,496 @@
+// The download worker against scripted peers on 127.0.0.1.
+//
+// Each test runs in a fresh temporary current directory (removed afterwards)
+// with a short silence limit, requests a download, hands start_download_worker
+// the owner's $ConnectToMe and waits for the worker to end. What the peer
+// received, the file, the chat notes and the DownloadJob are then checked.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "hub/connection.h"
+#include "hub/dispatch.h"
+#include "state/client_state.h"
+#include "support/test_hub.h"
+#include "transfer/download.h"
+
+namespace {
+
+const std::string CLIENT_GREETING =
+    "$MyNick me|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABC Pk=KIVOLOKTAN0.242ABCABC|";
+const std::string PEER_KEY = "$Key \x14\xd1\xc0/%DCN000%/\x05|";
+const std::string PEER_GREETING = "$MyNick bob|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABCA Pk=MICRODCABCABCABCAB|"
+                                  "$Supports MiniSlots XmlBZList ADCGet TTHF|$Direction Upload 17767|" +
+                                  PEER_KEY;
+const std::string CLIENT_REQUEST =
+    "$Supports MiniSlots |$Direction Download 21356|" + PEER_KEY + "$Get Music\\a.mp3$1|";
+
+class DownloadWorker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        client_state_reset();
+        download_set_row(-1);
+        u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
+        text_copy(g_state.settings.nick, NICK_BYTES, "me");
+        download_silence_ms = 2000;
+        ASSERT_NE(getcwd(old_dir_, sizeof old_dir_), nullptr);
+        char pattern[] = "/tmp/kivo-download-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ASSERT_EQ(chdir(dir_.c_str()), 0);
+    }
+
+    void TearDown() override {
+        download_set_stop(1);
+        EXPECT_TRUE(wait_until(3000, [] { return download_running() == 0; }));
+        download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
+        EXPECT_EQ(chdir(old_dir_), 0);
+        remove_dir(dir_);
+    }
+
+    static void remove_dir(const std::string& dir) {
+        DIR* d = opendir(dir.c_str());
+        if (d == nullptr) return;
+        while (struct dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name != "." && name != "..") unlink((dir + "/" + name).c_str());
+        }
+        closedir(d);
+        rmdir(dir.c_str());
+    }
+
+    // What the Download command leaves: the job filled, row set, requested.
+    void request(const char* nick = "bob", const char* path = "Music\\a.mp3", const char* short_name = "a.mp3") {
+        text_copy(g_state.download.nick, RESULT_NICK_BYTES, nick);
+        text_copy(g_state.download.path, RESULT_PATH_BYTES, path);
+        text_copy(g_state.download.short_name, RESULT_SHORT_BYTES, short_name);
+        download_set_row(3);
+        download_set_requested(1);
+    }
+
+    static void connect_to_me(const TestHub& peer) {
+        std::string m = "$ConnectToMe me 127.0.0.1:" + peer.port_text();
+        start_download_worker(m.c_str());
+    }
+
+    static bool wait_done(int ms = 5000) {
+        return wait_until(ms, [] { return download_running() == 0; });
+    }
+
+    static std::string chat() {
+        char16_t wide[CHATLOG_UNITS];
+        chatlog_take_for_display(wide, CHATLOG_UNITS, CHATLOG_UNITS);
+        char text[CHATLOG_UNITS];
+        utf16_to_cp1251(wide, -1, text, CHATLOG_UNITS);
+        return text;
+    }
+
+    static bool exists(const std::string& name) {
+        struct stat st;
+        return stat(name.c_str(), &st) == 0;
+    }
+
+    static std::string file(const std::string& name) {
+        std::ifstream in(name, std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+
+    static int files_in(const std::string& dir) {
+        int n = 0;
+        DIR* d = opendir(dir.c_str());
+        while (struct dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name != "." && name != "..") n++;
+        }
+        closedir(d);
+        return n;
+    }
+
+    // A peer that answers the whole handshake, then sends data (and stays open).
+    static void script_peer(TestHub& peer, const std::string& length_reply, const std::string& data) {
+        peer.expect(CLIENT_GREETING).send(PEER_GREETING).expect("$1|").send(length_reply).expect("$Send|");
+        if (!data.empty()) peer.send(data);
+    }
+
+    std::string dir_;
+    char old_dir_[4096];
+};
+
+const char DONE_CHAT[] = "::start download::\r\na.mp3\r\n ::downloaded::\r\n";
+
+// --- The exchange ---------------------------------------------------------------
+
+TEST_F(DownloadWorker, SendsTheExactBytesOfEachStepAndWritesTheFile) {
+    TestHub peer;
+    script_peer(peer, "$FileLength 5|", "hello");
+    request();
+    uint32_t sent_before = traffic_sent(), received_before = traffic_received();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_EQ(peer.received(0), CLIENT_GREETING + CLIENT_REQUEST + "$Send|");
+    EXPECT_EQ(file("a.mp3"), "hello");
+    EXPECT_EQ(chat(), DONE_CHAT);
+    EXPECT_EQ(download_row(), -1);
+    EXPECT_EQ(download_received(), 5u);
+    EXPECT_EQ(download_total(), 5u);
+    EXPECT_EQ(traffic_sent() - sent_before, (uint32_t)(CLIENT_GREETING.size() + CLIENT_REQUEST.size() + 6));
+    EXPECT_EQ(traffic_received() - received_before, (uint32_t)(PEER_GREETING.size() + 14 + 5));
+    EXPECT_TRUE(peer.wait_client_closed(0, 2000));
+}
+
+TEST_F(DownloadWorker, GreetingSplitAcrossReceivesIsJoined) {
+    TestHub peer;
+    peer.expect(CLIENT_GREETING).send(PEER_GREETING.substr(0, 20)).pause(100).send(PEER_GREETING.substr(20));
+    peer.expect("$1|").send("$FileLe").pause(100).send("ngth 2|").expect("$Send|").send("ok");
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_EQ(peer.received(0), CLIENT_GREETING + CLIENT_REQUEST + "$Send|");
+    EXPECT_EQ(file("a.mp3"), "ok");
+    EXPECT_EQ(chat(), DONE_CHAT);
+}
+
+TEST_F(DownloadWorker, KeyDirectlyAfterTheLockIsEchoed) {
+    TestHub peer;
+    peer.expect(CLIENT_GREETING).send("$MyNick bob|$Lock abc Pk=x|$Key k1|").expect("$1|");
+    peer.send("$FileLength 1|").expect("$Send|").send("z");
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_NE(peer.received(0).find("$Direction Download 21356|$Key k1|$Get Music\\a.mp3$1|"), std::string::npos);
+    EXPECT_EQ(chat(), DONE_CHAT);
+}
+
+TEST_F(DownloadWorker, ZeroByteFileIsCreatedOverAnOlderFile) {
+    { std::ofstream("a.mp3") << "older, longer content"; }
+    TestHub peer;
+    script_peer(peer, "$FileLength 0|", "");
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_TRUE(peer.wait_received(0, CLIENT_REQUEST + "$Send|", 2000));
+    EXPECT_TRUE(exists("a.mp3"));
+    EXPECT_EQ(file("a.mp3"), "");
+    EXPECT_EQ(chat(), DONE_CHAT);
+}
+
+TEST_F(DownloadWorker, OlderLongerFileKeepsNoStaleTail) {
+    { std::ofstream("a.mp3") << "older, longer content"; }
+    TestHub peer;
+    script_peer(peer, "$FileLength 3|", "new");
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_EQ(file("a.mp3"), "new");
+}
+
+TEST_F(DownloadWorker, PeerNickContainingTheRequestedNickPasses) {
+    TestHub peer;
+    peer.expect(CLIENT_GREETING).send("$MyNick [bot]bob_2|$Lock a|$Key k|").expect("$1|");
+    peer.send("$FileLength 1|").expect("$Send|").send("x");
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_EQ(chat(), DONE_CHAT);
+}
+
+TEST_F(DownloadWorker, AtMostTheAnnouncedLengthIsWritten) {
+    TestHub peer;
+    script_peer(peer, "$FileLength 3|", "hello world, and more");
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_EQ(file("a.mp3"), "hel");
+    EXPECT_EQ(chat(), DONE_CHAT);
+}
+
+TEST_F(DownloadWorker, LargeFileArrivesWholeInChunks) {
+    std::string data(3 * DOWNLOAD_CHUNK_BYTES + 1234, '\0');
+    for (size_t i = 0; i < data.size(); i++) data[i] = (char)(i * 7 + i / 251);
+    TestHub peer;
+    script_peer(peer, "$FileLength " + std::to_string(data.size()) + "|", data);
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_TRUE(file("a.mp3") == data);
+    EXPECT_EQ(download_received(), data.size());
+    EXPECT_EQ(chat(), DONE_CHAT);
+}
+
+// --- Failures are reported as failures ------------------------------------------
+
+// A failed download: the note, no success note, the row back at -1.
+void expect_failed(const std::string& chat, const std::string& note) {
+    EXPECT_NE(chat.find(note + "\r\n"), std::string::npos) << chat;
+    EXPECT_EQ(chat.find("::downloaded::"), std::string::npos) << chat;
+    EXPECT_EQ(download_row(), -1);
+}
+
+TEST_F(DownloadWorker, PeerStoppingHalfwayIsAFailureAndKeepsWhatCame) {
+    TestHub peer;
+    script_peer(peer, "$FileLength 10|", "hello");
+    peer.close();
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_EQ(file("a.mp3"), "hello");
+    EXPECT_EQ(chat(), "::start download::\r\na.mp3\r\n ::download failed:: peer stopped at 5 of 10 bytes\r\n");
+    EXPECT_EQ(download_row(), -1);
+}
+
+TEST_F(DownloadWorker, SilentPeerEndsTheDownload) {
+    download_silence_ms = 300;
+    TestHub peer;  // accepts, then says nothing
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done(3000));
+    expect_failed(chat(), " ::download failed:: peer silent, timed out");
+    EXPECT_EQ(peer.received(0), CLIENT_GREETING);
+}
+
+TEST_F(DownloadWorker, PeerFallingSilentDuringTheDataEndsTheDownload) {
+    download_silence_ms = 300;
+    TestHub peer;
+    script_peer(peer, "$FileLength 100|", "part");
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done(3000));
+    expect_failed(chat(), " ::download failed:: peer silent, timed out");
+    EXPECT_EQ(file("a.mp3"), "part");
+}
+
+TEST_F(DownloadWorker, NickMismatchEndsBeforeTheRequest) {
+    TestHub peer;
+    peer.expect(CLIENT_GREETING).send("$MyNick alice|$Lock a|$Key k|");
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    expect_failed(chat(), " ::download failed:: peer nick mismatch");
+    EXPECT_EQ(peer.received(0), CLIENT_GREETING);
+    EXPECT_FALSE(exists("a.mp3"));
+}
+
+struct MalformedCase {
+    const char* name;
+    std::string greeting;
+    std::string length_reply;  // empty: the greeting alone is at fault
+    std::string note;
+};
+
+TEST_F(DownloadWorker, EachMalformedReplyEndsWithItsNote) {
+    const MalformedCase cases[] = {
+        {"no bar after nick", "$MyNick bob", "", " ::download failed:: malformed greeting: no | after the nick"},
+        {"no lock", "$MyNick bob|$Supports a|", "", " ::download failed:: malformed greeting: no $Lock"},
+        {"unterminated lock", "$MyNick bob|$Lock abc", "", " ::download failed:: malformed greeting: unterminated $Lock"},
+        {"no key", "$MyNick bob|$Lock a|$Direction Upload 5|", "", " ::download failed:: malformed greeting: no $Key"},
+        {"unterminated key", "$MyNick bob|$Lock a|$Key k", "", " ::download failed:: malformed greeting: unterminated $Key"},
+        {"nul byte", std::string("$MyNick bob|$Lo") + '\0' + "ck a|$Key k|", "", " ::download failed:: malformed greeting: NUL byte"},
+        {"short reply", PEER_GREETING, "$FileLen|", " ::download failed:: bad length reply: $FileLen"},
+        {"error reply", PEER_GREETING, "$Error File Not Available|",
+         " ::download failed:: bad length reply: $Error File Not Available"},
+        {"no digits", PEER_GREETING, "$FileLength many|", " ::download failed:: bad length reply: $FileLength many"},
+        {"unterminated reply", PEER_GREETING, "$FileLength 5", " ::download failed:: bad length reply: $FileLength 5"},
+    };
+    for (const MalformedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        chatlog_clear();
+        TestHub peer;
+        peer.expect(CLIENT_GREETING).send(c.greeting);
+        if (!c.length_reply.empty()) peer.expect("$1|").send(c.length_reply);
+        peer.close();
+        request();
+        connect_to_me(peer);
+        ASSERT_TRUE(wait_done());
+        expect_failed(chat(), c.note);
+        EXPECT_EQ(peer.received(0).find("$Send|"), std::string::npos);
+        EXPECT_FALSE(exists("a.mp3"));
+    }
+}
+
+TEST_F(DownloadWorker, PartialGreetingThenSilenceIsMalformedNotHung) {
+    download_silence_ms = 300;
+    TestHub peer;
+    peer.expect(CLIENT_GREETING).send("$MyNick bob|$Lock a|");
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done(3000));
+    expect_failed(chat(), " ::download failed:: malformed greeting: no $Key");
+}
+
+TEST_F(DownloadWorker, PeerClosingAtOnceIsReported) {
+    TestHub peer;
+    peer.close();
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    expect_failed(chat(), " ::download failed:: peer closed the connection");
+}
+
+TEST_F(DownloadWorker, RefusedConnectionIsReportedNotUsedAsASocket) {
+    int port;
+    {
+        TestHub closed;
+        port = closed.port();
+    }  // nothing listens there any more
+    request();
+    std::string m = "$ConnectToMe me 127.0.0.1:" + std::to_string(port);
+    start_download_worker(m.c_str());
+    ASSERT_TRUE(wait_done());
+    expect_failed(chat(), " ::download failed:: cannot connect to peer");
+}
+
+TEST_F(DownloadWorker, UnwritableFileIsAFailure) {
+    ASSERT_EQ(mkdir("a.mp3", 0700), 0);  // a directory where the file should go
+    TestHub peer;
+    script_peer(peer, "$FileLength 5|", "hello");
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    expect_failed(chat(), " ::download failed:: cannot create file");
+    rmdir("a.mp3");
+}
+
+// --- Local file names --------------------------------------------------------------
+
+TEST_F(DownloadWorker, ShortNameWithSeparatorsStaysInTheCurrentDirectory) {
+    TestHub peer;
+    script_peer(peer, "$FileLength 2|", "ok");
+    request("bob", "x\\../../evil", "../../evil");
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_EQ(file(".._.._evil"), "ok");
+    EXPECT_EQ(files_in("."), 1);
+    EXPECT_FALSE(exists("../../evil"));
+}
+
+TEST_F(DownloadWorker, NamesThatCannotBeMadeSafeEndWithoutConnecting) {
+    for (const char* name : {"..", ".", ""}) {
+        SCOPED_TRACE(name);
+        chatlog_clear();
+        TestHub peer;
+        request("bob", "x", name);
+        connect_to_me(peer);
+        ASSERT_TRUE(wait_done());
+        expect_failed(chat(), " ::download failed:: unsafe file name");
+        EXPECT_EQ(peer.connections(), 0);
+    }
+}
+
+// --- Which $ConnectToMe starts a worker ------------------------------------------
+
+TEST_F(DownloadWorker, ConnectToMeWithNothingRequestedIsIgnored) {
+    TestHub peer;
+    connect_to_me(peer);
+    EXPECT_EQ(download_running(), 0);
+    EXPECT_FALSE(peer.wait_connections(1, 300));
+    EXPECT_EQ(chat(), "");
+}
+
+TEST_F(DownloadWorker, SecondConnectToMeDuringADownloadIsIgnored) {
+    TestHub slow;
+    script_peer(slow, "$FileLength 4|", "ab");
+    slow.pause(400).send("cd");
+    TestHub other;
+    script_peer(other, "$FileLength 1|", "x");
+    request();
+    connect_to_me(slow);
+    ASSERT_TRUE(wait_until(2000, [] { return download_received() == 2; }));
+    download_set_requested(1);  // even a fresh request does not let a second worker in
+    connect_to_me(other);
+    EXPECT_FALSE(other.wait_connections(1, 200));
+    download_set_requested(0);
+    ASSERT_TRUE(wait_done());
+    EXPECT_EQ(file("a.mp3"), "abcd");
+    EXPECT_EQ(chat(), DONE_CHAT);
+}
+
+TEST_F(DownloadWorker, OtherDollarCMessagesLeaveTheRequestWaiting) {
+    TestHub peer;
+    script_peer(peer, "$FileLength 1|", "x");
+    request();
+    start_download_worker("$Close me");
+    EXPECT_EQ(download_running(), 0);
+    EXPECT_EQ(download_requested(), 1);
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    EXPECT_EQ(chat(), DONE_CHAT);
+}
+
+TEST_F(DownloadWorker, OverlongConnectToMeEndsTheRequestWithANote) {
+    request();
+    std::string m = "$ConnectToMe me 127.0.0.1:" + std::string(CONNECT_REQUEST_BYTES, '1');
+    start_download_worker(m.c_str());
+    EXPECT_EQ(download_running(), 0);
+    EXPECT_EQ(download_requested(), 0);
+    expect_failed(chat(), " ::download failed:: $ConnectToMe too long");
+}
+
+TEST_F(DownloadWorker, MalformedConnectToMeEndsTheRequestWithANote) {
+    request();
+    start_download_worker("$ConnectToMe me 127.0.0.1");
+    ASSERT_TRUE(wait_done());
+    expect_failed(chat(), " ::download failed:: malformed $ConnectToMe");
+}
+
+// --- Stop ----------------------------------------------------------------------------
+
+TEST_F(DownloadWorker, StopEndsTheRunningDownloadAndKeepsWhatCame) {
+    download_silence_ms = 10000;
+    TestHub peer;
+    script_peer(peer, "$FileLength 1000000|", std::string(1000, 'd'));
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_until(2000, [] { return download_received() == 1000; }));
+    uint64_t asked = monotonic_ms();
+    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
+    ASSERT_TRUE(wait_done(2000));
+    EXPECT_LT(monotonic_ms() - asked, 1000u);
+    EXPECT_EQ(file("a.mp3"), std::string(1000, 'd'));
+    expect_failed(chat(), " ::download stopped:: at 1000 of 1000000 bytes");
+    EXPECT_TRUE(peer.wait_client_closed(0, 2000));
+}
+
+TEST_F(DownloadWorker, StopWithoutADownloadDoesNothing) {
+    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
+    EXPECT_EQ(download_stop_requested(), 0);
+}
+
+// --- Sharing with the UI thread ---------------------------------------------------------
+
+// Under ThreadSanitizer this catches unsynchronised access to the ChatLog,
+// the counters and the DownloadJob while a download and chat run together.
+TEST_F(DownloadWorker, DownloadWhileChatFlowsSharesStateWithoutRaces) {
+    std::string data(40 * DOWNLOAD_CHUNK_BYTES, 'q');
+    TestHub peer;
+    script_peer(peer, "$FileLength " + std::to_string(data.size()) + "|", data);
+    request();
+    connect_to_me(peer);
+    char16_t shown[CHATLOG_UNITS];
+    uint64_t last = 0;
+    bool monotonic = true;
+    for (int i = 0; download_running() != 0 && i < 100000; i++) {
+        chat_append("<ann> hello while downloading");
+        traffic_add_received(10);
+        chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS);
+        uint64_t now = download_received();
+        monotonic = monotonic && now >= last;
+        last = now;
+        (void)download_total();
+        (void)download_row();
+    }
+    ASSERT_TRUE(wait_done());
+    EXPECT_TRUE(monotonic);
+    EXPECT_EQ(download_received(), data.size());
+    EXPECT_EQ(file("a.mp3").size(), data.size());
+}
+
+}  // namespace
