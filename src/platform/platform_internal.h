@@ -1,0 +1,197 @@
+// What the pieces of the screen side of the platform share among themselves;
+// nothing outside src/platform/ includes this.
+//
+// Model:
+// - Windows are handles into one fixed table of WINDOW_SLOTS slots. A handle
+//   carries the slot and a generation, so a handle kept after its window was
+//   destroyed (or a message posted to it) never reaches the slot's next owner.
+//   Handles are always even: the running-copy request sets the lowest bit.
+// - Screens form a stack (modal screens nest strictly: a screen's loop returns
+//   only after every screen opened above it has ended). The topmost screen gets
+//   the keys and is what the display shows.
+// - Controls live in a fixed table; list and combo entries in a few fixed list
+//   stores. All of it is touched by the user-interface thread only; other
+//   threads reach the platform through post_message and the socket table,
+//   which take the loop's lock.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+
+#include "platform/display.h"
+#include "platform/platform.h"
+#include "resources/resources.h"
+
+// --- Windows (window.cpp) -------------------------------------------------------
+enum WindowKind : uint8_t { WINDOW_FREE, WINDOW_PLAIN, WINDOW_SCREEN, WINDOW_CONTROL, WINDOW_BAR };
+
+constexpr int WINDOW_SLOTS = 256;
+constexpr int PAINT_INTERVAL_MS = 33;  // at most ~30 paints a second per window
+
+struct WindowSlot {
+    uint32_t generation;
+    WindowKind kind;
+    bool paint_pending;
+    uint64_t last_paint_ms;
+    ScreenProc proc;  // plain windows and screens
+    int screen;       // screen stack index (screens, controls, bars)
+    int control;      // control slot (controls)
+};
+
+Window window_alloc(WindowKind kind, ScreenProc proc, int screen, int control);
+void window_free(Window window);
+WindowSlot* window_slot(Window window);  // nullptr for a stale or empty handle
+
+// Delivers due paint messages; returns 1 when it delivered any. *wait_ms gets
+// the time until the next throttled paint is due (-1 when none waits).
+int paints_deliver(int* wait_ms);
+// Posting without the wake pipe, for the loop's own thread.
+int post_local(Window window, uint32_t message, WPARAM wparam, LPARAM lparam);
+// Takes the oldest posted message; 0 when the queue is empty.
+struct PostedMessage {
+    Window window;
+    uint32_t message;
+    WPARAM wparam;
+    LPARAM lparam;
+};
+int posted_take(PostedMessage* out);
+int posted_waiting();
+int wake_pipe_read_fd();
+void wake_pipe_drain();
+
+// --- Controls (controls.cpp) --------------------------------------------------------
+constexpr int CONTROL_SLOTS = 64;
+constexpr int CONTROL_TEXT_UNITS = 10000;  // longer texts are cut
+constexpr int LIST_STORES = 3;
+constexpr int LIST_ENTRIES = 3000;
+constexpr int LIST_POOL_UNITS = 240000;
+constexpr int LIST_ENTRY_UNITS = 600;      // longer entries are cut
+
+struct Control {
+    bool in_use;
+    const ControlTemplate* tmpl;
+    Window window;
+    int screen;
+    bool enabled;
+    char16_t text[CONTROL_TEXT_UNITS];  // edit text or label, terminated
+    int length;
+    int caret;       // edit: units before the caret
+    int hscroll;     // one-line edit: first unit shown
+    int top_line;    // multi-line edit: first line shown
+    int store;       // list store of a list or combo, -1 none
+    int selection;   // list/combo: selected entry or -1
+    int first_shown; // list: first entry shown
+    int32_t range_low, range_high, position;  // progress bar
+};
+
+Control* control_at(int slot);
+int control_create(int screen, const ControlTemplate* tmpl);  // slot or -1
+void control_release(int slot);
+bool control_focusable(const Control* c);
+intptr_t control_message(Control* c, uint32_t message, WPARAM wparam, LPARAM lparam);
+int list_count(const Control* c);
+const char16_t* list_entry(const Control* c, int index);
+bool edit_editable(const Control* c);
+// Keys that the focused control takes; return true when the key was used.
+bool control_key(int screen, Control* c, const DisplayKeyEvent* key);
+void edit_delete_back(int screen, Control* c);
+void control_notify(int screen, Control* c, uint16_t code);
+
+// --- Screens (screen.cpp) ------------------------------------------------------------
+constexpr int SCREEN_DEPTH = 8;
+constexpr int SCREEN_CONTROLS = 16;
+constexpr int TITLE_UNITS = 64;
+constexpr int BOX_TEXT_UNITS = 1024;  // message box text; longer is cut
+
+enum PopupKind : uint8_t { POPUP_NONE, POPUP_MENU, POPUP_COMBO };
+
+struct Popup {
+    PopupKind kind;
+    const MenuResource* menu;  // POPUP_MENU
+    int control;               // POPUP_COMBO: control slot
+    int selection;
+};
+
+struct Screen {
+    bool ended;
+    intptr_t result;
+    Window window;
+    ScreenProc proc;
+    const DialogTemplate* tmpl;  // nullptr for a message box
+    char16_t title[TITLE_UNITS];
+    char16_t box_text[BOX_TEXT_UNITS];
+    int control_count;
+    int controls[SCREEN_CONTROLS];  // control slots, template order
+    int focus;                      // index into controls, -1 none
+    bool focus_set;                 // the procedure placed the focus itself
+    Window bar;
+    const MenuBarResource* menubar;
+    bool back_override;
+    bool fullscreen;
+    Popup popup;
+};
+
+int screen_depth();
+Screen* screen_at(int index);
+Screen* screen_top();
+Control* screen_focused(Screen* s);
+void screen_key(const DisplayKeyEvent* key);
+intptr_t screen_default(Window window, uint32_t message, WPARAM wparam, LPARAM lparam);
+intptr_t bar_message(WindowSlot* slot, uint32_t message, WPARAM wparam, LPARAM lparam);
+void screen_focus_move(Screen* s, int index);
+void screens_hangup();
+
+// --- The loop (loop.cpp) -----------------------------------------------------------------
+// Runs the loop until *ended becomes true (a screen's loop) or done(context)
+// is nonzero or the deadline passes (message_pump). deadline_ms 0: none.
+int loop_run(const bool* ended, int (*done)(void*), void* context, uint64_t deadline_ms);
+void display_mark_dirty();
+void key_push(const DisplayKeyEvent* key);
+
+// --- Socket events (socket_events.cpp) ---------------------------------------------------
+constexpr int SOCKET_SLOTS = 16;
+// Adds the registered sockets to the poll set; returns the count added.
+int socket_poll_fill(struct pollfd* fds, int room);
+void socket_poll_handle(const struct pollfd* fds, int count);
+
+// --- Layout and drawing (layout.cpp) -------------------------------------------------------
+struct Box {
+    bool shown;
+    int row, col, rows, cols;
+};
+// Lays the screen's controls out on a grid of cols x rows; box[i] belongs to
+// the screen's i-th control.
+void layout_screen(const Screen* s, int cols, int rows, Box* boxes);
+void render_screen(const Screen* s, DisplayGrid* grid);
+// Lines of a multi-line edit at the given width; fills starts when not null.
+int wrap_count(const char16_t* text, int length, int width);
+void edit_clamp_scroll(Control* c, const Box* box);
+
+// --- The display (display.cpp) -----------------------------------------------------------
+// The display in use; both kinds render the same DisplayGrid.
+struct Display {
+    void (*present)(const DisplayGrid* grid);
+    int (*input_fd)();                 // -1: no input to wait on
+    void (*read_input)(int hangup);    // input is waiting (or the terminal hung up)
+    int (*take_resize)(int* cols, int* rows);  // nonzero once after a resize
+    void (*redraw_all)();
+    void (*stop)();
+    const sigset_t* wait_mask;         // signals to allow while waiting, or nullptr
+};
+
+const Display* display_current();    // starts a headless 80x24 one if none runs
+DisplayGrid* display_grid();
+bool display_idle_hook_set();
+int display_idle_hook_call();         // nonzero when a hook ran
+// Makes the display current with a grid of cols x rows (clamped to the limits).
+void display_use(const Display* display, int cols, int rows);
+void display_clamp_size(int* cols, int* rows);
+// The terminal display (terminal.cpp).
+const Display* terminal_display_start(int* cols, int* rows);  // nullptr: not started
+
+// --- The running copy (instance.cpp) ---------------------------------------------------------
+int running_copy_listen_fd();
+void running_copy_serve();
+bool running_copy_open(const char16_t* class_name, const char16_t* title);  // true: now listening
+void running_copy_close();
+

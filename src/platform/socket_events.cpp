@@ -1,0 +1,177 @@
+// Socket events as window messages, in place of WSAAsyncSelect.
+//
+// Model: SOCKET_SLOTS registrations {socket, window, message, events} under a
+// lock (a download worker may close or receive on its own thread). The loop
+// adds each registered socket to its poll set and posts, to the window:
+// - read (FD_READ) while data waits, but only one at a time: after a read
+//   message the socket is left out of the poll set until recv_once re-arms it,
+//   so an unread socket does not keep the loop busy;
+// - write (FD_WRITE) once after registration, when the socket can first send;
+// - out-of-band (FD_OOB) once per urgent byte; the byte is consumed here,
+//   since nothing above reads urgent data and unread urgent data would wake
+//   poll forever;
+// - close (FD_CLOSE) once, after the data before it has been read, when the
+//   peer has closed or the connection failed; the socket then leaves the set.
+// Registration makes the socket non-blocking. A registration whose socket was
+// closed behind the table's back (the descriptor is gone or now names another
+// file) is dropped before the next wait, so a reused descriptor number never
+// gets another socket's events.
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/platform_internal.h"
+
+namespace {
+
+struct SocketSlot {
+    bool in_use;
+    int socket;
+    Window window;
+    uint32_t message;
+    int32_t events;
+    dev_t device;
+    ino_t inode;
+    bool read_posted;   // a read message is out; recv_once re-arms
+    bool write_posted;
+    bool close_posted;
+};
+
+pthread_mutex_t table_lock = PTHREAD_MUTEX_INITIALIZER;
+SocketSlot slots[SOCKET_SLOTS];
+
+SocketSlot* slot_for(int socket) {
+    for (SocketSlot& s : slots)
+        if (s.in_use && s.socket == socket) return &s;
+    return nullptr;
+}
+
+bool still_same(const SocketSlot* s) {
+    struct stat st;
+    return fstat(s->socket, &st) == 0 && st.st_dev == s->device && st.st_ino == s->inode;
+}
+
+// What to wait for. While a read message is out the socket waits for nothing
+// but its first write: poll reports a hang-up whatever it is asked, and the
+// unread data would wake it again and again.
+short wanted(const SocketSlot* s) {
+    if (s->close_posted) return 0;
+    short want = (s->events & FD_WRITE) && !s->write_posted ? POLLOUT : 0;
+    if (s->read_posted) return want;
+    if (s->events & FD_READ) want |= POLLIN;
+    else if (s->events & FD_CLOSE) want |= POLLRDHUP;  // data nobody reads must not wake us
+    if (s->events & FD_OOB) want |= POLLPRI;
+    return want;
+}
+
+void post_event(SocketSlot* s, int32_t event) {
+    post_local(s->window, s->message, (WPARAM)s->socket, (LPARAM)make_long((uint16_t)event, 0));
+}
+
+void post_close(SocketSlot* s) {
+    s->close_posted = true;
+    if (s->events & FD_CLOSE) post_event(s, FD_CLOSE);
+}
+
+// Data waiting, or the end of the stream (or an error), as the peek tells.
+void handle_readable(SocketSlot* s) {
+    char byte;
+    ssize_t got = recv(s->socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (got > 0) {
+        if ((s->events & FD_READ) && !s->read_posted) {
+            s->read_posted = true;
+            post_event(s, FD_READ);
+        }
+        return;
+    }
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    post_close(s);
+}
+
+void handle_events(SocketSlot* s, short revents) {
+    if (revents & POLLPRI) {
+        char urgent;
+        if (recv(s->socket, &urgent, 1, MSG_OOB | MSG_DONTWAIT) >= 0) post_event(s, FD_OOB);
+    }
+    if ((revents & POLLOUT) && !s->write_posted) {
+        s->write_posted = true;
+        post_event(s, FD_WRITE);
+    }
+    if (!(s->events & FD_READ)) {
+        if (revents & (POLLRDHUP | POLLHUP | POLLERR)) post_close(s);
+        return;
+    }
+    if (revents & (POLLIN | POLLERR | POLLHUP)) handle_readable(s);
+}
+
+}  // namespace
+
+int socket_async_select(int socket, Window window, uint32_t message, int32_t events) {
+    pthread_mutex_lock(&table_lock);
+    SocketSlot* s = slot_for(socket);
+    if (events == 0) {
+        if (s) s->in_use = false;
+        pthread_mutex_unlock(&table_lock);
+        return 0;
+    }
+    struct stat st;
+    int flags = fcntl(socket, F_GETFL);
+    if (!s)
+        for (SocketSlot& free_slot : slots)
+            if (!free_slot.in_use) {
+                s = &free_slot;
+                break;
+            }
+    if (!s || flags < 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0 || fstat(socket, &st) != 0 ||
+        !window_slot(window)) {
+        pthread_mutex_unlock(&table_lock);
+        return -1;
+    }
+    *s = SocketSlot{true, socket, window, message, events, st.st_dev, st.st_ino, false, false, false};
+    pthread_mutex_unlock(&table_lock);
+    return 0;
+}
+
+int recv_once(int socket, char* buffer, int bytes) {
+    ssize_t got;
+    do {
+        got = recv(socket, buffer, (size_t)(bytes > 0 ? bytes : 0), 0);
+    } while (got < 0 && errno == EINTR);
+    pthread_mutex_lock(&table_lock);
+    SocketSlot* s = slot_for(socket);
+    if (s) s->read_posted = false;
+    pthread_mutex_unlock(&table_lock);
+    return (int)got;
+}
+
+int socket_poll_fill(struct pollfd* fds, int room) {
+    int n = 0;
+    pthread_mutex_lock(&table_lock);
+    for (SocketSlot& s : slots) {
+        if (!s.in_use) continue;
+        if (!still_same(&s) || !window_slot(s.window)) {
+            s.in_use = false;  // closed without unregistering, or its window is gone
+            continue;
+        }
+        short want = wanted(&s);
+        if (want == 0 || n == room) continue;
+        fds[n++] = pollfd{s.socket, want, 0};
+    }
+    pthread_mutex_unlock(&table_lock);
+    return n;
+}
+
+void socket_poll_handle(const struct pollfd* fds, int count) {
+    pthread_mutex_lock(&table_lock);
+    for (int i = 0; i < count; i++) {
+        if (fds[i].revents == 0) continue;
+        SocketSlot* s = slot_for(fds[i].fd);
+        if (s && !(fds[i].revents & POLLNVAL)) handle_events(s, fds[i].revents);
+        else if (s) s->in_use = false;
+    }
+    pthread_mutex_unlock(&table_lock);
+}

@@ -1,0 +1,204 @@
+// The window table, sending and posting of messages, and repaint requests.
+//
+// Model: WINDOW_SLOTS fixed slots; a handle is ((generation << 10) | (slot + 1)
+// << 1), so it is never 0, always even, and goes stale when its slot is freed.
+// Posted messages wait in a fixed ring of POST_SLOTS under a mutex; a poster
+// on another thread also writes one byte into the wake pipe, so the loop,
+// asleep in poll, wakes up. When the ring is full post_message fails (returns
+// 0), as the platform's own queue did when full. Sends run the procedure at
+// once on the calling thread; only the user-interface thread sends.
+//
+// Repaints: a request sets the window's paint flag; paints_deliver sends
+// WM_PAINT once the posted queue is empty, to each window that asked, and no
+// sooner than PAINT_INTERVAL_MS after that window's previous paint.
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/platform_internal.h"
+
+namespace {
+
+constexpr int POST_SLOTS = 1024;
+
+WindowSlot windows[WINDOW_SLOTS];
+
+struct PostRing {
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    PostedMessage slots[POST_SLOTS];
+    int head;   // oldest message
+    int count;
+};
+PostRing ring;
+
+int wake_fds[2] = {-1, -1};
+pthread_once_t wake_once = PTHREAD_ONCE_INIT;
+
+void wake_pipe_open() {
+    if (pipe2(wake_fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+        wake_fds[0] = wake_fds[1] = -1;  // posts still queue; the loop just wakes later
+    }
+}
+
+int slot_of(Window window) {
+    if (window <= 0 || (window & 1)) return -1;
+    int slot = ((window >> 1) & 0x1FF) - 1;
+    if (slot < 0 || slot >= WINDOW_SLOTS) return -1;
+    return slot;
+}
+
+int ring_push(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    pthread_mutex_lock(&ring.lock);
+    int ok = ring.count < POST_SLOTS;
+    if (ok) {
+        PostedMessage* m = &ring.slots[(ring.head + ring.count) % POST_SLOTS];
+        *m = PostedMessage{window, message, wparam, lparam};
+        ring.count++;
+    }
+    pthread_mutex_unlock(&ring.lock);
+    return ok;
+}
+
+}  // namespace
+
+Window window_alloc(WindowKind kind, ScreenProc proc, int screen, int control) {
+    for (int i = 0; i < WINDOW_SLOTS; i++) {
+        WindowSlot* w = &windows[i];
+        if (w->kind != WINDOW_FREE) continue;
+        w->generation = (w->generation + 1) & 0xFFFFF;
+        if (w->generation == 0) w->generation = 1;
+        w->kind = kind;
+        w->paint_pending = false;
+        w->last_paint_ms = 0;
+        w->proc = proc;
+        w->screen = screen;
+        w->control = control;
+        return (Window)((w->generation << 10) | ((uint32_t)(i + 1) << 1));
+    }
+    return 0;
+}
+
+void window_free(Window window) {
+    WindowSlot* w = window_slot(window);
+    if (w) w->kind = WINDOW_FREE;
+}
+
+WindowSlot* window_slot(Window window) {
+    int slot = slot_of(window);
+    if (slot < 0) return nullptr;
+    WindowSlot* w = &windows[slot];
+    if (w->kind == WINDOW_FREE || w->generation != ((uint32_t)window >> 10)) return nullptr;
+    return w;
+}
+
+Window window_create(ScreenProc proc) {
+    return window_alloc(WINDOW_PLAIN, proc, -1, -1);
+}
+
+void window_destroy(Window window) {
+    WindowSlot* w = window_slot(window);
+    if (w && w->kind == WINDOW_PLAIN) w->kind = WINDOW_FREE;
+}
+
+intptr_t send_message(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    WindowSlot* w = window_slot(window);
+    if (!w) return 0;
+    switch (w->kind) {
+    case WINDOW_PLAIN:
+        return w->proc ? w->proc(window, message, wparam, lparam) : 0;
+    case WINDOW_SCREEN: {
+        intptr_t handled = w->proc ? w->proc(window, message, wparam, lparam) : FALSE;
+        // The slot may be gone now: the procedure can end and close nothing
+        // itself, but screen_default checks the handle again.
+        if (handled == FALSE) return screen_default(window, message, wparam, lparam);
+        return handled;
+    }
+    case WINDOW_CONTROL:
+        return control_message(control_at(w->control), message, wparam, lparam);
+    case WINDOW_BAR:
+        return bar_message(w, message, wparam, lparam);
+    case WINDOW_FREE:
+        break;
+    }
+    return 0;
+}
+
+int post_local(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    return ring_push(window, message, wparam, lparam);
+}
+
+int post_message(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    pthread_once(&wake_once, wake_pipe_open);
+    if (!ring_push(window, message, wparam, lparam)) return 0;
+    if (wake_fds[1] >= 0) {
+        char b = 1;
+        // A full pipe already holds a wake-up for the loop: nothing is lost.
+        ssize_t ignored = write(wake_fds[1], &b, 1);
+        (void)ignored;
+    }
+    return 1;
+}
+
+int posted_take(PostedMessage* out) {
+    pthread_mutex_lock(&ring.lock);
+    int got = ring.count > 0;
+    if (got) {
+        *out = ring.slots[ring.head];
+        ring.head = (ring.head + 1) % POST_SLOTS;
+        ring.count--;
+    }
+    pthread_mutex_unlock(&ring.lock);
+    return got;
+}
+
+int posted_waiting() {
+    pthread_mutex_lock(&ring.lock);
+    int n = ring.count;
+    pthread_mutex_unlock(&ring.lock);
+    return n;
+}
+
+int wake_pipe_read_fd() {
+    pthread_once(&wake_once, wake_pipe_open);
+    return wake_fds[0];
+}
+
+void wake_pipe_drain() {
+    char sink[64];
+    while (wake_fds[0] >= 0 && read(wake_fds[0], sink, sizeof sink) > 0) {
+    }
+}
+
+void repaint_request(Window window) {
+    WindowSlot* w = window_slot(window);
+    if (!w) return;
+    if (w->kind == WINDOW_CONTROL || w->kind == WINDOW_BAR) {
+        Screen* s = screen_at(w->screen);
+        w = s ? window_slot(s->window) : nullptr;
+        if (!w) return;
+    }
+    w->paint_pending = true;
+}
+
+int paints_deliver(int* wait_ms) {
+    *wait_ms = -1;
+    uint64_t now = monotonic_ms();
+    int delivered = 0;
+    for (int i = 0; i < WINDOW_SLOTS; i++) {
+        WindowSlot* w = &windows[i];
+        if (w->kind == WINDOW_FREE || !w->paint_pending) continue;
+        uint64_t due = w->last_paint_ms + PAINT_INTERVAL_MS;
+        if (w->last_paint_ms != 0 && now < due) {
+            int wait = (int)(due - now);
+            if (*wait_ms < 0 || wait < *wait_ms) *wait_ms = wait;
+            continue;
+        }
+        w->paint_pending = false;
+        w->last_paint_ms = now;
+        send_message((Window)((w->generation << 10) | ((uint32_t)(i + 1) << 1)), WM_PAINT, 0, 0);
+        delivered = 1;
+    }
+    return delivered;
+}

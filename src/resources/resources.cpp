@@ -1,0 +1,147 @@
+// The resource tables themselves. Positions are dialog units inside the
+// phone's 140 x 108 client area; the terminal scales them (see
+// platform/layout.cpp). Controls outside that area exist but are not shown:
+// the main screen's "send" button lies below it.
+#include "resources/resources.h"
+
+namespace {
+
+// --- Dialog templates --------------------------------------------------------
+
+constexpr ControlTemplate MAIN_CONTROLS[] = {
+    {4003, CONTROL_EDIT, 0, 0, 140, 96, STYLE_MULTILINE | STYLE_READONLY | STYLE_VSCROLL | STYLE_BORDER, u""},
+    {4001, CONTROL_EDIT, 0, 96, 140, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {4007, CONTROL_BUTTON, 120, 116, 36, 15, STYLE_DISABLED, u"send"},
+};
+
+constexpr ControlTemplate SETTINGS_CONTROLS[] = {
+    {4016, CONTROL_STATIC, 0, 2, 40, 10, 0, u"Hub"},
+    {4015, CONTROL_COMBO, 42, 0, 98, 12, STYLE_VSCROLL, u""},
+    {4007, CONTROL_STATIC, 0, 18, 40, 10, 0, u"Host"},
+    {4002, CONTROL_EDIT, 42, 16, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {4008, CONTROL_STATIC, 0, 34, 40, 10, 0, u"Port"},
+    {4004, CONTROL_EDIT, 42, 32, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {4009, CONTROL_STATIC, 0, 50, 40, 10, 0, u"Nick"},
+    {4005, CONTROL_EDIT, 42, 48, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {4010, CONTROL_STATIC, 0, 66, 40, 10, 0, u"Share"},
+    {4006, CONTROL_EDIT, 42, 64, 70, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {4013, CONTROL_STATIC, 114, 66, 26, 10, 0, u"bytes"},
+    {4012, CONTROL_STATIC, 0, 82, 40, 10, 0, u"LocalIP"},
+    {4011, CONTROL_EDIT, 42, 80, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER | STYLE_READONLY | STYLE_DISABLED, u""},
+};
+
+constexpr ControlTemplate SEARCH_CONTROLS[] = {
+    {4007, CONTROL_EDIT, 0, 0, 110, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {IDOK, CONTROL_BUTTON, 112, 0, 28, 12, 0, u"OK"},
+    {4008, CONTROL_LIST, 0, 14, 140, 94, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
+};
+
+constexpr ControlTemplate PROGRESS_CONTROLS[] = {
+    {4012, CONTROL_STATIC, 0, 20, 140, 10, STYLE_CENTER, u"File"},
+    {4013, CONTROL_STATIC, 0, 40, 140, 10, STYLE_CENTER, u"Size"},
+    {4010, CONTROL_PROGRESS, 4, 60, 132, 10, STYLE_BORDER, u""},
+};
+
+constexpr ControlTemplate USERS_CONTROLS[] = {
+    {4009, CONTROL_LIST, 0, 0, 140, 108, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
+};
+
+#define COUNT_OF(a) ((int)(sizeof(a) / sizeof((a)[0])))
+
+constexpr DialogTemplate DIALOGS[] = {
+    {DIALOG_MAIN, u"Kivo", u"movraClass", COUNT_OF(MAIN_CONTROLS), MAIN_CONTROLS},
+    {DIALOG_SETTINGS, u"Settings", nullptr, COUNT_OF(SETTINGS_CONTROLS), SETTINGS_CONTROLS},
+    {DIALOG_SEARCH, u"Search", nullptr, COUNT_OF(SEARCH_CONTROLS), SEARCH_CONTROLS},
+    {DIALOG_PROGRESS, u"", nullptr, COUNT_OF(PROGRESS_CONTROLS), PROGRESS_CONTROLS},
+    {DIALOG_USERS, u"", nullptr, COUNT_OF(USERS_CONTROLS), USERS_CONTROLS},
+};
+
+// --- Menus: the popups that "Menu" soft keys open --------------------------------
+
+constexpr MenuEntry MAIN_MENU[] = {
+    {u"exit", 6002}, {u"Connect", 6004}, {u"Disconnect", 6007},
+    {u"Clear Chat", 6008}, {u"Downloads", 6005}, {u"About", 6025},
+    {u"Traffic", 6009}, {u"Users", 6006}, {u"Option", 6003},
+};
+
+constexpr MenuEntry SEARCH_MENU[] = {
+    {u"Info", 6017}, {u"Short", 6018}, {u"Full", 6019}, {u"CANCEL", 6014},
+    {u"Search", 6013}, {u"Exit search", 6016}, {u"Ok", 6016},
+};
+
+constexpr MenuEntry USERS_MENU[] = {
+    {u"ToChat", 6001}, {u"Refresh", 6026}, {u"PRIVAT", 6020}, {u"INFO", 6022},
+};
+
+constexpr MenuEntry PROGRESS_MENU[] = {
+    {u"Stop", 6023},
+};
+
+constexpr MenuResource MENUS[] = {
+    {MENUBAR_MAIN, u"Menu", COUNT_OF(MAIN_MENU), MAIN_MENU},
+    {MENUBAR_SEARCH, u"Menu", COUNT_OF(SEARCH_MENU), SEARCH_MENU},
+    {MENUBAR_USERS, u"Menu", COUNT_OF(USERS_MENU), USERS_MENU},
+    {MENUBAR_PROGRESS, u"Menu", COUNT_OF(PROGRESS_MENU), PROGRESS_MENU},
+};
+
+// --- Soft-key bars ----------------------------------------------------------------
+
+constexpr MenuBarResource MENUBARS[] = {
+    {MENUBAR_MAIN, {{STRING_MENU, 0, true}, {STRING_SEARCH, 12005, false}}},
+    {MENUBAR_SETTINGS, {{STRING_OK, 6011, false}, {STRING_CANCEL, 6012, false}}},
+    {MENUBAR_SEARCH, {{STRING_MENU, 0, true}, {STRING_DOWNLOAD, 6005, false}}},
+    {MENUBAR_USERS, {{STRING_MENU, 0, true}, {STRING_EXIT, 6024, false}}},
+    {MENUBAR_PROGRESS, {{STRING_MENU, 0, true}, {STRING_EXIT, 6024, false}}},
+};
+
+constexpr StringResource STRINGS[] = {
+    {STRING_MENU, u"Menu"},
+    {STRING_SEARCH, u"Search"},
+    {STRING_OK, u"OK"},
+    {STRING_CANCEL, u"CANCEL"},
+    {STRING_DOWNLOAD, u"Download"},
+    {STRING_EXIT, u"EXIT"},
+};
+
+constexpr IconResource ICONS[] = {
+    {ICON_PROGRAM, 16, 16, u'K'},
+};
+
+// Every lookup is a scan of a handful of rows: the tables are tiny.
+template <typename Row, int N>
+const Row* find_row(const Row (&rows)[N], ModuleInstance instance, int id) {
+    if (instance != KIVO_INSTANCE) return nullptr;
+    for (int i = 0; i < N; i++)
+        if (rows[i].id == id) return &rows[i];
+    return nullptr;
+}
+
+}  // namespace
+
+const DialogTemplate* resource_dialog(ModuleInstance instance, int template_id) {
+    return find_row(DIALOGS, instance, template_id);
+}
+
+const MenuResource* resource_menu(ModuleInstance instance, int menu_id) {
+    return find_row(MENUS, instance, menu_id);
+}
+
+const MenuBarResource* resource_menubar(ModuleInstance instance, int menubar_id) {
+    return find_row(MENUBARS, instance, menubar_id);
+}
+
+const char16_t* resource_string(ModuleInstance instance, int string_id) {
+    const StringResource* row = find_row(STRINGS, instance, string_id);
+    return row ? row->text : nullptr;
+}
+
+const IconResource* resource_icon(ModuleInstance instance, int icon_id) {
+    return find_row(ICONS, instance, icon_id);
+}
+
+const ControlTemplate* resource_control(const DialogTemplate* dialog, int control_id) {
+    if (!dialog) return nullptr;
+    for (int i = 0; i < dialog->control_count; i++)
+        if (dialog->controls[i].id == control_id) return &dialog->controls[i];
+    return nullptr;
+}
