@@ -120,7 +120,7 @@ int receive_bounded(WorkerRun* run, char* dst, int bytes) {
         uint64_t left = (uint64_t)run->silence_ms - waited;
         int slice = left < (uint64_t)STOP_CHECK_MS ? (int)left : STOP_CHECK_MS;
         int got = recv_timeout(run->socket, dst, bytes, slice);
-        if (got != RECEIVE_SILENT) return got < 0 ? RECEIVE_ERROR : got;
+        if (got != RECEIVE_SILENT) return got < RECEIVE_CLOSED ? RECEIVE_ERROR : got;
     }
 }
 

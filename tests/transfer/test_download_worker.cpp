@@ -4,125 +4,44 @@
 // with a short silence limit, requests a download, hands start_download_worker
 // the owner's $ConnectToMe and waits for the worker to end. What the peer
 // received, the file, the chat notes and the DownloadJob are then checked.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
-#include <thread>
 
-#include "hub/connection.h"
+#include "download_fixture.h"
 #include "hub/dispatch.h"
 #include "state/client_state.h"
 #include "support/test_hub.h"
 #include "transfer/download.h"
 
-namespace {
+using namespace download_test;
 
-const std::string CLIENT_GREETING =
-    "$MyNick me|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABC Pk=KIVOLOKTAN0.242ABCABC|";
-const std::string PEER_KEY = "$Key \x14\xd1\xc0/%DCN000%/\x05|";
-const std::string PEER_GREETING = "$MyNick bob|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABCA Pk=MICRODCABCABCABCAB|"
-                                  "$Supports MiniSlots XmlBZList ADCGet TTHF|$Direction Upload 17767|" +
-                                  PEER_KEY;
-const std::string CLIENT_REQUEST =
-    "$Supports MiniSlots |$Direction Download 21356|" + PEER_KEY + "$Get Music\\a.mp3$1|";
+namespace {
 
 class DownloadWorker : public ::testing::Test {
 protected:
     void SetUp() override {
-        client_state_reset();
-        download_set_row(-1);
-        u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
-        text_copy(g_state.settings.nick, NICK_BYTES, "me");
+        reset_download_state();
         download_silence_ms = 2000;
-        ASSERT_NE(getcwd(old_dir_, sizeof old_dir_), nullptr);
-        char pattern[] = "/tmp/kivo-download-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        dir_ = std::make_unique<TempCurrentDirectory>();
+        ASSERT_TRUE(dir_->ok());
     }
-
     void TearDown() override {
-        download_set_stop(1);
-        EXPECT_TRUE(wait_until(3000, [] { return download_running() == 0; }));
-        download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
-        EXPECT_EQ(chdir(old_dir_), 0);
-        remove_dir(dir_);
+        end_download_worker();
+        dir_.reset();
     }
 
-    static void remove_dir(const std::string& dir) {
-        DIR* d = opendir(dir.c_str());
-        if (d == nullptr) return;
-        while (struct dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name != "." && name != "..") unlink((dir + "/" + name).c_str());
-        }
-        closedir(d);
-        rmdir(dir.c_str());
+    static void request(const char* nick = "bob", const char* path = "Music\\a.mp3", const char* short_name = "a.mp3") {
+        request_download(nick, path, short_name);
     }
+    static bool wait_done(int ms = 5000) { return wait_download_ended(ms); }
+    static std::string chat() { return chat_text(); }
+    static bool exists(const std::string& name) { return file_exists(name); }
+    static std::string file(const std::string& name) { return file_text(name); }
 
-    // What the Download command leaves: the job filled, row set, requested.
-    void request(const char* nick = "bob", const char* path = "Music\\a.mp3", const char* short_name = "a.mp3") {
-        text_copy(g_state.download.nick, RESULT_NICK_BYTES, nick);
-        text_copy(g_state.download.path, RESULT_PATH_BYTES, path);
-        text_copy(g_state.download.short_name, RESULT_SHORT_BYTES, short_name);
-        download_set_row(3);
-        download_set_requested(1);
-    }
-
-    static void connect_to_me(const TestHub& peer) {
-        std::string m = "$ConnectToMe me 127.0.0.1:" + peer.port_text();
-        start_download_worker(m.c_str());
-    }
-
-    static bool wait_done(int ms = 5000) {
-        return wait_until(ms, [] { return download_running() == 0; });
-    }
-
-    static std::string chat() {
-        char16_t wide[CHATLOG_UNITS];
-        chatlog_take_for_display(wide, CHATLOG_UNITS, CHATLOG_UNITS);
-        char text[CHATLOG_UNITS];
-        utf16_to_cp1251(wide, -1, text, CHATLOG_UNITS);
-        return text;
-    }
-
-    static bool exists(const std::string& name) {
-        struct stat st;
-        return stat(name.c_str(), &st) == 0;
-    }
-
-    static std::string file(const std::string& name) {
-        std::ifstream in(name, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
-
-    static int files_in(const std::string& dir) {
-        int n = 0;
-        DIR* d = opendir(dir.c_str());
-        while (struct dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name != "." && name != "..") n++;
-        }
-        closedir(d);
-        return n;
-    }
-
-    // A peer that answers the whole handshake, then sends data (and stays open).
-    static void script_peer(TestHub& peer, const std::string& length_reply, const std::string& data) {
-        peer.expect(CLIENT_GREETING).send(PEER_GREETING).expect("$1|").send(length_reply).expect("$Send|");
-        if (!data.empty()) peer.send(data);
-    }
-
-    std::string dir_;
-    char old_dir_[4096];
+    std::unique_ptr<TempCurrentDirectory> dir_;
 };
 
 const char DONE_CHAT[] = "::start download::\r\na.mp3\r\n ::downloaded::\r\n";

@@ -1,0 +1,176 @@
+// The progress screen through the headless display: what it shows for no
+// download, for a download in progress (64-bit counts included) and after it
+// ends, and "Stop" from its menu ending a real download.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "download_fixture.h"
+#include "platform/screen_fixture.h"
+
+using namespace download_test;
+
+namespace {
+
+constexpr int FILE_LABEL = 4012;
+constexpr int SIZE_LABEL = 4013;
+
+Window g_screen;
+
+// The progress screen as the main screen opens it; remembers its window.
+intptr_t recorded_progress_proc(Window w, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) g_screen = w;
+    return progress_screen_proc(w, message, wparam, lparam);
+}
+
+std::string label(int id) {
+    char text[256];
+    char16_t wide[256];
+    control_get_text(g_screen, id, wide, 256);
+    utf16_to_cp1251(wide, -1, text, sizeof text);
+    return text;
+}
+
+// Filled cells of the progress bar as drawn: the '#' between '[' and ']'.
+int bar_filled(int* inner) {
+    for (int r = 0; r < display_rows(); r++) {
+        std::string row = grid_row(r);
+        size_t open = row.find('[');
+        size_t close = row.rfind(']');
+        if (open == std::string::npos || close == std::string::npos || close <= open + 1) continue;
+        std::string cells = row.substr(open + 1, close - open - 1);
+        if (cells.find_first_not_of("# ") != std::string::npos) continue;
+        *inner = (int)cells.size();
+        int n = 0;
+        for (char c : cells) n += c == '#';
+        return n;
+    }
+    *inner = 0;
+    return -1;
+}
+
+class ProgressScreen : public ScreenTest {
+protected:
+    void SetUp() override {
+        ScreenTest::SetUp();
+        reset_download_state();
+        g_screen = 0;
+    }
+    void TearDown() override {
+        end_download_worker();
+        ScreenTest::TearDown();
+    }
+
+    intptr_t run(IdleScript* script) {
+        display_set_idle_hook(IdleScript::hook, script);
+        intptr_t result = dialog_run(g_state.module_instance, 1004, 0, recorded_progress_proc, 0);
+        EXPECT_FALSE(script->ran_out) << "stopped at step " << script->next << "\n" << grid_text();
+        return result;
+    }
+};
+
+bool press_exit(void*) {
+    display_press(DISPLAY_KEY_SOFT_RIGHT);
+    return true;
+}
+
+TEST_F(ProgressScreen, WithoutADownloadKeepsFileAndSize) {
+    IdleScript script;
+    script.add([](void*) {
+        EXPECT_EQ(label(FILE_LABEL), "File");
+        EXPECT_EQ(label(SIZE_LABEL), "Size");
+        EXPECT_GE(display_find("File"), 0);
+        EXPECT_GE(display_find("Size"), 0);
+        return true;
+    });
+    script.add(press_exit);
+    EXPECT_EQ(run(&script), 0);
+}
+
+TEST_F(ProgressScreen, LineAndBarFollowTheCountsAndShowTheFinalOnes) {
+    request_download("bob", "Music\\a.mp3", "\xe0.mp3");  // Cyrillic a
+    download_set_total(5000);
+    download_set_received(1250);
+    IdleScript script;
+    script.add([](void*) {
+        if (label(SIZE_LABEL) != "1250 / 5000 bytes") return false;
+        EXPECT_GE(display_find("1250 / 5000 bytes"), 0);
+        EXPECT_GE(display_find("а.mp3"), 0);
+        int inner;
+        int filled = bar_filled(&inner);
+        EXPECT_EQ(filled, inner / 4);
+        download_set_received(2500);
+        return true;
+    });
+    script.add([](void*) {
+        if (label(SIZE_LABEL) != "2500 / 5000 bytes") return false;
+        // The worker's last count, then the end of the download.
+        download_set_received(4000);
+        download_set_row(-1);
+        return true;
+    });
+    script.add([](void*) { return label(SIZE_LABEL) == "4000 / 5000 bytes"; });
+    script.add(press_exit);
+    EXPECT_EQ(run(&script), 0);
+}
+
+TEST_F(ProgressScreen, CountsBeyond32BitsAreShownWholeAndScaledOnTheBar) {
+    request_download();
+    download_set_total(6000000000ull);
+    download_set_received(4500000000ull);
+    IdleScript script;
+    script.add([](void*) {
+        if (label(SIZE_LABEL) != "4500000000 / 6000000000 bytes") return false;
+        int inner;
+        int filled = bar_filled(&inner);
+        EXPECT_EQ(filled, inner * 3 / 4);
+        return true;
+    });
+    script.add(press_exit);
+    EXPECT_EQ(run(&script), 0);
+}
+
+TEST_F(ProgressScreen, ActionKeyLeavesTheScreenOpen) {
+    IdleScript script;
+    script.add([](void*) {
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add([](void*) { return display_find("Size") >= 0; });
+    script.add(press_exit);
+    EXPECT_EQ(run(&script), 0);
+}
+
+TEST_F(ProgressScreen, StopFromTheMenuEndsTheRunningDownload) {
+    TempCurrentDirectory dir;
+    ASSERT_TRUE(dir.ok());
+    download_silence_ms = 10000;
+    TestHub peer;
+    script_peer(peer, "$FileLength 1000000|", std::string(1000, 'd'));
+    request_download();
+    connect_to_me(peer);
+    IdleScript script;
+    script.add([](void*) {
+        if (label(SIZE_LABEL) != "1000 / 1000000 bytes") return false;
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        return true;
+    });
+    script.add([](void*) {
+        if (display_find("Stop") < 0) return false;
+        display_type("1");
+        return true;
+    });
+    script.add([](void*) { return download_running() == 0; });
+    script.add([](void*) {
+        EXPECT_GE(display_find("1000 / 1000000 bytes"), 0);  // still open, last line kept
+        return true;
+    });
+    script.add(press_exit);
+    EXPECT_EQ(run(&script), 0);
+    EXPECT_EQ(file_text("a.mp3"), std::string(1000, 'd'));
+    EXPECT_NE(chat_text().find(" ::download stopped:: at 1000 of 1000000 bytes\r\n"), std::string::npos);
+    EXPECT_EQ(download_row(), -1);
+}
+
+}  // namespace
