@@ -94,4 +94,137 @@ TEST_F(Layout, MainScreenAt36x16KeepsEveryPartOnThePhoneSize) {
     EXPECT_EQ(g_snapshot, expected);
 }
 
+// Forty numbered lines: the view shows the last ones after the paint's scroll.
+std::u16string numbered_lines(int count) {
+    std::u16string text;
+    for (int i = 1; i <= count; i++) {
+        char line[16];
+        snprintf(line, sizeof line, "line %d\r\n", i);
+        for (char* c = line; *c; c++) text += (char16_t)*c;
+    }
+    return text;
+}
+
+TEST_F(Layout, ChatViewScrolledByAThousandLinesShowsItsEndAndPageUpGoesBack) {
+    static std::u16string lines = numbered_lines(40);
+    g_view_text = lines.c_str();
+    static int last_row, first_row, after_page_up;
+    display_start_headless(80, 24);
+    IdleScript script;
+    script.add([](void*) {
+        last_row = display_find("line 40");
+        first_row = display_find("line 1 ");
+        display_press(DISPLAY_KEY_PAGE_UP);
+        return true;
+    });
+    script.add([](void*) {
+        after_page_up = display_find("line 40");
+        display_press(DISPLAY_KEY_CLOSE);
+        return true;
+    });
+    display_set_idle_hook(IdleScript::hook, &script);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, main_like_proc, 0);
+    EXPECT_EQ(last_row, 20);  // the view's last row, just above the input line
+    EXPECT_EQ(first_row, -1);
+    EXPECT_EQ(after_page_up, -1);
+}
+
+TEST_F(Layout, LongChatLinesWrapAtABlankInsideTheView) {
+    g_view_text = u"<bob> aaaa bbbb cccc dddd eeee ffff gggg hhhh\r\n";
+    snapshot_and_close(36, 16, "");
+    EXPECT_NE(g_snapshot.find("|<bob> aaaa bbbb cccc dddd eeee    |"), std::string::npos) << g_snapshot;
+    EXPECT_NE(g_snapshot.find("|ffff gggg hhhh"), std::string::npos) << g_snapshot;
+}
+
+TEST_F(Layout, TheInputLineScrollsToKeepTheCaretInView) {
+    g_view_text = u"";
+    snapshot_and_close(36, 16, "0123456789abcdefghijklmnopqrstuvwxyzEND");
+    // 32 cells inside the brackets: 31 characters and the caret after "END".
+    EXPECT_NE(g_snapshot.find("|[89abcdefghijklmnopqrstuvwxyzEND ]|"), std::string::npos) << g_snapshot;
+}
+
+TEST_F(Layout, ControlCharactersFromPeersNeverReachTheGridRaw) {
+    g_view_text = u"<evil> \x1b[2J\x07 bell \x0301 combining\r\n";
+    snapshot_and_close(80, 24, "");
+    for (unsigned char c : g_snapshot) EXPECT_TRUE(c >= 0x20 || c == '\n') << (int)c;
+    EXPECT_NE(g_snapshot.find("<evil> ?[2J? bell ? combining"), std::string::npos) << g_snapshot;
+}
+
+TEST_F(Layout, OpenMenuShowsNumberedEntriesAboveTheSoftKeyBar) {
+    g_view_text = u"";
+    display_start_headless(36, 16);
+    display_press(DISPLAY_KEY_SOFT_LEFT);
+    IdleScript script;
+    script.add([](void*) {
+        g_snapshot = grid_text();
+        display_press(DISPLAY_KEY_BACK);
+        display_press(DISPLAY_KEY_CLOSE);
+        return true;
+    });
+    display_set_idle_hook(IdleScript::hook, &script);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, main_like_proc, 0);
+    EXPECT_EQ(grid_row(13).find("1 exit"), std::string::npos);
+    // Nine entries end on row 13, just above the bar on row 14.
+    size_t at = g_snapshot.find("|9 Option");
+    ASSERT_NE(at, std::string::npos) << g_snapshot;
+    EXPECT_NE(g_snapshot.find("|1 exit"), std::string::npos);
+    EXPECT_LT(g_snapshot.find("|1 exit"), g_snapshot.find("|5 Downloads"));
+    int option_row = 0;
+    for (size_t i = 0; i < at; i++) option_row += g_snapshot[i] == '\n';
+    EXPECT_EQ(option_row, 13);
+}
+
+TEST_F(Layout, ResizeRedrawsTheScreenAtTheNewSize) {
+    g_view_text = u"hello\r\n";
+    display_start_headless(80, 24);
+    static std::string before, after;
+    IdleScript script;
+    script.add([](void*) {
+        before = grid_row(23);
+        display_headless_resize(40, 18);
+        return true;
+    });
+    script.add([](void*) {
+        after = grid_row(17);
+        display_press(DISPLAY_KEY_CLOSE);
+        return true;
+    });
+    display_set_idle_hook(IdleScript::hook, &script);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, main_like_proc, 0);
+    EXPECT_EQ(before, "+" + std::string(78, '-') + "+");
+    EXPECT_EQ(after, "+" + std::string(38, '-') + "+");
+    EXPECT_EQ(display_rows(), 18);
+    EXPECT_EQ(grid_row(16), "| Menu" + std::string(26, ' ') + "Search |");
+}
+
+intptr_t settings_like_proc(Window w, uint32_t message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        Window bar;
+        softkey_bar_create(w, MENUBAR_SETTINGS, KIVO_INSTANCE, &bar);
+        control_set_text(w, 4002, u"127.0.0.1");
+        control_set_text(w, 4004, u"411");
+        control_set_text(w, 4005, u"[i]mpx200");
+        control_set_text(w, 4006, u"1234567890");
+        control_set_text(w, 4011, u"10.0.0.2");
+        return TRUE;
+    }
+    if (message == WM_CLOSE) dialog_end(w, 0);
+    return message == WM_CLOSE;
+}
+
+TEST_F(Layout, EverySettingsFieldAndLabelFitsOnThePhoneSize) {
+    display_start_headless(36, 16);
+    IdleScript script;
+    script.add([](void*) {
+        g_snapshot = grid_text();
+        display_press(DISPLAY_KEY_CLOSE);
+        return true;
+    });
+    display_set_idle_hook(IdleScript::hook, &script);
+    dialog_run(KIVO_INSTANCE, DIALOG_SETTINGS, 0, settings_like_proc, 0);
+    const char* shown[] = {"Hub", "Host", "127.0.0.1", "Port", "411", "Nick", "[i]mpx200",
+                           "Share", "1234567890", "bytes", "LocalIP", "10.0.0.2", "OK", "CANCEL"};
+    for (const char* text : shown) EXPECT_NE(g_snapshot.find(text), std::string::npos) << text << "\n" << g_snapshot;
+}
+
 }  // namespace

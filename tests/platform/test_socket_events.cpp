@@ -1,0 +1,206 @@
+// Socket events as window messages, and posting from other threads, driven
+// through message_pump with a plain window standing in for the main screen.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+std::vector<int> g_events;        // event codes, in order of arrival
+std::vector<WPARAM> g_sockets;
+
+intptr_t event_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_SOCKET_EVENT) {
+        g_events.push_back(low_word((uintptr_t)lparam));
+        g_sockets.push_back(wparam);
+    }
+    return 0;
+}
+
+int count_of(int event) {
+    int n = 0;
+    for (int e : g_events) n += e == event;
+    return n;
+}
+
+int g_wanted_event;
+int saw_wanted(void*) {
+    return count_of(g_wanted_event) > 0;
+}
+
+// Pumps until the event arrives (or 2 s pass); true when it did.
+bool pump_until(int event) {
+    g_wanted_event = event;
+    return message_pump(saw_wanted, nullptr, 2000) != 0;
+}
+
+// Pumps for a short while to let anything that would come, come.
+void pump_a_while() {
+    message_pump(nullptr, nullptr, 100);
+}
+
+// A connected TCP pair on 127.0.0.1 (out-of-band data needs TCP).
+void tcp_pair(int* client, int* server) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, (sockaddr*)&address, sizeof address), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, (sockaddr*)&address, &length);
+    ASSERT_EQ(listen(listener, 1), 0);
+    *client = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(*client, (sockaddr*)&address, sizeof address), 0);
+    *server = accept(listener, nullptr, nullptr);
+    close(listener);
+}
+
+class SocketEvents : public ::testing::Test {
+protected:
+    Window window = 0;
+    int ours = -1, peer = -1;
+    void SetUp() override {
+        g_events.clear();
+        g_sockets.clear();
+        window = window_create(event_proc);
+        int pair[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        ours = pair[0];
+        peer = pair[1];
+    }
+    void TearDown() override {
+        socket_async_select(ours, window, 0, 0);
+        if (ours >= 0) close(ours);
+        if (peer >= 0) close(peer);
+        window_destroy(window);
+    }
+};
+
+TEST_F(SocketEvents, ReadComesOnceUntilAReceiveReArmsIt) {
+    ASSERT_EQ(socket_async_select(ours, window, WM_SOCKET_EVENT, HUB_EVENT_MASK), 0);
+    ASSERT_EQ(write(peer, "0123456789", 10), 10);
+    ASSERT_TRUE(pump_until(FD_READ));
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_READ), 1);  // data still waits, but one read message is out
+    char buffer[4];
+    EXPECT_EQ(recv_once(ours, buffer, 4), 4);
+    g_events.clear();
+    ASSERT_TRUE(pump_until(FD_READ));  // six bytes left: re-armed
+    EXPECT_EQ(g_sockets.back(), (WPARAM)ours);
+    char rest[16];
+    EXPECT_EQ(recv_once(ours, rest, sizeof rest), 6);
+    g_events.clear();
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_READ), 0);  // nothing left: no read message
+}
+
+TEST_F(SocketEvents, WriteComesOnceAfterRegistration) {
+    ASSERT_EQ(socket_async_select(ours, window, WM_SOCKET_EVENT, HUB_EVENT_MASK), 0);
+    ASSERT_TRUE(pump_until(FD_WRITE));
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_WRITE), 1);
+}
+
+TEST_F(SocketEvents, CloseComesOnceAfterTheDataBeforeIt) {
+    ASSERT_EQ(socket_async_select(ours, window, WM_SOCKET_EVENT, HUB_EVENT_MASK), 0);
+    ASSERT_EQ(write(peer, "bye", 3), 3);
+    close(peer);
+    peer = -1;
+    ASSERT_TRUE(pump_until(FD_READ));
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_CLOSE), 0);  // the data is not read yet
+    char buffer[8];
+    EXPECT_EQ(recv_once(ours, buffer, sizeof buffer), 3);
+    ASSERT_TRUE(pump_until(FD_CLOSE));
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_CLOSE), 1);
+}
+
+TEST_F(SocketEvents, RegistrationMakesTheSocketNonBlocking) {
+    ASSERT_EQ(socket_async_select(ours, window, WM_SOCKET_EVENT, HUB_EVENT_MASK), 0);
+    EXPECT_TRUE(fcntl(ours, F_GETFL) & O_NONBLOCK);
+    char buffer[4];
+    EXPECT_EQ(recv_once(ours, buffer, sizeof buffer), -1);  // nothing there: no wait
+}
+
+TEST_F(SocketEvents, MaskZeroUnregisters) {
+    ASSERT_EQ(socket_async_select(ours, window, WM_SOCKET_EVENT, HUB_EVENT_MASK), 0);
+    ASSERT_EQ(socket_async_select(ours, window, WM_SOCKET_EVENT, 0), 0);
+    ASSERT_EQ(write(peer, "x", 1), 1);
+    pump_a_while();
+    EXPECT_TRUE(g_events.empty());
+}
+
+TEST_F(SocketEvents, ASocketClosedWithoutUnregisteringNeverLendsItsEventsToItsSuccessor) {
+    ASSERT_EQ(socket_async_select(ours, window, WM_SOCKET_EVENT, HUB_EVENT_MASK), 0);
+    close(ours);
+    // The next socket gets the same descriptor number; data waits on it.
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    ASSERT_EQ(pair[0], ours);
+    ASSERT_EQ(write(pair[1], "x", 1), 1);
+    pump_a_while();
+    EXPECT_TRUE(g_events.empty());
+    close(pair[1]);
+    // ours (the same number) is closed by TearDown.
+}
+
+TEST_F(SocketEvents, OutOfBandDataComesOnceAsItsOwnEvent) {
+    int client = -1, server = -1;
+    tcp_pair(&client, &server);
+    ASSERT_GE(server, 0);
+    ASSERT_EQ(socket_async_select(client, window, WM_SOCKET_EVENT, HUB_EVENT_MASK), 0);
+    ASSERT_EQ(send(server, "!", 1, MSG_OOB), 1);
+    ASSERT_TRUE(pump_until(FD_OOB));
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_OOB), 1);
+    socket_async_select(client, window, 0, 0);
+    close(client);
+    close(server);
+}
+
+// --- Posting from other threads ------------------------------------------------------
+
+std::atomic<int> g_posted_seen;
+intptr_t counting_proc(Window, uint32_t message, WPARAM, LPARAM) {
+    if (message == 4242) g_posted_seen++;
+    return 0;
+}
+int posted_arrived(void*) {
+    return g_posted_seen.load() > 0;
+}
+
+TEST(Posting, AMessagePostedFromAnotherThreadWakesTheSleepingLoop) {
+    g_posted_seen = 0;
+    Window w = window_create(counting_proc);
+    std::thread poster([w] {
+        usleep(50 * 1000);  // let the loop fall asleep first
+        post_message(w, 4242, 0, 0);
+    });
+    // Without a wake-up the loop would sleep until the 5 s limit and report 0.
+    EXPECT_EQ(message_pump(posted_arrived, nullptr, 5000), 1);
+    poster.join();
+    window_destroy(w);
+}
+
+TEST(Posting, AMessageForADestroyedWindowIsDroppedNotDeliveredToItsSuccessor) {
+    g_posted_seen = 0;
+    Window gone = window_create(counting_proc);
+    post_message(gone, 4242, 0, 0);
+    window_destroy(gone);
+    Window successor = window_create(counting_proc);  // may reuse the slot
+    message_pump(nullptr, nullptr, 50);
+    EXPECT_EQ(g_posted_seen.load(), 0);
+    window_destroy(successor);
+}
+
+}  // namespace
