@@ -159,6 +159,43 @@ TEST_F(Screens, MenuKeyOpensThePopupAndADigitChoosesTheEntry) {
     for (const Seen& s : g_seen) EXPECT_NE(s.message, WM_HOTKEY);
 }
 
+struct TextCheck {
+    int copied;
+    char16_t small[4];
+    int copied_one;
+    char16_t one[1];
+};
+TextCheck g_textcheck;
+
+intptr_t caret_proc(Window w, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) {
+        test_proc(w, message, wparam, lparam);
+        control_set_text(w, 4001, u">bob ");
+        g_textcheck.copied = control_get_text(w, 4001, g_textcheck.small, 4);
+        g_textcheck.one[0] = u'!';
+        g_textcheck.copied_one = control_get_text(w, 4001, g_textcheck.one, 1);
+        control_send(w, 4001, EM_SETSEL, 5, 5);  // the caret after the blank
+        return TRUE;
+    }
+    return test_proc(w, message, wparam, lparam);
+}
+
+TEST_F(Screens, GetTextCopiesAtMostUnitsMinusOneAndTerminates) {
+    display_press(DISPLAY_KEY_CLOSE);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, caret_proc, 0);
+    EXPECT_EQ(g_textcheck.copied, 3);
+    EXPECT_EQ(std::u16string(g_textcheck.small), u">bo");
+    EXPECT_EQ(g_textcheck.copied_one, 0);
+    EXPECT_EQ(g_textcheck.one[0], 0);
+}
+
+TEST_F(Screens, SetSelectionPlacesTheCaretWhereTypingContinues) {
+    display_type("hi");
+    display_press(DISPLAY_KEY_CLOSE);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, caret_proc, 0);
+    EXPECT_EQ(g_text_at_close, u">bob hi");
+}
+
 // --- Lists and combos ------------------------------------------------------------------
 
 struct ListCheck {
