@@ -7,7 +7,9 @@
 // line asks for the next paint while a download is set (row >= 0), so the line
 // follows the count without a timer; once the row is back at -1 one more paint
 // shows the final counts and the requests stop, leaving an idle screen idle.
-// "Stop" (6023) asks the running worker to end; the worker writes the note.
+// "Stop" (6023) asks the running worker to end (the worker writes the note),
+// or withdraws a request that no $ConnectToMe has answered yet.
+#include "hub/dispatch.h"
 #include "state/client_state.h"
 #include "transfer/download.h"
 
@@ -67,6 +69,40 @@ void paint_progress_screen(Window screen) {
     }
 }
 
+intptr_t command_ok(Window) {
+    return TRUE;  // the Action key: nothing to do, the screen stays
+}
+
+intptr_t command_exit(Window screen) {
+    dialog_end(screen, 0);
+    return TRUE;
+}
+
+// A running download is asked to end (the worker writes the note); a request
+// still waiting for its $ConnectToMe is withdrawn, so a late one starts nothing.
+intptr_t command_stop(Window) {
+    // Reaches g_state: the DownloadJob's flags and row.
+    if (download_running()) {
+        download_set_stop(1);
+    } else if (download_requested()) {
+        download_set_requested(0);
+        download_set_row(-1);
+        chat_append(" ::download stopped:: request withdrawn");
+    }
+    return TRUE;
+}
+
+struct ProgressCommand {
+    int id;
+    intptr_t (*run)(Window screen);
+};
+
+const ProgressCommand PROGRESS_COMMANDS[] = {
+    {IDOK, command_ok},
+    {PROGRESS_CMD_EXIT, command_exit},
+    {PROGRESS_CMD_STOP, command_stop},
+};
+
 }  // namespace
 
 intptr_t progress_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
@@ -77,14 +113,8 @@ intptr_t progress_screen_proc(Window screen, uint32_t message, WPARAM wparam, LP
         paint_progress_screen(screen);
         return FALSE;  // the platform paints the screen
     case WM_COMMAND:
-        if (low_word(wparam) == IDOK) return TRUE;
-        if (low_word(wparam) == PROGRESS_CMD_EXIT) {
-            dialog_end(screen, 0);
-            return TRUE;
-        }
-        if (low_word(wparam) == PROGRESS_CMD_STOP) {
-            if (download_running()) download_set_stop(1);
-            return TRUE;
+        for (const ProgressCommand& c : PROGRESS_COMMANDS) {
+            if (c.id == low_word(wparam)) return c.run(screen);
         }
         return FALSE;
     case WM_HOTKEY:

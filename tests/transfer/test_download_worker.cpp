@@ -381,6 +381,18 @@ TEST_F(DownloadWorker, StopEndsTheRunningDownloadAndKeepsWhatCame) {
 TEST_F(DownloadWorker, StopWithoutADownloadDoesNothing) {
     EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
     EXPECT_EQ(download_stop_requested(), 0);
+    EXPECT_EQ(chat(), "");
+}
+
+TEST_F(DownloadWorker, StopWithdrawsARequestSoALateConnectToMeStartsNothing) {
+    TestHub peer;
+    request();
+    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
+    EXPECT_EQ(download_requested(), 0);
+    EXPECT_EQ(download_row(), -1);
+    EXPECT_EQ(chat(), " ::download stopped:: request withdrawn\r\n");
+    connect_to_me(peer);
+    EXPECT_FALSE(peer.wait_connections(1, 200));
 }
 
 // --- Sharing with the UI thread ---------------------------------------------------------
