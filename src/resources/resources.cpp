@@ -39,7 +39,7 @@ constexpr ControlTemplate SEARCH_CONTROLS[] = {
 constexpr ControlTemplate PROGRESS_CONTROLS[] = {
     {4012, CONTROL_STATIC, 0, 20, 140, 10, STYLE_CENTER, u"File"},
     {4013, CONTROL_STATIC, 0, 40, 140, 10, STYLE_CENTER, u"Size"},
-    {4010, CONTROL_PROGRESS, 4, 60, 132, 10, STYLE_BORDER, u""},
+    {4010, CONTROL_PROGRESS, 0, 60, 140, 10, STYLE_BORDER, u""},
 };
 
 constexpr ControlTemplate USERS_CONTROLS[] = {
