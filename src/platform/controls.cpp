@@ -48,7 +48,8 @@ bool is_multiline(const Control* c) {
 }
 
 intptr_t list_add(Control* c, const char16_t* text) {
-    if (c->store < 0 || !text) return LB_ERRSPACE;
+    if (!text) return LB_ERR;
+    if (c->store < 0) return LB_ERRSPACE;
     ListStore* st = &stores[c->store];
     int len = 0;
     while (text[len] != 0 && len < LIST_ENTRY_UNITS - 1) len++;

@@ -167,6 +167,7 @@ void draw_edit_line(DisplayGrid* g, Control* c, const Box* b, bool focused) {
 // following line starts. Lines break at CR LF or LF, and wrap at the last
 // blank that fits (or hard at the width).
 int wrap_line(const char16_t* text, int length, int from, int width, int* next) {
+    if (width < 1) width = 1;  // every line takes at least one character: no endless wrap
     int at = from, cells = 0, blank = -1;
     while (at < length) {
         char16_t u = text[at];

@@ -163,7 +163,7 @@ struct Box {
 // the screen's i-th control.
 void layout_screen(const Screen* s, int cols, int rows, Box* boxes);
 void render_screen(const Screen* s, DisplayGrid* grid);
-// Lines of a multi-line edit at the given width; fills starts when not null.
+// Lines of a multi-line edit's text when wrapped at the given width.
 int wrap_count(const char16_t* text, int length, int width);
 void edit_clamp_scroll(Control* c, const Box* box);
 
