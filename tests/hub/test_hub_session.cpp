@@ -398,3 +398,37 @@ TEST_F(ChatSend, SendingWithoutConnectionSendsAndCountsNothing) {
     EXPECT_EQ(g_chat_commands, 1);
     EXPECT_EQ(traffic_sent(), 0u);
 }
+
+TEST_F(HubSession, FailedRegistrationIsNotedAndTheReplyStillShown) {
+    TestHub hub;
+    hub.send(LOCK).expect(BLOCK_END).send("$Hello x|");
+    text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, hub.port_text().c_str());
+    g_state.main_window = 0;  // no window to deliver socket events to
+    hub_connect_command();
+    g_state.main_window = probe_;
+    EXPECT_GT(g_state.hub_socket, 0);
+    EXPECT_EQ(chat_log_text(), "wsa select Error connect to 127.0.0.1\r\n$Hello x|");
+}
+
+namespace {
+// Posts the menu's "exit" (6002) to itself once it is up and routes it.
+intptr_t exit_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        post_message(screen, WM_COMMAND, 6002, 0);
+        return TRUE;
+    }
+    if (message == WM_COMMAND && low_word(wparam) == 6002) {
+        hub_exit_command(screen);
+        return TRUE;
+    }
+    return FALSE;
+}
+}  // namespace
+
+TEST_F(HubSession, ExitClosesTheConnectionAndEndsTheScreenWithZero) {
+    TestHub hub;
+    connect_and_settle(hub);
+    EXPECT_EQ(dialog_run(KIVO_INSTANCE, 1001, 0, exit_screen_proc, 0), 0);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+}
