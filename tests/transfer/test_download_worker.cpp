@@ -102,16 +102,6 @@ TEST_F(DownloadWorker, ZeroByteFileIsCreatedOverAnOlderFile) {
     EXPECT_EQ(chat(), DONE_CHAT);
 }
 
-TEST_F(DownloadWorker, OlderLongerFileKeepsNoStaleTail) {
-    { std::ofstream("a.mp3") << "older, longer content"; }
-    TestHub peer;
-    script_peer(peer, "$FileLength 3|", "new");
-    request();
-    connect_to_me(peer);
-    ASSERT_TRUE(wait_done());
-    EXPECT_EQ(file("a.mp3"), "new");
-}
-
 TEST_F(DownloadWorker, PeerNickContainingTheRequestedNickPasses) {
     TestHub peer;
     peer.expect(CLIENT_GREETING).send("$MyNick [bot]bob_2|$Lock a|$Key k|").expect("$1|");
