@@ -27,6 +27,7 @@
 
 #include <cstring>
 
+#include "shell/main_screen.h"
 #include "state/client_state.h"
 #include "state/text_scan.h"
 
@@ -196,7 +197,6 @@ struct UserListView {
 UserListView g_view;
 
 // The main screen's input line, which the commands write into.
-constexpr int MAIN_INPUT_LINE_CONTROL = 4001;
 
 // ">" + 49-byte name + " " and the terminator.
 constexpr int ADDRESS_UNITS = USER_NAME_BYTES + 3;
@@ -220,8 +220,8 @@ void address_user(Window screen, const char16_t* format, bool caret_to_end) {
     if (user == nullptr) return;
     char16_t text[ADDRESS_UNITS];
     int length = wide_format(text, ADDRESS_UNITS, format, user->name);
-    control_set_text(g_state.main_window, MAIN_INPUT_LINE_CONTROL, text);
-    if (caret_to_end) control_send(g_state.main_window, MAIN_INPUT_LINE_CONTROL, EM_SETSEL, (WPARAM)length, length);
+    control_set_text(g_state.main_window, MAIN_INPUT_LINE, text);
+    if (caret_to_end) control_send(g_state.main_window, MAIN_INPUT_LINE, EM_SETSEL, (WPARAM)length, length);
     dialog_end(screen, 0);
 }
 

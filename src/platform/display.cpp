@@ -5,6 +5,10 @@
 // The headless display shows nothing, has no input of its own (tests push
 // keys into the loop's key ring) and changes size only when asked. The grid
 // keeps the last drawing after screens end, so a test can read it afterwards.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform_internal.h"
@@ -18,6 +22,7 @@ void* idle_context;
 bool in_hook;
 int pending_cols, pending_rows;
 bool headless_resized;
+bool terminal_preferred;
 
 void headless_present(const DisplayGrid*) {}
 int headless_input_fd() { return -1; }
@@ -75,6 +80,10 @@ void display_use(const Display* display, int cols, int rows) {
 }
 
 const Display* display_current() {
+    if (!current && terminal_preferred) {
+        // The check passed at start-up; curses itself failing leaves no screen.
+        if (display_start_terminal() != 0) exit(1);
+    }
     if (!current) display_start_headless(80, 24);
     return current;
 }
@@ -99,6 +108,15 @@ int display_start_terminal() {
     const Display* terminal = terminal_display_start(&cols, &rows);
     if (!terminal) return -1;
     display_use(terminal, cols, rows);
+    return 0;
+}
+
+int display_prefer_terminal() {
+    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+        fprintf(stderr, "kivo: standard input and output must be a terminal\n");
+        return -1;
+    }
+    terminal_preferred = true;
     return 0;
 }
 

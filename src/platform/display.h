@@ -73,6 +73,10 @@ struct DisplayKeyEvent {
 // (standard input or output is not a terminal, or curses could not start);
 // the program then exits with a non-zero status.
 int display_start_terminal();
+// Checks that standard input and output are a terminal (returns -1 after
+// saying so on stderr when not) and has the first screen that runs start the
+// terminal display, so that a program that ends before any screen draws nothing.
+int display_prefer_terminal();
 // Starts the headless display with a grid of cols x rows (clamped to the
 // limits). Screens run without a started display get a headless 80x24 one.
 int display_start_headless(int cols, int rows);

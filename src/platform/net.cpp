@@ -20,6 +20,8 @@ int WSAStartup(uint16_t) {
 }
 
 int closesocket(int socket) {
+    // A closed socket's number is soon handed out again: its events go with it.
+    socket_async_select(socket, 0, 0, 0);
     return close(socket);
 }
 

@@ -1,0 +1,111 @@
+// The settings screen's procedure.
+//
+// The five fields show the SessionSettings texts (8-bit, 1251) and store them
+// back on "OK" only; choosing a favourite fills just the host and port fields.
+// On "OK" each field's text (at most 99 units) is converted into its
+// SessionSettings field cut to that field's capacity, and never more than 100
+// bytes: host and local IP keep at most 51 characters, the port 11, the nick
+// and share size 99.
+#include "config/settings_screen.h"
+
+#include "state/client_state.h"
+
+namespace {
+
+constexpr int FIELD_SHOW_UNITS = 255;   // one field's text as shown
+constexpr int FIELD_READ_UNITS = 100;   // one field's text as read back
+constexpr int FIELD_STORE_BYTES = 100;  // most bytes stored from one field
+constexpr int FAVORITE_NAME_UNITS = 550;
+
+void show_field(Window screen, int control, const char* text) {
+    char16_t shown[FIELD_SHOW_UNITS];
+    wide_format(shown, FIELD_SHOW_UNITS, u"%S", text);
+    control_set_text(screen, control, shown);
+}
+
+intptr_t initialise(Window screen) {
+    if (!fullscreen_init(screen, SHIDIM_FLAGS, SHIDIF_FULLSCREEN)) return FALSE;
+    Window bar = 0;
+    if (!softkey_bar_create(screen, SETTINGS_MENUBAR, g_state.module_instance, &bar)) return FALSE;
+    send_message(bar, SHCMBM_OVERRIDEKEY, VK_BACK_KEY, SHMBOF_OVERRIDE_BACK);
+    fill_favorites_list(screen);
+    const SessionSettings& s = g_state.settings;
+    show_field(screen, SETTINGS_LOCAL_IP, s.local_ip);
+    show_field(screen, SETTINGS_HOST, s.hub_host);
+    show_field(screen, SETTINGS_PORT, s.hub_port);
+    show_field(screen, SETTINGS_NICK, s.nick);
+    show_field(screen, SETTINGS_SHARE, s.share_size);
+    return TRUE;
+}
+
+void favorite_chosen(Window screen) {
+    intptr_t chosen = control_send(screen, SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0);
+    if (chosen < 0 || chosen >= g_state.favorites_count) return;
+    const FavoriteHub& hub = g_state.favorites[chosen];
+    show_field(screen, SETTINGS_HOST, hub.host);
+    show_field(screen, SETTINGS_PORT, hub.port);
+}
+
+void store_fields(Window screen) {
+    SessionSettings& s = g_state.settings;
+    struct Field {
+        int control;
+        char* text;
+        int bytes;
+    };
+    // In the order they are stored.
+    const Field fields[] = {
+        {SETTINGS_HOST, s.hub_host, HUB_HOST_BYTES},
+        {SETTINGS_PORT, s.hub_port, HUB_PORT_BYTES},
+        {SETTINGS_NICK, s.nick, NICK_BYTES},
+        {SETTINGS_SHARE, s.share_size, SHARE_TEXT_BYTES},
+        {SETTINGS_LOCAL_IP, s.local_ip, LOCAL_IP_BYTES},
+    };
+    for (const Field& f : fields) {
+        char16_t typed[FIELD_READ_UNITS];
+        control_get_text(screen, f.control, typed, FIELD_READ_UNITS);
+        utf16_to_cp1251(typed, -1, f.text, f.bytes < FIELD_STORE_BYTES ? f.bytes : FIELD_STORE_BYTES);
+    }
+}
+
+intptr_t command(Window screen, int id) {
+    if (id == SETTINGS_FAVORITES) {
+        favorite_chosen(screen);
+        return TRUE;
+    }
+    if (id == SETTINGS_OK) store_fields(screen);
+    if (id == SETTINGS_OK || id == SETTINGS_CANCEL) {
+        dialog_end(screen, 0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+void fill_favorites_list(Window screen) {
+    control_send(screen, SETTINGS_FAVORITES, CB_RESETCONTENT, 0, 0);
+    for (int i = 0; i < g_state.favorites_count; i++) {
+        char16_t name[FAVORITE_NAME_UNITS];
+        cp1251_to_utf16(g_state.favorites[i].name, -1, name, FAVORITE_NAME_UNITS);
+        control_send(screen, SETTINGS_FAVORITES, CB_ADDSTRING, 0, (LPARAM)name);
+    }
+    repaint_request(screen);
+}
+
+intptr_t settings_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return initialise(screen);
+    case WM_COMMAND:
+        return command(screen, low_word(wparam));
+    case WM_HOTKEY:
+        if (high_word((uintptr_t)lparam) == VK_BACK_KEY) back_key_forward(screen, wparam, lparam);
+        return FALSE;
+    case WM_CLOSE:
+        dialog_end(screen, 0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
