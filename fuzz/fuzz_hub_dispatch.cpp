@@ -1,7 +1,17 @@
-// The hub dispatcher on raw received bytes, cut into receives where the
-// input says: the receive tail, the routing and every handler run on them.
-// Connect-to-me messages are defused ("$C" becomes "$c") so the fuzzer never
-// starts a download worker.
+// The hub dispatcher on raw received bytes, exactly as the read event hands
+// them over: each receive of at most HUB_RECEIVE_BYTES is placed after the
+// kept tail and dispatched, so the receive tail, the routing and every
+// handler behind it (user information and quit, search results, connect-to-me,
+// public and private chat) run on the input.
+//
+// The input is the hub's byte stream. It is dispatched twice from a fresh
+// state: in full receives, and in small receives of 1 to 64 bytes (the size
+// taken from the last byte), so a message is also split at every place.
+//
+// No download is requested, as after start-up: a $ConnectToMe then goes
+// through start_download_worker's checks and is ignored, so the fuzzer never
+// starts a worker or connects anywhere (fuzz_connect_request parses the
+// request itself).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,32 +19,61 @@
 #include "hub/dispatch.h"
 #include "state/client_state.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1 || size > 3 * HUB_RECEIVE_BYTES) return 0;
-    static bool started = false;
-    if (!started) {
-        client_state_reset();
-        u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
-        started = true;
+namespace {
+
+void fresh_state() {
+    client_state_reset();
+    u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
+    text_copy(g_state.settings.nick, NICK_BYTES, "kivo");
+    download_set_row(-1);
+}
+
+void check_tail() {
+    int tail = g_state.hub_tail_len;
+    if (tail < HUB_TAIL_DROPPING || tail > HUB_TAIL_BYTES - 1) abort();
+    if (tail > 0 && (g_state.hub_tail[tail] != '\0' || memchr(g_state.hub_tail, 0, (size_t)tail))) abort();
+}
+
+void check_tables() {
+    if (g_state.result_count < 0 || g_state.result_count > RESULT_ROWS) abort();
+    for (int r = 0; r < g_state.result_count; r++) {
+        const SearchResult& row = g_state.results[r];
+        if (row.nick[0] == 0 || strnlen(row.nick, RESULT_NICK_BYTES) == RESULT_NICK_BYTES) abort();
+        if (row.path[0] == 0 || strnlen(row.path, RESULT_PATH_BYTES) == RESULT_PATH_BYTES) abort();
+        if (strnlen(row.short_name, RESULT_SHORT_BYTES) == RESULT_SHORT_BYTES) abort();
     }
-    g_state.hub_tail_len = 0;
-    // The first byte sets the receive size (1 to 256 bytes, or a full 2000).
-    int chunk = data[0] == 0xFF ? HUB_RECEIVE_BYTES : data[0] + 1;
-    size_t at = 1;
+    for (const UserEntry& user : g_state.users) {
+        if (!user.present) continue;
+        if (user.name[0] == 0 || strnlen(user.name, USER_NAME_BYTES) == USER_NAME_BYTES) abort();
+        if (strnlen(user.share, USER_SHARE_BYTES) == USER_SHARE_BYTES) abort();
+    }
+    // Nothing from the hub alone may start or request a download.
+    if (download_running() || download_requested() || download_row() != -1) abort();
+    if (chatlog_length() > CHATLOG_UNITS - 1) abort();
+}
+
+// Feeds data to the dispatcher in receives of at most chunk bytes.
+void dispatch_in_receives(const uint8_t* data, size_t size, int chunk) {
+    fresh_state();
+    static char buffer[HUB_DATA_BYTES];
+    size_t at = 0;
     while (at < size) {
-        static char buffer[HUB_DATA_BYTES];
         int kept = hub_tail_restore(buffer);
         int n = (int)(size - at < (size_t)chunk ? size - at : (size_t)chunk);
         memcpy(buffer + kept, data + at, (size_t)n);
-        for (int i = kept > 0 ? kept - 1 : 0; i + 1 < kept + n; i++) {
-            if (buffer[i] == '$' && buffer[i + 1] == 'C') buffer[i + 1] = 'c';
-        }
         buffer[kept + n] = '\0';
         dispatch_hub_data(buffer, kept + n);
         at += (size_t)n;
-        if (g_state.hub_tail_len < HUB_TAIL_DROPPING || g_state.hub_tail_len > HUB_TAIL_BYTES - 1) abort();
-        if (g_state.hub_tail_len > 0 && g_state.hub_tail[g_state.hub_tail_len] != '\0') abort();
+        check_tail();
     }
-    if (chatlog_length() > CHATLOG_UNITS - 1) abort();
+    check_tables();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1 || size > 3 * HUB_RECEIVE_BYTES) return 0;
+    dispatch_in_receives(data, size, HUB_RECEIVE_BYTES);
+    dispatch_in_receives(data, size, 1 + data[size - 1] % 64);
     return 0;
 }
