@@ -85,25 +85,23 @@ TEST(SearchResultParse, ExampleResultGivesNickPathSizeAndShortName) {
     EXPECT_EQ(r.size, 4096u);
 }
 
-TEST(SearchResultParse, PathWithoutBackslashIsItsOwnShortName) {
-    SearchResult r;
-    ASSERT_EQ(parse_copy(file_result("bob", "a.mp3", "1"), &r), 1);
-    EXPECT_STREQ(r.path, "a.mp3");
-    EXPECT_STREQ(r.short_name, "a.mp3");
-}
-
-TEST(SearchResultParse, PathEndingInBackslashHasEmptyShortName) {
-    SearchResult r;
-    ASSERT_EQ(parse_copy(file_result("bob", "Music\\", "1"), &r), 1);
-    EXPECT_STREQ(r.path, "Music\\");
-    EXPECT_STREQ(r.short_name, "");
-}
-
-TEST(SearchResultParse, LeadingBackslashOfNcdcPathsIsKept) {
-    SearchResult r;
-    ASSERT_EQ(parse_copy(file_result("ann", "\\share\\alpha.txt", "12"), &r), 1);
-    EXPECT_STREQ(r.path, "\\share\\alpha.txt");
-    EXPECT_STREQ(r.short_name, "alpha.txt");
+TEST(SearchResultParse, ShortNameIsWhatFollowsTheLastBackslash) {
+    struct Case {
+        const char* path;
+        const char* short_name;
+    };
+    const Case cases[] = {
+        {"a.mp3", "a.mp3"},                         // no backslash: the whole path
+        {"Music\\", ""},                            // ends in one: empty
+        {"\\share\\alpha.txt", "alpha.txt"},        // ncdc's leading backslash is kept
+        {"a\\b\\c\\d.txt", "d.txt"},
+    };
+    for (const Case& c : cases) {
+        SearchResult r;
+        ASSERT_EQ(parse_copy(file_result("bob", c.path, "1"), &r), 1) << c.path;
+        EXPECT_STREQ(r.path, c.path);
+        EXPECT_STREQ(r.short_name, c.short_name);
+    }
 }
 
 TEST(SearchResultParse, TrailingSearcherNickIsIgnored) {
@@ -569,23 +567,6 @@ TEST_F(SearchScreen, DirectoryAndEmptyShortNameRowsKeepListPositionsEqualToRows)
     });
     script.add(close_screen);
     run(&script);
-}
-
-TEST_F(SearchScreen, CancelEntryIsLeftUnhandledAndTheScreenStays) {
-    EXPECT_EQ(search_screen_proc(0, WM_COMMAND, SEARCH_CMD_CANCEL, 0), FALSE);
-    IdleScript script;
-    script.add(remember_screen);
-    script.add([](void*) {
-        menu("4");  // "CANCEL"
-        return true;
-    });
-    script.add([](void*) {
-        EXPECT_NE(g_state.search_window, 0);
-        EXPECT_TRUE(shows("Search"));
-        return true;
-    });
-    script.add(close_screen);
-    EXPECT_EQ(run(&script), 0);
 }
 
 }  // namespace
