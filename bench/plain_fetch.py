@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""A plain fetch of one file from the demo hub, as the yardstick for Kivo's
+own download of the same file: log in, $RevConnectToMe, connect to the
+address in $ConnectToMe, the peer handshake, $Get, $FileLength, $Send, and
+then nothing but recv_into a 50000-byte buffer (49900 bytes at a time, as
+Kivo's worker receives) and os.write to a file. Prints the seconds from the
+$RevConnectToMe to the last byte on disk, the span Kivo's figure covers too.
+
+    plain_fetch.py <hub-port> <owner> <share path> <bytes> <output file>
+"""
+
+import os
+import socket
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+
+from demohub.lockkey import lock_of, lock_to_key  # noqa: E402
+
+TIMEOUT_S = 30.0
+CHUNK_BYTES = 49900
+NICK = b"plainfetch"
+
+
+class Messages:
+    """'|'-terminated messages from a blocking socket."""
+
+    def __init__(self, sock):
+        self.sock, self.buf = sock, b""
+
+    def next(self):
+        while b"|" not in self.buf:
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                raise ConnectionError("closed")
+            self.buf += chunk
+        msg, _, self.buf = self.buf.partition(b"|")
+        return msg
+
+    def until(self, prefix):
+        while True:
+            msg = self.next()
+            if msg.startswith(prefix):
+                return msg
+
+
+def login(port):
+    hub = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT_S)
+    messages = Messages(hub)
+    key = lock_to_key(lock_of(messages.next()))
+    hub.sendall(b"$Supports NoHello |$Key " + key + b"|$ValidateNick " + NICK + b"|$Version 1,0091|"
+                b"$GetNickList|$MyINFO $ALL " + NICK + b" plain$ $DSL\x01$$0$|")
+    messages.until(b"<Hub-Security> Welcome")
+    return hub, messages
+
+
+def fetch(port, owner, path, size, out_path):
+    hub, messages = login(port)
+    start = time.monotonic()
+    hub.sendall(b"$RevConnectToMe " + NICK + b" " + owner + b"|")
+    host, peer_port = messages.until(b"$ConnectToMe ").split(b" ")[2].split(b":")
+    peer = socket.create_connection((host.decode(), int(peer_port)), timeout=TIMEOUT_S)
+    peer.sendall(b"$MyNick " + NICK + b"|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABC Pk=PLAIN|")
+    replies = Messages(peer)
+    greeting_key = replies.until(b"$Key ")
+    peer.sendall(b"$Supports MiniSlots |$Direction Download 1|" + greeting_key + b"|$Get " + path + b"$1|")
+    length = int(replies.until(b"$FileLength ").split(b" ")[1])
+    if length != size:
+        raise SystemExit("the peer announced %d bytes, not %d" % (length, size))
+    peer.sendall(b"$Send|")
+    buffer = bytearray(50000)
+    view = memoryview(buffer)
+    fd = os.open(out_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+    got = len(replies.buf)
+    os.write(fd, replies.buf)
+    while got < size:
+        n = peer.recv_into(view, CHUNK_BYTES)
+        if n == 0:
+            break
+        os.write(fd, view[:n])
+        got += n
+    os.close(fd)
+    seconds = time.monotonic() - start
+    peer.close()
+    hub.close()
+    if got != size:
+        raise SystemExit("got %d of %d bytes" % (got, size))
+    return seconds
+
+
+def main():
+    port, owner, path, size, out_path = sys.argv[1:6]
+    seconds = fetch(int(port), owner.encode("cp1251"), path.encode("cp1251"), int(size), out_path)
+    print("%.3f" % seconds)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, -DKIVO_BENCH=ON) and runs every measurement
+# of docs/performance.md once, printing the figures. Takes a few minutes; the
+# 1 GiB runs want a quiet machine, so the load average is printed before each
+# step. Exits non-zero when a step failed; the others still run.
+#
+#   bash bench/run_all.sh [build-dir]     (default: build/bench)
+#
+# The demo hub's big files (about 2.2 GiB) are kept in <build-dir>/demohub-data
+# for the next run.
+set -uo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=$(mkdir -p "${1:-$repo/build/bench}" && cd "${1:-$repo/build/bench}" && pwd)
+cd "$repo"
+. scripts/deps.sh
+kivo_install_deps libbenchmark-dev python3
+
+cmake -S "$repo" -B "$build" -G Ninja -DKIVO_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null || exit 1
+cmake --build "$build" -j2 --target kivo screen_demo bench_dispatch bench_users download_throughput >/dev/null ||
+    exit 1
+kivo="$build/kivo"
+
+failed=()
+step() {
+    local name=$1
+    shift
+    echo
+    echo "==== $name    (load average: $(cut -d' ' -f1-3 /proc/loadavg))"
+    "$@" || { echo "==== $name FAILED"; failed+=("$name"); }
+}
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(free -g | awk '/^Mem:/ { print $2 }') GiB"
+echo "commit:  $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown), $(date -u '+%Y-%m-%d %H:%M UTC')"
+
+step "hub dispatch: 3000-user login burst and plain chat" "$build/bench/bench_dispatch"
+step "Users screen with 3000 users (target: median under 5 ms)" "$build/bench/bench_users"
+step "start-up time to the first drawn screen" bash bench/startup_time.sh "$kivo" "$repo"
+step "idle kivo, connected, 10 s (target: no CPU)" bash bench/idle_kivo.sh "$kivo" "$repo" 10
+step "idle screen (screen_demo), 5 s" bash bench/idle_cpu.sh "$build"
+step "download worker vs plain socket copy, 1 GiB (target: ratio >= 0.9)" \
+    bash bench/download_throughput.sh "$build" 1024
+step "real kivo downloading 1 GiB from the demo hub, peak memory" \
+    bash bench/download_kivo.sh "$kivo" "$repo" 1024 3 "$build/demohub-data"
+
+echo
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "failed: ${failed[*]}"
+    exit 1
+fi
+echo "all measurements ran"
