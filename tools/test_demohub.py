@@ -156,6 +156,27 @@ class DemoHub(unittest.TestCase):
         self.assertEqual(c.message(), b"$ValidateDenide BOB")
         self.assertTrue(c.closed_by_peer())
 
+    def test_client_that_waits_for_hello_gets_it_before_its_myinfo(self):
+        # microdc2's order: nothing after $ValidateNick until $Hello comes.
+        c = Conn(self.port)
+        self.addCleanup(c.close)
+        key = lock_to_key(lock_of(c.message()))
+        c.send(b"$Supports TTHSearch NoGetINFO NoHello|$Key " + key + b"|$ValidateNick classic|")
+        self.assertEqual(c.message(), b"$Supports NoHello UserCommand")
+        self.assertEqual(c.message(), b"$Hello classic")
+        self.assertEqual(c.message(), b"$HubName Kivo Demo Hub")
+        self.assertIn(b"running demohub", c.message())
+        c.send(b"$Version 1,0091|$GetNickList|$MyINFO $ALL classic <microdc2 V:0.15.6,M:A,H:1/0/0,"
+               b"S:3>$ $56Kbps\x01$$0$|")
+        seen = []
+        while True:
+            msg = c.message()
+            seen.append(msg)
+            if msg.startswith(b"<Hub-Security> Welcome"):
+                break
+        self.assertNotIn(b"$Hello classic", seen)   # the first reply comes once
+        self.assertIn(b"$MyINFO $ALL classic $ $56Kbps\x01$$0$", seen)
+
     def test_private_message_to_penpal_is_answered_with_its_words(self):
         c = self.login(b"tester3")
         c.send("$To: PenPal From: tester3 $<tester3>      привет there |".encode("cp1251"))

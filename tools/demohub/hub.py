@@ -19,7 +19,9 @@ Login follows PtokaX: $Lock first; the client's $Key is checked (a hub
 of ours checks it whatever the order); $ValidateNick (taken or invalid:
 $ValidateDenide); after $MyINFO the hub answers at once with
 "$Supports NoHello UserCommand|$Hello <nick>|$HubName <name>|<Hub-Security> ...|"
-in one write, then after login_pause the $MyINFO of its bot, of everybody
+in one write (or as soon as the client, its nick accepted, has been quiet
+for HELLO_WAIT_SECONDS: classic clients wait for $Hello before $MyINFO),
+then after login_pause the $MyINFO of its bot, of everybody
 else and of the client, $OpList and a welcome line.  The pause keeps the
 user list out of the client's single raw receive of the first reply;
 with a pause of 0 everything goes in one write, as PtokaX sends it.
@@ -40,6 +42,7 @@ BOT_NICK = "Hub-Security"
 BOT_MYINFO = "$MyINFO $ALL Hub-Security demohub security bot$ $$$0$"
 OP_NICKS = (BOT_NICK, "Mira")
 LOGIN_SECONDS = 60
+HELLO_WAIT_SECONDS = 0.25    # quiet this long after an accepted nick: send $Hello
 MAX_MESSAGE_BYTES = 64 * 1024
 MAX_BUFFER_BYTES = 4 * 1024 * 1024
 MAX_SESSIONS = 256
@@ -100,6 +103,7 @@ class Session:
         self.logged_in = False
         self.search_task = None
         self.offers = 0
+        self.hello_sent = False
         self.closed = False
 
     def send(self, data) -> None:
@@ -241,7 +245,18 @@ class Hub:
         deadline = loop.time() + LOGIN_SECONDS
         key_ok = False
         while True:
-            raw = await session.read(max(0.1, deadline - loop.time()))
+            left = max(0.1, deadline - loop.time())
+            awaiting_hello = session.nick is not None and not session.hello_sent
+            try:
+                raw = await session.read(min(left, HELLO_WAIT_SECONDS) if awaiting_hello else left)
+            except asyncio.TimeoutError:
+                if not awaiting_hello:
+                    raise
+                # Quiet after an accepted nick: a classic client (microdc2,
+                # for one) waits for $Hello before it sends $MyINFO.
+                session.hello_sent = True
+                session.send(self.first_reply(session))
+                continue
             if raw.startswith(b"$Key "):
                 if raw[5:] != expected_key:
                     session.chat("Your client sent a wrong key for the lock. Disconnecting.")
@@ -290,20 +305,25 @@ class Hub:
         session.logged_in = True
         self.sessions[nick] = session
         log.info("%s logged in", nick)
-        first = ("$Supports NoHello UserCommand|$Hello %s|$HubName %s|"
-                 "<%s> This hub is running demohub %s, a demo hub for Kivo.|"
-                 % (nick, self.options.name, BOT_NICK, VERSION))
+        first = "" if session.hello_sent else self.first_reply(session)
+        session.hello_sent = True
         self.broadcast(session.myinfo + "|", skip=session)
         if self.options.login_pause_ms <= 0:
             session.send(first + self.user_list(session) + self.welcome(session))
             return
-        session.send(first)
+        if first:
+            session.send(first)
 
         async def rest():
             await asyncio.sleep(self.options.login_pause_ms / 1000.0)
             if not session.closed:
                 session.send(self.user_list(session) + self.welcome(session))
         self.spawn(rest())
+
+    def first_reply(self, session) -> str:
+        return ("$Supports NoHello UserCommand|$Hello %s|$HubName %s|"
+                "<%s> This hub is running demohub %s, a demo hub for Kivo.|"
+                % (session.nick, self.options.name, BOT_NICK, VERSION))
 
     def user_list(self, session) -> str:
         parts = [BOT_MYINFO + "|"]
