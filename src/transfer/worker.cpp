@@ -206,12 +206,22 @@ DownloadEnd exchange_handshake(WorkerRun* run) {
     return END_DONE;
 }
 
+// The main screen shows the ChatLog only when it paints, and a worker cannot
+// ask for a paint (repaint requests belong to the user-interface thread), so
+// it posts the paint message itself after its notes: without it they would
+// stay unseen until some hub traffic or key press repainted the screen.
+void show_notes() {
+    // Reaches g_state: main_window, set once before any worker starts.
+    if (g_state.main_window != 0) post_message(g_state.main_window, WM_PAINT, 0, 0);
+}
+
 // Receives exactly the announced length, chunk by chunk, and writes it. A
 // chunk is never asked for beyond what is still due, so a peer that sends
 // more than it announced has its surplus left unread.
 DownloadEnd receive_file(WorkerRun* run) {
     chat_append("::start download::");
     chat_append(g_state.download.short_name);
+    show_notes();
     char16_t wide_name[LOCAL_NAME_UNITS];
     cp1251_to_utf16(run->name, -1, wide_name, LOCAL_NAME_UNITS);
     // Created or truncated: an older, longer file of the name keeps no stale tail.
@@ -263,6 +273,7 @@ void finish_download(WorkerRun* run, DownloadEnd end) {
     note_for(run, end, note);
     chat_append(note);
     download_set_row(-1);
+    show_notes();
     download_set_running(0);  // last: from here the UI thread may start another
 }
 
