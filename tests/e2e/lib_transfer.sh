@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Steps of the download tests, on top of lib.sh (source lib.sh first). They
+# read the screen only through e2e_screen, and every wait is bounded.
+#
+#   e2e_download "words" "name"          # main screen -> search, the result shown
+#                                        # exactly as "name" selected, Download (F2)
+#   e2e_rows                             # the screen inside its frame, one row a
+#                                        # line, trailing blanks dropped
+#   e2e_wait_notes "name" [seconds]      # "::start download::", name and
+#                                        # " ::downloaded::" on consecutive rows
+#   e2e_progress_count                   # N of the progress line "N / T bytes"
+#   e2e_wait_growing total [seconds]     # two rising counts below total, then total
+#   e2e_same_file copy original          # byte for byte, or fail
+#   e2e_start_pane name cols rows "cmd"  # another program in the same tmux server
+#   e2e_pane_wait name "text" [seconds]  # until that pane shows text
+
+e2e_rows() {
+    e2e_screen | sed -e '1d' -e '$d' -e 's/^.//' -e 's/.$//' -e 's/ *$//'
+}
+
+# Row (0-based) of the first list entry that reads exactly $1 on the search
+# screen: the rows below the input line, in order; an entry is shown after a
+# blank, or after '>' when selected.
+e2e_result_index() {
+    e2e_rows | sed '1d' | E2E_NAME_SEEN="$1" awk '
+        BEGIN { name = ENVIRON["E2E_NAME_SEEN"] }
+        $0 == " " name || $0 == ">" name { print NR - 1; exit }'
+}
+
+e2e_download() {
+    local words=$1 name=$2 index i
+    e2e_keys F2                                 # the main screen's "Search"
+    e2e_wait "Download"
+    e2e_type "$words"
+    e2e_keys Enter                              # the Action key sends the search
+    e2e_wait "$name"
+    for i in $(seq 1 30); do                    # results still arriving: let them settle
+        index=$(e2e_result_index "$name")
+        [ -n "$index" ] && break
+        sleep 0.1
+    done
+    [ -n "$index" ] || e2e_fail "no result reads exactly: $name"
+    e2e_keys Down Down                          # past "OK" to the list
+    e2e_keys Down                               # onto its first entry
+    for i in $(seq 1 "$index"); do e2e_keys Down; done
+    e2e_rows | sed '1d' | sed -n "$((index + 1))p" | grep -qxF -- ">$name" ||
+        e2e_fail "the entry $name is not the selected one"
+    e2e_keys F2                                 # "Download"
+    e2e_wait_gone "Download"
+}
+
+e2e_wait_notes() {
+    local name=$1 seconds=${2:-10} i rows
+    for i in $(seq 1 $((seconds * 10))); do
+        rows=$(e2e_rows)
+        if printf '%s\n' "$rows" | E2E_NAME_SEEN="$name" awk '
+            BEGIN { name = ENVIRON["E2E_NAME_SEEN"] }
+            prev2 == "::start download::" && prev1 == name && $0 == " ::downloaded::" { found = 1 }
+            { prev2 = prev1; prev1 = $0 }
+            END { exit !found }'; then
+            return 0
+        fi
+        sleep 0.1
+    done
+    e2e_fail "the chat never showed the three download notes for: $name"
+}
+
+e2e_progress_count() {
+    e2e_rows | sed -n 's|^ *\([0-9][0-9]*\) / [0-9][0-9]* bytes$|\1|p' | head -1
+}
+
+# Seen on the progress screen: a count between 0 and total, a larger one still
+# below total, and at last total / total.
+e2e_wait_growing() {
+    local total=$1 seconds=${2:-20} i n first="" second=""
+    for i in $(seq 1 $((seconds * 10))); do
+        n=$(e2e_progress_count)
+        if [ -n "$n" ] && [ "$n" -gt 0 ] && [ "$n" -lt "$total" ]; then
+            if [ -z "$first" ]; then
+                first=$n
+            elif [ "$n" -gt "$first" ]; then
+                second=$n
+                break
+            fi
+        fi
+        sleep 0.1
+    done
+    [ -n "$second" ] || e2e_fail "the progress count did not grow below $total (first: ${first:-none})"
+    e2e_wait "$total / $total bytes" "$seconds"
+    E2E_GROWTH="$first < $second < $total"
+}
+
+e2e_same_file() {
+    [ -f "$1" ] || e2e_fail "no file: $1"
+    cmp -s -- "$1" "$2" || e2e_fail "$1 differs from $2 ($(stat -c %s -- "$1") and $(stat -c %s -- "$2") bytes)"
+}
+
+e2e_start_pane() {
+    local name=$1 cols=$2 rows=$3 command=$4
+    $E2E_TMUX new-session -d -x "$cols" -y "$rows" -s "$name" "$command"
+}
+
+e2e_pane_wait() {
+    local name=$1 text=$2 seconds=${3:-10} i
+    for i in $(seq 1 $((seconds * 10))); do
+        if $E2E_TMUX capture-pane -p -S -200 -t "$name" 2>/dev/null | tee "$E2E_WORK/last-$name" | grep -qF -- "$text"; then
+            return 0
+        fi
+        sleep 0.1
+    done
+    e2e_fail "$name never showed: $text"
+}
