@@ -2,7 +2,7 @@
 # The real kivo binary downloads the demo hub's big file (1 GiB + 4321 bytes
 # by default) the way a user does it: Connect, Search "kivo demo movie", the
 # result, the "Download" soft key. Each round also fetches the same file from
-# the same hub with bench/plain_fetch.py (plain recv and write, no client
+# the same hub with bench/plain_fetch.py (dd copying the socket to a file, no client
 # around it); the order alternates. Both times run from the download request
 # to the last byte on disk. Prints every round, the best of each and their
 # ratio, and kivo's peak resident memory (VmHWM) before the first download and

@@ -38,9 +38,9 @@ bench_cleanup() {
     fi
     if [ $status -ne 0 ]; then
         echo "---- last screen" >&2
-        cat "$BENCH_WORK/last-screen" 2>/dev/null >&2 || true
+        cat "$BENCH_WORK/last-screen" >&2 2>/dev/null || true
         echo "---- demo hub log" >&2
-        tail -20 "$BENCH_WORK/hub.log" 2>/dev/null >&2 || true
+        tail -20 "$BENCH_WORK/hub.log" >&2 2>/dev/null || true
     fi
     rm -rf "$BENCH_WORK"
     exit $status

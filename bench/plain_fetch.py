@@ -2,15 +2,18 @@
 """A plain fetch of one file from the demo hub, as the yardstick for Kivo's
 own download of the same file: log in, $RevConnectToMe, connect to the
 address in $ConnectToMe, the peer handshake, $Get, $FileLength, $Send, and
-then nothing but recv_into a 50000-byte buffer (49900 bytes at a time, as
-Kivo's worker receives) and os.write to a file. Prints the seconds from the
-$RevConnectToMe to the last byte on disk, the span Kivo's figure covers too.
+then dd copies the socket to the file in blocks of 49900 bytes (Kivo's
+worker writes each receive of at most 49900 bytes; dd gathers a whole block
+first, as its byte count needs) until the announced length. Prints the
+seconds from the $RevConnectToMe to the last byte on disk, the span Kivo's
+figure covers too.
 
     plain_fetch.py <hub-port> <owner> <share path> <bytes> <output file>
 """
 
 import os
 import socket
+import subprocess
 import sys
 import time
 
@@ -68,22 +71,18 @@ def fetch(port, owner, path, size, out_path):
     length = int(replies.until(b"$FileLength ").split(b" ")[1])
     if length != size:
         raise SystemExit("the peer announced %d bytes, not %d" % (length, size))
+    if replies.buf:
+        raise SystemExit("the peer sent file bytes before $Send")
+    peer.settimeout(None)  # dd reads the descriptor, which must block
     peer.sendall(b"$Send|")
-    buffer = bytearray(50000)
-    view = memoryview(buffer)
-    fd = os.open(out_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
-    got = len(replies.buf)
-    os.write(fd, replies.buf)
-    while got < size:
-        n = peer.recv_into(view, CHUNK_BYTES)
-        if n == 0:
-            break
-        os.write(fd, view[:n])
-        got += n
-    os.close(fd)
+    # count_bytes stops dd at the length (the peer keeps the connection
+    # open); it counts short reads as whole blocks unless fullblock is set.
+    subprocess.run(["dd", "bs=%d" % CHUNK_BYTES, "iflag=count_bytes,fullblock", "count=%d" % size,
+                    "of=" + out_path, "status=none"], stdin=peer.fileno(), check=True, timeout=TIMEOUT_S * 10)
     seconds = time.monotonic() - start
     peer.close()
     hub.close()
+    got = os.stat(out_path).st_size
     if got != size:
         raise SystemExit("got %d of %d bytes" % (got, size))
     return seconds

@@ -40,7 +40,7 @@ step "idle screen (screen_demo), 5 s" bash bench/idle_cpu.sh "$build"
 step "download worker vs plain socket copy, 1 GiB (target: ratio >= 0.9)" \
     bash bench/download_throughput.sh "$build" 1024
 step "real kivo downloading 1 GiB from the demo hub, peak memory" \
-    bash bench/download_kivo.sh "$kivo" "$repo" 1024 3 "$build/demohub-data"
+    bash bench/download_kivo.sh "$kivo" "$repo" 1024 5 "$build/demohub-data"
 
 echo
 if [ ${#failed[@]} -gt 0 ]; then
