@@ -116,10 +116,13 @@ void make_chat() {
     }
 }
 
-// Items are messages; this counter shows their inverse, the time per message.
+// Items are messages; per_message shows their inverse, the time per message.
+// bytes_per_second counts in MiB ("M" is 1024-based); MB_per_s in 10^6 bytes.
 void report(benchmark::State& state, const HubStream& s) {
     state.SetBytesProcessed(state.iterations() * s.length);
     state.SetItemsProcessed(state.iterations() * s.messages);
+    state.counters["MB_per_s"] =
+        benchmark::Counter((double)s.length / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     state.counters["per_message"] =
         benchmark::Counter((double)s.messages, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.counters["messages"] = s.messages;
