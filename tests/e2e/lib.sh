@@ -6,12 +6,21 @@
 #   . "$(dirname "$0")/lib.sh" "$@"      # $1 kivo binary, $2 repository root
 #   e2e_start_hub [demohub options]      # sets HUB_PORT (and HUB_PID)
 #   e2e_favorites "Name" host port nick  # one <Hub> line per call
-#   e2e_start_kivo                       # kivo in tmux, 80x24
+#   e2e_start_kivo [cols rows]           # kivo in tmux, 80x24 unless given
 #   e2e_wait "text" [seconds]            # until the screen shows text
+#   e2e_wait_gone "text" [seconds]       # until it no longer does
+#   e2e_wait_text "text" [seconds]       # the same on e2e_text (wrapped lines joined)
+#   e2e_until seconds command...         # until the command succeeds
 #   e2e_keys F1 2 ...                    # tmux send-keys
 #   e2e_type "literal text"
 #   e2e_screen                           # prints the screen
-#   e2e_pass "what was shown"
+#   e2e_text                             # the screen inside its frame, rows joined by blanks
+#   e2e_wait_exit [status]               # kivo ended with that status (0)
+#   e2e_terminal_given_back              # after the end: no alternate screen, tty modes as before
+#   e2e_pass "what was shown"            # with the seconds the test took
+#
+# kivo runs as "sh -c 'exec kivo'" so that its process id is known and the
+# clean-up can end it even when a test fails halfway.
 set -euo pipefail
 
 KIVO_BIN=$(readlink -f "$1")
@@ -25,11 +34,18 @@ mkdir -p "$TMPDIR" "$E2E_WORK/bin" "$E2E_WORK/cwd"
 cp "$KIVO_BIN" "$E2E_WORK/bin/kivo"
 E2E_FAVORITES="$E2E_WORK/bin/Favorites.xml"
 E2E_PIDS=()
+E2E_KIVO_PID_FILES=()
 
 e2e_cleanup() {
     local status=$?
     $E2E_TMUX kill-server 2>/dev/null || true
-    local pid
+    local pid file i
+    for file in "${E2E_KIVO_PID_FILES[@]}"; do
+        pid=$(cat "$file" 2>/dev/null) || continue
+        kill "$pid" 2>/dev/null || continue
+        for i in $(seq 1 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$pid" 2>/dev/null || true
+    done
     for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${E2E_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
     if [ $status -ne 0 ]; then
@@ -56,12 +72,7 @@ e2e_start_hub() {
         --churn-seconds 0 --big-mib 0 --data-dir "$E2E_WORK/data" "$@" >"$E2E_WORK/hub$n.log" 2>&1 &
     E2E_PIDS+=($!)
     HUB_PID=$!
-    local i
-    for i in $(seq 1 300); do
-        [ -s "$port_file" ] && break
-        sleep 0.1
-    done
-    [ -s "$port_file" ] || e2e_fail "demo hub did not start"
+    e2e_until 30 test -s "$port_file" || e2e_fail "demo hub did not start"
     HUB_PORT=$(cat "$port_file")
 }
 
@@ -74,46 +85,76 @@ e2e_favorites() {
         >>"$E2E_FAVORITES"
 }
 
+# Sets E2E_KIVO_COMMAND, the command a tmux pane runs: kivo in the scratch
+# folder, then its exit status on the pane and in <tag>-exit-status, the tty
+# modes before and after in <tag>-stty-before / -after. The pane stays open a
+# while to be read. The clean-up ends kivo by the id in <tag>.pid.
+e2e_kivo_command() {
+    local tag=$1 w=$E2E_WORK
+    E2E_KIVO_PID_FILES+=("$w/$tag.pid")
+    E2E_KIVO_COMMAND="cd '$w/cwd' && stty -g >'$w/$tag-stty-before';"
+    E2E_KIVO_COMMAND+=" sh -c 'echo \$\$ >\"$w/$tag.pid\"; exec \"$w/bin/kivo\"'; s=\$?;"
+    E2E_KIVO_COMMAND+=" stty -g >'$w/$tag-stty-after'; echo \"kivo ended \$s\"; echo \$s >'$w/$tag-exit-status'; sleep 60"
+}
+
 e2e_start_kivo() {
     local cols=${1:-80} rows=${2:-24}
-    $E2E_TMUX new-session -d -x "$cols" -y "$rows" -s kivo \
-        "cd '$E2E_WORK/cwd' && '$E2E_WORK/bin/kivo'; echo \$? >'$E2E_WORK/exit-status'; sleep 30"
+    e2e_kivo_command kivo
+    $E2E_TMUX new-session -d -x "$cols" -y "$rows" -s kivo "$E2E_KIVO_COMMAND"
 }
 
 e2e_screen() {
     $E2E_TMUX capture-pane -p -t kivo 2>/dev/null | tee "$E2E_WORK/last-screen"
 }
 
-e2e_wait() {
-    local text=$1 seconds=${2:-10} i
-    for i in $(seq 1 $((seconds * 10))); do
-        if e2e_screen | grep -qF -- "$text"; then return 0; fi
-        sleep 0.1
-    done
-    e2e_fail "screen never showed: $text"
+# The screen inside its frame, each row's border column cut off and trailing
+# blanks dropped, the rows joined by one blank: a text that the chat view
+# wrapped at a blank reads as it was sent.
+e2e_text() {
+    e2e_screen | sed -e '1d' -e 's/^.//' -e 's/.$//' -e 's/ *$//' | tr '\n' ' ' | tr -s ' '
 }
 
-e2e_wait_gone() {
-    local text=$1 seconds=${2:-10} i
-    for i in $(seq 1 $((seconds * 10))); do
-        if ! e2e_screen | grep -qF -- "$text"; then return 0; fi
+# Runs the command until it succeeds, at most the given seconds (by the
+# clock, however long each try takes); fails when time runs out.
+e2e_until() {
+    local seconds=$1
+    shift
+    local end=$((${EPOCHREALTIME/./} + seconds * 1000000))
+    while :; do
+        "$@" && return 0
+        [ "${EPOCHREALTIME/./}" -lt "$end" ] || return 1
         sleep 0.1
     done
-    e2e_fail "screen still shows: $text"
 }
+
+e2e_shows() { local screen; screen=$(e2e_screen); grep -qF -- "$1" <<<"$screen"; }
+e2e_shows_not() { ! e2e_shows "$1"; }
+e2e_shows_text() { local screen; screen=$(e2e_text); grep -qF -- "$1" <<<"$screen"; }
+
+e2e_wait() { e2e_until "${2:-10}" e2e_shows "$1" || e2e_fail "screen never showed: $1"; }
+e2e_wait_gone() { e2e_until "${2:-10}" e2e_shows_not "$1" || e2e_fail "screen still shows: $1"; }
+e2e_wait_text() { e2e_until "${2:-10}" e2e_shows_text "$1" || e2e_fail "screen never showed (rows joined): $1"; }
 
 e2e_keys() { $E2E_TMUX send-keys -t kivo "$@"; sleep 0.2; }
 e2e_type() { $E2E_TMUX send-keys -t kivo -l -- "$1"; sleep 0.2; }
 
 # Waits for kivo to end and checks its exit status.
 e2e_wait_exit() {
-    local expected=${1:-0} i
-    for i in $(seq 1 100); do
-        [ -s "$E2E_WORK/exit-status" ] && break
-        sleep 0.1
-    done
-    [ -s "$E2E_WORK/exit-status" ] || e2e_fail "kivo did not end"
-    [ "$(cat "$E2E_WORK/exit-status")" = "$expected" ] || e2e_fail "kivo exit status $(cat "$E2E_WORK/exit-status")"
+    local expected=${1:-0} file="$E2E_WORK/kivo-exit-status"
+    e2e_until 10 test -s "$file" || e2e_fail "kivo did not end"
+    [ "$(cat "$file")" = "$expected" ] || e2e_fail "kivo exit status $(cat "$file")"
 }
 
-e2e_pass() { echo "PASS: $E2E_NAME: $*"; }
+# After kivo ended: the pane has left the alternate screen, shows the shell's
+# line after kivo and no soft keys, and the tty modes are those from before.
+e2e_terminal_given_back() {
+    [ "$($E2E_TMUX display -p -t kivo '#{alternate_on}')" = 0 ] || e2e_fail "still on the alternate screen"
+    e2e_wait "kivo ended" 3
+    local screen
+    screen=$(e2e_screen)
+    grep -qE '^\| Menu .* (Search|EXIT|CANCEL) \|$' <<<"$screen" && e2e_fail "soft keys still shown after the end"
+    cmp -s "$E2E_WORK/kivo-stty-before" "$E2E_WORK/kivo-stty-after" ||
+        e2e_fail "tty modes not restored: $(cat "$E2E_WORK/kivo-stty-before") -> $(cat "$E2E_WORK/kivo-stty-after")"
+}
+
+e2e_pass() { echo "PASS: $E2E_NAME: $* (${SECONDS}s)"; }

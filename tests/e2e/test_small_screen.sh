@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The phone's own size, 36x16: the main screen shows its banner, input line and
+# both soft-key labels; the menu shows all nine entries; Connect and a chat line
+# work; the Users and settings screens show their soft keys. Grown to 80x24 and
+# shrunk back, the screen redraws at each size. "exit" gives the terminal back.
+. "$(dirname "$0")/lib.sh" "$@"
+
+e2e_start_hub
+e2e_favorites "Demo" 127.0.0.1 "$HUB_PORT" small
+e2e_start_kivo 36 16
+
+main_keys="| Menu                      Search |"
+e2e_wait "+ Kivo -"
+e2e_wait "|Pelmark tarvol v 0.05 "
+e2e_wait "$main_keys"
+[ "$(e2e_screen | sed -n 15p)" = "$main_keys" ] || e2e_fail "soft keys not on the row above the bottom"
+e2e_wait "|[                                ]|"
+
+e2e_keys F1
+for entry in "1 exit" "2 Connect" "3 Disconnect" "4 Clear Chat" "5 Downloads" "6 About" "7 Traffic" "8 Users" "9 Option"; do
+    e2e_wait "|$entry "
+done
+e2e_keys 2
+e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, small! Search for mp3 or music" 15
+e2e_wait "$main_keys"
+
+e2e_type "tiny Привет"
+e2e_keys Enter
+e2e_wait "|<small> tiny Привет "
+
+e2e_keys F1 8
+e2e_wait "| Menu                        EXIT |"
+e2e_wait "|>Alice   "
+e2e_keys F2
+e2e_wait "$main_keys"
+
+e2e_keys F1 9
+e2e_wait "+ Settings -"
+e2e_wait "| OK                        CANCEL |"
+e2e_keys F2
+e2e_wait "$main_keys"
+
+$E2E_TMUX resize-window -t kivo -x 80 -y 24
+e2e_wait "| Menu                                                                  Search |"
+e2e_wait "|<small> tiny Привет "
+$E2E_TMUX resize-window -t kivo -x 36 -y 16
+e2e_wait "$main_keys"
+e2e_wait "|<small> tiny Привет "
+
+e2e_keys F1 1
+e2e_wait_exit 0
+e2e_terminal_given_back
+e2e_pass "36x16: soft keys, menu, Connect, chat, Users, settings, resize, exit"

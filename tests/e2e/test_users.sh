@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The Users screen against the demo hub: after Connect it lists every demo
+# user once, sorted byte-wise in code page 1251 (upper case before lower case,
+# Latin before Cyrillic), with true byte counts; the Action key on PenPal puts
+# ">PenPal " into the input line with the caret after the blank, the private
+# message goes out and PenPal's answer shows as ">PenPal> ..."; the selection
+# is kept by position, and "ToChat" on bob gives "bob:".
+#
+# The terminal is 70 rows tall so that the whole list is on screen at once.
+. "$(dirname "$0")/lib.sh" "$@"
+
+e2e_start_hub
+e2e_favorites "Demo" 127.0.0.1 "$HUB_PORT" lister
+e2e_start_kivo 80 70
+e2e_wait "|Pelmark tarvol v 0.05 "
+
+e2e_keys F1 2
+e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, lister!" 15
+
+e2e_keys F1 8
+e2e_wait "|>Alice   "
+e2e_wait "| Menu                                                                    EXIT |"
+
+# The names, in the order listed: "|>name   123 b   |" or "| name   123 b   |".
+screen=$(e2e_screen)
+names=$(sed -nE 's/^\|[> ](.+)   [0-9]+ b +\|$/\1/p' <<<"$screen")
+count=$(wc -l <<<"$names")
+[ "$count" -ge 50 ] || e2e_fail "only $count users listed"
+[ "$(sort <<<"$names" | uniq -d)" = "" ] || e2e_fail "a user listed twice: $(sort <<<"$names" | uniq -d)"
+python3 - "$names" <<'EOF' || e2e_fail "list not in byte order of code page 1251"
+import sys
+names = sys.argv[1].split("\n")
+keys = [n.encode("cp1251") for n in names]
+for a, b in zip(keys, keys[1:]):
+    if not a < b:
+        print("out of order:", a.decode("cp1251"), "before", b.decode("cp1251"))
+        sys.exit(1)
+EOF
+row_of() { grep -nxF -- "$1" <<<"$names" | cut -d: -f1; }
+for nick in Alice alice bob bobby PenPal Mira Hub-Security lister Вася Василий МАША Маша; do
+    [ -n "$(row_of "$nick")" ] || e2e_fail "$nick not listed"
+done
+[ "$(row_of Alice)" -lt "$(row_of alice)" ] || e2e_fail "Alice not above alice"
+[ "$(row_of bob)" -lt "$(row_of bobby)" ] || e2e_fail "bob not above bobby"
+[ "$(row_of zed)" -lt "$(row_of Вася)" ] || e2e_fail "Latin not above Cyrillic"
+[ "$(row_of МАША)" -lt "$(row_of Маша)" ] || e2e_fail "МАША not above Маша"
+grep -qxF "| bobby   4294967296 b" <<<"$(sed 's/ *|$//' <<<"$screen")" || e2e_fail "bobby's share not shown as 4294967296 b"
+grep -qxF "| Кот   42 b" <<<"$(sed 's/ *|$//' <<<"$screen")" || e2e_fail "Кот's share not shown as 42 b"
+
+# Down to PenPal, then the Action key.
+# Sends the key n times in one go.
+keys_times() {
+    local key=$1 n=$2 keys=()
+    while [ "$n" -gt 0 ]; do
+        keys+=("$key")
+        n=$((n - 1))
+    done
+    [ ${#keys[@]} = 0 ] || e2e_keys "${keys[@]}"
+}
+
+penpal=$(row_of PenPal)
+keys_times Down $((penpal - 1))
+e2e_wait "|>PenPal   "
+e2e_keys Enter
+e2e_wait "+ Kivo -"
+e2e_wait "|[>PenPal                                                                     ]|"
+e2e_type "hi pal, Привет"
+e2e_wait "|[>PenPal hi pal, Привет "
+e2e_keys Enter
+e2e_wait "|>PenPal> You wrote: hi pal, Привет "
+e2e_wait "|[                                                                            ]|"
+
+# Reopened, the list selects the same position; "ToChat" on bob.
+e2e_keys F1 8
+e2e_wait "|>PenPal   "
+bob=$(row_of bob)
+if [ "$bob" -lt "$penpal" ]; then keys_times Up $((penpal - bob)); else keys_times Down $((bob - penpal)); fi
+e2e_wait "|>bob   "
+e2e_keys F1
+e2e_wait "1 ToChat"
+e2e_keys 1
+e2e_wait "+ Kivo -"
+e2e_wait "|[bob:                                                                        ]|"
+e2e_keys Enter
+e2e_wait "|<lister> bob: "
+
+e2e_keys F1 1
+e2e_wait_exit 0
+e2e_pass "$count users sorted, PRIVAT to PenPal answered, ToChat on bob"
