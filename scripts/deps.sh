@@ -15,3 +15,18 @@ kivo_install_deps() {
     $sudo apt-get update -q >/dev/null
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null
 }
+
+# Like kivo_install_deps for packages that only some tests use; a package that
+# cannot be had is reported and left out, and those tests skip.
+kivo_install_optional() {
+    local p
+    for p in "$@"; do
+        dpkg -s "$p" >/dev/null 2>&1 && continue
+        echo "installing (optional): $p"
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        { $sudo apt-get update -q >/dev/null &&
+            DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "$p" >/dev/null; } ||
+            echo "not installed: $p (the tests that need it skip)"
+    done
+}
