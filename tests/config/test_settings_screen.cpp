@@ -1,0 +1,187 @@
+// The settings screen run from its real template through the headless
+// display: favourites offered by name, host and port taken from a chosen
+// favourite, and the SessionSettings changed on "OK" only, cut to their fields.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "config/settings_screen.h"
+#include "platform/screen_fixture.h"
+#include "state/client_state.h"
+
+namespace {
+
+struct SettingsRun {
+    IdleScript script;
+    Window screen = 0;
+    std::u16string host, port, nick;
+    bool still_open = false;
+};
+SettingsRun* run;
+
+intptr_t recording_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) run->screen = screen;
+    return settings_screen_proc(screen, message, wparam, lparam);
+}
+
+void add_favorite(const char* name, const char* host, const char* port, const char* nick) {
+    FavoriteHub& f = g_state.favorites[g_state.favorites_count++];
+    strcpy(f.name, name);
+    strcpy(f.host, host);
+    strcpy(f.port, port);
+    strcpy(f.nick, nick);
+}
+
+class SettingsScreen : public ScreenTest {
+protected:
+    SettingsRun state;
+    void SetUp() override {
+        ScreenTest::SetUp();
+        client_state_reset();
+        g_state.module_instance = KIVO_INSTANCE;
+        SessionSettings& s = g_state.settings;
+        strcpy(s.nick, "me");
+        strcpy(s.share_size, "1234567890");
+        strcpy(s.hub_host, "127.0.0.1");
+        strcpy(s.hub_port, "2225");
+        strcpy(s.local_ip, "10.1.1.1");
+        run = &state;
+        state.script.add([](void*) {
+            run->script.close_target = run->screen;
+            return display_find("Settings") >= 0;
+        });
+    }
+    void run_settings() {
+        state.script.context = &state;
+        display_set_idle_hook(IdleScript::hook, &state.script);
+        EXPECT_EQ(dialog_run(KIVO_INSTANCE, SETTINGS_TEMPLATE, 0, recording_proc, 0), 0);
+        EXPECT_FALSE(state.script.ran_out) << "a step never completed; last screen:\n" << grid_text();
+    }
+    static bool read_fields(void*) {
+        run->host = control_text(run->screen, SETTINGS_HOST);
+        run->port = control_text(run->screen, SETTINGS_PORT);
+        run->nick = control_text(run->screen, SETTINGS_NICK);
+        return true;
+    }
+    static bool press_ok(void*) {
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        return true;
+    }
+    static bool press_cancel(void*) {
+        display_press(DISPLAY_KEY_SOFT_RIGHT);
+        return true;
+    }
+};
+
+TEST_F(SettingsScreen, EmptyFavouritesShowTheCurrentSettings) {
+    state.script.add([](void*) {
+        run->still_open = control_send(run->screen, SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0) == -1;
+        return read_fields(nullptr);
+    });
+    state.script.add(press_cancel);
+    run_settings();
+    EXPECT_TRUE(state.still_open) << "nothing selected in an empty list";
+    EXPECT_EQ(state.host, u"127.0.0.1");
+    EXPECT_EQ(state.port, u"2225");
+    EXPECT_EQ(state.nick, u"me");
+}
+
+TEST_F(SettingsScreen, ChoosingTheSecondEntryFillsHostAndPortButNotTheNick) {
+    add_favorite("First", "one.example", "411", "nick1");
+    add_favorite("Second", "two.example", "4111", "nick2");
+    state.script.add([](void*) {
+        display_press(DISPLAY_KEY_RIGHT);  // the list has the focus: entry 0
+        display_press(DISPLAY_KEY_RIGHT);  // entry 1
+        return true;
+    });
+    state.script.add([](void*) {
+        read_fields(nullptr);
+        return run->host == u"two.example";
+    });
+    state.script.add(press_cancel);
+    run_settings();
+    EXPECT_EQ(state.port, u"4111");
+    EXPECT_EQ(state.nick, u"me");
+    EXPECT_STREQ(g_state.settings.hub_host, "127.0.0.1") << "CANCEL after choosing stores nothing";
+    EXPECT_STREQ(g_state.settings.hub_port, "2225");
+}
+
+TEST_F(SettingsScreen, FocusOnTheListReplacesATypedHostWithTheSelectedFavourite) {
+    add_favorite("Only", "fav.example", "555", "n");
+    state.script.add([](void*) {
+        display_press(DISPLAY_KEY_RIGHT);  // select "Only"
+        display_press(DISPLAY_KEY_DOWN);   // to the host field
+        display_press(DISPLAY_KEY_END);
+        for (int i = 0; i < 20; i++) display_press(DISPLAY_KEY_BACK);
+        display_type("typed.example");
+        return true;
+    });
+    state.script.add([](void*) {
+        read_fields(nullptr);
+        if (run->host != u"typed.example") return false;
+        display_press(DISPLAY_KEY_UP);  // back onto the list
+        return true;
+    });
+    state.script.add([](void*) {
+        read_fields(nullptr);
+        return run->host == u"fav.example";
+    });
+    state.script.add(press_cancel);
+    run_settings();
+    EXPECT_EQ(state.port, u"555");
+}
+
+TEST_F(SettingsScreen, OkStoresAllFiveFields) {
+    state.script.add([](void*) {
+        control_set_text(run->screen, SETTINGS_HOST, u"hub.example");
+        control_set_text(run->screen, SETTINGS_PORT, u"4000");
+        control_set_text(run->screen, SETTINGS_NICK, u"\u041A\u043E\u0442");
+        control_set_text(run->screen, SETTINGS_SHARE, u"42");
+        control_set_text(run->screen, SETTINGS_LOCAL_IP, u"10.9.9.9");
+        return true;
+    });
+    state.script.add(press_ok);
+    run_settings();
+    const SessionSettings& s = g_state.settings;
+    EXPECT_STREQ(s.hub_host, "hub.example");
+    EXPECT_STREQ(s.hub_port, "4000");
+    EXPECT_STREQ(s.nick, "\xCA\xEE\xF2");  // 1251
+    EXPECT_STREQ(s.share_size, "42");
+    EXPECT_STREQ(s.local_ip, "10.9.9.9");
+}
+
+TEST_F(SettingsScreen, PlatformOkAndCancelDoNotCloseTheScreen) {
+    state.script.add([](void*) {
+        post_message(run->screen, WM_COMMAND, IDOK, 0);
+        post_message(run->screen, WM_COMMAND, IDCANCEL, 0);
+        return true;
+    });
+    state.script.add([](void*) {
+        run->still_open = display_find("Settings") >= 0;
+        return true;
+    });
+    state.script.add(press_cancel);
+    run_settings();
+    EXPECT_TRUE(state.still_open);
+}
+
+TEST_F(SettingsScreen, OverlongEntriesAreCutToTheirFields) {
+    static std::u16string host(80, u'h'), port(30, u'9'), nick(150, u'n');
+    state.script.add([](void*) {
+        control_set_text(run->screen, SETTINGS_HOST, host.c_str());
+        control_set_text(run->screen, SETTINGS_PORT, port.c_str());
+        control_set_text(run->screen, SETTINGS_NICK, nick.c_str());
+        control_set_text(run->screen, SETTINGS_LOCAL_IP, host.c_str());
+        return true;
+    });
+    state.script.add(press_ok);
+    run_settings();
+    const SessionSettings& s = g_state.settings;
+    EXPECT_EQ(std::string(s.hub_host), std::string(51, 'h'));
+    EXPECT_EQ(std::string(s.hub_port), std::string(11, '9'));
+    EXPECT_EQ(std::string(s.nick), std::string(99, 'n'));
+    EXPECT_EQ(std::string(s.local_ip), std::string(51, 'h'));
+}
+
+}  // namespace

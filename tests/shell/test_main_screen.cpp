@@ -1,0 +1,166 @@
+// The main screen run from its real template through the headless display:
+// the paint rule, the command table, Traffic, About, Clear Chat and Back.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/screen_fixture.h"
+#include "shell/main_screen.h"
+#include "state/client_state.h"
+
+namespace {
+
+struct MainRun {
+    IdleScript script;
+    std::u16string chat_view;
+    std::u16string input;
+    std::string grid;
+};
+MainRun* run;
+
+class MainScreen : public ScreenTest {
+protected:
+    MainRun state;
+    void SetUp() override {
+        ScreenTest::SetUp();
+        client_state_reset();
+        download_set_row(-1);
+        g_state.module_instance = KIVO_INSTANCE;
+        run = &state;
+    }
+    intptr_t run_main() {
+        state.script.context = &state;
+        display_set_idle_hook(IdleScript::hook, &state.script);
+        intptr_t result = dialog_run(KIVO_INSTANCE, MAIN_TEMPLATE, 0, main_screen_proc, 0);
+        EXPECT_FALSE(state.script.ran_out) << "a step never completed; last screen:\n" << grid_text();
+        return result;
+    }
+    // Closes the main screen from the script, as the platform's close request.
+    static bool close_main(void*) {
+        post_message(g_state.main_window, WM_CLOSE, 0, 0);
+        return true;
+    }
+};
+
+std::u16string units(int n, char16_t c) { return std::u16string((size_t)n, c); }
+
+bool set_target(void*) {
+    run->script.close_target = g_state.main_window;
+    return true;
+}
+
+TEST_F(MainScreen, PaintShowsAThousandUnitsWholeAndEmptiesALongerLog) {
+    static std::u16string log;
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        log = units(1000, u'a');
+        chatlog_set(log.c_str());
+        repaint_request(g_state.main_window);
+        return true;
+    });
+    state.script.add([](void*) {
+        // Paints are throttled: wait for the one that shows the log.
+        run->chat_view = control_text(g_state.main_window, MAIN_CHAT_VIEW);
+        if (run->chat_view != log) return false;
+        log = units(1001, u'b');
+        chatlog_set(log.c_str());
+        repaint_request(g_state.main_window);
+        return true;
+    });
+    state.script.add([](void*) {
+        run->input = control_text(g_state.main_window, MAIN_CHAT_VIEW);
+        return run->input.empty();
+    });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    EXPECT_EQ(state.chat_view, units(1000, u'a'));
+    EXPECT_EQ(state.input, u"");
+    EXPECT_EQ(chatlog_length(), 0) << "the paint empties the log itself";
+}
+
+TEST_F(MainScreen, TrafficBoxShowsKilobytesAndBytes) {
+    traffic_add_received(1536);
+    traffic_add_sent(100);
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("7");  // Menu > Traffic
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("Traffic count") < 0) return false;
+        run->grid = grid_text();
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    for (const char* line : {"In: 1 kbytes", "Out: 0 kbytes", "in 1536 bytes", "out 100 bytes"})
+        EXPECT_NE(state.grid.find(line), std::string::npos) << line << "\n" << state.grid;
+}
+
+TEST_F(MainScreen, AboutBoxOpensAndClosesWithTheActionKey) {
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("6");  // Menu > About
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("Kivo 0.05") < 0) return false;
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    state.script.add([](void*) { return display_find("Kivo 0.05") < 0; });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+}
+
+TEST_F(MainScreen, ClearChatRemovesTheBanner) {
+    chatlog_set(u"Pelmark tarvol v 0.05 ");
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        if (display_find("Pelmark tarvol") < 0) return false;
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("4");  // Menu > Clear Chat
+        return true;
+    });
+    state.script.add([](void*) { return display_find("Pelmark tarvol") < 0; });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    EXPECT_EQ(chatlog_length(), 0);
+}
+
+TEST_F(MainScreen, BackDeletesInTheInputLineAndLeavesTheScreenOpen) {
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        display_type("abc");
+        display_press(DISPLAY_KEY_BACK);
+        return true;
+    });
+    state.script.add([](void*) {
+        run->input = control_text(g_state.main_window, MAIN_INPUT_LINE);
+        return true;
+    });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    EXPECT_EQ(state.input, u"ab");
+}
+
+TEST_F(MainScreen, ExitFromTheMenuEndsWithZero) {
+    display_press(DISPLAY_KEY_SOFT_LEFT);
+    display_type("1");  // Menu > exit
+    // Should exit not end the screen, the script runs out and fails the test.
+    state.script.add(set_target);
+    state.script.add([](void*) { return false; });
+    EXPECT_EQ(run_main(), 0);
+}
+
+TEST(MainScreenCommands, UnknownCommandsAreNotHandled) {
+    // 6011 belongs to the settings screen; 4007 is the disabled "send" button.
+    EXPECT_EQ(main_screen_proc(0, WM_COMMAND, 6011, 0), FALSE);
+    EXPECT_EQ(main_screen_proc(0, WM_COMMAND, 4007, 0), FALSE);
+    EXPECT_EQ(main_screen_proc(0, WM_PAINT + 0x1000, 0, 0), FALSE);
+}
+
+}  // namespace
