@@ -46,8 +46,8 @@ constexpr int LINE_BREAK_UNITS = 4;
 
 // --- UserTable -------------------------------------------------------------
 constexpr int USER_SLOTS = 3000;
-constexpr int USER_NAME_BYTES = 50;   // longer nicks are cut to 49 bytes
-constexpr int USER_SHARE_BYTES = 30;  // longer share texts are cut to 29 bytes
+constexpr int USER_NAME_BYTES = 50;   // a longer nick: the user is not added
+constexpr int USER_SHARE_BYTES = 30;  // a longer share text: the user is not added
 
 struct UserEntry {
     char name[USER_NAME_BYTES];
@@ -57,6 +57,7 @@ struct UserEntry {
 
 // --- SearchResultTable -----------------------------------------------------
 constexpr int RESULT_ROWS = 334;
+// A result whose nick, path or short name does not fit is dropped whole.
 constexpr int RESULT_NICK_BYTES = 50;
 constexpr int RESULT_PATH_BYTES = 150;
 constexpr int RESULT_SHORT_BYTES = 52;
