@@ -196,8 +196,6 @@ struct UserListView {
 };
 UserListView g_view;
 
-// The main screen's input line, which the commands write into.
-
 // ">" + 49-byte name + " " and the terminator.
 constexpr int ADDRESS_UNITS = USER_NAME_BYTES + 3;
 
