@@ -39,25 +39,26 @@ E2E_KIVO_PID_FILES=()
 e2e_cleanup() {
     local status=$?
     $E2E_TMUX kill-server 2>/dev/null || true
-    local pid file i
+    local pid file
     for file in "${E2E_KIVO_PID_FILES[@]}"; do
         pid=$(cat "$file" 2>/dev/null) || continue
         kill "$pid" 2>/dev/null || continue
-        for i in $(seq 1 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill -KILL "$pid" 2>/dev/null || true
+        e2e_until 2 e2e_gone "$pid" || kill -KILL "$pid" 2>/dev/null || true
     done
     for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${E2E_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
     if [ $status -ne 0 ]; then
         echo "---- last screen" >&2
-        cat "$E2E_WORK/last-screen" 2>/dev/null >&2 || true
+        cat "$E2E_WORK/last-screen" >&2 2>/dev/null || true
         echo "---- demo hub log" >&2
-        tail -20 "$E2E_WORK"/hub*.log 2>/dev/null >&2 || true
+        tail -20 "$E2E_WORK"/hub*.log >&2 2>/dev/null || true
     fi
     rm -rf "$E2E_WORK"
     exit $status
 }
 trap e2e_cleanup EXIT
+
+e2e_gone() { ! kill -0 "$1" 2>/dev/null; }
 
 e2e_fail() {
     echo "FAIL: $E2E_NAME: $*" >&2
