@@ -24,7 +24,7 @@ e2e_rows() {
 e2e_result_index() {
     e2e_rows | sed '1d' | E2E_NAME_SEEN="$1" awk '
         BEGIN { name = ENVIRON["E2E_NAME_SEEN"] }
-        $0 == " " name || $0 == ">" name { print NR - 1; exit }'
+        !found && ($0 == " " name || $0 == ">" name) { print NR - 1; found = 1 }'
 }
 
 e2e_download() {
@@ -43,8 +43,9 @@ e2e_download() {
     e2e_keys Down Down                          # past "OK" to the list
     e2e_keys Down                               # onto its first entry
     for i in $(seq 1 "$index"); do e2e_keys Down; done
-    e2e_rows | sed '1d' | sed -n "$((index + 1))p" | grep -qxF -- ">$name" ||
-        e2e_fail "the entry $name is not the selected one"
+    local entry
+    entry=$(e2e_rows | sed -n "$((index + 2))p")
+    [ "$entry" = ">$name" ] || e2e_fail "the entry $name is not the selected one: $entry"
     e2e_keys F2                                 # "Download"
     e2e_wait_gone "Download"
 }
@@ -66,7 +67,7 @@ e2e_wait_notes() {
 }
 
 e2e_progress_count() {
-    e2e_rows | sed -n 's|^ *\([0-9][0-9]*\) / [0-9][0-9]* bytes$|\1|p' | head -1
+    e2e_rows | sed -n 's|^ *\([0-9][0-9]*\) / [0-9][0-9]* bytes$|\1|p' | awk 'NR == 1'
 }
 
 # Seen on the progress screen: a count between 0 and total, a larger one still
@@ -103,9 +104,8 @@ e2e_start_pane() {
 e2e_pane_wait() {
     local name=$1 text=$2 seconds=${3:-10} i
     for i in $(seq 1 $((seconds * 10))); do
-        if $E2E_TMUX capture-pane -p -S -200 -t "$name" 2>/dev/null | tee "$E2E_WORK/last-$name" | grep -qF -- "$text"; then
-            return 0
-        fi
+        $E2E_TMUX capture-pane -p -S -200 -t "$name" >"$E2E_WORK/last-$name" 2>/dev/null || true
+        if grep -qF -- "$text" "$E2E_WORK/last-$name"; then return 0; fi
         sleep 0.1
     done
     e2e_fail "$name never showed: $text"

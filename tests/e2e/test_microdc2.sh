@@ -4,8 +4,10 @@
 # passive search goes through the hub to microdc2, whose $SR comes back
 # through the hub; Kivo's $RevConnectToMe reaches microdc2, whose $ConnectToMe
 # Kivo follows to microdc2's own listener; the file is fetched with the legacy
-# $Get and must arrive whole. Prints SKIP (status 0) only when microdc2 is
-# missing and cannot be installed.
+# $Get and must arrive whole. A second shared file is deleted behind
+# microdc2's back before Kivo asks for it: microdc2 answers "$Error File Not
+# Available", and Kivo must say so and leave no file. Prints SKIP (status 0)
+# only when microdc2 is missing and cannot be installed.
 #
 # microdc2 reads its start-up commands from $HOME/.microdc2/config, so it runs
 # with a scratch HOME. It forks helper processes into its own process group;
@@ -24,9 +26,11 @@ fi
 MDC_HOME="$E2E_WORK/mdc-home"
 SHARE="$E2E_WORK/mdc-share"
 SAMPLE="interop-sample.bin"
+WITHDRAWN="withdrawn-later.bin"
 mkdir -p "$MDC_HOME/.microdc2" "$SHARE" "$E2E_WORK/mdc-downloads" "$E2E_WORK/mdc-lists"
 # 4 MiB and 7 bytes: several receive chunks, and a tail that is no block size.
 head -c 4194311 /dev/urandom >"$SHARE/$SAMPLE"
+head -c 1000 /dev/urandom >"$SHARE/$WITHDRAWN"
 
 # microdc2 must listen on 127.0.0.1: without a port it picks one on 0.0.0.0.
 MDC_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -72,7 +76,7 @@ EOF
 e2e_start_pane mdc 120 40 "echo \$\$ >'$E2E_WORK/mdc.pid'; cd '$E2E_WORK' && HOME='$MDC_HOME' exec microdc2"
 e2e_pane_wait mdc "Listening on 127.0.0.1:$MDC_PORT." 10
 e2e_pane_wait mdc "Welcome to Kivo Demo Hub, mdc2peer!" 15
-e2e_pane_wait mdc "Sharing 4194311 bytes" 15
+e2e_pane_wait mdc "Sharing 4195311 bytes" 15
 
 e2e_favorites "Demo" 127.0.0.1 "$HUB_PORT" getter
 e2e_start_kivo
@@ -85,7 +89,17 @@ e2e_wait_notes "$SAMPLE" 20
 e2e_same_file "$E2E_WORK/cwd/$SAMPLE" "$SHARE/$SAMPLE"
 e2e_pane_wait mdc "getter: Upload of \`$SAMPLE' succeeded" 5
 
+# Still in microdc2's list, gone from its disk.
+rm "$SHARE/$WITHDRAWN"
+e2e_keys F1 4                                   # Menu, "Clear Chat"
+e2e_wait_gone "::downloaded::"
+e2e_download "withdrawn later" "$WITHDRAWN"
+e2e_wait ' ::download failed:: bad length reply: $Error File Not Available' 10
+screen=$(e2e_screen)
+grep -qF "::start download::" <<<"$screen" && e2e_fail "a refused download was started"
+[ ! -e "$E2E_WORK/cwd/$WITHDRAWN" ] || e2e_fail "a refused download left a file"
+
 e2e_keys F1 1                                   # Menu, "exit"
 e2e_wait_exit 0
 mdc_stop
-e2e_pass "4194311 bytes from microdc2 through its search result and \$ConnectToMe, whole"
+e2e_pass "4194311 bytes from microdc2 through its search result and \$ConnectToMe, whole; its \$Error reported"
