@@ -92,12 +92,23 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     reset_download_state();
     text_copy(g_state.settings.share_size, SHARE_TEXT_BYTES, "1234567890");
     text_copy(g_state.settings.hub_host, HUB_HOST_BYTES, "127.0.0.1");
-    download_silence_ms = 5000;
+    // The last piece waits until the flood has been read, which takes long
+    // under a sanitizer: the peer's silence must not end the download first.
+    download_silence_ms = 60000;
     g_hub_io_timeout_ms = 2000;
     TempCurrentDirectory dir;
     ASSERT_TRUE(dir.ok());
     Window window = window_create(main_window_proc);
     g_state.main_window = window;
+    struct Ending {
+        Window window;
+        ~Ending() {
+            hub_close();
+            window_destroy(window);
+            end_download_worker();
+            g_hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
+        }
+    } ending{window};
 
     TestHub hub;
     hub.send(LOCK).expect("$1234567890$|").send(FIRST_REPLY);
@@ -116,9 +127,31 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     ASSERT_TRUE(pump_until([] { return download_running() != 0; }, 3000));
     ASSERT_TRUE(peer.wait_received(0, "$Send|", 3000));
 
+    const std::string blocks[4] = {flood_block(0), flood_block(1), flood_block(2), flood_block(3)};
+    std::atomic<uint64_t> flood_bytes{0};
     std::atomic<bool> flooding{true};
     std::atomic<bool> last_piece{false};
-    std::thread feeder([&] {
+    std::thread feeder;
+    std::thread flooder;
+    // Declared after all the threads use, so it runs first: after a failed
+    // assertion the connections are closed under the blocked sends and the
+    // threads joined before anything they use goes.
+    struct Joining {
+        TestHub& hub;
+        TestHub& peer;
+        std::atomic<bool>& last_piece;
+        std::thread& feeder;
+        std::thread& flooder;
+        ~Joining() {
+            last_piece = true;
+            if (!flooder.joinable() && !feeder.joinable()) return;
+            hub.close_now(0);
+            peer.close_now(0);
+            if (flooder.joinable()) flooder.join();
+            if (feeder.joinable()) feeder.join();
+        }
+    } joining{hub, peer, last_piece, feeder, flooder};
+    feeder = std::thread([&] {
         for (int n = 0; n < PIECES - 1; n++) {
             if (!peer.send_now(0, piece(n))) return;
             if (flooding) sleep_ms(PIECE_PAUSE_MS);
@@ -131,9 +164,7 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     long rss_before = status_kib("VmRSS");
     long hwm_before = status_kib("VmHWM");
 
-    const std::string blocks[4] = {flood_block(0), flood_block(1), flood_block(2), flood_block(3)};
-    std::atomic<uint64_t> flood_bytes{0};
-    std::thread flooder([&] {
+    flooder = std::thread([&] {
         uint64_t end = monotonic_ms() + FLOOD_MS;
         for (int n = 0; monotonic_ms() < end; n++) {
             const std::string& block = blocks[n % 4];
@@ -185,6 +216,7 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     EXPECT_LE(chatlog_length(), CHATLOG_UNITS - 1);
 
     // The download ends after the flood, and says so.
+    ASSERT_NE(download_running(), 0) << chat_text();
     chatlog_clear();
     last_piece = true;
     feeder.join();
@@ -199,8 +231,4 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     // The hub's close reaches the chat.
     hub.close_now(0);
     EXPECT_TRUE(pump_until([] { return chat_text().find(" SERVER CLOSE CONNECTION ") != std::string::npos; }, 3000));
-    hub_close();
-    window_destroy(window);
-    end_download_worker();
-    g_hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
 }
