@@ -108,6 +108,8 @@ int wait_time(int paint_wait_ms, uint64_t deadline_ms) {
 
 void display_mark_dirty() { dirty = true; }
 
+int key_room() { return KEY_RING - key_count; }
+
 void key_push(const DisplayKeyEvent* key) {
     if (key_count == KEY_RING) return;  // typed too far ahead: the key is dropped
     keys[(key_head + key_count) % KEY_RING] = *key;

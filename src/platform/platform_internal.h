@@ -147,6 +147,7 @@ void screens_hangup();
 int loop_run(const bool* ended, int (*done)(void*), void* context, uint64_t deadline_ms);
 void display_mark_dirty();
 void key_push(const DisplayKeyEvent* key);
+int key_room();  // keys the ring still takes
 
 // --- Socket events (socket_events.cpp) ---------------------------------------------------
 constexpr int SOCKET_SLOTS = 16;

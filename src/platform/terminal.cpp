@@ -88,7 +88,10 @@ void terminal_read_input(int hangup) {
     if (hangup) return;
     wint_t wch;
     int kind;
-    while ((kind = get_wch(&wch)) != ERR) take_key(kind, wch);
+    // Only as many keys as the loop's ring takes: the rest of a long paste
+    // waits in the terminal's input queue, which stays readable, and is read
+    // once the ring has drained, so no typed character is dropped.
+    while (key_room() > 0 && (kind = get_wch(&wch)) != ERR) take_key(kind, wch);
 }
 
 int terminal_input_fd() { return STDIN_FILENO; }
