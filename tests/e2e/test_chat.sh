@@ -2,7 +2,8 @@
 # Kivo as a person runs it against the demo hub: the start-up banner, Traffic
 # and About before connecting, Connect with its notice and the hub's first
 # reply, a public line and a Cyrillic line sent and echoed back by the hub,
-# the bytes sent counted exactly, and "exit" giving the terminal back.
+# the bytes sent counted exactly, Clear Chat, a 600-character paste that
+# arrives whole, and "exit" giving the terminal back.
 #
 # The favourite's nick is one character, so the default nick "[i]mpx200" stays.
 . "$(dirname "$0")/lib.sh" "$@"
@@ -78,9 +79,25 @@ traffic_bytes out
 out_cyrillic=$TRAFFIC
 [ "$out_cyrillic" = $((out_after + 36)) ] || e2e_fail "Cyrillic line not sent one byte a letter: +$((out_cyrillic - out_after))"
 
+# Clear Chat empties the view, the banner too.
+e2e_keys F1 4
+e2e_wait_gone "Pelmark tarvol"
+e2e_wait_gone "<[i]mpx200>"
+
+# A paste of 600 characters arrives in one burst, more than the keys the
+# program queues at once: every character reaches the input line and the hub.
+paste="Вставка:$(printf ' слово word%.0s' $(seq 1 53)) конец!!!"
+[ ${#paste} = 600 ] || e2e_fail "the paste is ${#paste} characters"
+e2e_type "$paste"
+e2e_keys Enter
+e2e_wait_text "<[i]mpx200> Вставка: слово word слово word" 10
+e2e_wait_text "слово word конец!!!" 10
+traffic_bytes out
+[ "$TRAFFIC" = $((out_cyrillic + 614)) ] || e2e_fail "a 600-character paste sent $((TRAFFIC - out_cyrillic - 14)) characters"
+
 e2e_keys F1
 e2e_wait "1 exit"
 e2e_keys 1
 e2e_wait_exit 0
 e2e_terminal_given_back
-e2e_pass "banner, Traffic, About, Connect, public and Cyrillic chat, exit with 0 and the terminal back"
+e2e_pass "banner, Traffic, About, Connect, public and Cyrillic chat, Clear Chat, long paste, exit with 0 and the terminal back"
