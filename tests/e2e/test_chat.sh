@@ -3,7 +3,9 @@
 # and About before connecting, Connect with its notice and the hub's first
 # reply, a public line and a Cyrillic line sent and echoed back by the hub,
 # the bytes sent counted exactly, Clear Chat, a 600-character paste that
-# arrives whole, and "exit" giving the terminal back.
+# arrives whole, Back in the input line, the hub going away (noted, sends
+# into the closed connection harmless, Connect refused), and "exit" giving
+# the terminal back.
 #
 # The favourite's nick is one character, so the default nick "[i]mpx200" stays.
 . "$(dirname "$0")/lib.sh" "$@"
@@ -94,6 +96,26 @@ e2e_wait_text "<[i]mpx200> Вставка: слово word слово word" 10
 e2e_wait_text "слово word конец!!!" 10
 traffic_bytes out
 [ "$TRAFFIC" = $((out_cyrillic + 614)) ] || e2e_fail "a 600-character paste sent $((TRAFFIC - out_cyrillic - 14)) characters"
+
+# The Back key in the input line deletes there (it is not the screen's Back).
+e2e_type "abc"
+e2e_keys Escape
+e2e_wait "|[ab                                                                          ]|"
+e2e_keys Escape Escape
+e2e_wait "|[                                                                            ]|"
+
+# The hub goes away: the close is noted, lines sent into the closed
+# connection do not end the program, and Connect reports the refusal.
+kill "$HUB_PID"
+e2e_wait "SERVER CLOSE CONNECTION"
+e2e_type "into the void"
+e2e_keys Enter
+e2e_type "and again"
+e2e_keys Enter
+e2e_wait "|[                                                                            ]|"
+e2e_keys F1 2
+e2e_wait_text "SERVER CLOSE CONNECTION connect Error"
+[ ! -s "$E2E_WORK/kivo-exit-status" ] || e2e_fail "kivo ended after the hub went away"
 
 e2e_keys F1
 e2e_wait "1 exit"
