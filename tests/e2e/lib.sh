@@ -38,6 +38,9 @@ E2E_KIVO_PID_FILES=()
 
 e2e_cleanup() {
     local status=$?
+    # Whatever happens to the output (a reader that went away), clean up all.
+    trap '' PIPE
+    set +e
     $E2E_TMUX kill-server 2>/dev/null || true
     local pid file
     for file in "${E2E_KIVO_PID_FILES[@]}"; do
