@@ -6,7 +6,7 @@
 #   . "$(dirname "$0")/lib.sh" "$@"      # $1 kivo binary, $2 repository root
 #   e2e_start_hub [demohub options]      # sets HUB_PORT (and HUB_PID)
 #   e2e_favorites "Name" host port nick  # one <Hub> line per call
-#   e2e_start_kivo [cols rows]           # kivo in tmux, 80x24 unless given
+#   e2e_start_kivo [cols rows]           # kivo in tmux, 80x24 unless given (again: anew)
 #   e2e_wait "text" [seconds]            # until the screen shows text
 #   e2e_wait_gone "text" [seconds]       # until it no longer does
 #   e2e_wait_text "text" [seconds]       # the same on e2e_text (wrapped lines joined)
@@ -101,8 +101,11 @@ e2e_kivo_command() {
     E2E_KIVO_COMMAND+=" stty -g >'$w/$tag-stty-after'; echo \"kivo ended \$s\"; echo \$s >'$w/$tag-exit-status'; sleep 60"
 }
 
+# Starts kivo in the tmux session "kivo", replacing one that has ended.
 e2e_start_kivo() {
     local cols=${1:-80} rows=${2:-24}
+    $E2E_TMUX kill-session -t kivo 2>/dev/null || true
+    rm -f "$E2E_WORK/kivo-exit-status" "$E2E_WORK/kivo-stty-before" "$E2E_WORK/kivo-stty-after"
     e2e_kivo_command kivo
     $E2E_TMUX new-session -d -x "$cols" -y "$rows" -s kivo "$E2E_KIVO_COMMAND"
 }
