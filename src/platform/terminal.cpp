@@ -102,6 +102,9 @@ int terminal_take_resize(int* cols, int* rows) {
     struct winsize size;
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0)
         resize_term(size.ws_row, size.ws_col);
+    // The terminal has cut or reflowed what it showed, so curses' copy of the
+    // screen no longer matches it: send the whole screen at the next refresh.
+    clearok(curscr, TRUE);
     *cols = COLS;
     *rows = LINES;
     display_clamp_size(cols, rows);
