@@ -11,6 +11,7 @@
 #   e2e_wait_gone "text" [seconds]       # until it no longer does
 #   e2e_wait_text "text" [seconds]       # the same on e2e_text (wrapped lines joined)
 #   e2e_until seconds command...         # until the command succeeds
+#   e2e_wait_frame cols rows [seconds]   # until the screen is one whole frame of that size
 #   e2e_keys F1 2 ...                    # tmux send-keys
 #   e2e_type "literal text"
 #   e2e_screen                           # prints the screen
@@ -137,6 +138,27 @@ e2e_until() {
 e2e_shows() { local screen; screen=$(e2e_screen); grep -qF -- "$1" <<<"$screen"; }
 e2e_shows_not() { ! e2e_shows "$1"; }
 e2e_shows_text() { local screen; screen=$(e2e_text); grep -qF -- "$1" <<<"$screen"; }
+
+# The whole screen is one frame of cols x rows: a top border (with or without
+# a title), rows between "|" and "|", the bottom border; no piece of an earlier
+# drawing at another size is left over.
+e2e_frame_whole() {
+    local screen
+    screen=$($E2E_TMUX capture-pane -p -t kivo 2>/dev/null)
+    python3 - "$1" "$2" "$screen" <<'PY'
+import re, sys
+cols, rows, screen = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3].split("\n")
+ok = len(screen) == rows and all(len(line) == cols for line in screen)
+ok = ok and re.fullmatch(r"\+(-+|( .+ )-+)\+", screen[0]) is not None
+ok = ok and re.fullmatch(r"\+-+\+", screen[-1]) is not None
+ok = ok and all(line[0] == "|" and line[-1] == "|" for line in screen[1:-1])
+sys.exit(0 if ok else 1)
+PY
+}
+
+e2e_wait_frame() {
+    e2e_until "${3:-5}" e2e_frame_whole "$1" "$2" || { e2e_screen >/dev/null; e2e_fail "the screen is not one whole $1x$2 frame"; }
+}
 
 e2e_wait() { e2e_until "${2:-10}" e2e_shows "$1" || e2e_fail "screen never showed: $1"; }
 e2e_wait_gone() { e2e_until "${2:-10}" e2e_shows_not "$1" || e2e_fail "screen still shows: $1"; }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The phone's own size, 36x16: the main screen shows its banner, input line and
 # both soft-key labels; the menu shows all nine entries; Connect and a chat line
-# work; the Users and settings screens show their soft keys. Grown to 80x24 and
-# shrunk back, the screen redraws at each size. "exit" gives the terminal back.
+# work; the Users and settings screens show their soft keys. Resized while the
+# main screen, the Users screen or a message box shows, the screen is drawn
+# whole at each new size. "exit" gives the terminal back.
 . "$(dirname "$0")/lib.sh" "$@"
 
 e2e_start_hub
@@ -40,10 +41,32 @@ e2e_wait "| OK                        CANCEL |"
 e2e_keys F2
 e2e_wait "$main_keys"
 
+# Resized, every screen is drawn whole at the new size, with nothing left
+# over from the old one: the main screen, the Users screen, a message box.
 $E2E_TMUX resize-window -t kivo -x 80 -y 24
+e2e_wait_frame 80 24
+e2e_wait "+ Kivo -"
 e2e_wait "| Menu                                                                  Search |"
 e2e_wait "|<small> tiny Привет "
+e2e_keys F1 8
+e2e_wait "|>Alice   "
 $E2E_TMUX resize-window -t kivo -x 36 -y 16
+e2e_wait_frame 36 16
+e2e_wait "| Menu                        EXIT |"
+e2e_wait "|>Alice   "
+e2e_keys F2
+e2e_wait_frame 36 16
+e2e_wait "$main_keys"
+e2e_keys F1 6
+e2e_wait "+ About -"
+$E2E_TMUX resize-window -t kivo -x 60 -y 20
+e2e_wait_frame 60 20
+e2e_wait "+ About -"
+e2e_keys Enter
+e2e_wait_gone "+ About -"
+$E2E_TMUX resize-window -t kivo -x 36 -y 16
+e2e_wait_frame 36 16
+e2e_wait "+ Kivo -"
 e2e_wait "$main_keys"
 e2e_wait "|<small> tiny Привет "
 
