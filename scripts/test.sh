@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds Kivo and runs the whole suite twice: a normal build, then one with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer. Then the demo hub's own
+# tests, the threaded suites under ThreadSanitizer, and each fuzz target for a
+# few seconds (scripts/fuzz.sh runs them for as long as asked).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -20,3 +22,9 @@ run_suite build/test-normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_suite build/test-asan -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON
+echo "== demo hub self-test"
+(cd tools && python3 -m unittest -q test_demohub)
+echo "== ThreadSanitizer"
+bash scripts/tsan.sh
+echo "== fuzz targets, a short pass"
+bash scripts/fuzz.sh 4
