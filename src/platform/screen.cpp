@@ -274,6 +274,8 @@ void screen_focus_move(Screen* s, int index) {
     Control* c = screen_focused(s);
     if (!c) return;
     int screen_index = (int)(s - screens);
+    // An edit field reached by a focus move takes typing at the end of its text.
+    if (c->tmpl->kind == CONTROL_EDIT) c->caret = c->length;
     if (c->tmpl->kind == CONTROL_EDIT) control_notify(screen_index, c, EN_SETFOCUS);
     if (c->tmpl->kind == CONTROL_COMBO) control_notify(screen_index, c, CBN_SETFOCUS);
 }
