@@ -98,7 +98,7 @@ TEST_F(Layout, MainScreenAt36x16KeepsEveryPartOnThePhoneSize) {
 std::u16string numbered_lines(int count) {
     std::u16string text;
     for (int i = 1; i <= count; i++) {
-        char line[16];
+        char line[32];
         snprintf(line, sizeof line, "line %d\r\n", i);
         for (char* c = line; *c; c++) text += (char16_t)*c;
     }
