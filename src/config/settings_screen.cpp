@@ -24,10 +24,7 @@ void show_field(Window screen, int control, const char* text) {
 }
 
 intptr_t initialise(Window screen) {
-    if (!fullscreen_init(screen, SHIDIM_FLAGS, SHIDIF_FULLSCREEN)) return FALSE;
-    Window bar = 0;
-    if (!softkey_bar_create(screen, SETTINGS_MENUBAR, g_state.module_instance, &bar)) return FALSE;
-    send_message(bar, SHCMBM_OVERRIDEKEY, VK_BACK_KEY, SHMBOF_OVERRIDE_BACK);
+    if (!screen_open_full(screen, SETTINGS_MENUBAR, g_state.module_instance)) return FALSE;
     fill_favorites_list(screen);
     const SessionSettings& s = g_state.settings;
     show_field(screen, SETTINGS_LOCAL_IP, s.local_ip);
@@ -100,7 +97,7 @@ intptr_t settings_screen_proc(Window screen, uint32_t message, WPARAM wparam, LP
     case WM_COMMAND:
         return command(screen, low_word(wparam));
     case WM_HOTKEY:
-        if (high_word((uintptr_t)lparam) == VK_BACK_KEY) back_key_forward(screen, wparam, lparam);
+        screen_hotkey(screen, wparam, lparam);
         return FALSE;
     case WM_CLOSE:
         dialog_end(screen, 0);

@@ -256,10 +256,7 @@ const SearchCommand SEARCH_COMMANDS[] = {
 
 intptr_t init_search_screen(Window screen) {
     g_state.search_window = screen;
-    Window bar = 0;
-    int ready = fullscreen_init(screen, SHIDIM_FLAGS, SHIDIF_FULLSCREEN);
-    if (ready) ready = softkey_bar_create(screen, SEARCH_MENUBAR_ID, g_state.module_instance, &bar);
-    if (ready) send_message(bar, SHCMBM_OVERRIDEKEY, VK_BACK_KEY, SHMBOF_OVERRIDE_BACK);
+    int ready = screen_open_full(screen, SEARCH_MENUBAR_ID, g_state.module_instance);
     // Listed even when the set-up failed: the parser appends to this list from
     // now on, and its positions must stay equal to the row numbers.
     fill_result_list(screen);
@@ -278,7 +275,7 @@ intptr_t search_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPAR
         }
         return FALSE;
     case WM_HOTKEY:
-        if (high_word((uintptr_t)lparam) == VK_BACK_KEY) back_key_forward(screen, wparam, lparam);
+        screen_hotkey(screen, wparam, lparam);
         return FALSE;
     case WM_CLOSE:
         close_search_screen(screen);

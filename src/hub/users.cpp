@@ -242,10 +242,7 @@ const UsersCommand USERS_COMMANDS[] = {
 };
 
 intptr_t users_screen_open(Window screen) {
-    if (!fullscreen_init(screen, SHIDIM_FLAGS, SHIDIF_FULLSCREEN)) return FALSE;
-    Window bar = 0;
-    if (!softkey_bar_create(screen, USERS_MENUBAR, g_state.module_instance, &bar)) return FALSE;
-    send_message(bar, SHCMBM_OVERRIDEKEY, VK_BACK_KEY, SHMBOF_OVERRIDE_BACK);
+    if (!screen_open_full(screen, USERS_MENUBAR, g_state.module_instance)) return FALSE;
     sort_users();
     fill_user_list(screen);
     return TRUE;
@@ -296,7 +293,7 @@ intptr_t users_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARA
     case WM_COMMAND:
         return users_screen_command(screen, wparam);
     case WM_HOTKEY:
-        if (high_word((uintptr_t)lparam) == VK_BACK_KEY) back_key_forward(screen, wparam, lparam);
+        screen_hotkey(screen, wparam, lparam);
         return FALSE;
     case WM_CLOSE:
         dialog_end(screen, 0);

@@ -103,6 +103,14 @@ int softkey_bar_create(Window parent, int menubar_id, ModuleInstance instance, W
 // Hands a Back key press (the hot-key message's parameters) to the focused control.
 void back_key_forward(Window screen, WPARAM wparam, LPARAM lparam);
 
+// What every full screen does when it opens: the full-screen set-up, the
+// soft-key bar from menubar_id, and the Back key handed to the screen as a
+// hot-key message. Nonzero on success; 0 at the first step that failed, the
+// later ones skipped.
+int screen_open_full(Window screen, int menubar_id, ModuleInstance instance);
+// A screen's hot-key message: a Back key press goes to the focused control.
+void screen_hotkey(Window screen, WPARAM wparam, LPARAM lparam);
+
 // Delivers a message to a window's procedure now, on the calling thread.
 intptr_t send_message(Window window, uint32_t message, WPARAM wparam, LPARAM lparam);
 // Queues a message for the window; safe from any thread. Nonzero on success.

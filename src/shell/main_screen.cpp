@@ -89,11 +89,7 @@ intptr_t route_command(Window screen, int id) {
 intptr_t initialise(Window screen) {
     // Reaches the global: the main screen window receives hub traffic.
     g_state.main_window = screen;
-    if (!fullscreen_init(screen, SHIDIM_FLAGS, SHIDIF_FULLSCREEN)) return FALSE;
-    Window bar = 0;
-    if (!softkey_bar_create(screen, MAIN_MENUBAR, g_state.module_instance, &bar)) return FALSE;
-    send_message(bar, SHCMBM_OVERRIDEKEY, VK_BACK_KEY, SHMBOF_OVERRIDE_BACK);
-    return TRUE;
+    return screen_open_full(screen, MAIN_MENUBAR, g_state.module_instance) ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -116,7 +112,7 @@ intptr_t main_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM
         dialog_end(screen, 0);
         return TRUE;
     case WM_HOTKEY:
-        if (high_word((uintptr_t)lparam) == VK_BACK_KEY) back_key_forward(screen, wparam, lparam);
+        screen_hotkey(screen, wparam, lparam);
         return FALSE;
     case WM_SOCKET_EVENT:
         hub_socket_event(wparam, lparam);

@@ -30,10 +30,7 @@ bool progress_line_pending;
 intptr_t init_progress_screen(Window screen) {
     // Reaches g_state: the module instance, the DownloadJob's row and short name.
     progress_line_pending = false;
-    if (!fullscreen_init(screen, SHIDIM_FLAGS, SHIDIF_FULLSCREEN)) return FALSE;
-    Window bar = 0;
-    if (!softkey_bar_create(screen, PROGRESS_MENUBAR_ID, g_state.module_instance, &bar)) return FALSE;
-    send_message(bar, SHCMBM_OVERRIDEKEY, VK_BACK_KEY, SHMBOF_OVERRIDE_BACK);
+    if (!screen_open_full(screen, PROGRESS_MENUBAR_ID, g_state.module_instance)) return FALSE;
     if (download_row() >= 0) {
         char16_t name[PROGRESS_NAME_UNITS];
         cp1251_to_utf16(g_state.download.short_name, -1, name, PROGRESS_NAME_UNITS);
@@ -118,7 +115,7 @@ intptr_t progress_screen_proc(Window screen, uint32_t message, WPARAM wparam, LP
         }
         return FALSE;
     case WM_HOTKEY:
-        if (high_word((uintptr_t)lparam) == VK_BACK_KEY) back_key_forward(screen, wparam, lparam);
+        screen_hotkey(screen, wparam, lparam);
         return FALSE;
     case WM_CLOSE:
         dialog_end(screen, 0);
