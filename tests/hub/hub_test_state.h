@@ -2,6 +2,11 @@
 // would have filled in (line break, nick, share text, host).
 #pragma once
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -23,4 +28,18 @@ inline std::string chat_log_text() {
     static char utf8[CHATLOG_UNITS * 3];
     utf16_to_utf8(copy, -1, utf8, (int)sizeof utf8);
     return std::string(utf8);
+}
+
+// A port on 127.0.0.1 on which nothing listens.
+inline int unused_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(fd, (struct sockaddr*)&address, sizeof address);
+    getsockname(fd, (struct sockaddr*)&address, &size);
+    close(fd);
+    return ntohs(address.sin_port);
 }

@@ -21,19 +21,6 @@ const std::string AFTER_KEY =
     "pelmark<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem $$1234567890$|";
 const std::string BLOCK_END = "$1234567890$|";
 
-// A port on 127.0.0.1 on which nothing listens.
-int unused_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, (struct sockaddr*)&address, sizeof address);
-    getsockname(fd, (struct sockaddr*)&address, &size);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 class Login : public ::testing::Test {
 protected:

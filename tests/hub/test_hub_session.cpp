@@ -54,18 +54,6 @@ bool chat_has(const std::string& text) {
     return chat_log_text().find(text) != std::string::npos;
 }
 
-int unused_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, (struct sockaddr*)&address, sizeof address);
-    getsockname(fd, (struct sockaddr*)&address, &size);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 class HubSession : public ::testing::Test {
 protected:
