@@ -18,7 +18,7 @@ constexpr int REV_CONNECT_BYTES = 16 + (NICK_BYTES - 1) + 1 + (RESULT_NICK_BYTES
 
 }  // namespace
 
-void send_rev_connect(const char* peer_nick) {
+int send_rev_connect(const char* peer_nick) {
     // Reaches g_state: the nick, the HubSocket, the bytes-sent total.
     char message[REV_CONNECT_BYTES];
     MessageBuilder m = message_begin(message, REV_CONNECT_BYTES);
@@ -29,9 +29,12 @@ void send_rev_connect(const char* peer_nick) {
     message_add(&m, "|");
     // With no hub connection there is nobody to ask; a peer nick too long for
     // the message cannot come from the results table.
-    if (m.overflow || g_state.hub_socket <= 0) return;
-    send_once(g_state.hub_socket, message, m.length);
-    traffic_add_sent((uint32_t)m.length);
+    if (m.overflow || g_state.hub_socket <= 0) return 0;
+    // Only bytes the socket took count; a send that fails (the hub closed,
+    // its close only noted) or goes out cut has asked nobody.
+    int sent = send_once(g_state.hub_socket, message, m.length);
+    if (sent > 0) traffic_add_sent((uint32_t)sent);
+    return sent == m.length ? 1 : 0;
 }
 
 void download_command(Window search_screen) {
@@ -55,5 +58,10 @@ void download_command(Window search_screen) {
     download_set_total(0);
     download_set_row((int16_t)row);
     download_set_requested(1);
-    send_rev_connect(result.nick);
+    if (!send_rev_connect(result.nick)) {
+        // Nobody was asked: no $ConnectToMe will come for this request.
+        download_set_requested(0);
+        download_set_row(-1);
+        chat_append(" ::download failed:: request not sent to the hub");
+    }
 }

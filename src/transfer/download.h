@@ -32,8 +32,9 @@ constexpr int HANDSHAKE_RECEIVE_BYTES = 1000;
 // The local file name as UTF-16, terminator included.
 constexpr int LOCAL_NAME_UNITS = 550;
 
-// Sends "$RevConnectToMe <own nick> <peer nick>|" on the HubSocket.
-void send_rev_connect(const char* peer_nick);
+// Sends "$RevConnectToMe <own nick> <peer nick>|" on the HubSocket. Returns 1
+// when the socket took the whole message, else 0 (only bytes taken are counted).
+int send_rev_connect(const char* peer_nick);
 // The results screen's "Download" (6005): takes the selected result of the
 // screen's list (4008) into the DownloadJob and sends the request. While a
 // download runs it is refused with a note in the chat instead. The results

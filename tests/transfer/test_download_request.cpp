@@ -3,6 +3,7 @@
 // the whole chain up to the file when the hub relays the owner's $ConnectToMe,
 // and the refusals (a download running, no hub connection, no selection).
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <memory>
 #include <string>
@@ -137,6 +138,18 @@ TEST_F(DownloadRequest, WithoutAHubConnectionNothingIsRequested) {
     EXPECT_EQ(download_requested(), 0);
     EXPECT_EQ(download_row(), -1);
     EXPECT_NE(chat_text().find(" ::download failed:: not connected to a hub\r\n"), std::string::npos);
+}
+
+TEST_F(DownloadRequest, RequestTheHubConnectionCannotTakeIsReportedNotLeftWaiting) {
+    // The hub has gone away (its close only noted); the socket refuses the send.
+    ASSERT_EQ(shutdown(g_state.hub_socket, SHUT_WR), 0);
+    uint32_t sent_before = traffic_sent();
+    press_download();
+    EXPECT_EQ(download_requested(), 0);
+    EXPECT_EQ(download_row(), -1);
+    EXPECT_EQ(traffic_sent(), sent_before);
+    EXPECT_NE(chat_text().find(" ::download failed:: request not sent to the hub\r\n"), std::string::npos)
+        << chat_text();
 }
 
 TEST_F(DownloadRequest, CommandWithoutASelectedRowDoesNothing) {
