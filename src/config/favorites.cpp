@@ -92,6 +92,7 @@ int open_and_read(const char16_t* name, char* buffer, int max_bytes, int* count_
 void parse_favorites_text() {
     // Reached the global: fills g_state.favorites and its count.
     for (FavoriteHub& f : g_state.favorites) f = FavoriteHub{};
+    g_state.favorites_count = 0;
     const char* text = g_state.file_text;
     int cursor = 0;
     while (g_state.favorites_count < FAVORITE_SLOTS) {
