@@ -113,7 +113,7 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 
 // The plain copy: the same buffer, chunk size and file writes as the worker.
 double plain_copy(int port, uint64_t total, bool* whole) {
-    static char buffer[DOWNLOAD_BUFFER_BYTES];
+    static char buffer[DOWNLOAD_CHUNK_BYTES];
     auto start = std::chrono::steady_clock::now();
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -142,8 +142,7 @@ double kivo_download(int port, uint64_t total, bool* whole) {
     text_copy(g_state.download.nick, RESULT_NICK_BYTES, "owner");
     text_copy(g_state.download.path, RESULT_PATH_BYTES, "share\\kivo.bin");
     text_copy(g_state.download.short_name, RESULT_SHORT_BYTES, "kivo.bin");
-    download_set_row(0);
-    download_set_requested(1);
+    download_request(0);
     std::string request = "$ConnectToMe me 127.0.0.1:" + std::to_string(port);
     auto start = std::chrono::steady_clock::now();
     start_download_worker(request.c_str());

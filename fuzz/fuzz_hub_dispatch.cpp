@@ -25,7 +25,7 @@ void fresh_state() {
     client_state_reset();
     u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
     text_copy(g_state.settings.nick, NICK_BYTES, "kivo");
-    download_set_row(-1);
+    download_set_phase(DOWNLOAD_IDLE);
 }
 
 void check_tail() {

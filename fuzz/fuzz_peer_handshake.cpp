@@ -87,9 +87,9 @@ void run_length(Stream* s, char* buffer) {
 }
 
 void run(const uint8_t* data, size_t size, int chunk) {
-    // The worker's buffer is DOWNLOAD_BUFFER_BYTES; only the first
+    // The worker's reply buffer sits in a larger one here; only the first
     // HANDSHAKE_RECEIVE_BYTES may ever be touched by the handshake.
-    static char buffer[DOWNLOAD_BUFFER_BYTES];
+    static char buffer[DOWNLOAD_CHUNK_BYTES];
     memset(buffer + HANDSHAKE_RECEIVE_BYTES, 0x77, 16);
     Stream s = {data, size, 0, chunk};
     size_t after_key = run_greeting(&s, buffer, "Seeder");

@@ -39,6 +39,9 @@ constexpr char HUB_CONTACT_TEXT[] = "";
 // TCP_LOOKUP_FAILED or TCP_CONNECT_FAILED. Uses no shared state: the download
 // worker calls it from its own thread.
 int tcp_connect(const char* host, const char* port_text, int type);
+// The same, giving up (TCP_CONNECT_FAILED) as soon as give_up returns nonzero;
+// it is asked several times a second while the connect waits.
+int tcp_connect_unless(const char* host, const char* port_text, int type, int (*give_up)());
 
 // Builds the login block: $Supports, the key text (when key_text is not
 // null), $ValidateNick, $Version, $GetNickList and $MyINFO. Returns its

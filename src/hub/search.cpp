@@ -111,6 +111,7 @@ int parse_search_fields(char* message, SearchResult* out) {
     path[path_end] = '\0';
 
     uint64_t size = 0;  // a directory has none
+    const char* hub_field = path + path_end + 1;  // a directory: right after its slots
     int path_length = directory_slots_start(path, path_end);
     if (path_length >= 0) {
         path[path_length] = '\0';
@@ -121,6 +122,9 @@ int parse_search_fields(char* message, SearchResult* out) {
         if (size_end < 0) return 0;
         size_text[size_end] = '\0';
         size = decimal_to_u64(size_text);
+        const char* slots = size_text + size_end + 1;
+        int slots_end = field_end(slots, '\x05');
+        hub_field = slots_end < 0 ? nullptr : slots + slots_end + 1;
     }
     if (path_length == 0) return 0;  // nothing the peer could be asked for
 
@@ -137,6 +141,8 @@ int parse_search_fields(char* message, SearchResult* out) {
     text_copy(out->path, RESULT_PATH_BYTES, path);
     text_copy(out->short_name, RESULT_SHORT_BYTES, short_name);
     out->size = size;
+    // Clients that hash their share put "TTH:<root>" where the hub name would be.
+    if (hub_field != nullptr && is_prefix("TTH:", hub_field)) tth_take(hub_field + 4, out->tth);
     return 1;
 }
 
@@ -213,6 +219,11 @@ intptr_t command_info(Window screen) {
     char16_t text[RESULT_TEXT_UNITS];
     wide_format(text, RESULT_TEXT_UNITS, u"%S\nuser: %S\nsize:%llu bytes", (const unsigned char*)r->path,
                 (const unsigned char*)r->nick, (unsigned long long)r->size);
+    if (r->tth[0] != '\0') {
+        char16_t tth_line[TTH_TEXT_BYTES + 6];
+        wide_format(tth_line, TTH_TEXT_BYTES + 6, u"\nTTH:%S", (const unsigned char*)r->tth);
+        u16_append(text, RESULT_TEXT_UNITS, tth_line);
+    }
     message_box(screen, text, u"item", 0);
     return TRUE;
 }

@@ -1,5 +1,7 @@
 // Files by UTF-16 name (stored on disk as UTF-8), and the executable's path.
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +53,43 @@ int file_write(int file, const void* data, int bytes) {
 
 void file_close(int file) {
     if (file >= 0) close(file);
+}
+
+int64_t file_length(int file) {
+    struct stat st;
+    if (fstat(file, &st) != 0) return -1;
+    return (int64_t)st.st_size;
+}
+
+int file_cut(int file, uint64_t length) {
+    if (ftruncate(file, (off_t)length) != 0) return 0;
+    return lseek(file, (off_t)length, SEEK_SET) == (off_t)length ? 1 : 0;
+}
+
+int file_seek_end(int file) {
+    return lseek(file, 0, SEEK_END) >= 0 ? 1 : 0;
+}
+
+int file_rename_new(const char16_t* from, const char16_t* to) {
+    char from_name[PATH_BYTES];
+    char to_name[PATH_BYTES];
+    utf16_to_utf8(from, -1, from_name, sizeof from_name);
+    utf16_to_utf8(to, -1, to_name, sizeof to_name);
+    // RENAME_NOREPLACE refuses an existing target in the same step as the
+    // rename, so a file that appears meanwhile is not replaced either.
+    if (renameat2(AT_FDCWD, from_name, AT_FDCWD, to_name, RENAME_NOREPLACE) == 0) return FILE_RENAMED;
+    if (errno == EEXIST) return FILE_NAME_TAKEN;
+    if (errno != EINVAL && errno != ENOSYS) return FILE_RENAME_FAILED;
+    // A file system without it: a hard link fails on an existing name just the same.
+    if (link(from_name, to_name) != 0) return errno == EEXIST ? FILE_NAME_TAKEN : FILE_RENAME_FAILED;
+    unlink(from_name);
+    return FILE_RENAMED;
+}
+
+int file_remove(const char16_t* path) {
+    char name[PATH_BYTES];
+    utf16_to_utf8(path, -1, name, sizeof name);
+    return unlink(name) == 0 ? 1 : 0;
 }
 
 int module_file_name(char16_t* dst, int dst_units) {

@@ -224,11 +224,30 @@ int file_create_truncate(const char16_t* path);
 int file_read(int file, void* buffer, int bytes);
 int file_write(int file, const void* data, int bytes);  // writes all or returns -1
 void file_close(int file);
+// Length of an open file in bytes, or -1.
+int64_t file_length(int file);
+// Cuts an open file to length bytes and puts the position there; 1 or 0.
+// Only for the client's own part files, never for a file a person has.
+int file_cut(int file, uint64_t length);
+// Moves the position to the end of the file; 1 or 0.
+int file_seek_end(int file);
+// Renames from to to only when no file of the name to exists, so nothing is
+// ever replaced: FILE_RENAMED, FILE_NAME_TAKEN, or FILE_RENAME_FAILED.
+constexpr int FILE_RENAMED = 1;
+constexpr int FILE_NAME_TAKEN = 0;
+constexpr int FILE_RENAME_FAILED = -1;
+int file_rename_new(const char16_t* from, const char16_t* to);
+// Removes a file by name; 1 or 0.
+int file_remove(const char16_t* path);
 // The executable's own path (UTF-16, '/' separators); returns units copied.
 int module_file_name(char16_t* dst, int dst_units);
 
 // --- Threads and time (platform/system.cpp) -----------------------------------------
 // Starts a detached thread; nonzero on success.
 int thread_start(void (*body)(void* argument), void* argument);
+// Starts a thread that the caller must end with thread_join; nonzero on success.
+using ThreadHandle = uintptr_t;
+int thread_start_joinable(ThreadHandle* handle, void (*body)(void* argument), void* argument);
+void thread_join(ThreadHandle handle);
 void sleep_ms(int ms);
 uint64_t monotonic_ms();

@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <time.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "platform/platform.h"
@@ -12,11 +13,19 @@ struct ThreadStart {
     void* argument;
 };
 
-// One start record per thread start; only one is in flight at a time from the
-// UI thread, but a small ring keeps a quick second start safe.
-constexpr int THREAD_START_SLOTS = 8;
+// One start record per thread start, taken from a small ring: a thread copies
+// its record first thing, and starts come from the UI thread and the download
+// worker, never eight at once.
+constexpr unsigned THREAD_START_SLOTS = 8;
 ThreadStart thread_starts[THREAD_START_SLOTS];
-int thread_start_next;
+std::atomic<unsigned> thread_start_next;
+
+ThreadStart* take_start_slot(void (*body)(void*), void* argument) {
+    ThreadStart* slot = &thread_starts[thread_start_next.fetch_add(1) % THREAD_START_SLOTS];
+    slot->body = body;
+    slot->argument = argument;
+    return slot;
+}
 
 void* run_thread(void* start) {
     ThreadStart s = *(ThreadStart*)start;
@@ -26,10 +35,7 @@ void* run_thread(void* start) {
 }  // namespace
 
 int thread_start(void (*body)(void*), void* argument) {
-    ThreadStart* slot = &thread_starts[thread_start_next];
-    thread_start_next = (thread_start_next + 1) % THREAD_START_SLOTS;
-    slot->body = body;
-    slot->argument = argument;
+    ThreadStart* slot = take_start_slot(body, argument);
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
@@ -37,6 +43,18 @@ int thread_start(void (*body)(void*), void* argument) {
     int failed = pthread_create(&thread, &attributes, run_thread, slot);
     pthread_attr_destroy(&attributes);
     return failed ? 0 : 1;
+}
+
+int thread_start_joinable(ThreadHandle* handle, void (*body)(void*), void* argument) {
+    ThreadStart* slot = take_start_slot(body, argument);
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, run_thread, slot) != 0) return 0;
+    *handle = (ThreadHandle)thread;
+    return 1;
+}
+
+void thread_join(ThreadHandle handle) {
+    pthread_join((pthread_t)handle, nullptr);
 }
 
 void sleep_ms(int ms) {

@@ -98,7 +98,7 @@ void prepare_client_state(const char16_t* executable_path) {
     local_ipv4_text(g_state.settings.local_ip, LOCAL_IP_BYTES);
     take_settings_defaults();
     for (UserEntry& u : g_state.users) u = UserEntry{};
-    download_set_row(-1);
+    download_set_phase(DOWNLOAD_IDLE);  // no download: the row reads -1
 }
 
 int client_main(ModuleInstance instance) {

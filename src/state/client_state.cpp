@@ -86,20 +86,17 @@ uint64_t download_received() {
 uint64_t download_total() {
     return std::atomic_ref<uint64_t>(g_state.download.total).load(std::memory_order_relaxed);
 }
-int16_t download_row() {
-    return std::atomic_ref<int16_t>(g_state.download.row_index).load(std::memory_order_acquire);
-}
 void download_set_received(uint64_t v) {
     std::atomic_ref<uint64_t>(g_state.download.received).store(v, std::memory_order_relaxed);
 }
 void download_set_total(uint64_t v) {
     std::atomic_ref<uint64_t>(g_state.download.total).store(v, std::memory_order_relaxed);
 }
-void download_set_row(int16_t v) {
-    std::atomic_ref<int16_t>(g_state.download.row_index).store(v, std::memory_order_release);
-}
 
 namespace {
+// Guards the requested <-> connecting moves and the spare request.
+std::mutex download_mutex;
+
 uint8_t flag_load(uint8_t& flag) {
     return std::atomic_ref<uint8_t>(flag).load(std::memory_order_acquire);
 }
@@ -108,9 +105,30 @@ void flag_store(uint8_t& flag, uint8_t v) {
 }
 }  // namespace
 
-uint8_t download_requested() { return flag_load(g_state.download.requested); }
-uint8_t download_running() { return flag_load(g_state.download.running); }
+DownloadPhase download_phase() { return (DownloadPhase)flag_load(g_state.download.phase); }
+void download_set_phase(DownloadPhase phase) { flag_store(g_state.download.phase, (uint8_t)phase); }
+
+int16_t download_row() {
+    // The row is written only while the phase is idle or requested, before
+    // the release store of the phase that publishes it.
+    if (download_phase() == DOWNLOAD_IDLE) return -1;
+    return g_state.download.row_index;
+}
+
+bool download_requested() { return download_phase() == DOWNLOAD_REQUESTED; }
+bool download_running() { return download_phase() >= DOWNLOAD_CONNECTING; }
 uint8_t download_stop_requested() { return flag_load(g_state.download.stop); }
-void download_set_requested(uint8_t v) { flag_store(g_state.download.requested, v); }
-void download_set_running(uint8_t v) { flag_store(g_state.download.running, v); }
 void download_set_stop(uint8_t v) { flag_store(g_state.download.stop, v); }
+
+bool download_request(int16_t row) {
+    std::lock_guard<std::mutex> hold(download_mutex);
+    if (download_running()) return false;
+    g_state.download.row_index = row;
+    download_set_received(0);
+    download_set_total(0);
+    download_set_phase(DOWNLOAD_REQUESTED);
+    return true;
+}
+
+void download_lock() { download_mutex.lock(); }
+void download_unlock() { download_mutex.unlock(); }

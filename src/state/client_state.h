@@ -8,8 +8,8 @@
 // Threads: the user-interface thread owns everything, except what the download
 // worker shares with it: the TrafficCounters (added to through traffic_add_*,
 // atomically), the ChatLog (appended to through chatlog_append, under a lock),
-// the DownloadJob's counts and row index (atomic fields) and the ConnectRequest
-// (handed over once per download, see transfer/download.h).
+// the DownloadJob's phase and counts (atomic fields) and the ConnectRequest
+// (handed over under the job's lock, see transfer/download.h).
 #pragma once
 
 #include <cstdint>
@@ -61,27 +61,54 @@ constexpr int RESULT_ROWS = 334;
 constexpr int RESULT_NICK_BYTES = 50;
 constexpr int RESULT_PATH_BYTES = 150;
 constexpr int RESULT_SHORT_BYTES = 52;
+// A Tiger Tree Hash root in base32: 192 bits in 39 characters, and the NUL.
+constexpr int TTH_BASE32_CHARS = 39;
+constexpr int TTH_TEXT_BYTES = TTH_BASE32_CHARS + 1;
 
 struct SearchResult {
     char nick[RESULT_NICK_BYTES];
     char path[RESULT_PATH_BYTES];         // backslash-separated, as sent
     char short_name[RESULT_SHORT_BYTES];  // after the last backslash
+    char tth[TTH_TEXT_BYTES];             // upper-case base32, or empty when the result had none
     uint64_t size;                        // bytes; 64 bits so 4 GiB+ stay whole
 };
 
 // --- DownloadJob and ConnectRequest ------------------------------------------
 constexpr int CONNECT_REQUEST_BYTES = 1000;
 
+// The one download's life. Only the moves below exist, each made by the one
+// thread named; the phase is read and written atomically, the moves between
+// requested and connecting (and the spare request) under the job's lock.
+//   idle -> requested        UI: the Download command (again while requested: replaced)
+//   requested -> idle        UI: "Stop" withdraws the request
+//   requested -> connecting  UI: the owner's $ConnectToMe starts the worker
+//   connecting -> requested  worker: the peer greeted with another nick
+//   connecting -> receiving  worker: the peer's reply accepted, data follows
+//   receiving -> verifying   worker: every byte in, the Tiger tree being finished
+//   connecting, receiving, verifying -> ending -> idle   worker: its last steps
+// While the phase is connecting or later, the UI writes nothing of the job but
+// the stop flag and the spare request; the worker writes the counts.
+enum DownloadPhase : uint8_t {
+    DOWNLOAD_IDLE = 0,
+    DOWNLOAD_REQUESTED,
+    DOWNLOAD_CONNECTING,
+    DOWNLOAD_RECEIVING,
+    DOWNLOAD_VERIFYING,
+    DOWNLOAD_ENDING,
+};
+
 struct DownloadJob {
     char nick[RESULT_NICK_BYTES];
     char path[RESULT_PATH_BYTES];
     char short_name[RESULT_SHORT_BYTES];
-    uint64_t received;   // written by the worker, read by the progress screen
-    uint64_t total;      // announced by the peer's length reply
-    int16_t row_index;   // results row of the job; -1 when no download is set
-    uint8_t requested;   // 1 from the Download command until a worker takes it
-    uint8_t running;     // 1 while a worker runs
+    char tth[TTH_TEXT_BYTES];  // empty: the result had no TTH, nothing is verified
+    uint64_t size;       // the size the search result gave
+    uint64_t received;   // bytes of the file held: the resumed part, then each chunk
+    uint64_t total;      // the file's whole length, once the peer's reply is in
+    int16_t row_index;   // results row of the job; meaningful while the phase is not idle
+    uint8_t phase;       // a DownloadPhase
     uint8_t stop;        // set by "Stop"; the worker ends at its next check
+    uint8_t spare_waiting;  // 1 while spare_request holds a $ConnectToMe for the worker
 };
 
 // --- FavoritesTable ----------------------------------------------------------
@@ -131,6 +158,9 @@ struct ClientState {
     UserEntry users[USER_SLOTS];
     DownloadJob download;
     char connect_request[CONNECT_REQUEST_BYTES];
+    // A $ConnectToMe that came while the worker was still finding out whether
+    // its peer is the owner: tried when that peer greets with another nick.
+    char spare_request[CONNECT_REQUEST_BYTES];
     FavoriteHub favorites[FAVORITE_SLOTS];
     char file_text[FAVORITES_FILE_BYTES + 1];
 
@@ -164,14 +194,24 @@ int chatlog_take_for_display(char16_t* out, int out_units, int limit);
 // Download job fields shared with the worker: atomic access.
 uint64_t download_received();
 uint64_t download_total();
-int16_t download_row();
 void download_set_received(uint64_t v);
 void download_set_total(uint64_t v);
-void download_set_row(int16_t v);
-// The DownloadJob's flags, shared with the worker: atomic access.
-uint8_t download_requested();
-uint8_t download_running();
+// The results row of the job while one is set (any phase but idle), else -1.
+int16_t download_row();
+DownloadPhase download_phase();
+void download_set_phase(DownloadPhase phase);
+// A request waits for its $ConnectToMe.
+bool download_requested();
+// A worker exists: connecting, receiving, verifying or ending.
+bool download_running();
 uint8_t download_stop_requested();
-void download_set_requested(uint8_t v);
-void download_set_running(uint8_t v);
 void download_set_stop(uint8_t v);
+// UI thread, while no worker runs: the job (filled by the caller) becomes the
+// waiting request for results row `row`. Returns false, changing nothing,
+// while a worker runs.
+bool download_request(int16_t row);
+// Serialises the moves between requested and connecting and the spare
+// request's handover (the UI thread's $ConnectToMe against the worker's
+// nick mismatch). Held briefly; nothing blocking happens under it.
+void download_lock();
+void download_unlock();

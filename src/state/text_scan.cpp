@@ -50,3 +50,30 @@ int is_prefix(const char* a, const char* b) {
     }
     return 1;
 }
+
+namespace {
+// The base32 value of c, or -1.
+int base32_value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a';
+    if (c >= '2' && c <= '7') return c - '2' + 26;
+    return -1;
+}
+}  // namespace
+
+int tth_take(const char* text, char* out) {
+    constexpr int CHARS = 39;
+    out[0] = '\0';
+    for (int i = 0; i < CHARS; i++) {
+        if (base32_value(text[i]) < 0) return 0;  // also stops at a NUL
+    }
+    if (text[CHARS] != '\0' && text[CHARS] != ' ') return 0;
+    // 39 * 5 = 195 bits hold 192: the last character's low 3 bits are padding.
+    if ((base32_value(text[CHARS - 1]) & 7) != 0) return 0;
+    for (int i = 0; i < CHARS; i++) {
+        char c = text[i];
+        out[i] = (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+    }
+    out[CHARS] = '\0';
+    return 1;
+}

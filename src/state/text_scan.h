@@ -24,3 +24,11 @@ int find_char_back(const char* p, char ch);
 // Keywords whose first byte does not recur in them are always found.
 int find_past(const char* text, const char* pattern);
 int is_prefix(const char* a, const char* b);
+
+// A Tiger Tree Hash root written in base32 (RFC 4648 alphabet A-Z, 2-7):
+// 192 bits in 39 characters, the last of which carries 2 bits and 3 zero
+// bits. text starts at the first character; the 40th byte must end the hash
+// (a NUL or a blank). Lower case is the same hash (rhash prints it so) and is
+// taken in upper case. Returns 1 with the 39 characters and a NUL in out
+// (at least 40 bytes), or 0 (out emptied): a malformed hash is no hash at all.
+int tth_take(const char* text, char* out);

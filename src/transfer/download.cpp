@@ -2,8 +2,8 @@
 // $RevConnectToMe that asks the file's owner, through the hub, to connect back.
 //
 // The command fills the DownloadJob only while no worker runs (a running
-// worker reads the job's nick, path and short name without a lock); a request
-// that is still waiting for its $ConnectToMe may be replaced by a new one.
+// worker reads the job's fields without a lock); a request that is still
+// waiting for its $ConnectToMe may be replaced by a new one.
 #include "transfer/download.h"
 
 #include "hub/dispatch.h"
@@ -54,14 +54,12 @@ void download_command(Window search_screen) {
     text_copy(job.nick, RESULT_NICK_BYTES, result.nick);
     text_copy(job.path, RESULT_PATH_BYTES, result.path);
     text_copy(job.short_name, RESULT_SHORT_BYTES, result.short_name);
-    download_set_received(0);
-    download_set_total(0);
-    download_set_row((int16_t)row);
-    download_set_requested(1);
+    text_copy(job.tth, TTH_TEXT_BYTES, result.tth);
+    job.size = result.size;
+    download_request((int16_t)row);
     if (!send_rev_connect(result.nick)) {
         // Nobody was asked: no $ConnectToMe will come for this request.
-        download_set_requested(0);
-        download_set_row(-1);
+        download_set_phase(DOWNLOAD_IDLE);
         chat_append(" ::download failed:: request not sent to the hub");
     }
 }

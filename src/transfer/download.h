@@ -1,17 +1,11 @@
 // One download at a time: the request through the hub, the worker thread that
 // fetches the file from the peer, and the progress screen.
 //
-// The DownloadJob (g_state.download) moves through these states, each change
-// made by the one thread named:
-//   idle       row -1, not requested, not running
-//   requested  Download command (UI): job filled, row set, $RevConnectToMe sent
-//   running    start_download_worker (UI), on the owner's $ConnectToMe while
-//              requested and not running: request taken, worker started
-//   idle       the worker, when it ends for any reason: row -1, one chat note
-//              (" ::downloaded::", or why it failed or was stopped), then
-//              running cleared as its last touch of shared state.
-// While running, the UI thread writes nothing of the job but the stop flag; the
-// worker writes only the counts, the row and the running flag.
+// The DownloadJob (g_state.download) lives through the phases set out in
+// state/client_state.h: the Download command (UI) fills the job and makes it
+// the waiting request; the owner's $ConnectToMe (UI) starts the worker; the
+// worker connects, receives, verifies and ends, writing one chat note and
+// putting the phase back to idle as its last touch of shared state.
 #pragma once
 
 #include <cstdint>
@@ -24,9 +18,9 @@ constexpr int DOWNLOAD_SILENCE_LIMIT_MS = 60000;
 // The limit in force; tests lower it. Read by each worker when it starts.
 extern int download_silence_ms;
 
-// File data goes through one fixed buffer, at most DOWNLOAD_CHUNK_BYTES per receive.
-constexpr int DOWNLOAD_BUFFER_BYTES = 50000;
-constexpr int DOWNLOAD_CHUNK_BYTES = 49900;
+// File data goes through the receive ring (transfer/tth.h), one slot of
+// DOWNLOAD_CHUNK_BYTES per receive at most.
+constexpr int DOWNLOAD_CHUNK_BYTES = 64 * 1024;
 // The greeting and the length reply: at most 999 bytes each, and a NUL.
 constexpr int HANDSHAKE_RECEIVE_BYTES = 1000;
 // The local file name as UTF-16, terminator included.
@@ -37,11 +31,12 @@ constexpr int LOCAL_NAME_UNITS = 550;
 int send_rev_connect(const char* peer_nick);
 // The results screen's "Download" (6005): takes the selected result of the
 // screen's list (4008) into the DownloadJob and sends the request. While a
-// download runs it is refused with a note in the chat instead. The results
-// screen closes itself after the call.
+// worker runs it is refused with a note in the chat instead; a request still
+// waiting is replaced. The results screen closes itself after the call.
 void download_command(Window search_screen);
 // One hub message beginning "$C", NUL-terminated without its '|'. Starts the
-// worker only for a "$ConnectToMe " while a download is requested and none runs.
+// worker only for a "$ConnectToMe " while a download is requested; one that
+// comes while the worker is connecting is kept as its spare.
 void start_download_worker(const char* message);
 // The worker's thread body; the argument is the ConnectRequest.
 void download_worker(void* request);

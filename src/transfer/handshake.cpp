@@ -5,6 +5,7 @@
 // with no NUL before it no scan can run past the received bytes.
 #include "transfer/handshake.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "hub/message_builder.h"
@@ -14,7 +15,8 @@
 namespace {
 
 constexpr char GREETING_LOCK_TEXT[] = "|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABC Pk=KIVOLOKTAN0.242ABCABC|";
-constexpr char REQUEST_HEAD_TEXT[] = "$Supports MiniSlots |$Direction Download 21356|";
+// The blank before the bar, as before ADCGet was announced: peers read the list either way.
+constexpr char REQUEST_HEAD_TEXT[] = "$Supports MiniSlots ADCGet TTHF |$Direction Download 21356|";
 constexpr char FILE_LENGTH_TEXT[] = "$FileLength ";  // 12 bytes: the number starts at index 12
 constexpr int FILE_LENGTH_NUMBER_AT = 12;
 constexpr int CONNECT_KEYWORD_BYTES = 14;  // "$ConnectToMe " and the blank after the nick
@@ -35,6 +37,39 @@ bool span_contains(const char* text, int n, const char* pattern) {
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// 1 when the span [from, to) holds a "$Supports" message, up to its '|',
+// whose blank-separated list names feature.
+int span_supports(const char* text, int from, int to, const char* feature) {
+    static const char KEYWORD[] = "$Supports ";
+    int keyword = (int)sizeof KEYWORD - 1;
+    int n = (int)strlen(feature);
+    for (int i = from; i + keyword <= to; i++) {
+        if (memcmp(text + i, KEYWORD, (size_t)keyword) != 0) continue;
+        int p = i + keyword;
+        while (p < to && text[p] != '|') {
+            int word = p;
+            while (p < to && text[p] != ' ' && text[p] != '|') p++;
+            if (p - word == n && memcmp(text + word, feature, (size_t)n) == 0) return 1;
+            if (p < to && text[p] == ' ') p++;
+        }
+    }
+    return 0;
+}
+
+// Reads a decimal number of at most 19 digits from text[*i] up to a blank,
+// '|' or the end; false for no digits, other bytes or more digits.
+bool take_number(const char* text, int end, int* i, uint64_t* value) {
+    int start = *i;
+    uint64_t v = 0;
+    while (*i < end && is_digit(text[*i])) {
+        if (*i - start >= 19) return false;  // 19 digits always fit 64 bits
+        v = v * 10 + (uint64_t)(text[*i] - '0');
+        (*i)++;
+    }
+    *value = v;
+    return *i > start && (*i == end || text[*i] == ' ');
+}
 
 }  // namespace
 
@@ -60,6 +95,7 @@ int parse_connect_request(const char* request, int own_nick_length, ConnectAddre
 GreetingStatus parse_peer_greeting(const char* text, int length, const char* job_nick, PeerGreeting* out) {
     out->key_start = 0;
     out->key_length = 0;
+    out->adc_get = 0;
     if (has_nul(text, length)) return GREETING_NUL_BYTE;
     // The first 8 bytes are the peer's "$MyNick ", not compared.
     if (length <= 8) return GREETING_NO_NICK_BAR;
@@ -82,6 +118,7 @@ GreetingStatus parse_peer_greeting(const char* text, int length, const char* job
     if (key_bar >= length) return GREETING_NO_KEY_BAR;
     out->key_start = key_start;
     out->key_length = key_bar + 1 - key_start;
+    out->adc_get = span_supports(text, q + 1, key_start, "ADCGet");
     return GREETING_OK;
 }
 
@@ -107,6 +144,81 @@ LengthStatus parse_length_reply(const char* text, int length, uint64_t* total, i
     return LENGTH_OK;
 }
 
+AdcSendStatus parse_adc_send(const char* text, int length, const AdcAsked* asked, uint64_t* send_length,
+                             int* message_length) {
+    static const char HEAD[] = "$ADCSND file ";
+    const int head = (int)sizeof HEAD - 1;
+    *send_length = 0;
+    *message_length = 0;
+    if (has_nul(text, length)) return ADCSND_NUL_BYTE;
+    int bar = find_bar(text);
+    *message_length = bar;
+    if (bar >= length) return ADCSND_NO_BAR;
+    if (bar < head || memcmp(text, HEAD, (size_t)head) != 0) return ADCSND_NOT_ADCSND;
+    // The id holds no blank: ADC writes a blank inside it as "\s".
+    int id_end = head;
+    while (id_end < bar && text[id_end] != ' ') id_end++;
+    if (id_end == head || id_end == bar) return ADCSND_MALFORMED;
+    int i = id_end + 1;
+    uint64_t offset = 0, count = 0;
+    if (!take_number(text, bar, &i, &offset)) return ADCSND_MALFORMED;
+    if (i == bar) return ADCSND_MALFORMED;
+    i++;
+    if (!take_number(text, bar, &i, &count)) return ADCSND_MALFORMED;
+    // Flags may follow the length; only compression changes the bytes.
+    for (int p = i; p + 3 <= bar; p++) {
+        if (text[p] == ' ' && memcmp(text + p + 1, "ZL1", 3) == 0) return ADCSND_COMPRESSED;
+    }
+    int id_length = id_end - head;
+    if ((int)strlen(asked->id) != id_length || memcmp(text + head, asked->id, (size_t)id_length) != 0) {
+        return ADCSND_OTHER_FILE;
+    }
+    if (offset != asked->offset) return ADCSND_OTHER_OFFSET;
+    if (asked->length >= 0 && count > (uint64_t)asked->length) return ADCSND_TOO_LONG;
+    *send_length = count;
+    return ADCSND_OK;
+}
+
+int peer_refusal(const char* text, int message_length, char* detail, int detail_bytes) {
+    static const char MAXED_OUT[] = "$MaxedOut";
+    static const char ERROR_HEAD[] = "$Error ";
+    int maxed = (int)sizeof MAXED_OUT - 1;
+    int error = (int)sizeof ERROR_HEAD - 1;
+    if (message_length == maxed && memcmp(text, MAXED_OUT, (size_t)maxed) == 0) {
+        text_copy(detail, detail_bytes, "no free slot");
+        return 1;
+    }
+    if (message_length > error && memcmp(text, ERROR_HEAD, (size_t)error) == 0) {
+        text_copy_n(detail, detail_bytes, text + error, message_length - error);
+        return 1;
+    }
+    return 0;
+}
+
+int adc_file_id(const char* tth, const char* path, char* dst, int dst_bytes) {
+    MessageBuilder m = message_begin(dst, dst_bytes);
+    if (tth[0] != '\0') {
+        message_add(&m, "TTH/");
+        message_add(&m, tth);
+    } else {
+        if (path[0] != '\\') message_add(&m, "/");
+        for (const char* p = path; *p != '\0'; p++) {
+            if (*p == '\\') {
+                message_add(&m, "/");
+            } else if (*p == ' ') {
+                message_add(&m, "\\s");
+            } else if (*p == '\n') {
+                message_add(&m, "\\n");
+            } else {
+                message_add_n(&m, p, 1);
+            }
+        }
+    }
+    if (!m.overflow) return m.length;
+    if (dst_bytes > 0) dst[0] = 0;
+    return -1;
+}
+
 // A message that does not fit is not sent cut: dst is emptied and -1 returned.
 static int built_length(const MessageBuilder& m) {
     if (!m.overflow) return m.length;
@@ -122,13 +234,46 @@ int build_greeting(char* dst, int dst_bytes, const char* own_nick) {
     return built_length(m);
 }
 
-int build_download_request(char* dst, int dst_bytes, const char* key, int key_length, const char* path) {
+namespace {
+// The head and the peer's key message, which goes back as it came: no key is
+// computed for its lock.
+MessageBuilder request_begin(char* dst, int dst_bytes, const char* key, int key_length) {
     MessageBuilder m = message_begin(dst, dst_bytes);
     message_add(&m, REQUEST_HEAD_TEXT);
-    // The peer's key message goes back as it came: no key is computed for its lock.
     message_add_n(&m, key, key_length);
+    return m;
+}
+
+void add_number(MessageBuilder* m, uint64_t value) {
+    char digits[24];
+    snprintf(digits, sizeof digits, "%llu", (unsigned long long)value);
+    message_add(m, digits);
+}
+}  // namespace
+
+int build_download_request(char* dst, int dst_bytes, const char* key, int key_length, const char* path,
+                           uint64_t offset) {
+    MessageBuilder m = request_begin(dst, dst_bytes, key, key_length);
     message_add(&m, "$Get ");
     message_add(&m, path);
-    message_add(&m, "$1|");
+    message_add(&m, "$");
+    add_number(&m, offset + 1);
+    message_add(&m, "|");
+    return built_length(m);
+}
+
+int build_adc_request(char* dst, int dst_bytes, const char* key, int key_length, const AdcAsked* asked) {
+    MessageBuilder m = request_begin(dst, dst_bytes, key, key_length);
+    message_add(&m, "$ADCGET file ");
+    message_add(&m, asked->id);
+    message_add(&m, " ");
+    add_number(&m, asked->offset);
+    if (asked->length < 0) {
+        message_add(&m, " -1|");
+    } else {
+        message_add(&m, " ");
+        add_number(&m, (uint64_t)asked->length);
+        message_add(&m, "|");
+    }
     return built_length(m);
 }

@@ -10,10 +10,18 @@
 // The exchange, downloading side:
 //   client -> peer  "$MyNick <own nick>|$Lock EXTENDEDPROTOCOL... Pk=...|"
 //   peer -> client  "$MyNick <nick>|$Lock <lock>|" [other messages] "$Key <key>|"
-//   client -> peer  "$Supports MiniSlots |$Direction Download 21356|"
-//                   + the peer's "$Key ...|" byte for byte + "$Get <path>$1|"
-//   peer -> client  "$FileLength <decimal>|"
-//   client -> peer  "$Send|", then the file's bytes follow.
+//   client -> peer  "$Supports MiniSlots ADCGet TTHF |$Direction Download 21356|"
+//                   + the peer's "$Key ...|" byte for byte + one request:
+// When the peer's "$Supports" (between its lock and its key) lists ADCGet:
+//                   "$ADCGET file <id> <offset> <length>|"
+//   peer -> client  "$ADCSND file <id> <offset> <length>|" and exactly <length>
+//                   bytes right behind it.
+// Otherwise, the legacy form, whose offset counts from 1:
+//                   "$Get <path>$<offset + 1>|"
+//   peer -> client  "$FileLength <the whole file's length>|"
+//   client -> peer  "$Send|", then the bytes from the offset to the end follow.
+// Instead of either reply a peer may say "$MaxedOut|" (no free slot) or
+// "$Error <text>|".
 #pragma once
 
 #include <cstdint>
@@ -56,6 +64,7 @@ inline bool greeting_incomplete(GreetingStatus s) {
 struct PeerGreeting {
     int key_start;   // index of the '$' of "$Key"
     int key_length;  // bytes of the key message, its closing '|' included
+    int adc_get;     // 1 when a "$Supports" before the key lists ADCGet
 };
 
 // text holds length received bytes followed by a NUL (text[length] == 0).
@@ -79,9 +88,52 @@ enum LengthStatus {
 // (or all of them when there is none), so a caller can quote the reply.
 LengthStatus parse_length_reply(const char* text, int length, uint64_t* total, int* message_length);
 
+// --- $ADCSND ----------------------------------------------------------------------
+enum AdcSendStatus {
+    ADCSND_OK = 0,
+    ADCSND_NO_BAR,        // no '|' yet: more data could complete it
+    ADCSND_NOT_ADCSND,    // another message ("$Error ...", "$MaxedOut", junk)
+    ADCSND_MALFORMED,     // not "file <id> <offset> <length>" with decimal numbers
+    ADCSND_OTHER_FILE,    // an id other than the one asked for
+    ADCSND_OTHER_OFFSET,  // a start other than the one asked for
+    ADCSND_TOO_LONG,      // more bytes than were asked for
+    ADCSND_COMPRESSED,    // flagged ZL1: compressed data, which was not asked for
+    ADCSND_NUL_BYTE,      // a NUL byte inside the message
+};
+
+// The request the reply must answer.
+struct AdcAsked {
+    const char* id;   // as sent, escapes and all
+    uint64_t offset;
+    int64_t length;   // -1: to the end of the file
+};
+
+// text holds length received bytes followed by a NUL. On ADCSND_OK *send_length
+// is the announced byte count (at most what was asked for; less when the
+// peer's file is shorter) and the file's bytes start at *message_length + 1,
+// possibly already within text. *message_length is as for the length reply.
+AdcSendStatus parse_adc_send(const char* text, int length, const AdcAsked* asked, uint64_t* send_length,
+                             int* message_length);
+
+// A peer's refusal in place of the reply: "$MaxedOut" gives "no free slot",
+// "$Error <text>" gives the text (cut to fit). message_length bytes of text
+// are the message without its '|'. Returns 1 with detail filled, else 0.
+int peer_refusal(const char* text, int message_length, char* detail, int detail_bytes);
+
 // --- What the client sends ------------------------------------------------------
 // Each returns the message's length, or -1 (dst emptied) when it would not fit
 // in dst_bytes with its terminator.
 int build_greeting(char* dst, int dst_bytes, const char* own_nick);
-int build_download_request(char* dst, int dst_bytes, const char* key, int key_length, const char* path);
+// The legacy request, "$Get <path>$<offset + 1>|", behind the head and the key.
+int build_download_request(char* dst, int dst_bytes, const char* key, int key_length, const char* path,
+                           uint64_t offset = 0);
+// "$ADCGET file <id> <offset> <length>|" behind the head and the key; a
+// negative length is sent as -1 (to the end of the file).
+int build_adc_request(char* dst, int dst_bytes, const char* key, int key_length, const AdcAsked* asked);
+// The id of a file in an $ADCGET: "TTH/<root>" when tth is not empty, else
+// the share path with '/' for each '\', a leading '/', and ADC's escapes (a
+// blank "\s", a newline "\n", a backslash "\\"; NMDC paths hold none, the
+// separator becomes '/'). Returns the length, or -1 (dst emptied) when it
+// does not fit.
+int adc_file_id(const char* tth, const char* path, char* dst, int dst_bytes);
 constexpr char SEND_REQUEST_TEXT[] = "$Send|";

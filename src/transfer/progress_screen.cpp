@@ -78,14 +78,16 @@ intptr_t command_exit(Window screen) {
 // A running download is asked to end (the worker writes the note); a request
 // still waiting for its $ConnectToMe is withdrawn, so a late one starts nothing.
 intptr_t command_stop(Window) {
-    // Reaches g_state: the DownloadJob's flags and row.
-    if (download_running()) {
+    // Reaches g_state: the DownloadJob's phase and stop flag.
+    download_lock();
+    bool withdrawn = download_requested();
+    if (withdrawn) {
+        download_set_phase(DOWNLOAD_IDLE);
+    } else if (download_running()) {
         download_set_stop(1);
-    } else if (download_requested()) {
-        download_set_requested(0);
-        download_set_row(-1);
-        chat_append(" ::download stopped:: request withdrawn");
     }
+    download_unlock();
+    if (withdrawn) chat_append(" ::download stopped:: request withdrawn");
     return TRUE;
 }
 

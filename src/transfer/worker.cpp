@@ -1,17 +1,23 @@
-// The download worker: from the owner's $ConnectToMe to the local file.
+// The download worker: from the owner's $ConnectToMe to the finished file.
 //
-// start_download_worker (UI thread) takes a $ConnectToMe only while a download
-// is requested and none runs; it copies the message into the ConnectRequest,
-// snapshots the own nick and the silence limit into the handover, marks the
-// job running and starts the thread. Nothing else writes the ConnectRequest or
-// the handover while the worker runs, so the worker reads them without a lock.
+// start_download_worker (UI thread) takes a $ConnectToMe while a download is
+// requested: it copies the message into the ConnectRequest, snapshots the own
+// nick and the silence limit into the handover, moves the phase to connecting
+// and starts the thread. A $ConnectToMe that comes while the worker is still
+// connecting is kept as the spare request: when the first peer turns out not
+// to be the owner, the worker tries the spare one, or puts the request back
+// to waiting, so the owner's own $ConnectToMe still starts the download.
 //
-// The worker connects, greets, checks the peer's nick, echoes the peer's $Key
-// with its $Get, reads the announced length, sends "$Send|" and receives the
-// file through one fixed buffer. Every receive is bounded by the silence limit
-// and checks the stop flag several times a second. However it ends, it ends in
-// finish_download: file and socket closed, exactly one closing chat note
-// (" ::downloaded::" only for a complete file), row -1, running cleared last.
+// The worker opens (or continues) the part file, hashes the bytes a continued
+// part already holds, connects, greets, checks the peer's nick, echoes the
+// peer's $Key with its request ($ADCGET when the peer offers it, else $Get),
+// reads the reply and receives the rest of the file through the receive ring
+// (transfer/tth.h), which hashes it on a second thread when the result had a
+// TTH. A complete file whose Tiger tree matches is renamed from its part file
+// to a free name; a mismatch removes the part. Every receive is bounded by
+// the silence limit and sees the stop flag several times a second. However it
+// ends, it ends in finish_download: ring, file and socket closed, exactly one
+// closing chat note, the phase back to idle as the last touch of shared state.
 #include <cstdio>
 #include <cstring>
 
@@ -20,17 +26,24 @@
 #include "state/client_state.h"
 #include "transfer/download.h"
 #include "transfer/handshake.h"
+#include "transfer/local_file.h"
+#include "transfer/tth.h"
 
 int download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
 
 namespace {
 
+static_assert(DOWNLOAD_CHUNK_BYTES == RING_SLOT_BYTES, "one receive fills at most one ring slot");
+
 // How often a waiting receive looks at the stop flag.
 constexpr int STOP_CHECK_MS = 200;
-// "$Supports ...|$Direction ...|" + the key (< HANDSHAKE_RECEIVE_BYTES) + "$Get " + path + "$1|".
-constexpr int REQUEST_BYTES = 48 + HANDSHAKE_RECEIVE_BYTES + 5 + RESULT_PATH_BYTES + 3;
+// An escaped path: each byte at most two, a leading '/', the NUL; or "TTH/" and a root.
+constexpr int ADC_ID_BYTES = 2 * RESULT_PATH_BYTES + 2;
+// The head, the key (< HANDSHAKE_RECEIVE_BYTES), the request and two 20-digit numbers.
+constexpr int REQUEST_BYTES = 64 + HANDSHAKE_RECEIVE_BYTES + 16 + ADC_ID_BYTES + 48;
 constexpr int NOTE_BYTES = 300;
 constexpr int QUOTE_BYTES = 61;  // a peer's reply quoted in a note: at most 60 bytes
+constexpr int FINAL_NAME_BYTES = RESULT_SHORT_BYTES + 8;  // the name and " (999)"
 
 // What start_download_worker hands the worker besides the ConnectRequest.
 struct WorkerHandover {
@@ -51,10 +64,14 @@ enum DownloadEnd {
     END_GREETING,
     END_NICK,
     END_LENGTH,
+    END_REFUSED,
     END_FILE,
     END_WRITE,
     END_SHORT,
     END_STOPPED,
+    END_HASH,
+    END_MISMATCH,
+    END_RENAME,
 };
 
 struct DownloadNote {
@@ -62,7 +79,7 @@ struct DownloadNote {
     const char* text;  // printf format; see note_for for its arguments
 };
 
-// %s: a detail text; %llu %llu: bytes received and announced.
+// %s: a detail text; %llu %llu: bytes held and the file's length.
 const DownloadNote DOWNLOAD_NOTES[] = {
     {END_DONE, " ::downloaded::"},
     {END_REQUEST, " ::download failed:: malformed $ConnectToMe"},
@@ -74,10 +91,14 @@ const DownloadNote DOWNLOAD_NOTES[] = {
     {END_GREETING, " ::download failed:: malformed greeting: %s"},
     {END_NICK, " ::download failed:: peer nick mismatch"},
     {END_LENGTH, " ::download failed:: bad length reply: %s"},
+    {END_REFUSED, " ::download failed:: %s"},
     {END_FILE, " ::download failed:: cannot create file"},
     {END_WRITE, " ::download failed:: cannot write file"},
     {END_SHORT, " ::download failed:: peer stopped at %llu of %llu bytes"},
     {END_STOPPED, " ::download stopped:: at %llu of %llu bytes"},
+    {END_HASH, " ::download failed:: cannot start the TTH check"},
+    {END_MISMATCH, " ::download failed:: the file does not match its TTH"},
+    {END_RENAME, " ::download failed:: no free name for the finished file"},
 };
 
 struct GreetingReason {
@@ -94,13 +115,19 @@ const GreetingReason GREETING_REASONS[] = {
 // The worker's own storage, on its stack.
 struct WorkerRun {
     int socket;      // -1 until connected
-    int file;        // FILE_INVALID until created
+    int file;        // the part file, FILE_INVALID until opened
     int silence_ms;
-    uint64_t received;
-    uint64_t total;
-    char detail[QUOTE_BYTES];  // the greeting's fault or the quoted length reply
-    char name[RESULT_SHORT_BYTES];  // the safe local name, 1251
-    char buffer[DOWNLOAD_BUFFER_BYTES];
+    int hashing;     // 1 while the ring hashes: the job has a TTH
+    uint64_t offset;    // bytes the part held when the request went out
+    uint64_t received;  // bytes of the file held: the part, then each chunk
+    uint64_t total;     // the file's length, from the peer's reply
+    int reply_length;   // bytes in reply
+    int data_start;     // index in reply of the file's first byte, if any came with it
+    char detail[QUOTE_BYTES];        // the greeting's fault, the quoted reply, the refusal
+    char name[RESULT_SHORT_BYTES];   // the safe local name, 1251
+    char final_name[FINAL_NAME_BYTES];
+    char16_t part[LOCAL_NAME_UNITS];
+    char reply[HANDSHAKE_RECEIVE_BYTES];  // the greeting, then the reply
 };
 
 // Results of receive_bounded besides a byte count.
@@ -108,6 +135,8 @@ constexpr int RECEIVE_CLOSED = 0;
 constexpr int RECEIVE_ERROR = -1;
 constexpr int RECEIVE_SILENT = -2;
 constexpr int RECEIVE_STOPPED = -3;
+
+int stop_asked() { return download_stop_requested(); }
 
 // One receive of at most bytes, waiting at most the silence limit in slices
 // so that "Stop" is seen within STOP_CHECK_MS.
@@ -146,20 +175,31 @@ const char* greeting_reason(GreetingStatus status) {
     return "";
 }
 
-// Receives the peer's greeting, in as many receives as it takes, into the
-// buffer's first HANDSHAKE_RECEIVE_BYTES; a greeting that does not fit there
-// is malformed.
+// Receives more of a handshake message into the reply buffer. Returns END_DONE
+// with more bytes, or how the download ends.
+DownloadEnd receive_more(WorkerRun* run) {
+    int room = HANDSHAKE_RECEIVE_BYTES - 1 - run->reply_length;
+    if (room <= 0) return END_LENGTH;
+    int got = receive_bounded(run, run->reply + run->reply_length, room);
+    if (got <= 0) return end_of_receive(got, END_CLOSED);
+    traffic_add_received((uint32_t)got);
+    run->reply_length += got;
+    run->reply[run->reply_length] = 0;
+    return END_DONE;
+}
+
+// Receives the peer's greeting, in as many receives as it takes; a greeting
+// that does not fit the reply buffer is malformed.
 DownloadEnd receive_greeting(WorkerRun* run, PeerGreeting* greeting) {
-    int have = 0;
+    run->reply_length = 0;
     GreetingStatus status = GREETING_NO_NICK_BAR;
-    while (greeting_incomplete(status) && have < HANDSHAKE_RECEIVE_BYTES - 1) {
-        int got = receive_bounded(run, run->buffer + have, HANDSHAKE_RECEIVE_BYTES - 1 - have);
-        if (got <= 0 && (have == 0 || got == RECEIVE_STOPPED)) return end_of_receive(got, END_CLOSED);
-        if (got <= 0) break;  // part of a greeting, then silence or close
-        traffic_add_received((uint32_t)got);
-        have += got;
-        run->buffer[have] = 0;
-        status = parse_peer_greeting(run->buffer, have, g_state.download.nick, greeting);
+    while (greeting_incomplete(status) && run->reply_length < HANDSHAKE_RECEIVE_BYTES - 1) {
+        int had = run->reply_length;
+        DownloadEnd end = receive_more(run);
+        // Part of a greeting, then silence or close: judged by what came.
+        if (end != END_DONE && (had == 0 || end == END_STOPPED)) return end;
+        if (end != END_DONE) break;
+        status = parse_peer_greeting(run->reply, run->reply_length, g_state.download.nick, greeting);
     }
     if (status == GREETING_OK) return END_DONE;
     if (status == GREETING_NICK_MISMATCH) return END_NICK;
@@ -167,43 +207,79 @@ DownloadEnd receive_greeting(WorkerRun* run, PeerGreeting* greeting) {
     return END_GREETING;
 }
 
-// Receives the length reply (a "$FileLength <n>|") into the buffer.
-DownloadEnd receive_length(WorkerRun* run) {
-    int have = 0;
-    int quoted = 0;
-    LengthStatus status = LENGTH_NO_BAR;
-    while (status == LENGTH_NO_BAR && have < HANDSHAKE_RECEIVE_BYTES - 1) {
-        int got = receive_bounded(run, run->buffer + have, HANDSHAKE_RECEIVE_BYTES - 1 - have);
-        if (got <= 0 && (have == 0 || got == RECEIVE_STOPPED)) return end_of_receive(got, END_CLOSED);
-        if (got <= 0) break;
-        traffic_add_received((uint32_t)got);
-        have += got;
-        run->buffer[have] = 0;
-        status = parse_length_reply(run->buffer, have, &run->total, &quoted);
-    }
-    if (status == LENGTH_OK) {
-        download_set_total(run->total);
-        return END_DONE;
-    }
-    text_copy_n(run->detail, QUOTE_BYTES, run->buffer, quoted);
+// A reply that is no acceptable answer: a refusal says why, anything else is quoted.
+DownloadEnd refused_or_bad(WorkerRun* run, int message_length) {
+    if (peer_refusal(run->reply, message_length, run->detail, QUOTE_BYTES)) return END_REFUSED;
+    text_copy_n(run->detail, QUOTE_BYTES, run->reply, message_length);
     return END_LENGTH;
 }
 
+// Receives "$FileLength <n>|" and answers "$Send|"; the rest of the file follows.
+DownloadEnd receive_length(WorkerRun* run) {
+    run->reply_length = 0;
+    int quoted = 0;
+    LengthStatus status = LENGTH_NO_BAR;
+    while (status == LENGTH_NO_BAR) {
+        int had = run->reply_length;
+        DownloadEnd end = receive_more(run);
+        if (end != END_DONE && (had == 0 || end == END_STOPPED)) return end;
+        if (end != END_DONE) break;
+        status = parse_length_reply(run->reply, run->reply_length, &run->total, &quoted);
+    }
+    if (status != LENGTH_OK || run->total < run->offset) return refused_or_bad(run, quoted);
+    run->data_start = run->reply_length;  // nothing comes before "$Send|"
+    if (!send_counted(run, SEND_REQUEST_TEXT, (int)strlen(SEND_REQUEST_TEXT))) return END_SEND;
+    return END_DONE;
+}
+
+// Receives "$ADCSND file <id> <offset> <length>|"; the bytes follow at once,
+// and the first of them may have come in the same receive.
+DownloadEnd receive_adc_send(WorkerRun* run, const AdcAsked* asked) {
+    run->reply_length = 0;
+    int quoted = 0;
+    uint64_t count = 0;
+    AdcSendStatus status = ADCSND_NO_BAR;
+    while (status == ADCSND_NO_BAR) {
+        int had = run->reply_length;
+        DownloadEnd end = receive_more(run);
+        if (end != END_DONE && (had == 0 || end == END_STOPPED)) return end;
+        if (end != END_DONE) break;
+        status = parse_adc_send(run->reply, run->reply_length, asked, &count, &quoted);
+    }
+    if (status != ADCSND_OK) return refused_or_bad(run, quoted);
+    run->total = run->offset + count;
+    run->data_start = quoted + 1;
+    return END_DONE;
+}
+
+// What is still wanted of the file: all of it past the part, or -1 (to the
+// end) when the search result gave no size to count from.
+int64_t rest_of_file(const WorkerRun* run) {
+    uint64_t size = g_state.download.size;
+    return size > run->offset ? (int64_t)(size - run->offset) : -1;
+}
+
 DownloadEnd exchange_handshake(WorkerRun* run) {
-    // The greeting is built in the receive buffer, which is free until the reply.
-    int length = build_greeting(run->buffer, DOWNLOAD_BUFFER_BYTES, worker_handover.own_nick);
-    if (!send_counted(run, run->buffer, length)) return END_SEND;
+    // The greeting is built in the reply buffer, which is free until the answer.
+    int length = build_greeting(run->reply, HANDSHAKE_RECEIVE_BYTES, worker_handover.own_nick);
+    if (!send_counted(run, run->reply, length)) return END_SEND;
     PeerGreeting greeting;
     DownloadEnd end = receive_greeting(run, &greeting);
     if (end != END_DONE) return end;
+    const char* key = run->reply + greeting.key_start;
     char request[REQUEST_BYTES];
-    length = build_download_request(request, REQUEST_BYTES, run->buffer + greeting.key_start, greeting.key_length,
-                                    g_state.download.path);
+    if (!greeting.adc_get) {
+        length = build_download_request(request, REQUEST_BYTES, key, greeting.key_length, g_state.download.path,
+                                        run->offset);
+        if (!send_counted(run, request, length)) return END_SEND;
+        return receive_length(run);
+    }
+    char id[ADC_ID_BYTES];
+    if (adc_file_id(g_state.download.tth, g_state.download.path, id, ADC_ID_BYTES) < 0) return END_NAME;
+    AdcAsked asked = {id, run->offset, rest_of_file(run)};
+    length = build_adc_request(request, REQUEST_BYTES, key, greeting.key_length, &asked);
     if (!send_counted(run, request, length)) return END_SEND;
-    end = receive_length(run);
-    if (end != END_DONE) return end;
-    if (!send_counted(run, SEND_REQUEST_TEXT, (int)strlen(SEND_REQUEST_TEXT))) return END_SEND;
-    return END_DONE;
+    return receive_adc_send(run, &asked);
 }
 
 // The main screen shows the ChatLog only when it paints, and a worker cannot
@@ -215,28 +291,113 @@ void show_notes() {
     if (g_state.main_window != 0) post_message(g_state.main_window, WM_PAINT, 0, 0);
 }
 
+// Opens the part file of this download, continuing what it holds. A part as
+// long as the file or longer cannot be continued: it is emptied (it is the
+// client's own file, named after this download) and the download starts over.
+DownloadEnd open_part(WorkerRun* run) {
+    char id[TTH_TEXT_BYTES];
+    const DownloadJob& job = g_state.download;
+    download_identity(job.tth, job.nick, job.path, job.size, id);
+    if (!part_file_name(run->name, id, run->part, LOCAL_NAME_UNITS)) return END_NAME;
+    run->file = file_open_or_create(run->part);
+    if (run->file == FILE_INVALID) return END_FILE;
+    int64_t held = file_length(run->file);
+    if (held < 0) return END_FILE;
+    if (held > 0 && (uint64_t)held >= job.size) {
+        if (!file_cut(run->file, 0)) return END_WRITE;
+        held = 0;
+    }
+    run->offset = (uint64_t)held;
+    run->received = run->offset;
+    download_set_received(run->received);
+    return END_DONE;
+}
+
+// Feeds the bytes the part already holds to the hash, from its first byte,
+// and leaves the file positioned at its end for the new data.
+DownloadEnd hash_held_part(WorkerRun* run) {
+    uint64_t left = run->offset;
+    while (left > 0) {
+        if (download_stop_requested()) return END_STOPPED;
+        char* slot = ring_slot();
+        int want = left < (uint64_t)RING_SLOT_BYTES ? (int)left : RING_SLOT_BYTES;
+        int got = file_read(run->file, slot, want);
+        if (got <= 0) return END_FILE;
+        ring_publish(got);
+        left -= (uint64_t)got;
+    }
+    return file_seek_end(run->file) ? END_DONE : END_FILE;
+}
+
+// Writes one chunk of the file: to the part file, then on to the hash.
+DownloadEnd take_chunk(WorkerRun* run, int got) {
+    traffic_add_received((uint32_t)got);
+    run->received += (uint64_t)got;
+    download_set_received(run->received);
+    char* slot = ring_slot();
+    if (file_write(run->file, slot, got) != got) return END_WRITE;
+    ring_publish(got);
+    return END_DONE;
+}
+
+void note_resumed(const WorkerRun* run) {
+    char note[NOTE_BYTES];
+    snprintf(note, NOTE_BYTES, " ::download:: resumed at %llu of %llu bytes", (unsigned long long)run->offset,
+             (unsigned long long)run->total);
+    chat_append(note);
+}
+
 // Receives exactly the announced length, chunk by chunk, and writes it. A
 // chunk is never asked for beyond what is still due, so a peer that sends
 // more than it announced has its surplus left unread.
 DownloadEnd receive_file(WorkerRun* run) {
+    download_set_phase(DOWNLOAD_RECEIVING);
+    download_set_total(run->total);
     chat_append("::start download::");
     chat_append(g_state.download.short_name);
+    if (run->offset > 0) note_resumed(run);
     show_notes();
-    char16_t wide_name[LOCAL_NAME_UNITS];
-    cp1251_to_utf16(run->name, -1, wide_name, LOCAL_NAME_UNITS);
-    // Created or truncated: an older, longer file of the name keeps no stale tail.
-    run->file = file_create_truncate(wide_name);
-    if (run->file == FILE_INVALID) return END_FILE;
-    while (run->received < run->total) {
-        uint64_t due = run->total - run->received;
-        int want = due < (uint64_t)DOWNLOAD_CHUNK_BYTES ? (int)due : DOWNLOAD_CHUNK_BYTES;
-        int got = receive_bounded(run, run->buffer, want);
-        if (got <= 0) return end_of_receive(got, END_SHORT);
-        traffic_add_received((uint32_t)got);
-        run->received += (uint64_t)got;
+    // File bytes that came in the same receive as the reply.
+    int early = run->reply_length - run->data_start;
+    uint64_t due = run->total - run->received;
+    if (early > 0 && due > 0) {
+        int take = (uint64_t)early < due ? early : (int)due;
+        char* slot = ring_slot();
+        memcpy(slot, run->reply + run->data_start, (size_t)take);
+        run->received += (uint64_t)take;  // counted as received with the reply
         download_set_received(run->received);
-        if (file_write(run->file, run->buffer, got) != got) return END_WRITE;
+        if (file_write(run->file, slot, take) != take) return END_WRITE;
+        ring_publish(take);
     }
+    while (run->received < run->total) {
+        due = run->total - run->received;
+        int want = due < (uint64_t)DOWNLOAD_CHUNK_BYTES ? (int)due : DOWNLOAD_CHUNK_BYTES;
+        int got = receive_bounded(run, ring_slot(), want);
+        if (got <= 0) return end_of_receive(got, END_SHORT);
+        DownloadEnd end = take_chunk(run, got);
+        if (end != END_DONE) return end;
+    }
+    return END_DONE;
+}
+
+// Compares the Tiger tree of every byte with the TTH of the result; a file
+// that does not match is removed. Then the part takes its free name.
+DownloadEnd verify_and_name(WorkerRun* run) {
+    if (run->hashing) {
+        download_set_phase(DOWNLOAD_VERIFYING);
+        char root[TTH_TEXT_BYTES];
+        ring_finish(root);
+        run->hashing = 0;
+        if (strcmp(root, g_state.download.tth) != 0) {
+            file_close(run->file);
+            run->file = FILE_INVALID;
+            file_remove(run->part);
+            return END_MISMATCH;
+        }
+    }
+    file_close(run->file);
+    run->file = FILE_INVALID;
+    if (!part_rename_free(run->part, run->name, run->final_name, FINAL_NAME_BYTES)) return END_RENAME;
     return END_DONE;
 }
 
@@ -244,19 +405,30 @@ DownloadEnd run_download(WorkerRun* run, const char* request) {
     ConnectAddress address;
     if (!parse_connect_request(request, (int)strlen(worker_handover.own_nick), &address)) return END_REQUEST;
     if (!make_safe_file_name(g_state.download.short_name, run->name, RESULT_SHORT_BYTES)) return END_NAME;
-    int sock = tcp_connect(address.host, address.port, SOCKET_STREAM);
-    if (sock < 0) return END_CONNECT;
-    run->socket = sock;
-    DownloadEnd end = exchange_handshake(run);
+    DownloadEnd end = open_part(run);
     if (end != END_DONE) return end;
-    return receive_file(run);
+    run->hashing = g_state.download.tth[0] != '\0';
+    if (!ring_start(run->hashing)) {
+        run->hashing = 0;
+        return END_HASH;
+    }
+    end = run->hashing ? hash_held_part(run) : (file_seek_end(run->file) ? END_DONE : END_FILE);
+    if (end != END_DONE) return end;
+    int sock = tcp_connect_unless(address.host, address.port, SOCKET_STREAM, stop_asked);
+    if (sock < 0) return download_stop_requested() ? END_STOPPED : END_CONNECT;
+    run->socket = sock;
+    end = exchange_handshake(run);
+    if (end != END_DONE) return end;
+    end = receive_file(run);
+    if (end != END_DONE) return end;
+    return verify_and_name(run);
 }
 
 void note_for(const WorkerRun* run, DownloadEnd end, char* note) {
     note[0] = 0;
     for (const DownloadNote& n : DOWNLOAD_NOTES) {
         if (n.end != end) continue;
-        if (end == END_GREETING || end == END_LENGTH) {
+        if (end == END_GREETING || end == END_LENGTH || end == END_REFUSED) {
             snprintf(note, NOTE_BYTES, n.text, run->detail);
         } else if (end == END_SHORT || end == END_STOPPED) {
             snprintf(note, NOTE_BYTES, n.text, (unsigned long long)run->received, (unsigned long long)run->total);
@@ -264,24 +436,80 @@ void note_for(const WorkerRun* run, DownloadEnd end, char* note) {
             text_copy(note, NOTE_BYTES, n.text);
         }
     }
+    if (end != END_DONE) return;
+    if (g_state.download.tth[0] != '\0') text_append(note, NOTE_BYTES, " TTH verified");
+    if (strcmp(run->final_name, run->name) != 0) {
+        text_append(note, NOTE_BYTES, " as ");
+        text_append(note, NOTE_BYTES, run->final_name);
+    }
+}
+
+// Closes what the run holds. A part that holds nothing is removed: it keeps
+// no bytes worth continuing, and it is the client's own file.
+void release_run(WorkerRun* run) {
+    if (run->hashing) ring_abandon();
+    run->hashing = 0;
+    if (run->file != FILE_INVALID) {
+        bool empty = file_length(run->file) == 0;
+        file_close(run->file);
+        if (empty) file_remove(run->part);
+    }
+    run->file = FILE_INVALID;
+    if (run->socket >= 0) closesocket(run->socket);
+    run->socket = -1;
 }
 
 void finish_download(WorkerRun* run, DownloadEnd end) {
-    file_close(run->file);
-    if (run->socket >= 0) closesocket(run->socket);
+    download_set_phase(DOWNLOAD_ENDING);
+    release_run(run);
     char note[NOTE_BYTES];
     note_for(run, end, note);
     chat_append(note);
-    download_set_row(-1);
+    download_lock();
+    g_state.download.spare_waiting = 0;
+    download_unlock();
     show_notes();
-    download_set_running(0);  // last: from here the UI thread may start another
+    download_set_phase(DOWNLOAD_IDLE);  // last: from here the UI thread may start another
 }
 
-// Ends a download that never reached a worker (UI thread).
-void refuse_request(const char* note) {
-    chat_append(note);
-    download_set_requested(0);
-    download_set_row(-1);
+// After a peer that greeted with another nick, in one step against
+// start_download_worker and "Stop": the spare $ConnectToMe is taken into the
+// ConnectRequest, or the request goes back to waiting for the owner's own,
+// unless the person stopped it meanwhile.
+enum AfterMismatch { TRY_SPARE, WAIT_AGAIN, STOPPED };
+
+AfterMismatch after_mismatch() {
+    download_lock();
+    AfterMismatch next = STOPPED;
+    if (download_stop_requested()) {
+        next = STOPPED;
+    } else if (g_state.download.spare_waiting != 0) {
+        text_copy(g_state.connect_request, CONNECT_REQUEST_BYTES, g_state.spare_request);
+        g_state.download.spare_waiting = 0;
+        next = TRY_SPARE;
+    } else {
+        download_set_phase(DOWNLOAD_REQUESTED);
+        next = WAIT_AGAIN;
+    }
+    download_unlock();
+    return next;
+}
+
+void reset_run(WorkerRun* run) {
+    run->socket = -1;
+    run->file = FILE_INVALID;
+    run->silence_ms = worker_handover.silence_ms;
+    run->hashing = 0;
+    run->offset = 0;
+    run->received = 0;
+    run->total = 0;
+    run->reply_length = 0;
+    run->data_start = 0;
+    run->detail[0] = 0;
+    run->name[0] = 0;
+    run->final_name[0] = 0;
+    run->part[0] = 0;
+    run->reply[0] = 0;
 }
 
 bool is_connect_to_me(const char* message) {
@@ -308,12 +536,25 @@ int make_safe_file_name(const char* short_name, char* dst, int dst_bytes) {
 }
 
 void start_download_worker(const char* message) {
-    // Reaches g_state: the DownloadJob's flags, the ConnectRequest, the nick.
-    // Without a requested download, or while one runs, the message is ignored:
-    // otherwise anyone on the hub could make the client connect anywhere.
-    if (!is_connect_to_me(message) || !download_requested() || download_running()) return;
-    if (strlen(message) > CONNECT_REQUEST_BYTES - 1) {
-        refuse_request(" ::download failed:: $ConnectToMe too long");
+    // Reaches g_state: the DownloadJob's phase, the ConnectRequest and the
+    // spare request, the nick. Without a requested download the message is
+    // ignored: otherwise anyone on the hub could make the client connect anywhere.
+    if (!is_connect_to_me(message)) return;
+    bool fits = strlen(message) <= (size_t)CONNECT_REQUEST_BYTES - 1;
+    download_lock();
+    DownloadPhase phase = download_phase();
+    if (phase == DOWNLOAD_CONNECTING && fits && !g_state.download.spare_waiting) {
+        text_copy(g_state.spare_request, CONNECT_REQUEST_BYTES, message);
+        g_state.download.spare_waiting = 1;
+    }
+    if (phase != DOWNLOAD_REQUESTED) {
+        download_unlock();
+        return;
+    }
+    if (!fits) {
+        download_set_phase(DOWNLOAD_IDLE);
+        download_unlock();
+        chat_append(" ::download failed:: $ConnectToMe too long");
         return;
     }
     text_copy(g_state.connect_request, CONNECT_REQUEST_BYTES, message);
@@ -322,24 +563,34 @@ void start_download_worker(const char* message) {
     download_set_stop(0);
     download_set_received(0);
     download_set_total(0);
-    download_set_requested(0);
-    download_set_running(1);
+    download_set_phase(DOWNLOAD_CONNECTING);
+    download_unlock();
     if (!thread_start(download_worker, g_state.connect_request)) {
-        download_set_running(0);
-        refuse_request(" ::download failed:: cannot start worker");
+        download_set_phase(DOWNLOAD_IDLE);
+        chat_append(" ::download failed:: cannot start worker");
     }
 }
 
 void download_worker(void* request) {
-    static_assert(DOWNLOAD_CHUNK_BYTES <= DOWNLOAD_BUFFER_BYTES, "a chunk must fit the buffer");
     WorkerRun run;
-    run.socket = -1;
-    run.file = FILE_INVALID;
-    run.silence_ms = worker_handover.silence_ms;
-    run.received = 0;
-    run.total = 0;
-    run.detail[0] = 0;
-    run.name[0] = 0;
-    DownloadEnd end = run_download(&run, (const char*)request);
+    reset_run(&run);
+    DownloadEnd end;
+    for (;;) {
+        end = run_download(&run, (const char*)request);
+        if (end != END_NICK) break;
+        // Not the owner: this connection ends, the request does not.
+        release_run(&run);
+        AfterMismatch next = after_mismatch();
+        if (next == STOPPED) {
+            end = END_STOPPED;
+            break;
+        }
+        if (next == WAIT_AGAIN) {
+            chat_append(" ::download:: peer nick mismatch, still waiting for the owner");
+            show_notes();
+            return;
+        }
+        reset_run(&run);
+    }
     finish_download(&run, end);
 }

@@ -265,7 +265,7 @@ protected:
         g_state.hub_socket = pair[0];
         client_end = pair[0];
         hub_end = pair[1];
-        download_set_row(-1);
+        download_set_phase(DOWNLOAD_IDLE);
     }
     void TearDown() override {
         close(client_end);

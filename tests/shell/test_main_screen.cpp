@@ -24,7 +24,7 @@ protected:
     void SetUp() override {
         ScreenTest::SetUp();
         client_state_reset();
-        download_set_row(-1);
+        download_set_phase(DOWNLOAD_IDLE);
         g_state.module_instance = KIVO_INSTANCE;
         run = &state;
     }

@@ -16,23 +16,24 @@
 #include "state/client_state.h"
 #include "support/test_hub.h"
 #include "transfer/download.h"
+#include "transfer/local_file.h"
 
 namespace download_test {
 
 const std::string CLIENT_GREETING =
     "$MyNick me|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABC Pk=KIVOLOKTAN0.242ABCABC|";
 const std::string PEER_KEY = "$Key \x14\xd1\xc0/%DCN000%/\x05|";
-// As microdc2 greets: $Supports and $Direction between the lock and the key.
+// A legacy sharer greets like microdc2 minus ADCGet: $Supports and
+// $Direction between the lock and the key, and no $ADCGET.
 const std::string PEER_GREETING = "$MyNick bob|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABCA Pk=MICRODCABCABCABCAB|"
-                                  "$Supports MiniSlots XmlBZList ADCGet TTHF|$Direction Upload 17767|" +
+                                  "$Supports MiniSlots XmlBZList|$Direction Upload 17767|" +
                                   PEER_KEY;
-const std::string CLIENT_REQUEST =
-    "$Supports MiniSlots |$Direction Download 21356|" + PEER_KEY + "$Get Music\\a.mp3$1|";
+const std::string CLIENT_HEAD = "$Supports MiniSlots ADCGet TTHF |$Direction Download 21356|";
+const std::string CLIENT_REQUEST = CLIENT_HEAD + PEER_KEY + "$Get Music\\a.mp3$1|";
 
 // The state the program has after start-up, as far as downloads care.
 inline void reset_download_state() {
     client_state_reset();
-    download_set_row(-1);
     g_state.module_instance = KIVO_INSTANCE;
     u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
     text_copy(g_state.settings.nick, NICK_BYTES, "me");
@@ -40,12 +41,13 @@ inline void reset_download_state() {
 
 // What the Download command leaves: the job filled, row set, requested.
 inline void request_download(const char* nick = "bob", const char* path = "Music\\a.mp3",
-                             const char* short_name = "a.mp3") {
+                             const char* short_name = "a.mp3", const char* tth = "", uint64_t size = 0) {
     text_copy(g_state.download.nick, RESULT_NICK_BYTES, nick);
     text_copy(g_state.download.path, RESULT_PATH_BYTES, path);
     text_copy(g_state.download.short_name, RESULT_SHORT_BYTES, short_name);
-    download_set_row(3);
-    download_set_requested(1);
+    text_copy(g_state.download.tth, TTH_TEXT_BYTES, tth);
+    g_state.download.size = size;
+    download_request(3);
 }
 
 inline void connect_to_me(const TestHub& peer) {
@@ -81,6 +83,14 @@ inline std::string file_text(const std::string& name) {
     std::stringstream all;
     all << in.rdbuf();
     return all.str();
+}
+
+// The part file that a download of the given result writes into.
+inline std::string part_name(const char* nick = "bob", const char* path = "Music\\a.mp3",
+                             const char* name = "a.mp3", const char* tth = "", uint64_t size = 0) {
+    char id[TTH_TEXT_BYTES];
+    download_identity(tth, nick, path, size, id);
+    return std::string(name) + "." + id + ".part";
 }
 
 inline int files_in(const std::string& dir) {

@@ -89,7 +89,7 @@ TEST_F(DownloadWorker, KeyDirectlyAfterTheLockIsEchoed) {
     EXPECT_EQ(chat(), DONE_CHAT);
 }
 
-TEST_F(DownloadWorker, ZeroByteFileIsCreatedOverAnOlderFile) {
+TEST_F(DownloadWorker, ZeroByteFileTakesAFreeNameBesideAnOlderFile) {
     { std::ofstream("a.mp3") << "older, longer content"; }
     TestHub peer;
     script_peer(peer, "$FileLength 0|", "");
@@ -97,9 +97,11 @@ TEST_F(DownloadWorker, ZeroByteFileIsCreatedOverAnOlderFile) {
     connect_to_me(peer);
     ASSERT_TRUE(wait_done());
     EXPECT_TRUE(peer.wait_received(0, CLIENT_REQUEST + "$Send|", 2000));
-    EXPECT_TRUE(exists("a.mp3"));
-    EXPECT_EQ(file("a.mp3"), "");
-    EXPECT_EQ(chat(), DONE_CHAT);
+    EXPECT_EQ(file("a.mp3"), "older, longer content");
+    EXPECT_TRUE(exists("a (1).mp3"));
+    EXPECT_EQ(file("a (1).mp3"), "");
+    EXPECT_EQ(files_in("."), 2);
+    EXPECT_EQ(chat(), "::start download::\r\na.mp3\r\n ::downloaded:: as a (1).mp3\r\n");
 }
 
 TEST_F(DownloadWorker, PeerNickContainingTheRequestedNickPasses) {
@@ -151,7 +153,8 @@ TEST_F(DownloadWorker, PeerStoppingHalfwayIsAFailureAndKeepsWhatCame) {
     request();
     connect_to_me(peer);
     ASSERT_TRUE(wait_done());
-    EXPECT_EQ(file("a.mp3"), "hello");
+    EXPECT_EQ(file(part_name()), "hello");
+    EXPECT_FALSE(exists("a.mp3"));
     EXPECT_EQ(chat(), "::start download::\r\na.mp3\r\n ::download failed:: peer stopped at 5 of 10 bytes\r\n");
     EXPECT_EQ(download_row(), -1);
 }
@@ -174,18 +177,38 @@ TEST_F(DownloadWorker, PeerFallingSilentDuringTheDataEndsTheDownload) {
     connect_to_me(peer);
     ASSERT_TRUE(wait_done(3000));
     expect_failed(chat(), " ::download failed:: peer silent, timed out");
-    EXPECT_EQ(file("a.mp3"), "part");
+    EXPECT_EQ(file(part_name()), "part");
 }
 
-TEST_F(DownloadWorker, NickMismatchEndsBeforeTheRequest) {
-    TestHub peer;
-    peer.expect(CLIENT_GREETING).send("$MyNick alice|$Lock a|$Key k|");
+TEST_F(DownloadWorker, NickMismatchEndsTheConnectionButNotTheRequest) {
+    TestHub stranger;
+    stranger.expect(CLIENT_GREETING).send("$MyNick alice|$Lock a|$Key k|");
+    TestHub owner;
+    script_peer(owner, "$FileLength 2|", "ok");
     request();
-    connect_to_me(peer);
+    connect_to_me(stranger);
+    ASSERT_TRUE(wait_until(3000, [] { return download_requested(); }));
+    EXPECT_EQ(stranger.received(0), CLIENT_GREETING);
+    EXPECT_TRUE(stranger.wait_client_closed(0, 2000));
+    EXPECT_EQ(files_in("."), 0);
+    EXPECT_EQ(chat(), " ::download:: peer nick mismatch, still waiting for the owner\r\n");
+    connect_to_me(owner);  // the owner's own $ConnectToMe still starts it
     ASSERT_TRUE(wait_done());
-    expect_failed(chat(), " ::download failed:: peer nick mismatch");
-    EXPECT_EQ(peer.received(0), CLIENT_GREETING);
-    EXPECT_FALSE(exists("a.mp3"));
+    EXPECT_EQ(file("a.mp3"), "ok");
+}
+
+TEST_F(DownloadWorker, OwnersConnectToMeDuringAStrangersGreetingIsTriedNext) {
+    TestHub stranger;
+    stranger.expect(CLIENT_GREETING).pause(300).send("$MyNick alice|$Lock a|$Key k|");
+    TestHub owner;
+    script_peer(owner, "$FileLength 2|", "ok");
+    request();
+    connect_to_me(stranger);
+    ASSERT_TRUE(stranger.wait_connections(1, 2000));
+    connect_to_me(owner);  // while the worker still waits for the stranger's greeting
+    ASSERT_TRUE(wait_done());
+    EXPECT_EQ(file("a.mp3"), "ok");
+    EXPECT_EQ(chat(), DONE_CHAT);
 }
 
 struct MalformedCase {
@@ -204,8 +227,8 @@ TEST_F(DownloadWorker, EachMalformedReplyEndsWithItsNote) {
         {"unterminated key", "$MyNick bob|$Lock a|$Key k", "", " ::download failed:: malformed greeting: unterminated $Key"},
         {"nul byte", std::string("$MyNick bob|$Lo") + '\0' + "ck a|$Key k|", "", " ::download failed:: malformed greeting: NUL byte"},
         {"short reply", PEER_GREETING, "$FileLen|", " ::download failed:: bad length reply: $FileLen"},
-        {"error reply", PEER_GREETING, "$Error File Not Available|",
-         " ::download failed:: bad length reply: $Error File Not Available"},
+        {"error reply", PEER_GREETING, "$Error File Not Available|", " ::download failed:: File Not Available"},
+        {"no free slot", PEER_GREETING, "$MaxedOut|", " ::download failed:: no free slot"},
         {"no digits", PEER_GREETING, "$FileLength many|", " ::download failed:: bad length reply: $FileLength many"},
         {"unterminated reply", PEER_GREETING, "$FileLength 5", " ::download failed:: bad length reply: $FileLength 5"},
     };
@@ -221,7 +244,7 @@ TEST_F(DownloadWorker, EachMalformedReplyEndsWithItsNote) {
         ASSERT_TRUE(wait_done());
         expect_failed(chat(), c.note);
         EXPECT_EQ(peer.received(0).find("$Send|"), std::string::npos);
-        EXPECT_FALSE(exists("a.mp3"));
+        EXPECT_EQ(files_in("."), 0);
     }
 }
 
@@ -257,15 +280,15 @@ TEST_F(DownloadWorker, RefusedConnectionIsReportedNotUsedAsASocket) {
     expect_failed(chat(), " ::download failed:: cannot connect to peer");
 }
 
-TEST_F(DownloadWorker, UnwritableFileIsAFailure) {
-    ASSERT_EQ(mkdir("a.mp3", 0700), 0);  // a directory where the file should go
+TEST_F(DownloadWorker, UnwritablePartFileIsAFailure) {
+    ASSERT_EQ(mkdir(part_name().c_str(), 0700), 0);  // a directory where the part should go
     TestHub peer;
     script_peer(peer, "$FileLength 5|", "hello");
     request();
     connect_to_me(peer);
     ASSERT_TRUE(wait_done());
     expect_failed(chat(), " ::download failed:: cannot create file");
-    rmdir("a.mp3");
+    rmdir(part_name().c_str());
 }
 
 // --- Local file names --------------------------------------------------------------
@@ -313,10 +336,9 @@ TEST_F(DownloadWorker, SecondConnectToMeDuringADownloadIsIgnored) {
     request();
     connect_to_me(slow);
     ASSERT_TRUE(wait_until(2000, [] { return download_received() == 2; }));
-    download_set_requested(1);  // even a fresh request does not let a second worker in
+    EXPECT_FALSE(download_request(3));  // no fresh request while a worker runs
     connect_to_me(other);
     EXPECT_FALSE(other.wait_connections(1, 200));
-    download_set_requested(0);
     ASSERT_TRUE(wait_done());
     EXPECT_EQ(file("a.mp3"), "abcd");
     EXPECT_EQ(chat(), DONE_CHAT);
@@ -363,7 +385,7 @@ TEST_F(DownloadWorker, StopEndsTheRunningDownloadAndKeepsWhatCame) {
     EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
     ASSERT_TRUE(wait_done(2000));
     EXPECT_LT(monotonic_ms() - asked, 1000u);
-    EXPECT_EQ(file("a.mp3"), std::string(1000, 'd'));
+    EXPECT_EQ(file(part_name()), std::string(1000, 'd'));
     expect_failed(chat(), " ::download stopped:: at 1000 of 1000000 bytes");
     EXPECT_TRUE(peer.wait_client_closed(0, 2000));
 }

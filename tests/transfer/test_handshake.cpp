@@ -217,7 +217,7 @@ TEST(HandshakeBuild, RequestEchoesThePeersKeyByteForByte) {
     int n = build_download_request(out, sizeof out, MICRODC_GREETING.c_str() + g.key_start, g.key_length,
                                    "Music\\a.mp3");
     EXPECT_EQ(std::string(out, (size_t)n),
-              "$Supports MiniSlots |$Direction Download 21356|$Key \x14\xd1\xc0/%DCN000%/|$Get Music\\a.mp3$1|");
+              "$Supports MiniSlots ADCGet TTHF |$Direction Download 21356|$Key \x14\xd1\xc0/%DCN000%/|$Get Music\\a.mp3$1|");
 }
 
 TEST(HandshakeBuild, MessageThatDoesNotFitIsRefusedNotCut) {

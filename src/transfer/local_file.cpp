@@ -1,0 +1,72 @@
+// Part files and free names (see local_file.h).
+#include "transfer/local_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "transfer/tth.h"
+
+namespace {
+constexpr int IDENTITY_CHARS = 13;  // 65 bits of the hash: enough to tell parts apart
+constexpr int IDENTITY_TEXT_BYTES = RESULT_NICK_BYTES + RESULT_PATH_BYTES + 24;
+constexpr int PART_NAME_BYTES = RESULT_SHORT_BYTES + 16 + TTH_TEXT_BYTES + 8;
+}  // namespace
+
+void download_identity(const char* tth, const char* nick, const char* path, uint64_t size, char* out) {
+    if (tth[0] != '\0') {
+        text_copy(out, TTH_TEXT_BYTES, tth);
+        return;
+    }
+    // Nick, path and size, each ended by a NUL so that no two triples make the same text.
+    char text[IDENTITY_TEXT_BYTES];
+    int n = text_copy(text, RESULT_NICK_BYTES, nick) + 1;
+    n += text_copy(text + n, RESULT_PATH_BYTES, path) + 1;
+    n += snprintf(text + n, (size_t)(IDENTITY_TEXT_BYTES - n), "%llu", (unsigned long long)size);
+    char root[TTH_TEXT_BYTES];
+    tth_of_bytes(text, n, root);
+    text_copy_n(out, TTH_TEXT_BYTES, root, IDENTITY_CHARS);
+}
+
+int part_file_name(const char* name, const char* id, char16_t* out, int out_units) {
+    char part[PART_NAME_BYTES];
+    int n = snprintf(part, sizeof part, "%s.%s.part", name, id);
+    if (n < 0 || n >= (int)sizeof part) return 0;
+    int units = cp1251_to_utf16(part, -1, out, out_units);
+    return units == n + 1 ? 1 : 0;
+}
+
+int free_name_choice(const char* name, int n, char* out, int out_bytes) {
+    if (n == 0) {
+        int length = (int)strlen(name);
+        if (length >= out_bytes) return 0;
+        memcpy(out, name, (size_t)length + 1);
+        return 1;
+    }
+    int length = (int)strlen(name);
+    int dot = length;
+    for (int i = length - 1; i > 0; i--) {
+        if (name[i] == '.') {
+            dot = i;
+            break;
+        }
+    }
+    int written = snprintf(out, (size_t)out_bytes, "%.*s (%d)%s", dot, name, n, name + dot);
+    if (written < 0 || written >= out_bytes) {
+        if (out_bytes > 0) out[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int part_rename_free(const char16_t* part, const char* name, char* final_name, int final_bytes) {
+    for (int n = 0; n < FREE_NAME_CHOICES; n++) {
+        if (!free_name_choice(name, n, final_name, final_bytes)) return 0;
+        char16_t wide[RESULT_SHORT_BYTES + 16];
+        cp1251_to_utf16(final_name, -1, wide, RESULT_SHORT_BYTES + 16);
+        int result = file_rename_new(part, wide);
+        if (result == FILE_RENAMED) return 1;
+        if (result == FILE_RENAME_FAILED) return 0;
+    }
+    return 0;
+}

@@ -1,0 +1,132 @@
+// The receive ring with its hashing thread (see tth.h).
+//
+// Slots are taken and handed on in order: slot k % RING_SLOTS is the k-th.
+// `published` counts slots the worker handed on, `hashed` slots the thread
+// has finished; the worker may fill slot `published` only while
+// published - hashed < RING_SLOTS. Both counts and `closing` change under
+// the ring's mutex; the slot bytes are written by the worker before the
+// count that hands them on and read by the thread after it, so the mutex
+// orders them.
+#include "transfer/tth.h"
+
+#include <rhash.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace {
+
+struct Ring {
+    char slots[RING_SLOTS][RING_SLOT_BYTES];
+    int lengths[RING_SLOTS];
+    uint64_t published;
+    uint64_t hashed;
+    bool hashing;
+    bool closing;
+    rhash context;
+    ThreadHandle thread;
+};
+
+Ring ring;
+std::mutex ring_mutex;
+std::condition_variable ring_changed;
+
+void library_ready() {
+    static const bool ready = [] {
+        rhash_library_init();
+        return true;
+    }();
+    (void)ready;
+}
+
+void hash_slots(void*) {
+    std::unique_lock<std::mutex> hold(ring_mutex);
+    for (;;) {
+        ring_changed.wait(hold, [] { return ring.hashed < ring.published || ring.closing; });
+        if (ring.hashed == ring.published) return;  // closing, and nothing left
+        int k = (int)(ring.hashed % RING_SLOTS);
+        hold.unlock();
+        rhash_update(ring.context, ring.slots[k], (size_t)ring.lengths[k]);
+        hold.lock();
+        ring.hashed++;
+        ring_changed.notify_all();
+    }
+}
+
+void stop_thread() {
+    {
+        std::lock_guard<std::mutex> hold(ring_mutex);
+        ring.closing = true;
+    }
+    ring_changed.notify_all();
+    thread_join(ring.thread);
+}
+
+}  // namespace
+
+int ring_start(int hash) {
+    ring.published = 0;
+    ring.hashed = 0;
+    ring.closing = false;
+    ring.hashing = false;
+    if (!hash) return 1;
+    library_ready();
+    ring.context = rhash_init(RHASH_TTH);
+    if (ring.context == nullptr) return 0;
+    if (!thread_start_joinable(&ring.thread, hash_slots, nullptr)) {
+        rhash_free(ring.context);
+        return 0;
+    }
+    ring.hashing = true;
+    return 1;
+}
+
+char* ring_slot() {
+    if (!ring.hashing) return ring.slots[0];
+    std::unique_lock<std::mutex> hold(ring_mutex);
+    ring_changed.wait(hold, [] { return ring.published - ring.hashed < (uint64_t)RING_SLOTS; });
+    return ring.slots[ring.published % RING_SLOTS];
+}
+
+void ring_publish(int bytes) {
+    if (!ring.hashing) return;
+    {
+        std::lock_guard<std::mutex> hold(ring_mutex);
+        ring.lengths[ring.published % RING_SLOTS] = bytes;
+        ring.published++;
+    }
+    ring_changed.notify_all();
+}
+
+void ring_finish(char* root) {
+    root[0] = '\0';
+    if (!ring.hashing) return;
+    stop_thread();  // the thread hashes what is pending before it ends
+    rhash_final(ring.context, nullptr);
+    char text[80];
+    size_t n = rhash_print(text, ring.context, RHASH_TTH, RHPR_BASE32 | RHPR_UPPERCASE);
+    if (n == (size_t)TTH_BASE32_CHARS) text_copy_n(root, TTH_TEXT_BYTES, text, TTH_BASE32_CHARS);
+    rhash_free(ring.context);
+    ring.hashing = false;
+}
+
+void ring_abandon() {
+    char ignored[TTH_TEXT_BYTES];
+    ring_finish(ignored);
+}
+
+void tth_of_bytes(const void* data, int bytes, char* root) {
+    library_ready();
+    root[0] = '\0';
+    rhash context = rhash_init(RHASH_TTH);
+    if (context == nullptr) return;
+    rhash_update(context, data, (size_t)bytes);
+    rhash_final(context, nullptr);
+    char text[80];
+    size_t n = rhash_print(text, context, RHASH_TTH, RHPR_BASE32 | RHPR_UPPERCASE);
+    if (n == (size_t)TTH_BASE32_CHARS) text_copy_n(root, TTH_TEXT_BYTES, text, TTH_BASE32_CHARS);
+    rhash_free(context);
+}
