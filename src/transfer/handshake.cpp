@@ -150,9 +150,11 @@ AdcSendStatus parse_adc_send(const char* text, int length, const AdcAsked* asked
     const int head = (int)sizeof HEAD - 1;
     *send_length = 0;
     *message_length = 0;
-    if (has_nul(text, length)) return ADCSND_NUL_BYTE;
+    // Only the message is checked for a NUL: the file's bytes, which may
+    // follow it in the same receive, hold any byte.
     int bar = find_bar(text);
     *message_length = bar;
+    if (bar < length && text[bar] == '\0') return ADCSND_NUL_BYTE;
     if (bar >= length) return ADCSND_NO_BAR;
     if (bar < head || memcmp(text, HEAD, (size_t)head) != 0) return ADCSND_NOT_ADCSND;
     // The id holds no blank: ADC writes a blank inside it as "\s".

@@ -161,6 +161,45 @@ TEST(SearchResultParse, CyrillicBytesAreOrdinaryCharacters) {
 
 // --- Field limits: overlong results are dropped whole, never cut ---------------
 
+// --- The TTH that hashing clients put where the hub name would be ------------------
+
+const char ALPHA_TTH[] = "B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SI";
+
+std::string tth_result(const std::string& tth_field) {
+    return "$SR sharer_ncdc \\share\\alpha.txt\x05" "2816 5/5\x05" + tth_field + " (127.0.0.1:4111)";
+}
+
+TEST(SearchResultTth, RootIsKeptWithTheResultAndOnlyAWellFormedOne) {
+    const struct {
+        std::string field;
+        const char* kept;
+    } cases[] = {
+        {std::string("TTH:") + ALPHA_TTH, ALPHA_TTH},
+        {"TTH:b36ylxaoxg46svjhvwzly7ellkrojg4juhji5si", ALPHA_TTH},  // as rhash prints it
+        {"TTH:B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5S", ""},            // 38 characters
+        {"TTH:B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SIA", ""},          // 40
+        {"TTH:B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5S1", ""},           // '1' is no base32
+        {"TTH:B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SJ", ""},           // padding bits set
+        {"TTH:", ""},
+        {"My Hub", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        SearchResult r;
+        ASSERT_EQ(parse_copy(tth_result(c.field), &r), 1);  // the result stays, with or without a hash
+        EXPECT_STREQ(r.tth, c.kept);
+        EXPECT_STREQ(r.path, "\\share\\alpha.txt");
+        EXPECT_EQ(r.size, 2816u);
+    }
+    // A hash at the very end of the message, as a hub that cuts the address sends it.
+    SearchResult r;
+    ASSERT_EQ(parse_copy(std::string("$SR x a.txt\x05" "1 1/1\x05TTH:") + ALPHA_TTH, &r), 1);
+    EXPECT_STREQ(r.tth, ALPHA_TTH);
+    // No hub field at all: no hash, nothing read past the end.
+    ASSERT_EQ(parse_copy("$SR x a.txt\x05" "1 1/1", &r), 1);
+    EXPECT_STREQ(r.tth, "");
+}
+
 TEST(SearchResultLimits, NickOf49BytesIsKeptAnd50Dropped) {
     SearchResult r;
     EXPECT_EQ(parse_copy(file_result(std::string(49, 'n'), "a", "1"), &r), 1);

@@ -254,3 +254,118 @@ TEST(SafeFileName, NamesThatCannotBeMadeSafeAreRefused) {
 }
 
 }  // namespace
+
+// --- $ADCGET and $ADCSND -----------------------------------------------------------
+
+TEST(AdcGreeting, AdcGetIsTakenOnlyFromTheSupportsList) {
+    PeerGreeting g;
+    const std::string ncdc = "$MyNick bob|$Lock EXTENDEDPROTOCOL/wut? Pk=ncdc-1.23.1|"
+                             "$Supports MiniSlots XmlBZList ADCGet TTHL TTHF|$Direction Upload 0|$Key k|";
+    ASSERT_EQ(greet(ncdc, "bob", &g), GREETING_OK);
+    EXPECT_EQ(g.adc_get, 1);
+    // eiskaltdcpp's list ends in a blank before the bar.
+    ASSERT_EQ(greet("$MyNick bob|$Lock a|$Supports MiniSlots ADCGet |$Key k|", "bob", &g), GREETING_OK);
+    EXPECT_EQ(g.adc_get, 1);
+    ASSERT_EQ(greet("$MyNick bob|$Lock a|$Supports MiniSlots XmlBZList|$Key k|", "bob", &g), GREETING_OK);
+    EXPECT_EQ(g.adc_get, 0);
+    // Not a whole word of the list, or named outside it: no ADCGet.
+    ASSERT_EQ(greet("$MyNick bob|$Lock a|$Supports ADCGetX XADCGet|$Key k|", "bob", &g), GREETING_OK);
+    EXPECT_EQ(g.adc_get, 0);
+    ASSERT_EQ(greet("$MyNick bob|$Lock ADCGet|$Direction ADCGet|$Key k|$Supports ADCGet|", "bob", &g), GREETING_OK);
+    EXPECT_EQ(g.adc_get, 0);
+}
+
+TEST(AdcRequest, IdIsTheTthOrTheEscapedSlashPath) {
+    char id[80];
+    EXPECT_EQ(adc_file_id("B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SI", "share\\a.txt", id, sizeof id), 43);
+    EXPECT_STREQ(id, "TTH/B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SI");
+    adc_file_id("", "share\\big\\a b.bin", id, sizeof id);
+    EXPECT_STREQ(id, "/share/big/a\\sb.bin");
+    adc_file_id("", "\\share\\alpha.txt", id, sizeof id);  // ncdc's leading backslash
+    EXPECT_STREQ(id, "/share/alpha.txt");
+    adc_file_id("", "two\nlines", id, sizeof id);
+    EXPECT_STREQ(id, "/two\\nlines");
+    // Every blank doubles: a path that fits only unescaped is refused whole.
+    char small[10];
+    EXPECT_EQ(adc_file_id("", "a b c d", small, sizeof small), -1);
+    EXPECT_STREQ(small, "");
+}
+
+TEST(AdcRequest, RequestCarriesOffsetAndLengthOrToTheEnd) {
+    char out[200];
+    AdcAsked whole = {"TTH/ABC", 0, 2816};
+    int n = build_adc_request(out, sizeof out, "$Key k|", 7, &whole);
+    EXPECT_EQ(std::string(out, (size_t)n),
+              "$Supports MiniSlots ADCGet TTHF |$Direction Download 21356|$Key k|$ADCGET file TTH/ABC 0 2816|");
+    AdcAsked rest = {"/a\\sb", 5000000000ull, -1};
+    build_adc_request(out, sizeof out, "$Key k|", 7, &rest);
+    EXPECT_NE(std::string(out).find("|$ADCGET file /a\\sb 5000000000 -1|"), std::string::npos);
+    // The legacy form counts from 1.
+    build_download_request(out, sizeof out, "$Key k|", 7, "x\\y.bin", 1000);
+    EXPECT_NE(std::string(out).find("|$Get x\\y.bin$1001|"), std::string::npos);
+}
+
+AdcSendStatus adc_send(const std::string& reply, const AdcAsked& asked, uint64_t* count, int* message) {
+    return parse_adc_send(reply.data(), (int)reply.size(), &asked, count, message);
+}
+
+TEST(AdcSend, AnswerToTheRequestGivesTheCountAndWhereTheBytesStart) {
+    AdcAsked asked = {"TTH/ABC", 100, 50};
+    uint64_t count;
+    int message;
+    EXPECT_EQ(adc_send("$ADCSND file TTH/ABC 100 50|bytes", asked, &count, &message), ADCSND_OK);
+    EXPECT_EQ(count, 50u);
+    EXPECT_EQ(message, 27);
+    // Fewer bytes than asked: the peer's file is shorter; that is its answer.
+    EXPECT_EQ(adc_send("$ADCSND file TTH/ABC 100 20|", asked, &count, &message), ADCSND_OK);
+    EXPECT_EQ(count, 20u);
+    AdcAsked to_end = {"TTH/ABC", 0, -1};
+    EXPECT_EQ(adc_send("$ADCSND file TTH/ABC 0 9000000000|", to_end, &count, &message), ADCSND_OK);
+    EXPECT_EQ(count, 9000000000u);
+}
+
+TEST(AdcSend, EveryOtherAnswerIsRefusedWithoutOverrun) {
+    AdcAsked asked = {"TTH/ABC", 100, 50};
+    uint64_t count;
+    int message;
+    const struct {
+        std::string reply;
+        AdcSendStatus status;
+    } cases[] = {
+        {"$ADCSND file TTH/ABC 100 50", ADCSND_NO_BAR},
+        {"", ADCSND_NO_BAR},
+        {"$ADCSND file TTH/ABC 100 51|", ADCSND_TOO_LONG},
+        {"$ADCSND file TTH/ABD 100 50|", ADCSND_OTHER_FILE},
+        {"$ADCSND file TTH/AB 100 50|", ADCSND_OTHER_FILE},
+        {"$ADCSND file TTH/ABC 0 50|", ADCSND_OTHER_OFFSET},
+        {"$ADCSND file TTH/ABC 100 50 ZL1|", ADCSND_COMPRESSED},
+        {"$ADCSND file TTH/ABC 100|", ADCSND_MALFORMED},
+        {"$ADCSND file TTH/ABC 100 -1|", ADCSND_MALFORMED},
+        {"$ADCSND file TTH/ABC 1x0 50|", ADCSND_MALFORMED},
+        {"$ADCSND file TTH/ABC 100 99999999999999999999|", ADCSND_MALFORMED},
+        {"$ADCSND file  100 50|", ADCSND_MALFORMED},
+        {"$ADCSND list / 0 50|", ADCSND_NOT_ADCSND},
+        {"$MaxedOut|", ADCSND_NOT_ADCSND},
+        {"$Error File Not Available|", ADCSND_NOT_ADCSND},
+        {std::string("$ADCSND file TTH/A\0C 100 50|", 28), ADCSND_NUL_BYTE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        EXPECT_EQ(adc_send(c.reply, asked, &count, &message), c.status);
+        EXPECT_EQ(count, 0u);
+    }
+}
+
+TEST(AdcSend, RefusalsSayWhy) {
+    char detail[61];
+    EXPECT_EQ(peer_refusal("$MaxedOut", 9, detail, sizeof detail), 1);
+    EXPECT_STREQ(detail, "no free slot");
+    EXPECT_EQ(peer_refusal("$Error File Not Available", 25, detail, sizeof detail), 1);
+    EXPECT_STREQ(detail, "File Not Available");
+    std::string long_error = "$Error " + std::string(200, 'e');
+    EXPECT_EQ(peer_refusal(long_error.c_str(), (int)long_error.size(), detail, sizeof detail), 1);
+    EXPECT_EQ(std::string(detail), std::string(60, 'e'));
+    EXPECT_EQ(peer_refusal("$MaxedOutX", 10, detail, sizeof detail), 0);
+    EXPECT_EQ(peer_refusal("$Error ", 7, detail, sizeof detail), 0);
+    EXPECT_EQ(peer_refusal("$FileLength 5", 13, detail, sizeof detail), 0);
+}

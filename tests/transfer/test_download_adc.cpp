@@ -1,0 +1,252 @@
+// Downloads from peers that serve $ADCGET: the Tiger tree check, resuming a
+// part file, and the person's own files left untouched whatever happens.
+//
+// The expected roots come from the rhash command, not from the code under
+// test: the data is written to a file and `rhash --tth` hashes it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "download_fixture.h"
+#include "state/client_state.h"
+#include "support/test_hub.h"
+#include "transfer/download.h"
+
+using namespace download_test;
+
+namespace {
+
+// As ncdc greets: ADCGet in its $Supports, no legacy $Get.
+const std::string ADC_GREETING = "$MyNick bob|$Lock EXTENDEDPROTOCOL/wut? Pk=ncdc-1.23.1|"
+                                 "$Supports MiniSlots XmlBZList ADCGet TTHL TTHF|$Direction Upload 0|$Key k|";
+
+std::string sample(size_t size, int seed) {
+    std::string data(size, '\0');
+    uint32_t x = 2463534242u + (uint32_t)seed;
+    for (char& c : data) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = (char)x;
+    }
+    return data;
+}
+
+// The Tiger tree root of data, upper case, as the rhash command computes it.
+std::string rhash_tth(const std::string& data) {
+    char path[] = "/tmp/kivo-tth-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return "";
+    bool written = write(fd, data.data(), data.size()) == (ssize_t)data.size();
+    close(fd);
+    std::string out;
+    if (written) {
+        std::string command = std::string("rhash --tth --simple ") + path + " 2>/dev/null";
+        FILE* p = popen(command.c_str(), "r");
+        if (p != nullptr) {
+            char line[256];
+            if (fgets(line, sizeof line, p) != nullptr) out = line;
+            pclose(p);
+        }
+    }
+    unlink(path);
+    out = out.substr(0, out.find(' '));
+    for (char& c : out) c = (char)toupper((unsigned char)c);
+    return out.size() == 39 ? out : "";
+}
+
+// A peer that answers "$ADCGET file <id> <offset> <length>|" with the bytes
+// from offset, at most send_bytes of them, then closes when it has sent fewer
+// than asked.
+void script_adc_peer(TestHub& peer, const std::string& id, const std::string& data, uint64_t offset,
+                     size_t send_bytes = std::string::npos) {
+    uint64_t rest = data.size() - offset;
+    std::string request = "$ADCGET file " + id + " " + std::to_string(offset) + " " + std::to_string(rest) + "|";
+    peer.expect(CLIENT_GREETING).send(ADC_GREETING).expect(request);
+    std::string body = data.substr((size_t)offset, send_bytes);
+    // The reply and the first bytes in one send, as real peers write them.
+    peer.send("$ADCSND file " + id + " " + std::to_string(offset) + " " + std::to_string(rest) + "|" + body);
+    if (body.size() < rest) peer.close();
+}
+
+class AdcDownload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_download_state();
+        download_silence_ms = 2000;
+        dir_ = std::make_unique<TempCurrentDirectory>();
+        ASSERT_TRUE(dir_->ok());
+        data_ = sample(3 * DOWNLOAD_CHUNK_BYTES + 4321, 1);
+        tth_ = rhash_tth(data_);
+        if (tth_.empty()) GTEST_SKIP() << "the rhash command is not installed";
+    }
+    void TearDown() override {
+        end_download_worker();
+        dir_.reset();
+    }
+    void request_tth() { request_download("bob", "Music\\a.mp3", "a.mp3", tth_.c_str(), data_.size()); }
+    std::string part() const { return part_name("bob", "Music\\a.mp3", "a.mp3", tth_.c_str(), data_.size()); }
+    void run(TestHub& peer) {
+        connect_to_me(peer);
+        ASSERT_TRUE(wait_download_ended());
+    }
+
+    std::unique_ptr<TempCurrentDirectory> dir_;
+    std::string data_;
+    std::string tth_;
+};
+
+TEST_F(AdcDownload, ByTthTheBytesArriveVerifiedUnderTheName) {
+    TestHub peer;
+    script_adc_peer(peer, "TTH/" + tth_, data_, 0);
+    request_tth();
+    run(peer);
+    EXPECT_TRUE(peer.received(0).find(CLIENT_HEAD + "$Key k|$ADCGET file TTH/" + tth_ + " 0 " +
+                                      std::to_string(data_.size()) + "|") != std::string::npos);
+    EXPECT_EQ(peer.received(0).find("$Send|"), std::string::npos);
+    EXPECT_TRUE(file_text("a.mp3") == data_);
+    EXPECT_EQ(files_in("."), 1);  // no part left behind
+    EXPECT_EQ(chat_text(), "::start download::\r\na.mp3\r\n ::downloaded:: TTH verified\r\n");
+}
+
+TEST_F(AdcDownload, WithoutATthThePathIsAskedInAdcForm) {
+    TestHub peer;
+    script_adc_peer(peer, "/Music/my\\ssong.mp3", data_, 0);
+    request_download("bob", "Music\\my song.mp3", "my song.mp3", "", data_.size());
+    run(peer);
+    EXPECT_TRUE(file_text("my song.mp3") == data_);
+    EXPECT_EQ(chat_text(), "::start download::\r\nmy song.mp3\r\n ::downloaded::\r\n");
+}
+
+TEST_F(AdcDownload, OneWrongByteFailsTheCheckAndLeavesNoFile) {
+    std::string bad = data_;
+    bad[DOWNLOAD_CHUNK_BYTES + 7] ^= 0x20;
+    TestHub peer;
+    script_adc_peer(peer, "TTH/" + tth_, bad, 0);
+    request_tth();
+    run(peer);
+    EXPECT_NE(chat_text().find(" ::download failed:: the file does not match its TTH\r\n"), std::string::npos);
+    EXPECT_EQ(chat_text().find("::downloaded::"), std::string::npos);
+    EXPECT_EQ(files_in("."), 0);
+}
+
+TEST_F(AdcDownload, InterruptedDownloadResumesFromItsPartAndIsVerifiedWhole) {
+    const size_t half = data_.size() / 2 + 17;
+    TestHub first;
+    script_adc_peer(first, "TTH/" + tth_, data_, 0, half);
+    request_tth();
+    run(first);
+    EXPECT_NE(chat_text().find("peer stopped at " + std::to_string(half) + " of"), std::string::npos);
+    ASSERT_TRUE(file_text(part()) == data_.substr(0, half));
+    EXPECT_EQ(files_in("."), 1);
+
+    chatlog_clear();
+    TestHub second;
+    script_adc_peer(second, "TTH/" + tth_, data_, half);
+    request_tth();
+    run(second);
+    EXPECT_EQ(chat_text(), "::start download::\r\na.mp3\r\n ::download:: resumed at " + std::to_string(half) +
+                               " of " + std::to_string(data_.size()) + " bytes\r\n ::downloaded:: TTH verified\r\n");
+    EXPECT_TRUE(file_text("a.mp3") == data_);
+    EXPECT_EQ(files_in("."), 1);
+}
+
+TEST_F(AdcDownload, ResumedPartWithAWrongByteFailsTheWholeFile) {
+    const size_t half = data_.size() / 2;
+    std::string held = data_.substr(0, half);
+    held[5] ^= 1;  // the part on disk went bad: the check covers it too
+    { std::ofstream(part(), std::ios::binary) << held; }
+    TestHub peer;
+    script_adc_peer(peer, "TTH/" + tth_, data_, half);
+    request_tth();
+    run(peer);
+    EXPECT_NE(chat_text().find(" ::download failed:: the file does not match its TTH\r\n"), std::string::npos);
+    EXPECT_EQ(files_in("."), 0);
+}
+
+TEST_F(AdcDownload, PartLongerThanTheFileIsDiscardedAndTheDownloadStartsOver) {
+    { std::ofstream(part(), std::ios::binary) << data_ << "surplus"; }
+    TestHub peer;
+    script_adc_peer(peer, "TTH/" + tth_, data_, 0);
+    request_tth();
+    run(peer);
+    EXPECT_TRUE(file_text("a.mp3") == data_);
+    EXPECT_EQ(chat_text().find("resumed"), std::string::npos);
+    EXPECT_EQ(files_in("."), 1);
+}
+
+TEST_F(AdcDownload, LegacyPeerIsAskedFromThePartsLengthCountingFromOne) {
+    const size_t held = 100000;
+    { std::ofstream(part(), std::ios::binary) << data_.substr(0, held); }
+    TestHub peer;
+    peer.expect(CLIENT_GREETING).send(PEER_GREETING).expect("$Get Music\\a.mp3$100001|");
+    peer.send("$FileLength " + std::to_string(data_.size()) + "|").expect("$Send|").send(data_.substr(held));
+    request_tth();
+    run(peer);
+    EXPECT_TRUE(file_text("a.mp3") == data_);
+    EXPECT_NE(chat_text().find(" ::download:: resumed at 100000 of "), std::string::npos);
+    EXPECT_NE(chat_text().find(" ::downloaded:: TTH verified\r\n"), std::string::npos);
+}
+
+TEST_F(AdcDownload, NoFreeSlotAndPeerErrorsEndWithWhatThePeerSaid) {
+    const struct {
+        std::string reply;
+        std::string note;
+    } cases[] = {
+        {"$MaxedOut|", " ::download failed:: no free slot"},
+        {"$Error File Not Available|", " ::download failed:: File Not Available"},
+        {"$ADCSND file TTH/" + tth_ + " 0 99999999|", " ::download failed:: bad length reply: $ADCSND file TTH/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        chatlog_clear();
+        TestHub peer;
+        peer.expect(CLIENT_GREETING).send(ADC_GREETING).expect("$ADCGET").send(c.reply);
+        request_tth();
+        run(peer);
+        EXPECT_NE(chat_text().find(c.note), std::string::npos) << chat_text();
+        EXPECT_EQ(files_in("."), 0);
+    }
+}
+
+// The person's own a.mp3 through a failed, a stopped and a finished download
+// of a file with the same name: byte for byte the same at every step.
+TEST_F(AdcDownload, APersonsFileOfTheSameNameIsNeverTouched) {
+    const std::string mine = "my own a.mp3, not to be lost";
+    { std::ofstream("a.mp3", std::ios::binary) << mine; }
+
+    TestHub failing;
+    script_adc_peer(failing, "TTH/" + tth_, data_, 0, 1000);
+    request_tth();
+    run(failing);
+    EXPECT_NE(chat_text().find(" ::download failed:: peer stopped at 1000 of "), std::string::npos);
+    EXPECT_EQ(file_text("a.mp3"), mine);
+
+    download_silence_ms = 10000;
+    TestHub stalling;
+    stalling.expect(CLIENT_GREETING).send(ADC_GREETING).expect("$ADCGET");
+    stalling.send("$ADCSND file TTH/" + tth_ + " 1000 " + std::to_string(data_.size() - 1000) + "|" +
+                  data_.substr(1000, 5000));
+    request_tth();
+    connect_to_me(stalling);
+    ASSERT_TRUE(wait_until(3000, [] { return download_received() == 6000; }));
+    download_set_stop(1);
+    ASSERT_TRUE(wait_download_ended());
+    EXPECT_NE(chat_text().find(" ::download stopped:: at 6000 of "), std::string::npos);
+    EXPECT_EQ(file_text("a.mp3"), mine);
+
+    chatlog_clear();
+    TestHub finishing;
+    script_adc_peer(finishing, "TTH/" + tth_, data_, 6000);
+    request_tth();
+    run(finishing);
+    EXPECT_EQ(file_text("a.mp3"), mine);
+    EXPECT_TRUE(file_text("a (1).mp3") == data_);
+    EXPECT_NE(chat_text().find(" ::downloaded:: TTH verified as a (1).mp3\r\n"), std::string::npos) << chat_text();
+    EXPECT_EQ(files_in("."), 2);
+}
+
+}  // namespace
