@@ -1,8 +1,9 @@
 """Command line, start-up and shutdown of the demo hub.
 
-Start-up order: generate or reuse the real files, build the population,
-listen, then print the one line "demohub listening on 127.0.0.1:<port>"
-(tests wait for it) and write the port file.  SIGTERM and SIGINT stop the
+Start-up order: generate or reuse the real files, their TTHs (rhash, once
+for all files not in the cache), build the population, listen, then print
+the one line "demohub listening on 127.0.0.1:<port>" (tests wait for it)
+and write the port file.  SIGTERM and SIGINT stop the
 hub: the listener and every connection are closed and the process exits 0.
 """
 
@@ -19,6 +20,7 @@ from pathlib import Path
 from .hub import Hub
 from .population import build_population
 from .realfiles import prepare
+from .tth import file_hashes
 
 DEFAULT_PORT, SECOND_PORT = 2225, 2226
 DEFAULT_NAME, SECOND_NAME = "Kivo Demo Hub", "Kivo Demo Hub 2"
@@ -77,7 +79,8 @@ async def run(opts) -> int:
     except OSError as e:
         print("demohub: cannot prepare the files in %s: %s" % (opts.data_dir, e), file=sys.stderr)
         return 1
-    hub = Hub(opts, build_population(real))
+    tths = file_hashes([f.disk for f in real], opts.data_dir, log.warning)
+    hub = Hub(opts, build_population(real, tths))
     try:
         port = await hub.start()
     except OSError as e:

@@ -35,6 +35,7 @@ import socket
 
 from . import peer
 from .lockkey import lock_to_key
+from .realfiles import share_key
 from .search import parse_search, search_users
 
 VERSION = "1.0"
@@ -443,8 +444,12 @@ class Hub:
             self.send_results_udp(q.source, hits)
 
     def result_text(self, owner, path: str, size: int, is_dir: bool) -> str:
+        """A $SR; a real file of a user that speaks $ADCGET carries its TTH
+        where the hub name would be, as modern clients send it."""
         free, total = owner.slots
-        tail = "%d/%d\x05%s (%s)" % (free, total, self.options.name, self.hub_address())
+        tth = None if is_dir else owner.tth.get(share_key(path))
+        where = "TTH:" + tth if tth else self.options.name
+        tail = "%d/%d\x05%s (%s)" % (free, total, where, self.hub_address())
         if is_dir:
             return "$SR %s %s %s|" % (owner.nick, path, tail)
         return "$SR %s %s\x05%d %s|" % (owner.nick, path, size, tail)

@@ -1,21 +1,36 @@
-"""The sharing side of a client-to-client connection, played for a demo user.
+r"""The sharing side of a client-to-client connection, played for a demo user.
 
 A passive client asks for a download with "$RevConnectToMe <client> <owner>".
 The owner answers like an active user: the hub opens a one-shot listener on
 127.0.0.1, sends the client "$ConnectToMe <client> 127.0.0.1:<port>", and
-the connection that arrives there runs this exchange (legacy $Get):
+the connection that arrives there runs this exchange:
 
   client: $MyNick <client>|$Lock <lock> Pk=<id>|
-  owner:  $MyNick <owner>|$Lock ... Pk=DEMOHUB|$Supports ...|$Direction Upload 17767|$Key <key>|
-  client: $Supports ...|$Direction Download ...|$Key ...|$Get <path>$<1-based offset>|
-  owner:  $FileLength <size>|        or $Error File Not Available| and close
-  client: $Send|
-  owner:  the bytes from the offset to the end
+  owner:  $MyNick <owner>|$Lock ... Pk=DEMOHUB|$Supports MiniSlots XmlBZList ADCGet TTHF|
+          $Direction Upload 17767|$Key <key>|
+  client: $Supports ...|$Direction Download ...|$Key ...|, then one of
+    $ADCGET file <id> <offset> <length>|     (<id>: TTH/<hash> or an ADC path)
+  owner:  $ADCSND file <id> <offset> <n>|    and exactly n bytes, no $Send
+    $Get <path>$<1-based offset>|            (the legacy request)
+  owner:  $FileLength <size>|, and after the client's $Send| the bytes from
+          the offset to the end
+  owner, for a file it does not have:  $Error File Not Available| and close
+
+An ADC path is the share path with '/' for '\' and a leading '/', a blank
+written "\s", a backslash "\\", a newline "\n".  A length of -1 asks for
+the rest of the file; a longer one than the file holds is cut to it (the
+$ADCSND tells the length sent); an offset beyond the end is an error.
 
 The greeting goes out in one write because the client reads it with one
-receive.  The owner's role changes the script (slow, halfway, mask, silent,
-see population.py).  Every wait has a time limit; the listener closes after
-its one connection or after LISTEN_SECONDS.
+receive.  The owner's role changes the script (see population.py): OldDC
+greets without ADCGet and closes on $ADCGET; NcdcOnly greets like ncdc
+("$Lock EXTENDEDPROTOCOL/wut? Pk=ncdc-1.23.1", "$Supports MiniSlots XmlBZList
+ADCGet TTHL TTHF", "$Direction Upload 0") and closes on $Get or on a client
+$Supports without ADCGet; NoSlots answers every request "$MaxedOut|" and
+closes; slow, halfway, badbyte and resume change the bytes that follow
+either answer; mask greets as Zorro; silent never answers.  Every wait has
+a time limit; the listener closes after its one connection or after
+LISTEN_SECONDS.
 """
 
 import asyncio
@@ -23,12 +38,15 @@ import logging
 import socket
 
 from .lockkey import lock_of, lock_to_key
+from .realfiles import share_key
 
 LISTEN_SECONDS = 60
 READ_SECONDS = 30
 SILENT_SECONDS = 300
 MAX_MESSAGE_BYTES = 16 * 1024
 OWNER_LOCK = b"EXTENDEDPROTOCOLABCABCABCABCABCABC"
+NCDC_LOCK = b"EXTENDEDPROTOCOL/wut?"
+ADC_ESCAPES = {"s": " ", "\\": "\\", "n": "\n"}
 MASK_NICK = "Zorro"
 SLOW_TICKS_PER_SECOND = 10
 
@@ -79,6 +97,18 @@ async def read_message(reader) -> bytes:
     return data[:-1]
 
 
+def greeting(owner, lock: bytes) -> bytes:
+    nick = MASK_NICK if owner.role == "mask" else owner.nick
+    key = lock_to_key(lock)
+    if owner.role == "adconly":   # as ncdc 1.23 greets
+        return (enc("$MyNick %s|" % nick) + b"$Lock " + NCDC_LOCK + b" Pk=ncdc-1.23.1|"
+                b"$Supports MiniSlots XmlBZList ADCGet TTHL TTHF|$Direction Upload 0|"
+                b"$Key " + key + b"|")
+    supports = b"MiniSlots XmlBZList ADCGet TTHF" if owner.adc else b"MiniSlots XmlBZList"
+    return (enc("$MyNick %s|" % nick) + b"$Lock " + OWNER_LOCK + b" Pk=DEMOHUB|"
+            b"$Supports " + supports + b"|$Direction Upload 17767|$Key " + key + b"|")
+
+
 async def serve(hub, owner, reader, writer) -> None:
     sock = writer.get_extra_info("socket")
     if sock is not None:
@@ -90,19 +120,20 @@ async def serve(hub, owner, reader, writer) -> None:
             lock = lock_of(msg)
         elif msg.startswith(b"$MyNick "):
             log.info("%s: peer says it is %s", owner.nick, dec(msg[8:]))
-    nick = MASK_NICK if owner.role == "mask" else owner.nick
-    writer.write(enc("$MyNick %s|" % nick) + b"$Lock " + OWNER_LOCK + b" Pk=DEMOHUB|"
-                 b"$Supports MiniSlots XmlBZList ADCGet TTHF|$Direction Upload 17767|"
-                 b"$Key " + lock_to_key(lock) + b"|")
+    writer.write(greeting(owner, lock))
     await writer.drain()
     if owner.role == "silent":
         await idle_until_closed(reader)
         return
     while True:   # a client may fetch several files on one connection
-        request = await next_get(reader)
-        if request is None:
+        kind, request = await next_request(owner, reader)
+        if kind == "get":
+            keep = await answer_get(hub, owner, request, reader, writer)
+        elif kind == "adcget":
+            keep = await answer_adcget(hub, owner, request, writer)
+        else:
             return
-        if not await answer_get(hub, owner, request, reader, writer):
+        if not keep:
             return
 
 
@@ -114,31 +145,50 @@ async def idle_until_closed(reader) -> None:
         pass
 
 
-async def next_get(reader):
-    """The text after "$Get " of the next request, None when the peer left."""
+async def next_request(owner, reader):
+    """("get", text after "$Get "), ("adcget", bytes after "$ADCGET "), or
+    (None, None) when the peer left or the owner closes the connection."""
     while True:
         try:
             msg = await read_message(reader)
         except asyncio.IncompleteReadError:
-            return None
+            return None, None
         if msg.startswith(b"$Get "):
-            return dec(msg[5:])
-        # $Supports, $Direction and the echoed $Key are not checked: real
-        # sharing clients do not check them either.
+            if not owner.takes_get:
+                log.info("%s closes on a legacy $Get", owner.nick)
+                return None, None
+            return "get", dec(msg[5:])
+        if msg.startswith(b"$ADCGET "):
+            if not owner.adc:
+                log.info("%s does not know $ADCGET and closes", owner.nick)
+                return None, None
+            return "adcget", msg[8:]
+        if (msg.startswith(b"$Supports ") and owner.role == "adconly"
+                and b"ADCGet" not in msg[10:].split()):
+            log.info("%s closes: the downloader's $Supports lacks ADCGet", owner.nick)
+            return None, None
+        # $Direction and the echoed $Key are not checked: real sharing
+        # clients do not check them either.
+
+
+async def refuse(writer, message: bytes = b"$Error File Not Available|") -> bool:
+    writer.write(message)
+    await writer.drain()
+    return False
 
 
 async def answer_get(hub, owner, request: str, reader, writer) -> bool:
+    if owner.role == "maxedout":
+        return await refuse(writer, b"$MaxedOut|")
     path, _, offset_text = request.rpartition("$")
-    real = owner.real.get(path.lstrip("\\").lower())
+    real = owner.real.get(share_key(path))
     try:
         start = int(offset_text) - 1
     except ValueError:
         start = -1
     if real is None or start < 0 or start > real.size:
         log.info("%s: no file %r", owner.nick, path)
-        writer.write(b"$Error File Not Available|")
-        await writer.drain()
-        return False
+        return await refuse(writer)
     writer.write(b"$FileLength %d|" % real.size)
     await writer.drain()
     while True:
@@ -146,15 +196,111 @@ async def answer_get(hub, owner, request: str, reader, writer) -> bool:
         if msg == b"$Send":
             break
     log.info("%s sends %s from %d", owner.nick, real.path, start)
-    count = real.size - start
+    return await deliver(hub, owner, real, start, real.size - start, writer)
+
+
+def adc_path_to_share(text: str):
+    r"""The backslash share path of an ADC path ("/a/b\sc" -> "a\b c"), or
+    None when it is not one (no leading '/', an empty name, a bad escape)."""
+    if not text.startswith("/"):
+        return None
+    names, name, i = [], [], 1
+    while i < len(text):
+        c = text[i]
+        if c == "\\":
+            plain = ADC_ESCAPES.get(text[i + 1:i + 2])
+            if plain is None:
+                return None
+            name.append(plain)
+            i += 2
+            continue
+        if c == "/":
+            names.append("".join(name))
+            name = []
+        else:
+            name.append(c)
+        i += 1
+    names.append("".join(name))
+    if any(not n or "\\" in n for n in names):
+        return None   # a backslash inside a name cannot be in an NMDC share
+    return "\\".join(names)
+
+
+def find_adc_file(owner, ident: bytes):
+    """The RealFile that "TTH/<hash>" or an ADC path names, or None."""
+    if ident.startswith(b"TTH/"):
+        return owner.by_tth.get(ident[4:].decode("ascii", "replace").upper())
+    # Kivo sends the path in the hub's code page 1251; DC++ and its kin in
+    # UTF-8. Either is taken.
+    for encoding in ("utf-8", "cp1251"):
+        try:
+            path = adc_path_to_share(ident.decode(encoding))
+        except UnicodeDecodeError:
+            continue
+        real = owner.real.get(share_key(path)) if path is not None else None
+        if real is not None:
+            return real
+    return None
+
+
+async def answer_adcget(hub, owner, request: bytes, writer) -> bool:
+    if owner.role == "maxedout":
+        return await refuse(writer, b"$MaxedOut|")
+    fields = request.split(b" ")
+    real = None
+    if len(fields) >= 4 and fields[0] == b"file":
+        real = find_adc_file(owner, fields[1])
+    try:
+        start, length = int(fields[2]), int(fields[3])
+    except (IndexError, ValueError):
+        start, length = -1, -1
+    if real is None or start < 0 or start > real.size or length < -1:
+        log.info("%s: cannot serve $ADCGET %r", owner.nick, request[:200])
+        return await refuse(writer)
+    count = real.size - start if length == -1 else min(length, real.size - start)
+    writer.write(b"$ADCSND file " + fields[1] + b" %d %d|" % (start, count))
+    await writer.drain()
+    log.info("%s sends %s from %d, %d bytes (ADC)", owner.nick, real.path, start, count)
+    return await deliver(hub, owner, real, start, count, writer)
+
+
+async def deliver(hub, owner, real, start: int, count: int, writer) -> bool:
+    """Send count bytes of the file from start, as the owner's role has it;
+    False when the connection is to close afterwards."""
     if owner.role == "halfway":
         await send_file(writer, real, start, count // 2)
         return False
+    if owner.role == "resume":
+        middle = real.size // 2
+        if start < middle < start + count:
+            await send_file(writer, real, start, middle - start)
+            return False
     if owner.role == "slow":
         await send_slowly(writer, real, start, count, hub.options.slow_kibps * 1024)
         return True
+    if owner.role == "badbyte":
+        await send_with_bad_byte(writer, real, start, count, bad_byte_offset(real))
+        return True
     await send_file(writer, real, start, count)
     return True
+
+
+def bad_byte_offset(real) -> int:
+    """Where BadByte's data differs from its file: in the middle."""
+    return real.size // 2
+
+
+async def send_with_bad_byte(writer, real, start: int, count: int, bad: int) -> None:
+    if not start <= bad < start + count:
+        await send_file(writer, real, start, count)
+        return
+    await send_file(writer, real, start, bad - start)
+    with open(real.disk, "rb") as fh:
+        fh.seek(bad)
+        true_byte = fh.read(1)
+    writer.write(bytes([true_byte[0] ^ 0xFF]))
+    await writer.drain()
+    await send_file(writer, real, bad + 1, start + count - bad - 1)
 
 
 async def send_file(writer, real, start: int, count: int) -> None:

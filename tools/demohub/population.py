@@ -8,19 +8,33 @@ Every demo user is a DemoUser with a role:
 - "halfway"  HalfWay: announces the full length, sends half, closes;
 - "mask"     Mask: greets the downloader with another nick ("Zorro");
 - "silent"   Sleepy: greets, then never answers the request;
+- "legacy"   OldDC: an old client, $Get only (no ADCGet in its greeting,
+             the hub name in its results, never a TTH);
+- "adconly"  NcdcOnly: greets like ncdc and knows only $ADCGET;
+- "badbyte"  BadByte: sends one byte of its file changed;
+- "maxedout" NoSlots: answers every request with $MaxedOut;
+- "resume"   Resumer: a request that starts before the middle of the file
+             gets the bytes up to the middle, then the connection closes;
 - "regular"  everybody else: virtual shares, downloads fail with $Error.
-Only regular users come and go (churn).
+Only regular users come and go (churn).  Every sharing user but OldDC lists
+ADCGet in its greeting, answers $ADCGET (by TTH or by path) and puts the
+TTH of its real files into its search results when rhash gave one; every
+one but NcdcOnly answers the legacy $Get too (see peer.py).
 
-A share entry is (path, size, is_dir).  Paths use backslashes.  Real files
-(see realfiles.py) carry their true sizes; virtual entries have made-up
-sizes from 0 bytes to several GiB and cannot be downloaded.  Everything is
-derived from crc32 seeds, never from Python's salted hash(), so the
-population and its search answers are the same on every run.
+A share entry is (path, size, is_dir).  Paths use backslashes (NcdcOnly's
+begin with one, as ncdc's do).  Real files (see realfiles.py) carry their
+true sizes; virtual entries have made-up sizes from 0 bytes to several GiB
+and cannot be downloaded.  Everything is derived from crc32 seeds, never
+from Python's salted hash(), so the population and its search answers are
+the same on every run.
 """
 
+import os
 import random
 import zlib
 from dataclasses import dataclass, field
+
+from .realfiles import share_key
 
 KIB, MIB, GIB, TIB = 1 << 10, 1 << 20, 1 << 30, 1 << 40
 
@@ -34,6 +48,11 @@ SPECIALS = (
     ("HalfWay", "halfway", None, ()),
     ("Mask", "mask", None, ()),
     ("Sleepy", "silent", None, ()),
+    ("OldDC", "legacy", None, ()),
+    ("NcdcOnly", "adconly", None, ()),
+    ("BadByte", "badbyte", None, ()),
+    ("NoSlots", "maxedout", None, ()),
+    ("Resumer", "resume", None, ()),
 )
 
 # nick, share in bytes, interests.  Order is the order of $MyINFO on login;
@@ -102,11 +121,23 @@ class DemoUser:
     myinfo: str = ""
     slots: tuple = (1, 3)              # free, total: goes into $SR
     entries: list = field(default_factory=list)   # (path, size, is_dir)
-    real: dict = field(default_factory=dict)      # lower path -> RealFile
+    real: dict = field(default_factory=dict)      # share_key(path) -> RealFile
+    tth: dict = field(default_factory=dict)       # share_key(path) -> TTH (ADC users)
+    by_tth: dict = field(default_factory=dict)    # TTH -> RealFile (ADC users)
 
     @property
     def churns(self) -> bool:
         return self.role == "regular"
+
+    @property
+    def adc(self) -> bool:
+        """Lists ADCGet in its greeting and answers $ADCGET."""
+        return self.role != "legacy"
+
+    @property
+    def takes_get(self) -> bool:
+        """Answers the legacy $Get (ncdc does not)."""
+        return self.role != "adconly"
 
     @property
     def serves(self) -> bool:
@@ -134,22 +165,27 @@ def seed_of(text: str) -> int:
     return zlib.crc32(text.encode("utf-8"))
 
 
-def build_population(real_files):
+def build_population(real_files, tths=None):
+    """The demo users; tths maps a real file's absolute disk path to its TTH."""
     users = []
     for nick, role, share, interests in SPECIALS:
-        users.append(_make_user(nick, role, share, interests, real_files))
+        users.append(_make_user(nick, role, share, interests, real_files, tths or {}))
     for nick, share, interests in REGULARS:
-        users.append(_make_user(nick, "regular", share, interests, real_files))
+        users.append(_make_user(nick, "regular", share, interests, real_files, tths or {}))
     return users
 
 
-def _make_user(nick, role, share, interests, real_files):
+def _make_user(nick, role, share, interests, real_files, tths):
     rng = random.Random(seed_of(nick))
     user = DemoUser(nick, role, 0)
     for f in real_files:
         if f.owner == nick:
-            user.real[f.path.lower()] = f
+            user.real[share_key(f.path)] = f
             user.entries.append((f.path, f.size, False))
+            digest = tths.get(os.path.abspath(f.disk))
+            if digest and user.adc:
+                user.tth[share_key(f.path)] = digest
+                user.by_tth[digest] = f
     files = virtual_files(rng, interests)
     user.entries += [(p, s, False) for p, s in files]
     user.entries += directories_of(user.entries)
@@ -159,7 +195,7 @@ def _make_user(nick, role, share, interests, real_files):
         style = "tag"
     user.myinfo = make_myinfo(nick, user.share, rng, style)
     total = rng.randint(1, 10)
-    user.slots = (rng.randint(0, total), total)
+    user.slots = (0 if role == "maxedout" else rng.randint(0, total), total)
     return user
 
 

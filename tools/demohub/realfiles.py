@@ -12,7 +12,8 @@ Content is deterministic so that a test can recompute or compare it:
   seed, the 64-bit block number) followed by a rotation of one seeded
   pseudo-random MiB, so every block differs and a misplaced chunk shows.
 Big files exist only when big_mib > 0; files that are not generated are not
-shared at all.
+shared at all.  An alias (see aliases()) is another user's share entry for
+the same disk file: OldDC offers Seeder's big movie under its own path.
 """
 
 import os
@@ -58,6 +59,13 @@ def catalogue(big_mib: int):
         ("HalfWay", "Broken\\half-small.txt", 10001),
         ("Mask", "Masked\\secret.txt", 2048),
         ("Sleepy", "Sleepy\\lullaby.mp3", 512 * 1024),
+        ("OldDC", "Legacy\\legacy-get-only.mp3", MIB + 21),
+        # ncdc's paths begin with a backslash
+        ("NcdcOnly", "\\share\\ncdc-only\\adc-only-track.mp3", 3 * MIB + 1),
+        ("NcdcOnly", "\\share\\ncdc-only\\Песня для ADC.mp3", 2 * MIB + 3),
+        ("BadByte", "Corrupt\\bad-byte-clip.avi", 3 * MIB + 5),
+        ("NoSlots", "Busy\\maxed-out-album.zip", 2 * MIB + 9),
+        ("Resumer", "Resume\\resume-me (докачка).avi", 4 * MIB + 13),
     ]
     if big_mib > 0:
         files += [
@@ -66,6 +74,14 @@ def catalogue(big_mib: int):
             ("archivist", "Archive\\big\\backup-2010.tar", (big_mib // 2) * MIB + 99),
         ]
     return files
+
+
+def aliases(big_mib: int):
+    """(owner, share path, owner of the bytes, its share path): files that a
+    second user shares from the first one's disk file, without a copy."""
+    if big_mib <= 0:
+        return []
+    return [("OldDC", "Legacy\\Kivo Demo Movie.avi", "Seeder", "Video\\Kivo Demo Movie.avi")]
 
 
 def text_bytes(seed: int, size: int) -> bytes:
@@ -130,10 +146,20 @@ def prepare(data_dir: Path, big_mib: int, log=lambda s: None):
     """Make sure every catalogued file exists; return the RealFile list."""
     result = []
     for owner, path, size in catalogue(big_mib):
-        disk = data_dir.joinpath(owner, *path.split("\\"))
+        disk = data_dir.joinpath(owner, *[p for p in path.split("\\") if p])
         f = RealFile(owner, path, size, disk)
         if not is_current(f):
             log("generating %s (%d bytes)" % (disk, size))
             generate(f)
         result.append(f)
+    by_path = {(f.owner, f.path): f for f in result}
+    for owner, path, source_owner, source_path in aliases(big_mib):
+        src = by_path[(source_owner, source_path)]
+        result.append(RealFile(owner, path, src.size, src.disk))
     return result
+
+
+def share_key(path: str) -> str:
+    """How a share path is looked up: case-insensitive, without the leading
+    backslash that some clients (ncdc) put in front."""
+    return path.lstrip("\\").lower()
