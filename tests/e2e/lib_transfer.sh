@@ -6,8 +6,9 @@
 #                                        # exactly as "name" selected, Download (F2)
 #   e2e_rows                             # the screen inside its frame, one row a
 #                                        # line, trailing blanks dropped
-#   e2e_wait_notes "name" [seconds]      # "::start download::", name and
-#                                        # " ::downloaded::" on consecutive rows
+#   e2e_wait_notes "name" [seconds] [note]  # "::start download::", name and a
+#                                        # row starting " ::downloaded::" (or
+#                                        # reading exactly note) on consecutive rows
 #   e2e_progress_count                   # N of the progress line "N / T bytes"
 #   e2e_wait_growing total [seconds]     # two rising counts below total, then total
 #   e2e_same_file copy original          # byte for byte, or fail
@@ -51,12 +52,13 @@ e2e_download() {
 }
 
 e2e_wait_notes() {
-    local name=$1 seconds=${2:-10} i rows
+    local name=$1 seconds=${2:-10} note=${3:-} i rows
     for i in $(seq 1 $((seconds * 10))); do
         rows=$(e2e_rows)
-        if printf '%s\n' "$rows" | E2E_NAME_SEEN="$name" awk '
-            BEGIN { name = ENVIRON["E2E_NAME_SEEN"] }
-            prev2 == "::start download::" && prev1 == name && $0 == " ::downloaded::" { found = 1 }
+        if printf '%s\n' "$rows" | E2E_NAME_SEEN="$name" E2E_NOTE="$note" awk '
+            BEGIN { name = ENVIRON["E2E_NAME_SEEN"]; note = ENVIRON["E2E_NOTE"] }
+            function done_note(row) { return note == "" ? index(row, " ::downloaded::") == 1 : row == note }
+            prev2 == "::start download::" && prev1 == name && done_note($0) { found = 1 }
             { prev2 = prev1; prev1 = $0 }
             END { exit !found }'; then
             return 0

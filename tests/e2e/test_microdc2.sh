@@ -3,8 +3,9 @@
 # active user on the demo hub that shares a folder on 127.0.0.1. Kivo's
 # passive search goes through the hub to microdc2, whose $SR comes back
 # through the hub; Kivo's $RevConnectToMe reaches microdc2, whose $ConnectToMe
-# Kivo follows to microdc2's own listener; the file is fetched with the legacy
-# $Get and must arrive whole. A second shared file is deleted behind
+# Kivo follows to microdc2's own listener; microdc2 offers ADCGet, so the
+# file is fetched with $ADCGET by the TTH of its $SR and must arrive whole and
+# verified. A second shared file is deleted behind
 # microdc2's back before Kivo asks for it: microdc2 answers "$Error File Not
 # Available", and Kivo must say so and leave no file. Prints SKIP (status 0)
 # only when microdc2 is missing and cannot be installed.
@@ -85,7 +86,7 @@ e2e_keys F1 2                                   # Menu, "Connect"
 e2e_wait "Welcome to" 15
 
 e2e_download "interop sample" "$SAMPLE"
-e2e_wait_notes "$SAMPLE" 20
+e2e_wait_notes "$SAMPLE" 20 " ::downloaded:: TTH verified"
 e2e_same_file "$E2E_WORK/cwd/$SAMPLE" "$SHARE/$SAMPLE"
 e2e_pane_wait mdc "getter: Upload of \`$SAMPLE' succeeded" 5
 
@@ -94,7 +95,7 @@ rm "$SHARE/$WITHDRAWN"
 e2e_keys F1 4                                   # Menu, "Clear Chat"
 e2e_wait_gone "::downloaded::"
 e2e_download "withdrawn later" "$WITHDRAWN"
-e2e_wait ' ::download failed:: bad length reply: $Error File Not Available' 10
+e2e_wait ' ::download failed:: File Not Available' 10
 screen=$(e2e_screen)
 grep -qF "::start download::" <<<"$screen" && e2e_fail "a refused download was started"
 [ ! -e "$E2E_WORK/cwd/$WITHDRAWN" ] || e2e_fail "a refused download left a file"
