@@ -488,6 +488,10 @@ AfterMismatch after_mismatch() {
         g_state.download.spare_waiting = 0;
         next = TRY_SPARE;
     } else {
+        // The note before the phase: once the request waits again, the worker
+        // touches nothing shared.
+        chat_append(" ::download:: peer nick mismatch, still waiting for the owner");
+        show_notes();
         download_set_phase(DOWNLOAD_REQUESTED);
         next = WAIT_AGAIN;
     }
@@ -585,11 +589,7 @@ void download_worker(void* request) {
             end = END_STOPPED;
             break;
         }
-        if (next == WAIT_AGAIN) {
-            chat_append(" ::download:: peer nick mismatch, still waiting for the owner");
-            show_notes();
-            return;
-        }
+        if (next == WAIT_AGAIN) return;
         reset_run(&run);
     }
     finish_download(&run, end);
