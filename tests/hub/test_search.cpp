@@ -454,6 +454,32 @@ TEST_F(SearchScreen, InfoShowsPathUserAndSize) {
     run(&script);
 }
 
+TEST_F(SearchScreen, InfoShowsTheTthBelowTheSizeAndDownloadCarriesIt) {
+    feed(tth_result(std::string("TTH:") + ALPHA_TTH));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        list_select(0);
+        menu("1");  // "Info"
+        return true;
+    });
+    script.add([](void*) {
+        int size = display_find("size:2816 bytes");
+        EXPECT_GE(size, 1);
+        EXPECT_EQ(display_find((std::string("TTH:") + ALPHA_TTH).c_str()), size + 1);
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add([](void*) {
+        display_press(DISPLAY_KEY_SOFT_RIGHT);  // "Download"
+        return true;
+    });
+    run(&script);
+    EXPECT_STREQ(g_state.download.tth, ALPHA_TTH);
+    EXPECT_EQ(g_state.download.size, 2816u);
+    EXPECT_TRUE(download_requested());
+}
+
 TEST_F(SearchScreen, InfoShowsAFiveGibibyteSizeWhole) {
     feed(file_result("bob", "big.iso", "5368709120"));
     IdleScript script;
