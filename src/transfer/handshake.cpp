@@ -71,6 +71,35 @@ bool take_number(const char* text, int end, int* i, uint64_t* value) {
     return *i > start && (*i == end || text[*i] == ' ');
 }
 
+// Index of the last blank in [from, to), or -1.
+int last_blank(const char* text, int from, int to) {
+    for (int i = to - 1; i >= from; i--) {
+        if (text[i] == ' ') return i;
+    }
+    return -1;
+}
+
+// The next character of an ADC id as meant: "\s" a blank, "\n" a newline,
+// a backslash before any other byte that byte. *i moves past what was read.
+char adc_id_char(const char* id, int length, int* i) {
+    char c = id[(*i)++];
+    if (c != '\\' || *i >= length) return c;
+    char e = id[(*i)++];
+    if (e == 's') return ' ';
+    if (e == 'n') return '\n';
+    return e;
+}
+
+// Whether the echoed id (length bytes) names what the asked id names.
+bool same_adc_id(const char* echoed, int length, const char* asked) {
+    int a_length = (int)strlen(asked);
+    int i = 0, k = 0;
+    while (i < length && k < a_length) {
+        if (adc_id_char(echoed, length, &i) != adc_id_char(asked, a_length, &k)) return false;
+    }
+    return i == length && k == a_length;
+}
+
 }  // namespace
 
 int parse_connect_request(const char* request, int own_nick_length, ConnectAddress* out) {
@@ -157,24 +186,25 @@ AdcSendStatus parse_adc_send(const char* text, int length, const AdcAsked* asked
     if (bar < length && text[bar] == '\0') return ADCSND_NUL_BYTE;
     if (bar >= length) return ADCSND_NO_BAR;
     if (bar < head || memcmp(text, HEAD, (size_t)head) != 0) return ADCSND_NOT_ADCSND;
-    // The id holds no blank: ADC writes a blank inside it as "\s".
-    int id_end = head;
-    while (id_end < bar && text[id_end] != ' ') id_end++;
-    if (id_end == head || id_end == bar) return ADCSND_MALFORMED;
-    int i = id_end + 1;
+    // Read from the right: ncdc and eiskaltdcpp echo a blank of the id as a
+    // backslash and a real blank, so only the last fields are sure to be the
+    // numbers. Flags (upper-case words such as ZL1) may follow the length.
+    int end = bar;
+    int blank = last_blank(text, head, end);
+    while (blank >= 0 && text[blank + 1] >= 'A' && text[blank + 1] <= 'Z') {
+        if (end - blank - 1 == 3 && memcmp(text + blank + 1, "ZL1", 3) == 0) return ADCSND_COMPRESSED;
+        end = blank;
+        blank = last_blank(text, head, end);
+    }
     uint64_t offset = 0, count = 0;
-    if (!take_number(text, bar, &i, &offset)) return ADCSND_MALFORMED;
-    if (i == bar) return ADCSND_MALFORMED;
-    i++;
-    if (!take_number(text, bar, &i, &count)) return ADCSND_MALFORMED;
-    // Flags may follow the length; only compression changes the bytes.
-    for (int p = i; p + 3 <= bar; p++) {
-        if (text[p] == ' ' && memcmp(text + p + 1, "ZL1", 3) == 0) return ADCSND_COMPRESSED;
-    }
-    int id_length = id_end - head;
-    if ((int)strlen(asked->id) != id_length || memcmp(text + head, asked->id, (size_t)id_length) != 0) {
-        return ADCSND_OTHER_FILE;
-    }
+    int i = blank + 1;
+    if (blank < 0 || !take_number(text, end, &i, &count) || i != end) return ADCSND_MALFORMED;
+    int count_blank = blank;
+    blank = last_blank(text, head, count_blank);
+    i = blank + 1;
+    if (blank < 0 || !take_number(text, count_blank, &i, &offset) || i != count_blank) return ADCSND_MALFORMED;
+    if (blank == head) return ADCSND_MALFORMED;  // no id
+    if (!same_adc_id(text + head, blank - head, asked->id)) return ADCSND_OTHER_FILE;
     if (offset != asked->offset) return ADCSND_OTHER_OFFSET;
     if (asked->length >= 0 && count > (uint64_t)asked->length) return ADCSND_TOO_LONG;
     *send_length = count;
@@ -203,8 +233,17 @@ int adc_file_id(const char* tth, const char* path, char* dst, int dst_bytes) {
         message_add(&m, "TTH/");
         message_add(&m, tth);
     } else {
-        if (path[0] != '\\') message_add(&m, "/");
-        for (const char* p = path; *p != '\0'; p++) {
+        // ADC names files in UTF-8 whatever the hub's code page: ncdc and
+        // eiskaltdcpp find nothing under the 1251 bytes of a Cyrillic name.
+        constexpr int UNITS = 512;
+        char16_t wide[UNITS];
+        char utf8[3 * UNITS];
+        int length = (int)strlen(path);
+        if (length >= UNITS) m.overflow = true;
+        cp1251_to_utf16(path, -1, wide, UNITS);
+        utf16_to_utf8(wide, -1, utf8, (int)sizeof utf8);
+        if (utf8[0] != '\\') message_add(&m, "/");
+        for (const char* p = utf8; *p != '\0' && !m.overflow; p++) {
             if (*p == '\\') {
                 message_add(&m, "/");
             } else if (*p == ' ') {

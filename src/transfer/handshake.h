@@ -101,7 +101,8 @@ enum AdcSendStatus {
     ADCSND_NUL_BYTE,      // a NUL byte inside the message
 };
 
-// The request the reply must answer.
+// The request the reply must answer. An echoed id is the same id when its
+// escapes mean the same bytes: ncdc and eiskaltdcpp send "\s" back as "\ ".
 struct AdcAsked {
     const char* id;   // as sent, escapes and all
     uint64_t offset;
@@ -131,9 +132,9 @@ int build_download_request(char* dst, int dst_bytes, const char* key, int key_le
 // negative length is sent as -1 (to the end of the file).
 int build_adc_request(char* dst, int dst_bytes, const char* key, int key_length, const AdcAsked* asked);
 // The id of a file in an $ADCGET: "TTH/<root>" when tth is not empty, else
-// the share path with '/' for each '\', a leading '/', and ADC's escapes (a
-// blank "\s", a newline "\n", a backslash "\\"; NMDC paths hold none, the
-// separator becomes '/'). Returns the length, or -1 (dst emptied) when it
-// does not fit.
+// the share path (1251) in UTF-8, since ADC names files in UTF-8, with '/'
+// for each '\', a leading '/', and ADC's escapes (a blank "\s", a newline
+// "\n", a backslash "\\"; NMDC paths hold none, the separator becomes '/').
+// Returns the length, or -1 (dst emptied) when it does not fit.
 int adc_file_id(const char* tth, const char* path, char* dst, int dst_bytes);
 constexpr char SEND_REQUEST_TEXT[] = "$Send|";

@@ -37,8 +37,8 @@ static_assert(DOWNLOAD_CHUNK_BYTES == RING_SLOT_BYTES, "one receive fills at mos
 
 // How often a waiting receive looks at the stop flag.
 constexpr int STOP_CHECK_MS = 200;
-// An escaped path: each byte at most two, a leading '/', the NUL; or "TTH/" and a root.
-constexpr int ADC_ID_BYTES = 2 * RESULT_PATH_BYTES + 2;
+// A path in UTF-8 and escaped: each 1251 byte at most three, a leading '/', the NUL.
+constexpr int ADC_ID_BYTES = 3 * RESULT_PATH_BYTES + 2;
 // The head, the key (< HANDSHAKE_RECEIVE_BYTES), the request and two 20-digit numbers.
 constexpr int REQUEST_BYTES = 64 + HANDSHAKE_RECEIVE_BYTES + 16 + ADC_ID_BYTES + 48;
 constexpr int NOTE_BYTES = 300;
@@ -226,7 +226,12 @@ DownloadEnd receive_length(WorkerRun* run) {
         if (end != END_DONE) break;
         status = parse_length_reply(run->reply, run->reply_length, &run->total, &quoted);
     }
-    if (status != LENGTH_OK || run->total < run->offset) return refused_or_bad(run, quoted);
+    if (status != LENGTH_OK) return refused_or_bad(run, quoted);
+    // microdc2 announces the whole file's length for a request from an
+    // offset, eiskaltdcpp the bytes that remain: the result's size tells which.
+    uint64_t size = g_state.download.size;
+    if (run->offset > 0 && run->total < size && run->total + run->offset == size) run->total = size;
+    if (run->total < run->offset) return refused_or_bad(run, quoted);
     run->data_start = run->reply_length;  // nothing comes before "$Send|"
     if (!send_counted(run, SEND_REQUEST_TEXT, (int)strlen(SEND_REQUEST_TEXT))) return END_SEND;
     return END_DONE;

@@ -191,6 +191,18 @@ TEST_F(AdcDownload, LegacyPeerIsAskedFromThePartsLengthCountingFromOne) {
     EXPECT_NE(chat_text().find(" ::downloaded:: TTH verified\r\n"), std::string::npos);
 }
 
+TEST_F(AdcDownload, LegacyPeerAnnouncingOnlyTheRestIsUnderstoodToo) {
+    const size_t held = 100000;  // eiskaltdcpp's $FileLength for a resumed $Get: the bytes left
+    { std::ofstream(part(), std::ios::binary) << data_.substr(0, held); }
+    TestHub peer;
+    peer.expect(CLIENT_GREETING).send(PEER_GREETING).expect("$Get Music\\a.mp3$100001|");
+    peer.send("$FileLength " + std::to_string(data_.size() - held) + "|").expect("$Send|").send(data_.substr(held));
+    request_tth();
+    run(peer);
+    EXPECT_TRUE(file_text("a.mp3") == data_);
+    EXPECT_NE(chat_text().find(" ::downloaded:: TTH verified\r\n"), std::string::npos) << chat_text();
+}
+
 TEST_F(AdcDownload, NoFreeSlotAndPeerErrorsEndWithWhatThePeerSaid) {
     const struct {
         std::string reply;

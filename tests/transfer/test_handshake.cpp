@@ -285,6 +285,9 @@ TEST(AdcRequest, IdIsTheTthOrTheEscapedSlashPath) {
     EXPECT_STREQ(id, "/share/alpha.txt");
     adc_file_id("", "two\nlines", id, sizeof id);
     EXPECT_STREQ(id, "/two\\nlines");
+    // A Cyrillic name goes out in UTF-8: 1251 "\xcf\xf0\xe8" is "При".
+    adc_file_id("", "pub\\\xcf\xf0\xe8 1.bin", id, sizeof id);
+    EXPECT_STREQ(id, "/pub/При\\s1.bin");
     // Every blank doubles: a path that fits only unescaped is refused whole.
     char small[10];
     EXPECT_EQ(adc_file_id("", "a b c d", small, sizeof small), -1);
@@ -319,6 +322,12 @@ TEST(AdcSend, AnswerToTheRequestGivesTheCountAndWhereTheBytesStart) {
     // Fewer bytes than asked: the peer's file is shorter; that is its answer.
     EXPECT_EQ(adc_send("$ADCSND file TTH/ABC 100 20|", asked, &count, &message), ADCSND_OK);
     EXPECT_EQ(count, 20u);
+    // ncdc and eiskaltdcpp echo "\s" as a backslash and a real blank.
+    AdcAsked by_path = {"/pub/a\\sb.bin", 0, 10};
+    EXPECT_EQ(adc_send("$ADCSND file /pub/a\\ b.bin 0 10|", by_path, &count, &message), ADCSND_OK);
+    EXPECT_EQ(count, 10u);
+    EXPECT_EQ(adc_send("$ADCSND file /pub/a\\sb.bin 0 10 TL10|", by_path, &count, &message), ADCSND_OK);
+    EXPECT_EQ(adc_send("$ADCSND file /pub/a\\sc.bin 0 10|", by_path, &count, &message), ADCSND_OTHER_FILE);
     AdcAsked to_end = {"TTH/ABC", 0, -1};
     EXPECT_EQ(adc_send("$ADCSND file TTH/ABC 0 9000000000|", to_end, &count, &message), ADCSND_OK);
     EXPECT_EQ(count, 9000000000u);
