@@ -10,6 +10,9 @@
 #                                        # row starting " ::downloaded::" (or
 #                                        # reading exactly note) on consecutive rows
 #   e2e_progress_count                   # N of the progress line "N / T bytes"
+#   e2e_stop_download_at min total       # on the main screen: "Downloads", a count
+#                                        # of at least min, the menu's "Stop", back;
+#                                        # sets E2E_STOPPED_AT from the stop note
 #   e2e_wait_growing total [seconds]     # two rising counts below total, then total
 #   e2e_same_file copy original          # byte for byte, or fail
 #   e2e_start_pane name cols rows "cmd"  # another program in the same tmux server
@@ -70,6 +73,26 @@ e2e_wait_notes() {
 
 e2e_progress_count() {
     e2e_rows | sed -n 's|^ *\([0-9][0-9]*\) / [0-9][0-9]* bytes$|\1|p' | awk 'NR == 1'
+}
+
+e2e_stop_download_at() {
+    local min=$1 total=$2 i n=""
+    e2e_keys F1 5                               # Menu, "Downloads"
+    e2e_wait "/ $total bytes"
+    for i in $(seq 1 300); do
+        n=$(e2e_progress_count)
+        [ -n "$n" ] && [ "$n" -ge "$min" ] && break
+        sleep 0.1
+    done
+    [ -n "$n" ] && [ "$n" -ge "$min" ] || e2e_fail "the progress count never reached $min"
+    e2e_keys F1                                 # the screen's menu
+    e2e_wait "Stop"
+    e2e_type "1"                                # "Stop"
+    e2e_keys F2                                 # "EXIT"
+    e2e_wait " ::download stopped:: at " 5
+    E2E_STOPPED_AT=$(e2e_rows | sed -n "s/^ ::download stopped:: at \([0-9]*\) of $total bytes\$/\1/p" | head -1)
+    [ -n "$E2E_STOPPED_AT" ] && [ "$E2E_STOPPED_AT" -gt 0 ] && [ "$E2E_STOPPED_AT" -lt "$total" ] ||
+        e2e_fail "no stop note with a count between 0 and $total"
 }
 
 # Seen on the progress screen: a count between 0 and total, a larger one still

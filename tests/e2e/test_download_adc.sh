@@ -33,25 +33,8 @@ e2e_same_file "$E2E_WORK/cwd/$song" "$DATA/NcdcOnly/share/ncdc-only/$song"
 e2e_keys F1 4                                   # Menu, "Clear Chat"
 e2e_wait_gone "::start download::"
 e2e_download "slow-song" "slow-song.mp3"
-e2e_keys F1 5                                   # Menu, "Downloads"
-e2e_wait "slow-song.mp3"
-e2e_wait_growing_to() {                         # a count of at least $1 bytes
-    local i n
-    for i in $(seq 1 200); do
-        n=$(e2e_progress_count)
-        [ -n "$n" ] && [ "$n" -ge "$1" ] && return 0
-        sleep 0.1
-    done
-    e2e_fail "the progress count never reached $1"
-}
-e2e_wait_growing_to 300000
-e2e_keys F1                                     # the screen's menu
-e2e_wait "Stop"
-e2e_type "1"                                    # "Stop"
-e2e_keys F2                                     # "EXIT"
-e2e_wait " ::download stopped:: at "
-stopped_at=$(e2e_rows | sed -n 's/^ ::download stopped:: at \([0-9]*\) of 1048581 bytes$/\1/p' | head -1)
-[ -n "$stopped_at" ] && [ "$stopped_at" -lt 1048581 ] || e2e_fail "no stop note with a count below the whole"
+e2e_stop_download_at 300000 1048581
+stopped_at=$E2E_STOPPED_AT
 parts=$(cd "$E2E_WORK/cwd" && ls -A | grep -c '\.part$' || true)
 [ "$parts" = 1 ] || e2e_fail "expected one part file after the stop, found $parts"
 e2e_same_file "$E2E_WORK/cwd/slow-song.mp3" "$E2E_WORK/mine.mp3"
