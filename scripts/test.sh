@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 kivo_install_deps
-kivo_install_optional microdc2   # the peer of tests/e2e/test_microdc2.sh
+kivo_install_optional microdc2 ncdc eiskaltdcpp-daemon   # the real peers of tests/e2e
 
 jobs=$(nproc)
 run_suite() {

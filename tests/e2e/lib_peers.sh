@@ -30,6 +30,9 @@
 #   peer_probe args...                  # peer_probe.py logged into the hub
 #                                       # (see its --help: search, get)
 #
+# PEER_EISK_UPLOAD_KIBPS, when set, caps eiskaltdcpp's uploads (KiB/s), so
+# that a download from it can be stopped halfway.
+#
 # Sourcing this sets an EXIT trap that stops the peers and then runs lib.sh's
 # clean-up; a test that sets its own trap must call peer_stop_all and then
 # e2e_cleanup, keeping the status (see test_microdc2.sh). Waits are bounded by
@@ -305,6 +308,8 @@ peer_eisk_settings() {
 		<UseDHT type="int">0</UseDHT>
 		<HashingStartDelay type="int">0</HashingStartDelay>
 		<AutoDetectIncomingConnection type="int">0</AutoDetectIncomingConnection>
+		<EnableThrottle type="int">$([ -n "${PEER_EISK_UPLOAD_KIBPS:-}" ] && echo 1 || echo 0)</EnableThrottle>
+		<MaxUploadSpeedMain type="int">${PEER_EISK_UPLOAD_KIBPS:-0}</MaxUploadSpeedMain>
 	</Settings>
 	<Share>
 		<Directory Virtual="$(peer_xml "$name")">$(peer_xml "$share/")</Directory>
