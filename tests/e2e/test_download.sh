@@ -5,7 +5,8 @@
 #   count that grows to the whole length;
 # - Seeder's 3 MiB track, fetched at full speed;
 # - Seeder's "Война и мир.txt": a Cyrillic name (1251 on the wire) that lands
-#   under its own name, UTF-8 on disk.
+#   under its own name, UTF-8 on disk;
+# - OldDC's file, asked for with the legacy $Get (OldDC offers no ADCGet).
 # Each file must equal the demo hub's copy byte for byte and lie in kivo's
 # current folder, and the chat must show "::start download::", the name and
 # " ::downloaded::" on rows of their own without any key being pressed.
@@ -46,10 +47,17 @@ e2e_download "Война мир txt" "Война и мир.txt"
 e2e_wait_notes "Война и мир.txt"
 e2e_same_file "$E2E_WORK/cwd/Война и мир.txt" "$DATA/Seeder/Книги/Война и мир.txt"
 
+# From a sharer that knows only the legacy $Get (and gives no TTH).
+e2e_keys F1 4
+e2e_wait_gone "::start download::"
+e2e_download "legacy-get-only" "legacy-get-only.mp3"
+e2e_wait_notes "legacy-get-only.mp3" 10 " ::downloaded::"
+e2e_same_file "$E2E_WORK/cwd/legacy-get-only.mp3" "$DATA/OldDC/Legacy/legacy-get-only.mp3"
+
 files=$(cd "$E2E_WORK/cwd" && ls -A | LC_ALL=C sort | tr '\n' '/')
-[ "$files" = "01 - Opening Theme.mp3/slow-song.mp3/Война и мир.txt/" ] ||
+[ "$files" = "01 - Opening Theme.mp3/legacy-get-only.mp3/slow-song.mp3/Война и мир.txt/" ] ||
     e2e_fail "kivo's folder holds: $files"
 
 e2e_keys F1 1                                   # Menu, "exit"
 e2e_wait_exit 0
-e2e_pass "progress $growth, three files whole under their names, the notes in the chat"
+e2e_pass "progress $growth, four files whole under their names, the notes in the chat"
