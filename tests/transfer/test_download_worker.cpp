@@ -390,6 +390,22 @@ TEST_F(DownloadWorker, StopEndsTheRunningDownloadAndKeepsWhatCame) {
     EXPECT_TRUE(peer.wait_client_closed(0, 2000));
 }
 
+TEST_F(DownloadWorker, StopIsSeenWhileTheConnectStillWaits) {
+    StuckListener stuck;  // its connects are never answered
+    if (!stuck.ready()) GTEST_SKIP() << "cannot fill a listen queue here";
+    request();
+    std::string m = "$ConnectToMe me 127.0.0.1:" + stuck.port_text();
+    start_download_worker(m.c_str());
+    ASSERT_TRUE(download_running());
+    sleep_ms(300);
+    uint64_t asked = monotonic_ms();
+    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
+    ASSERT_TRUE(wait_done(3000));
+    EXPECT_LT(monotonic_ms() - asked, 1000u);  // not the connect's 15 s bound
+    expect_failed(chat(), " ::download stopped:: at 0 of 0 bytes");
+    EXPECT_EQ(files_in("."), 0);
+}
+
 TEST_F(DownloadWorker, StopWithoutADownloadDoesNothing) {
     EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
     EXPECT_EQ(download_stop_requested(), 0);
