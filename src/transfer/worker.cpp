@@ -24,6 +24,7 @@
 #include "hub/connection.h"
 #include "hub/dispatch.h"
 #include "state/client_state.h"
+#include "state/text_scan.h"
 #include "transfer/download.h"
 #include "transfer/handshake.h"
 #include "transfer/local_file.h"
@@ -214,18 +215,27 @@ DownloadEnd refused_or_bad(WorkerRun* run, int message_length) {
     return END_LENGTH;
 }
 
-// Receives "$FileLength <n>|" and answers "$Send|"; the rest of the file follows.
-DownloadEnd receive_length(WorkerRun* run) {
+// Receives the peer's one reply message, up to its '|', perhaps with the
+// file's first bytes behind it. A part of a reply followed by silence or a
+// close is left for the parser to find incomplete.
+DownloadEnd receive_reply(WorkerRun* run) {
     run->reply_length = 0;
-    int quoted = 0;
-    LengthStatus status = LENGTH_NO_BAR;
-    while (status == LENGTH_NO_BAR) {
+    // find_bar stops at a '|' or a NUL: either ends the waiting.
+    while (find_bar(run->reply) >= run->reply_length && run->reply_length < HANDSHAKE_RECEIVE_BYTES - 1) {
         int had = run->reply_length;
         DownloadEnd end = receive_more(run);
         if (end != END_DONE && (had == 0 || end == END_STOPPED)) return end;
         if (end != END_DONE) break;
-        status = parse_length_reply(run->reply, run->reply_length, &run->total, &quoted);
     }
+    return END_DONE;
+}
+
+// Receives "$FileLength <n>|" and answers "$Send|"; the rest of the file follows.
+DownloadEnd receive_length(WorkerRun* run) {
+    DownloadEnd end = receive_reply(run);
+    if (end != END_DONE) return end;
+    int quoted = 0;
+    LengthStatus status = parse_length_reply(run->reply, run->reply_length, &run->total, &quoted);
     if (status != LENGTH_OK) return refused_or_bad(run, quoted);
     // microdc2 announces the whole file's length for a request from an
     // offset, eiskaltdcpp the bytes that remain: the result's size tells which.
@@ -240,17 +250,11 @@ DownloadEnd receive_length(WorkerRun* run) {
 // Receives "$ADCSND file <id> <offset> <length>|"; the bytes follow at once,
 // and the first of them may have come in the same receive.
 DownloadEnd receive_adc_send(WorkerRun* run, const AdcAsked* asked) {
-    run->reply_length = 0;
+    DownloadEnd end = receive_reply(run);
+    if (end != END_DONE) return end;
     int quoted = 0;
     uint64_t count = 0;
-    AdcSendStatus status = ADCSND_NO_BAR;
-    while (status == ADCSND_NO_BAR) {
-        int had = run->reply_length;
-        DownloadEnd end = receive_more(run);
-        if (end != END_DONE && (had == 0 || end == END_STOPPED)) return end;
-        if (end != END_DONE) break;
-        status = parse_adc_send(run->reply, run->reply_length, asked, &count, &quoted);
-    }
+    AdcSendStatus status = parse_adc_send(run->reply, run->reply_length, asked, &count, &quoted);
     if (status != ADCSND_OK) return refused_or_bad(run, quoted);
     run->total = run->offset + count;
     run->data_start = quoted + 1;

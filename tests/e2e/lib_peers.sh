@@ -393,3 +393,69 @@ peer_on_exit() {
     e2e_cleanup
 }
 trap peer_on_exit EXIT
+
+# ---- Kivo against a peer ------------------------------------------------------
+# The steps the interoperability tests share, on top of lib_transfer.sh: a
+# sample file with a Cyrillic name in a share folder, Kivo logged into the
+# demo hub, one verified download, and a download stopped halfway on
+# "Downloads" and continued from its part file.
+#
+#   peer_sample size                  # PEER_SHARE/PEER_NAME, size random bytes
+#   peer_up_or_skip status            # after a peer_start_*: SKIP, fail or go on
+#   peer_kivo_connect                 # Kivo started and logged into the demo hub
+#   peer_kivo_fetch_verified seconds  # downloaded, " ::downloaded:: TTH verified",
+#                                     # equal to the shared file, then removed
+#   peer_kivo_stop_and_resume min     # stopped at min bytes or more, asked for again:
+#                                     # "resumed at", verified, equal, no part left;
+#                                     # sets PEER_STOPPED_AT
+
+PEER_SHARE="$E2E_WORK/pub"
+PEER_NAME="Пример файла.bin"
+PEER_WORDS="пример файла"
+
+peer_sample() {
+    PEER_SAMPLE_SIZE=$1
+    mkdir -p "$PEER_SHARE"
+    head -c "$PEER_SAMPLE_SIZE" /dev/urandom >"$PEER_SHARE/$PEER_NAME"
+}
+
+peer_up_or_skip() {
+    local status=$1
+    if [ "$status" -eq "$PEER_MISSING" ]; then
+        echo "SKIP: $E2E_NAME: $PEER_ERROR"
+        exit 0
+    fi
+    [ "$status" -eq 0 ] || e2e_fail "$PEER_ERROR"
+}
+
+peer_kivo_connect() {
+    e2e_favorites "Demo" 127.0.0.1 "$HUB_PORT" getter
+    e2e_start_kivo
+    e2e_wait "Pelmark tarvol"
+    e2e_keys F1 2                               # Menu, "Connect"
+    e2e_wait "Welcome to" 15
+}
+
+peer_kivo_fetch_verified() {
+    e2e_download "$PEER_WORDS" "$PEER_NAME"
+    e2e_wait_notes "$PEER_NAME" "$1" " ::downloaded:: TTH verified"
+    e2e_same_file "$E2E_WORK/cwd/$PEER_NAME" "$PEER_SHARE/$PEER_NAME"
+    rm "$E2E_WORK/cwd/$PEER_NAME"
+    e2e_keys F1 4                               # Menu, "Clear Chat"
+    e2e_wait_gone "::downloaded::"
+}
+
+peer_kivo_stop_and_resume() {
+    local min=$1 files
+    e2e_download "$PEER_WORDS" "$PEER_NAME"
+    e2e_stop_download_at "$min" "$PEER_SAMPLE_SIZE"
+    PEER_STOPPED_AT=$E2E_STOPPED_AT
+    e2e_keys F1 4
+    e2e_wait_gone "::download stopped::"
+    e2e_download "$PEER_WORDS" "$PEER_NAME"
+    e2e_wait " ::download:: resumed at $PEER_STOPPED_AT of $PEER_SAMPLE_SIZE bytes" 15
+    e2e_wait " ::downloaded:: TTH verified" 30
+    e2e_same_file "$E2E_WORK/cwd/$PEER_NAME" "$PEER_SHARE/$PEER_NAME"
+    files=$(cd "$E2E_WORK/cwd" && ls -A)
+    [ "$files" = "$PEER_NAME" ] || e2e_fail "kivo's folder holds: $files"
+}
