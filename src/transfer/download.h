@@ -18,8 +18,8 @@ constexpr int DOWNLOAD_SILENCE_LIMIT_MS = 60000;
 // The limit in force; tests lower it. Read by each worker when it starts.
 extern int download_silence_ms;
 
-// File data goes through the receive ring (transfer/tth.h), one slot of
-// DOWNLOAD_CHUNK_BYTES per receive at most.
+// File data goes through the receive ring (transfer/tth.h): one receive
+// fills at most a slot while hashing, at most the whole ring otherwise.
 constexpr int DOWNLOAD_CHUNK_BYTES = 64 * 1024;
 // The greeting and the length reply: at most 999 bytes each, and a NUL.
 constexpr int HANDSHAKE_RECEIVE_BYTES = 1000;

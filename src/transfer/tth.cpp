@@ -7,6 +7,11 @@
 // the ring's mutex; the slot bytes are written by the worker before the
 // count that hands them on and read by the thread after it, so the mutex
 // orders them.
+//
+// Each side sleeps only on its own condition and is woken only when it
+// sleeps. A worker that finds the ring full sleeps until half of it is
+// free: the hashing thread, the slower side, then wakes it once every
+// RING_SLOTS / 2 slots instead of after each one.
 #include "transfer/tth.h"
 
 #include <rhash.h>
@@ -30,12 +35,21 @@ struct Ring {
     ThreadHandle thread;
 };
 
+// A sleeping worker is woken when no more than this many slots wait.
+constexpr uint64_t RING_RESUME_FILLED = RING_SLOTS / 2;
+
 Ring ring;
 std::mutex ring_mutex;
-std::condition_variable ring_changed;
+std::condition_variable slot_filled;  // the hashing thread sleeps on it
+std::condition_variable slot_freed;   // the worker sleeps on it
+bool hash_sleeping;
+bool worker_sleeping;
 
 void library_ready() {
     static const bool ready = [] {
+        // Tiger is not among OpenSSL's hashes: without this the library
+        // loads libcrypto, well over a megabyte of resident pages for nothing.
+        rhash_set_openssl_mask(0);
         rhash_library_init();
         return true;
     }();
@@ -45,14 +59,21 @@ void library_ready() {
 void hash_slots(void*) {
     std::unique_lock<std::mutex> hold(ring_mutex);
     for (;;) {
-        ring_changed.wait(hold, [] { return ring.hashed < ring.published || ring.closing; });
+        hash_sleeping = true;
+        slot_filled.wait(hold, [] { return ring.hashed < ring.published || ring.closing; });
+        hash_sleeping = false;
         if (ring.hashed == ring.published) return;  // closing, and nothing left
         int k = (int)(ring.hashed % RING_SLOTS);
         hold.unlock();
         rhash_update(ring.context, ring.slots[k], (size_t)ring.lengths[k]);
         hold.lock();
         ring.hashed++;
-        ring_changed.notify_all();
+        if (worker_sleeping && ring.published - ring.hashed <= RING_RESUME_FILLED) {
+            worker_sleeping = false;
+            hold.unlock();  // the worker wakes to a free mutex
+            slot_freed.notify_one();
+            hold.lock();
+        }
     }
 }
 
@@ -61,7 +82,7 @@ void stop_thread() {
         std::lock_guard<std::mutex> hold(ring_mutex);
         ring.closing = true;
     }
-    ring_changed.notify_all();
+    slot_filled.notify_one();
     thread_join(ring.thread);
 }
 
@@ -72,6 +93,8 @@ int ring_start(int hash) {
     ring.hashed = 0;
     ring.closing = false;
     ring.hashing = false;
+    hash_sleeping = false;
+    worker_sleeping = false;
     if (!hash) return 1;
     library_ready();
     ring.context = rhash_init(RHASH_TTH);
@@ -87,18 +110,25 @@ int ring_start(int hash) {
 char* ring_slot() {
     if (!ring.hashing) return ring.slots[0];
     std::unique_lock<std::mutex> hold(ring_mutex);
-    ring_changed.wait(hold, [] { return ring.published - ring.hashed < (uint64_t)RING_SLOTS; });
+    if (ring.published - ring.hashed == (uint64_t)RING_SLOTS) {
+        worker_sleeping = true;
+        slot_freed.wait(hold, [] { return !worker_sleeping; });
+    }
     return ring.slots[ring.published % RING_SLOTS];
 }
 
+int ring_slot_bytes() { return ring.hashing ? RING_SLOT_BYTES : RING_BYTES; }
+
 void ring_publish(int bytes) {
     if (!ring.hashing) return;
+    bool wake = false;
     {
         std::lock_guard<std::mutex> hold(ring_mutex);
         ring.lengths[ring.published % RING_SLOTS] = bytes;
         ring.published++;
+        wake = hash_sleeping;
     }
-    ring_changed.notify_all();
+    if (wake) slot_filled.notify_one();
 }
 
 void ring_finish(char* root) {

@@ -4,7 +4,8 @@
 // slot to the part file and hands it on; with hashing on, a second thread
 // feeds each handed-on slot to rhash's Tiger Tree Hash while the worker
 // fills the next, so the hash overlaps the transfer and no byte is read
-// twice. Without hashing the worker uses the first slot over and over.
+// twice. Without hashing nothing waits on the slots, and one receive may
+// fill the whole ring: the receive size then stays that of a plain copy.
 //
 // One ring in the process, for the one download; only the worker thread
 // calls these. Its pages are touched only as slots are first filled.
@@ -14,15 +15,21 @@
 
 #include "state/client_state.h"
 
+// The ring is the download's largest memory: 64 KiB, touched only as it is
+// filled. With hashing the slots are small so that four fit, the hashing
+// thread (the slower side) never waits long for the next.
 constexpr int RING_SLOTS = 4;
-constexpr int RING_SLOT_BYTES = 64 * 1024;
+constexpr int RING_SLOT_BYTES = 16 * 1024;
+constexpr int RING_BYTES = RING_SLOTS * RING_SLOT_BYTES;
 
 // Starts the ring; with hash nonzero also the hashing thread. Returns 1, or
 // 0 when the hash or its thread cannot be started (nothing is left running).
 int ring_start(int hash);
-// A free slot of RING_SLOT_BYTES, waiting while the hashing thread still
+// A free slot of ring_slot_bytes(), waiting while the hashing thread still
 // reads every slot.
 char* ring_slot();
+// RING_SLOT_BYTES while hashing, RING_BYTES (the whole ring) without.
+int ring_slot_bytes();
 // Hands on the slot just returned by ring_slot, filled with bytes bytes.
 void ring_publish(int bytes);
 // Waits for every handed-on slot to be hashed, ends the thread and writes the

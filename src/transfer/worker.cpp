@@ -34,7 +34,7 @@ int download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
 
 namespace {
 
-static_assert(DOWNLOAD_CHUNK_BYTES == RING_SLOT_BYTES, "one receive fills at most one ring slot");
+static_assert(DOWNLOAD_CHUNK_BYTES == RING_BYTES, "the longest receive fills the whole ring");
 
 // How often a waiting receive looks at the stop flag.
 constexpr int STOP_CHECK_MS = 200;
@@ -380,7 +380,8 @@ DownloadEnd receive_file(WorkerRun* run) {
     }
     while (run->received < run->total) {
         due = run->total - run->received;
-        int want = due < (uint64_t)DOWNLOAD_CHUNK_BYTES ? (int)due : DOWNLOAD_CHUNK_BYTES;
+        int room = ring_slot_bytes();
+        int want = due < (uint64_t)room ? (int)due : room;
         int got = receive_bounded(run, ring_slot(), want);
         if (got <= 0) return end_of_receive(got, END_SHORT);
         DownloadEnd end = take_chunk(run, got);
