@@ -1,23 +1,42 @@
-// Download throughput over 127.0.0.1: the client's worker against a plain
-// socket copy of the same bytes, side by side in one run.
+// Download throughput over 127.0.0.1, four measurements of the same file side
+// by side in one run:
 //
-// A forked sender process listens on 127.0.0.1. For each connection it either
-// plays the file's owner (answers "$MyNick ..." with a greeting, the length
-// reply and, after "$Send|", the bytes) or, when the first bytes are "PLAIN",
-// sends the bytes at once. Both paths send the same bytes from the same 1 MiB
-// pattern. In this process the plain receiver receives into a 50000-byte
-// buffer, 49900 bytes per receive, and writes each chunk to a file; the
-// download goes through start_download_worker and download_worker, as a
-// relayed $ConnectToMe would start it. Each is run six times, interleaved;
-// the best times are compared (the machine may be shared), the means shown. Finally this process's peak resident
-// memory (VmHWM) is printed.
+//   plain    a plain socket copy: receive, write each chunk to a file
+//   rhash    `rhash --tth --simple` of the file (its root is what the
+//            verified download checks against)
+//   verified the client's worker asking with $ADCGET by TTH, hashing on its
+//            second thread while it receives, renaming the part when the
+//            root matches
+//   legacy   the client's worker asking with $Get, no TTH: nothing hashed
 //
-//   download_throughput [MiB]      (default 1024)
+// The file (MiB of pseudo-random bytes) is written into a scratch folder and
+// synced once, so every reader takes it from the page cache. Forked sender
+// processes, one per listening port, serve it with sendfile: at once for the
+// plain copy; after the owner's greeting (with or without ADCGet in its
+// $Supports) and the $ADCSND or $FileLength/$Send exchange for the worker.
+// The worker runs as a relayed $ConnectToMe starts it (start_download_worker),
+// with the job filled as the Download command fills it. The plain copy
+// receives PLAIN_CHUNK_BYTES at a time and writes each chunk to a file, as
+// the worker does; its size is fixed here rather than taken from the
+// worker's, so the yardstick does not move when the worker's receive size
+// does. Each of the four runs once per round; the order rotates so
+// that each takes every position. Best times are compared (the machine has
+// two cores and may be shared), the means shown:
+//
+//   verified ratio = slower of (plain, rhash) / verified   target >= 0.9:
+//                    the hash overlaps the transfer instead of following it
+//   legacy ratio   = plain / legacy                        target >= 0.9
+//
+// Finally this process's peak resident memory (VmHWM) is printed.
+//
+//   download_throughput [MiB] [rounds]      (default 1024 and 8)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,8 +51,18 @@
 
 namespace {
 
-constexpr int PATTERN_BYTES = 1 << 20;
-constexpr int ROUNDS = 6;
+constexpr char SOURCE_NAME[] = "source.bin";
+constexpr char SHORT_NAME[] = "kivo.bin";
+constexpr int DEFAULT_ROUNDS = 8;
+// A common size for a socket-to-file copy, and the worker's longest receive
+// when this was written.
+constexpr int PLAIN_CHUNK_BYTES = 64 * 1024;
+
+enum Measure { PLAIN, RHASH, VERIFIED, LEGACY, MEASURES };
+const char* const MEASURE_NAMES[MEASURES] = {"plain copy", "rhash --tth", "kivo $ADCGET+TTH", "kivo $Get"};
+
+// What a sender process does with each connection.
+enum Role { ROLE_PLAIN, ROLE_LEGACY, ROLE_ADC, ROLES };
 
 bool send_all(int fd, const char* data, size_t n) {
     while (n > 0) {
@@ -44,6 +73,8 @@ bool send_all(int fd, const char* data, size_t n) {
     }
     return true;
 }
+
+bool send_text(int fd, const std::string& text) { return send_all(fd, text.data(), text.size()); }
 
 // Reads until the text has been seen (or the peer closes); returns what came.
 std::string read_until(int fd, const char* text) {
@@ -57,40 +88,71 @@ std::string read_until(int fd, const char* text) {
     return got;
 }
 
-void send_bytes(int fd, uint64_t total) {
-    static char pattern[PATTERN_BYTES];
-    for (int i = 0; i < PATTERN_BYTES; i++) pattern[i] = (char)(i * 131 + i / 4099);
-    while (total > 0) {
-        size_t n = total < (uint64_t)PATTERN_BYTES ? (size_t)total : (size_t)PATTERN_BYTES;
-        if (!send_all(fd, pattern, n)) return;
-        total -= n;
+// Sends count bytes of the source file from offset, as the demo hub does.
+void send_file(int fd, uint64_t offset, uint64_t count) {
+    int file = open(SOURCE_NAME, O_RDONLY);
+    if (file < 0) return;
+    off_t at = (off_t)offset;
+    while (count > 0) {
+        size_t n = count < (1u << 30) ? (size_t)count : (1u << 30);
+        ssize_t put = sendfile(fd, file, &at, n);
+        if (put <= 0) break;
+        count -= (uint64_t)put;
     }
+    close(file);
 }
 
-void serve_one(int fd, uint64_t total) {
-    char first[5];
-    if (recv(fd, first, sizeof first, MSG_PEEK | MSG_WAITALL) != (ssize_t)sizeof first) return;
-    if (memcmp(first, "PLAIN", 5) == 0) {
-        read_until(fd, "PLAIN");
-        send_bytes(fd, total);
-        return;
-    }
+std::string greeting(bool adc_get) {
+    return std::string("$MyNick owner|$Lock EXTENDEDPROTOCOLABCABC Pk=BENCH|$Supports MiniSlots ") +
+           (adc_get ? "ADCGet TTHF" : "XmlBZList") + "|$Direction Upload 1|$Key bench|";
+}
+
+// "$ADCGET file <id> <offset> <length>|" answered with "$ADCSND" and the bytes.
+void serve_adc(int fd, uint64_t total) {
     read_until(fd, "ABCABC|");
-    const char greeting[] = "$MyNick owner|$Lock EXTENDEDPROTOCOLABCABC Pk=BENCH|$Supports MiniSlots|"
-                            "$Direction Upload 1|$Key bench|";
-    send_all(fd, greeting, sizeof greeting - 1);
-    read_until(fd, "$1|");
-    std::string reply = "$FileLength " + std::to_string(total) + "|";
-    send_all(fd, reply.data(), reply.size());
-    read_until(fd, "$Send|");
-    send_bytes(fd, total);
+    send_text(fd, greeting(true));
+    std::string got = read_until(fd, "$ADCGET file ");
+    size_t at = got.find("$ADCGET file ");
+    while (at != std::string::npos && got.find('|', at) == std::string::npos) {
+        std::string more = read_until(fd, "|");
+        if (more.empty()) return;
+        got += more;
+    }
+    if (at == std::string::npos) return;
+    std::string request = got.substr(at + 13, got.find('|', at) - at - 13);
+    char id[200];
+    unsigned long long offset = 0;
+    long long length = 0;
+    if (sscanf(request.c_str(), "%199s %llu %lld", id, &offset, &length) != 3 || offset > total) return;
+    uint64_t count = total - offset;
+    if (length >= 0 && (uint64_t)length < count) count = (uint64_t)length;
+    send_text(fd, "$ADCSND file " + std::string(id) + " " + std::to_string(offset) + " " + std::to_string(count) +
+                      "|");
+    send_file(fd, offset, count);
 }
 
-[[noreturn]] void run_sender(int listener, uint64_t total) {
+// "$Get <path>$1|", "$FileLength", "$Send|" and the bytes.
+void serve_legacy(int fd, uint64_t total) {
+    read_until(fd, "ABCABC|");
+    send_text(fd, greeting(false));
+    read_until(fd, "$1|");
+    send_text(fd, "$FileLength " + std::to_string(total) + "|");
+    read_until(fd, "$Send|");
+    send_file(fd, 0, total);
+}
+
+[[noreturn]] void run_sender(int listener, Role role, uint64_t total) {
     for (;;) {
         int fd = accept(listener, nullptr, nullptr);
         if (fd < 0) _exit(0);
-        serve_one(fd, total);
+        if (role == ROLE_PLAIN) {
+            read_until(fd, "PLAIN");
+            send_file(fd, 0, total);
+        } else if (role == ROLE_LEGACY) {
+            serve_legacy(fd, total);
+        } else {
+            serve_adc(fd, total);
+        }
         close(fd);
     }
 }
@@ -111,9 +173,39 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The plain copy: the same buffer, chunk size and file writes as the worker.
+// The file: xorshift64 bytes, so no block repeats; synced, so no writeback
+// of it falls into a round.
+bool make_source(uint64_t total) {
+    static uint64_t block[1 << 17];  // 1 MiB
+    int file = open(SOURCE_NAME, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (file < 0) return false;
+    uint64_t x = 0x9E3779B97F4A7C15ull;
+    uint64_t left = total;
+    while (left > 0) {
+        for (uint64_t& word : block) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            word = x;
+        }
+        size_t n = left < sizeof block ? (size_t)left : sizeof block;
+        if (write(file, block, n) != (ssize_t)n) return false;
+        left -= n;
+    }
+    bool ok = fsync(file) == 0;
+    close(file);
+    return ok;
+}
+
+int64_t file_size(const char* name) {
+    struct stat s;
+    return stat(name, &s) == 0 ? (int64_t)s.st_size : -1;
+}
+
+// The plain copy: receive a chunk, write it, as the worker does, with nothing
+// around it.
 double plain_copy(int port, uint64_t total, bool* whole) {
-    static char buffer[DOWNLOAD_CHUNK_BYTES];
+    static char buffer[PLAIN_CHUNK_BYTES];
     auto start = std::chrono::steady_clock::now();
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -125,7 +217,7 @@ double plain_copy(int port, uint64_t total, bool* whole) {
     int file = open("plain.bin", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     uint64_t got_total = 0;
     while (got_total < total) {
-        ssize_t got = recv(fd, buffer, DOWNLOAD_CHUNK_BYTES, 0);
+        ssize_t got = recv(fd, buffer, PLAIN_CHUNK_BYTES, 0);
         if (got <= 0) break;
         if (write(file, buffer, (size_t)got) != got) break;
         got_total += (uint64_t)got;
@@ -138,18 +230,69 @@ double plain_copy(int port, uint64_t total, bool* whole) {
     return s;
 }
 
-double kivo_download(int port, uint64_t total, bool* whole) {
+// rhash --tth --simple on the file; its root (upper case) goes into root.
+double rhash_tth(char* root, bool* whole) {
+    int out[2];
+    if (pipe(out) != 0) return 0;
+    auto start = std::chrono::steady_clock::now();
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        execlp("rhash", "rhash", "--tth", "--simple", SOURCE_NAME, (char*)nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    char text[200] = {0};
+    size_t have = 0;
+    ssize_t n;
+    while (have < sizeof text - 1 && (n = read(out[0], text + have, sizeof text - 1 - have)) > 0) {
+        have += (size_t)n;
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    double s = seconds_since(start);
+    // "<39 base32 characters>  source.bin"
+    *whole = WIFEXITED(status) && WEXITSTATUS(status) == 0 && have > TTH_BASE32_CHARS &&
+             text[TTH_BASE32_CHARS] == ' ';
+    for (int i = 0; i < TTH_BASE32_CHARS; i++) {
+        char c = text[i];
+        root[i] = (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+    }
+    root[TTH_BASE32_CHARS] = '\0';
+    return s;
+}
+
+// One download through the worker from the sender on port; with an empty
+// tth nothing is checked. Whole: every byte in, the part renamed to the
+// short name, and for a TTH the worker's note that it matched.
+double kivo_download(int port, uint64_t total, const char* tth, bool* whole) {
     text_copy(g_state.download.nick, RESULT_NICK_BYTES, "owner");
     text_copy(g_state.download.path, RESULT_PATH_BYTES, "share\\kivo.bin");
-    text_copy(g_state.download.short_name, RESULT_SHORT_BYTES, "kivo.bin");
+    text_copy(g_state.download.short_name, RESULT_SHORT_BYTES, SHORT_NAME);
+    text_copy(g_state.download.tth, TTH_TEXT_BYTES, tth);
+    g_state.download.size = total;
+    chatlog_clear();
     download_request(0);
     std::string request = "$ConnectToMe me 127.0.0.1:" + std::to_string(port);
     auto start = std::chrono::steady_clock::now();
     start_download_worker(request.c_str());
-    while (download_running() != 0) usleep(1000);
+    while (download_running()) usleep(1000);
     double s = seconds_since(start);
-    *whole = download_received() == total;
-    unlink("kivo.bin");
+    static char16_t log[CHATLOG_UNITS];
+    chatlog_take_for_display(log, CHATLOG_UNITS, CHATLOG_UNITS);
+    std::u16string notes(log);
+    bool named = file_size(SHORT_NAME) == (int64_t)total;
+    bool checked = tth[0] == '\0' || notes.find(u"TTH verified") != std::u16string::npos;
+    *whole = download_received() == total && named && checked;
+    if (!*whole) {
+        std::string ascii;
+        for (char16_t c : notes) ascii += c < 0x80 ? (char)c : '?';
+        fprintf(stderr, "download notes: %s\n", ascii.c_str());
+    }
+    unlink(SHORT_NAME);
     return s;
 }
 
@@ -168,51 +311,92 @@ long peak_resident_kib() {
 
 int main(int argc, char** argv) {
     uint64_t mib = argc > 1 ? strtoull(argv[1], nullptr, 10) : 1024;
+    int rounds = argc > 2 ? atoi(argv[2]) : DEFAULT_ROUNDS;
+    if (mib == 0 || rounds < 1) return 2;
     uint64_t total = mib << 20;
-    int port = 0;
-    int listener = listen_loopback(&port);
-    if (listener < 0) return 1;
-    pid_t sender = fork();
-    if (sender == 0) run_sender(listener, total);
-    close(listener);
 
     char dir[] = "/tmp/kivo-throughput-XXXXXX";
     if (mkdtemp(dir) == nullptr || chdir(dir) != 0) return 1;
+    printf("writing the %llu MiB file...\n", (unsigned long long)mib);
+    fflush(stdout);
+    if (!make_source(total)) return 1;
+
+    int ports[ROLES];
+    pid_t senders[ROLES];
+    for (int role = 0; role < ROLES; role++) {
+        int listener = listen_loopback(&ports[role]);
+        if (listener < 0) return 1;
+        senders[role] = fork();
+        if (senders[role] == 0) run_sender(listener, (Role)role, total);
+        close(listener);
+    }
+
     WSAStartup(0x0202);
     text_copy(g_state.settings.nick, NICK_BYTES, "me");
     u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
 
-    double best_plain = 1e30, best_kivo = 1e30, sum_plain = 0, sum_kivo = 0;
-    bool all_whole = true;
-    for (int round = 0; round < ROUNDS; round++) {
-        // Alternating which goes first, so neither always follows the other's
-        // file deletion and writeback.
-        bool plain_whole = false, kivo_whole = false;
-        double p = 0, k = 0;
-        if (round % 2 == 0) {
-            p = plain_copy(port, total, &plain_whole);
-            k = kivo_download(port, total, &kivo_whole);
-        } else {
-            k = kivo_download(port, total, &kivo_whole);
-            p = plain_copy(port, total, &plain_whole);
-        }
-        all_whole = all_whole && plain_whole && kivo_whole;
-        printf("round %d: plain %.3f s, kivo %.3f s\n", round + 1, p, k);
-        sum_plain += p;
-        sum_kivo += k;
-        if (p < best_plain) best_plain = p;
-        if (k < best_kivo) best_kivo = k;
+    // The root the verified download checks against, from rhash itself;
+    // this first run also puts rhash and the file in the page cache.
+    char root[TTH_TEXT_BYTES] = "";
+    bool root_taken = false;
+    rhash_tth(root, &root_taken);
+    if (!root_taken) {
+        fprintf(stderr, "rhash --tth gave no root\n");
+        return 1;
     }
-    kill(sender, SIGTERM);
-    waitpid(sender, nullptr, 0);
+
+    double best[MEASURES], sum[MEASURES];
+    for (int m = 0; m < MEASURES; m++) best[m] = 1e30, sum[m] = 0;
+    bool all_whole = true;
+    for (int round = 0; round < rounds; round++) {
+        double t[MEASURES] = {0, 0, 0, 0};
+        bool whole[MEASURES] = {false, false, false, false};
+        for (int i = 0; i < MEASURES; i++) {
+            // Rotating the order: each measurement follows each other one in
+            // turn (another's file deletion and writeback, a warm cache).
+            int m = (round + i) % MEASURES;
+            if (m == PLAIN) t[m] = plain_copy(ports[ROLE_PLAIN], total, &whole[m]);
+            if (m == VERIFIED) t[m] = kivo_download(ports[ROLE_ADC], total, root, &whole[m]);
+            if (m == LEGACY) t[m] = kivo_download(ports[ROLE_LEGACY], total, "", &whole[m]);
+            if (m == RHASH) {
+                char again[TTH_TEXT_BYTES];
+                t[m] = rhash_tth(again, &whole[m]);
+                whole[m] = whole[m] && strcmp(again, root) == 0;
+            }
+        }
+        printf("round %d:", round + 1);
+        for (int m = 0; m < MEASURES; m++) {
+            printf("  %s %.3f s%s", MEASURE_NAMES[m], t[m], whole[m] ? "" : " (FAILED)");
+            all_whole = all_whole && whole[m];
+            sum[m] += t[m];
+            if (t[m] < best[m]) best[m] = t[m];
+        }
+        printf("\n");
+        fflush(stdout);
+    }
+    for (int role = 0; role < ROLES; role++) {
+        kill(senders[role], SIGTERM);
+        waitpid(senders[role], nullptr, 0);
+    }
+    unlink(SOURCE_NAME);
     rmdir(dir);
 
     double mb = (double)total / 1e6;
-    printf("file:         %llu MiB over 127.0.0.1, best of %d each\n", (unsigned long long)mib, ROUNDS);
-    printf("plain copy:   %.1f MB/s best, %.1f MB/s mean\n", mb / best_plain, mb * ROUNDS / sum_plain);
-    printf("kivo worker:  %.1f MB/s best, %.1f MB/s mean\n", mb / best_kivo, mb * ROUNDS / sum_kivo);
-    printf("ratio:        %.3f best, %.3f mean (target >= 0.9)\n", best_plain / best_kivo, sum_plain / sum_kivo);
-    printf("peak memory:  VmHWM %ld KiB\n", peak_resident_kib());
-    if (!all_whole) printf("WARNING: a transfer did not arrive whole\n");
+    printf("file:         %llu MiB over 127.0.0.1, TTH %s; best of %d rounds each\n", (unsigned long long)mib,
+           root, rounds);
+    for (int m = 0; m < MEASURES; m++) {
+        printf("%-17s %.3f s best, %7.1f MB/s best, %7.1f MB/s mean\n", MEASURE_NAMES[m], best[m], mb / best[m],
+               mb * rounds / sum[m]);
+    }
+    double slower = best[PLAIN] > best[RHASH] ? best[PLAIN] : best[RHASH];
+    double slower_mean = sum[PLAIN] > sum[RHASH] ? sum[PLAIN] : sum[RHASH];
+    printf("verified ratio:   %.3f best, %.3f mean (slower of plain copy and rhash / kivo $ADCGET+TTH;"
+           " target >= 0.9)\n",
+           slower / best[VERIFIED], slower_mean / sum[VERIFIED]);
+    printf("legacy ratio:     %.3f best, %.3f mean (plain copy / kivo $Get; target >= 0.9)\n",
+           best[PLAIN] / best[LEGACY], sum[PLAIN] / sum[LEGACY]);
+    printf("peak memory:      VmHWM %ld KiB (this process: the worker, its ring, the whole ClientState)\n",
+           peak_resident_kib());
+    if (!all_whole) printf("WARNING: a measurement failed or a transfer did not arrive whole\n");
     return all_whole ? 0 : 1;
 }

@@ -13,7 +13,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$(mkdir -p "${1:-$repo/build/bench}" && cd "${1:-$repo/build/bench}" && pwd)
 cd "$repo"
 . scripts/deps.sh
-kivo_install_deps libbenchmark-dev python3
+kivo_install_deps libbenchmark-dev python3 rhash
 
 cmake -S "$repo" -B "$build" -G Ninja -DKIVO_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null || exit 1
 cmake --build "$build" -j2 --target kivo screen_demo bench_dispatch bench_users download_throughput >/dev/null ||
@@ -37,9 +37,9 @@ step "Users screen with 3000 users (target: median under 5 ms)" "$build/bench/be
 step "start-up time to the first drawn screen" bash bench/startup_time.sh "$kivo" "$repo"
 step "idle kivo, connected, 10 s (target: no CPU)" bash bench/idle_kivo.sh "$kivo" "$repo" 10
 step "idle screen (screen_demo), 5 s" bash bench/idle_cpu.sh "$build"
-step "download worker vs plain socket copy, 1 GiB (target: ratio >= 0.9)" \
+step "1 GiB: plain copy, rhash --tth, verified and legacy downloads (targets: both ratios >= 0.9)" \
     bash bench/download_throughput.sh "$build" 1024
-step "real kivo downloading 1 GiB from the demo hub, peak memory" \
+step "real kivo downloading 1 GiB from the demo hub, verified and legacy (target: VmHWM under 5 MB)" \
     bash bench/download_kivo.sh "$kivo" "$repo" 1024 5 "$build/demohub-data"
 
 echo

@@ -12,8 +12,13 @@ hub and the peers send, cut the way each target reads its input:
   fuzz_connect_request  single $ConnectToMe messages without their '|'
   fuzz_lock_to_key      the hub's first receive and the peers' greetings
   fuzz_peer_handshake   what a peer sends: greeting, then its length reply
+  fuzz_adc_send         what was asked ("<id> <offset> <length>" and a newline),
+                        then the peer's answer to $ADCGET and at most
+                        ADC_DATA_LIMIT bytes of the file behind it
+  fuzz_search_tth       single $SR messages, with and without "TTH:<root>"
 
-Run from anywhere:  python3 fuzz/capture_corpus.py
+Run from anywhere:  python3 fuzz/capture_corpus.py [target ...]
+With target names only those corpora are written; the others stay as they are.
 """
 
 import os
@@ -31,13 +36,17 @@ from demohub.lockkey import lock_of, lock_to_key  # noqa: E402
 
 NICK = b"kivo"
 DISPATCH_LIMIT = 6000
+ADC_DATA_LIMIT = 200
 # Kivo's own texts (hub/connection.cpp, transfer/handshake.cpp).
 LOGIN_TAIL = b" pelmark<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem $$1234567890$|"
 GREETING = b"$MyNick " + NICK + b"|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABC Pk=KIVOLOKTAN0.242ABCABC|"
-REQUEST_HEAD = b"$Supports MiniSlots |$Direction Download 21356|"
+REQUEST_HEAD = b"$Supports MiniSlots ADCGet TTHF |$Direction Download 21356|"
+ONLY = set()  # target names given on the command line; empty: all
 
 
 def save(target, name, data):
+    if ONLY and target not in ONLY:
+        return
     folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, name), "wb") as f:
@@ -119,7 +128,71 @@ def download(port, hub_sock, owner, path):
     return relayed[:start] + connect + b"|", connect, greeting, stream
 
 
+def connect_back(hub_sock, owner):
+    """Asks owner through the hub and connects to the address it relays."""
+    hub_sock.sendall(b"$RevConnectToMe " + NICK + b" " + owner + b"|")
+    relayed = receive_for(hub_sock, 3, until=b"$ConnectToMe")
+    start = relayed.index(b"$ConnectToMe")
+    host, peer_port = relayed[start:relayed.index(b"|", start)].split(b" ")[2].decode().split(":")
+    return socket.create_connection((host, int(peer_port)), timeout=5)
+
+
+def download_adc(hub_sock, owner, file_id, offset, length):
+    """Kivo's $ADCGET of file_id; returns the asked line and the peer's answer
+    with at most ADC_DATA_LIMIT bytes of the file."""
+    peer = connect_back(hub_sock, owner)
+    peer.sendall(GREETING)
+    greeting = receive_for(peer, 2, until=b"$Key")
+    key_at = greeting.index(b"$Key")
+    bar = greeting.find(b"|", key_at)
+    if bar < 0:
+        greeting += receive_for(peer, 0.5, until=b"|")
+        bar = greeting.index(b"|", key_at)
+    key = greeting[key_at:bar + 1]
+    asked = b"%s %d %d" % (file_id, offset, length)
+    peer.sendall(REQUEST_HEAD + key + b"$ADCGET file " + asked + b"|")
+    answer = receive_for(peer, 1.5, until=b"|")
+    answer += receive_for(peer, 0.3)
+    peer.close()
+    bar = answer.find(b"|")
+    if bar >= 0:
+        answer = answer[:bar + 1 + ADC_DATA_LIMIT]
+    return asked + b"\n" + answer
+
+
+def search(sock, words, seconds=1.0):
+    sock.sendall(b"$Search Hub:" + NICK + b" F?T?0?1?" + words + b"|")
+    return [m for m in receive_for(sock, seconds).split(b"|") if m.startswith(b"$SR ")]
+
+
+def capture_adc(sock):
+    """$SR messages with their TTH, and answers to $ADCGET by TTH and by path."""
+    readme = [m for m in search(sock, b"readme") if m.startswith(b"$SR Seeder ")][0]
+    root = readme[readme.index(b"TTH:") + 4:][:39]
+    save("fuzz_search_tth", "seeder_readme", readme)
+    book = [m for m in search(sock, b"\xe2\xee\xe9\xed\xe0") if m.startswith(b"$SR Seeder ")]  # "война" in 1251
+    save("fuzz_search_tth", "seeder_cyrillic", book[0])
+    legacy = search(sock, b"legacy$get")  # OldDC's: the hub name, no TTH
+    save("fuzz_search_tth", "olddc_no_tth", legacy[0])
+    ncdc = [m for m in search(sock, b"adc$only") if m.startswith(b"$SR NcdcOnly ")]
+    save("fuzz_search_tth", "ncdc_only", ncdc[0])
+    folder = [m for m in search(sock, b"music", 2.0) if m.count(b"\x05") == 1]
+    save("fuzz_search_tth", "folder", folder[0])
+
+    tth = b"TTH/" + root
+    for owner, file_id, offset, length, name in (
+            (b"Seeder", tth, 0, -1, "tth_whole"),
+            (b"Seeder", tth, 100, 50, "tth_range"),
+            (b"Seeder", b"/Docs/readme-demo.txt", 4000, -1, "path_tail"),
+            (b"NcdcOnly", b"/share/ncdc-only/\xcf\xe5\xf1\xed\xff\\s\xe4\xeb\xff\\sADC.mp3", 0, 64,
+             "escaped_path"),
+            (b"Seeder", b"/Docs/missing.txt", 0, -1, "not_available"),
+            (b"NoSlots", b"/Busy/maxed-out-album.zip", 0, -1, "maxed_out")):
+        save("fuzz_adc_send", name, download_adc(sock, owner, file_id, offset, length))
+
+
 def main():
+    ONLY.update(sys.argv[1:])
     with tempfile.TemporaryDirectory() as workdir:
         hub, port = start_hub(workdir)
         try:
@@ -168,6 +241,7 @@ def capture(port):
         save("fuzz_peer_handshake", name, stream)
         if name == "seeder":
             save("fuzz_lock_to_key", "peer_lock", greeting[greeting.index(b"$Lock"):])
+    capture_adc(sock)
     sock.close()
 
 

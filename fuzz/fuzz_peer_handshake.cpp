@@ -20,8 +20,9 @@
 
 namespace {
 
-// The worker's request buffer: the request head, a key, "$Get ", a path, "$1|".
-constexpr int REQUEST_BYTES = 48 + HANDSHAKE_RECEIVE_BYTES + 5 + RESULT_PATH_BYTES + 3;
+// The worker's request buffer: the request head (59 bytes), a key, "$Get ",
+// a path, "$1|".
+constexpr int REQUEST_BYTES = 64 + HANDSHAKE_RECEIVE_BYTES + 5 + RESULT_PATH_BYTES + 3;
 constexpr int QUOTE_BYTES = 61;
 
 struct Stream {
