@@ -14,7 +14,7 @@
 # check), the plain fetch's from its request to the last byte on disk.
 # Prints every round, the best of each and their ratios, and kivo's peak
 # resident memory (VmHWM) before the first download and after the last (the
-# target: under 5 MB at the end; the script fails above it); each
+# target: under 5 MiB at the end; the script fails above it); each
 # downloaded file is compared with the hub's, and each of kivo's closing
 # notes is checked ("TTH verified" for the verified one).
 # Not part of the test suite.
@@ -117,9 +117,11 @@ awk -v b="$total" -v m="$mib" -v n="$rounds" '
         printf "ratios:        legacy %.3f, verified %.3f (plain time / kivo time)\n", bp / bl, bp / bv
     }' <<<"$results"
 echo "kivo peak memory: VmHWM $hwm_before kB before the first download, $hwm_after kB after the last (VmRSS $rss_after kB)"
-# /proc counts kB of 1024 bytes; the target's MB, like every MB here, is 10^6 bytes.
+# /proc counts kB of 1024 bytes. The target's MB is a MiB (1024 kB), as in
+# the footprint figures it is set beside (4.6 MB idle is about 4700 kB); the
+# peak is shown in both units.
 BENCH_SHOW_ON_FAIL=0
 awk -v kb="$hwm_after" 'BEGIN {
-    printf "memory target:  %.2f MB at the peak, target under 5 MB: %s\n", kb * 1024 / 1e6, kb * 1024 < 5e6 ? "met" : "MISSED"
-    exit kb * 1024 < 5e6 ? 0 : 1
+    printf "memory target:  %.2f MiB (%.2f MB of 10^6 bytes) at the peak, target under 5 MiB: %s\n", kb / 1024, kb * 1024 / 1e6, kb < 5120 ? "met" : "MISSED"
+    exit kb < 5120 ? 0 : 1
 }'

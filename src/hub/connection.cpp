@@ -207,7 +207,7 @@ void hub_close() {
 
 void hub_connect_command() {
     // Reaches g_state: the UserTable, hub_socket, settings, main_window, ChatLog.
-    memset(g_state.users, 0, sizeof g_state.users);
+    user_table_empty();
     hub_close();
     g_state.hub_socket = hub_login(g_state.settings.hub_host, g_state.settings.hub_port);
     if (g_state.hub_socket < 0 || !take_first_reply()) chatlog_append(u"connect Error ");

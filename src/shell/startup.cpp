@@ -97,7 +97,7 @@ void prepare_client_state(const char16_t* executable_path) {
     cp1251_to_utf16("\r\n", -1, g_state.line_break, LINE_BREAK_UNITS);
     local_ipv4_text(g_state.settings.local_ip, LOCAL_IP_BYTES);
     take_settings_defaults();
-    for (UserEntry& u : g_state.users) u = UserEntry{};
+    user_table_empty();
     download_set_phase(DOWNLOAD_IDLE);  // no download: the row reads -1
 }
 

@@ -26,6 +26,13 @@ void client_state_reset() {
     g_state.short_names = 1;
 }
 
+void user_table_empty() {
+    // Reading a never-written slot maps the shared zero page, which costs no memory.
+    for (UserEntry& u : g_state.users) {
+        if (u.present != 0 || u.name[0] != '\0' || u.share[0] != '\0') u = UserEntry{};
+    }
+}
+
 void traffic_add_received(uint32_t bytes) {
     std::atomic_ref<uint32_t>(g_state.traffic.received).fetch_add(bytes, std::memory_order_relaxed);
 }
