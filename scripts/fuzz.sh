@@ -4,7 +4,7 @@
 # number of seconds (default 10), starting from the seed corpus in
 # fuzz/corpus/<target> (captured from the demo hub by fuzz/capture_corpus.py).
 # Fails on any finding; the crashing input is left in <build>/findings.
-#   bash scripts/fuzz.sh 5        # a quick pass, about 35 s for all targets
+#   bash scripts/fuzz.sh 5        # a quick pass, about 50 s for all nine targets
 #   bash scripts/fuzz.sh 600      # ten minutes per target
 #   bash scripts/fuzz.sh 36000    # hours
 # Environment:
@@ -20,7 +20,7 @@ build=${KIVO_FUZZ_BUILD:-build/fuzz}
 targets=${KIVO_FUZZ_TARGETS:-$(cd fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//')}
 
 CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DKIVO_FUZZ=ON -DKIVO_SANITIZE=ON >/dev/null
+    -DKIVO_FUZZ=ON -DKIVO_SANITIZE=ON -DKIVO_WERROR=ON >/dev/null
 build_args=()
 for target in $targets; do build_args+=(--target "$target"); done
 cmake --build "$build" -j"$(nproc)" "${build_args[@]}"
@@ -32,10 +32,12 @@ for target in $targets; do
     [ -d "fuzz/corpus/$target" ] && cp -n fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
     echo "== $target for ${seconds}s"
     log=$build/$target.log
+    dict=()
+    [ -f "fuzz/dict/$target.dict" ] && dict=(-dict="fuzz/dict/$target.dict")   # the messages' own words
     status=0
     # A finding (crash, sanitizer report, leak, hang past 10 s, 2 GiB of
     # memory) makes libFuzzer exit non-zero.
-    "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    "$build/fuzz/$target" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$build/findings/$target-" "$corpus" 2>"$log" || status=$?
     if [ "$status" -ne 0 ]; then
         tail -40 "$log"

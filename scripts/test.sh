@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Kivo and runs the whole suite twice: a normal build, then one with
-# AddressSanitizer and UndefinedBehaviorSanitizer. Then the demo hub's own
+# Builds Kivo and runs the whole suite twice, warnings as errors: a normal
+# build, then one with AddressSanitizer and UndefinedBehaviorSanitizer; then
+# builds the Release configuration and runs its unit suites. Then the demo hub's own
 # tests, the threaded suites under ThreadSanitizer, and each fuzz target for a
 # few seconds (scripts/fuzz.sh runs them for as long as asked).
 set -euo pipefail
@@ -18,10 +19,14 @@ run_suite() {
 }
 
 echo "== normal build"
-run_suite build/test-normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build/test-normal -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVO_WERROR=ON
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    run_suite build/test-asan -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON
+    run_suite build/test-asan -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON -DKIVO_WERROR=ON
+echo "== Release build (what a packager builds), unit suites"
+cmake -S . -B build/test-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKIVO_WERROR=ON >/dev/null
+cmake --build build/test-release -j"$jobs"
+ctest --test-dir build/test-release --output-on-failure -j"$jobs" -LE e2e
 echo "== demo hub self-test"
 (cd tools && python3 -m unittest -q test_demohub)
 echo "== ThreadSanitizer"

@@ -12,7 +12,7 @@ kivo_install_deps
 build=${KIVO_TSAN_BUILD:-build/tsan}
 suites=(test_state test_hub test_transfer)
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVO_TSAN=ON >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVO_TSAN=ON -DKIVO_WERROR=ON >/dev/null
 build_args=()
 for suite in "${suites[@]}"; do build_args+=(--target "$suite"); done
 cmake --build "$build" -j"$(nproc)" "${build_args[@]}"

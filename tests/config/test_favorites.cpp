@@ -79,7 +79,7 @@ TEST_F(Favorites, NineBytesAreNotParsedTenAre) {
 
 TEST_F(Favorites, TwentySixElementsGiveTwentyFive) {
     std::string text;
-    for (int i = 0; i < 26; i++) text += hub("hub" + std::to_string(i), "n", "h" + std::to_string(i) + ":1");
+    for (int i = 0; i < 26; i++) text += hub(std::string("hub").append(std::to_string(i)), "n", std::string("h").append(std::to_string(i)).append(":1"));
     write(text);
     load_favorites(path);
     EXPECT_EQ(g_state.favorites_count, 25);

@@ -268,7 +268,7 @@ TEST(SearchResultMalformed, NoByteAfterTheMessageIsWritten) {
 
 TEST(SearchResultTable, Row334IsKeptAndThe335thDropped) {
     client_state_reset();
-    for (int i = 0; i < RESULT_ROWS; i++) feed(file_result("u" + std::to_string(i), "f", "1"));
+    for (int i = 0; i < RESULT_ROWS; i++) feed(file_result(std::string("u").append(std::to_string(i)), "f", "1"));
     ASSERT_EQ(g_state.result_count, RESULT_ROWS);
     EXPECT_STREQ(g_state.results[RESULT_ROWS - 1].nick, "u333");
     feed(file_result("late", "f", "1"));
@@ -596,7 +596,7 @@ TEST_F(SearchScreen, ListStopsAt334EntriesWhenThe335thArrives) {
     IdleScript script;
     script.add(remember_screen);
     script.add([](void*) {
-        for (int i = 0; i <= RESULT_ROWS; i++) feed(file_result("u", "f" + std::to_string(i), "1"));
+        for (int i = 0; i <= RESULT_ROWS; i++) feed(file_result("u", std::string("f").append(std::to_string(i)), "1"));
         EXPECT_EQ(list_count(), RESULT_ROWS);
         EXPECT_EQ(g_state.result_count, RESULT_ROWS);
         return true;

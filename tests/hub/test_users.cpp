@@ -144,7 +144,7 @@ TEST_F(UserTable, KeywordsInsideAnotherMessageChangeNothing) {
 // --- Slots ---------------------------------------------------------------------
 
 TEST_F(UserTable, FreedSlotsAreReusedLowestFirst) {
-    for (int i = 0; i < 6; i++) feed(info("u" + std::to_string(i), "1"));
+    for (int i = 0; i < 6; i++) feed(info(std::string("u").append(std::to_string(i)), "1"));
     feed("$Quit u5");
     feed("$Quit u3");
     feed(info("x", "1"));

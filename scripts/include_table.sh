@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Prints which folder of src/ includes which, from the #include "..." lines:
+# one row a pair, with the number of include lines, and a mark on each pair
+# that points upward (layers, top first: shell and config (screens), hub and
+# transfer, state, platform and resources beside it).
+#   bash scripts/include_table.sh
+set -euo pipefail
+cd "$(dirname "$0")/../src"
+layer() {
+    case $1 in
+        shell | config) echo 4 ;;
+        hub | transfer) echo 3 ;;
+        state) echo 2 ;;
+        platform | resources) echo 1 ;;
+        *) echo 0 ;;
+    esac
+}
+grep -rHo '^#include "[a-z_]*/' --include='*.cpp' --include='*.h' . |
+    sed -E 's|^\./([a-z_]+)/[^:]*:#include "([a-z_]+)/$|\1 \2|' |
+    awk '$1 != $2' | sort | uniq -c |
+    while read -r count from to; do
+        mark=""
+        [ "$(layer "$from")" -lt "$(layer "$to")" ] && mark="  <- upward"
+        [ "$(layer "$from")" -eq "$(layer "$to")" ] && mark="  (same layer)"
+        printf '%-10s -> %-10s %3d%s\n' "$from" "$to" "$count" "$mark"
+    done
