@@ -21,59 +21,14 @@
 //    a logged-in socket that nobody reads would only hold the hub's traffic.
 #include "hub/connection.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "hub/dispatch.h"
 #include "hub/lock_to_key.h"
-#include "hub/message_builder.h"
 #include "state/client_state.h"
+#include "state/message_builder.h"
 
 int g_hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
 
 namespace {
-
-// How often a waiting connect asks whether to give up.
-constexpr int GIVE_UP_CHECK_MS = 100;
-
-// Waits for the socket to become writable, restarting after signals with
-// what is left of the time bound; with give_up, asks it between short waits.
-bool wait_writable(int sock, int timeout_ms, int (*give_up)()) {
-    uint64_t deadline = monotonic_ms() + (uint64_t)timeout_ms;
-    for (;;) {
-        if (give_up != nullptr && give_up()) return false;
-        uint64_t now = monotonic_ms();
-        int left = now >= deadline ? 0 : (int)(deadline - now);
-        if (give_up != nullptr && left > GIVE_UP_CHECK_MS) left = GIVE_UP_CHECK_MS;
-        struct pollfd waiting = {sock, POLLOUT, 0};
-        int ready = poll(&waiting, 1, left);
-        if (ready > 0) return true;
-        if (ready < 0 && errno != EINTR) return false;
-        if (ready == 0 && monotonic_ms() >= deadline) return false;
-    }
-}
-
-// A non-blocking connect bounded in time; the socket is blocking again after
-// it, as the login and the download worker expect.
-bool connect_within(int sock, const struct sockaddr_in* address, int timeout_ms, int (*give_up)()) {
-    int flags = fcntl(sock, F_GETFL, 0);
-    if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0) return false;
-    int rc = connect(sock, (const struct sockaddr*)address, sizeof *address);
-    if (rc < 0 && errno != EINPROGRESS && errno != EINTR) return false;
-    if (rc < 0) {
-        if (!wait_writable(sock, timeout_ms, give_up)) return false;
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &size) < 0 || error != 0) return false;
-    }
-    return fcntl(sock, F_SETFL, flags) == 0;
-}
 
 // Shows "connect to <host>", the line break and the first reply in one append,
 // so a download worker's line cannot land between them.
@@ -117,24 +72,7 @@ bool take_first_reply() {
 }  // namespace
 
 int tcp_connect(const char* host, const char* port_text, int type) {
-    return tcp_connect_unless(host, port_text, type, nullptr);
-}
-
-int tcp_connect_unless(const char* host, const char* port_text, int type, int (*give_up)()) {
-    struct sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons((uint16_t)((uint32_t)decimal_to_int(port_text) & 0xFFFF));
-    uint32_t found;
-    if (!host_lookup_ipv4(host, &found)) return TCP_LOOKUP_FAILED;
-    address.sin_addr.s_addr = found;
-    int sock = socket(AF_INET, type, 0);
-    if (sock < 0) return TCP_CONNECT_FAILED;
-    if (!connect_within(sock, &address, g_hub_io_timeout_ms, give_up)) {
-        closesocket(sock);
-        return TCP_CONNECT_FAILED;
-    }
-    return sock;
+    return tcp_connect_within(host, port_text, type, g_hub_io_timeout_ms, nullptr);
 }
 
 int build_login_block(const char* key_text, const char* nick, const char* share, char* out,

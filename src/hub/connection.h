@@ -15,15 +15,11 @@
 constexpr int HUB_IO_TIMEOUT_MS = 15000;
 extern int g_hub_io_timeout_ms;
 
-// tcp_connect results besides a socket.
-constexpr int TCP_LOOKUP_FAILED = -6;
-constexpr int TCP_CONNECT_FAILED = -5;
 // hub_login results besides a socket.
 constexpr int LOGIN_NO_HUB = -2;       // no connection, or no first data in time
 constexpr int LOGIN_SEND_FAILED = -3;  // both sends of the login block failed
 constexpr int LOGIN_TOO_LONG = -4;     // nick and share text overflow the block: refused
 
-constexpr int SOCKET_STREAM = 1;
 constexpr int LOCK_RECEIVE_BYTES = 1000;
 constexpr int LOGIN_BLOCK_BYTES = 1000;   // at most 999 characters and the NUL
 constexpr int FIRST_REPLY_BYTES = 1000;
@@ -34,14 +30,8 @@ constexpr int LOCK_COUNTED_BYTES = 20;  // the lock receive counts as 20 bytes, 
 // The contact text of $MyINFO (its e-mail position): none given.
 constexpr char HUB_CONTACT_TEXT[] = "";
 
-// Connects to host (name or dotted IPv4) at the port text (decimal, taken
-// modulo 65536) within g_hub_io_timeout_ms. Returns a blocking socket,
-// TCP_LOOKUP_FAILED or TCP_CONNECT_FAILED. Uses no shared state: the download
-// worker calls it from its own thread.
+// The hub's connect: tcp_connect_within bounded by g_hub_io_timeout_ms.
 int tcp_connect(const char* host, const char* port_text, int type);
-// The same, giving up (TCP_CONNECT_FAILED) as soon as give_up returns nonzero;
-// it is asked several times a second while the connect waits.
-int tcp_connect_unless(const char* host, const char* port_text, int type, int (*give_up)());
 
 // Builds the login block: $Supports, the key text (when key_text is not
 // null), $ValidateNick, $Version, $GetNickList and $MyINFO. Returns its

@@ -14,9 +14,9 @@
 
 #include <cstring>
 
-#include "hub/message_builder.h"
 #include "hub/search.h"
 #include "hub/users.h"
+#include "state/message_builder.h"
 #include "state/text_scan.h"
 #include "transfer/download.h"
 
@@ -168,15 +168,6 @@ int dispatch_hub_data(char* text, int length) {
         }
     }
     return appended;
-}
-
-int chat_append(const char* text) {
-    // Reaches g_state: the line break; the ChatLog through chatlog_append.
-    char16_t line[CHAT_LINE_UNITS + LINE_BREAK_UNITS];
-    cp1251_to_utf16(text, -1, line, CHAT_LINE_UNITS);
-    u16_append(line, CHAT_LINE_UNITS + LINE_BREAK_UNITS, g_state.line_break);
-    chatlog_append(line);
-    return 1;
 }
 
 int build_chat_message(const char* input_1251, const char* own_nick, char* out, int out_bytes) {

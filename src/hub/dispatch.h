@@ -17,7 +17,6 @@ constexpr int HUB_RECEIVE_BYTES = 2000;  // one receive of hub data
 constexpr int HUB_DATA_BYTES = (HUB_TAIL_BYTES - 1) + HUB_RECEIVE_BYTES + 1;
 constexpr int32_t HUB_TAIL_DROPPING = -1;
 
-constexpr int CHAT_LINE_UNITS = 3550;   // one chat line in UTF-16 with its terminator; longer is cut
 constexpr int CHAT_INPUT_UNITS = 1000;  // the input line as read from the screen
 constexpr int CHAT_INPUT_BYTES = 1000;  // the input line in code page 1251
 constexpr int TARGET_NICK_BYTES = 50;   // a private message's addressee; longer nicks are cut to 49
@@ -40,10 +39,6 @@ void hub_tail_keep(const char* rest, int length);
 // kept tail already in front) and keeps the unterminated end as the new tail.
 // Cuts the text in place. Returns 1 when a chat line was appended, else 0.
 int dispatch_hub_data(char* text, int length);
-
-// Appends 1251 text, converted to UTF-16 (cut to CHAT_LINE_UNITS - 1 units),
-// and the line break to the ChatLog, in one append. Returns 1. Any thread.
-int chat_append(const char* text);
 
 // Command 1: sends the main screen's input line to the hub as a public chat
 // line, or as a private message when it starts with '>'; clears the line.

@@ -204,6 +204,16 @@ int closesocket(int socket);
 // Looks up a name or dotted IPv4 text; nonzero on success with the first IPv4
 // address (network byte order) in *address.
 int host_lookup_ipv4(const char* host, uint32_t* address_be);
+// tcp_connect_within results besides a socket.
+constexpr int TCP_LOOKUP_FAILED = -6;
+constexpr int TCP_CONNECT_FAILED = -5;
+constexpr int SOCKET_STREAM = 1;
+// Connects to host (name or dotted IPv4) at the port text (decimal, taken
+// modulo 65536) within timeout_ms; with give_up, gives up as soon as it
+// returns nonzero (asked several times a second while the connect waits).
+// Returns a blocking socket, TCP_LOOKUP_FAILED or TCP_CONNECT_FAILED. Uses no
+// shared state: any thread may call it.
+int tcp_connect_within(const char* host, const char* port_text, int type, int timeout_ms, int (*give_up)());
 // Dotted text of the first IPv4 address of this machine's host name.
 void local_ipv4_text(char* dst, int dst_bytes);
 // Blocking receive with a time bound: bytes received, 0 on orderly close,

@@ -66,6 +66,15 @@ void chatlog_append(const char16_t* text) {
     g_state.chat_log[have + add] = 0;
 }
 
+int chat_append(const char* text) {
+    // Reaches g_state: the line break; the ChatLog through chatlog_append.
+    char16_t line[CHAT_LINE_UNITS + LINE_BREAK_UNITS];
+    cp1251_to_utf16(text, -1, line, CHAT_LINE_UNITS);
+    u16_append(line, CHAT_LINE_UNITS + LINE_BREAK_UNITS, g_state.line_break);
+    chatlog_append(line);
+    return 1;
+}
+
 void chatlog_set(const char16_t* text) {
     std::lock_guard<std::mutex> hold(chatlog_mutex);
     u16_copy(g_state.chat_log, CHATLOG_UNITS, text);

@@ -192,6 +192,10 @@ void chatlog_append(const char16_t* text);
 void chatlog_set(const char16_t* text);  // replace the whole log
 void chatlog_clear();
 int chatlog_length();
+// Appends 1251 text, converted to UTF-16 (cut to CHAT_LINE_UNITS - 1 units),
+// and the line break to the ChatLog, in one append. Returns 1. Any thread.
+constexpr int CHAT_LINE_UNITS = 3550;  // one chat line in UTF-16 with its terminator; longer is cut
+int chat_append(const char* text);
 // Copies the log into out (capacity in units, terminated); when the log is
 // longer than limit units it is emptied first. Returns the units copied.
 int chatlog_take_for_display(char16_t* out, int out_units, int limit);

@@ -6,9 +6,8 @@
 // waiting for its $ConnectToMe may be replaced by a new one.
 #include "transfer/download.h"
 
-#include "hub/dispatch.h"
-#include "hub/message_builder.h"
 #include "state/client_state.h"
+#include "state/message_builder.h"
 
 namespace {
 

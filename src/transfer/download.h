@@ -17,6 +17,8 @@
 constexpr int DOWNLOAD_SILENCE_LIMIT_MS = 60000;
 // The limit in force; tests lower it. Read by each worker when it starts.
 extern int download_silence_ms;
+// Bound on the connect to the peer; "Stop" ends it sooner.
+constexpr int DOWNLOAD_CONNECT_MS = 15000;
 
 // File data goes through the receive ring (transfer/tth.h): one receive
 // fills at most a slot while hashing, at most the whole ring otherwise.

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "hub/message_builder.h"
 #include "platform/platform.h"
+#include "state/message_builder.h"
 #include "state/text_scan.h"
 
 namespace {

@@ -9,7 +9,6 @@
 // shows the final counts and the requests stop, leaving an idle screen idle.
 // "Stop" (6023) asks the running worker to end (the worker writes the note),
 // or withdraws a request that no $ConnectToMe has answered yet.
-#include "hub/dispatch.h"
 #include "state/client_state.h"
 #include "transfer/download.h"
 

@@ -21,8 +21,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "hub/connection.h"
-#include "hub/dispatch.h"
 #include "state/client_state.h"
 #include "state/text_scan.h"
 #include "transfer/download.h"
@@ -424,7 +422,7 @@ DownloadEnd run_download(WorkerRun* run, const char* request) {
     }
     end = run->hashing ? hash_held_part(run) : (file_seek_end(run->file) ? END_DONE : END_FILE);
     if (end != END_DONE) return end;
-    int sock = tcp_connect_unless(address.host, address.port, SOCKET_STREAM, stop_asked);
+    int sock = tcp_connect_within(address.host, address.port, SOCKET_STREAM, DOWNLOAD_CONNECT_MS, stop_asked);
     if (sock < 0) return download_stop_requested() ? END_STOPPED : END_CONNECT;
     run->socket = sock;
     end = exchange_handshake(run);
