@@ -35,8 +35,6 @@ int field_end(const char* text, char ch) {
     return k < length ? k : -1;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // Walks back over one run of digits ending at text[i]; gives the index before
 // the run, or -2 when there is no digit at i.
 int skip_digits_back(const char* text, int i) {

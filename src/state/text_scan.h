@@ -24,6 +24,8 @@ int find_char_back(const char* p, char ch);
 // Keywords whose first byte does not recur in them are always found.
 int find_past(const char* text, const char* pattern);
 int is_prefix(const char* a, const char* b);
+// An ASCII decimal digit; bytes 0x80..0xFF never are.
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // A Tiger Tree Hash root written in base32 (RFC 4648 alphabet A-Z, 2-7):
 // 192 bits in 39 characters, the last of which carries 2 bits and 3 zero

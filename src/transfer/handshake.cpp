@@ -36,8 +36,6 @@ bool span_contains(const char* text, int n, const char* pattern) {
     return false;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // 1 when the span [from, to) holds a "$Supports" message, up to its '|',
 // whose blank-separated list names feature.
 int span_supports(const char* text, int from, int to, const char* feature) {
