@@ -55,8 +55,8 @@ int span_supports(const char* text, int from, int to, const char* feature) {
     return 0;
 }
 
-// Reads a decimal number of at most 19 digits from text[*i] up to a blank,
-// '|' or the end; false for no digits, other bytes or more digits.
+// Reads a decimal number of at most 19 digits from text[*i] up to a blank or
+// end; false for no digits, other bytes or more digits.
 bool take_number(const char* text, int end, int* i, uint64_t* value) {
     int start = *i;
     uint64_t v = 0;

@@ -25,7 +25,9 @@
 namespace {
 
 struct Ring {
-    char slots[RING_SLOTS][RING_SLOT_BYTES];
+    // Slot k is bytes + k * RING_SLOT_BYTES; without hashing one receive
+    // fills the whole of it.
+    char bytes[RING_BYTES];
     int lengths[RING_SLOTS];
     uint64_t published;
     uint64_t hashed;
@@ -44,6 +46,16 @@ std::condition_variable slot_filled;  // the hashing thread sleeps on it
 std::condition_variable slot_freed;   // the worker sleeps on it
 bool hash_sleeping;
 bool worker_sleeping;
+
+// Finishes a context into its root (upper-case base32, or empty) and frees it.
+void take_root(rhash context, char* root) {
+    root[0] = '\0';
+    rhash_final(context, nullptr);
+    char text[80];
+    size_t n = rhash_print(text, context, RHASH_TTH, RHPR_BASE32 | RHPR_UPPERCASE);
+    if (n == (size_t)TTH_BASE32_CHARS) text_copy_n(root, TTH_TEXT_BYTES, text, TTH_BASE32_CHARS);
+    rhash_free(context);
+}
 
 void library_ready() {
     static const bool ready = [] {
@@ -65,7 +77,7 @@ void hash_slots(void*) {
         if (ring.hashed == ring.published) return;  // closing, and nothing left
         int k = (int)(ring.hashed % RING_SLOTS);
         hold.unlock();
-        rhash_update(ring.context, ring.slots[k], (size_t)ring.lengths[k]);
+        rhash_update(ring.context, ring.bytes + k * RING_SLOT_BYTES, (size_t)ring.lengths[k]);
         hold.lock();
         ring.hashed++;
         if (worker_sleeping && ring.published - ring.hashed <= RING_RESUME_FILLED) {
@@ -108,13 +120,13 @@ int ring_start(int hash) {
 }
 
 char* ring_slot() {
-    if (!ring.hashing) return ring.slots[0];
+    if (!ring.hashing) return ring.bytes;
     std::unique_lock<std::mutex> hold(ring_mutex);
     if (ring.published - ring.hashed == (uint64_t)RING_SLOTS) {
         worker_sleeping = true;
         slot_freed.wait(hold, [] { return !worker_sleeping; });
     }
-    return ring.slots[ring.published % RING_SLOTS];
+    return ring.bytes + (ring.published % RING_SLOTS) * RING_SLOT_BYTES;
 }
 
 int ring_slot_bytes() { return ring.hashing ? RING_SLOT_BYTES : RING_BYTES; }
@@ -135,11 +147,7 @@ void ring_finish(char* root) {
     root[0] = '\0';
     if (!ring.hashing) return;
     stop_thread();  // the thread hashes what is pending before it ends
-    rhash_final(ring.context, nullptr);
-    char text[80];
-    size_t n = rhash_print(text, ring.context, RHASH_TTH, RHPR_BASE32 | RHPR_UPPERCASE);
-    if (n == (size_t)TTH_BASE32_CHARS) text_copy_n(root, TTH_TEXT_BYTES, text, TTH_BASE32_CHARS);
-    rhash_free(ring.context);
+    take_root(ring.context, root);
     ring.hashing = false;
 }
 
@@ -154,9 +162,5 @@ void tth_of_bytes(const void* data, int bytes, char* root) {
     rhash context = rhash_init(RHASH_TTH);
     if (context == nullptr) return;
     rhash_update(context, data, (size_t)bytes);
-    rhash_final(context, nullptr);
-    char text[80];
-    size_t n = rhash_print(text, context, RHASH_TTH, RHPR_BASE32 | RHPR_UPPERCASE);
-    if (n == (size_t)TTH_BASE32_CHARS) text_copy_n(root, TTH_TEXT_BYTES, text, TTH_BASE32_CHARS);
-    rhash_free(context);
+    take_root(context, root);
 }

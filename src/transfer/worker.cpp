@@ -88,7 +88,6 @@ const DownloadNote DOWNLOAD_NOTES[] = {
     {END_SILENT, " ::download failed:: peer silent, timed out"},
     {END_CLOSED, " ::download failed:: peer closed the connection"},
     {END_GREETING, " ::download failed:: malformed greeting: %s"},
-    {END_NICK, " ::download failed:: peer nick mismatch"},
     {END_LENGTH, " ::download failed:: bad length reply: %s"},
     {END_REFUSED, " ::download failed:: %s"},
     {END_FILE, " ::download failed:: cannot create file"},
@@ -336,12 +335,11 @@ DownloadEnd hash_held_part(WorkerRun* run) {
     return file_seek_end(run->file) ? END_DONE : END_FILE;
 }
 
-// Writes one chunk of the file: to the part file, then on to the hash.
-DownloadEnd take_chunk(WorkerRun* run, int got) {
-    traffic_add_received((uint32_t)got);
+// Takes got bytes of the file, received into slot: counted, written to the
+// part file, then handed on to the hash.
+DownloadEnd take_chunk(WorkerRun* run, char* slot, int got) {
     run->received += (uint64_t)got;
     download_set_received(run->received);
-    char* slot = ring_slot();
     if (file_write(run->file, slot, got) != got) return END_WRITE;
     ring_publish(got);
     return END_DONE;
@@ -364,25 +362,26 @@ DownloadEnd receive_file(WorkerRun* run) {
     chat_append(g_state.download.short_name);
     if (run->offset > 0) note_resumed(run);
     show_notes();
-    // File bytes that came in the same receive as the reply.
+    // File bytes that came in the same receive as the reply (counted as
+    // received with it).
     int early = run->reply_length - run->data_start;
     uint64_t due = run->total - run->received;
     if (early > 0 && due > 0) {
         int take = (uint64_t)early < due ? early : (int)due;
         char* slot = ring_slot();
         memcpy(slot, run->reply + run->data_start, (size_t)take);
-        run->received += (uint64_t)take;  // counted as received with the reply
-        download_set_received(run->received);
-        if (file_write(run->file, slot, take) != take) return END_WRITE;
-        ring_publish(take);
+        DownloadEnd end = take_chunk(run, slot, take);
+        if (end != END_DONE) return end;
     }
     while (run->received < run->total) {
         due = run->total - run->received;
         int room = ring_slot_bytes();
         int want = due < (uint64_t)room ? (int)due : room;
-        int got = receive_bounded(run, ring_slot(), want);
+        char* slot = ring_slot();
+        int got = receive_bounded(run, slot, want);
         if (got <= 0) return end_of_receive(got, END_SHORT);
-        DownloadEnd end = take_chunk(run, got);
+        traffic_add_received((uint32_t)got);
+        DownloadEnd end = take_chunk(run, slot, got);
         if (end != END_DONE) return end;
     }
     return END_DONE;
@@ -488,7 +487,7 @@ enum AfterMismatch { TRY_SPARE, WAIT_AGAIN, STOPPED };
 
 AfterMismatch after_mismatch() {
     download_lock();
-    AfterMismatch next = STOPPED;
+    AfterMismatch next;
     if (download_stop_requested()) {
         next = STOPPED;
     } else if (g_state.download.spare_waiting != 0) {
