@@ -2,7 +2,7 @@
 //
 // The login runs on the user-interface thread, one step after another: the
 // connect, the hub's first data (its lock), one send of the whole login block,
-// the hub's first reply. Each wait is bounded by g_hub_io_timeout_ms so a
+// the hub's first reply. Each wait is bounded by g_state.hub_io_timeout_ms so a
 // silent or unreachable hub cannot freeze the screen. From then on the socket
 // is registered for socket events and every receive goes through the
 // dispatcher (hub/dispatch.h).
@@ -22,11 +22,9 @@
 #include "hub/connection.h"
 
 #include "hub/dispatch.h"
-#include "hub/lock_to_key.h"
+#include "protocol/lock_to_key.h"
 #include "state/client_state.h"
-#include "state/message_builder.h"
-
-int g_hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
+#include "protocol/hub_messages.h"
 
 namespace {
 
@@ -54,7 +52,7 @@ void keep_reply_tail(const char* reply, int length) {
 bool take_first_reply() {
     // Reaches g_state: hub_socket, main_window, the ChatLog, the tail.
     char reply[FIRST_REPLY_BYTES + 1];
-    int got = recv_timeout(g_state.hub_socket, reply, FIRST_REPLY_BYTES, g_hub_io_timeout_ms);
+    int got = recv_timeout(g_state.hub_socket, reply, FIRST_REPLY_BYTES, g_state.hub_io_timeout_ms);
     if (got < 1) {
         hub_close();
         return false;
@@ -72,31 +70,7 @@ bool take_first_reply() {
 }  // namespace
 
 int tcp_connect(const char* host, const char* port_text, int type) {
-    return tcp_connect_within(host, port_text, type, g_hub_io_timeout_ms, nullptr);
-}
-
-int build_login_block(const char* key_text, const char* nick, const char* share, char* out,
-                      int out_bytes) {
-    MessageBuilder m = message_begin(out, out_bytes);
-    // The blank before the bar makes hubs read the list as an old-style one.
-    message_add(&m, "$Supports UserCommand NoGetINFO NoHello UserIP2 |");
-    if (key_text != nullptr) message_add(&m, key_text);
-    message_add(&m, "$ValidateNick ");
-    message_add(&m, nick);
-    message_add(&m, "|$Version 1,0091|$GetNickList|$MyINFO $ALL ");
-    message_add(&m, nick);
-    // Description and tag, the fixed blank, the connection "Modem" with a
-    // blank as its status byte, then the contact text and the share size.
-    message_add(&m, " pelmark<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem $");
-    message_add(&m, HUB_CONTACT_TEXT);
-    message_add(&m, "$");
-    message_add(&m, share);
-    message_add(&m, "$|");
-    if (m.overflow) {
-        if (out_bytes > 0) out[0] = '\0';
-        return -1;
-    }
-    return m.length;
+    return tcp_connect_within(host, port_text, type, g_state.hub_io_timeout_ms, nullptr);
 }
 
 int hub_login(const char* host, const char* port) {
@@ -104,7 +78,7 @@ int hub_login(const char* host, const char* port) {
     int sock = tcp_connect(host, port, SOCKET_STREAM);
     if (sock < 0) return LOGIN_NO_HUB;
     char lock[LOCK_RECEIVE_BYTES];
-    int got = recv_timeout(sock, lock, LOCK_RECEIVE_BYTES, g_hub_io_timeout_ms);
+    int got = recv_timeout(sock, lock, LOCK_RECEIVE_BYTES, g_state.hub_io_timeout_ms);
     if (got < 1) {
         closesocket(sock);
         return LOGIN_NO_HUB;

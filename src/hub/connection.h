@@ -9,11 +9,6 @@
 
 #include "platform/platform.h"
 
-// Bound on the connect and on each receive of the login (the lock, the first
-// reply). A timeout is a failure like any other. g_hub_io_timeout_ms starts at
-// HUB_IO_TIMEOUT_MS; tests lower it to stay fast.
-constexpr int HUB_IO_TIMEOUT_MS = 15000;
-extern int g_hub_io_timeout_ms;
 
 // hub_login results besides a socket.
 constexpr int LOGIN_NO_HUB = -2;       // no connection, or no first data in time
@@ -21,23 +16,13 @@ constexpr int LOGIN_SEND_FAILED = -3;  // both sends of the login block failed
 constexpr int LOGIN_TOO_LONG = -4;     // nick and share text overflow the block: refused
 
 constexpr int LOCK_RECEIVE_BYTES = 1000;
-constexpr int LOGIN_BLOCK_BYTES = 1000;   // at most 999 characters and the NUL
 constexpr int FIRST_REPLY_BYTES = 1000;
 constexpr int FIRST_REPLY_SHOWN_UNITS = 255;  // the reply is shown cut to 254 units
 constexpr int NOTICE_UNITS = 1000;
 constexpr int LOCK_COUNTED_BYTES = 20;  // the lock receive counts as 20 bytes, whatever its size
 
-// The contact text of $MyINFO (its e-mail position): none given.
-constexpr char HUB_CONTACT_TEXT[] = "";
-
-// The hub's connect: tcp_connect_within bounded by g_hub_io_timeout_ms.
+// The hub's connect: tcp_connect_within bounded by g_state.hub_io_timeout_ms.
 int tcp_connect(const char* host, const char* port_text, int type);
-
-// Builds the login block: $Supports, the key text (when key_text is not
-// null), $ValidateNick, $Version, $GetNickList and $MyINFO. Returns its
-// length, or -1 when it would not fit in out_bytes (nothing is cut).
-int build_login_block(const char* key_text, const char* nick, const char* share, char* out,
-                      int out_bytes);
 
 // Connects, reads the hub's first data, answers its lock and sends the whole
 // login in one block with the nick and share text of g_state.settings.

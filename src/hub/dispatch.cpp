@@ -14,9 +14,9 @@
 
 #include <cstring>
 
+#include "hub/chat.h"
 #include "hub/search.h"
 #include "hub/users.h"
-#include "state/message_builder.h"
 #include "state/text_scan.h"
 #include "transfer/download.h"
 
@@ -37,35 +37,20 @@ int route_user(char* message) {
 }
 
 int route_download(char* message) {
-    start_download_worker(message);
+    download_take_connect(message);
     return 0;
 }
 
 int route_search(char* message) {
-    parse_search_result(message);
+    search_result_take(message);
     return 0;
-}
-
-int route_chat(char* message) {
-    return chat_append(message);
-}
-
-// "$To: me From: bob $<bob> hi": the first '<' after the "$" opens the
-// sender's chat line and becomes '>', so the log shows ">bob> hi". Without
-// one, the line is the message's last character, shown only if it is '>'.
-int route_private(char* message) {
-    int length = (int)strlen(message);
-    int open = 1 + find_char(message + 1, '<');
-    char* line = open < length ? message + open : message + length - 1;
-    if (open < length) *line = '>';
-    return *line == '>' ? chat_append(line) : 0;
 }
 
 // Tried in order; the first prefix that matches takes the message. "$S"
 // followed by anything but "R" (other users' searches) matches nothing.
 const HubRoute HUB_ROUTES[] = {
     {"$Q", route_user},   {"$M", route_user},     {"$C", route_download}, {"$SR", route_search},
-    {"$T", route_private}, {"<", route_chat},     {">", route_chat},
+    {"$T", chat_take_private}, {"<", chat_take_public}, {">", chat_take_public},
 };
 
 int route_hub_message(char* message) {
@@ -168,56 +153,4 @@ int dispatch_hub_data(char* text, int length) {
         }
     }
     return appended;
-}
-
-int build_chat_message(const char* input_1251, const char* own_nick, char* out, int out_bytes) {
-    MessageBuilder m = message_begin(out, out_bytes);
-    const char* text = input_1251;
-    int blanks = 0;
-    if (input_1251[0] == '>') {
-        // The addressee runs up to the first blank (find_char: or one past the end).
-        int k = find_char(input_1251, ' ');
-        char target[TARGET_NICK_BYTES];
-        memset(target, 0, sizeof target);
-        text_copy_n(target, TARGET_NICK_BYTES, input_1251 + 1, k - 1);  // cut to 49
-        message_add(&m, "$To: ");
-        message_add(&m, target);
-        message_add(&m, " From: ");
-        message_add(&m, own_nick);
-        message_add(&m, " $");
-        // The '>' and the addressee become blanks; the terminator is kept.
-        int length = (int)strlen(input_1251);
-        blanks = k < length ? k : length;
-        text = input_1251 + blanks;
-    }
-    message_add(&m, "<");
-    message_add(&m, own_nick);
-    message_add(&m, "> ");
-    message_add_repeat(&m, ' ', blanks);
-    message_add(&m, text);
-    message_add(&m, " |");
-    if (m.overflow) {
-        if (out_bytes > 0) out[0] = '\0';
-        return -1;
-    }
-    return m.length;
-}
-
-intptr_t send_chat_line() {
-    // Reaches g_state: main_window (its input line), the nick, hub_socket, the
-    // TrafficCounters.
-    char16_t input[CHAT_INPUT_UNITS];
-    control_get_text(g_state.main_window, INPUT_LINE_ID, input, CHAT_INPUT_UNITS);
-    char text[CHAT_INPUT_BYTES];
-    utf16_to_cp1251(input, -1, text, CHAT_INPUT_BYTES);
-    char message[CHAT_MESSAGE_BYTES];
-    int length = build_chat_message(text, g_state.settings.nick, message, CHAT_MESSAGE_BYTES);
-    // A failed send is not reported: the hub echoes public chat, so a line
-    // that does not come back was not sent. Only bytes the socket took count.
-    if (length > 0 && g_state.hub_socket > 0) {
-        int sent = send_once(g_state.hub_socket, message, length);
-        if (sent > 0) traffic_add_sent((uint32_t)sent);
-    }
-    control_set_text(g_state.main_window, INPUT_LINE_ID, u"");
-    return TRUE;
 }

@@ -1,5 +1,5 @@
-// The hub's traffic after the login: the socket event message, the message
-// dispatcher, and the chat in both directions.
+// The hub's traffic after the login: the socket event message and the
+// message dispatcher.
 //
 // Receive tail: the '|'-less end of one receive is kept in g_state.hub_tail
 // (g_state.hub_tail_len bytes, NUL-terminated) and put in front of the next
@@ -17,14 +17,6 @@ constexpr int HUB_RECEIVE_BYTES = 2000;  // one receive of hub data
 constexpr int HUB_DATA_BYTES = (HUB_TAIL_BYTES - 1) + HUB_RECEIVE_BYTES + 1;
 constexpr int32_t HUB_TAIL_DROPPING = -1;
 
-constexpr int CHAT_INPUT_UNITS = 1000;  // the input line as read from the screen
-constexpr int CHAT_INPUT_BYTES = 1000;  // the input line in code page 1251
-constexpr int TARGET_NICK_BYTES = 50;   // a private message's addressee; longer nicks are cut to 49
-constexpr int INPUT_LINE_ID = 4001;     // the main screen's input line
-// The largest chat message: "$To: " target " From: " nick " $<" nick "> " text " |".
-constexpr int CHAT_MESSAGE_BYTES =
-    5 + (TARGET_NICK_BYTES - 1) + 7 + (NICK_BYTES - 1) + 3 + (NICK_BYTES - 1) + 2 + (CHAT_INPUT_BYTES - 1) + 2 + 1;
-
 // The socket event message (1025) of the hub socket; the main screen calls it.
 // Low word of lparam: FD_READ makes one receive and dispatches it, FD_OOB and
 // FD_CLOSE append their notices. Always TRUE.
@@ -39,12 +31,3 @@ void hub_tail_keep(const char* rest, int length);
 // kept tail already in front) and keeps the unterminated end as the new tail.
 // Cuts the text in place. Returns 1 when a chat line was appended, else 0.
 int dispatch_hub_data(char* text, int length);
-
-// Command 1: sends the main screen's input line to the hub as a public chat
-// line, or as a private message when it starts with '>'; clears the line.
-intptr_t send_chat_line();
-
-// The outgoing message for an input line: "<nick> text |", or for ">bob text"
-// "$To: bob From: nick $<nick> " + the text with ">bob" blanked + " |".
-// Returns its length, or -1 (out emptied) when it does not fit in out_bytes.
-int build_chat_message(const char* input_1251, const char* own_nick, char* out, int out_bytes);

@@ -1,4 +1,4 @@
-// The UserTable and the Users screen.
+// The UserTable, fed by the hub's $MyINFO and $Quit.
 //
 // Data model: g_state.users holds USER_SLOTS slots; a slot is in use exactly
 // while its present flag is set. There is no count: used and free slots may
@@ -10,11 +10,11 @@
 //    both NUL-terminated within their fields (1251, as the hub sent them);
 //  - no two present slots hold the same name. Users are found by exact name:
 //    'bob' and 'bobby' are two users, and "$Quit bob" never frees 'bobby';
-//  - g_slot_tenancy[s] changes whenever a new user is written into slot s and
+//  - a slot's tenancy changes whenever a new user is written into it and
 //    moves with the slot when the table is sorted. The Users screen remembers,
-//    per list position, the slot and tenancy it shows (UserListView), so a
-//    command acts on the user shown at that position or on nobody, never on
-//    whoever took the slot since the last fill.
+//    per list position, the slot and tenancy it shows, so a command acts on
+//    the user shown at that position or on nobody, never on whoever took the
+//    slot since the last fill.
 //
 // Hub input is untrusted. Only messages that begin "$MyINFO $ALL " or
 // "$Quit " are used (the same words inside another message, such as a relayed
@@ -27,7 +27,6 @@
 
 #include <cstring>
 
-#include "shell/main_screen.h"
 #include "state/client_state.h"
 #include "state/text_scan.h"
 
@@ -38,8 +37,6 @@ constexpr char QUIT_PREFIX[] = "$Quit ";
 // $MyINFO $ALL <nick> <description>$ $<connection>$<e-mail>$<share>$
 // The share field lies between the fourth and the fifth '$' after the nick.
 constexpr int MYINFO_SHARE_DOLLARS = 5;
-
-uint32_t g_slot_tenancy[USER_SLOTS];
 
 // Index of the first ch in text, or -1 when the text ends first.
 int index_in_message(const char* text, char ch) {
@@ -96,9 +93,6 @@ void swap_slots(int a, int b) {
     UserEntry held = g_state.users[a];
     g_state.users[a] = g_state.users[b];
     g_state.users[b] = held;
-    uint32_t tenancy = g_slot_tenancy[a];
-    g_slot_tenancy[a] = g_slot_tenancy[b];
-    g_slot_tenancy[b] = tenancy;
 }
 
 // Moves the present slots to the front, keeping nothing else in order;
@@ -148,7 +142,7 @@ void update_user(const char* nick, const char* share, uint8_t present) {
         text_copy(user.name, USER_NAME_BYTES, nick);
         text_copy(user.share, USER_SHARE_BYTES, share);
         user.present = 1;
-        g_slot_tenancy[free_slot]++;
+        user.tenancy++;
     } else if (!present && found >= 0) {
         g_state.users[found].present = 0;
     }
@@ -172,133 +166,5 @@ void sort_users() {
     for (int end = count - 1; end > 0; end--) {
         swap_slots(0, end);
         sift_down(0, end);
-    }
-}
-
-int format_user_line(const UserEntry* user, char16_t* line, int units) {
-    // Read into 64 bits: shares of 2^31 bytes and more are common.
-    unsigned long long bytes = decimal_to_u64(user->share);
-    return wide_format(line, units, u"%S   %llu b", user->name, bytes);
-}
-
-// --- The Users screen -------------------------------------------------------------
-
-namespace {
-
-// What the list shows: for each position, the slot and its tenancy at the
-// last fill. The list is not updated when the table changes while the screen
-// is open; commands look the position up here and act only when the slot
-// still holds the user shown.
-struct UserListView {
-    int32_t count;
-    int16_t slot[USER_SLOTS];
-    uint32_t tenancy[USER_SLOTS];
-};
-UserListView g_view;
-
-// ">" + 49-byte name + " " and the terminator.
-constexpr int ADDRESS_UNITS = USER_NAME_BYTES + 3;
-
-// The user shown at the selected position, or nullptr when there is no
-// selection or that user has left (or his slot has a new user) since the fill.
-const UserEntry* selected_user() {
-    int32_t position = g_state.user_selection;
-    if (position < 0 || position >= g_view.count) return nullptr;
-    int slot = g_view.slot[position];
-    const UserEntry* user = &g_state.users[slot];
-    if (!user->present || g_slot_tenancy[slot] != g_view.tenancy[position]) return nullptr;
-    return user;
-}
-
-// Puts the selected user's name, in the given form, into the main screen's
-// input line (replacing its text) and closes the Users screen. Nothing
-// happens without a user to address.
-void address_user(Window screen, const char16_t* format, bool caret_to_end) {
-    const UserEntry* user = selected_user();
-    if (user == nullptr) return;
-    char16_t text[ADDRESS_UNITS];
-    int length = wide_format(text, ADDRESS_UNITS, format, user->name);
-    control_set_text(g_state.main_window, MAIN_INPUT_LINE, text);
-    if (caret_to_end) control_send(g_state.main_window, MAIN_INPUT_LINE, EM_SETSEL, (WPARAM)length, length);
-    dialog_end(screen, 0);
-}
-
-void command_to_chat(Window screen) { address_user(screen, u"%S:", false); }
-void command_private(Window screen) { address_user(screen, u">%S ", true); }
-void command_refresh(Window screen) { fill_user_list(screen); }
-void command_exit(Window screen) { dialog_end(screen, 0); }
-
-struct UsersCommand {
-    int id;
-    void (*run)(Window screen);
-};
-
-// "INFO" (6022) has no action and, like every command not listed, is left to
-// the platform.
-const UsersCommand USERS_COMMANDS[] = {
-    {CMD_USERS_TO_CHAT, command_to_chat}, {CMD_USERS_PRIVATE, command_private},
-    {IDOK, command_private},              {CMD_USERS_REFRESH, command_refresh},
-    {CMD_USERS_EXIT, command_exit},
-};
-
-intptr_t users_screen_open(Window screen) {
-    if (!screen_open_full(screen, USERS_MENUBAR, g_state.module_instance)) return FALSE;
-    sort_users();
-    fill_user_list(screen);
-    return TRUE;
-}
-
-intptr_t users_screen_command(Window screen, WPARAM wparam) {
-    int id = low_word(wparam);
-    if (id == USERS_LIST_CONTROL) {
-        // Any notification of the list: remember its selection (-1 for none).
-        g_state.user_selection = (int32_t)control_send(screen, USERS_LIST_CONTROL, LB_GETCURSEL, 0, 0);
-        return TRUE;
-    }
-    for (const UsersCommand& command : USERS_COMMANDS) {
-        if (command.id == id) {
-            command.run(screen);
-            return TRUE;
-        }
-    }
-    return FALSE;
-}
-
-}  // namespace
-
-void fill_user_list(Window screen) {
-    control_send(screen, USERS_LIST_CONTROL, LB_RESETCONTENT, 0, 0);
-    g_view.count = 0;
-    for (int s = 0; s < USER_SLOTS; s++) {
-        const UserEntry& user = g_state.users[s];
-        if (!user.present) continue;
-        char16_t line[USER_LINE_UNITS];
-        format_user_line(&user, line, USER_LINE_UNITS);
-        // A list out of room refuses entries: stop, so positions stay true.
-        if (control_send(screen, USERS_LIST_CONTROL, LB_ADDSTRING, 0, (LPARAM)line) < 0) break;
-        g_view.slot[g_view.count] = (int16_t)s;
-        g_view.tenancy[g_view.count] = g_slot_tenancy[s];
-        g_view.count++;
-    }
-    // Restored by position, whoever is listed there; a position the list
-    // does not have selects nothing.
-    control_send(screen, USERS_LIST_CONTROL, LB_SETCURSEL, (WPARAM)(intptr_t)g_state.user_selection, 0);
-    repaint_request(screen);
-}
-
-intptr_t users_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        return users_screen_open(screen);
-    case WM_COMMAND:
-        return users_screen_command(screen, wparam);
-    case WM_HOTKEY:
-        screen_hotkey(screen, wparam, lparam);
-        return FALSE;
-    case WM_CLOSE:
-        dialog_end(screen, 0);
-        return TRUE;
-    default:
-        return FALSE;  // paint and the rest: the platform's default
     }
 }

@@ -20,7 +20,7 @@
 
 #include "platform/display.h"
 #include "platform/platform.h"
-#include "resources/resources.h"
+#include "platform/resource_format.h"
 
 // --- Windows (window.cpp) -------------------------------------------------------
 enum WindowKind : uint8_t { WINDOW_FREE, WINDOW_PLAIN, WINDOW_SCREEN, WINDOW_CONTROL, WINDOW_BAR };

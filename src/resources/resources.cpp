@@ -1,49 +1,50 @@
 // The resource tables themselves. Positions are dialog units inside the
 // phone's 140 x 108 client area; the terminal scales them (see
-// platform/layout.cpp). Controls outside that area exist but are not shown:
+// the platform's layout). Controls outside that area exist but are not shown:
 // the main screen's "send" button lies below it.
-#include "resources/resources.h"
+#include "platform/resource_format.h"
+#include "resources/ids.h"
 
 namespace {
 
 // --- Dialog templates --------------------------------------------------------
 
 constexpr ControlTemplate MAIN_CONTROLS[] = {
-    {4003, CONTROL_EDIT, 0, 0, 140, 96, STYLE_MULTILINE | STYLE_READONLY | STYLE_VSCROLL | STYLE_BORDER, u""},
-    {4001, CONTROL_EDIT, 0, 96, 140, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
-    {4007, CONTROL_BUTTON, 120, 116, 36, 15, STYLE_DISABLED, u"send"},
+    {ID_MAIN_CHAT_VIEW, CONTROL_EDIT, 0, 0, 140, 96, STYLE_MULTILINE | STYLE_READONLY | STYLE_VSCROLL | STYLE_BORDER, u""},
+    {ID_MAIN_INPUT_LINE, CONTROL_EDIT, 0, 96, 140, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {ID_MAIN_SEND, CONTROL_BUTTON, 120, 116, 36, 15, STYLE_DISABLED, u"send"},
 };
 
 constexpr ControlTemplate SETTINGS_CONTROLS[] = {
-    {4016, CONTROL_STATIC, 0, 2, 40, 10, 0, u"Hub"},
-    {4015, CONTROL_COMBO, 42, 0, 98, 12, STYLE_VSCROLL, u""},
-    {4007, CONTROL_STATIC, 0, 18, 40, 10, 0, u"Host"},
-    {4002, CONTROL_EDIT, 42, 16, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
-    {4008, CONTROL_STATIC, 0, 34, 40, 10, 0, u"Port"},
-    {4004, CONTROL_EDIT, 42, 32, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
-    {4009, CONTROL_STATIC, 0, 50, 40, 10, 0, u"Nick"},
-    {4005, CONTROL_EDIT, 42, 48, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
-    {4010, CONTROL_STATIC, 0, 66, 40, 10, 0, u"Share"},
-    {4006, CONTROL_EDIT, 42, 64, 70, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
-    {4013, CONTROL_STATIC, 114, 66, 26, 10, 0, u"bytes"},
-    {4012, CONTROL_STATIC, 0, 82, 40, 10, 0, u"LocalIP"},
-    {4011, CONTROL_EDIT, 42, 80, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER | STYLE_READONLY | STYLE_DISABLED, u""},
+    {ID_SETTINGS_HUB_LABEL, CONTROL_STATIC, 0, 2, 40, 10, 0, u"Hub"},
+    {ID_SETTINGS_FAVORITES, CONTROL_COMBO, 42, 0, 98, 12, STYLE_VSCROLL, u""},
+    {ID_SETTINGS_HOST_LABEL, CONTROL_STATIC, 0, 18, 40, 10, 0, u"Host"},
+    {ID_SETTINGS_HOST, CONTROL_EDIT, 42, 16, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {ID_SETTINGS_PORT_LABEL, CONTROL_STATIC, 0, 34, 40, 10, 0, u"Port"},
+    {ID_SETTINGS_PORT, CONTROL_EDIT, 42, 32, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {ID_SETTINGS_NICK_LABEL, CONTROL_STATIC, 0, 50, 40, 10, 0, u"Nick"},
+    {ID_SETTINGS_NICK, CONTROL_EDIT, 42, 48, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {ID_SETTINGS_SHARE_LABEL, CONTROL_STATIC, 0, 66, 40, 10, 0, u"Share"},
+    {ID_SETTINGS_SHARE, CONTROL_EDIT, 42, 64, 70, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {ID_SETTINGS_BYTES_LABEL, CONTROL_STATIC, 114, 66, 26, 10, 0, u"bytes"},
+    {ID_SETTINGS_LOCAL_IP_LABEL, CONTROL_STATIC, 0, 82, 40, 10, 0, u"LocalIP"},
+    {ID_SETTINGS_LOCAL_IP, CONTROL_EDIT, 42, 80, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER | STYLE_READONLY | STYLE_DISABLED, u""},
 };
 
 constexpr ControlTemplate SEARCH_CONTROLS[] = {
-    {4007, CONTROL_EDIT, 0, 0, 110, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+    {ID_SEARCH_WORDS, CONTROL_EDIT, 0, 0, 110, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
     {IDOK, CONTROL_BUTTON, 112, 0, 28, 12, 0, u"OK"},
-    {4008, CONTROL_LIST, 0, 14, 140, 94, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
+    {ID_SEARCH_LIST, CONTROL_LIST, 0, 14, 140, 94, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
 };
 
 constexpr ControlTemplate PROGRESS_CONTROLS[] = {
-    {4012, CONTROL_STATIC, 0, 20, 140, 10, STYLE_CENTER, u"File"},
-    {4013, CONTROL_STATIC, 0, 40, 140, 10, STYLE_CENTER, u"Size"},
-    {4010, CONTROL_PROGRESS, 0, 60, 140, 10, STYLE_BORDER, u""},
+    {ID_PROGRESS_FILE, CONTROL_STATIC, 0, 20, 140, 10, STYLE_CENTER, u"File"},
+    {ID_PROGRESS_SIZE, CONTROL_STATIC, 0, 40, 140, 10, STYLE_CENTER, u"Size"},
+    {ID_PROGRESS_BAR, CONTROL_PROGRESS, 0, 60, 140, 10, STYLE_BORDER, u""},
 };
 
 constexpr ControlTemplate USERS_CONTROLS[] = {
-    {4009, CONTROL_LIST, 0, 0, 140, 108, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
+    {ID_USERS_LIST, CONTROL_LIST, 0, 0, 140, 108, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
 };
 
 #define COUNT_OF(a) ((int)(sizeof(a) / sizeof((a)[0])))
@@ -59,22 +60,22 @@ constexpr DialogTemplate DIALOGS[] = {
 // --- Menus: the popups that "Menu" soft keys open --------------------------------
 
 constexpr MenuEntry MAIN_MENU[] = {
-    {u"exit", 6002}, {u"Connect", 6004}, {u"Disconnect", 6007},
-    {u"Clear Chat", 6008}, {u"Downloads", 6005}, {u"About", 6025},
-    {u"Traffic", 6009}, {u"Users", 6006}, {u"Option", 6003},
+    {u"exit", CMD_EXIT}, {u"Connect", CMD_CONNECT}, {u"Disconnect", CMD_DISCONNECT},
+    {u"Clear Chat", CMD_CLEAR_CHAT}, {u"Downloads", CMD_DOWNLOADS}, {u"About", CMD_ABOUT},
+    {u"Traffic", CMD_TRAFFIC}, {u"Users", CMD_USERS}, {u"Option", CMD_OPTION},
 };
 
 constexpr MenuEntry SEARCH_MENU[] = {
-    {u"Info", 6017}, {u"Short", 6018}, {u"Full", 6019}, {u"CANCEL", 6014},
-    {u"Search", 6013}, {u"Exit search", 6016}, {u"Ok", 6016},
+    {u"Info", CMD_RESULT_INFO}, {u"Short", CMD_SHORT_NAMES}, {u"Full", CMD_FULL_PATHS}, {u"CANCEL", CMD_SEARCH_CANCEL},
+    {u"Search", CMD_SEARCH}, {u"Exit search", CMD_SEARCH_EXIT}, {u"Ok", CMD_SEARCH_EXIT},
 };
 
 constexpr MenuEntry USERS_MENU[] = {
-    {u"ToChat", 6001}, {u"Refresh", 6026}, {u"PRIVAT", 6020}, {u"INFO", 6022},
+    {u"ToChat", CMD_USERS_TO_CHAT}, {u"Refresh", CMD_USERS_REFRESH}, {u"PRIVAT", CMD_USERS_PRIVATE}, {u"INFO", CMD_USERS_INFO},
 };
 
 constexpr MenuEntry PROGRESS_MENU[] = {
-    {u"Stop", 6023},
+    {u"Stop", CMD_STOP},
 };
 
 constexpr MenuResource MENUS[] = {
@@ -87,11 +88,11 @@ constexpr MenuResource MENUS[] = {
 // --- Soft-key bars ----------------------------------------------------------------
 
 constexpr MenuBarResource MENUBARS[] = {
-    {MENUBAR_MAIN, {{STRING_MENU, 0, true}, {STRING_SEARCH, 12005, false}}},
-    {MENUBAR_SETTINGS, {{STRING_OK, 6011, false}, {STRING_CANCEL, 6012, false}}},
-    {MENUBAR_SEARCH, {{STRING_MENU, 0, true}, {STRING_DOWNLOAD, 6005, false}}},
-    {MENUBAR_USERS, {{STRING_MENU, 0, true}, {STRING_EXIT, 6024, false}}},
-    {MENUBAR_PROGRESS, {{STRING_MENU, 0, true}, {STRING_EXIT, 6024, false}}},
+    {MENUBAR_MAIN, {{STRING_MENU, 0, true}, {STRING_SEARCH, CMD_SEARCH_SCREEN, false}}},
+    {MENUBAR_SETTINGS, {{STRING_OK, CMD_SETTINGS_OK, false}, {STRING_CANCEL, CMD_SETTINGS_CANCEL, false}}},
+    {MENUBAR_SEARCH, {{STRING_MENU, 0, true}, {STRING_DOWNLOAD, CMD_DOWNLOAD, false}}},
+    {MENUBAR_USERS, {{STRING_MENU, 0, true}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
+    {MENUBAR_PROGRESS, {{STRING_MENU, 0, true}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
 };
 
 constexpr StringResource STRINGS[] = {

@@ -7,7 +7,8 @@
 #include "shell/startup.h"
 
 #include "config/favorites.h"
-#include "shell/main_screen.h"
+#include "resources/ids.h"
+#include "screens/main_screen.h"
 #include "state/client_state.h"
 
 namespace {
@@ -110,5 +111,5 @@ int client_main(ModuleInstance instance) {
     if (find_running_instance(MAIN_CLASS, MAIN_TITLE, &found) != 0 || found) return 0;
     g_state.module_instance = instance;
     if (!register_main_class(instance)) return 0;
-    return (int)dialog_run(instance, MAIN_TEMPLATE, 0, main_screen_proc, 0);
+    return (int)dialog_run(instance, DIALOG_MAIN, 0, main_screen_proc, 0);
 }

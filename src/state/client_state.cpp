@@ -13,9 +13,15 @@ namespace {
 // Guards every read and write of chat_log, from either thread.
 std::mutex chatlog_mutex;
 
-// The one field whose process-start value is not zero.
-const bool g_state_started = [] {
+// The fields whose process-start value is not zero.
+void set_start_values() {
     g_state.short_names = 1;
+    g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
+    g_state.download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
+}
+
+const bool g_state_started = [] {
+    set_start_values();
     return true;
 }();
 }  // namespace
@@ -23,13 +29,16 @@ const bool g_state_started = [] {
 void client_state_reset() {
     std::lock_guard<std::mutex> hold(chatlog_mutex);
     memset(&g_state, 0, sizeof g_state);
-    g_state.short_names = 1;
+    set_start_values();
 }
 
 void user_table_empty() {
     // Reading a never-written slot maps the shared zero page, which costs no memory.
     for (UserEntry& u : g_state.users) {
-        if (u.present != 0 || u.name[0] != '\0' || u.share[0] != '\0') u = UserEntry{};
+        if (u.present == 0 && u.name[0] == '\0' && u.share[0] == '\0') continue;
+        uint32_t tenancy = u.tenancy;
+        u = UserEntry{};
+        u.tenancy = tenancy;
     }
 }
 

@@ -53,6 +53,10 @@ struct UserEntry {
     char name[USER_NAME_BYTES];
     char share[USER_SHARE_BYTES];  // decimal bytes as the hub sent it
     uint8_t present;               // 1 while the user is on the hub
+    // Counts the users ever written into this slot, and moves with them when
+    // the table is sorted: the Users screen tells by it whether a slot still
+    // holds the user it listed. Kept when the table is emptied.
+    uint32_t tenancy;
 };
 
 // --- SearchResultTable -----------------------------------------------------
@@ -135,6 +139,14 @@ constexpr int HUB_TAIL_BYTES = 2048;
 
 constexpr int MODULE_DIR_UNITS = 500;
 
+// --- Time limits -----------------------------------------------------------------
+// Bound on the hub's connect and on each receive of the login (the lock, the
+// first reply). A timeout is a failure like any other.
+constexpr int HUB_IO_TIMEOUT_MS = 15000;
+// Silence that ends a download: no byte from the peer for this long while
+// waiting for its greeting, its length reply or the file's data.
+constexpr int DOWNLOAD_SILENCE_LIMIT_MS = 60000;
+
 struct ClientState {
     SessionSettings settings;
     TrafficCounters traffic;
@@ -166,9 +178,15 @@ struct ClientState {
 
     char hub_tail[HUB_TAIL_BYTES];
     int32_t hub_tail_len;
+
+    // The limits in force: HUB_IO_TIMEOUT_MS and DOWNLOAD_SILENCE_LIMIT_MS,
+    // which tests lower to stay fast. A worker reads its limit when it starts.
+    int32_t hub_io_timeout_ms;
+    int32_t g_state.download_silence_ms;
 };
 
-// The record itself: zero-filled at process start except the short names flag.
+// The record itself: zero-filled at process start except the short names flag
+// and the time limits.
 extern ClientState g_state;
 
 // Puts the record back to its process-start state (tests use it).

@@ -1,6 +1,6 @@
 // The download worker: from the owner's $ConnectToMe to the finished file.
 //
-// start_download_worker (UI thread) takes a $ConnectToMe while a download is
+// download_take_connect (UI thread) takes a $ConnectToMe while a download is
 // requested: it copies the message into the ConnectRequest, snapshots the own
 // nick and the silence limit into the handover, moves the phase to connecting
 // and starts the thread. A $ConnectToMe that comes while the worker is still
@@ -24,11 +24,9 @@
 #include "state/client_state.h"
 #include "state/text_scan.h"
 #include "transfer/download.h"
-#include "transfer/handshake.h"
+#include "protocol/handshake.h"
 #include "transfer/local_file.h"
 #include "transfer/tth.h"
-
-int download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
 
 namespace {
 
@@ -44,7 +42,7 @@ constexpr int NOTE_BYTES = 300;
 constexpr int QUOTE_BYTES = 61;  // a peer's reply quoted in a note: at most 60 bytes
 constexpr int FINAL_NAME_BYTES = RESULT_SHORT_BYTES + 8;  // the name and " (999)"
 
-// What start_download_worker hands the worker besides the ConnectRequest.
+// What download_take_connect hands the worker besides the ConnectRequest.
 struct WorkerHandover {
     char own_nick[NICK_BYTES];
     int silence_ms;
@@ -480,7 +478,7 @@ void finish_download(WorkerRun* run, DownloadEnd end) {
 }
 
 // After a peer that greeted with another nick, in one step against
-// start_download_worker and "Stop": the spare $ConnectToMe is taken into the
+// download_take_connect and "Stop": the spare $ConnectToMe is taken into the
 // ConnectRequest, or the request goes back to waiting for the owner's own,
 // unless the person stopped it meanwhile.
 enum AfterMismatch { TRY_SPARE, WAIT_AGAIN, STOPPED };
@@ -546,7 +544,7 @@ int make_safe_file_name(const char* short_name, char* dst, int dst_bytes) {
     return 1;
 }
 
-void start_download_worker(const char* message) {
+void download_take_connect(const char* message) {
     // Reaches g_state: the DownloadJob's phase, the ConnectRequest and the
     // spare request, the nick. Without a requested download the message is
     // ignored: otherwise anyone on the hub could make the client connect anywhere.
@@ -570,7 +568,7 @@ void start_download_worker(const char* message) {
     }
     text_copy(g_state.connect_request, CONNECT_REQUEST_BYTES, message);
     text_copy(worker_handover.own_nick, NICK_BYTES, g_state.settings.nick);
-    worker_handover.silence_ms = download_silence_ms > 0 ? download_silence_ms : 1;
+    worker_handover.silence_ms = g_state.download_silence_ms > 0 ? g_state.download_silence_ms : 1;
     download_set_stop(0);
     download_set_received(0);
     download_set_total(0);

@@ -26,9 +26,9 @@ class Login : public ::testing::Test {
 protected:
     void SetUp() override {
         hub_test_state();
-        g_hub_io_timeout_ms = 2000;
+        g_state.hub_io_timeout_ms = 2000;
     }
-    void TearDown() override { g_hub_io_timeout_ms = HUB_IO_TIMEOUT_MS; }
+    void TearDown() override { g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS; }
 
     // Logs in to the hub and returns what it received; closes the socket.
     std::string login_bytes(TestHub& hub, int* result = nullptr) {
@@ -94,7 +94,7 @@ TEST_F(Login, HubClosingBeforeItsLockFails) {
 
 TEST_F(Login, SilentHubTimesOutInsteadOfWaitingForever) {
     TestHub hub;  // accepts, sends nothing
-    g_hub_io_timeout_ms = 200;
+    g_state.hub_io_timeout_ms = 200;
     uint64_t start = monotonic_ms();
     EXPECT_EQ(hub_login("127.0.0.1", hub.port_text().c_str()), LOGIN_NO_HUB);
     EXPECT_LT(monotonic_ms() - start, 1500u);
@@ -104,7 +104,7 @@ TEST_F(Login, SilentHubTimesOutInsteadOfWaitingForever) {
 TEST_F(Login, UnansweredConnectTimesOut) {
     StuckListener stuck;
     ASSERT_TRUE(stuck.ready());
-    g_hub_io_timeout_ms = 200;
+    g_state.hub_io_timeout_ms = 200;
     uint64_t start = monotonic_ms();
     EXPECT_EQ(tcp_connect("127.0.0.1", stuck.port_text().c_str(), SOCKET_STREAM), TCP_CONNECT_FAILED);
     EXPECT_LT(monotonic_ms() - start, 1500u);

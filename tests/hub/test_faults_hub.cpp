@@ -57,14 +57,14 @@ class HubFaults : public ::testing::Test {
 protected:
     void SetUp() override {
         hub_test_state();
-        g_hub_io_timeout_ms = IO_TIMEOUT_MS;
+        g_state.hub_io_timeout_ms = IO_TIMEOUT_MS;
         window_ = window_create(hub_window_proc);
         g_state.main_window = window_;
     }
     void TearDown() override {
         hub_close();
         window_destroy(window_);
-        g_hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
+        g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
     }
 
     // Connect against hub; returns the milliseconds the command took.

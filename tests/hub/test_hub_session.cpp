@@ -59,7 +59,7 @@ class HubSession : public ::testing::Test {
 protected:
     void SetUp() override {
         hub_test_state();
-        g_hub_io_timeout_ms = 2000;
+        g_state.hub_io_timeout_ms = 2000;
         g_paints = 0;
         g_socket_events = 0;
         probe_ = window_create(probe_proc);
@@ -68,7 +68,7 @@ protected:
     void TearDown() override {
         hub_close();
         window_destroy(probe_);
-        g_hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
+        g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
     }
 
     void connect_to(const TestHub& hub) {
@@ -152,7 +152,7 @@ TEST_F(HubSession, FirstReplyOfOneByteIsAReplyAndTheConnectionWorks) {
 TEST_F(HubSession, SilentHubAfterLoginTimesOutAndCloses) {
     TestHub hub;
     hub.send(LOCK);
-    g_hub_io_timeout_ms = 300;
+    g_state.hub_io_timeout_ms = 300;
     connect_to(hub);
     EXPECT_EQ(chat_log_text(), "connect Error ");
     EXPECT_EQ(g_state.hub_socket, 0);

@@ -33,7 +33,7 @@ int parse_copy(const std::string& message, SearchResult* out) {
 void feed(const std::string& message) {
     std::vector<char> buffer(message.begin(), message.end());
     buffer.push_back('\0');
-    parse_search_result(buffer.data());
+    search_result_take(buffer.data());
 }
 
 // --- The search message -------------------------------------------------------

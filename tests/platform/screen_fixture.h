@@ -8,7 +8,8 @@
 
 #include "platform/display.h"
 #include "platform/platform.h"
-#include "resources/resources.h"
+#include "platform/resource_format.h"
+#include "resources/ids.h"
 
 // Steps run from the idle hook, one per call, in order; a step returns false
 // to be called again at the next idle turn (waiting for something). After the

@@ -7,7 +7,8 @@
 #include <set>
 #include <vector>
 
-#include "resources/resources.h"
+#include "platform/resource_format.h"
+#include "resources/ids.h"
 
 namespace {
 

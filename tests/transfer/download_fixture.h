@@ -52,7 +52,7 @@ inline void request_download(const char* nick = "bob", const char* path = "Music
 
 inline void connect_to_me(const TestHub& peer) {
     std::string m = "$ConnectToMe me 127.0.0.1:" + peer.port_text();
-    start_download_worker(m.c_str());
+    download_take_connect(m.c_str());
 }
 
 inline bool wait_download_ended(int ms = 5000) {
@@ -141,7 +141,7 @@ private:
 inline void end_download_worker() {
     download_set_stop(1);
     EXPECT_TRUE(wait_download_ended(3000));
-    download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
+    g_state.download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
 }
 
 }  // namespace download_test

@@ -76,7 +76,7 @@ class AdcDownload : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_download_state();
-        download_silence_ms = 2000;
+        g_state.download_silence_ms = 2000;
         dir_ = std::make_unique<TempCurrentDirectory>();
         ASSERT_TRUE(dir_->ok());
         data_ = sample(3 * DOWNLOAD_CHUNK_BYTES + 4321, 1);
@@ -237,7 +237,7 @@ TEST_F(AdcDownload, APersonsFileOfTheSameNameIsNeverTouched) {
     EXPECT_NE(chat_text().find(" ::download failed:: peer stopped at 1000 of "), std::string::npos);
     EXPECT_EQ(file_text("a.mp3"), mine);
 
-    download_silence_ms = 10000;
+    g_state.download_silence_ms = 10000;
     TestHub stalling;
     stalling.expect(CLIENT_GREETING).send(ADC_GREETING).expect("$ADCGET");
     stalling.send("$ADCSND file TTH/" + tth_ + " 1000 " + std::to_string(data_.size() - 1000) + "|" +

@@ -92,7 +92,7 @@ protected:
         reset_download_state();
         text_copy(g_state.settings.nick, NICK_BYTES, "kivotest");
         text_copy(g_state.settings.share_size, SHARE_TEXT_BYTES, "1234567890");
-        download_silence_ms = 3000;
+        g_state.download_silence_ms = 3000;
         dir_ = std::make_unique<TempCurrentDirectory>();
         ASSERT_TRUE(dir_->ok());
         g_state.hub_socket = hub_login("127.0.0.1", hub_->port().c_str());
@@ -116,7 +116,7 @@ protected:
         send_rev_connect(owner);
         std::string request = wait_hub_message("$ConnectToMe kivotest ");
         ASSERT_FALSE(request.empty()) << "no $ConnectToMe from the hub";
-        start_download_worker(request.c_str());
+        download_take_connect(request.c_str());
         ASSERT_TRUE(wait_download_ended(8000));
     }
 
@@ -184,7 +184,7 @@ TEST_F(DemoHubDownload, OwnerGreetingUnderAnotherNickIsNotTheOwner) {
 }
 
 TEST_F(DemoHubDownload, OwnerThatNeverAnswersTheGetTimesOut) {
-    download_silence_ms = 500;
+    g_state.download_silence_ms = 500;
     download("Sleepy", "Sleepy\\lullaby.mp3", "lullaby.mp3");
     EXPECT_EQ(chat_text(), " ::download failed:: peer silent, timed out\r\n");
 }

@@ -32,7 +32,7 @@ class DownloadNotes : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_download_state();
-        download_silence_ms = 500;
+        g_state.download_silence_ms = 500;
         g_paints = 0;
         dir_ = std::make_unique<TempCurrentDirectory>();
         ASSERT_TRUE(dir_->ok());

@@ -1,7 +1,7 @@
 // The download worker against scripted peers on 127.0.0.1.
 //
 // Each test runs in a fresh temporary current directory (removed afterwards)
-// with a short silence limit, requests a download, hands start_download_worker
+// with a short silence limit, requests a download, hands download_take_connect
 // the owner's $ConnectToMe and waits for the worker to end. What the peer
 // received, the file, the chat notes and the DownloadJob are then checked.
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ class DownloadWorker : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_download_state();
-        download_silence_ms = 2000;
+        g_state.download_silence_ms = 2000;
         dir_ = std::make_unique<TempCurrentDirectory>();
         ASSERT_TRUE(dir_->ok());
     }
@@ -160,7 +160,7 @@ TEST_F(DownloadWorker, PeerStoppingHalfwayIsAFailureAndKeepsWhatCame) {
 }
 
 TEST_F(DownloadWorker, SilentPeerEndsTheDownload) {
-    download_silence_ms = 300;
+    g_state.download_silence_ms = 300;
     TestHub peer;  // accepts, then says nothing
     request();
     connect_to_me(peer);
@@ -170,7 +170,7 @@ TEST_F(DownloadWorker, SilentPeerEndsTheDownload) {
 }
 
 TEST_F(DownloadWorker, PeerFallingSilentDuringTheDataEndsTheDownload) {
-    download_silence_ms = 300;
+    g_state.download_silence_ms = 300;
     TestHub peer;
     script_peer(peer, "$FileLength 100|", "part");
     request();
@@ -249,7 +249,7 @@ TEST_F(DownloadWorker, EachMalformedReplyEndsWithItsNote) {
 }
 
 TEST_F(DownloadWorker, PartialGreetingThenSilenceIsMalformedNotHung) {
-    download_silence_ms = 300;
+    g_state.download_silence_ms = 300;
     TestHub peer;
     peer.expect(CLIENT_GREETING).send("$MyNick bob|$Lock a|");
     request();
@@ -275,7 +275,7 @@ TEST_F(DownloadWorker, RefusedConnectionIsReportedNotUsedAsASocket) {
     }  // nothing listens there any more
     request();
     std::string m = "$ConnectToMe me 127.0.0.1:" + std::to_string(port);
-    start_download_worker(m.c_str());
+    download_take_connect(m.c_str());
     ASSERT_TRUE(wait_done());
     expect_failed(chat(), " ::download failed:: cannot connect to peer");
 }
@@ -348,7 +348,7 @@ TEST_F(DownloadWorker, OtherDollarCMessagesLeaveTheRequestWaiting) {
     TestHub peer;
     script_peer(peer, "$FileLength 1|", "x");
     request();
-    start_download_worker("$Close me");
+    download_take_connect("$Close me");
     EXPECT_EQ(download_running(), 0);
     EXPECT_EQ(download_requested(), 1);
     connect_to_me(peer);
@@ -359,7 +359,7 @@ TEST_F(DownloadWorker, OtherDollarCMessagesLeaveTheRequestWaiting) {
 TEST_F(DownloadWorker, OverlongConnectToMeEndsTheRequestWithANote) {
     request();
     std::string m = "$ConnectToMe me 127.0.0.1:" + std::string(CONNECT_REQUEST_BYTES, '1');
-    start_download_worker(m.c_str());
+    download_take_connect(m.c_str());
     EXPECT_EQ(download_running(), 0);
     EXPECT_EQ(download_requested(), 0);
     expect_failed(chat(), " ::download failed:: $ConnectToMe too long");
@@ -367,7 +367,7 @@ TEST_F(DownloadWorker, OverlongConnectToMeEndsTheRequestWithANote) {
 
 TEST_F(DownloadWorker, MalformedConnectToMeEndsTheRequestWithANote) {
     request();
-    start_download_worker("$ConnectToMe me 127.0.0.1");
+    download_take_connect("$ConnectToMe me 127.0.0.1");
     ASSERT_TRUE(wait_done());
     expect_failed(chat(), " ::download failed:: malformed $ConnectToMe");
 }
@@ -375,7 +375,7 @@ TEST_F(DownloadWorker, MalformedConnectToMeEndsTheRequestWithANote) {
 // --- Stop ----------------------------------------------------------------------------
 
 TEST_F(DownloadWorker, StopEndsTheRunningDownloadAndKeepsWhatCame) {
-    download_silence_ms = 10000;
+    g_state.download_silence_ms = 10000;
     TestHub peer;
     script_peer(peer, "$FileLength 1000000|", std::string(1000, 'd'));
     request();
@@ -395,7 +395,7 @@ TEST_F(DownloadWorker, StopIsSeenWhileTheConnectStillWaits) {
     if (!stuck.ready()) GTEST_SKIP() << "cannot fill a listen queue here";
     request();
     std::string m = "$ConnectToMe me 127.0.0.1:" + stuck.port_text();
-    start_download_worker(m.c_str());
+    download_take_connect(m.c_str());
     ASSERT_TRUE(download_running());
     sleep_ms(300);
     uint64_t asked = monotonic_ms();

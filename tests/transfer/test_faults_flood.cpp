@@ -94,8 +94,8 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     text_copy(g_state.settings.hub_host, HUB_HOST_BYTES, "127.0.0.1");
     // The last piece waits until the flood has been read, which takes long
     // under a sanitizer: the peer's silence must not end the download first.
-    download_silence_ms = 60000;
-    g_hub_io_timeout_ms = 2000;
+    g_state.download_silence_ms = 60000;
+    g_state.hub_io_timeout_ms = 2000;
     TempCurrentDirectory dir;
     ASSERT_TRUE(dir.ok());
     Window window = window_create(main_window_proc);
@@ -106,7 +106,7 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
             hub_close();
             window_destroy(window);
             end_download_worker();
-            g_hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
+            g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
         }
     } ending{window};
 

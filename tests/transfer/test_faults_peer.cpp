@@ -52,7 +52,7 @@ class PeerFaults : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_download_state();
-        download_silence_ms = SILENCE_MS;
+        g_state.download_silence_ms = SILENCE_MS;
         dir_ = std::make_unique<TempCurrentDirectory>();
         ASSERT_TRUE(dir_->ok());
     }

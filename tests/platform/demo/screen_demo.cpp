@@ -10,7 +10,8 @@
 
 #include "platform/display.h"
 #include "platform/platform.h"
-#include "resources/resources.h"
+#include "platform/resource_format.h"
+#include "resources/ids.h"
 
 namespace {
 

@@ -1,39 +1,36 @@
-// The download progress screen (template 1004, soft keys 2005).
+// The download progress screen.
 //
-// It shows the DownloadJob: the short name in the File label (4012), the line
-// "<received> / <total> bytes" in the Size label (4013) and the same counts on
-// the progress bar (4010). The worker writes the counts; this screen only reads
+// It shows the DownloadJob: the short name in the File label, the line
+// "<received> / <total> bytes" in the Size label and the same counts on
+// the progress bar. The worker writes the counts; this screen only reads
 // them, once per paint, through the atomic accessors. A paint that shows the
 // line asks for the next paint while a download is set (row >= 0), so the line
 // follows the count without a timer; once the row is back at -1 one more paint
 // shows the final counts and the requests stop, leaving an idle screen idle.
-// "Stop" (6023) asks the running worker to end (the worker writes the note),
+// "Stop" asks the running worker to end (the worker writes the note),
 // or withdraws a request that no $ConnectToMe has answered yet.
+#include "screens/progress_screen.h"
+
+#include "resources/ids.h"
+#include "screens/screen_table.h"
 #include "state/client_state.h"
-#include "transfer/download.h"
 
 namespace {
 
-constexpr int PROGRESS_MENUBAR_ID = 2005;
-constexpr int PROGRESS_BAR_ID = 4010;
-constexpr int PROGRESS_FILE_ID = 4012;
-constexpr int PROGRESS_SIZE_ID = 4013;
-constexpr int PROGRESS_CMD_STOP = 6023;
-constexpr int PROGRESS_CMD_EXIT = 6024;
 constexpr int PROGRESS_NAME_UNITS = 255;  // the short name, terminator included
 constexpr int PROGRESS_LINE_UNITS = 64;   // two 20-digit numbers and " /  bytes"
 
 // Set while this opening of the screen has shown a line for a download set.
 bool progress_line_pending;
 
-intptr_t init_progress_screen(Window screen) {
+intptr_t progress_screen_open(Window screen) {
     // Reaches g_state: the module instance, the DownloadJob's row and short name.
     progress_line_pending = false;
-    if (!screen_open_full(screen, PROGRESS_MENUBAR_ID, g_state.module_instance)) return FALSE;
+    if (!screen_open_full(screen, MENUBAR_PROGRESS, g_state.module_instance)) return FALSE;
     if (download_row() >= 0) {
         char16_t name[PROGRESS_NAME_UNITS];
         cp1251_to_utf16(g_state.download.short_name, -1, name, PROGRESS_NAME_UNITS);
-        control_set_text(screen, PROGRESS_FILE_ID, name);
+        control_set_text(screen, ID_PROGRESS_FILE, name);
     }
     return TRUE;
 }
@@ -46,12 +43,12 @@ void show_progress(Window screen) {
     char16_t line[PROGRESS_LINE_UNITS];
     wide_format(line, PROGRESS_LINE_UNITS, u"%llu / %llu bytes", (unsigned long long)received,
                 (unsigned long long)total);
-    control_set_text(screen, PROGRESS_SIZE_ID, line);
+    control_set_text(screen, ID_PROGRESS_SIZE, line);
     int shift = 0;
     while ((total >> shift) > (uint64_t)INT32_MAX) shift++;
     uint64_t position = received < total ? received : total;
-    control_send(screen, PROGRESS_BAR_ID, PBM_SETRANGE32, 0, (LPARAM)(total >> shift));
-    control_send(screen, PROGRESS_BAR_ID, PBM_SETPOS, (WPARAM)(position >> shift), 0);
+    control_send(screen, ID_PROGRESS_BAR, PBM_SETRANGE32, 0, (LPARAM)(total >> shift));
+    control_send(screen, ID_PROGRESS_BAR, PBM_SETPOS, (WPARAM)(position >> shift), 0);
 }
 
 void paint_progress_screen(Window screen) {
@@ -65,18 +62,9 @@ void paint_progress_screen(Window screen) {
     }
 }
 
-intptr_t command_ok(Window) {
-    return TRUE;  // the Action key: nothing to do, the screen stays
-}
-
-intptr_t command_exit(Window screen) {
-    dialog_end(screen, 0);
-    return TRUE;
-}
-
 // A running download is asked to end (the worker writes the note); a request
 // still waiting for its $ConnectToMe is withdrawn, so a late one starts nothing.
-intptr_t command_stop(Window) {
+void command_stop(Window) {
     // Reaches g_state: the DownloadJob's phase and stop flag.
     download_lock();
     bool withdrawn = download_requested();
@@ -87,41 +75,24 @@ intptr_t command_stop(Window) {
     }
     download_unlock();
     if (withdrawn) chat_append(" ::download stopped:: request withdrawn");
-    return TRUE;
 }
 
-struct ProgressCommand {
-    int id;
-    intptr_t (*run)(Window screen);
+// The Action key does nothing here: the screen stays.
+void command_ok(Window) {}
+
+const ScreenCommand PROGRESS_COMMANDS[] = {
+    {IDOK, command_ok},
+    {CMD_SCREEN_EXIT, screen_end},
+    {CMD_STOP, command_stop},
 };
 
-const ProgressCommand PROGRESS_COMMANDS[] = {
-    {IDOK, command_ok},
-    {PROGRESS_CMD_EXIT, command_exit},
-    {PROGRESS_CMD_STOP, command_stop},
+const ScreenKind PROGRESS_SCREEN = {
+    progress_screen_open, paint_progress_screen, nullptr,
+    PROGRESS_COMMANDS, command_count(PROGRESS_COMMANDS), nullptr,
 };
 
 }  // namespace
 
 intptr_t progress_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        return init_progress_screen(screen);
-    case WM_PAINT:
-        paint_progress_screen(screen);
-        return FALSE;  // the platform paints the screen
-    case WM_COMMAND:
-        for (const ProgressCommand& c : PROGRESS_COMMANDS) {
-            if (c.id == low_word(wparam)) return c.run(screen);
-        }
-        return FALSE;
-    case WM_HOTKEY:
-        screen_hotkey(screen, wparam, lparam);
-        return FALSE;
-    case WM_CLOSE:
-        dialog_end(screen, 0);
-        return TRUE;
-    default:
-        return FALSE;
-    }
+    return screen_kind_run(PROGRESS_SCREEN, screen, message, wparam, lparam);
 }

@@ -1,5 +1,5 @@
 // Whole-or-nothing appends into a caller's fixed buffer; see the header.
-#include "state/message_builder.h"
+#include "protocol/message_builder.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "hub/lock_to_key.h"
+#include "protocol/lock_to_key.h"
 
 namespace {
 

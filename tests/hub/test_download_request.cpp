@@ -8,10 +8,12 @@
 #include <memory>
 #include <string>
 
-#include "download_fixture.h"
+#include "transfer/download_fixture.h"
 #include "hub/connection.h"
 #include "hub/dispatch.h"
 #include "hub/search.h"
+#include "resources/ids.h"
+#include "screens/search_screen.h"
 #include "platform/screen_fixture.h"
 
 using namespace download_test;
@@ -157,7 +159,7 @@ TEST_F(DownloadRequest, RequestTheHubConnectionCannotTakeIsReportedNotLeftWaitin
 TEST_F(DownloadRequest, CommandWithoutASelectedRowDoesNothing) {
     IdleScript script;
     script.add([](void*) {
-        download_command(g_screen);  // nothing selected on a freshly opened list
+        send_message(g_screen, WM_COMMAND, CMD_DOWNLOAD, 0);  // nothing selected on a freshly opened list
         display_press(DISPLAY_KEY_CLOSE);
         return true;
     });

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/screen_fixture.h"
-#include "shell/main_screen.h"
+#include "screens/main_screen.h"
 #include "state/client_state.h"
 
 namespace {

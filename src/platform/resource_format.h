@@ -1,5 +1,6 @@
-// The program's resources as constant data tables: dialog templates, menus,
-// soft-key bars, the string table and the icon.
+// The form of the program's resources, as the platform reads them: dialog
+// templates, menus, soft-key bars, the string table and the icon. The tables
+// themselves, and the ids they use, are the program's (src/resources/).
 //
 // Model: a dialog template is a title, an optional window class and a fixed
 // list of controls, each with an id, a kind, a rectangle in dialog units
@@ -10,7 +11,8 @@
 // the whole process; lookups return nullptr for an id the program lacks.
 //
 // Texts here are UTF-16 and terminated. Nothing here knows what the screens
-// do with the commands: the ids are the contract with the screen procedures.
+// do with the commands: the ids (resources/ids.h) are the contract between
+// the tables and the screen procedures.
 #pragma once
 
 #include <cstdint>
@@ -92,7 +94,7 @@ struct IconResource {
     char16_t glyph;
 };
 
-// Lookups; nullptr when the program has no such resource or the instance is
+// Lookups, defined beside the tables (resources/resources.cpp); nullptr when the program has no such resource or the instance is
 // not the program's.
 const DialogTemplate* resource_dialog(ModuleInstance instance, int template_id);
 const MenuResource* resource_menu(ModuleInstance instance, int menu_id);
@@ -100,23 +102,3 @@ const MenuBarResource* resource_menubar(ModuleInstance instance, int menubar_id)
 const char16_t* resource_string(ModuleInstance instance, int string_id);
 const IconResource* resource_icon(ModuleInstance instance, int icon_id);
 const ControlTemplate* resource_control(const DialogTemplate* dialog, int control_id);
-
-// Resource ids.
-constexpr int DIALOG_MAIN = 1001;
-constexpr int DIALOG_SETTINGS = 1002;
-constexpr int DIALOG_SEARCH = 1003;
-constexpr int DIALOG_PROGRESS = 1004;
-constexpr int DIALOG_USERS = 1005;
-constexpr int MENUBAR_MAIN = 2001;
-constexpr int MENUBAR_SETTINGS = 2002;
-constexpr int MENUBAR_SEARCH = 2003;
-constexpr int MENUBAR_USERS = 2004;
-constexpr int MENUBAR_PROGRESS = 2005;
-constexpr int ICON_PROGRAM = 8001;
-
-constexpr int STRING_MENU = 12004;
-constexpr int STRING_SEARCH = 12005;
-constexpr int STRING_OK = 12006;
-constexpr int STRING_CANCEL = 12007;
-constexpr int STRING_DOWNLOAD = 12008;
-constexpr int STRING_EXIT = 12009;

@@ -3,13 +3,13 @@
 // Each parser first refuses a NUL byte inside the received length: the scans
 // below stop at the first NUL, and text[length] is the caller's terminator, so
 // with no NUL before it no scan can run past the received bytes.
-#include "transfer/handshake.h"
+#include "protocol/handshake.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
-#include "state/message_builder.h"
+#include "protocol/message_builder.h"
 #include "state/text_scan.h"
 
 namespace {

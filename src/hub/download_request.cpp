@@ -1,17 +1,15 @@
-// The download request: the results screen's "Download" command and the
-// $RevConnectToMe that asks the file's owner, through the hub, to connect back.
+// The download request.
 //
-// The command fills the DownloadJob only while no worker runs (a running
+// The request fills the DownloadJob only while no worker runs (a running
 // worker reads the job's fields without a lock); a request that is still
 // waiting for its $ConnectToMe may be replaced by a new one.
-#include "transfer/download.h"
+#include "hub/download_request.h"
 
+#include "protocol/message_builder.h"
 #include "state/client_state.h"
-#include "state/message_builder.h"
 
 namespace {
 
-constexpr int RESULTS_LIST_ID = 4008;
 // "$RevConnectToMe " + own nick + " " + peer nick + "|".
 constexpr int REV_CONNECT_BYTES = 16 + (NICK_BYTES - 1) + 1 + (RESULT_NICK_BYTES - 1) + 1 + 1;
 
@@ -36,13 +34,12 @@ int send_rev_connect(const char* peer_nick) {
     return sent == m.length ? 1 : 0;
 }
 
-void download_command(Window search_screen) {
+void download_request_send(int row) {
     // Reaches g_state: the results, the DownloadJob, the HubSocket.
     if (download_running()) {
         chat_append(" ::download refused:: a download is running");
         return;
     }
-    intptr_t row = control_send(search_screen, RESULTS_LIST_ID, LB_GETCURSEL, 0, 0);
     if (row < 0 || row >= g_state.result_count) return;  // no row to download
     if (g_state.hub_socket <= 0) {
         chat_append(" ::download failed:: not connected to a hub");

@@ -12,7 +12,7 @@
 //  - The key text is cut at the last whole entry that leaves room for the
 //    closing "|" and the NUL, so it never passes KEY_TEXT_BYTES. Either cut
 //    yields a key the hub will reject; a real lock is far shorter.
-#include "hub/lock_to_key.h"
+#include "protocol/lock_to_key.h"
 
 #include <cstdint>
 #include <cstring>

@@ -4,10 +4,9 @@
 
 #include "platform/platform.h"
 
-constexpr int MAIN_TEMPLATE = 1001;
-constexpr int MAIN_MENUBAR = 2001;
-constexpr int MAIN_CHAT_VIEW = 4003;
-constexpr int MAIN_INPUT_LINE = 4001;
+// The Action key: sends the input line to the hub as a public chat line, or
+// as a private message when it starts with '>' (hub/chat.h); empties the line.
+void send_input_line();
 
 intptr_t main_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam);
 

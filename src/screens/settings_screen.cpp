@@ -6,8 +6,10 @@
 // SessionSettings field cut to that field's capacity, and never more than 100
 // bytes: host and local IP keep at most 51 characters, the port 11, the nick
 // and share size 99.
-#include "config/settings_screen.h"
+#include "screens/settings_screen.h"
 
+#include "resources/ids.h"
+#include "screens/screen_table.h"
 #include "state/client_state.h"
 
 namespace {
@@ -23,24 +25,24 @@ void show_field(Window screen, int control, const char* text) {
     control_set_text(screen, control, shown);
 }
 
-intptr_t initialise(Window screen) {
-    if (!screen_open_full(screen, SETTINGS_MENUBAR, g_state.module_instance)) return FALSE;
+intptr_t settings_screen_open(Window screen) {
+    if (!screen_open_full(screen, MENUBAR_SETTINGS, g_state.module_instance)) return FALSE;
     fill_favorites_list(screen);
     const SessionSettings& s = g_state.settings;
-    show_field(screen, SETTINGS_LOCAL_IP, s.local_ip);
-    show_field(screen, SETTINGS_HOST, s.hub_host);
-    show_field(screen, SETTINGS_PORT, s.hub_port);
-    show_field(screen, SETTINGS_NICK, s.nick);
-    show_field(screen, SETTINGS_SHARE, s.share_size);
+    show_field(screen, ID_SETTINGS_LOCAL_IP, s.local_ip);
+    show_field(screen, ID_SETTINGS_HOST, s.hub_host);
+    show_field(screen, ID_SETTINGS_PORT, s.hub_port);
+    show_field(screen, ID_SETTINGS_NICK, s.nick);
+    show_field(screen, ID_SETTINGS_SHARE, s.share_size);
     return TRUE;
 }
 
 void favorite_chosen(Window screen) {
-    intptr_t chosen = control_send(screen, SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0);
+    intptr_t chosen = control_send(screen, ID_SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0);
     if (chosen < 0 || chosen >= g_state.favorites_count) return;
     const FavoriteHub& hub = g_state.favorites[chosen];
-    show_field(screen, SETTINGS_HOST, hub.host);
-    show_field(screen, SETTINGS_PORT, hub.port);
+    show_field(screen, ID_SETTINGS_HOST, hub.host);
+    show_field(screen, ID_SETTINGS_PORT, hub.port);
 }
 
 void store_fields(Window screen) {
@@ -52,11 +54,11 @@ void store_fields(Window screen) {
     };
     // In the order they are stored.
     const Field fields[] = {
-        {SETTINGS_HOST, s.hub_host, HUB_HOST_BYTES},
-        {SETTINGS_PORT, s.hub_port, HUB_PORT_BYTES},
-        {SETTINGS_NICK, s.nick, NICK_BYTES},
-        {SETTINGS_SHARE, s.share_size, SHARE_TEXT_BYTES},
-        {SETTINGS_LOCAL_IP, s.local_ip, LOCAL_IP_BYTES},
+        {ID_SETTINGS_HOST, s.hub_host, HUB_HOST_BYTES},
+        {ID_SETTINGS_PORT, s.hub_port, HUB_PORT_BYTES},
+        {ID_SETTINGS_NICK, s.nick, NICK_BYTES},
+        {ID_SETTINGS_SHARE, s.share_size, SHARE_TEXT_BYTES},
+        {ID_SETTINGS_LOCAL_IP, s.local_ip, LOCAL_IP_BYTES},
     };
     for (const Field& f : fields) {
         char16_t typed[FIELD_READ_UNITS];
@@ -65,44 +67,33 @@ void store_fields(Window screen) {
     }
 }
 
-intptr_t command(Window screen, int id) {
-    if (id == SETTINGS_FAVORITES) {
-        favorite_chosen(screen);
-        return TRUE;
-    }
-    if (id == SETTINGS_OK) store_fields(screen);
-    if (id == SETTINGS_OK || id == SETTINGS_CANCEL) {
-        dialog_end(screen, 0);
-        return TRUE;
-    }
-    return FALSE;
+void command_ok(Window screen) {
+    store_fields(screen);
+    dialog_end(screen, 0);
 }
+
+const ScreenCommand SETTINGS_COMMANDS[] = {
+    {ID_SETTINGS_FAVORITES, favorite_chosen},
+    {CMD_SETTINGS_OK, command_ok},
+    {CMD_SETTINGS_CANCEL, screen_end},
+};
+
+const ScreenKind SETTINGS_SCREEN = {
+    settings_screen_open, nullptr, nullptr, SETTINGS_COMMANDS, command_count(SETTINGS_COMMANDS), nullptr,
+};
 
 }  // namespace
 
 void fill_favorites_list(Window screen) {
-    control_send(screen, SETTINGS_FAVORITES, CB_RESETCONTENT, 0, 0);
+    control_send(screen, ID_SETTINGS_FAVORITES, CB_RESETCONTENT, 0, 0);
     for (int i = 0; i < g_state.favorites_count; i++) {
         char16_t name[FAVORITE_NAME_UNITS];
         cp1251_to_utf16(g_state.favorites[i].name, -1, name, FAVORITE_NAME_UNITS);
-        control_send(screen, SETTINGS_FAVORITES, CB_ADDSTRING, 0, (LPARAM)name);
+        control_send(screen, ID_SETTINGS_FAVORITES, CB_ADDSTRING, 0, (LPARAM)name);
     }
     repaint_request(screen);
 }
 
 intptr_t settings_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        return initialise(screen);
-    case WM_COMMAND:
-        return command(screen, low_word(wparam));
-    case WM_HOTKEY:
-        screen_hotkey(screen, wparam, lparam);
-        return FALSE;
-    case WM_CLOSE:
-        dialog_end(screen, 0);
-        return TRUE;
-    default:
-        return FALSE;
-    }
+    return screen_kind_run(SETTINGS_SCREEN, screen, message, wparam, lparam);
 }

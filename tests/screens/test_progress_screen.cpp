@@ -145,7 +145,7 @@ TEST_F(ProgressScreen, ActionKeyLeavesTheScreenOpen) {
 TEST_F(ProgressScreen, StopFromTheMenuEndsTheRunningDownload) {
     TempCurrentDirectory dir;
     ASSERT_TRUE(dir.ok());
-    download_silence_ms = 10000;
+    g_state.download_silence_ms = 10000;
     TestHub peer;
     script_peer(peer, "$FileLength 1000000|", std::string(1000, 'd'));
     request_download();

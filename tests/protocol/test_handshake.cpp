@@ -8,7 +8,7 @@
 
 #include "state/client_state.h"
 #include "transfer/download.h"
-#include "transfer/handshake.h"
+#include "protocol/handshake.h"
 
 namespace {
 

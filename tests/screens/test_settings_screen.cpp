@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "config/settings_screen.h"
+#include "screens/settings_screen.h"
 #include "platform/screen_fixture.h"
 #include "state/client_state.h"
 

@@ -1,0 +1,15 @@
+// Public chat and private messages, in both directions.
+#pragma once
+
+// Sends one line the person typed (1251) to the hub: a public chat line, or a
+// private message when it starts with '>' (hub_messages.h gives the forms).
+// A failed send is not reported: the hub echoes public chat, so a line that
+// does not come back was not sent. Only bytes the socket took count.
+void chat_send(const char* text);
+
+// A hub message beginning '<' or '>' (NUL-terminated in place of its '|'):
+// appended to the ChatLog as it stands. Returns 1.
+int chat_take_public(char* message);
+// A "$To: " message: "$To: me From: bob $<bob> hi" shows as ">bob> hi".
+// Returns 1 when a line was appended.
+int chat_take_private(char* message);

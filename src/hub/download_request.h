@@ -1,0 +1,13 @@
+// The download request: a results row made the DownloadJob, and the
+// $RevConnectToMe that asks the file's owner, through the hub, to connect
+// back. The owner's $ConnectToMe then starts the worker (transfer/download.h).
+#pragma once
+
+// Sends "$RevConnectToMe <own nick> <peer nick>|" on the HubSocket. Returns 1
+// when the socket took the whole message, else 0 (only bytes taken are counted).
+int send_rev_connect(const char* peer_nick);
+// Makes results row `row` the waiting download request and asks its owner.
+// While a worker runs it is refused with a note in the chat instead; a
+// request still waiting is replaced. A row the table lacks does nothing;
+// without a hub connection, or when the request cannot be sent, a note says so.
+void download_request_send(int row);

@@ -1,0 +1,48 @@
+// The hub messages the client builds (the login block, chat lines, private
+// messages, searches) and the search result it reads: pure functions of their
+// arguments. Texts are code page 1251 and NUL-terminated.
+#pragma once
+
+#include <cstdint>
+
+#include "state/client_state.h"
+
+// The contact text of $MyINFO (its e-mail position): none given.
+constexpr char HUB_CONTACT_TEXT[] = "";
+constexpr int LOGIN_BLOCK_BYTES = 1000;  // at most 999 characters and the NUL
+
+// Builds the login block: $Supports, the key text (when key_text is not
+// null), $ValidateNick, $Version, $GetNickList and $MyINFO. Returns its
+// length, or -1 when it would not fit in out_bytes (nothing is cut).
+int build_login_block(const char* key_text, const char* nick, const char* share, char* out,
+                      int out_bytes);
+
+constexpr int CHAT_INPUT_UNITS = 1000;  // the input line as read from the screen
+constexpr int CHAT_INPUT_BYTES = 1000;  // the input line in code page 1251
+constexpr int TARGET_NICK_BYTES = 50;   // a private message's addressee; longer nicks are cut to 49
+// The largest chat message: "$To: " target " From: " nick " $<" nick "> " text " |".
+constexpr int CHAT_MESSAGE_BYTES =
+    5 + (TARGET_NICK_BYTES - 1) + 7 + (NICK_BYTES - 1) + 3 + (NICK_BYTES - 1) + 2 + (CHAT_INPUT_BYTES - 1) + 2 + 1;
+
+// The outgoing message for an input line: "<nick> text |", or for ">bob text"
+// "$To: bob From: nick $<nick> " + the text with ">bob" blanked + " |".
+// Returns its length, or -1 (out emptied) when it does not fit in out_bytes.
+int build_chat_message(const char* input_1251, const char* own_nick, char* out, int out_bytes);
+
+// The search field is read as at most 199 UTF-16 units; each becomes one byte
+// of code page 1251, so the words never exceed 199 bytes.
+constexpr int SEARCH_TEXT_UNITS = 200;
+// "$Search Hub:" (12) + nick (999) + " F?T?0?1?" (9) + words (199) + "|" + NUL.
+constexpr int SEARCH_MESSAGE_BYTES = 12 + (NICK_BYTES - 1) + 9 + (SEARCH_TEXT_UNITS - 1) + 1 + 1;
+
+// Builds "$Search Hub:<nick> F?T?0?1?<words>|" into out, with every blank of
+// the words sent as '$'. Returns the message's length, or 0 (out empty) when
+// it would not fit in out_bytes with its terminator: a cut message would lose
+// its closing '|'.
+int build_search_message(const char* nick, const char* words, char* out, int out_bytes);
+
+// Reads one $SR message (NUL-terminated, its '|' removed) into *out. Writes
+// NULs into the message. Returns 1 for a result that fits its fields, 0 for a
+// message that is dropped (malformed or a field too long); *out is then
+// unspecified. Reads nothing past the message's NUL.
+int parse_search_fields(char* message, SearchResult* out);

@@ -1,0 +1,92 @@
+// Every resource id of the program, in one place: the tables in
+// resources.cpp and the screen procedures both use these names. A number may
+// stand for two things in two different screens (the platform looks a control
+// up within its own screen, a command within the screen that gets it); inside
+// one screen every number names one thing.
+#pragma once
+
+// --- Dialog templates --------------------------------------------------------
+constexpr int DIALOG_MAIN = 1001;
+constexpr int DIALOG_SETTINGS = 1002;
+constexpr int DIALOG_SEARCH = 1003;
+constexpr int DIALOG_PROGRESS = 1004;
+constexpr int DIALOG_USERS = 1005;
+
+// --- Soft-key bars (and the menus their "Menu" keys open) -------------------------
+constexpr int MENUBAR_MAIN = 2001;
+constexpr int MENUBAR_SETTINGS = 2002;
+constexpr int MENUBAR_SEARCH = 2003;
+constexpr int MENUBAR_USERS = 2004;
+constexpr int MENUBAR_PROGRESS = 2005;
+
+constexpr int ICON_PROGRAM = 8001;
+
+// --- Strings (soft-key labels) ---------------------------------------------------
+constexpr int STRING_MENU = 12004;
+constexpr int STRING_SEARCH = 12005;
+constexpr int STRING_OK = 12006;
+constexpr int STRING_CANCEL = 12007;
+constexpr int STRING_DOWNLOAD = 12008;
+constexpr int STRING_EXIT = 12009;
+
+// --- Controls, by screen -------------------------------------------------------------
+// Main screen.
+constexpr int ID_MAIN_INPUT_LINE = 4001;
+constexpr int ID_MAIN_CHAT_VIEW = 4003;
+constexpr int ID_MAIN_SEND = 4007;  // below the client area: never shown
+// Settings screen: each field and the label before it.
+constexpr int ID_SETTINGS_HOST = 4002;
+constexpr int ID_SETTINGS_PORT = 4004;
+constexpr int ID_SETTINGS_NICK = 4005;
+constexpr int ID_SETTINGS_SHARE = 4006;
+constexpr int ID_SETTINGS_HOST_LABEL = 4007;
+constexpr int ID_SETTINGS_PORT_LABEL = 4008;
+constexpr int ID_SETTINGS_NICK_LABEL = 4009;
+constexpr int ID_SETTINGS_SHARE_LABEL = 4010;
+constexpr int ID_SETTINGS_LOCAL_IP = 4011;
+constexpr int ID_SETTINGS_LOCAL_IP_LABEL = 4012;
+constexpr int ID_SETTINGS_BYTES_LABEL = 4013;
+constexpr int ID_SETTINGS_FAVORITES = 4015;
+constexpr int ID_SETTINGS_HUB_LABEL = 4016;
+// Results screen (its OK button is IDOK).
+constexpr int ID_SEARCH_WORDS = 4007;
+constexpr int ID_SEARCH_LIST = 4008;
+// Progress screen.
+constexpr int ID_PROGRESS_BAR = 4010;
+constexpr int ID_PROGRESS_FILE = 4012;
+constexpr int ID_PROGRESS_SIZE = 4013;
+// Users screen.
+constexpr int ID_USERS_LIST = 4009;
+
+// --- Commands (menu entries and command soft keys) ----------------------------------
+// Main menu, and the main screen's "Search" soft key.
+constexpr int CMD_EXIT = 6002;
+constexpr int CMD_OPTION = 6003;
+constexpr int CMD_CONNECT = 6004;
+constexpr int CMD_DOWNLOADS = 6005;
+constexpr int CMD_USERS = 6006;
+constexpr int CMD_DISCONNECT = 6007;
+constexpr int CMD_CLEAR_CHAT = 6008;
+constexpr int CMD_TRAFFIC = 6009;
+constexpr int CMD_ABOUT = 6025;
+constexpr int CMD_SEARCH_SCREEN = 12005;
+// Settings soft keys.
+constexpr int CMD_SETTINGS_OK = 6011;
+constexpr int CMD_SETTINGS_CANCEL = 6012;
+// Results screen: menu and the "Download" soft key.
+constexpr int CMD_DOWNLOAD = 6005;
+constexpr int CMD_SEARCH = 6013;
+constexpr int CMD_SEARCH_CANCEL = 6014;  // in the menu, deliberately without an action
+constexpr int CMD_SEARCH_EXIT = 6016;    // "Exit search" and "Ok"
+constexpr int CMD_RESULT_INFO = 6017;
+constexpr int CMD_SHORT_NAMES = 6018;
+constexpr int CMD_FULL_PATHS = 6019;
+// Users screen menu.
+constexpr int CMD_USERS_TO_CHAT = 6001;
+constexpr int CMD_USERS_PRIVATE = 6020;
+constexpr int CMD_USERS_INFO = 6022;  // in the menu, without an action
+constexpr int CMD_USERS_REFRESH = 6026;
+// Progress screen menu.
+constexpr int CMD_STOP = 6023;
+// The "EXIT" soft key of the Users and progress screens.
+constexpr int CMD_SCREEN_EXIT = 6024;

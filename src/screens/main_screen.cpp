@@ -1,0 +1,116 @@
+// The main screen's procedure.
+//
+// Input changes state, paint only reads it: hub traffic (the socket event
+// message) and commands append to the ChatLog and ask for a repaint; the paint
+// rule copies the ChatLog into the chat view, emptying it first when it has
+// grown past CHATLOG_SHOW_UNITS, so the view never holds more than that.
+//
+// Commands are routed through one table; sub-screens run as nested modal
+// loops, during which the main screen still receives hub traffic.
+#include "screens/main_screen.h"
+
+#include "hub/chat.h"
+#include "hub/connection.h"
+#include "hub/dispatch.h"
+#include "protocol/hub_messages.h"
+#include "resources/ids.h"
+#include "screens/progress_screen.h"
+#include "screens/screen_table.h"
+#include "screens/search_screen.h"
+#include "screens/settings_screen.h"
+#include "screens/users_screen.h"
+#include "state/client_state.h"
+
+namespace {
+
+constexpr int ABOUT_UNITS = 555;
+constexpr int TRAFFIC_UNITS = 200;
+constexpr int CHAT_VIEW_SCROLL_LINES = 1000;
+
+// 8-bit, code page 1251, shown through the conversion like any hub text.
+const char ABOUT_TEXT[] =
+    "Kivo 0.05\n"
+    "A small Direct Connect client: one hub, public and private chat, "
+    "the user list, passive search and downloads.\n"
+    "Keys: F1 menu, F2 search, Enter sends, Esc goes back.";
+
+void open_sub_screen(int template_id, ScreenProc proc) {
+    // The sub-screen's result is not used.
+    dialog_run(g_state.module_instance, template_id, 0, proc, 0);
+}
+
+void command_send(Window) { send_input_line(); }
+void command_exit(Window screen) { hub_exit_command(screen); }
+void command_connect(Window) { hub_connect_command(); }
+void command_disconnect(Window) { hub_disconnect_command(); }
+void command_option(Window) { open_sub_screen(DIALOG_SETTINGS, settings_screen_proc); }
+void command_downloads(Window) { open_sub_screen(DIALOG_PROGRESS, progress_screen_proc); }
+void command_users(Window) { open_sub_screen(DIALOG_USERS, users_screen_proc); }
+void command_search(Window) { open_sub_screen(DIALOG_SEARCH, search_screen_proc); }
+
+void command_clear_chat(Window screen) {
+    chatlog_clear();
+    repaint_request(screen);
+}
+
+void command_traffic(Window screen) {
+    char16_t text[TRAFFIC_UNITS];
+    uint32_t in = traffic_received();
+    uint32_t out = traffic_sent();
+    wide_format(text, TRAFFIC_UNITS, u"In: %u kbytes\nOut: %u kbytes\n\nin %u bytes\nout %u bytes", in >> 10,
+                out >> 10, in, out);
+    message_box(screen, text, u"Traffic count", 0);
+}
+
+void command_about(Window screen) {
+    char16_t text[ABOUT_UNITS];
+    cp1251_to_utf16(ABOUT_TEXT, -1, text, ABOUT_UNITS);
+    message_box(screen, text, u"About", 0);
+}
+
+const ScreenCommand MAIN_COMMANDS[] = {
+    {IDOK, command_send},                 {IDCANCEL, command_exit},
+    {CMD_EXIT, command_exit},             {CMD_OPTION, command_option},
+    {CMD_CONNECT, command_connect},       {CMD_DOWNLOADS, command_downloads},
+    {CMD_USERS, command_users},           {CMD_DISCONNECT, command_disconnect},
+    {CMD_CLEAR_CHAT, command_clear_chat}, {CMD_TRAFFIC, command_traffic},
+    {CMD_ABOUT, command_about},           {CMD_SEARCH_SCREEN, command_search},
+};
+
+intptr_t main_screen_open(Window screen) {
+    // Reaches g_state: the main screen window receives hub traffic.
+    g_state.main_window = screen;
+    return screen_open_full(screen, MENUBAR_MAIN, g_state.module_instance) ? TRUE : FALSE;
+}
+
+intptr_t main_screen_other(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    if (message != WM_SOCKET_EVENT) return FALSE;
+    return hub_socket_event(wparam, lparam);
+}
+
+const ScreenKind MAIN_SCREEN = {
+    main_screen_open, main_screen_paint, nullptr, MAIN_COMMANDS, command_count(MAIN_COMMANDS), main_screen_other,
+};
+
+}  // namespace
+
+void main_screen_paint(Window screen) {
+    static char16_t shown[CHATLOG_UNITS];  // UI thread only
+    chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS);
+    control_set_text(screen, ID_MAIN_CHAT_VIEW, shown);
+    control_send(screen, ID_MAIN_CHAT_VIEW, EM_LINESCROLL, 0, CHAT_VIEW_SCROLL_LINES);
+}
+
+void send_input_line() {
+    // Reaches g_state: main_window (its input line).
+    char16_t input[CHAT_INPUT_UNITS];
+    control_get_text(g_state.main_window, ID_MAIN_INPUT_LINE, input, CHAT_INPUT_UNITS);
+    char text[CHAT_INPUT_BYTES];
+    utf16_to_cp1251(input, -1, text, CHAT_INPUT_BYTES);
+    chat_send(text);
+    control_set_text(g_state.main_window, ID_MAIN_INPUT_LINE, u"");
+}
+
+intptr_t main_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    return screen_kind_run(MAIN_SCREEN, screen, message, wparam, lparam);
+}

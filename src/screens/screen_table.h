@@ -1,0 +1,41 @@
+// What every screen procedure of the program shares: its commands in one
+// table, the Back key handed on, a close that ends the screen. A screen is
+// described by a ScreenKind and its procedure hands every message to
+// screen_kind_run.
+#pragma once
+
+#include "platform/platform.h"
+
+// One command of a screen: a menu entry, a soft key, the Action key (IDOK) or
+// a control's notification (the control's id, whatever the notification).
+struct ScreenCommand {
+    int id;
+    void (*run)(Window screen);
+};
+
+struct ScreenKind {
+    // WM_INITDIALOG: sets the screen up; TRUE when it is ready.
+    intptr_t (*open)(Window screen);
+    // WM_PAINT, before the platform paints the controls; nullptr for none.
+    void (*paint)(Window screen);
+    // WM_CLOSE; nullptr ends the screen with 0.
+    void (*close)(Window screen);
+    const ScreenCommand* commands;
+    int command_count;
+    // Any other message; nullptr leaves them all to the platform.
+    intptr_t (*other)(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam);
+};
+
+template <int N>
+constexpr int command_count(const ScreenCommand (&)[N]) {
+    return N;
+}
+
+// The screen procedure's body: WM_COMMAND runs the table's command with the
+// id in the low word of wparam (TRUE), or leaves an id the table lacks to the
+// platform (FALSE); WM_HOTKEY hands the Back key to the focused control.
+intptr_t screen_kind_run(const ScreenKind& kind, Window screen, uint32_t message, WPARAM wparam,
+                         LPARAM lparam);
+
+// Ends the screen with 0: the close of most screens and their "EXIT" keys.
+void screen_end(Window screen);

@@ -1,0 +1,122 @@
+// The results screen.
+#include "screens/search_screen.h"
+
+#include "hub/download_request.h"
+#include "hub/search.h"
+#include "protocol/hub_messages.h"
+#include "resources/ids.h"
+#include "screens/screen_table.h"
+#include "state/client_state.h"
+
+namespace {
+
+// The text of a row as the list shows it: its short name, or in "Full" mode its path.
+const char* result_list_text(const SearchResult* row) {
+    // Reads g_state.short_names.
+    return g_state.short_names != 0 ? row->short_name : row->path;
+}
+
+void add_result_entry(Window screen, int row) {
+    char16_t text[RESULT_TEXT_UNITS];
+    cp1251_to_utf16(result_list_text(&g_state.results[row]), -1, text, RESULT_TEXT_UNITS);
+    control_send(screen, ID_SEARCH_LIST, LB_ADDSTRING, 0, (LPARAM)text);
+}
+
+void close_search_screen(Window screen) {
+    g_state.search_window = 0;  // results from now on are stored, not listed
+    dialog_end(screen, 0);
+}
+
+void command_info(Window screen) {
+    int row = search_selected_row(screen);
+    if (row < 0) return;  // nothing selected: nothing to show
+    const SearchResult* r = &g_state.results[row];
+    char16_t text[RESULT_TEXT_UNITS];
+    wide_format(text, RESULT_TEXT_UNITS, u"%S\nuser: %S\nsize:%llu bytes", (const unsigned char*)r->path,
+                (const unsigned char*)r->nick, (unsigned long long)r->size);
+    if (r->tth[0] != '\0') {
+        char16_t tth_line[TTH_TEXT_BYTES + 6];
+        wide_format(tth_line, TTH_TEXT_BYTES + 6, u"\nTTH:%S", (const unsigned char*)r->tth);
+        u16_append(text, RESULT_TEXT_UNITS, tth_line);
+    }
+    message_box(screen, text, u"item", 0);
+}
+
+void command_short(Window screen) {
+    g_state.short_names = 1;
+    fill_result_list(screen);
+}
+
+void command_full(Window screen) {
+    g_state.short_names = 0;
+    fill_result_list(screen);
+}
+
+void command_download(Window screen) {
+    int row = search_selected_row(screen);
+    if (row < 0) return;  // no row to download
+    download_request_send(row);
+    close_search_screen(screen);
+}
+
+// "CANCEL" is absent on purpose: it has no action and is left unhandled.
+const ScreenCommand SEARCH_COMMANDS[] = {
+    {IDOK, search_screen_send},         {CMD_SEARCH, search_screen_send},
+    {CMD_RESULT_INFO, command_info},    {CMD_SHORT_NAMES, command_short},
+    {CMD_FULL_PATHS, command_full},     {CMD_SEARCH_EXIT, close_search_screen},
+    {CMD_DOWNLOAD, command_download},
+};
+
+intptr_t search_screen_open(Window screen) {
+    g_state.search_window = screen;
+    int ready = screen_open_full(screen, MENUBAR_SEARCH, g_state.module_instance);
+    // Listed even when the set-up failed: rows are appended to this list from
+    // now on, and its positions must stay equal to the row numbers.
+    fill_result_list(screen);
+    return ready ? TRUE : FALSE;
+}
+
+intptr_t search_screen_other(Window screen, uint32_t message, WPARAM wparam, LPARAM) {
+    if (message != WM_RESULT_ADDED) return FALSE;
+    add_result_entry(screen, (int)wparam);
+    repaint_request(screen);
+    return TRUE;
+}
+
+const ScreenKind SEARCH_SCREEN = {
+    search_screen_open, nullptr, close_search_screen,
+    SEARCH_COMMANDS, command_count(SEARCH_COMMANDS), search_screen_other,
+};
+
+}  // namespace
+
+void search_screen_send(Window screen) {
+    control_send(screen, ID_SEARCH_LIST, LB_RESETCONTENT, 0, 0);
+    char16_t text[SEARCH_TEXT_UNITS];
+    control_get_text(screen, ID_SEARCH_WORDS, text, SEARCH_TEXT_UNITS);
+    char words[SEARCH_TEXT_UNITS];  // one byte per UTF-16 unit
+    utf16_to_cp1251(text, -1, words, SEARCH_TEXT_UNITS);
+    search_send(words);
+    control_set_text(screen, ID_SEARCH_WORDS, u"");
+}
+
+void fill_result_list(Window screen) {
+    // Reads g_state.results, result_count and short_names.
+    intptr_t selected = control_send(screen, ID_SEARCH_LIST, LB_GETCURSEL, 0, 0);
+    control_send(screen, ID_SEARCH_LIST, LB_RESETCONTENT, 0, 0);
+    for (int r = 0; r < g_state.result_count; r++) add_result_entry(screen, r);
+    if (selected >= 0 && selected < g_state.result_count) {
+        control_send(screen, ID_SEARCH_LIST, LB_SETCURSEL, (WPARAM)selected, 0);
+    }
+    repaint_request(screen);
+}
+
+int search_selected_row(Window screen) {
+    intptr_t selected = control_send(screen, ID_SEARCH_LIST, LB_GETCURSEL, 0, 0);
+    if (selected < 0 || selected >= g_state.result_count) return -1;
+    return (int)selected;
+}
+
+intptr_t search_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    return screen_kind_run(SEARCH_SCREEN, screen, message, wparam, lparam);
+}

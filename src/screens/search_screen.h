@@ -1,0 +1,24 @@
+// The results screen: the search field, the list of results and the
+// commands on them (Info, Short, Full, Download).
+//
+// The list holds exactly one entry per results row, at the row's number:
+// entries are appended as rows are stored (WM_RESULT_ADDED) and the list is
+// rebuilt whole on opening, "Short" and "Full". g_state.search_window is the
+// open screen, and 0 once it has closed, so that results arriving later are
+// stored but not listed.
+#pragma once
+
+#include "platform/platform.h"
+
+// One list entry or the "Info" text, in UTF-16 units with the terminator.
+constexpr int RESULT_TEXT_UNITS = 550;
+
+// The Search command: empties the list, sends the words of the search field
+// (hub/search.h) and empties the field.
+void search_screen_send(Window screen);
+// Rebuilds the list from the table, keeping the selected position.
+void fill_result_list(Window screen);
+// The row of the list's selected entry, or -1 when nothing is selected (or the
+// position holds no row, which the list-equals-table rule rules out).
+int search_selected_row(Window screen);
+intptr_t search_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam);

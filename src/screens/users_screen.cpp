@@ -1,0 +1,111 @@
+// The Users screen.
+//
+// The list is not updated when the table changes while the screen is open;
+// commands look the selected position up in what the last fill listed and act
+// only when the slot still holds the user shown (by its tenancy).
+//
+// State of this file alone: the view of the last fill (below). It is a
+// picture of the open screen's list, meaningless to anything else, and is
+// rebuilt by every fill.
+#include "screens/users_screen.h"
+
+#include "hub/users.h"
+#include "resources/ids.h"
+#include "screens/screen_table.h"
+
+namespace {
+
+// What the list shows: for each position, the slot and its tenancy at the
+// last fill.
+struct UserListView {
+    int32_t count;
+    int16_t slot[USER_SLOTS];
+    uint32_t tenancy[USER_SLOTS];
+};
+UserListView g_view;
+
+// ">" + 49-byte name + " " and the terminator.
+constexpr int ADDRESS_UNITS = USER_NAME_BYTES + 3;
+
+// The user shown at the selected position, or nullptr when there is no
+// selection or that user has left (or his slot has a new user) since the fill.
+const UserEntry* selected_user() {
+    int32_t position = g_state.user_selection;
+    if (position < 0 || position >= g_view.count) return nullptr;
+    int slot = g_view.slot[position];
+    const UserEntry* user = &g_state.users[slot];
+    if (!user->present || user->tenancy != g_view.tenancy[position]) return nullptr;
+    return user;
+}
+
+// Puts the selected user's name, in the given form, into the main screen's
+// input line (replacing its text) and closes the Users screen. Nothing
+// happens without a user to address.
+void address_user(Window screen, const char16_t* format, bool caret_to_end) {
+    const UserEntry* user = selected_user();
+    if (user == nullptr) return;
+    char16_t text[ADDRESS_UNITS];
+    int length = wide_format(text, ADDRESS_UNITS, format, user->name);
+    control_set_text(g_state.main_window, ID_MAIN_INPUT_LINE, text);
+    if (caret_to_end) control_send(g_state.main_window, ID_MAIN_INPUT_LINE, EM_SETSEL, (WPARAM)length, length);
+    dialog_end(screen, 0);
+}
+
+void command_to_chat(Window screen) { address_user(screen, u"%S:", false); }
+void command_private(Window screen) { address_user(screen, u">%S ", true); }
+
+// Any notification of the list: remember its selection (-1 for none).
+void list_notified(Window screen) {
+    g_state.user_selection = (int32_t)control_send(screen, ID_USERS_LIST, LB_GETCURSEL, 0, 0);
+}
+
+// "INFO" has no action and, like every command not listed, is left to the
+// platform.
+const ScreenCommand USERS_COMMANDS[] = {
+    {ID_USERS_LIST, list_notified},          {CMD_USERS_TO_CHAT, command_to_chat},
+    {CMD_USERS_PRIVATE, command_private},    {IDOK, command_private},
+    {CMD_USERS_REFRESH, fill_user_list},     {CMD_SCREEN_EXIT, screen_end},
+};
+
+intptr_t users_screen_open(Window screen) {
+    if (!screen_open_full(screen, MENUBAR_USERS, g_state.module_instance)) return FALSE;
+    sort_users();
+    fill_user_list(screen);
+    return TRUE;
+}
+
+const ScreenKind USERS_SCREEN = {
+    users_screen_open, nullptr, nullptr, USERS_COMMANDS, command_count(USERS_COMMANDS), nullptr,
+};
+
+}  // namespace
+
+int format_user_line(const UserEntry* user, char16_t* line, int units) {
+    // Read into 64 bits: shares of 2^31 bytes and more are common.
+    unsigned long long bytes = decimal_to_u64(user->share);
+    return wide_format(line, units, u"%S   %llu b", user->name, bytes);
+}
+
+void fill_user_list(Window screen) {
+    control_send(screen, ID_USERS_LIST, LB_RESETCONTENT, 0, 0);
+    g_view.count = 0;
+    for (int s = 0; s < USER_SLOTS; s++) {
+        const UserEntry& user = g_state.users[s];
+        if (!user.present) continue;
+        char16_t line[USER_LINE_UNITS];
+        format_user_line(&user, line, USER_LINE_UNITS);
+        // A list out of room refuses entries: stop, so positions stay true.
+        if (control_send(screen, ID_USERS_LIST, LB_ADDSTRING, 0, (LPARAM)line) < 0) break;
+        g_view.slot[g_view.count] = (int16_t)s;
+        g_view.tenancy[g_view.count] = user.tenancy;
+        g_view.count++;
+    }
+    // Restored by position, whoever is listed there; a position the list
+    // does not have selects nothing.
+    control_send(screen, ID_USERS_LIST, LB_SETCURSEL, (WPARAM)(intptr_t)g_state.user_selection, 0);
+    repaint_request(screen);
+}
+
+intptr_t users_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    return screen_kind_run(USERS_SCREEN, screen, message, wparam, lparam);
+}
