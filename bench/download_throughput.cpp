@@ -14,7 +14,7 @@
 // processes, one per listening port, serve it with sendfile: at once for the
 // plain copy; after the owner's greeting (with or without ADCGet in its
 // $Supports) and the $ADCSND or $FileLength/$Send exchange for the worker.
-// The worker runs as a relayed $ConnectToMe starts it (start_download_worker),
+// The worker runs as a relayed $ConnectToMe starts it (download_take_connect),
 // with the job filled as the Download command fills it. The plain copy
 // receives PLAIN_CHUNK_BYTES at a time and writes each chunk to a file, as
 // the worker does; its size is fixed here rather than taken from the
@@ -278,7 +278,7 @@ double kivo_download(int port, uint64_t total, const char* tth, bool* whole) {
     download_request(0);
     std::string request = "$ConnectToMe me 127.0.0.1:" + std::to_string(port);
     auto start = std::chrono::steady_clock::now();
-    start_download_worker(request.c_str());
+    download_take_connect(request.c_str());
     while (download_running()) usleep(1000);
     double s = seconds_since(start);
     static char16_t log[CHATLOG_UNITS];

@@ -30,7 +30,7 @@
 
 #include "platform/platform.h"
 #include "transfer/download.h"
-#include "transfer/handshake.h"
+#include "protocol/handshake.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // parse_connect_request on one $ConnectToMe as the worker gets it: the
 // message up to its first NUL (the dispatcher's cut, without its '|'), at most
-// CONNECT_REQUEST_BYTES - 1 bytes as start_download_worker admits, in a block
+// CONNECT_REQUEST_BYTES - 1 bytes as download_take_connect admits, in a block
 // of exactly its size so a read past it is caught. The own nick's length is
 // what the parse trusts: it is tried as the nick the message names, as 0, as
 // the whole message and as a value taken from the input.
@@ -10,7 +10,7 @@
 
 #include "platform/platform.h"
 #include "state/client_state.h"
-#include "transfer/handshake.h"
+#include "protocol/handshake.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 // taken from the last byte), so a message is also split at every place.
 //
 // No download is requested, as after start-up: a $ConnectToMe then goes
-// through start_download_worker's checks and is ignored, so the fuzzer never
+// through download_take_connect's checks and is ignored, so the fuzzer never
 // starts a worker or connects anywhere (fuzz_connect_request parses the
 // request itself).
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "hub/lock_to_key.h"
+#include "protocol/lock_to_key.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 4000) return 0;

@@ -16,7 +16,7 @@
 #include "platform/platform.h"
 #include "state/client_state.h"
 #include "transfer/download.h"
-#include "transfer/handshake.h"
+#include "protocol/handshake.h"
 
 namespace {
 

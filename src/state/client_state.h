@@ -182,7 +182,7 @@ struct ClientState {
     // The limits in force: HUB_IO_TIMEOUT_MS and DOWNLOAD_SILENCE_LIMIT_MS,
     // which tests lower to stay fast. A worker reads its limit when it starts.
     int32_t hub_io_timeout_ms;
-    int32_t g_state.download_silence_ms;
+    int32_t download_silence_ms;
 };
 
 // The record itself: zero-filled at process start except the short names flag
