@@ -16,7 +16,7 @@ void chat_send(const char* text) {
     if (sent > 0) traffic_add_sent((uint32_t)sent);
 }
 
-int chat_take_public(char* message) { return chat_append(message); }
+int chat_take_public(char* message) { return chatlog_append_line(message); }
 
 // The first '<' after the "$" opens the sender's chat line and becomes '>'.
 // Without one, the line is the message's last character, shown only if it is '>'.
@@ -25,5 +25,5 @@ int chat_take_private(char* message) {
     int open = 1 + find_char(message + 1, '<');
     char* line = open < length ? message + open : message + length - 1;
     if (open < length) *line = '>';
-    return *line == '>' ? chat_append(line) : 0;
+    return *line == '>' ? chatlog_append_line(line) : 0;
 }

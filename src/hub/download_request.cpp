@@ -37,12 +37,12 @@ int send_rev_connect(const char* peer_nick) {
 void download_request_send(int row) {
     // Reaches g_state: the results, the DownloadJob, the HubSocket.
     if (download_running()) {
-        chat_append(" ::download refused:: a download is running");
+        chatlog_append_line(" ::download refused:: a download is running");
         return;
     }
     if (row < 0 || row >= g_state.result_count) return;  // no row to download
     if (g_state.hub_socket <= 0) {
-        chat_append(" ::download failed:: not connected to a hub");
+        chatlog_append_line(" ::download failed:: not connected to a hub");
         return;
     }
     const SearchResult& result = g_state.results[row];
@@ -56,6 +56,6 @@ void download_request_send(int row) {
     if (!send_rev_connect(result.nick)) {
         // Nobody was asked: no $ConnectToMe will come for this request.
         download_set_phase(DOWNLOAD_IDLE);
-        chat_append(" ::download failed:: request not sent to the hub");
+        chatlog_append_line(" ::download failed:: request not sent to the hub");
     }
 }

@@ -74,7 +74,7 @@ void command_stop(Window) {
         download_set_stop(1);
     }
     download_unlock();
-    if (withdrawn) chat_append(" ::download stopped:: request withdrawn");
+    if (withdrawn) chatlog_append_line(" ::download stopped:: request withdrawn");
 }
 
 // The Action key does nothing here: the screen stays.

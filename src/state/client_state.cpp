@@ -75,7 +75,7 @@ void chatlog_append(const char16_t* text) {
     g_state.chat_log[have + add] = 0;
 }
 
-int chat_append(const char* text) {
+int chatlog_append_line(const char* text) {
     // Reaches g_state: the line break; the ChatLog through chatlog_append.
     char16_t line[CHAT_LINE_UNITS + LINE_BREAK_UNITS];
     cp1251_to_utf16(text, -1, line, CHAT_LINE_UNITS);

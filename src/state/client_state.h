@@ -213,7 +213,7 @@ int chatlog_length();
 // Appends 1251 text, converted to UTF-16 (cut to CHAT_LINE_UNITS - 1 units),
 // and the line break to the ChatLog, in one append. Returns 1. Any thread.
 constexpr int CHAT_LINE_UNITS = 3550;  // one chat line in UTF-16 with its terminator; longer is cut
-int chat_append(const char* text);
+int chatlog_append_line(const char* text);
 // Copies the log into out (capacity in units, terminated); when the log is
 // longer than limit units it is emptied first. Returns the units copied.
 int chatlog_take_for_display(char16_t* out, int out_units, int limit);

@@ -290,7 +290,7 @@ DownloadEnd exchange_handshake(WorkerRun* run) {
 // ask for a paint (repaint requests belong to the user-interface thread), so
 // it posts the paint message itself after its notes: without it they would
 // stay unseen until some hub traffic or key press repainted the screen.
-void show_notes() {
+void post_chat_paint() {
     // Reaches g_state: main_window, set once before any worker starts.
     if (g_state.main_window != 0) post_message(g_state.main_window, WM_PAINT, 0, 0);
 }
@@ -347,7 +347,7 @@ void note_resumed(const WorkerRun* run) {
     char note[NOTE_BYTES];
     snprintf(note, NOTE_BYTES, " ::download:: resumed at %llu of %llu bytes", (unsigned long long)run->offset,
              (unsigned long long)run->total);
-    chat_append(note);
+    chatlog_append_line(note);
 }
 
 // Receives exactly the announced length, chunk by chunk, and writes it. A
@@ -356,10 +356,10 @@ void note_resumed(const WorkerRun* run) {
 DownloadEnd receive_file(WorkerRun* run) {
     download_set_phase(DOWNLOAD_RECEIVING);
     download_set_total(run->total);
-    chat_append("::start download::");
-    chat_append(g_state.download.short_name);
+    chatlog_append_line("::start download::");
+    chatlog_append_line(g_state.download.short_name);
     if (run->offset > 0) note_resumed(run);
-    show_notes();
+    post_chat_paint();
     // File bytes that came in the same receive as the reply (counted as
     // received with it).
     int early = run->reply_length - run->data_start;
@@ -469,11 +469,11 @@ void finish_download(WorkerRun* run, DownloadEnd end) {
     release_run(run);
     char note[NOTE_BYTES];
     note_for(run, end, note);
-    chat_append(note);
+    chatlog_append_line(note);
     download_lock();
     g_state.download.spare_waiting = 0;
     download_unlock();
-    show_notes();
+    post_chat_paint();
     download_set_phase(DOWNLOAD_IDLE);  // last: from here the UI thread may start another
 }
 
@@ -495,8 +495,8 @@ AfterMismatch after_mismatch() {
     } else {
         // The note before the phase: once the request waits again, the worker
         // touches nothing shared.
-        chat_append(" ::download:: peer nick mismatch, still waiting for the owner");
-        show_notes();
+        chatlog_append_line(" ::download:: peer nick mismatch, still waiting for the owner");
+        post_chat_paint();
         download_set_phase(DOWNLOAD_REQUESTED);
         next = WAIT_AGAIN;
     }
@@ -563,7 +563,7 @@ void download_take_connect(const char* message) {
     if (!fits) {
         download_set_phase(DOWNLOAD_IDLE);
         download_unlock();
-        chat_append(" ::download failed:: $ConnectToMe too long");
+        chatlog_append_line(" ::download failed:: $ConnectToMe too long");
         return;
     }
     text_copy(g_state.connect_request, CONNECT_REQUEST_BYTES, message);
@@ -576,7 +576,7 @@ void download_take_connect(const char* message) {
     download_unlock();
     if (!thread_start(download_worker, g_state.connect_request)) {
         download_set_phase(DOWNLOAD_IDLE);
-        chat_append(" ::download failed:: cannot start worker");
+        chatlog_append_line(" ::download failed:: cannot start worker");
     }
 }
 

@@ -138,8 +138,8 @@ TEST_F(Dispatch, CyrillicChatIsConvertedFrom1251) {
 
 TEST(ChatAppend, AppendsLineBreakAfterEachLine) {
     hub_test_state();
-    EXPECT_EQ(chat_append("::start download::"), 1);
-    EXPECT_EQ(chat_append(""), 1);
+    EXPECT_EQ(chatlog_append_line("::start download::"), 1);
+    EXPECT_EQ(chatlog_append_line(""), 1);
     EXPECT_EQ(chat_log_text(), "::start download::\r\n\r\n");
 }
 

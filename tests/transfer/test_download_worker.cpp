@@ -437,7 +437,7 @@ TEST_F(DownloadWorker, DownloadWhileChatFlowsSharesStateWithoutRaces) {
     uint64_t last = 0;
     bool monotonic = true;
     for (int i = 0; download_running() != 0 && i < 100000; i++) {
-        chat_append("<ann> hello while downloading");
+        chatlog_append_line("<ann> hello while downloading");
         traffic_add_received(10);
         chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS);
         uint64_t now = download_received();
