@@ -11,6 +11,8 @@
 //
 // A record counts only when its Server value was found. A value without a
 // closing quote runs to the end of the text and ends the parse there.
+//
+// Reaches g_state: the FavoritesTable and its count, the file text buffer.
 #include "config/favorites.h"
 
 #include "platform/platform.h"
@@ -90,7 +92,6 @@ int open_and_read(const char16_t* name, char* buffer, int max_bytes, int* count_
 }
 
 void parse_favorites_text() {
-    // Reached the global: fills g_state.favorites and its count.
     for (FavoriteHub& f : g_state.favorites) f = FavoriteHub{};
     g_state.favorites_count = 0;
     const char* text = g_state.file_text;

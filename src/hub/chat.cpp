@@ -1,4 +1,6 @@
 // Public chat and private messages.
+//
+// Reaches g_state: the nick, hub_socket, the ChatLog and the TrafficCounters.
 #include "hub/chat.h"
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include "state/text_scan.h"
 
 void chat_send(const char* text) {
-    // Reaches g_state: the nick, hub_socket, the TrafficCounters.
     char message[CHAT_MESSAGE_BYTES];
     int length = build_chat_message(text, g_state.settings.nick, message, CHAT_MESSAGE_BYTES);
     if (length <= 0 || g_state.hub_socket <= 0) return;

@@ -19,6 +19,10 @@
 //    is completed by the next receive instead of being read as a fragment.
 //  - A first reply that fails (close, error or timeout) closes the connection:
 //    a logged-in socket that nobody reads would only hold the hub's traffic.
+//
+// Reaches g_state: hub_socket, the receive tail, the settings, main_window, the
+// line break, the time limit, the UserTable (emptied), the ChatLog and the
+// TrafficCounters.
 #include "hub/connection.h"
 
 #include "hub/dispatch.h"
@@ -50,7 +54,6 @@ void keep_reply_tail(const char* reply, int length) {
 // Receives and shows the hub's first reply, then registers the socket for
 // socket events. False when no reply came; the connection is then closed.
 bool take_first_reply() {
-    // Reaches g_state: hub_socket, main_window, the ChatLog, the tail.
     char reply[FIRST_REPLY_BYTES + 1];
     int got = recv_timeout(g_state.hub_socket, reply, FIRST_REPLY_BYTES, g_state.hub_io_timeout_ms);
     if (got < 1) {
@@ -74,7 +77,6 @@ int tcp_connect(const char* host, const char* port_text, int type) {
 }
 
 int hub_login(const char* host, const char* port) {
-    // Reaches g_state: the nick and share text, the TrafficCounters.
     int sock = tcp_connect(host, port, SOCKET_STREAM);
     if (sock < 0) return LOGIN_NO_HUB;
     char lock[LOCK_RECEIVE_BYTES];
@@ -106,7 +108,6 @@ int hub_login(const char* host, const char* port) {
 }
 
 void hub_close() {
-    // Reaches g_state: hub_socket, main_window, the receive tail.
     if (g_state.hub_socket > 0) {
         // Unregister first, so the loop stops watching this socket number
         // before the system can hand it out again.
@@ -118,7 +119,6 @@ void hub_close() {
 }
 
 void hub_connect_command() {
-    // Reaches g_state: the UserTable, hub_socket, settings, main_window, ChatLog.
     user_table_empty();
     hub_close();
     g_state.hub_socket = hub_login(g_state.settings.hub_host, g_state.settings.hub_port);

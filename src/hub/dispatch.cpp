@@ -10,6 +10,10 @@
 // Every receive is untrusted: a message holding a NUL byte is dropped whole
 // (the walk goes on after its '|'), a tail too long to keep is dropped whole,
 // and each handler gets one NUL-terminated message inside the data buffer.
+//
+// Reaches g_state: hub_socket, the receive tail, main_window, the
+// TrafficCounters; its routes reach the ChatLog, the UserTable, the results and
+// the DownloadJob.
 #include "hub/dispatch.h"
 
 #include <cstring>
@@ -69,7 +73,6 @@ int next_bar(const char* text, int from, int length) {
 // One receive into the buffer after the kept tail, counted and dispatched.
 // False for a short read (error, close, nothing waiting).
 bool hub_read() {
-    // Reaches g_state: hub_socket, main_window, the TrafficCounters, the tail.
     char data[HUB_DATA_BYTES];
     int kept = hub_tail_restore(data);
     if (g_state.hub_socket <= 0) return false;
@@ -124,7 +127,6 @@ void hub_tail_keep(const char* rest, int length) {
 }
 
 int dispatch_hub_data(char* text, int length) {
-    // Reaches g_state: the receive tail; the routes reach the ChatLog and tables.
     int p = 0;
     if (g_state.hub_tail_len == HUB_TAIL_DROPPING) {
         p = next_bar(text, 0, length);

@@ -3,6 +3,9 @@
 // The request fills the DownloadJob only while no worker runs (a running
 // worker reads the job's fields without a lock); a request that is still
 // waiting for its $ConnectToMe may be replaced by a new one.
+//
+// Reaches g_state: the results, the DownloadJob, the nick, hub_socket, the
+// ChatLog and the TrafficCounters.
 #include "hub/download_request.h"
 
 #include "protocol/message_builder.h"
@@ -16,7 +19,6 @@ constexpr int REV_CONNECT_BYTES = 16 + (NICK_BYTES - 1) + 1 + (RESULT_NICK_BYTES
 }  // namespace
 
 int send_rev_connect(const char* peer_nick) {
-    // Reaches g_state: the nick, the HubSocket, the bytes-sent total.
     char message[REV_CONNECT_BYTES];
     MessageBuilder m = message_begin(message, REV_CONNECT_BYTES);
     message_add(&m, "$RevConnectToMe ");
@@ -35,7 +37,6 @@ int send_rev_connect(const char* peer_nick) {
 }
 
 void download_request_send(int row) {
-    // Reaches g_state: the results, the DownloadJob, the HubSocket.
     if (download_running()) {
         chatlog_append_line(" ::download refused:: a download is running");
         return;

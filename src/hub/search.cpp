@@ -4,13 +4,15 @@
 // search in order of arrival; rows past the count are never read. A row is
 // written once, whole, and only after its message has been checked, so a
 // dropped message leaves no trace.
+//
+// Reaches g_state: the results and their count, search_window, the nick,
+// hub_socket, the TrafficCounters.
 #include "hub/search.h"
 
 #include "protocol/hub_messages.h"
 #include "state/client_state.h"
 
 void search_send(const char* words) {
-    // Reaches g_state: result_count, the nick, hub_socket, the TrafficCounters.
     // Each row is written whole when it is taken, so the table is not cleared:
     // clearing it would touch all of its pages (about 100 KB) for every search.
     g_state.result_count = 0;
@@ -22,7 +24,6 @@ void search_send(const char* words) {
 }
 
 void search_result_take(char* message) {
-    // Reaches g_state: the results, result_count, search_window.
     if (g_state.result_count >= RESULT_ROWS) return;  // full until the next search
     SearchResult row;
     if (!parse_search_fields(message, &row)) return;

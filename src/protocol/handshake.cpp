@@ -5,6 +5,7 @@
 // with no NUL before it no scan can run past the received bytes.
 #include "protocol/handshake.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -21,7 +22,9 @@ constexpr char FILE_LENGTH_TEXT[] = "$FileLength ";  // 12 bytes: the number sta
 constexpr int FILE_LENGTH_NUMBER_AT = 12;
 constexpr int CONNECT_KEYWORD_BYTES = 14;  // "$ConnectToMe " and the blank after the nick
 
+// Also asserts, in a debug build, the terminator the caller puts at text[length].
 bool has_nul(const char* text, int length) {
+    assert(length >= 0 && text[length] == '\0');
     return length > 0 && memchr(text, 0, (size_t)length) != nullptr;
 }
 
@@ -175,6 +178,7 @@ AdcSendStatus parse_adc_send(const char* text, int length, const AdcAsked* asked
                              int* message_length) {
     static const char HEAD[] = "$ADCSND file ";
     const int head = (int)sizeof HEAD - 1;
+    assert(length >= 0 && text[length] == '\0');  // the caller's terminator bounds find_bar
     *send_length = 0;
     *message_length = 0;
     // Only the message is checked for a NUL: the file's bytes, which may

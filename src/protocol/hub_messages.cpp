@@ -166,7 +166,7 @@ int parse_search_fields(char* message, SearchResult* out) {
 
     // The NUL written over the blank after the nick bounds the backward scan.
     const char* last = path + path_length - 1;
-    const char* short_name = last + find_char_back(last, '\\') + 1;
+    const char* short_name = last + find_char_back(nick + nick_length, last, '\\') + 1;
     int short_length = (int)(path + path_length - short_name);
     if (nick_length > RESULT_NICK_BYTES - 1 || path_length > RESULT_PATH_BYTES - 1 ||
         short_length > RESULT_SHORT_BYTES - 1) {

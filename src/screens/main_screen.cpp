@@ -7,6 +7,9 @@
 //
 // Commands are routed through one table; sub-screens run as nested modal
 // loops, during which the main screen still receives hub traffic.
+//
+// Reaches g_state: main_window, module_instance, the ChatLog and the
+// TrafficCounters (read).
 #include "screens/main_screen.h"
 
 #include "hub/chat.h"
@@ -78,7 +81,6 @@ const ScreenCommand MAIN_COMMANDS[] = {
 };
 
 intptr_t main_screen_open(Window screen) {
-    // Reaches g_state: the main screen window receives hub traffic.
     g_state.main_window = screen;
     return screen_open_full(screen, MENUBAR_MAIN, g_state.module_instance) ? TRUE : FALSE;
 }
@@ -102,7 +104,6 @@ void main_screen_paint(Window screen) {
 }
 
 void send_input_line() {
-    // Reaches g_state: main_window (its input line).
     char16_t input[CHAT_INPUT_UNITS];
     control_get_text(g_state.main_window, ID_MAIN_INPUT_LINE, input, CHAT_INPUT_UNITS);
     char text[CHAT_INPUT_BYTES];

@@ -9,6 +9,12 @@
 // shows the final counts and the requests stop, leaving an idle screen idle.
 // "Stop" asks the running worker to end (the worker writes the note),
 // or withdraws a request that no $ConnectToMe has answered yet.
+//
+// State of this file alone: whether this opening of the screen has shown a
+// line, which only its paint reads and its opening clears.
+//
+// Reaches g_state: the DownloadJob (its counts through the atomic accessors),
+// module_instance, the ChatLog.
 #include "screens/progress_screen.h"
 
 #include "resources/ids.h"
@@ -21,11 +27,10 @@ constexpr int PROGRESS_NAME_UNITS = 255;  // the short name, terminator included
 constexpr int PROGRESS_LINE_UNITS = 64;   // two 20-digit numbers and " /  bytes"
 
 // Set while this opening of the screen has shown a line for a download set.
-bool progress_line_pending;
+bool g_progress_line_pending;
 
 intptr_t progress_screen_open(Window screen) {
-    // Reaches g_state: the module instance, the DownloadJob's row and short name.
-    progress_line_pending = false;
+    g_progress_line_pending = false;
     if (!screen_open_full(screen, MENUBAR_PROGRESS, g_state.module_instance)) return FALSE;
     if (download_row() >= 0) {
         char16_t name[PROGRESS_NAME_UNITS];
@@ -54,18 +59,17 @@ void show_progress(Window screen) {
 void paint_progress_screen(Window screen) {
     if (download_row() >= 0) {
         show_progress(screen);
-        progress_line_pending = true;
+        g_progress_line_pending = true;
         repaint_request(screen);
-    } else if (progress_line_pending) {
+    } else if (g_progress_line_pending) {
         show_progress(screen);  // the download's final counts, once
-        progress_line_pending = false;
+        g_progress_line_pending = false;
     }
 }
 
 // A running download is asked to end (the worker writes the note); a request
 // still waiting for its $ConnectToMe is withdrawn, so a late one starts nothing.
 void command_stop(Window) {
-    // Reaches g_state: the DownloadJob's phase and stop flag.
     download_lock();
     bool withdrawn = download_requested();
     if (withdrawn) {

@@ -1,4 +1,7 @@
 // The results screen.
+//
+// Reaches g_state: the results (read), short_names, search_window,
+// module_instance.
 #include "screens/search_screen.h"
 
 #include "hub/download_request.h"
@@ -12,7 +15,6 @@ namespace {
 
 // The text of a row as the list shows it: its short name, or in "Full" mode its path.
 const char* result_list_text(const SearchResult* row) {
-    // Reads g_state.short_names.
     return g_state.short_names != 0 ? row->short_name : row->path;
 }
 
@@ -101,7 +103,6 @@ void search_screen_send(Window screen) {
 }
 
 void fill_result_list(Window screen) {
-    // Reads g_state.results, result_count and short_names.
     intptr_t selected = control_send(screen, ID_SEARCH_LIST, LB_GETCURSEL, 0, 0);
     control_send(screen, ID_SEARCH_LIST, LB_RESETCONTENT, 0, 0);
     for (int r = 0; r < g_state.result_count; r++) add_result_entry(screen, r);

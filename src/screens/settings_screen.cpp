@@ -6,6 +6,8 @@
 // SessionSettings field cut to that field's capacity, and never more than 100
 // bytes: host and local IP keep at most 51 characters, the port 11, the nick
 // and share size 99.
+//
+// Reaches g_state: the settings, the FavoritesTable (read), module_instance.
 #include "screens/settings_screen.h"
 
 #include "resources/ids.h"

@@ -7,6 +7,9 @@
 // State of this file alone: the view of the last fill (below). It is a
 // picture of the open screen's list, meaningless to anything else, and is
 // rebuilt by every fill.
+//
+// Reaches g_state: the UserTable (read), user_selection, main_window (its input
+// line), module_instance.
 #include "screens/users_screen.h"
 
 #include "hub/users.h"

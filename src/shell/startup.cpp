@@ -4,6 +4,8 @@
 // The running copy is marked by a named mutex that lives until the process
 // ends; a second start finds the first copy's main window, brings it to the
 // front and ends with 0 without drawing anything.
+//
+// Reaches g_state: all of it: start-up fills the whole record.
 #include "shell/startup.h"
 
 #include "config/favorites.h"
@@ -84,7 +86,6 @@ uint32_t find_running_instance(const char16_t* class_name, const char16_t* title
 }
 
 void prepare_client_state(const char16_t* executable_path) {
-    // Reaches the global: start-up fills the whole ClientState.
     u16_copy(g_state.module_dir, MODULE_PATH_UNITS, executable_path);
     module_directory_from_path(g_state.module_dir);
     chatlog_set(BANNER);

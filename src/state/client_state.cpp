@@ -1,6 +1,9 @@
 // The ClientState record and the few operations that the UI thread shares
 // with the download worker: traffic counters (atomic), the ChatLog (one lock)
 // and the DownloadJob's counts and row index (atomic).
+//
+// State of this file besides the record: the two locks that guard the parts
+// of it the download worker shares.
 #include "state/client_state.h"
 
 #include <atomic>
@@ -11,7 +14,7 @@ ClientState g_state;  // zero-filled: static storage
 
 namespace {
 // Guards every read and write of chat_log, from either thread.
-std::mutex chatlog_mutex;
+std::mutex g_chatlog_mutex;
 
 // The fields whose process-start value is not zero.
 void set_start_values() {
@@ -27,7 +30,7 @@ const bool g_state_started = [] {
 }  // namespace
 
 void client_state_reset() {
-    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
     memset(&g_state, 0, sizeof g_state);
     set_start_values();
 }
@@ -64,7 +67,7 @@ int log_length_locked() {
 }  // namespace
 
 void chatlog_append(const char16_t* text) {
-    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
     int add = u16_len(text);
     int have = log_length_locked();
     // Too long for what is left: start afresh, as the paint rule would have.
@@ -76,7 +79,6 @@ void chatlog_append(const char16_t* text) {
 }
 
 int chatlog_append_line(const char* text) {
-    // Reaches g_state: the line break; the ChatLog through chatlog_append.
     char16_t line[CHAT_LINE_UNITS + LINE_BREAK_UNITS];
     cp1251_to_utf16(text, -1, line, CHAT_LINE_UNITS);
     u16_append(line, CHAT_LINE_UNITS + LINE_BREAK_UNITS, g_state.line_break);
@@ -85,22 +87,22 @@ int chatlog_append_line(const char* text) {
 }
 
 void chatlog_set(const char16_t* text) {
-    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
     u16_copy(g_state.chat_log, CHATLOG_UNITS, text);
 }
 
 void chatlog_clear() {
-    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
     g_state.chat_log[0] = 0;
 }
 
 int chatlog_length() {
-    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
     return log_length_locked();
 }
 
 int chatlog_take_for_display(char16_t* out, int out_units, int limit) {
-    std::lock_guard<std::mutex> hold(chatlog_mutex);
+    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
     if (log_length_locked() > limit) g_state.chat_log[0] = 0;
     return u16_copy(out, out_units, g_state.chat_log);
 }
@@ -120,7 +122,7 @@ void download_set_total(uint64_t v) {
 
 namespace {
 // Guards the requested <-> connecting moves and the spare request.
-std::mutex download_mutex;
+std::mutex g_download_mutex;
 
 uint8_t flag_load(uint8_t& flag) {
     return std::atomic_ref<uint8_t>(flag).load(std::memory_order_acquire);
@@ -146,7 +148,7 @@ uint8_t download_stop_requested() { return flag_load(g_state.download.stop); }
 void download_set_stop(uint8_t v) { flag_store(g_state.download.stop, v); }
 
 bool download_request(int16_t row) {
-    std::lock_guard<std::mutex> hold(download_mutex);
+    std::lock_guard<std::mutex> hold(g_download_mutex);
     if (download_running()) return false;
     g_state.download.row_index = row;
     download_set_received(0);
@@ -155,5 +157,5 @@ bool download_request(int16_t row) {
     return true;
 }
 
-void download_lock() { download_mutex.lock(); }
-void download_unlock() { download_mutex.unlock(); }
+void download_lock() { g_download_mutex.lock(); }
+void download_unlock() { g_download_mutex.unlock(); }

@@ -1,7 +1,9 @@
 // The one process-wide record of the client.
 //
 // Every piece of state lives here, in fixed-size arrays: nothing is allocated,
-// freed or saved. 8-bit texts are NUL-terminated code page 1251; UTF-16 texts
+// freed or saved. (State that belongs to one file alone is stated at the top
+// of that file, with why; each file that reaches this record names, at its
+// top, what of it it reaches: "Reaches g_state: ...".) 8-bit texts are NUL-terminated code page 1251; UTF-16 texts
 // (char16_t) end in a 16-bit zero. Every capacity below counts the terminator,
 // so a field of 52 bytes holds at most 51 characters.
 //

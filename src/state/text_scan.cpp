@@ -3,6 +3,8 @@
 // the terminator, so find_char with ch = NUL stops on the terminator itself.
 #include "state/text_scan.h"
 
+#include <cassert>
+
 int find_bar(const char* text) {
     int i = 0;
     while (text[i] != '|' && text[i] != '\0') i++;
@@ -16,10 +18,12 @@ int find_char(const char* text, char ch) {
     }
 }
 
-int find_char_back(const char* p, char ch) {
+int find_char_back(const char* start, const char* p, char ch) {
+    assert(start <= p);
     for (int offset = 0;; offset--) {
         if (p[offset] == ch) return offset;
         if (p[offset] == '\0') return offset;
+        assert(p + offset > start);  // a ch or NUL at start stops the scan there
     }
 }
 

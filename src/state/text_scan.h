@@ -18,8 +18,9 @@
 
 int find_bar(const char* text);
 int find_char(const char* text, char ch);
-// The caller guarantees that ch or a NUL lies at or before p in the same buffer.
-int find_char_back(const char* p, char ch);
+// The caller guarantees that ch or a NUL lies in [start, p]: the scan never
+// looks below it (a debug build asserts it; start is not otherwise read).
+int find_char_back(const char* start, const char* p, char ch);
 // Never backs up inside a failed partial match: 'aab' is not found in 'aaab'.
 // Keywords whose first byte does not recur in them are always found.
 int find_past(const char* text, const char* pattern);

@@ -12,6 +12,10 @@
 // sleeps. A worker that finds the ring full sleeps until half of it is
 // free: the hashing thread, the slower side, then wakes it once every
 // RING_SLOTS / 2 slots instead of after each one.
+//
+// State of this file alone: the one ring, its lock and its sleep flags. They
+// are the working memory of the one download, shared only by the worker and
+// its hashing thread, and their 64 KiB are paged in only by a download.
 #include "transfer/tth.h"
 
 #include <rhash.h>
@@ -40,12 +44,12 @@ struct Ring {
 // A sleeping worker is woken when no more than this many slots wait.
 constexpr uint64_t RING_RESUME_FILLED = RING_SLOTS / 2;
 
-Ring ring;
-std::mutex ring_mutex;
-std::condition_variable slot_filled;  // the hashing thread sleeps on it
-std::condition_variable slot_freed;   // the worker sleeps on it
-bool hash_sleeping;
-bool worker_sleeping;
+Ring g_ring;
+std::mutex g_ring_mutex;
+std::condition_variable g_slot_filled;  // the hashing thread sleeps on it
+std::condition_variable g_slot_freed;   // the worker sleeps on it
+bool g_hash_sleeping;
+bool g_worker_sleeping;
 
 // Finishes a context into its root (upper-case base32, or empty) and frees it.
 void take_root(rhash context, char* root) {
@@ -69,21 +73,21 @@ void library_ready() {
 }
 
 void hash_slots(void*) {
-    std::unique_lock<std::mutex> hold(ring_mutex);
+    std::unique_lock<std::mutex> hold(g_ring_mutex);
     for (;;) {
-        hash_sleeping = true;
-        slot_filled.wait(hold, [] { return ring.hashed < ring.published || ring.closing; });
-        hash_sleeping = false;
-        if (ring.hashed == ring.published) return;  // closing, and nothing left
-        int k = (int)(ring.hashed % RING_SLOTS);
+        g_hash_sleeping = true;
+        g_slot_filled.wait(hold, [] { return g_ring.hashed < g_ring.published || g_ring.closing; });
+        g_hash_sleeping = false;
+        if (g_ring.hashed == g_ring.published) return;  // closing, and nothing left
+        int k = (int)(g_ring.hashed % RING_SLOTS);
         hold.unlock();
-        rhash_update(ring.context, ring.bytes + k * RING_SLOT_BYTES, (size_t)ring.lengths[k]);
+        rhash_update(g_ring.context, g_ring.bytes + k * RING_SLOT_BYTES, (size_t)g_ring.lengths[k]);
         hold.lock();
-        ring.hashed++;
-        if (worker_sleeping && ring.published - ring.hashed <= RING_RESUME_FILLED) {
-            worker_sleeping = false;
+        g_ring.hashed++;
+        if (g_worker_sleeping && g_ring.published - g_ring.hashed <= RING_RESUME_FILLED) {
+            g_worker_sleeping = false;
             hold.unlock();  // the worker wakes to a free mutex
-            slot_freed.notify_one();
+            g_slot_freed.notify_one();
             hold.lock();
         }
     }
@@ -91,64 +95,64 @@ void hash_slots(void*) {
 
 void stop_thread() {
     {
-        std::lock_guard<std::mutex> hold(ring_mutex);
-        ring.closing = true;
+        std::lock_guard<std::mutex> hold(g_ring_mutex);
+        g_ring.closing = true;
     }
-    slot_filled.notify_one();
-    thread_join(ring.thread);
+    g_slot_filled.notify_one();
+    thread_join(g_ring.thread);
 }
 
 }  // namespace
 
 int ring_start(int hash) {
-    ring.published = 0;
-    ring.hashed = 0;
-    ring.closing = false;
-    ring.hashing = false;
-    hash_sleeping = false;
-    worker_sleeping = false;
+    g_ring.published = 0;
+    g_ring.hashed = 0;
+    g_ring.closing = false;
+    g_ring.hashing = false;
+    g_hash_sleeping = false;
+    g_worker_sleeping = false;
     if (!hash) return 1;
     library_ready();
-    ring.context = rhash_init(RHASH_TTH);
-    if (ring.context == nullptr) return 0;
-    if (!thread_start_joinable(&ring.thread, hash_slots, nullptr)) {
-        rhash_free(ring.context);
+    g_ring.context = rhash_init(RHASH_TTH);
+    if (g_ring.context == nullptr) return 0;
+    if (!thread_start_joinable(&g_ring.thread, hash_slots, nullptr)) {
+        rhash_free(g_ring.context);
         return 0;
     }
-    ring.hashing = true;
+    g_ring.hashing = true;
     return 1;
 }
 
 char* ring_slot() {
-    if (!ring.hashing) return ring.bytes;
-    std::unique_lock<std::mutex> hold(ring_mutex);
-    if (ring.published - ring.hashed == (uint64_t)RING_SLOTS) {
-        worker_sleeping = true;
-        slot_freed.wait(hold, [] { return !worker_sleeping; });
+    if (!g_ring.hashing) return g_ring.bytes;
+    std::unique_lock<std::mutex> hold(g_ring_mutex);
+    if (g_ring.published - g_ring.hashed == (uint64_t)RING_SLOTS) {
+        g_worker_sleeping = true;
+        g_slot_freed.wait(hold, [] { return !g_worker_sleeping; });
     }
-    return ring.bytes + (ring.published % RING_SLOTS) * RING_SLOT_BYTES;
+    return g_ring.bytes + (g_ring.published % RING_SLOTS) * RING_SLOT_BYTES;
 }
 
-int ring_slot_bytes() { return ring.hashing ? RING_SLOT_BYTES : RING_BYTES; }
+int ring_slot_bytes() { return g_ring.hashing ? RING_SLOT_BYTES : RING_BYTES; }
 
 void ring_publish(int bytes) {
-    if (!ring.hashing) return;
+    if (!g_ring.hashing) return;
     bool wake = false;
     {
-        std::lock_guard<std::mutex> hold(ring_mutex);
-        ring.lengths[ring.published % RING_SLOTS] = bytes;
-        ring.published++;
-        wake = hash_sleeping;
+        std::lock_guard<std::mutex> hold(g_ring_mutex);
+        g_ring.lengths[g_ring.published % RING_SLOTS] = bytes;
+        g_ring.published++;
+        wake = g_hash_sleeping;
     }
-    if (wake) slot_filled.notify_one();
+    if (wake) g_slot_filled.notify_one();
 }
 
 void ring_finish(char* root) {
     root[0] = '\0';
-    if (!ring.hashing) return;
+    if (!g_ring.hashing) return;
     stop_thread();  // the thread hashes what is pending before it ends
-    take_root(ring.context, root);
-    ring.hashing = false;
+    take_root(g_ring.context, root);
+    g_ring.hashing = false;
 }
 
 void ring_abandon() {

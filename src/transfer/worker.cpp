@@ -18,6 +18,15 @@
 // the silence limit and sees the stop flag several times a second. However it
 // ends, it ends in finish_download: ring, file and socket closed, exactly one
 // closing chat note, the phase back to idle as the last touch of shared state.
+//
+// State of this file alone: the handover (the own nick and the silence limit
+// as they were when the worker started), written by download_take_connect just
+// before the thread starts and read only by that thread, so a Settings change
+// or a test lowering the limit mid-download cannot reach a running worker.
+//
+// Reaches g_state: the DownloadJob, the ConnectRequest and the spare request,
+// the nick and the silence limit (copied at start), main_window, the ChatLog
+// and the TrafficCounters.
 #include <cstdio>
 #include <cstring>
 
@@ -47,7 +56,7 @@ struct WorkerHandover {
     char own_nick[NICK_BYTES];
     int silence_ms;
 };
-WorkerHandover worker_handover;
+WorkerHandover g_worker_handover;
 
 // Why a download ended; each has its closing chat note.
 enum DownloadEnd {
@@ -265,7 +274,7 @@ int64_t rest_of_file(const WorkerRun* run) {
 
 DownloadEnd exchange_handshake(WorkerRun* run) {
     // The greeting is built in the reply buffer, which is free until the answer.
-    int length = build_greeting(run->reply, HANDSHAKE_RECEIVE_BYTES, worker_handover.own_nick);
+    int length = build_greeting(run->reply, HANDSHAKE_RECEIVE_BYTES, g_worker_handover.own_nick);
     if (!send_counted(run, run->reply, length)) return END_SEND;
     PeerGreeting greeting;
     DownloadEnd end = receive_greeting(run, &greeting);
@@ -291,7 +300,7 @@ DownloadEnd exchange_handshake(WorkerRun* run) {
 // it posts the paint message itself after its notes: without it they would
 // stay unseen until some hub traffic or key press repainted the screen.
 void post_chat_paint() {
-    // Reaches g_state: main_window, set once before any worker starts.
+    // main_window is set once, before any worker starts.
     if (g_state.main_window != 0) post_message(g_state.main_window, WM_PAINT, 0, 0);
 }
 
@@ -408,7 +417,7 @@ DownloadEnd verify_and_name(WorkerRun* run) {
 
 DownloadEnd run_download(WorkerRun* run, const char* request) {
     ConnectAddress address;
-    if (!parse_connect_request(request, (int)strlen(worker_handover.own_nick), &address)) return END_REQUEST;
+    if (!parse_connect_request(request, (int)strlen(g_worker_handover.own_nick), &address)) return END_REQUEST;
     if (!make_safe_file_name(g_state.download.short_name, run->name, RESULT_SHORT_BYTES)) return END_NAME;
     DownloadEnd end = open_part(run);
     if (end != END_DONE) return end;
@@ -507,7 +516,7 @@ AfterMismatch after_mismatch() {
 void reset_run(WorkerRun* run) {
     run->socket = -1;
     run->file = FILE_INVALID;
-    run->silence_ms = worker_handover.silence_ms;
+    run->silence_ms = g_worker_handover.silence_ms;
     run->hashing = 0;
     run->offset = 0;
     run->received = 0;
@@ -545,9 +554,8 @@ int make_safe_file_name(const char* short_name, char* dst, int dst_bytes) {
 }
 
 void download_take_connect(const char* message) {
-    // Reaches g_state: the DownloadJob's phase, the ConnectRequest and the
-    // spare request, the nick. Without a requested download the message is
-    // ignored: otherwise anyone on the hub could make the client connect anywhere.
+    // Without a requested download the message is ignored: otherwise anyone
+    // on the hub could make the client connect anywhere.
     if (!is_connect_to_me(message)) return;
     bool fits = strlen(message) <= (size_t)CONNECT_REQUEST_BYTES - 1;
     download_lock();
@@ -567,8 +575,8 @@ void download_take_connect(const char* message) {
         return;
     }
     text_copy(g_state.connect_request, CONNECT_REQUEST_BYTES, message);
-    text_copy(worker_handover.own_nick, NICK_BYTES, g_state.settings.nick);
-    worker_handover.silence_ms = g_state.download_silence_ms > 0 ? g_state.download_silence_ms : 1;
+    text_copy(g_worker_handover.own_nick, NICK_BYTES, g_state.settings.nick);
+    g_worker_handover.silence_ms = g_state.download_silence_ms > 0 ? g_state.download_silence_ms : 1;
     download_set_stop(0);
     download_set_received(0);
     download_set_total(0);

@@ -37,7 +37,7 @@ static int back_from_last(const char* text, char buffer[32]) {
         n++;
     }
     buffer[1 + n] = '\0';
-    return find_char_back(buffer + n, '\\');  // buffer + n is the last character
+    return find_char_back(buffer, buffer + n, '\\');  // buffer + n is the last character
 }
 
 TEST(FindCharBack, StopsAtBackslashOrAtTheNulBeforeTheText) {
@@ -48,12 +48,12 @@ TEST(FindCharBack, StopsAtBackslashOrAtTheNulBeforeTheText) {
     EXPECT_STREQ(buffer + 8 - 8 + 1, "file.txt");
     EXPECT_EQ(back_from_last("dir\\", buffer), 0);
     const char nul_at_p[] = "ab\0";
-    EXPECT_EQ(find_char_back(nul_at_p + 2, '\\'), 0);
+    EXPECT_EQ(find_char_back(nul_at_p, nul_at_p + 2, '\\'), 0);
 }
 
 TEST(FindCharBack, HighByteDoesNotStopTheScan) {
     const char text[] = "\0\\\xDC\xFF";
-    EXPECT_EQ(find_char_back(text + 3, '\\'), -2);
+    EXPECT_EQ(find_char_back(text, text + 3, '\\'), -2);
 }
 
 struct PastCase {
