@@ -20,6 +20,7 @@ int find_char(const char* text, char ch) {
 
 int find_char_back(const char* start, const char* p, char ch) {
     assert(start <= p);
+    (void)start;  // read by the assertions only
     for (int offset = 0;; offset--) {
         if (p[offset] == ch) return offset;
         if (p[offset] == '\0') return offset;
