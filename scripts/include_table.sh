@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Prints which folder of src/ includes which, from the #include "..." lines:
 # one row a pair, with the number of include lines, and a mark on each pair
-# that points upward (layers, top first: shell and config (screens), hub and
-# transfer, state, platform and resources beside it).
+# that does not point downward. Layers, top first: shell (start-up), screens,
+# hub (connection, dispatch, chat, users, search, the download request),
+# transfer (the worker), protocol (pure parsers and builders) and config (the
+# favourites file) side by side, state, resources, platform.
 #   bash scripts/include_table.sh
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 layer() {
     case $1 in
-        shell | config) echo 4 ;;
-        hub | transfer) echo 3 ;;
-        state) echo 2 ;;
-        platform | resources) echo 1 ;;
+        shell) echo 8 ;;
+        screens) echo 7 ;;
+        hub) echo 6 ;;
+        transfer) echo 5 ;;
+        protocol | config) echo 4 ;;
+        state) echo 3 ;;
+        resources) echo 2 ;;
+        platform) echo 1 ;;
         *) echo 0 ;;
     esac
 }
