@@ -257,16 +257,7 @@ int adc_file_id(const char* tth, const char* path, char* dst, int dst_bytes) {
             }
         }
     }
-    if (!m.overflow) return m.length;
-    if (dst_bytes > 0) dst[0] = 0;
-    return -1;
-}
-
-// A message that does not fit is not sent cut: dst is emptied and -1 returned.
-static int built_length(const MessageBuilder& m) {
-    if (!m.overflow) return m.length;
-    if (m.capacity > 0) m.data[0] = 0;
-    return -1;
+    return message_finish(&m);
 }
 
 int build_greeting(char* dst, int dst_bytes, const char* own_nick) {
@@ -274,7 +265,7 @@ int build_greeting(char* dst, int dst_bytes, const char* own_nick) {
     message_add(&m, "$MyNick ");
     message_add(&m, own_nick);
     message_add(&m, GREETING_LOCK_TEXT);
-    return built_length(m);
+    return message_finish(&m);
 }
 
 namespace {
@@ -302,7 +293,7 @@ int build_download_request(char* dst, int dst_bytes, const char* key, int key_le
     message_add(&m, "$");
     add_number(&m, offset + 1);
     message_add(&m, "|");
-    return built_length(m);
+    return message_finish(&m);
 }
 
 int build_adc_request(char* dst, int dst_bytes, const char* key, int key_length, const AdcAsked* asked) {
@@ -318,5 +309,5 @@ int build_adc_request(char* dst, int dst_bytes, const char* key, int key_length,
         add_number(&m, (uint64_t)asked->length);
         message_add(&m, "|");
     }
-    return built_length(m);
+    return message_finish(&m);
 }

@@ -68,11 +68,7 @@ int build_login_block(const char* key_text, const char* nick, const char* share,
     message_add(&m, "$");
     message_add(&m, share);
     message_add(&m, "$|");
-    if (m.overflow) {
-        if (out_bytes > 0) out[0] = '\0';
-        return -1;
-    }
-    return m.length;
+    return message_finish(&m);
 }
 
 int build_chat_message(const char* input_1251, const char* own_nick, char* out, int out_bytes) {
@@ -101,11 +97,7 @@ int build_chat_message(const char* input_1251, const char* own_nick, char* out, 
     message_add_repeat(&m, ' ', blanks);
     message_add(&m, text);
     message_add(&m, " |");
-    if (m.overflow) {
-        if (out_bytes > 0) out[0] = '\0';
-        return -1;
-    }
-    return m.length;
+    return message_finish(&m);
 }
 
 int build_search_message(const char* nick, const char* words, char* out, int out_bytes) {

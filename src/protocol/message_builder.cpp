@@ -9,14 +9,19 @@ MessageBuilder message_begin(char* buffer, int capacity) {
     return m;
 }
 
+namespace {
+// Room for a piece of len bytes and the NUL after it; marks the overflow when
+// there is none.
+bool room_for(MessageBuilder* m, int len) {
+    if (m->overflow || len > m->capacity - 1 - m->length) m->overflow = true;
+    return !m->overflow;
+}
+}  // namespace
+
 void message_add_n(MessageBuilder* m, const char* text, int n) {
     int len = 0;
     while (len < n && text[len] != '\0') len++;
-    // Room for the piece and the NUL after it.
-    if (m->overflow || len > m->capacity - 1 - m->length) {
-        m->overflow = true;
-        return;
-    }
+    if (!room_for(m, len)) return;
     memcpy(m->data + m->length, text, (size_t)len);
     m->length += len;
     m->data[m->length] = '\0';
@@ -28,11 +33,14 @@ void message_add(MessageBuilder* m, const char* text) {
 
 void message_add_repeat(MessageBuilder* m, char ch, int count) {
     if (count < 0) count = 0;
-    if (m->overflow || count > m->capacity - 1 - m->length) {
-        m->overflow = true;
-        return;
-    }
+    if (!room_for(m, count)) return;
     memset(m->data + m->length, ch, (size_t)count);
     m->length += count;
     m->data[m->length] = '\0';
+}
+
+int message_finish(MessageBuilder* m) {
+    if (!m->overflow) return m->length;
+    if (m->capacity > 0) m->data[0] = '\0';
+    return -1;
 }

@@ -20,3 +20,6 @@ void message_add(MessageBuilder* m, const char* text);
 // At most n bytes of text (fewer when its NUL comes first).
 void message_add_n(MessageBuilder* m, const char* text, int n);
 void message_add_repeat(MessageBuilder* m, char ch, int count);
+// The message's length; or, when it overflowed, -1 with the buffer emptied,
+// so a message that does not fit is never sent cut.
+int message_finish(MessageBuilder* m);
