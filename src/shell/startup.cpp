@@ -20,7 +20,6 @@ constexpr int FAVORITES_PATH_UNITS = 500;
 constexpr char16_t PATH_SEPARATOR = u'/';
 constexpr int INSTANCE_TRIES = 5;
 constexpr int INSTANCE_WAIT_MS = 500;
-constexpr int MAIN_ICON = 8001;
 
 const char16_t MAIN_CLASS[] = u"movraClass";
 const char16_t MAIN_TITLE[] = u"Kivo";
@@ -49,7 +48,7 @@ int register_main_class(ModuleInstance instance) {
     WindowClassInfo info;
     if (!class_info_get(0, u"Dialog", &info)) return 0;
     info.instance = instance;
-    info.icon_id = MAIN_ICON;
+    info.icon_id = ICON_PROGRAM;
     u16_copy(info.class_name, (int)(sizeof info.class_name / sizeof info.class_name[0]), MAIN_CLASS);
     return class_register(&info);
 }
