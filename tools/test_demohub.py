@@ -86,10 +86,61 @@ class Conn:
             return True
 
 
-def login_block(nick, key):
+def login_block(nick, key, description=b"pelmark"):
     return (KIVO_SUPPORTS + b"$Key " + key + b"|$ValidateNick " + nick +
-            b"|$Version 1,0091|$GetNickList|$MyINFO $ALL " + nick +
-            b" pelmark<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem $x$1024$|")
+            b"|$Version 1,0091|$GetNickList|$MyINFO $ALL " + nick + b" " + description +
+            b"<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem $x$1024$|")
+
+
+def first_reply(nick, name=b"Kivo Demo Hub"):
+    return (b"$Supports NoHello UserCommand|$Hello " + nick + b"|$HubName " + name +
+            b"|<Hub-Security> This hub is running demohub 1.0, a demo hub for Kivo.|")
+
+
+def welcome(nick, name=b"Kivo Demo Hub"):
+    return (b"<Hub-Security> Welcome to " + name + b", " + nick + b"! Search for mp3 or music, "
+            b"say hello to Mira in the chat, or send PenPal a private message.|")
+
+
+def start_hub(data, *extra):
+    """Runs demohub.py on free ports; returns (process, [port, utf-8 port])."""
+    proc = subprocess.Popen(
+        [sys.executable, os.path.join(HERE, "demohub.py"), "--port", "0", "--big-mib", "0",
+         "--churn-seconds", "0", "--quiet", "--data-dir", data] + list(extra),
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    ready, _, _ = select.select([proc.stdout], [], [], 30)
+    lines = [proc.stdout.readline().decode() if ready else ""]
+    if "--utf8-port" in extra:
+        lines.append(proc.stdout.readline().decode())   # printed right after the first
+    prefixes = ["demohub listening on 127.0.0.1:", "demohub utf-8 listening on 127.0.0.1:"]
+    if not all(line.startswith(prefix) for line, prefix in zip(lines, prefixes)):
+        proc.kill()
+        proc.wait()
+        raise RuntimeError("hub did not start: %r" % lines)
+    return proc, [int(line.rsplit(":", 1)[1]) for line in lines]
+
+
+def stop_hub(proc):
+    proc.send_signal(signal.SIGTERM)
+    try:
+        code = proc.wait(TIMEOUT)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert code == 0, "hub exited with %r on SIGTERM" % code
+
+
+DATA = None   # one data directory for every hub of this test
+
+
+def setUpModule():
+    global DATA
+    DATA = tempfile.mkdtemp(prefix="demohub-test-")
+
+
+def tearDownModule():
+    shutil.rmtree(DATA, ignore_errors=True)
 
 
 class LockToKey(unittest.TestCase):
@@ -143,57 +194,54 @@ class TthCache(unittest.TestCase):
         self.assertTrue(os.path.exists(mark))
 
 
-class DemoHub(unittest.TestCase):
+class HubCase(unittest.TestCase):
+    """A running hub for the class: HUB_ARGS are added to the test options."""
+    HUB_ARGS = ()
+
     @classmethod
     def setUpClass(cls):
-        cls.data = tempfile.mkdtemp(prefix="demohub-test-")
-        cls.proc = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "demohub.py"), "--port", "0", "--big-mib", "0",
-             "--churn-seconds", "0", "--quiet", "--data-dir", cls.data],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        ready, _, _ = select.select([cls.proc.stdout], [], [], 30)
-        line = cls.proc.stdout.readline().decode() if ready else ""
-        if not line.startswith("demohub listening on 127.0.0.1:"):
-            cls.proc.kill()
-            cls.proc.wait()
-            raise RuntimeError("hub did not start: %r" % line)
-        cls.port = int(line.rsplit(":", 1)[1])
+        cls.data = DATA
+        cls.proc, ports = start_hub(cls.data, *cls.HUB_ARGS)
+        cls.port = ports[0]
+        cls.utf8_port = ports[1] if len(ports) > 1 else None
 
     @classmethod
     def tearDownClass(cls):
-        cls.proc.send_signal(signal.SIGTERM)
-        try:
-            code = cls.proc.wait(TIMEOUT)
-        finally:
-            if cls.proc.poll() is None:
-                cls.proc.kill()
-                cls.proc.wait()
-            shutil.rmtree(cls.data, ignore_errors=True)
-        assert code == 0, "hub exited with %r on SIGTERM" % code
+        stop_hub(cls.proc)
 
-    def login(self, nick, wrong_key=False):
-        c = Conn(self.port)
+    def connect(self, port=None):
+        """A connection past the $Lock; returns (conn, key)."""
+        c = Conn(port or self.port)
         self.addCleanup(c.close)
-        lock = lock_of(c.message())
-        key = lock_to_key(lock)
+        return c, lock_to_key(lock_of(c.message()))
+
+    def login(self, nick, wrong_key=False, port=None, description=b"pelmark"):
+        c, key = self.connect(port)
         if wrong_key:
             key = key[:-1] + bytes([key[-1] ^ 1])
-        c.send(login_block(nick, key))
+        c.send(login_block(nick, key, description))
         return c
+
+    def logged_in(self, nick, port=None, description=b"pelmark"):
+        """A client whose login is complete, the welcome line read."""
+        c = self.login(nick, port=port, description=description)
+        c.until(lambda m: m.startswith(b"<Hub-Security> Welcome"))
+        return c
+
+
+class DemoHub(HubCase):
+    HUB_ARGS = ("--utf8-port", "0")
 
     def test_right_key_gets_greeting_then_users_and_welcome(self):
         c = self.login(b"tester1")
-        first = c.sock.recv(1000)
-        self.assertEqual(first, b"$Supports NoHello UserCommand|$Hello tester1|$HubName Kivo "
-                         b"Demo Hub|<Hub-Security> This hub is running demohub 1.0, a demo "
-                         b"hub for Kivo.|")
-        names = []
-        while True:
-            msg = c.message()
-            if msg.startswith(b"$MyINFO $ALL "):
-                names.append(msg.split(b" ")[2])
-            if msg.startswith(b"<Hub-Security> Welcome"):
-                break
+        # Login pause 0 (the default): the user list comes in the same write
+        # as the first reply, so Kivo's first receive holds all of it.
+        first = c.sock.recv(1 << 20)
+        self.assertTrue(first.startswith(first_reply(b"tester1")), first[:300])
+        self.assertTrue(first.endswith(b"$OpList Hub-Security$$Mira$$|" + welcome(b"tester1")),
+                        first[-300:])
+        names = [m.split(b" ")[2] for m in first.split(b"|") if m.startswith(b"$MyINFO $ALL ")]
+        self.assertEqual(names[0], b"Hub-Security")
         self.assertIn("Вася".encode("cp1251"), names)
         self.assertLess(names.index(b"bob"), names.index(b"bobby"))
         self.assertEqual(names[-1], b"tester1")   # own info comes last, as PtokaX does
@@ -469,6 +517,214 @@ class DemoHub(unittest.TestCase):
         peer.send(b"$ADCGET file /Sleepy/lullaby.mp3 0 -1|")
         peer.sock.settimeout(0.3)
         self.assertRaises(socket.timeout, peer.message)
+
+
+    # ---- login gates: passwords, refusals; $ForceMove; keep-alives --------
+
+    def said_before(self, c, nick, line):
+        """c says line in the chat; returns what c got before its echo."""
+        c.send(b"<" + nick + b"> " + line + b"|")
+        seen = []
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            msg = c.message()
+            if msg == b"<" + nick + b"> " + line:
+                return seen
+            seen.append(msg)
+        raise AssertionError("echo not seen")
+
+    def test_registered_nick_gets_getpass_and_logs_in_with_what_it_sent_before(self):
+        watcher = self.logged_in(b"watcher1")
+        c, key = self.connect()
+        # Kivo's whole block in one write, a keep-alive at its end; the
+        # registered nick Member matches in any case.
+        c.send(login_block(b"member", key) + b"|")
+        self.assertEqual(c.sock.recv(1000), b"$GetPass|")
+        time.sleep(0.1)   # time for the hub to read (and hold) the rest
+        self.assertEqual([m for m in self.said_before(watcher, b"watcher1", b"ping")
+                          if b"member" in m], [])
+        c.send(b"$MyPass letmein|")
+        # The held $MyINFO completes the login: first reply and user list in
+        # one write, own $MyINFO last.
+        first = c.sock.recv(1 << 20)
+        self.assertTrue(first.startswith(first_reply(b"member")), first[:300])
+        self.assertTrue(first.endswith(b"|$MyINFO $ALL member pelmark$ $Modem@$x$1024$|$OpList "
+                                       b"Hub-Security$$Mira$$|" + welcome(b"member")), first[-300:])
+        self.assertEqual(watcher.until(lambda m: b"member" in m),
+                         b"$MyINFO $ALL member pelmark$ $Modem@$x$1024$")
+
+    def test_wrong_password_refused_and_unwritable_nicks_are_turned_away(self):
+        c, key = self.connect()
+        c.send(login_block(b"Member", key))
+        self.assertEqual(c.message(), b"$GetPass")
+        c.send(b"$MyPass LetMeIn|")
+        self.assertEqual(c.message(), b"$BadPass")
+        self.assertTrue(c.closed_by_peer())
+        c = self.login(b"BANNED")
+        self.assertEqual(c.message(), b"$ValidateDenide BANNED")
+        self.assertTrue(c.closed_by_peer())
+        # A nick that code page 1251 cannot write, from the UTF-8 port.
+        nick = "Лена\U0001F600".encode()
+        c = self.login(nick, port=self.utf8_port)
+        self.assertEqual(c.message(), b"$ValidateDenide " + nick)
+        self.assertTrue(c.closed_by_peer())
+
+    def test_forcemove_command_is_listed_moves_the_client_and_closes(self):
+        c = self.logged_in(b"mover1")
+        c.send(b"<mover1> +help|")
+        self.assertIn(b"+forcemove <address>",
+                      c.until(lambda m: m.startswith(b"<Hub-Security> demohub")))
+        c.send(b"<mover1> +forcemove|")
+        self.assertIn(b"Usage: +forcemove", c.until(lambda m: m.startswith(b"<Hub-Security> ")))
+        c.send(b"<mover1> +forcemove 127.0.0.1:2226|")
+        self.assertEqual(c.until(lambda m: m.startswith(b"$ForceMove")), b"$ForceMove 127.0.0.1:2226")
+        self.assertTrue(c.closed_by_peer())
+
+    def test_keep_alive_is_ignored_during_and_after_login(self):
+        c, key = self.connect()
+        c.send(b"|" + login_block(b"alive1", key).replace(b"|$Version", b"||$Version"))
+        c.until(lambda m: m.startswith(b"<Hub-Security> Welcome"))
+        c.send(b"|")
+        seen = self.said_before(c, b"alive1", b"still here")
+        # Nothing answers it; only other clients coming or going may show.
+        self.assertEqual([m for m in seen if not m.startswith((b"$Quit ", b"$MyINFO "))], [])
+
+    # ---- escapes -----------------------------------------------------------
+
+    def test_escaped_text_is_relayed_and_quoted_as_it_came_and_searched_unescaped(self):
+        c = self.logged_in(b"esc1")
+        said = b"Mira, a &#124; b &#36;c &amp;#36; d & e"
+        c.send(b"<esc1> " + said + b"|")
+        self.assertEqual(c.until(lambda m: m.startswith(b"<esc1> ")), b"<esc1> " + said)
+        self.assertEqual(c.until(lambda m: m.startswith(b"<Mira> ")),
+                         b"<Mira> esc1, you said: " + said)
+        c.send(b"$To: PenPal From: esc1 $<esc1> " + said + b"|")
+        self.assertEqual(c.until(lambda m: m.startswith(b"$To: esc1 ")),
+                         b"$To: esc1 From: PenPal $<PenPal> You wrote: " + said)
+        # "Ke$ha & Friends": the '$' and '&' of the name come escaped.
+        c.send(b"$Search Hub:esc1 F?T?0?1?ke&#36;ha$&amp;$friends|")
+        paths = {c.until(lambda m: m.startswith(b"$SR ")).split(b"\x05")[0] for _ in range(2)}
+        self.assertEqual(paths, {b"$SR maxim Misc\\Ke$ha & Friends - Tik Tok.mp3",
+                                 b"$SR n00b Misc\\Ke$ha & Friends - Tik Tok.mp3"})
+
+    # ---- the UTF-8 port ----------------------------------------------------
+
+    def test_utf8_port_shares_the_hub_and_converts_every_text(self):
+        a_nick, b_nick = "Гоша", "Лена"
+        a = self.logged_in(a_nick.encode("cp1251"), description="из Минска".encode("cp1251"))
+        b = self.login(b_nick.encode(), port=self.utf8_port)
+        first = b.sock.recv(1 << 20)
+        name = b"Kivo Demo Hub (UTF-8)"
+        self.assertTrue(first.startswith(first_reply(b_nick.encode(), name)), first[:300])
+        self.assertTrue(first.endswith(welcome(b_nick.encode(), name)), first[-300:])
+        self.assertIn("|$MyINFO $ALL Вася ".encode(), first)
+        self.assertIn("|$MyINFO $ALL Гоша из Минска$ $Modem@$x$1024$|".encode(), first)
+        a.until(lambda m: m.startswith("$MyINFO $ALL Лена pelmark$".encode("cp1251")))
+
+        line = "<Гоша> Привет, Лена! Ёлка, №5, «ёж» — 100 €"
+        a.send(line.encode("cp1251") + b"|")
+        self.assertEqual(b.until(lambda m: m.startswith("<Гоша> ".encode())), line.encode())
+        # Every byte a 1251 client may write: its echo comes back unchanged;
+        # 0x98 (no character in 1251) passes as it is to the UTF-8 side too.
+        raw = "<Гоша> ".encode("cp1251") + bytes(c for c in range(0x20, 0x100) if c != 0x7C)
+        a.send(raw + b"|")
+        self.assertEqual(a.until(lambda m: m.startswith(raw[:8])), raw)
+        self.assertEqual(b.until(lambda m: m.startswith("<Гоша> ".encode())),
+                         raw.decode("cp1251", "surrogateescape").encode("utf-8", "surrogateescape"))
+        # Back: what 1251 has arrives intact, an emoji as '?'.
+        b.send("<Лена> Здравствуй, Гоша! ёЁ \U0001F600|".encode())
+        self.assertEqual(a.until(lambda m: m.startswith("<Лена> ".encode("cp1251"))),
+                         "<Лена> Здравствуй, Гоша! ёЁ ?".encode("cp1251"))
+        b.send("$To: Гоша From: Лена $<Лена> по секрету|".encode())
+        self.assertEqual(a.until(lambda m: m.startswith(b"$To: ")),
+                         "$To: Гоша From: Лена $<Лена> по секрету".encode("cp1251"))
+        # The status byte of $MyINFO holds flags, not a letter: relayed as it came.
+        a.send("$MyINFO $ALL Гоша из Минска$ $LAN(T3)".encode("cp1251") + b"\x91$$1024$|")
+        self.assertEqual(b.until(lambda m: m.startswith("$MyINFO $ALL Гоша ".encode())),
+                         "$MyINFO $ALL Гоша из Минска$ $LAN(T3)".encode() + b"\x91$$1024$")
+        a.send("$ConnectToMe Лена 127.0.0.1:4000|".encode("cp1251"))
+        self.assertEqual(b.until(lambda m: m.startswith(b"$ConnectToMe ")),
+                         "$ConnectToMe Лена 127.0.0.1:4000".encode())
+
+        # Search results in UTF-8, with this port's hub name and address.
+        b.send("$Search Hub:Лена F?T?0?1?война$мир|".encode())
+        results = []
+
+        def seen_both(m):
+            if m.startswith(b"$SR "):
+                results.append(m)
+            return (any(r.startswith("$SR Seeder ".encode()) for r in results)
+                    and any(r.endswith(name + b" (127.0.0.1:%d)" % self.utf8_port) for r in results))
+        b.until(seen_both)
+        seeder = [r for r in results if r.startswith(b"$SR Seeder ")][0]
+        self.assertTrue(seeder.startswith("$SR Seeder Книги\\Война и мир.txt\x051048593 ".encode()))
+        self.assertTrue(seeder.endswith(b" (127.0.0.1:%d)" % self.utf8_port))
+
+        # A download: $ConnectToMe with the nick in UTF-8, $Get's path in UTF-8.
+        b.send("$RevConnectToMe Лена Seeder|".encode())
+        ctm = b.until(lambda m: m.startswith(b"$ConnectToMe "))
+        self.assertTrue(ctm.startswith("$ConnectToMe Лена 127.0.0.1:".encode()))
+        peer = Conn(int(ctm.rsplit(b":", 1)[1]))
+        self.addCleanup(peer.close)
+        peer.send("$MyNick Лена|".encode() + b"$Lock " + KIVO_PEER_LOCK + b" Pk=KIVO|")
+        greeting = [peer.message() for _ in range(5)]
+        self.assertEqual(greeting[0], b"$MyNick Seeder")
+        peer.send(KIVO_PEER_SUPPORTS + b"$Direction Download 1|" + greeting[4] + b"|")
+        body = self.data_file("Seeder", "Книги/Война и мир.txt")
+        peer.send("$Get Книги\\Война и мир.txt$1048001|".encode())
+        self.assertEqual(peer.message(), b"$FileLength %d" % len(body))
+        peer.send(b"$Send|")
+        self.assertEqual(peer.exact(len(body) - 1048000), body[1048000:])
+        ident = "/Книги/Война\\sи\\sмир.txt".encode()
+        self.assertEqual(self.adcget(peer, ident, 0, 100), b"$ADCSND file " + ident + b" 0 100")
+        self.assertEqual(peer.exact(100), body[:100])
+
+        b.close()
+        self.assertEqual(a.until(lambda m: m.startswith(b"$Quit ")), "$Quit Лена".encode("cp1251"))
+
+
+class DemoHubOptions(HubCase):
+    HUB_ARGS = ("--login-pause-ms", "150", "--force-move", "127.0.0.1:2226",
+                "--registered", "Owner:s3cret", "--refused", "Spam", "--password-seconds", "0.5")
+
+    def test_pause_splits_the_login_reply_and_force_move_follows_the_login(self):
+        c = self.login(b"paused1")
+        self.assertEqual(c.sock.recv(1 << 20), first_reply(b"paused1"))
+        c.until(lambda m: m.startswith(b"<Hub-Security> Welcome"))
+        self.assertEqual(c.message(), b"$ForceMove 127.0.0.1:2226")
+        self.assertTrue(c.closed_by_peer())
+
+    def test_registered_and_refused_nicks_come_from_the_options(self):
+        for nick in (b"Member", b"Banned"):   # the defaults are gone
+            c = self.login(nick)
+            self.assertEqual(c.message(), b"$Supports NoHello UserCommand")
+        c = self.login(b"spam")
+        self.assertEqual(c.message(), b"$ValidateDenide spam")
+        self.assertTrue(c.closed_by_peer())
+        # Owner never sends its password: dropped after --password-seconds.
+        c = self.login(b"Owner")
+        self.assertEqual(c.message(), b"$GetPass")
+        started = time.monotonic()
+        self.assertIn(b"No password", c.message())
+        self.assertTrue(c.closed_by_peer())
+        self.assertLess(time.monotonic() - started, 3)
+
+
+class FullHub(HubCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.port_file = os.path.join(DATA, "utf8.port")
+        cls.HUB_ARGS = ("--full", "--utf8-port", "0", "--utf8-port-file", cls.port_file)
+        super().setUpClass()
+
+    def test_every_login_gets_hub_is_full_and_is_closed(self):
+        with open(self.port_file) as f:
+            self.assertEqual(int(f.read()), self.utf8_port)
+        for nick, port in ((b"anyone", self.port), (b"Member", self.port),
+                           ("Лена".encode(), self.utf8_port)):
+            c = self.login(nick, port=port)
+            self.assertEqual(c.message(), b"$HubIsFull")
+            self.assertTrue(c.closed_by_peer())
 
 
 if __name__ == "__main__":

@@ -1,1 +1,1 @@
-"""Demo NMDC hub for Kivo: modules lockkey, realfiles, population, search, peer, hub, cli."""
+"""Demo NMDC hub for Kivo: modules wire, lockkey, realfiles, population, search, peer, hub, cli."""

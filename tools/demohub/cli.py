@@ -1,10 +1,13 @@
 """Command line, start-up and shutdown of the demo hub.
 
 Start-up order: generate or reuse the real files, their TTHs (rhash, once
-for all files not in the cache), build the population, listen, then print
-the one line "demohub listening on 127.0.0.1:<port>" (tests wait for it)
-and write the port file.  SIGTERM and SIGINT stop the
-hub: the listener and every connection are closed and the process exits 0.
+for all files not in the cache), build the population, listen, write the
+port files, take over SIGTERM and SIGINT, and last print the line
+"demohub listening on 127.0.0.1:<port>" and, with --utf8-port, a second line
+"demohub utf-8 listening on 127.0.0.1:<port>": whoever waits for them (the
+tests do) finds the port files written and can stop the hub at once.
+SIGTERM and SIGINT stop the hub: the listeners and every connection are
+closed and the process exits 0.
 """
 
 import argparse
@@ -24,6 +27,32 @@ from .tth import file_hashes
 
 DEFAULT_PORT, SECOND_PORT = 2225, 2226
 DEFAULT_NAME, SECOND_NAME = "Kivo Demo Hub", "Kivo Demo Hub 2"
+DEFAULT_REGISTERED = ("Member", "letmein")
+DEFAULT_REFUSED = "Banned"
+NICK_FORBIDDEN = set(" $|") | {chr(c) for c in range(32)}
+
+
+def registered_nick(text: str):
+    """NICK:PASSWORD -> (nick, password)."""
+    nick, sep, password = text.partition(":")
+    if (not sep or not nick or not password or any(c in NICK_FORBIDDEN for c in nick)
+            or "|" in password):
+        raise argparse.ArgumentTypeError("want NICK:PASSWORD, no blank, '$' or '|' in the nick, "
+                                         "no '|' in the password")
+    return nick, password
+
+
+def plain_nick(text: str) -> str:
+    if not text or any(c in NICK_FORBIDDEN for c in text):
+        raise argparse.ArgumentTypeError("a nick, without blanks, '$' or '|'")
+    return text
+
+
+def address(text: str) -> str:
+    if not text or any(c in NICK_FORBIDDEN for c in text):
+        raise argparse.ArgumentTypeError("an address such as 127.0.0.1:2226, without blanks, "
+                                         "'$' or '|'")
+    return text
 
 
 def parse_args(argv):
@@ -47,9 +76,23 @@ def parse_args(argv):
     p.add_argument("--quiet", action="store_true",
                    help="no chatter; Mira answers only lines that name her, at once")
     p.add_argument("--slow-kibps", type=int, default=200, help="Slowpoke's rate (default 200)")
-    p.add_argument("--login-pause-ms", type=int, default=200,
+    p.add_argument("--login-pause-ms", type=int, default=0,
                    help="pause between the first login reply and the user list; "
-                        "0: one write like PtokaX (default 200)")
+                        "0: both in one write, as real hubs send them (default 0)")
+    p.add_argument("--registered", type=registered_nick, action="append", metavar="NICK:PASSWORD",
+                   help="a registered nick and its password; repeatable "
+                        "(default: %s:%s)" % DEFAULT_REGISTERED)
+    p.add_argument("--password-seconds", type=float, default=60,
+                   help="how long a registered nick may take to send its password (default 60)")
+    p.add_argument("--refused", type=plain_nick, action="append", metavar="NICK",
+                   help="a nick the hub refuses; repeatable (default: %s)" % DEFAULT_REFUSED)
+    p.add_argument("--full", action="store_true",
+                   help="answer every $ValidateNick with $HubIsFull and close")
+    p.add_argument("--force-move", type=address, metavar="ADDRESS",
+                   help="send every client $ForceMove ADDRESS right after its login, then close")
+    p.add_argument("--utf8-port", type=int, default=None, metavar="N",
+                   help="also listen on this port of 127.0.0.1 with UTF-8 text; 0: any free port")
+    p.add_argument("--utf8-port-file", type=Path, help="write the UTF-8 port number to this file")
     p.add_argument("--sr-delay-ms", type=float, default=5,
                    help="pause after every 8 search results (default 5)")
     p.add_argument("--max-results", type=int, default=1000,
@@ -65,8 +108,18 @@ def parse_args(argv):
         opts.name = SECOND_NAME if opts.second else DEFAULT_NAME
     if opts.seed is None:
         opts.seed = time.time_ns()
+    if opts.registered is None:
+        opts.registered = [DEFAULT_REGISTERED]
+    if opts.refused is None:
+        opts.refused = [DEFAULT_REFUSED]
     if not 0 <= opts.port <= 65535 or opts.big_mib < 0 or opts.slow_kibps < 1:
         p.error("bad port, --big-mib or --slow-kibps")
+    if opts.utf8_port is not None and not 0 <= opts.utf8_port <= 65535:
+        p.error("bad --utf8-port")
+    if opts.utf8_port_file and opts.utf8_port is None:
+        p.error("--utf8-port-file needs --utf8-port")
+    if opts.password_seconds <= 0:
+        p.error("--password-seconds must be above 0")
     if any(c in opts.name for c in "$|"):
         p.error("the hub name may not hold '$' or '|'")
     return opts
@@ -84,20 +137,29 @@ async def run(opts) -> int:
     try:
         port = await hub.start()
     except OSError as e:
-        print("demohub: cannot listen on 127.0.0.1:%d: %s" % (opts.port, e), file=sys.stderr)
+        ports = "%d" % opts.port if opts.utf8_port is None else "%d or %d" % (opts.port, opts.utf8_port)
+        print("demohub: cannot listen on 127.0.0.1 port %s: %s" % (ports, e), file=sys.stderr)
         return 1
-    print("demohub listening on 127.0.0.1:%d" % port, flush=True)
     if opts.port_file:
-        tmp = opts.port_file.with_name(opts.port_file.name + ".tmp")
-        tmp.write_text("%d\n" % port)
-        os.replace(tmp, opts.port_file)
+        write_port(opts.port_file, port)
+    if opts.utf8_port_file:
+        write_port(opts.utf8_port_file, hub.utf8_port)
     stop = asyncio.Event()
     loop = asyncio.get_running_loop()
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, stop.set)
+    print("demohub listening on 127.0.0.1:%d" % port, flush=True)
+    if hub.utf8_port is not None:
+        print("demohub utf-8 listening on 127.0.0.1:%d" % hub.utf8_port, flush=True)
     await stop.wait()
     await hub.stop()
     return 0
+
+
+def write_port(path: Path, port: int) -> None:
+    tmp = path.with_name(path.name + ".tmp")
+    tmp.write_text("%d\n" % port)
+    os.replace(tmp, path)
 
 
 def main(argv=None) -> int:

@@ -8,35 +8,55 @@ Model:
   the nicks of those now on the hub.  Only regular users leave and come
   back, and only while at least one real client is logged in; when the
   last client leaves everybody is present again.
-- Text is code page 1251 on the wire.  Messages are read up to '|' and
-  decoded with errors='replace'; only the client's $Key is compared as raw
-  bytes, since a key may hold any byte.
+- The hub listens on its port, where text on the wire is code page 1251,
+  and optionally on a second port where it is UTF-8 (hub name
+  "<name> (UTF-8)"); both serve the same users, chat and files.  Each
+  Session reads and writes the encoding of the port it came in on, and
+  relayed text is encoded anew for every receiver (see wire.py).  Messages
+  are read up to '|' (UTF-8 never has that byte inside a character); only
+  the client's $Key is compared as raw bytes, since a key may hold any
+  byte.  Nicks must be writable in code page 1251, so that clients on
+  either port can see and address everybody.
+- Chat and private messages are relayed as they came, escapes and all
+  ("&#124;", "&#36;", "&amp;"); the bots quote them the same way.  An
+  empty message (a keep-alive) is ignored anywhere.
 - Every write of a message is one writer.write call, so messages never
   interleave.  A client that stops reading is dropped once its buffer
   passes MAX_BUFFER_BYTES.
 
 Login follows PtokaX: $Lock first; the client's $Key is checked (a hub
-of ours checks it whatever the order); $ValidateNick (taken or invalid:
-$ValidateDenide); after $MyINFO the hub answers at once with
+of ours checks it whatever the order); $ValidateNick (taken, refused or
+invalid: $ValidateDenide; in full mode: $HubIsFull; both close).  A
+registered nick gets $GetPass; the client has usually sent the rest of its
+login block already, so the messages that follow $ValidateNick are held
+until $MyPass and handled, in order, once the password is right ($BadPass
+and close otherwise; no password within password_seconds: close).  After
+$MyINFO the hub answers with
 "$Supports NoHello UserCommand|$Hello <nick>|$HubName <name>|<Hub-Security> ...|"
-in one write (or as soon as the client, its nick accepted, has been quiet
-for HELLO_WAIT_SECONDS: classic clients wait for $Hello before $MyINFO),
-then after login_pause the $MyINFO of its bot, of everybody
-else and of the client, $OpList and a welcome line.  The pause keeps the
-user list out of the client's single raw receive of the first reply;
-with a pause of 0 everything goes in one write, as PtokaX sends it.
+(or as soon as the client, its nick accepted, has been quiet for
+HELLO_WAIT_SECONDS: classic clients wait for $Hello before $MyINFO),
+then the $MyINFO of its bot, of everybody else and of the client, $OpList
+and a welcome line.  With a login pause of 0 the first reply and the user
+list go in one write, as PtokaX sends them on a fast link; a pause above 0
+sends the user list that much later, in a write of its own.  With
+force_move set, a client is sent "$ForceMove <address>|" and closed right
+after its login completes (the "+forcemove <address>" chat command does the
+same on demand).
 """
 
 import asyncio
+import collections
 import logging
 import random
 import re
 import socket
+from dataclasses import dataclass
 
 from . import peer
 from .lockkey import lock_to_key
 from .realfiles import share_key
 from .search import parse_search, search_users
+from .wire import CP1251, UTF8, as_raw_bytes, decode, encode, writable_in
 
 VERSION = "1.0"
 BOT_NICK = "Hub-Security"
@@ -48,9 +68,11 @@ MAX_MESSAGE_BYTES = 64 * 1024
 MAX_BUFFER_BYTES = 4 * 1024 * 1024
 MAX_SESSIONS = 256
 MAX_OFFERS_PER_SESSION = 4   # open $ConnectToMe listeners a client may hold
+MAX_HELD_MESSAGES = 64       # messages kept while a password is awaited
 SR_GROUP = 8                 # results written back to back before a pause
 BAD_NICK_CHARS = set(" $|") | {chr(c) for c in range(32)}
 PM_RE = re.compile(r"\$To: (\S+) From: (\S+) \$(.*)", re.S)
+UTF8_NAME_SUFFIX = " (UTF-8)"
 
 MIRA_LINES = (
     "Привет всем!", "hi there", "who has some good music?", "кто-нибудь знает хороший фильм?",
@@ -66,17 +88,32 @@ CHATTER_LINES = (
 log = logging.getLogger("demohub")
 
 
-def enc(text: str) -> bytes:
-    return text.encode("cp1251", errors="replace")
+@dataclass
+class Listener:
+    """One listening port: the encoding of its connections and the hub name
+    they see."""
+    encoding: str
+    name: str
+    port: int = 0
+    server: object = None
+
+    @property
+    def address(self) -> str:
+        return "127.0.0.1:%d" % self.port
 
 
-def dec(data: bytes) -> str:
-    return data.decode("cp1251", errors="replace")
+def chat_escape(text: str) -> str:
+    """Text for a chat line: '&' that would start an escape, '$' and '|'
+    written as clients write them."""
+    text = re.sub(r"&(?=#36;|#124;|amp;)", "&amp;", text)
+    return text.replace("$", "&#36;").replace("|", "&#124;")
 
 
-def relayed_myinfo(raw: str) -> str:
+def relayed_myinfo(raw: str, encoding: str = CP1251) -> str:
     """A client's $MyINFO as PtokaX relays it: tag stripped, a blank status
-    byte after the connection turned into '@' ("$Modem $" -> "$Modem@$")."""
+    byte after the connection turned into '@' ("$Modem $" -> "$Modem@$").
+    The status byte holds flags (0x10: TLS), not text: it goes to clients
+    of either encoding as the byte it came as."""
     head = "$MyINFO $ALL "
     nick, _, rest = raw[len(head):].partition(" ")
     fields = rest.split("$")
@@ -85,6 +122,8 @@ def relayed_myinfo(raw: str) -> str:
     fields[0] = re.sub(r"<[^<>]*>$", "", fields[0])
     if fields[2].endswith(" "):
         fields[2] = fields[2][:-1] + "@"
+    elif fields[2]:
+        fields[2] = fields[2][:-1] + as_raw_bytes(fields[2][-1], encoding)
     return head + nick + " " + "$".join(fields)
 
 
@@ -94,10 +133,13 @@ def myinfo_mode(raw: str) -> str:
 
 
 class Session:
-    def __init__(self, hub, reader, writer):
+    def __init__(self, hub, reader, writer, listener):
         self.hub = hub
         self.reader = reader
         self.writer = writer
+        self.listener = listener
+        self.encoding = listener.encoding
+        self.pending = collections.deque()   # held while a password was asked
         self.nick = None
         self.myinfo = ""
         self.mode = "A"
@@ -111,7 +153,7 @@ class Session:
         if self.closed or self.writer.is_closing():
             return
         if isinstance(data, str):
-            data = enc(data)
+            data = encode(data, self.encoding)
         if log.isEnabledFor(logging.DEBUG):
             log.debug("-> %s %r", self.nick, data[:300])
         self.writer.write(data)
@@ -120,7 +162,10 @@ class Session:
             self.close()
 
     def chat(self, text: str) -> None:
-        self.send("<%s> %s|" % (BOT_NICK, text))
+        self.send("<%s> %s|" % (BOT_NICK, chat_escape(text)))
+
+    def decode(self, raw: bytes) -> str:
+        return decode(raw, self.encoding)
 
     def close(self) -> None:
         if not self.closed:
@@ -128,6 +173,8 @@ class Session:
             self.writer.close()
 
     async def read(self, timeout=None) -> bytes:
+        if self.pending:
+            return self.pending.popleft()
         data = await asyncio.wait_for(self.reader.readuntil(b"|"), timeout)
         if log.isEnabledFor(logging.DEBUG):
             log.debug("<- %s %r", self.nick, data[:300])
@@ -145,8 +192,11 @@ class Hub:
         self.writers = set()
         self.tasks = set()
         self.rng = random.Random(options.seed)
-        self.port = None
-        self.server = None
+        self.refused = {n.lower() for n in options.refused}
+        self.registered = {n.lower(): pw for n, pw in options.registered}
+        self.main = Listener(CP1251, options.name)
+        self.utf8 = (Listener(UTF8, options.name + UTF8_NAME_SUFFIX)
+                     if options.utf8_port is not None else None)
 
     # ---- plumbing -----------------------------------------------------------
 
@@ -162,10 +212,29 @@ class Hub:
         task.add_done_callback(self.tasks.discard)
         return task
 
+    @property
+    def port(self):
+        return self.main.port
+
+    @property
+    def utf8_port(self):
+        return self.utf8.port if self.utf8 is not None else None
+
+    async def listen(self, listener, port) -> None:
+        async def on_connect(reader, writer):
+            await self.on_connect(reader, writer, listener)
+        listener.server = await asyncio.start_server(on_connect, "127.0.0.1", port,
+                                                     limit=MAX_MESSAGE_BYTES, reuse_address=True)
+        listener.port = listener.server.sockets[0].getsockname()[1]
+
     async def start(self):
-        self.server = await asyncio.start_server(self.on_connect, "127.0.0.1", self.options.port,
-                                                 limit=MAX_MESSAGE_BYTES, reuse_address=True)
-        self.port = self.server.sockets[0].getsockname()[1]
+        await self.listen(self.main, self.options.port)
+        if self.utf8 is not None:
+            try:
+                await self.listen(self.utf8, self.options.utf8_port)
+            except OSError:
+                self.main.server.close()
+                raise
         if self.options.churn_seconds > 0:
             self.spawn(self.churn())
         if self.options.chatter_seconds > 0 and not self.options.quiet:
@@ -173,8 +242,9 @@ class Hub:
         return self.port
 
     async def stop(self):
-        if self.server is not None:
-            self.server.close()
+        for listener in (self.main, self.utf8):
+            if listener is not None and listener.server is not None:
+                listener.server.close()
         for w in list(self.writers):
             w.close()
         for t in list(self.tasks):
@@ -185,9 +255,12 @@ class Hub:
         return [s for s in self.sessions.values() if s is not session]
 
     def broadcast(self, text: str, skip=None) -> None:
-        data = enc(text)
+        encoded = {}   # encoding -> bytes: each text is encoded once per encoding
         for s in list(self.sessions.values()):
             if s is not skip:
+                data = encoded.get(s.encoding)
+                if data is None:
+                    data = encoded[s.encoding] = encode(text, s.encoding)
                 s.send(data)
 
     def nick_taken(self, nick: str) -> bool:
@@ -198,13 +271,10 @@ class Hub:
     def present_users(self):
         return [u for u in self.users if u.nick in self.present]
 
-    def hub_address(self) -> str:
-        return "127.0.0.1:%d" % self.port
-
     # ---- connection lifecycle ----------------------------------------------
 
-    async def on_connect(self, reader, writer):
-        session = Session(self, reader, writer)
+    async def on_connect(self, reader, writer, listener):
+        session = Session(self, reader, writer, listener)
         self.track(writer)
         sock = writer.get_extra_info("socket")
         if sock is not None:
@@ -264,23 +334,63 @@ class Hub:
                     return False
                 key_ok = True
                 continue
-            msg = dec(raw)
+            msg = session.decode(raw)
             if msg.startswith("$ValidateNick "):
                 if not key_ok:
                     session.chat("No $Key came before $ValidateNick. Disconnecting.")
                     return False
                 if not self.validate_nick(session, msg[len("$ValidateNick "):]):
                     return False
+                if self.options.full:
+                    session.send("$HubIsFull|")
+                    return False
+                password = self.registered.get(session.nick.lower())
+                if password is not None:
+                    if not await self.check_password(session, password):
+                        return False
+                    deadline = loop.time() + LOGIN_SECONDS
             elif msg.startswith("$MyINFO $ALL ") and session.nick is not None:
                 if not self.accept_myinfo(session, msg):
                     session.chat("Your $MyINFO does not carry your nick. Disconnecting.")
                     return False
                 self.complete_login(session)
                 return True
-            # $Supports, $Version, $GetNickList, $MyPass: nothing to check
+            # $Supports, $Version, $GetNickList, a keep-alive: nothing to check
+
+    async def check_password(self, session, password: str) -> bool:
+        """$GetPass, then wait for $MyPass; what comes in between is held in
+        session.pending and handled once the password is right."""
+        session.send("$GetPass|")
+        loop = asyncio.get_running_loop()
+        deadline = loop.time() + self.options.password_seconds
+        held = []
+        while True:
+            left = deadline - loop.time()
+            try:
+                if left <= 0:
+                    raise asyncio.TimeoutError
+                raw = await session.read(left)
+            except asyncio.TimeoutError:
+                log.info("%s sent no password", session.nick)
+                session.chat("No password came in time. Disconnecting.")
+                return False
+            if raw == b"$MyPass" or raw.startswith(b"$MyPass "):
+                break
+            if raw:   # a keep-alive is not worth holding
+                held.append(raw)
+            if len(held) > MAX_HELD_MESSAGES:
+                session.chat("Too many messages before the password. Disconnecting.")
+                return False
+        if session.decode(raw[len(b"$MyPass "):]) != password:
+            log.info("%s sent a wrong password", session.nick)
+            session.send("$BadPass|")
+            return False
+        session.pending.extend(held)
+        return True
 
     def validate_nick(self, session, nick: str) -> bool:
-        if not nick or len(nick) > 64 or any(c in BAD_NICK_CHARS for c in nick):
+        if (not nick or len(nick) > 64 or any(c in BAD_NICK_CHARS for c in nick)
+                or not writable_in(nick, CP1251) or nick.lower() in self.refused):
             session.send("$ValidateDenide %s|" % nick)
             session.chat("The nick %s is not allowed here." % nick)
             return False
@@ -294,7 +404,7 @@ class Hub:
     def accept_myinfo(self, session, msg: str) -> bool:
         if not msg.startswith("$MyINFO $ALL %s " % session.nick):
             return False
-        session.myinfo = relayed_myinfo(msg)
+        session.myinfo = relayed_myinfo(msg, session.encoding)
         session.mode = myinfo_mode(msg)
         return True
 
@@ -311,6 +421,7 @@ class Hub:
         self.broadcast(session.myinfo + "|", skip=session)
         if self.options.login_pause_ms <= 0:
             session.send(first + self.user_list(session) + self.welcome(session))
+            self.moved_after_login(session)
             return
         if first:
             session.send(first)
@@ -319,12 +430,23 @@ class Hub:
             await asyncio.sleep(self.options.login_pause_ms / 1000.0)
             if not session.closed:
                 session.send(self.user_list(session) + self.welcome(session))
+                self.moved_after_login(session)
         self.spawn(rest())
+
+    def moved_after_login(self, session) -> None:
+        if self.options.force_move:
+            self.force_move(session, self.options.force_move)
+
+    def force_move(self, session, address: str) -> None:
+        """$ForceMove, then the hub closes the connection, as real hubs do."""
+        log.info("%s is moved to %s", session.nick, address)
+        session.send("$ForceMove %s|" % address)
+        session.close()
 
     def first_reply(self, session) -> str:
         return ("$Supports NoHello UserCommand|$Hello %s|$HubName %s|"
                 "<%s> This hub is running demohub %s, a demo hub for Kivo.|"
-                % (session.nick, self.options.name, BOT_NICK, VERSION))
+                % (session.nick, session.listener.name, BOT_NICK, VERSION))
 
     def user_list(self, session) -> str:
         parts = [BOT_MYINFO + "|"]
@@ -336,7 +458,8 @@ class Hub:
 
     def welcome(self, session) -> str:
         return ("<%s> Welcome to %s, %s! Search for mp3 or music, say hello to Mira in the "
-                "chat, or send PenPal a private message.|" % (BOT_NICK, self.options.name, session.nick))
+                "chat, or send PenPal a private message.|"
+                % (BOT_NICK, session.listener.name, session.nick))
 
     # ---- after login --------------------------------------------------------
 
@@ -348,7 +471,7 @@ class Hub:
             "$GetINFO": self.on_get_info,
         }
         while not session.closed:
-            msg = dec(await session.read())
+            msg = session.decode(await session.read())
             if msg.startswith("<"):
                 self.on_chat(session, msg)
                 continue
@@ -356,7 +479,7 @@ class Hub:
                 return
             handler = handlers.get(msg.split(" ", 1)[0])
             if handler is None:
-                continue
+                continue   # a keep-alive (empty message) too
             try:
                 handler(session, msg)
             except Exception:   # a message that trips a handler costs only itself
@@ -374,10 +497,17 @@ class Hub:
         self.mira_hears(session, text)
 
     def on_command(self, session, text: str) -> None:
-        if text.split(" ", 1)[0] in ("+help", "+about"):
+        command, _, arg = text.partition(" ")
+        if command in ("+help", "+about"):
             session.chat("demohub %s plays %d demo users. Try: search for mp3, music or "
-                         "Война; download from Seeder; write to Mira or PenPal."
-                         % (VERSION, len(self.users)))
+                         "Война; download from Seeder; write to Mira or PenPal. Commands: "
+                         "+help; +forcemove <address> (the hub moves you there and closes "
+                         "your connection)." % (VERSION, len(self.users)))
+        elif command == "+forcemove":
+            if arg and " " not in arg:
+                self.force_move(session, arg)
+            else:
+                session.chat("Usage: +forcemove <address>, for example +forcemove 127.0.0.1:2226")
         else:
             session.chat("Unknown command. Try +help.")
 
@@ -441,15 +571,16 @@ class Hub:
                 session.search_task.cancel()
             session.search_task = self.spawn(self.send_results(session, hits))
         else:
-            self.send_results_udp(q.source, hits)
+            self.send_results_udp(session, q.source, hits)
 
-    def result_text(self, owner, path: str, size: int, is_dir: bool) -> str:
-        """A $SR; a real file of a user that speaks $ADCGET carries its TTH
-        where the hub name would be, as modern clients send it."""
+    def result_text(self, session, owner, path: str, size: int, is_dir: bool) -> str:
+        """A $SR for session; a real file of a user that speaks $ADCGET
+        carries its TTH where the hub name would be, as modern clients send
+        it.  The hub name and address are those of the searcher's port."""
         free, total = owner.slots
         tth = None if is_dir else owner.tth.get(share_key(path))
-        where = "TTH:" + tth if tth else self.options.name
-        tail = "%d/%d\x05%s (%s)" % (free, total, where, self.hub_address())
+        where = "TTH:" + tth if tth else session.listener.name
+        tail = "%d/%d\x05%s (%s)" % (free, total, where, session.listener.address)
         if is_dir:
             return "$SR %s %s %s|" % (owner.nick, path, tail)
         return "$SR %s %s\x05%d %s|" % (owner.nick, path, size, tail)
@@ -459,18 +590,19 @@ class Hub:
         for i, hit in enumerate(hits):
             if session.closed or session.writer.is_closing():
                 return
-            session.send(self.result_text(*hit))
+            session.send(self.result_text(session, *hit))
             if delay > 0 and i % SR_GROUP == SR_GROUP - 1:
                 await asyncio.sleep(delay)
 
-    def send_results_udp(self, source: str, hits) -> None:
+    def send_results_udp(self, session, source: str, hits) -> None:
         host, _, port = source.rpartition(":")
         if not host.startswith("127.") or not port.isdigit():
             return   # only loopback is ever a target of this demo
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as udp:
             for hit in hits:
                 try:
-                    udp.sendto(enc(self.result_text(*hit)), (host, int(port)))
+                    udp.sendto(encode(self.result_text(session, *hit), session.encoding),
+                               (host, int(port)))
                 except OSError:
                     return
 

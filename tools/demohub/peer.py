@@ -31,6 +31,11 @@ closes; slow, halfway, badbyte and resume change the bytes that follow
 either answer; mask greets as Zorro; silent never answers.  Every wait has
 a time limit; the listener closes after its one connection or after
 LISTEN_SECONDS.
+
+Text on this connection is in the encoding of the hub port the client came
+in on: a client on the UTF-8 port sends its $Get path in UTF-8 and reads the
+owner's nick in UTF-8.  An $ADCGET id is taken as UTF-8 or code page 1251,
+whichever names a file.
 """
 
 import asyncio
@@ -39,6 +44,7 @@ import socket
 
 from .lockkey import lock_of, lock_to_key
 from .realfiles import share_key
+from .wire import CP1251, decode, encode
 
 LISTEN_SECONDS = 60
 READ_SECONDS = 30
@@ -53,14 +59,6 @@ SLOW_TICKS_PER_SECOND = 10
 log = logging.getLogger("demohub.peer")
 
 
-def enc(text: str) -> bytes:
-    return text.encode("cp1251", errors="replace")
-
-
-def dec(data: bytes) -> str:
-    return data.decode("cp1251", errors="replace")
-
-
 async def offer_connection(hub, owner, client_nick: str, client_session) -> None:
     """Open the listener and send $ConnectToMe to the client."""
     accepted = asyncio.Event()
@@ -73,7 +71,7 @@ async def offer_connection(hub, owner, client_nick: str, client_session) -> None
         server.close()
         hub.track(writer)
         try:
-            await serve(hub, owner, reader, writer)
+            await serve(hub, owner, reader, writer, client_session.encoding)
         except (ConnectionError, asyncio.IncompleteReadError, asyncio.TimeoutError,
                 asyncio.LimitOverrunError, ValueError, OSError) as e:
             log.debug("peer %s: %r", owner.nick, e)
@@ -97,19 +95,19 @@ async def read_message(reader) -> bytes:
     return data[:-1]
 
 
-def greeting(owner, lock: bytes) -> bytes:
+def greeting(owner, lock: bytes, encoding: str = CP1251) -> bytes:
     nick = MASK_NICK if owner.role == "mask" else owner.nick
     key = lock_to_key(lock)
     if owner.role == "adconly":   # as ncdc 1.23 greets
-        return (enc("$MyNick %s|" % nick) + b"$Lock " + NCDC_LOCK + b" Pk=ncdc-1.23.1|"
+        return (encode("$MyNick %s|" % nick, encoding) + b"$Lock " + NCDC_LOCK + b" Pk=ncdc-1.23.1|"
                 b"$Supports MiniSlots XmlBZList ADCGet TTHL TTHF|$Direction Upload 0|"
                 b"$Key " + key + b"|")
     supports = b"MiniSlots XmlBZList ADCGet TTHF" if owner.adc else b"MiniSlots XmlBZList"
-    return (enc("$MyNick %s|" % nick) + b"$Lock " + OWNER_LOCK + b" Pk=DEMOHUB|"
+    return (encode("$MyNick %s|" % nick, encoding) + b"$Lock " + OWNER_LOCK + b" Pk=DEMOHUB|"
             b"$Supports " + supports + b"|$Direction Upload 17767|$Key " + key + b"|")
 
 
-async def serve(hub, owner, reader, writer) -> None:
+async def serve(hub, owner, reader, writer, encoding: str = CP1251) -> None:
     sock = writer.get_extra_info("socket")
     if sock is not None:
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
@@ -119,14 +117,14 @@ async def serve(hub, owner, reader, writer) -> None:
         if msg.startswith(b"$Lock "):
             lock = lock_of(msg)
         elif msg.startswith(b"$MyNick "):
-            log.info("%s: peer says it is %s", owner.nick, dec(msg[8:]))
-    writer.write(greeting(owner, lock))
+            log.info("%s: peer says it is %s", owner.nick, decode(msg[8:], encoding))
+    writer.write(greeting(owner, lock, encoding))
     await writer.drain()
     if owner.role == "silent":
         await idle_until_closed(reader)
         return
     while True:   # a client may fetch several files on one connection
-        kind, request = await next_request(owner, reader)
+        kind, request = await next_request(owner, reader, encoding)
         if kind == "get":
             keep = await answer_get(hub, owner, request, reader, writer)
         elif kind == "adcget":
@@ -145,7 +143,7 @@ async def idle_until_closed(reader) -> None:
         pass
 
 
-async def next_request(owner, reader):
+async def next_request(owner, reader, encoding: str):
     """("get", text after "$Get "), ("adcget", bytes after "$ADCGET "), or
     (None, None) when the peer left or the owner closes the connection."""
     while True:
@@ -157,7 +155,7 @@ async def next_request(owner, reader):
             if not owner.takes_get:
                 log.info("%s closes on a legacy $Get", owner.nick)
                 return None, None
-            return "get", dec(msg[5:])
+            return "get", decode(msg[5:], encoding)
         if msg.startswith(b"$ADCGET "):
             if not owner.adc:
                 log.info("%s does not know $ADCGET and closes", owner.nick)

@@ -263,7 +263,9 @@ def virtual_files(rng: random.Random, interests):
             files.append(("Photos\\%d\\Summer\\IMG_%04d.JPG" % (year, rng.randint(1, 9999)),
                           rng.randint(900 * KIB, 6 * MIB)))
     if "misc" in interests:
-        files += [("Misc\\empty.txt", 0), ("Misc\\todo.txt", 17), ("Misc\\one byte.bin", 1)]
+        files += [("Misc\\empty.txt", 0), ("Misc\\todo.txt", 17), ("Misc\\one byte.bin", 1),
+                  # '$' and '&' in a name: a search writes them "&#36;" and "&amp;"
+                  ("Misc\\Ke$ha & Friends - Tik Tok.mp3", 3379567)]
     if "ncdc" in interests:
         # ncdc sends paths with a leading backslash
         files = [("\\share\\" + p, s) for p, s in files] + [("\\share\\alpha.txt", 6)]

@@ -5,10 +5,14 @@ where <source> is "Hub:<nick>" (passive) or "<ip>:<port>" (active) and the
 words are separated by '$'.  An entry matches when every word occurs, case
 insensitively, in its path.  A directory is answered only where the match
 starts (its parent's path does not match), so a search for "music" gives
-the "Music" folder once and not every folder below it.
+the "Music" folder once and not every folder below it.  Words come
+escaped as clients write them ("&#36;" for '$', "&#124;" for '|', "&amp;"
+for '&') and are unescaped before they are matched.
 """
 
 from dataclasses import dataclass
+
+from .wire import unescape
 
 # File types of the search message (1 = any, 8 = folder, 9 = TTH).
 TYPE_EXTENSIONS = {
@@ -29,7 +33,7 @@ class Query:
     at_most: bool
     size: int
     type: int
-    words: tuple           # lower-case
+    words: tuple           # unescaped, lower-case
 
     @property
     def passive_nick(self):
@@ -51,7 +55,7 @@ def parse_search(msg: str):
         type_n = int(ftype) if ftype else 1
     except ValueError:
         return None
-    words = tuple(w.lower() for w in pattern.replace(" ", "$").split("$") if w)
+    words = tuple(unescape(w).lower() for w in pattern.replace(" ", "$").split("$") if w)
     return Query(source, restricted == "T", at_most == "T", size_n, type_n, words)
 
 
