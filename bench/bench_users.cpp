@@ -14,6 +14,8 @@
 
 #include "hub/users.h"
 #include "platform/display.h"
+#include "resources/ids.h"
+#include "screens/users_screen.h"
 #include "state/client_state.h"
 
 namespace {
@@ -66,7 +68,7 @@ void BM_OpenUsersScreen(benchmark::State& state) {
     for (auto _ : state) {
         load_scrambled_table();
         g_open_seconds = -1;
-        dialog_run(g_state.module_instance, USERS_TEMPLATE, 0, timed_users_proc, 0);
+        dialog_run(g_state.module_instance, DIALOG_USERS, 0, timed_users_proc, 0);
         if (g_open_seconds < 0) {
             state.SkipWithError("the Users screen did not open");
             break;

@@ -37,7 +37,7 @@ from demohub.lockkey import lock_of, lock_to_key  # noqa: E402
 NICK = b"kivo"
 DISPATCH_LIMIT = 6000
 ADC_DATA_LIMIT = 200
-# Kivo's own texts (hub/connection.cpp, transfer/handshake.cpp).
+# Kivo's own texts (protocol/hub_messages.cpp, protocol/handshake.cpp).
 LOGIN_TAIL = b" pelmark<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem $$1234567890$|"
 GREETING = b"$MyNick " + NICK + b"|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABC Pk=KIVOLOKTAN0.242ABCABC|"
 REQUEST_HEAD = b"$Supports MiniSlots ADCGet TTHF |$Direction Download 21356|"

@@ -29,8 +29,8 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "transfer/download.h"
 #include "protocol/handshake.h"
+#include "transfer/download.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "state/client_state.h"
 #include "protocol/handshake.h"
+#include "state/client_state.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "protocol/handshake.h"
 #include "state/client_state.h"
 #include "transfer/download.h"
-#include "protocol/handshake.h"
 
 namespace {
 

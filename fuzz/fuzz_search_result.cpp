@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "hub/search.h"
+#include "protocol/hub_messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 4000) return 0;

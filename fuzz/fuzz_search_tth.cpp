@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "hub/search.h"
+#include "protocol/hub_messages.h"
 #include "state/text_scan.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "hub/connection.h"
-#include "hub_test_state.h"
+#include "hub/hub_test_state.h"
 #include "support/test_hub.h"
 
 namespace {
@@ -139,52 +139,4 @@ TEST_F(Login, OverlongNickIsRefusedAndNothingIsSent) {
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
     EXPECT_EQ(hub.received(0), "");
     EXPECT_EQ(traffic_sent(), 0u);
-}
-
-// --- The block's limit, without a socket --------------------------------------------
-
-namespace {
-// The block's fixed texts with an empty contact text.
-constexpr int LOGIN_FIXED_CHARS = 161;
-}
-
-TEST(LoginBlock, FixedTextsTake161Characters) {
-    char block[LOGIN_BLOCK_BYTES];
-    EXPECT_EQ(build_login_block(nullptr, "", "", block, LOGIN_BLOCK_BYTES), LOGIN_FIXED_CHARS);
-}
-
-TEST(LoginBlock, BlockOfExactly999CharactersIsAccepted) {
-    char block[LOGIN_BLOCK_BYTES + 8];
-    memset(block, 0x5A, sizeof block);
-    std::string nick(418, 'n');
-    // 161 + 2 * 418 + 2 = 999.
-    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), "12", block, LOGIN_BLOCK_BYTES), 999);
-    EXPECT_EQ(block[999], '\0');
-    for (int i = LOGIN_BLOCK_BYTES; i < LOGIN_BLOCK_BYTES + 8; i++) EXPECT_EQ(block[i], 0x5A);
-}
-
-TEST(LoginBlock, OneCharacterMoreIsRefusedNotCut) {
-    char block[LOGIN_BLOCK_BYTES + 8];
-    memset(block, 0x5A, sizeof block);
-    std::string nick(418, 'n');
-    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), "123", block, LOGIN_BLOCK_BYTES), -1);
-    EXPECT_EQ(block[0], '\0');
-    for (int i = LOGIN_BLOCK_BYTES; i < LOGIN_BLOCK_BYTES + 8; i++) EXPECT_EQ(block[i], 0x5A);
-}
-
-TEST(LoginBlock, LongestKeyWithSettingsScreenLimitsFits) {
-    // The settings screen keeps nick and share text to 99 characters each.
-    char block[LOGIN_BLOCK_BYTES];
-    std::string key = "$Key " + std::string(248, 'k') + "|";
-    std::string nick(99, 'n'), share(99, '9');
-    EXPECT_EQ(build_login_block(key.c_str(), nick.c_str(), share.c_str(), block, LOGIN_BLOCK_BYTES),
-              LOGIN_FIXED_CHARS + 254 + 3 * 99);
-}
-
-TEST(LoginBlock, HugeSettingsNeverOverflowTheBlock) {
-    char block[LOGIN_BLOCK_BYTES + 8];
-    memset(block, 0x5A, sizeof block);
-    std::string nick(NICK_BYTES - 1, 'n'), share(SHARE_TEXT_BYTES - 1, '9');
-    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), share.c_str(), block, LOGIN_BLOCK_BYTES), -1);
-    for (int i = LOGIN_BLOCK_BYTES; i < LOGIN_BLOCK_BYTES + 8; i++) EXPECT_EQ(block[i], 0x5A);
 }

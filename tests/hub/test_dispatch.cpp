@@ -6,7 +6,7 @@
 #include <string>
 
 #include "hub/dispatch.h"
-#include "hub_test_state.h"
+#include "hub/hub_test_state.h"
 
 namespace {
 
@@ -141,52 +141,4 @@ TEST(ChatAppend, AppendsLineBreakAfterEachLine) {
     EXPECT_EQ(chatlog_append_line("::start download::"), 1);
     EXPECT_EQ(chatlog_append_line(""), 1);
     EXPECT_EQ(chat_log_text(), "::start download::\r\n\r\n");
-}
-
-// --- The outgoing chat message --------------------------------------------------
-
-namespace {
-std::string chat_message(const std::string& input, const char* nick = "me") {
-    char out[CHAT_MESSAGE_BYTES];
-    int n = build_chat_message(input.c_str(), nick, out, CHAT_MESSAGE_BYTES);
-    EXPECT_EQ(n, (int)strlen(out));
-    return std::string(out);
-}
-}  // namespace
-
-TEST(ChatMessage, PublicLineEndsWithBlankBeforeBar) {
-    EXPECT_EQ(chat_message("hello"), "<me> hello |");
-}
-
-TEST(ChatMessage, EmptyLineStillSendsNickAndTwoBlanks) {
-    EXPECT_EQ(chat_message(""), "<me>  |");
-}
-
-TEST(ChatMessage, PrivateLineBlanksTheAddressee) {
-    EXPECT_EQ(chat_message(">bob hi"), "$To: bob From: me $<me>      hi |");
-}
-
-TEST(ChatMessage, PrivateLineWithoutTextKeepsTheTerminator) {
-    EXPECT_EQ(chat_message(">bob"), "$To: bob From: me $<me>      |");
-}
-
-TEST(ChatMessage, AddresseeLongerThan49IsCut) {
-    std::string nick(60, 'n');
-    std::string message = chat_message(">" + nick + " hi");
-    EXPECT_EQ(message, "$To: " + nick.substr(0, 49) + " From: me $<me> " + std::string(62, ' ') + "hi |");
-}
-
-TEST(ChatMessage, LargestInputFitsItsBufferExactly) {
-    std::string nick(NICK_BYTES - 1, 'm');
-    std::string input = ">" + std::string(CHAT_INPUT_BYTES - 2, 'a');
-    std::string message = chat_message(input, nick.c_str());
-    EXPECT_EQ((int)message.size(), CHAT_MESSAGE_BYTES - 1);
-}
-
-TEST(ChatMessage, TooSmallBufferRefusesWithoutWritingPastIt) {
-    char out[24];
-    memset(out, 0x5A, sizeof out);
-    EXPECT_EQ(build_chat_message("hello there", "me", out, 16), -1);
-    EXPECT_EQ(out[0], '\0');
-    for (int i = 16; i < 24; i++) EXPECT_EQ(out[i], 0x5A);
 }

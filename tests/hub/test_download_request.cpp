@@ -8,19 +8,17 @@
 #include <memory>
 #include <string>
 
-#include "transfer/download_fixture.h"
 #include "hub/connection.h"
 #include "hub/dispatch.h"
 #include "hub/search.h"
+#include "platform/screen_fixture.h"
 #include "resources/ids.h"
 #include "screens/search_screen.h"
-#include "platform/screen_fixture.h"
+#include "transfer/download_fixture.h"
 
 using namespace download_test;
 
 namespace {
-
-constexpr int RESULTS_LIST = 4008;
 
 Window g_screen;
 int g_select_row;
@@ -64,12 +62,12 @@ protected:
     intptr_t press_download() {
         IdleScript script;
         script.add([](void*) {
-            control_send(g_screen, RESULTS_LIST, LB_SETCURSEL, (WPARAM)g_select_row, 0);
+            control_send(g_screen, ID_SEARCH_LIST, LB_SETCURSEL, (WPARAM)g_select_row, 0);
             display_press(DISPLAY_KEY_SOFT_RIGHT);
             return true;
         });
         display_set_idle_hook(IdleScript::hook, &script);
-        return dialog_run(g_state.module_instance, 1003, 0, recorded_search_proc, 0);
+        return dialog_run(g_state.module_instance, DIALOG_SEARCH, 0, recorded_search_proc, 0);
     }
 
     std::unique_ptr<TestHub> hub_;
@@ -164,7 +162,7 @@ TEST_F(DownloadRequest, CommandWithoutASelectedRowDoesNothing) {
         return true;
     });
     display_set_idle_hook(IdleScript::hook, &script);
-    dialog_run(g_state.module_instance, 1003, 0, recorded_search_proc, 0);
+    dialog_run(g_state.module_instance, DIALOG_SEARCH, 0, recorded_search_proc, 0);
     EXPECT_EQ(download_requested(), 0);
     EXPECT_EQ(download_row(), -1);
     EXPECT_FALSE(hub_->wait_received(0, "$RevConnectToMe", 100));

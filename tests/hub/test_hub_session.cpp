@@ -15,8 +15,10 @@
 
 #include "hub/connection.h"
 #include "hub/dispatch.h"
-#include "hub_test_state.h"
+#include "hub/hub_test_state.h"
 #include "platform/display.h"
+#include "resources/ids.h"
+#include "screens/main_screen.h"
 #include "support/test_hub.h"
 
 namespace {
@@ -298,7 +300,8 @@ intptr_t chat_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM
     }
     if (message == WM_COMMAND && low_word(wparam) == IDOK) {
         g_chat_commands++;
-        return send_chat_line();
+        send_input_line();
+        return TRUE;
     }
     if (message == WM_CLOSE) {
         dialog_end(screen, 0);
@@ -324,7 +327,7 @@ void type_and_send(const char* typed, ScreenProc proc = chat_screen_proc) {
     ChatScreenRun run = {typed, 0};
     Window saved = g_state.main_window;
     display_set_idle_hook(chat_screen_hook, &run);
-    dialog_run(KIVO_INSTANCE, 1001, 0, proc, 0);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, proc, 0);
     display_set_idle_hook(nullptr, nullptr);
     g_state.main_window = saved;
 }
@@ -370,7 +373,7 @@ TEST_F(ChatSend, InputLineIsClearedAfterSending) {
         static intptr_t proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
             intptr_t r = chat_screen_proc(screen, message, wparam, lparam);
             if (message == WM_COMMAND && low_word(wparam) == IDOK) {
-                control_get_text(screen, INPUT_LINE_ID, left, 64);
+                control_get_text(screen, ID_MAIN_INPUT_LINE, left, 64);
             }
             return r;
         }
@@ -399,13 +402,13 @@ TEST_F(HubSession, FailedRegistrationIsNotedAndTheReplyStillShown) {
 }
 
 namespace {
-// Posts the menu's "exit" (6002) to itself once it is up and routes it.
+// Posts the menu's "exit" (CMD_EXIT) to itself once it is up and routes it.
 intptr_t exit_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM) {
     if (message == WM_INITDIALOG) {
-        post_message(screen, WM_COMMAND, 6002, 0);
+        post_message(screen, WM_COMMAND, CMD_EXIT, 0);
         return TRUE;
     }
-    if (message == WM_COMMAND && low_word(wparam) == 6002) {
+    if (message == WM_COMMAND && low_word(wparam) == CMD_EXIT) {
         hub_exit_command(screen);
         return TRUE;
     }
@@ -416,7 +419,7 @@ intptr_t exit_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM
 TEST_F(HubSession, ExitClosesTheConnectionAndEndsTheScreenWithZero) {
     TestHub hub;
     connect_and_settle(hub);
-    EXPECT_EQ(dialog_run(KIVO_INSTANCE, 1001, 0, exit_screen_proc, 0), 0);
+    EXPECT_EQ(dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, exit_screen_proc, 0), 0);
     EXPECT_EQ(g_state.hub_socket, 0);
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
 }

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "protocol/handshake.h"
 #include "state/client_state.h"
 #include "transfer/download.h"
-#include "protocol/handshake.h"
 
 namespace {
 

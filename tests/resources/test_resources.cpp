@@ -15,6 +15,32 @@ namespace {
 constexpr int DIALOG_IDS[] = {DIALOG_MAIN, DIALOG_SETTINGS, DIALOG_SEARCH, DIALOG_PROGRESS, DIALOG_USERS};
 constexpr int MENUBAR_IDS[] = {MENUBAR_MAIN, MENUBAR_SETTINGS, MENUBAR_SEARCH, MENUBAR_USERS, MENUBAR_PROGRESS};
 
+// The ids are the contract between the tables and the screen procedures:
+// their numbers stay as they are.
+static_assert(DIALOG_MAIN == 1001 && DIALOG_SETTINGS == 1002 && DIALOG_SEARCH == 1003 &&
+              DIALOG_PROGRESS == 1004 && DIALOG_USERS == 1005);
+static_assert(MENUBAR_MAIN == 2001 && MENUBAR_SETTINGS == 2002 && MENUBAR_SEARCH == 2003 &&
+              MENUBAR_USERS == 2004 && MENUBAR_PROGRESS == 2005);
+static_assert(STRING_MENU == 12004 && STRING_SEARCH == 12005);
+static_assert(ID_MAIN_INPUT_LINE == 4001 && ID_MAIN_CHAT_VIEW == 4003 && ID_MAIN_SEND == 4007);
+static_assert(ID_SETTINGS_HOST == 4002 && ID_SETTINGS_PORT == 4004 && ID_SETTINGS_NICK == 4005 &&
+              ID_SETTINGS_SHARE == 4006 && ID_SETTINGS_HOST_LABEL == 4007 && ID_SETTINGS_PORT_LABEL == 4008 &&
+              ID_SETTINGS_NICK_LABEL == 4009 && ID_SETTINGS_SHARE_LABEL == 4010 && ID_SETTINGS_LOCAL_IP == 4011 &&
+              ID_SETTINGS_LOCAL_IP_LABEL == 4012 && ID_SETTINGS_BYTES_LABEL == 4013 &&
+              ID_SETTINGS_FAVORITES == 4015 && ID_SETTINGS_HUB_LABEL == 4016);
+static_assert(ID_SEARCH_WORDS == 4007 && ID_SEARCH_LIST == 4008);
+static_assert(ID_PROGRESS_BAR == 4010 && ID_PROGRESS_FILE == 4012 && ID_PROGRESS_SIZE == 4013);
+static_assert(ID_USERS_LIST == 4009);
+static_assert(CMD_EXIT == 6002 && CMD_OPTION == 6003 && CMD_CONNECT == 6004 && CMD_DOWNLOADS == 6005 &&
+              CMD_USERS == 6006 && CMD_DISCONNECT == 6007 && CMD_CLEAR_CHAT == 6008 && CMD_TRAFFIC == 6009 &&
+              CMD_ABOUT == 6025 && CMD_SEARCH_SCREEN == 12005);
+static_assert(CMD_SETTINGS_OK == 6011 && CMD_SETTINGS_CANCEL == 6012);
+static_assert(CMD_DOWNLOAD == 6005 && CMD_SEARCH == 6013 && CMD_SEARCH_CANCEL == 6014 && CMD_SEARCH_EXIT == 6016 &&
+              CMD_RESULT_INFO == 6017 && CMD_SHORT_NAMES == 6018 && CMD_FULL_PATHS == 6019);
+static_assert(CMD_USERS_TO_CHAT == 6001 && CMD_USERS_PRIVATE == 6020 && CMD_USERS_INFO == 6022 &&
+              CMD_USERS_REFRESH == 6026);
+static_assert(CMD_STOP == 6023 && CMD_SCREEN_EXIT == 6024);
+
 std::vector<int> commands_of(int menu_id) {
     std::vector<int> ids;
     const MenuResource* menu = resource_menu(KIVO_INSTANCE, menu_id);
@@ -42,24 +68,29 @@ TEST(Resources, EverySoftKeyHasALabelAndEveryPopupKeyHasEntries) {
             else EXPECT_NE(key.command, 0) << id;
         }
     }
-    EXPECT_EQ(std::u16string(resource_string(KIVO_INSTANCE, 12004)), u"Menu");
-    EXPECT_EQ(std::u16string(resource_string(KIVO_INSTANCE, 12005)), u"Search");
+    EXPECT_EQ(std::u16string(resource_string(KIVO_INSTANCE, STRING_MENU)), u"Menu");
+    EXPECT_EQ(std::u16string(resource_string(KIVO_INSTANCE, STRING_SEARCH)), u"Search");
 }
 
 TEST(Resources, MenusKeepTheirEntriesInOrderWithTheirCommands) {
-    EXPECT_EQ(commands_of(MENUBAR_MAIN), (std::vector<int>{6002, 6004, 6007, 6008, 6005, 6025, 6009, 6006, 6003}));
-    EXPECT_EQ(commands_of(MENUBAR_SEARCH), (std::vector<int>{6017, 6018, 6019, 6014, 6013, 6016, 6016}));
-    EXPECT_EQ(commands_of(MENUBAR_USERS), (std::vector<int>{6001, 6026, 6020, 6022}));
-    EXPECT_EQ(commands_of(MENUBAR_PROGRESS), (std::vector<int>{6023}));
+    EXPECT_EQ(commands_of(MENUBAR_MAIN), (std::vector<int>{CMD_EXIT, CMD_CONNECT, CMD_DISCONNECT, CMD_CLEAR_CHAT,
+                                                           CMD_DOWNLOADS, CMD_ABOUT, CMD_TRAFFIC, CMD_USERS,
+                                                           CMD_OPTION}));
+    EXPECT_EQ(commands_of(MENUBAR_SEARCH), (std::vector<int>{CMD_RESULT_INFO, CMD_SHORT_NAMES, CMD_FULL_PATHS,
+                                                             CMD_SEARCH_CANCEL, CMD_SEARCH, CMD_SEARCH_EXIT,
+                                                             CMD_SEARCH_EXIT}));
+    EXPECT_EQ(commands_of(MENUBAR_USERS),
+              (std::vector<int>{CMD_USERS_TO_CHAT, CMD_USERS_REFRESH, CMD_USERS_PRIVATE, CMD_USERS_INFO}));
+    EXPECT_EQ(commands_of(MENUBAR_PROGRESS), (std::vector<int>{CMD_STOP}));
     const MenuBarResource* main = resource_menubar(KIVO_INSTANCE, MENUBAR_MAIN);
     EXPECT_TRUE(main->keys[0].popup);
-    EXPECT_EQ(main->keys[1].command, 12005);
+    EXPECT_EQ(main->keys[1].command, CMD_SEARCH_SCREEN);
     const MenuBarResource* settings = resource_menubar(KIVO_INSTANCE, MENUBAR_SETTINGS);
-    EXPECT_EQ(settings->keys[0].command, 6011);
-    EXPECT_EQ(settings->keys[1].command, 6012);
-    EXPECT_EQ(resource_menubar(KIVO_INSTANCE, MENUBAR_SEARCH)->keys[1].command, 6005);
-    EXPECT_EQ(resource_menubar(KIVO_INSTANCE, MENUBAR_USERS)->keys[1].command, 6024);
-    EXPECT_EQ(resource_menubar(KIVO_INSTANCE, MENUBAR_PROGRESS)->keys[1].command, 6024);
+    EXPECT_EQ(settings->keys[0].command, CMD_SETTINGS_OK);
+    EXPECT_EQ(settings->keys[1].command, CMD_SETTINGS_CANCEL);
+    EXPECT_EQ(resource_menubar(KIVO_INSTANCE, MENUBAR_SEARCH)->keys[1].command, CMD_DOWNLOAD);
+    EXPECT_EQ(resource_menubar(KIVO_INSTANCE, MENUBAR_USERS)->keys[1].command, CMD_SCREEN_EXIT);
+    EXPECT_EQ(resource_menubar(KIVO_INSTANCE, MENUBAR_PROGRESS)->keys[1].command, CMD_SCREEN_EXIT);
 }
 
 TEST(Resources, ControlIdsAreUniqueWithinEachScreen) {
@@ -76,14 +107,29 @@ TEST(Resources, EveryControlAScreenUsesIsThereWithItsKind) {
         ControlKind kind;
     };
     const Expect controls[] = {
-        {1001, 4003, CONTROL_EDIT}, {1001, 4001, CONTROL_EDIT}, {1001, 4007, CONTROL_BUTTON},
-        {1002, 4015, CONTROL_COMBO}, {1002, 4002, CONTROL_EDIT}, {1002, 4004, CONTROL_EDIT},
-        {1002, 4005, CONTROL_EDIT}, {1002, 4006, CONTROL_EDIT}, {1002, 4011, CONTROL_EDIT},
-        {1002, 4016, CONTROL_STATIC}, {1002, 4007, CONTROL_STATIC}, {1002, 4008, CONTROL_STATIC},
-        {1002, 4009, CONTROL_STATIC}, {1002, 4010, CONTROL_STATIC}, {1002, 4013, CONTROL_STATIC},
-        {1002, 4012, CONTROL_STATIC}, {1003, 4007, CONTROL_EDIT}, {1003, IDOK, CONTROL_BUTTON},
-        {1003, 4008, CONTROL_LIST}, {1004, 4010, CONTROL_PROGRESS}, {1004, 4012, CONTROL_STATIC},
-        {1004, 4013, CONTROL_STATIC}, {1005, 4009, CONTROL_LIST},
+        {DIALOG_MAIN, ID_MAIN_CHAT_VIEW, CONTROL_EDIT},
+        {DIALOG_MAIN, ID_MAIN_INPUT_LINE, CONTROL_EDIT},
+        {DIALOG_MAIN, ID_MAIN_SEND, CONTROL_BUTTON},
+        {DIALOG_SETTINGS, ID_SETTINGS_FAVORITES, CONTROL_COMBO},
+        {DIALOG_SETTINGS, ID_SETTINGS_HOST, CONTROL_EDIT},
+        {DIALOG_SETTINGS, ID_SETTINGS_PORT, CONTROL_EDIT},
+        {DIALOG_SETTINGS, ID_SETTINGS_NICK, CONTROL_EDIT},
+        {DIALOG_SETTINGS, ID_SETTINGS_SHARE, CONTROL_EDIT},
+        {DIALOG_SETTINGS, ID_SETTINGS_LOCAL_IP, CONTROL_EDIT},
+        {DIALOG_SETTINGS, ID_SETTINGS_HUB_LABEL, CONTROL_STATIC},
+        {DIALOG_SETTINGS, ID_SETTINGS_HOST_LABEL, CONTROL_STATIC},
+        {DIALOG_SETTINGS, ID_SETTINGS_PORT_LABEL, CONTROL_STATIC},
+        {DIALOG_SETTINGS, ID_SETTINGS_NICK_LABEL, CONTROL_STATIC},
+        {DIALOG_SETTINGS, ID_SETTINGS_SHARE_LABEL, CONTROL_STATIC},
+        {DIALOG_SETTINGS, ID_SETTINGS_BYTES_LABEL, CONTROL_STATIC},
+        {DIALOG_SETTINGS, ID_SETTINGS_LOCAL_IP_LABEL, CONTROL_STATIC},
+        {DIALOG_SEARCH, ID_SEARCH_WORDS, CONTROL_EDIT},
+        {DIALOG_SEARCH, IDOK, CONTROL_BUTTON},
+        {DIALOG_SEARCH, ID_SEARCH_LIST, CONTROL_LIST},
+        {DIALOG_PROGRESS, ID_PROGRESS_BAR, CONTROL_PROGRESS},
+        {DIALOG_PROGRESS, ID_PROGRESS_FILE, CONTROL_STATIC},
+        {DIALOG_PROGRESS, ID_PROGRESS_SIZE, CONTROL_STATIC},
+        {DIALOG_USERS, ID_USERS_LIST, CONTROL_LIST},
     };
     for (const Expect& e : controls) {
         const ControlTemplate* c = resource_control(resource_dialog(KIVO_INSTANCE, e.dialog), e.control);
@@ -93,10 +139,10 @@ TEST(Resources, EveryControlAScreenUsesIsThereWithItsKind) {
     const DialogTemplate* main = resource_dialog(KIVO_INSTANCE, DIALOG_MAIN);
     EXPECT_EQ(std::u16string(main->title), u"Kivo");
     EXPECT_EQ(std::u16string(main->class_name), u"movraClass");
-    EXPECT_TRUE(resource_control(main, 4007)->style & STYLE_DISABLED);
-    uint32_t view = resource_control(main, 4003)->style;
+    EXPECT_TRUE(resource_control(main, ID_MAIN_SEND)->style & STYLE_DISABLED);
+    uint32_t view = resource_control(main, ID_MAIN_CHAT_VIEW)->style;
     EXPECT_TRUE((view & STYLE_MULTILINE) && (view & STYLE_READONLY));
-    uint32_t local_ip = resource_control(resource_dialog(KIVO_INSTANCE, DIALOG_SETTINGS), 4011)->style;
+    uint32_t local_ip = resource_control(resource_dialog(KIVO_INSTANCE, DIALOG_SETTINGS), ID_SETTINGS_LOCAL_IP)->style;
     EXPECT_TRUE((local_ip & STYLE_DISABLED) && (local_ip & STYLE_READONLY));
     EXPECT_EQ(std::u16string(resource_dialog(KIVO_INSTANCE, DIALOG_SEARCH)->title), u"Search");
     EXPECT_EQ(std::u16string(resource_dialog(KIVO_INSTANCE, DIALOG_PROGRESS)->title), u"");
@@ -110,7 +156,7 @@ TEST(Resources, EveryUsableControlLiesInsideThePhonesArea) {
         const DialogTemplate* d = resource_dialog(KIVO_INSTANCE, id);
         for (int i = 0; i < d->control_count; i++) {
             const ControlTemplate* c = &d->controls[i];
-            if (id == DIALOG_MAIN && c->id == 4007) continue;
+            if (id == DIALOG_MAIN && c->id == ID_MAIN_SEND) continue;
             EXPECT_LE(c->x + c->width, DIALOG_UNITS_WIDE) << id << "/" << c->id;
             EXPECT_LE(c->y + c->height, DIALOG_UNITS_HIGH) << id << "/" << c->id;
         }

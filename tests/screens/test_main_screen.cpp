@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/screen_fixture.h"
+#include "resources/ids.h"
 #include "screens/main_screen.h"
 #include "state/client_state.h"
 
@@ -31,7 +32,7 @@ protected:
     intptr_t run_main() {
         state.script.context = &state;
         display_set_idle_hook(IdleScript::hook, &state.script);
-        intptr_t result = dialog_run(KIVO_INSTANCE, MAIN_TEMPLATE, 0, main_screen_proc, 0);
+        intptr_t result = dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, main_screen_proc, 0);
         EXPECT_FALSE(state.script.ran_out) << "a step never completed; last screen:\n" << grid_text();
         return result;
     }
@@ -60,7 +61,7 @@ TEST_F(MainScreen, PaintShowsAThousandUnitsWholeAndEmptiesALongerLog) {
     });
     state.script.add([](void*) {
         // Paints are throttled: wait for the one that shows the log.
-        run->chat_view = control_text(g_state.main_window, MAIN_CHAT_VIEW);
+        run->chat_view = control_text(g_state.main_window, ID_MAIN_CHAT_VIEW);
         if (run->chat_view != log) return false;
         log = units(1001, u'b');
         chatlog_set(log.c_str());
@@ -68,7 +69,7 @@ TEST_F(MainScreen, PaintShowsAThousandUnitsWholeAndEmptiesALongerLog) {
         return true;
     });
     state.script.add([](void*) {
-        run->input = control_text(g_state.main_window, MAIN_CHAT_VIEW);
+        run->input = control_text(g_state.main_window, ID_MAIN_CHAT_VIEW);
         return run->input.empty();
     });
     state.script.add(close_main);
@@ -139,7 +140,7 @@ TEST_F(MainScreen, BackDeletesInTheInputLineAndLeavesTheScreenOpen) {
         return true;
     });
     state.script.add([](void*) {
-        run->input = control_text(g_state.main_window, MAIN_INPUT_LINE);
+        run->input = control_text(g_state.main_window, ID_MAIN_INPUT_LINE);
         return true;
     });
     state.script.add(close_main);
@@ -157,9 +158,9 @@ TEST_F(MainScreen, ExitFromTheMenuEndsWithZero) {
 }
 
 TEST(MainScreenCommands, UnknownCommandsAreNotHandled) {
-    // 6011 belongs to the settings screen; 4007 is the disabled "send" button.
-    EXPECT_EQ(main_screen_proc(0, WM_COMMAND, 6011, 0), FALSE);
-    EXPECT_EQ(main_screen_proc(0, WM_COMMAND, 4007, 0), FALSE);
+    // The settings screen's "OK", and the disabled "send" button.
+    EXPECT_EQ(main_screen_proc(0, WM_COMMAND, CMD_SETTINGS_OK, 0), FALSE);
+    EXPECT_EQ(main_screen_proc(0, WM_COMMAND, ID_MAIN_SEND, 0), FALSE);
     EXPECT_EQ(main_screen_proc(0, WM_PAINT + 0x1000, 0, 0), FALSE);
 }
 

@@ -6,15 +6,14 @@
 #include <memory>
 #include <string>
 
-#include "download_fixture.h"
 #include "platform/screen_fixture.h"
+#include "resources/ids.h"
+#include "screens/progress_screen.h"
+#include "transfer/download_fixture.h"
 
 using namespace download_test;
 
 namespace {
-
-constexpr int FILE_LABEL = 4012;
-constexpr int SIZE_LABEL = 4013;
 
 Window g_screen;
 
@@ -64,7 +63,7 @@ protected:
 
     intptr_t run(IdleScript* script) {
         display_set_idle_hook(IdleScript::hook, script);
-        intptr_t result = dialog_run(g_state.module_instance, 1004, 0, recorded_progress_proc, 0);
+        intptr_t result = dialog_run(g_state.module_instance, DIALOG_PROGRESS, 0, recorded_progress_proc, 0);
         EXPECT_FALSE(script->ran_out) << "stopped at step " << script->next << "\n" << grid_text();
         return result;
     }
@@ -78,8 +77,8 @@ bool press_exit(void*) {
 TEST_F(ProgressScreen, WithoutADownloadKeepsFileAndSize) {
     IdleScript script;
     script.add([](void*) {
-        EXPECT_EQ(label(FILE_LABEL), "File");
-        EXPECT_EQ(label(SIZE_LABEL), "Size");
+        EXPECT_EQ(label(ID_PROGRESS_FILE), "File");
+        EXPECT_EQ(label(ID_PROGRESS_SIZE), "Size");
         EXPECT_GE(display_find("File"), 0);
         EXPECT_GE(display_find("Size"), 0);
         return true;
@@ -94,7 +93,7 @@ TEST_F(ProgressScreen, LineAndBarFollowTheCountsAndShowTheFinalOnes) {
     download_set_received(1250);
     IdleScript script;
     script.add([](void*) {
-        if (label(SIZE_LABEL) != "1250 / 5000 bytes") return false;
+        if (label(ID_PROGRESS_SIZE) != "1250 / 5000 bytes") return false;
         EXPECT_GE(display_find("1250 / 5000 bytes"), 0);
         EXPECT_GE(display_find("а.mp3"), 0);
         int inner;
@@ -104,13 +103,13 @@ TEST_F(ProgressScreen, LineAndBarFollowTheCountsAndShowTheFinalOnes) {
         return true;
     });
     script.add([](void*) {
-        if (label(SIZE_LABEL) != "2500 / 5000 bytes") return false;
+        if (label(ID_PROGRESS_SIZE) != "2500 / 5000 bytes") return false;
         // The worker's last count, then the end of the download.
         download_set_received(4000);
         download_set_phase(DOWNLOAD_IDLE);
         return true;
     });
-    script.add([](void*) { return label(SIZE_LABEL) == "4000 / 5000 bytes"; });
+    script.add([](void*) { return label(ID_PROGRESS_SIZE) == "4000 / 5000 bytes"; });
     script.add(press_exit);
     EXPECT_EQ(run(&script), 0);
 }
@@ -121,7 +120,7 @@ TEST_F(ProgressScreen, CountsBeyond32BitsAreShownWholeAndScaledOnTheBar) {
     download_set_received(4500000000ull);
     IdleScript script;
     script.add([](void*) {
-        if (label(SIZE_LABEL) != "4500000000 / 6000000000 bytes") return false;
+        if (label(ID_PROGRESS_SIZE) != "4500000000 / 6000000000 bytes") return false;
         int inner;
         int filled = bar_filled(&inner);
         EXPECT_EQ(filled, inner * 3 / 4);
@@ -152,7 +151,7 @@ TEST_F(ProgressScreen, StopFromTheMenuEndsTheRunningDownload) {
     connect_to_me(peer);
     IdleScript script;
     script.add([](void*) {
-        if (label(SIZE_LABEL) != "1000 / 1000000 bytes") return false;
+        if (label(ID_PROGRESS_SIZE) != "1000 / 1000000 bytes") return false;
         display_press(DISPLAY_KEY_SOFT_LEFT);
         return true;
     });

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "screens/settings_screen.h"
 #include "platform/screen_fixture.h"
+#include "resources/ids.h"
+#include "screens/settings_screen.h"
 #include "state/client_state.h"
 
 namespace {
@@ -55,13 +56,13 @@ protected:
     void run_settings() {
         state.script.context = &state;
         display_set_idle_hook(IdleScript::hook, &state.script);
-        EXPECT_EQ(dialog_run(KIVO_INSTANCE, SETTINGS_TEMPLATE, 0, recording_proc, 0), 0);
+        EXPECT_EQ(dialog_run(KIVO_INSTANCE, DIALOG_SETTINGS, 0, recording_proc, 0), 0);
         EXPECT_FALSE(state.script.ran_out) << "a step never completed; last screen:\n" << grid_text();
     }
     static bool read_fields(void*) {
-        run->host = control_text(run->screen, SETTINGS_HOST);
-        run->port = control_text(run->screen, SETTINGS_PORT);
-        run->nick = control_text(run->screen, SETTINGS_NICK);
+        run->host = control_text(run->screen, ID_SETTINGS_HOST);
+        run->port = control_text(run->screen, ID_SETTINGS_PORT);
+        run->nick = control_text(run->screen, ID_SETTINGS_NICK);
         return true;
     }
     static bool press_ok(void*) {
@@ -76,7 +77,7 @@ protected:
 
 TEST_F(SettingsScreen, EmptyFavouritesShowTheCurrentSettings) {
     state.script.add([](void*) {
-        run->still_open = control_send(run->screen, SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0) == -1;
+        run->still_open = control_send(run->screen, ID_SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0) == -1;
         return read_fields(nullptr);
     });
     state.script.add(press_cancel);
@@ -133,11 +134,11 @@ TEST_F(SettingsScreen, FocusOnTheListReplacesATypedHostWithTheSelectedFavourite)
 
 TEST_F(SettingsScreen, OkStoresAllFiveFields) {
     state.script.add([](void*) {
-        control_set_text(run->screen, SETTINGS_HOST, u"hub.example");
-        control_set_text(run->screen, SETTINGS_PORT, u"4000");
-        control_set_text(run->screen, SETTINGS_NICK, u"\u041A\u043E\u0442");
-        control_set_text(run->screen, SETTINGS_SHARE, u"42");
-        control_set_text(run->screen, SETTINGS_LOCAL_IP, u"10.9.9.9");
+        control_set_text(run->screen, ID_SETTINGS_HOST, u"hub.example");
+        control_set_text(run->screen, ID_SETTINGS_PORT, u"4000");
+        control_set_text(run->screen, ID_SETTINGS_NICK, u"\u041A\u043E\u0442");
+        control_set_text(run->screen, ID_SETTINGS_SHARE, u"42");
+        control_set_text(run->screen, ID_SETTINGS_LOCAL_IP, u"10.9.9.9");
         return true;
     });
     state.script.add(press_ok);
@@ -168,10 +169,10 @@ TEST_F(SettingsScreen, PlatformOkAndCancelDoNotCloseTheScreen) {
 TEST_F(SettingsScreen, OverlongEntriesAreCutToTheirFields) {
     static std::u16string host(80, u'h'), port(30, u'9'), nick(150, u'n');
     state.script.add([](void*) {
-        control_set_text(run->screen, SETTINGS_HOST, host.c_str());
-        control_set_text(run->screen, SETTINGS_PORT, port.c_str());
-        control_set_text(run->screen, SETTINGS_NICK, nick.c_str());
-        control_set_text(run->screen, SETTINGS_LOCAL_IP, host.c_str());
+        control_set_text(run->screen, ID_SETTINGS_HOST, host.c_str());
+        control_set_text(run->screen, ID_SETTINGS_PORT, port.c_str());
+        control_set_text(run->screen, ID_SETTINGS_NICK, nick.c_str());
+        control_set_text(run->screen, ID_SETTINGS_LOCAL_IP, host.c_str());
         return true;
     });
     state.script.add(press_ok);

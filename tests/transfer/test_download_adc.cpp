@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "download_fixture.h"
 #include "state/client_state.h"
 #include "support/test_hub.h"
 #include "transfer/download.h"
+#include "transfer/download_fixture.h"
 
 using namespace download_test;
 

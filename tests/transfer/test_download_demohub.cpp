@@ -14,8 +14,9 @@
 #include <memory>
 #include <string>
 
-#include "download_fixture.h"
 #include "hub/connection.h"
+#include "hub/download_request.h"
+#include "transfer/download_fixture.h"
 
 using namespace download_test;
 

@@ -10,11 +10,13 @@
 #include <memory>
 #include <string>
 
-#include "download_fixture.h"
 #include "hub/dispatch.h"
+#include "resources/ids.h"
+#include "screens/progress_screen.h"
 #include "state/client_state.h"
 #include "support/test_hub.h"
 #include "transfer/download.h"
+#include "transfer/download_fixture.h"
 
 using namespace download_test;
 
@@ -382,7 +384,7 @@ TEST_F(DownloadWorker, StopEndsTheRunningDownloadAndKeepsWhatCame) {
     connect_to_me(peer);
     ASSERT_TRUE(wait_until(2000, [] { return download_received() == 1000; }));
     uint64_t asked = monotonic_ms();
-    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
+    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, CMD_STOP, 0), TRUE);
     ASSERT_TRUE(wait_done(2000));
     EXPECT_LT(monotonic_ms() - asked, 1000u);
     EXPECT_EQ(file(part_name()), std::string(1000, 'd'));
@@ -399,7 +401,7 @@ TEST_F(DownloadWorker, StopIsSeenWhileTheConnectStillWaits) {
     ASSERT_TRUE(download_running());
     sleep_ms(300);
     uint64_t asked = monotonic_ms();
-    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
+    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, CMD_STOP, 0), TRUE);
     ASSERT_TRUE(wait_done(3000));
     EXPECT_LT(monotonic_ms() - asked, 1000u);  // not the connect's 15 s bound
     expect_failed(chat(), " ::download stopped:: at 0 of 0 bytes");
@@ -407,7 +409,7 @@ TEST_F(DownloadWorker, StopIsSeenWhileTheConnectStillWaits) {
 }
 
 TEST_F(DownloadWorker, StopWithoutADownloadDoesNothing) {
-    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
+    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, CMD_STOP, 0), TRUE);
     EXPECT_EQ(download_stop_requested(), 0);
     EXPECT_EQ(chat(), "");
 }
@@ -415,7 +417,7 @@ TEST_F(DownloadWorker, StopWithoutADownloadDoesNothing) {
 TEST_F(DownloadWorker, StopWithdrawsARequestSoALateConnectToMeStartsNothing) {
     TestHub peer;
     request();
-    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, 6023, 0), TRUE);
+    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, CMD_STOP, 0), TRUE);
     EXPECT_EQ(download_requested(), 0);
     EXPECT_EQ(download_row(), -1);
     EXPECT_EQ(chat(), " ::download stopped:: request withdrawn\r\n");

@@ -14,10 +14,10 @@
 #include <string>
 #include <thread>
 
-#include "download_fixture.h"
 #include "hub/connection.h"
 #include "hub/dispatch.h"
 #include "hub/users.h"
+#include "transfer/download_fixture.h"
 
 using namespace download_test;
 

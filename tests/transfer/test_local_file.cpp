@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "download_fixture.h"
+#include "transfer/download_fixture.h"
 #include "transfer/local_file.h"
 
 using namespace download_test;

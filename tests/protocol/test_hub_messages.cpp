@@ -1,0 +1,341 @@
+// The hub messages the client builds and the one it reads, on local buffers:
+// the login block's limit, the outgoing chat and private messages, the exact
+// $Search bytes, and the $SR parser on the forms real hubs and clients send.
+// Received texts are put in buffers of exactly their size, so that a
+// sanitizer build catches any read or write past the terminator.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "protocol/hub_messages.h"
+#include "state/client_state.h"
+
+namespace {
+
+// --- The login block's limit ------------------------------------------------------
+
+// The block's fixed texts with an empty contact text.
+constexpr int LOGIN_FIXED_CHARS = 161;
+
+TEST(LoginBlock, FixedTextsTake161Characters) {
+    char block[LOGIN_BLOCK_BYTES];
+    EXPECT_EQ(build_login_block(nullptr, "", "", block, LOGIN_BLOCK_BYTES), LOGIN_FIXED_CHARS);
+}
+
+TEST(LoginBlock, BlockOfExactly999CharactersIsAccepted) {
+    char block[LOGIN_BLOCK_BYTES + 8];
+    memset(block, 0x5A, sizeof block);
+    std::string nick(418, 'n');
+    // 161 + 2 * 418 + 2 = 999.
+    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), "12", block, LOGIN_BLOCK_BYTES), 999);
+    EXPECT_EQ(block[999], '\0');
+    for (int i = LOGIN_BLOCK_BYTES; i < LOGIN_BLOCK_BYTES + 8; i++) EXPECT_EQ(block[i], 0x5A);
+}
+
+TEST(LoginBlock, OneCharacterMoreIsRefusedNotCut) {
+    char block[LOGIN_BLOCK_BYTES + 8];
+    memset(block, 0x5A, sizeof block);
+    std::string nick(418, 'n');
+    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), "123", block, LOGIN_BLOCK_BYTES), -1);
+    EXPECT_EQ(block[0], '\0');
+    for (int i = LOGIN_BLOCK_BYTES; i < LOGIN_BLOCK_BYTES + 8; i++) EXPECT_EQ(block[i], 0x5A);
+}
+
+TEST(LoginBlock, LongestKeyWithSettingsScreenLimitsFits) {
+    // The settings screen keeps nick and share text to 99 characters each.
+    char block[LOGIN_BLOCK_BYTES];
+    std::string key = "$Key " + std::string(248, 'k') + "|";
+    std::string nick(99, 'n'), share(99, '9');
+    EXPECT_EQ(build_login_block(key.c_str(), nick.c_str(), share.c_str(), block, LOGIN_BLOCK_BYTES),
+              LOGIN_FIXED_CHARS + 254 + 3 * 99);
+}
+
+TEST(LoginBlock, HugeSettingsNeverOverflowTheBlock) {
+    char block[LOGIN_BLOCK_BYTES + 8];
+    memset(block, 0x5A, sizeof block);
+    std::string nick(NICK_BYTES - 1, 'n'), share(SHARE_TEXT_BYTES - 1, '9');
+    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), share.c_str(), block, LOGIN_BLOCK_BYTES), -1);
+    for (int i = LOGIN_BLOCK_BYTES; i < LOGIN_BLOCK_BYTES + 8; i++) EXPECT_EQ(block[i], 0x5A);
+}
+
+// --- The outgoing chat message --------------------------------------------------
+
+std::string chat_message(const std::string& input, const char* nick = "me") {
+    char out[CHAT_MESSAGE_BYTES];
+    int n = build_chat_message(input.c_str(), nick, out, CHAT_MESSAGE_BYTES);
+    EXPECT_EQ(n, (int)strlen(out));
+    return std::string(out);
+}
+
+TEST(ChatMessage, PublicLineEndsWithBlankBeforeBar) {
+    EXPECT_EQ(chat_message("hello"), "<me> hello |");
+}
+
+TEST(ChatMessage, EmptyLineStillSendsNickAndTwoBlanks) {
+    EXPECT_EQ(chat_message(""), "<me>  |");
+}
+
+TEST(ChatMessage, PrivateLineBlanksTheAddressee) {
+    EXPECT_EQ(chat_message(">bob hi"), "$To: bob From: me $<me>      hi |");
+}
+
+TEST(ChatMessage, PrivateLineWithoutTextKeepsTheTerminator) {
+    EXPECT_EQ(chat_message(">bob"), "$To: bob From: me $<me>      |");
+}
+
+TEST(ChatMessage, AddresseeLongerThan49IsCut) {
+    std::string nick(60, 'n');
+    std::string message = chat_message(">" + nick + " hi");
+    EXPECT_EQ(message, "$To: " + nick.substr(0, 49) + " From: me $<me> " + std::string(62, ' ') + "hi |");
+}
+
+TEST(ChatMessage, LargestInputFitsItsBufferExactly) {
+    std::string nick(NICK_BYTES - 1, 'm');
+    std::string input = ">";
+    input.append(CHAT_INPUT_BYTES - 2, 'a');
+    std::string message = chat_message(input, nick.c_str());
+    EXPECT_EQ((int)message.size(), CHAT_MESSAGE_BYTES - 1);
+}
+
+TEST(ChatMessage, TooSmallBufferRefusesWithoutWritingPastIt) {
+    char out[24];
+    memset(out, 0x5A, sizeof out);
+    EXPECT_EQ(build_chat_message("hello there", "me", out, 16), -1);
+    EXPECT_EQ(out[0], '\0');
+    for (int i = 16; i < 24; i++) EXPECT_EQ(out[i], 0x5A);
+}
+
+// --- The search message -------------------------------------------------------
+
+TEST(SearchMessage, BlanksBecomeDollarAndBytesAreExact) {
+    char out[SEARCH_MESSAGE_BYTES];
+    int n = build_search_message("me", "abba gold", out, sizeof out);
+    EXPECT_STREQ(out, "$Search Hub:me F?T?0?1?abba$gold|");
+    EXPECT_EQ(n, (int)strlen("$Search Hub:me F?T?0?1?abba$gold|"));
+}
+
+TEST(SearchMessage, EmptyTextStillSendsAWholeMessage) {
+    char out[SEARCH_MESSAGE_BYTES];
+    int n = build_search_message("me", "", out, sizeof out);
+    EXPECT_STREQ(out, "$Search Hub:me F?T?0?1?|");
+    EXPECT_EQ(n, 24);
+}
+
+TEST(SearchMessage, BlanksInTheNickAreNotReplaced) {
+    char out[SEARCH_MESSAGE_BYTES];
+    build_search_message("a b", "x y", out, sizeof out);
+    EXPECT_STREQ(out, "$Search Hub:a b F?T?0?1?x$y|");
+}
+
+TEST(SearchMessage, LongestNickAndTextFitTheBuffer) {
+    std::string nick(NICK_BYTES - 1, 'n');
+    std::string words(SEARCH_TEXT_UNITS - 1, 'w');
+    char out[SEARCH_MESSAGE_BYTES];
+    int n = build_search_message(nick.c_str(), words.c_str(), out, sizeof out);
+    EXPECT_EQ(n, SEARCH_MESSAGE_BYTES - 1);
+    EXPECT_EQ(out[n - 1], '|');
+}
+
+TEST(SearchMessage, MessageThatWouldBeCutIsNotBuilt) {
+    char out[24];  // one byte short of "$Search Hub:me F?T?0?1?|" and its NUL
+    memset(out, 'z', sizeof out);
+    EXPECT_EQ(build_search_message("me", "", out, sizeof out), 0);
+    EXPECT_EQ(out[0], '\0');
+}
+
+// --- Parsing a result ------------------------------------------------------------
+
+// A $SR as a hub relays it to a passive searcher: no trailing 0x05 and nick.
+std::string file_result(const std::string& nick, const std::string& path, const std::string& size) {
+    return "$SR " + nick + " " + path + "\x05" + size + " 2/3\x05Hub (10.0.0.1:411)";
+}
+
+// Parses a copy held in a buffer of exactly its size, so that a read or write
+// past the NUL is caught by the sanitizers.
+int parse_copy(const std::string& message, SearchResult* out) {
+    std::vector<char> buffer(message.begin(), message.end());
+    buffer.push_back('\0');
+    return parse_search_fields(buffer.data(), out);
+}
+
+TEST(SearchResultParse, ExampleResultGivesNickPathSizeAndShortName) {
+    SearchResult r;
+    ASSERT_EQ(parse_copy(file_result("bob", "Music\\a.mp3", "4096"), &r), 1);
+    EXPECT_STREQ(r.nick, "bob");
+    EXPECT_STREQ(r.path, "Music\\a.mp3");
+    EXPECT_STREQ(r.short_name, "a.mp3");
+    EXPECT_EQ(r.size, 4096u);
+}
+
+TEST(SearchResultParse, ShortNameIsWhatFollowsTheLastBackslash) {
+    struct Case {
+        const char* path;
+        const char* short_name;
+    };
+    const Case cases[] = {
+        {"a.mp3", "a.mp3"},                         // no backslash: the whole path
+        {"Music\\", ""},                            // ends in one: empty
+        {"\\share\\alpha.txt", "alpha.txt"},        // ncdc's leading backslash is kept
+        {"a\\b\\c\\d.txt", "d.txt"},
+    };
+    for (const Case& c : cases) {
+        SearchResult r;
+        ASSERT_EQ(parse_copy(file_result("bob", c.path, "1"), &r), 1) << c.path;
+        EXPECT_STREQ(r.path, c.path);
+        EXPECT_STREQ(r.short_name, c.short_name);
+    }
+}
+
+TEST(SearchResultParse, TrailingSearcherNickIsIgnored) {
+    SearchResult r;
+    ASSERT_EQ(parse_copy(file_result("bob", "x\\y.ogg", "77") + "\x05me", &r), 1);
+    EXPECT_STREQ(r.short_name, "y.ogg");
+    EXPECT_EQ(r.size, 77u);
+}
+
+TEST(SearchResultParse, BlanksInsidePathAndHubNameAreKept) {
+    SearchResult r;
+    std::string m = "$SR bob My Music\\a b.mp3\x05" "5 1/1\x05My Hub (1.2.3.4:411)";
+    ASSERT_EQ(parse_copy(m, &r), 1);
+    EXPECT_STREQ(r.path, "My Music\\a b.mp3");
+    EXPECT_STREQ(r.short_name, "a b.mp3");
+    EXPECT_EQ(r.size, 5u);
+}
+
+TEST(SearchResultParse, SizeOfFiveGibibytesIsNotWrapped) {
+    SearchResult r;
+    ASSERT_EQ(parse_copy(file_result("bob", "big.iso", "5368709120"), &r), 1);
+    EXPECT_EQ(r.size, 5368709120ull);
+}
+
+TEST(SearchResultParse, DirectoryResultHasItsPathWithoutSlotsAndNoSize) {
+    SearchResult r;
+    // A directory carries no 0x05 before its slots; the hub name holds digits.
+    ASSERT_EQ(parse_copy("$SR bob Music\\Albums 2/3\x05" "123 Hub (10.0.0.1:411)", &r), 1);
+    EXPECT_STREQ(r.nick, "bob");
+    EXPECT_STREQ(r.path, "Music\\Albums");
+    EXPECT_STREQ(r.short_name, "Albums");
+    EXPECT_EQ(r.size, 0u);
+}
+
+TEST(SearchResultParse, DirectoryResultWithSearcherNickAndTrailingBackslash) {
+    SearchResult r;
+    ASSERT_EQ(parse_copy("$SR bob Music\\ 0/5\x05Hub (10.0.0.1:411)\x05me", &r), 1);
+    EXPECT_STREQ(r.path, "Music\\");
+    EXPECT_STREQ(r.short_name, "");
+    EXPECT_EQ(r.size, 0u);
+}
+
+TEST(SearchResultParse, FileNamedLikeSlotsWithoutSlashIsStillAFile) {
+    SearchResult r;
+    ASSERT_EQ(parse_copy(file_result("bob", "track 2", "9"), &r), 1);
+    EXPECT_STREQ(r.path, "track 2");
+    EXPECT_EQ(r.size, 9u);
+}
+
+TEST(SearchResultParse, CyrillicBytesAreOrdinaryCharacters) {
+    SearchResult r;
+    std::string path = "\xcc\xf3\xe7\xfb\xea\xe0\\\xef\xe5\xf1\xed\xff.mp3";  // 1251
+    ASSERT_EQ(parse_copy(file_result("\xc8\xe2\xe0\xed", path, "3"), &r), 1);
+    EXPECT_STREQ(r.nick, "\xc8\xe2\xe0\xed");
+    EXPECT_STREQ(r.short_name, "\xef\xe5\xf1\xed\xff.mp3");
+}
+
+// --- The TTH that hashing clients put where the hub name would be ------------------
+
+const char ALPHA_TTH[] = "B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SI";
+
+std::string tth_result(const std::string& tth_field) {
+    return "$SR sharer_ncdc \\share\\alpha.txt\x05" "2816 5/5\x05" + tth_field + " (127.0.0.1:4111)";
+}
+
+TEST(SearchResultTth, RootIsKeptWithTheResultAndOnlyAWellFormedOne) {
+    const struct {
+        std::string field;
+        const char* kept;
+    } cases[] = {
+        {std::string("TTH:") + ALPHA_TTH, ALPHA_TTH},
+        {"TTH:b36ylxaoxg46svjhvwzly7ellkrojg4juhji5si", ALPHA_TTH},  // as rhash prints it
+        {"TTH:B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5S", ""},            // 38 characters
+        {"TTH:B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SIA", ""},          // 40
+        {"TTH:B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5S1", ""},           // '1' is no base32
+        {"TTH:B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SJ", ""},           // padding bits set
+        {"TTH:", ""},
+        {"My Hub", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        SearchResult r;
+        ASSERT_EQ(parse_copy(tth_result(c.field), &r), 1);  // the result stays, with or without a hash
+        EXPECT_STREQ(r.tth, c.kept);
+        EXPECT_STREQ(r.path, "\\share\\alpha.txt");
+        EXPECT_EQ(r.size, 2816u);
+    }
+    // A hash at the very end of the message, as a hub that cuts the address sends it.
+    SearchResult r;
+    ASSERT_EQ(parse_copy(std::string("$SR x a.txt\x05" "1 1/1\x05TTH:") + ALPHA_TTH, &r), 1);
+    EXPECT_STREQ(r.tth, ALPHA_TTH);
+    // No hub field at all: no hash, nothing read past the end.
+    ASSERT_EQ(parse_copy("$SR x a.txt\x05" "1 1/1", &r), 1);
+    EXPECT_STREQ(r.tth, "");
+}
+
+// --- Field limits: overlong results are dropped whole, never cut ---------------
+
+TEST(SearchResultLimits, NickOf49BytesIsKeptAnd50Dropped) {
+    SearchResult r;
+    EXPECT_EQ(parse_copy(file_result(std::string(49, 'n'), "a", "1"), &r), 1);
+    EXPECT_EQ(strlen(r.nick), 49u);
+    EXPECT_EQ(parse_copy(file_result(std::string(50, 'n'), "a", "1"), &r), 0);
+}
+
+TEST(SearchResultLimits, PathOf149BytesIsKeptAnd150Dropped) {
+    SearchResult r;
+    std::string dir(100, 'd');
+    EXPECT_EQ(parse_copy(file_result("bob", dir + "\\" + std::string(48, 'f'), "1"), &r), 1);
+    EXPECT_EQ(strlen(r.path), 149u);
+    EXPECT_EQ(strlen(r.short_name), 48u);
+    EXPECT_EQ(parse_copy(file_result("bob", dir + "\\" + std::string(49, 'f'), "1"), &r), 0);
+}
+
+TEST(SearchResultLimits, ShortNameOf52BytesDropsTheResultRatherThanMisnameIt) {
+    SearchResult r;
+    EXPECT_EQ(parse_copy(file_result("bob", "d\\" + std::string(51, 'f'), "1"), &r), 1);
+    EXPECT_EQ(strlen(r.short_name), 51u);
+    EXPECT_EQ(parse_copy(file_result("bob", "d\\" + std::string(52, 'f'), "1"), &r), 0);
+    EXPECT_EQ(parse_copy(file_result("bob", std::string(52, 'f'), "1"), &r), 0);
+}
+
+// --- Malformed results: dropped, nothing read or written past the message -------
+
+TEST(SearchResultMalformed, TruncatedOrUnsplittableMessagesAreDropped) {
+    const char* cases[] = {
+        "$SR",                                   // nothing after the keyword
+        "$SRbob a\x05" "1 1/1\x05h",             // no blank after the keyword
+        "$SR bob",                               // no blank after the nick
+        "$SR  a\x05" "1 1/1\x05h",               // empty nick
+        "$SR bob Music\\a.mp3",                  // no 0x05 after the path
+        "$SR bob Music\\a.mp3 1/2",              // a directory without its 0x05
+        "$SR bob a.mp3\x05" "4096",              // no blank after the size
+        "$SR bob \x05" "1 1/1\x05h",             // empty path
+        "$SR bob  1/1\x05h",                     // directory with an empty path
+    };
+    for (const char* c : cases) {
+        SearchResult r;
+        EXPECT_EQ(parse_copy(c, &r), 0) << c;
+    }
+}
+
+TEST(SearchResultMalformed, NoByteAfterTheMessageIsWritten) {
+    char buffer[64];
+    memset(buffer, '#', sizeof buffer);
+    const char m[] = "$SR bob a.mp3\x05" "1";  // no blank after the size
+    memcpy(buffer, m, sizeof m);
+    SearchResult r;
+    EXPECT_EQ(parse_search_fields(buffer, &r), 0);
+    for (size_t i = sizeof m; i < sizeof buffer; i++) ASSERT_EQ(buffer[i], '#') << i;
+}
+
+}  // namespace

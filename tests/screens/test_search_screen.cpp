@@ -1,0 +1,384 @@
+// The results screen driven through the headless display: the search it
+// sends and counts, rows listed as they arrive and at the next opening,
+// "Short" and "Full", "Info", and "Download" on the selected row.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "hub/search.h"
+#include "platform/screen_fixture.h"
+#include "resources/ids.h"
+#include "screens/search_screen.h"
+#include "state/client_state.h"
+
+namespace {
+
+// A $SR as a hub relays it to a passive searcher: no trailing 0x05 and nick.
+std::string file_result(const std::string& nick, const std::string& path, const std::string& size) {
+    return "$SR " + nick + " " + path + "\x05" + size + " 2/3\x05Hub (10.0.0.1:411)";
+}
+
+const char ALPHA_TTH[] = "B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SI";
+
+// A result from a client that hashes its share: the TTH field in place of the hub name.
+std::string tth_result(const std::string& tth_field) {
+    return "$SR sharer_ncdc \\share\\alpha.txt\x05" "2816 5/5\x05" + tth_field + " (127.0.0.1:4111)";
+}
+
+// Feeds a message to the dispatcher's entry point, from an exact-size buffer.
+void feed(const std::string& message) {
+    std::vector<char> buffer(message.begin(), message.end());
+    buffer.push_back('\0');
+    search_result_take(buffer.data());
+}
+
+// The hub end of a socket pair stands in for the hub: what the client sends on
+// g_state.hub_socket is read back byte for byte.
+class SearchScreen : public ScreenTest {
+protected:
+    int client_end = -1;
+    int hub_end = -1;
+
+    void SetUp() override {
+        ScreenTest::SetUp();
+        client_state_reset();
+        g_state.module_instance = KIVO_INSTANCE;
+        text_copy(g_state.settings.nick, NICK_BYTES, "me");
+        int pair[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        g_state.hub_socket = pair[0];
+        client_end = pair[0];
+        hub_end = pair[1];
+        download_set_phase(DOWNLOAD_IDLE);
+    }
+    void TearDown() override {
+        close(client_end);
+        close(hub_end);
+        g_state.hub_socket = 0;
+        ScreenTest::TearDown();
+    }
+
+    // Everything the client has sent so far (nothing within 200 ms: empty).
+    std::string sent() {
+        std::string all;
+        char buffer[4096];
+        int n;
+        while ((n = recv_timeout(hub_end, buffer, sizeof buffer, 200)) > 0) all.append(buffer, (size_t)n);
+        return all;
+    }
+
+    // Runs the results screen with the script; its first step lets a stuck
+    // script close the screen instead of hanging.
+    intptr_t run(IdleScript* script) {
+        script->context = script;
+        display_set_idle_hook(IdleScript::hook, script);
+        intptr_t result = dialog_run(KIVO_INSTANCE, DIALOG_SEARCH, 0, search_screen_proc, 0);
+        display_set_idle_hook(nullptr, nullptr);
+        EXPECT_FALSE(script->ran_out) << grid_text();
+        return result;
+    }
+};
+
+bool remember_screen(void* script) {
+    ((IdleScript*)script)->close_target = g_state.search_window;
+    return true;
+}
+
+intptr_t list_count() { return control_send(g_state.search_window, ID_SEARCH_LIST, LB_GETCOUNT, 0, 0); }
+intptr_t list_selection() { return control_send(g_state.search_window, ID_SEARCH_LIST, LB_GETCURSEL, 0, 0); }
+void list_select(int row) { control_send(g_state.search_window, ID_SEARCH_LIST, LB_SETCURSEL, (WPARAM)row, 0); }
+bool shows(const char* utf8) { return display_find(utf8) >= 0; }
+
+// The left soft key's menu: 1 Info, 2 Short, 3 Full, 4 CANCEL, 5 Search, 6 Exit search, 7 Ok.
+void menu(const char* digit) {
+    display_press(DISPLAY_KEY_SOFT_LEFT);
+    display_type(digit);
+}
+
+bool close_screen(void*) {
+    display_press(DISPLAY_KEY_CLOSE);
+    return true;
+}
+
+TEST_F(SearchScreen, ActionSendsExactSearchBytesClearsResultsAndCountsThem) {
+    feed(file_result("old", "stale.mp3", "1"));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        EXPECT_EQ(list_count(), 1);
+        display_type("abba gold");
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_EQ(list_count(), 0);
+        EXPECT_EQ(control_text(g_state.search_window, ID_SEARCH_WORDS), u"");
+        return true;
+    });
+    script.add(close_screen);
+    EXPECT_EQ(run(&script), 0);
+    EXPECT_EQ(sent(), "$Search Hub:me F?T?0?1?abba$gold|");
+    EXPECT_EQ(traffic_sent(), 33u);
+    EXPECT_EQ(g_state.result_count, 0);  // the old row is past the count: never read again
+}
+
+TEST_F(SearchScreen, EmptySearchFromTheMenuStillSendsAndClears) {
+    feed(file_result("old", "stale.mp3", "1"));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        menu("5");  // "Search"
+        return true;
+    });
+    script.add(close_screen);
+    run(&script);
+    EXPECT_EQ(sent(), "$Search Hub:me F?T?0?1?|");
+    EXPECT_EQ(traffic_sent(), 24u);
+    EXPECT_EQ(g_state.result_count, 0);
+}
+
+TEST_F(SearchScreen, SearchWithoutHubConnectionStillCountsItsLength) {
+    g_state.hub_socket = -5;  // the last login failed
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        display_type("x");
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add(close_screen);
+    run(&script);
+    EXPECT_EQ(traffic_sent(), 25u);
+    EXPECT_EQ(sent(), "");
+}
+
+TEST_F(SearchScreen, ExampleResultListsShortNameThenPathAfterFull) {
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {  // arrives while the screen is open
+        feed(file_result("bob", "Music\\a.mp3", "4096"));
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_EQ(list_count(), 1);
+        EXPECT_TRUE(shows("a.mp3"));
+        EXPECT_FALSE(shows("Music\\a.mp3"));
+        menu("3");  // "Full"
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_TRUE(shows("Music\\a.mp3"));
+        EXPECT_EQ(g_state.short_names, 0);
+        return true;
+    });
+    script.add(close_screen);
+    EXPECT_EQ(run(&script), 0);
+    EXPECT_EQ(g_state.search_window, 0);  // closed: later results are only stored
+}
+
+TEST_F(SearchScreen, InfoShowsPathUserAndSize) {
+    feed(file_result("bob", "Music\\a.mp3", "4096"));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        list_select(0);
+        menu("1");  // "Info"
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_TRUE(shows("item"));
+        int path = display_find("Music\\a.mp3");
+        EXPECT_GE(path, 1);
+        EXPECT_EQ(display_find("user: bob"), path + 1);
+        EXPECT_EQ(display_find("size:4096 bytes"), path + 2);
+        display_press(DISPLAY_KEY_ACTION);  // closes the box
+        return true;
+    });
+    script.add(close_screen);
+    run(&script);
+}
+
+TEST_F(SearchScreen, InfoShowsTheTthBelowTheSizeAndDownloadCarriesIt) {
+    feed(tth_result(std::string("TTH:") + ALPHA_TTH));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        list_select(0);
+        menu("1");  // "Info"
+        return true;
+    });
+    script.add([](void*) {
+        int size = display_find("size:2816 bytes");
+        EXPECT_GE(size, 1);
+        EXPECT_EQ(display_find((std::string("TTH:") + ALPHA_TTH).c_str()), size + 1);
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add([](void*) {
+        display_press(DISPLAY_KEY_SOFT_RIGHT);  // "Download"
+        return true;
+    });
+    run(&script);
+    EXPECT_STREQ(g_state.download.tth, ALPHA_TTH);
+    EXPECT_EQ(g_state.download.size, 2816u);
+    EXPECT_TRUE(download_requested());
+}
+
+TEST_F(SearchScreen, InfoShowsAFiveGibibyteSizeWhole) {
+    feed(file_result("bob", "big.iso", "5368709120"));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        list_select(0);
+        menu("1");
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_TRUE(shows("size:5368709120 bytes"));
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add(close_screen);
+    run(&script);
+}
+
+TEST_F(SearchScreen, InfoAndDownloadWithoutSelectionDoNothing) {
+    feed(file_result("bob", "a.mp3", "1"));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        menu("1");
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_FALSE(shows("user: bob"));  // no message box
+        display_press(DISPLAY_KEY_SOFT_RIGHT);  // "Download"
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_NE(g_state.search_window, 0);  // still open
+        EXPECT_TRUE(shows("a.mp3"));
+        return true;
+    });
+    script.add(close_screen);
+    run(&script);
+    EXPECT_EQ(sent(), "");  // no $RevConnectToMe
+    EXPECT_EQ(download_row(), -1);
+}
+
+TEST_F(SearchScreen, DownloadOfSelectedRowRequestsItAndClosesTheScreen) {
+    feed(file_result("ann", "x\\one.txt", "1"));
+    feed(file_result("bob", "y\\two.txt", "2"));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        list_select(1);
+        display_press(DISPLAY_KEY_SOFT_RIGHT);
+        return true;
+    });
+    EXPECT_EQ(run(&script), 0);
+    EXPECT_EQ(g_state.search_window, 0);
+    EXPECT_EQ(sent(), "$RevConnectToMe me bob|");
+    EXPECT_EQ(download_row(), 1);
+    EXPECT_STREQ(g_state.download.path, "y\\two.txt");
+}
+
+TEST_F(SearchScreen, SelectionIsKeptAcrossFullAndShort) {
+    for (int i = 0; i < 5; i++) feed(file_result("u", "d\\f" + std::to_string(i), "1"));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        list_select(2);
+        menu("3");
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_EQ(list_selection(), 2);
+        EXPECT_TRUE(shows("d\\f2"));
+        menu("2");  // "Short"
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_EQ(list_selection(), 2);
+        EXPECT_EQ(g_state.short_names, 1);
+        EXPECT_FALSE(shows("d\\f2"));
+        return true;
+    });
+    script.add(close_screen);
+    run(&script);
+}
+
+TEST_F(SearchScreen, ResultsArrivingWhileClosedAreListedAtNextOpeningUnselected) {
+    IdleScript first;
+    first.add(remember_screen);
+    first.add([](void*) {
+        feed(file_result("a", "one.ogg", "1"));
+        list_select(0);
+        menu("6");  // "Exit search"
+        return true;
+    });
+    EXPECT_EQ(run(&first), 0);
+    EXPECT_EQ(g_state.search_window, 0);
+    feed(file_result("b", "two.ogg", "2"));
+    feed(file_result("c", "three.ogg", "3"));
+
+    IdleScript second;
+    second.add(remember_screen);
+    second.add([](void*) {
+        EXPECT_EQ(list_count(), 3);
+        EXPECT_EQ(list_selection(), LB_ERR);
+        int one = display_find("one.ogg");
+        EXPECT_GE(one, 1);
+        EXPECT_EQ(display_find("two.ogg"), one + 1);
+        EXPECT_EQ(display_find("three.ogg"), one + 2);
+        menu("7");  // "Ok" closes too
+        return true;
+    });
+    EXPECT_EQ(run(&second), 0);
+}
+
+TEST_F(SearchScreen, ListStopsAt334EntriesWhenThe335thArrives) {
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        for (int i = 0; i <= RESULT_ROWS; i++) feed(file_result("u", std::string("f").append(std::to_string(i)), "1"));
+        EXPECT_EQ(list_count(), RESULT_ROWS);
+        EXPECT_EQ(g_state.result_count, RESULT_ROWS);
+        return true;
+    });
+    script.add(close_screen);
+    run(&script);
+}
+
+TEST_F(SearchScreen, DirectoryAndEmptyShortNameRowsKeepListPositionsEqualToRows) {
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        feed(file_result("a", "Music\\", "1"));  // an empty entry in short-name mode
+        feed("$SR b Music\\Albums 2/3\x05Hub (10.0.0.1:411)");
+        feed("$SR broken");
+        feed(file_result("c", "x\\last.mp3", "3"));
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_EQ(list_count(), 3);
+        int albums = display_find("Albums");
+        EXPECT_GE(albums, 1);
+        EXPECT_EQ(display_find("last.mp3"), albums + 1);
+        list_select(2);
+        menu("1");
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_TRUE(shows("user: c"));
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add(close_screen);
+    run(&script);
+}
+
+}  // namespace
