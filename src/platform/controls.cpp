@@ -10,6 +10,17 @@
 // Notifications go to the screen as WM_COMMAND with the control id in the low
 // word, the code in the high word and the control's window in lparam; they
 // follow the user's actions only, never the screen's own messages.
+//
+// Scroll positions: every change of a caret, a selection, an edit's text or
+// a scroll position ends in control_keep_in_view (scroll.cpp); a text set
+// starts them all at 0, which is always in view.
+//
+// Own state: g_controls and g_stores, the control table and the list entry
+// stores. They are the platform's own (the stand-in for the phone's window
+// system keeping its controls), not the client's, so they live here and not
+// in the client's one record.
+#include <cassert>
+
 #include "platform/platform_internal.h"
 
 namespace {
@@ -24,15 +35,15 @@ struct ListStore {
     char16_t pool[LIST_POOL_UNITS];
 };
 
-Control controls[CONTROL_SLOTS];
-ListStore stores[LIST_STORES];
+Control g_controls[CONTROL_SLOTS];
+ListStore g_stores[LIST_STORES];
 
 int store_take() {
     for (int i = 0; i < LIST_STORES; i++) {
-        if (!stores[i].in_use) {
-            stores[i].in_use = true;
-            stores[i].count = 0;
-            stores[i].used_units = 0;
+        if (!g_stores[i].in_use) {
+            g_stores[i].in_use = true;
+            g_stores[i].count = 0;
+            g_stores[i].used_units = 0;
             return i;
         }
     }
@@ -50,7 +61,7 @@ bool is_multiline(const Control* c) {
 intptr_t list_add(Control* c, const char16_t* text) {
     if (!text) return LB_ERR;
     if (c->store < 0) return LB_ERRSPACE;
-    ListStore* st = &stores[c->store];
+    ListStore* st = &g_stores[c->store];
     int len = 0;
     while (text[len] != 0 && len < LIST_ENTRY_UNITS - 1) len++;
     if (st->count >= LIST_ENTRIES || st->used_units + len + 1 > LIST_POOL_UNITS) return LB_ERRSPACE;
@@ -59,48 +70,41 @@ intptr_t list_add(Control* c, const char16_t* text) {
     dst[len] = 0;
     st->offsets[st->count] = st->used_units;
     st->used_units += len + 1;
+    // An entry added moves neither the selection nor the first entry shown:
+    // nothing to keep in view.
     display_mark_dirty();
     return st->count++;
 }
 
 void list_reset(Control* c) {
     if (c->store >= 0) {
-        stores[c->store].count = 0;
-        stores[c->store].used_units = 0;
+        g_stores[c->store].count = 0;
+        g_stores[c->store].used_units = 0;
     }
     c->selection = -1;
     c->first_shown = 0;
+    control_keep_in_view(c);
     display_mark_dirty();
 }
 
+// The selection becomes index, or none (-1) for an index outside the list.
 intptr_t list_select(Control* c, WPARAM wparam) {
     intptr_t index = (intptr_t)wparam;
-    if (index < 0 || index >= list_count(c)) {
-        c->selection = -1;
-        display_mark_dirty();
-        return LB_ERR;
-    }
-    c->selection = (int)index;
+    bool valid = index >= 0 && index < list_count(c);
+    c->selection = valid ? (int)index : -1;
+    control_keep_in_view(c);
     display_mark_dirty();
-    return index;
+    return valid ? index : LB_ERR;
 }
 
 void text_set(Control* c, const char16_t* text) {
     c->length = text ? u16_copy(c->text, CONTROL_TEXT_UNITS, text) : 0;
     if (!text) c->text[0] = 0;
+    // A new text shows from its start, with the caret there: always in view.
     c->caret = 0;
     c->hscroll = 0;
     c->top_line = 0;
     display_mark_dirty();
-}
-
-// EM_SETSEL: this edit has a caret and no selection; the caret goes to the
-// end of the requested range. Values past the text (or -1) mean its end.
-intptr_t edit_set_caret(Control* c, LPARAM end) {
-    if (end < 0 || end > c->length) end = c->length;
-    c->caret = (int)end;
-    display_mark_dirty();
-    return TRUE;
 }
 
 intptr_t edit_scroll(Control* c, LPARAM lines) {
@@ -109,6 +113,7 @@ intptr_t edit_scroll(Control* c, LPARAM lines) {
     if (top < 0) top = 0;
     if (top > CONTROL_TEXT_UNITS) top = CONTROL_TEXT_UNITS;  // no text has more lines
     c->top_line = (int)top;
+    control_keep_in_view(c);
     display_mark_dirty();
     return TRUE;
 }
@@ -127,23 +132,15 @@ intptr_t progress_message(Control* c, uint32_t message, WPARAM wparam, LPARAM lp
     return previous;
 }
 
-bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
 void edit_insert(int screen, Control* c, char32_t ch) {
     char16_t units[2];
-    int n = 1;
-    if (ch >= 0x10000) {
-        units[0] = (char16_t)(0xD800 + ((ch - 0x10000) >> 10));
-        units[1] = (char16_t)(0xDC00 + ((ch - 0x10000) & 0x3FF));
-        n = 2;
-    } else {
-        units[0] = (char16_t)ch;
-    }
+    int n = utf16_encode(ch, units);
     if (c->length + n > CONTROL_TEXT_UNITS - 1) return;  // full: the key is dropped
     for (int i = c->length; i >= c->caret; i--) c->text[i + n] = c->text[i];
     for (int i = 0; i < n; i++) c->text[c->caret + i] = units[i];
     c->length += n;
     c->caret += n;
+    control_keep_in_view(c);
     display_mark_dirty();
     control_notify(screen, c, EN_CHANGE);
 }
@@ -152,9 +149,8 @@ void caret_move(Control* c, int step) {
     int at = c->caret + step;
     if (at < 0 || at > c->length) return;
     // Never leave the caret between the halves of a surrogate pair.
-    if (at > 0 && at < c->length && is_low_surrogate(c->text[at])) at += step;
-    c->caret = at < 0 ? 0 : (at > c->length ? c->length : at);
-    display_mark_dirty();
+    if (at > 0 && at < c->length && utf16_is_low_surrogate(c->text[at])) at += step;
+    edit_set_caret(c, at < 0 ? 0 : at);
 }
 
 // Up/Down inside a list; returns false when the key leaves the list.
@@ -162,8 +158,7 @@ bool list_step(int screen, Control* c, int step) {
     int count = list_count(c);
     int next = c->selection < 0 ? (step > 0 ? 0 : -1) : c->selection + step;
     if (next < 0 || next >= count) return false;
-    c->selection = next;
-    display_mark_dirty();
+    list_select(c, (WPARAM)next);
     if (c->tmpl->style & STYLE_NOTIFY) control_notify(screen, c, LBN_SELCHANGE);
     return true;
 }
@@ -174,21 +169,31 @@ bool combo_step(int screen, Control* c, int step) {
     if (count == 0) return true;
     int next = c->selection < 0 ? 0 : c->selection + step;
     if (next < 0 || next >= count) return true;
-    c->selection = next;
-    display_mark_dirty();
+    list_select(c, (WPARAM)next);
     control_notify(screen, c, CBN_SELCHANGE);
     return true;
 }
 
 }  // namespace
 
+// EM_SETSEL: this edit has a caret and no selection; the caret goes to the
+// end of the requested range. Values past the text (or -1) mean its end.
+intptr_t edit_set_caret(Control* c, LPARAM end) {
+    if (end < 0 || end > c->length) end = c->length;
+    c->caret = (int)end;
+    control_keep_in_view(c);
+    display_mark_dirty();
+    return TRUE;
+}
+
 Control* control_at(int slot) {
-    return slot >= 0 && slot < CONTROL_SLOTS && controls[slot].in_use ? &controls[slot] : nullptr;
+    return slot >= 0 && slot < CONTROL_SLOTS && g_controls[slot].in_use ? &g_controls[slot] : nullptr;
 }
 
 int control_create(int screen, const ControlTemplate* tmpl) {
+    assert(tmpl && tmpl->text);  // a template's text is never null
     for (int i = 0; i < CONTROL_SLOTS; i++) {
-        Control* c = &controls[i];
+        Control* c = &g_controls[i];
         if (c->in_use) continue;
         c->window = window_alloc(WINDOW_CONTROL, nullptr, screen, i);
         if (!c->window) return -1;
@@ -212,7 +217,7 @@ int control_create(int screen, const ControlTemplate* tmpl) {
 void control_release(int slot) {
     Control* c = control_at(slot);
     if (!c) return;
-    if (c->store >= 0) stores[c->store].in_use = false;
+    if (c->store >= 0) g_stores[c->store].in_use = false;
     window_free(c->window);
     c->in_use = false;
 }
@@ -237,12 +242,12 @@ bool edit_editable(const Control* c) {
 }
 
 int list_count(const Control* c) {
-    return c->store >= 0 ? stores[c->store].count : 0;
+    return c->store >= 0 ? g_stores[c->store].count : 0;
 }
 
 const char16_t* list_entry(const Control* c, int index) {
-    if (c->store < 0 || index < 0 || index >= stores[c->store].count) return u"";
-    const ListStore* st = &stores[c->store];
+    if (c->store < 0 || index < 0 || index >= g_stores[c->store].count) return u"";
+    const ListStore* st = &g_stores[c->store];
     return st->pool + st->offsets[index];
 }
 
@@ -290,10 +295,11 @@ intptr_t control_message(Control* c, uint32_t message, WPARAM wparam, LPARAM lpa
 
 void edit_delete_back(int screen, Control* c) {
     if (!edit_editable(c) || c->caret == 0) return;
-    int n = (c->caret >= 2 && is_low_surrogate(c->text[c->caret - 1])) ? 2 : 1;
+    int n = (c->caret >= 2 && utf16_is_low_surrogate(c->text[c->caret - 1])) ? 2 : 1;
     for (int i = c->caret - n; i + n <= c->length; i++) c->text[i] = c->text[i + n];
     c->length -= n;
     c->caret -= n;
+    control_keep_in_view(c);
     display_mark_dirty();
     control_notify(screen, c, EN_CHANGE);
 }
@@ -315,24 +321,27 @@ bool control_key(int screen, Control* c, const DisplayKeyEvent* key) {
     case DISPLAY_KEY_CHAR: edit_insert(screen, c, key->ch); return true;
     case DISPLAY_KEY_LEFT: caret_move(c, -1); return true;
     case DISPLAY_KEY_RIGHT: caret_move(c, 1); return true;
-    case DISPLAY_KEY_HOME: c->caret = 0; display_mark_dirty(); return true;
-    case DISPLAY_KEY_END: c->caret = c->length; display_mark_dirty(); return true;
+    case DISPLAY_KEY_HOME: edit_set_caret(c, 0); return true;
+    case DISPLAY_KEY_END: edit_set_caret(c, c->length); return true;
     default: return false;
     }
 }
 
 // --- The screen-facing operations of platform.h ----------------------------------
 
-static Control* control_find(Window screen, int control_id) {
-    WindowSlot* w = window_slot(screen);
-    if (!w || w->kind != WINDOW_SCREEN) return nullptr;
-    Screen* s = screen_at(w->screen);
-    if (!s) return nullptr;
-    for (int i = 0; i < s->control_count; i++) {
-        Control* c = control_at(s->controls[i]);
-        if (c && c->tmpl->id == control_id) return c;
+// The place of the control with the id in the screen's list, or -1.
+static int control_index(const Screen* s, int control_id) {
+    for (int i = 0; s && i < s->control_count; i++) {
+        const Control* c = control_at(s->controls[i]);
+        if (c && c->tmpl->id == control_id) return i;
     }
-    return nullptr;
+    return -1;
+}
+
+static Control* control_find(Window screen, int control_id) {
+    Screen* s = screen_of(screen);
+    int index = control_index(s, control_id);
+    return index < 0 ? nullptr : control_at(s->controls[index]);
 }
 
 Window control_by_id(Window screen, int control_id) {
@@ -362,22 +371,14 @@ intptr_t control_send(Window screen, int control_id, uint32_t message, WPARAM wp
 }
 
 void control_set_focus(Window screen, int control_id) {
-    WindowSlot* w = window_slot(screen);
-    if (!w || w->kind != WINDOW_SCREEN) return;
-    Screen* s = screen_at(w->screen);
-    for (int i = 0; s && i < s->control_count; i++) {
-        Control* c = control_at(s->controls[i]);
-        if (c && c->tmpl->id == control_id && control_focusable(c)) {
-            s->focus_set = true;
-            screen_focus_move(s, i);
-            return;
-        }
-    }
+    Screen* s = screen_of(screen);
+    int index = control_index(s, control_id);
+    if (index < 0 || !control_focusable(control_at(s->controls[index]))) return;
+    s->focus_set = true;
+    screen_focus_move(s, index);
 }
 
 int control_focused_id(Window screen) {
-    WindowSlot* w = window_slot(screen);
-    if (!w || w->kind != WINDOW_SCREEN) return 0;
-    Control* c = screen_focused(screen_at(w->screen));
+    Control* c = screen_focused(screen_of(screen));
     return c ? c->tmpl->id : 0;
 }

@@ -5,6 +5,13 @@
 // The headless display shows nothing, has no input of its own (tests push
 // keys into the loop's key ring) and changes size only when asked. The grid
 // keeps the last drawing after screens end, so a test can read it afterwards.
+//
+// Own state: the grid (g_grid), the display in use (g_current), the test's
+// idle hook (g_idle_hook, g_idle_context, g_in_hook), the headless display's
+// pending size (g_pending_cols, g_pending_rows, g_headless_resized) and
+// whether the terminal is wanted (g_terminal_preferred). They are the
+// platform's own (what the phone's screen showed and how it was driven), not
+// the client's, so they live here and not in the client's one record.
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,14 +22,14 @@
 
 namespace {
 
-DisplayGrid grid;
-const Display* current;
-DisplayIdleHook idle_hook;
-void* idle_context;
-bool in_hook;
-int pending_cols, pending_rows;
-bool headless_resized;
-bool terminal_preferred;
+DisplayGrid g_grid;
+const Display* g_current;
+DisplayIdleHook g_idle_hook;
+void* g_idle_context;
+bool g_in_hook;
+int g_pending_cols, g_pending_rows;
+bool g_headless_resized;
+bool g_terminal_preferred;
 
 void headless_present(const DisplayGrid*) {}
 int headless_input_fd() { return -1; }
@@ -31,10 +38,10 @@ void headless_redraw_all() {}
 void headless_stop() {}
 
 int headless_take_resize(int* cols, int* rows) {
-    if (!headless_resized) return 0;
-    headless_resized = false;
-    *cols = pending_cols;
-    *rows = pending_rows;
+    if (!g_headless_resized) return 0;
+    g_headless_resized = false;
+    *cols = g_pending_cols;
+    *rows = g_pending_rows;
     return 1;
 }
 
@@ -46,14 +53,9 @@ const Display HEADLESS = {
 // The row's cells as terminated UTF-16; returns units before the terminator.
 int row_units(int row, char16_t* out, int units) {
     int n = 0;
-    for (int c = 0; c < grid.cols && n + 3 <= units; c++) {
-        char32_t ch = grid.cells[row][c].ch;
-        if (ch >= 0x10000) {
-            out[n++] = (char16_t)(0xD800 + ((ch - 0x10000) >> 10));
-            out[n++] = (char16_t)(0xDC00 + ((ch - 0x10000) & 0x3FF));
-        } else {
-            out[n++] = ch ? (char16_t)ch : u' ';
-        }
+    for (int c = 0; c < g_grid.cols && n + 3 <= units; c++) {  // room for a pair and the terminator
+        char32_t ch = g_grid.cells[row][c].ch;
+        n += utf16_encode(ch ? ch : U' ', out + n);
     }
     out[n] = 0;
     return n;
@@ -68,35 +70,40 @@ void display_clamp_size(int* cols, int* rows) {
     if (*rows < 4) *rows = 4;
 }
 
-void display_use(const Display* display, int cols, int rows) {
+void display_resize(int cols, int rows) {
     display_clamp_size(&cols, &rows);
-    current = display;
-    grid.cols = cols;
-    grid.rows = rows;
-    grid.cursor_row = grid.cursor_col = -1;
-    for (int r = 0; r < rows; r++)
-        for (int c = 0; c < cols; c++) grid.cells[r][c] = DisplayCell{U' ', 0};
+    g_grid.cols = cols;
+    g_grid.rows = rows;
+    screens_keep_in_view();
     display_mark_dirty();
 }
 
+void display_use(const Display* display, int cols, int rows) {
+    g_current = display;
+    display_resize(cols, rows);
+    grid_clear(&g_grid);
+}
+
 const Display* display_current() {
-    if (!current && terminal_preferred) {
+    if (!g_current && g_terminal_preferred) {
         // The check passed at start-up; curses itself failing leaves no screen.
         if (display_start_terminal() != 0) exit(1);
     }
-    if (!current) display_start_headless(80, 24);
-    return current;
+    if (!g_current) display_start_headless(80, 24);
+    return g_current;
 }
 
-DisplayGrid* display_grid() { return &grid; }
+DisplayGrid* display_grid() { return &g_grid; }
 
-bool display_idle_hook_set() { return idle_hook != nullptr; }
+bool display_idle_hook_set() { return g_idle_hook != nullptr; }
+
+bool display_idle_hook_running() { return g_in_hook; }
 
 int display_idle_hook_call() {
-    if (!idle_hook || in_hook) return 0;
-    in_hook = true;
-    idle_hook(idle_context);
-    in_hook = false;
+    if (!g_idle_hook || g_in_hook) return 0;
+    g_in_hook = true;
+    g_idle_hook(g_idle_context);
+    g_in_hook = false;
     return 1;
 }
 
@@ -104,7 +111,7 @@ int display_idle_hook_call() {
 
 int display_start_terminal() {
     int cols, rows;
-    if (current && current != &HEADLESS) return 0;
+    if (g_current && g_current != &HEADLESS) return 0;
     const Display* terminal = terminal_display_start(&cols, &rows);
     if (!terminal) return -1;
     display_use(terminal, cols, rows);
@@ -116,29 +123,29 @@ int display_prefer_terminal() {
         fprintf(stderr, "kivo: standard input and output must be a terminal\n");
         return -1;
     }
-    terminal_preferred = true;
+    g_terminal_preferred = true;
     return 0;
 }
 
 int display_start_headless(int cols, int rows) {
-    if (current) current->stop();
-    headless_resized = false;
+    if (g_current) g_current->stop();
+    g_headless_resized = false;
     display_use(&HEADLESS, cols, rows);
     return 0;
 }
 
 void display_stop() {
-    if (!current) return;
-    const Display* stopping = current;
-    current = nullptr;
+    if (!g_current) return;
+    const Display* stopping = g_current;
+    g_current = nullptr;
     stopping->stop();
 }
 
 void display_headless_resize(int cols, int rows) {
     display_clamp_size(&cols, &rows);
-    pending_cols = cols;
-    pending_rows = rows;
-    headless_resized = true;
+    g_pending_cols = cols;
+    g_pending_rows = rows;
+    g_headless_resized = true;
 }
 
 void display_press(DisplayKey key) {
@@ -149,10 +156,8 @@ void display_press(DisplayKey key) {
 void display_type(const char* utf8) {
     char16_t units[1024];
     int n = utf8_to_utf16(utf8, -1, units, 1024) - 1;
-    for (int i = 0; i < n; i++) {
-        char32_t ch = units[i];
-        if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < n) ch = 0x10000 + ((ch - 0xD800) << 10) + (units[++i] - 0xDC00);
-        DisplayKeyEvent event = {DISPLAY_KEY_CHAR, ch};
+    for (int at = 0; at < n;) {
+        DisplayKeyEvent event = {DISPLAY_KEY_CHAR, utf16_decode(units, n, &at)};
         key_push(&event);
     }
 }
@@ -160,7 +165,7 @@ void display_type(const char* utf8) {
 int display_row_text(int row, char* utf8, int bytes) {
     if (!utf8 || bytes <= 0) return 0;
     utf8[0] = 0;
-    if (row < 0 || row >= grid.rows) return 0;
+    if (row < 0 || row >= g_grid.rows) return 0;
     char16_t units[DISPLAY_COLS_MAX * 2 + 1];
     row_units(row, units, DISPLAY_COLS_MAX * 2 + 1);
     int written = utf16_to_utf8(units, -1, utf8, bytes);
@@ -169,18 +174,18 @@ int display_row_text(int row, char* utf8, int bytes) {
 
 int display_find(const char* utf8) {
     char line[DISPLAY_COLS_MAX * 4 + 1];
-    for (int r = 0; r < grid.rows; r++) {
+    for (int r = 0; r < g_grid.rows; r++) {
         display_row_text(r, line, sizeof line);
         if (strstr(line, utf8)) return r;
     }
     return -1;
 }
 
-int display_cols() { return grid.cols; }
-int display_rows() { return grid.rows; }
-const DisplayGrid* display_snapshot() { return &grid; }
+int display_cols() { return g_grid.cols; }
+int display_rows() { return g_grid.rows; }
+const DisplayGrid* display_snapshot() { return &g_grid; }
 
 void display_set_idle_hook(DisplayIdleHook hook, void* context) {
-    idle_hook = hook;
-    idle_context = context;
+    g_idle_hook = hook;
+    g_idle_context = context;
 }

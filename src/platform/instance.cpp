@@ -15,6 +15,12 @@
 // raise its window; showing itself afresh is what it can do). find_window
 // returns nonzero only when a running copy answered; its handles are remote
 // ones that only set_foreground understands.
+//
+// Own state: the class table (g_classes), the paths of running copies found
+// (g_remote_paths, g_remote_next) and the running copy's listening socket
+// (g_listener, g_listener_path). They are the platform's own (what the phone
+// kept of classes and windows), not the client's, so they live here and not
+// in the client's one record.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -42,11 +48,11 @@ intptr_t dialog_class_proc(Window, uint32_t, WPARAM, LPARAM) {
     return FALSE;
 }
 
-WindowClassInfo classes[CLASS_SLOTS];
-char remote_paths[REMOTE_SLOTS][PATH_BYTES];
-int remote_next;
-int listener = -1;
-char listener_path[PATH_BYTES];
+WindowClassInfo g_classes[CLASS_SLOTS];
+char g_remote_paths[REMOTE_SLOTS][PATH_BYTES];
+int g_remote_next;
+int g_listener = -1;
+char g_listener_path[PATH_BYTES];
 
 bool same_name(const char16_t* a, const char16_t* b) {
     int i = 0;
@@ -82,7 +88,7 @@ bool make_path(char* path, const char16_t* first, const char16_t* second, const 
 }
 
 bool class_known(const char16_t* name) {
-    for (const WindowClassInfo& c : classes)
+    for (const WindowClassInfo& c : g_classes)
         if (c.class_name[0] != 0 && same_name(c.class_name, name)) return true;
     return false;
 }
@@ -123,7 +129,7 @@ int class_info_get(ModuleInstance instance, const char16_t* class_name, WindowCl
         u16_copy(out->class_name, 64, u"Dialog");
         return 1;
     }
-    for (const WindowClassInfo& c : classes) {
+    for (const WindowClassInfo& c : g_classes) {
         if (c.class_name[0] != 0 && c.instance == instance && same_name(c.class_name, class_name)) {
             *out = c;
             return 1;
@@ -137,9 +143,9 @@ int class_register(const WindowClassInfo* info) {
     WindowClassInfo existing;
     if (class_info_get(info->instance, info->class_name, &existing)) return 0;  // already registered
     for (int i = 0; i < CLASS_SLOTS; i++) {
-        if (classes[i].class_name[0] != 0) continue;
-        classes[i] = *info;
-        classes[i].class_name[63] = 0;
+        if (g_classes[i].class_name[0] != 0) continue;
+        g_classes[i] = *info;
+        g_classes[i].class_name[63] = 0;
         return 0xC000 + i;
     }
     return 0;
@@ -175,9 +181,9 @@ Window find_window(const char16_t* class_name, const char16_t* title) {
     char path[PATH_BYTES];
     if (!class_name || !make_path(path, class_name, title ? title : u"", "sock")) return 0;
     if (!ask_running_copy(path, 'F')) return 0;
-    int slot = remote_next;
-    remote_next = (remote_next + 1) % REMOTE_SLOTS;
-    text_copy(remote_paths[slot], PATH_BYTES, path);
+    int slot = g_remote_next;
+    g_remote_next = (g_remote_next + 1) % REMOTE_SLOTS;
+    text_copy(g_remote_paths[slot], PATH_BYTES, path);
     return REMOTE_WINDOW_BASE | ((slot + 1) << 1);
 }
 
@@ -185,7 +191,7 @@ int set_foreground(Window window) {
     window &= ~1;  // the lowest bit asks for the last pop-up too; a screen shows its own
     if (window > REMOTE_WINDOW_BASE) {
         int slot = ((window & 0xFFFF) >> 1) - 1;
-        return slot >= 0 && slot < REMOTE_SLOTS && ask_running_copy(remote_paths[slot], 'R');
+        return slot >= 0 && slot < REMOTE_SLOTS && ask_running_copy(g_remote_paths[slot], 'R');
     }
     WindowSlot* w = window_slot(window);
     if (!w) return 0;
@@ -198,36 +204,36 @@ int set_foreground(Window window) {
 }
 
 bool running_copy_open(const char16_t* class_name, const char16_t* title) {
-    if (listener >= 0 || !class_known(class_name)) return false;
-    if (!make_path(listener_path, class_name, title, "sock")) return false;
+    if (g_listener >= 0 || !class_known(class_name)) return false;
+    if (!make_path(g_listener_path, class_name, title, "sock")) return false;
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return false;
     struct sockaddr_un address = {};
     address.sun_family = AF_UNIX;
-    text_copy(address.sun_path, sizeof address.sun_path, listener_path);
-    unlink(listener_path);  // left by a copy that died; the named mutex says we are the one
+    text_copy(address.sun_path, sizeof address.sun_path, g_listener_path);
+    unlink(g_listener_path);  // left by a copy that died; the named mutex says we are the one
     if (bind(fd, (struct sockaddr*)&address, sizeof address) != 0 || listen(fd, 4) != 0) {
         close(fd);
         return false;
     }
-    listener = fd;
+    g_listener = fd;
     return true;
 }
 
 void running_copy_close() {
-    if (listener < 0) return;
-    close(listener);
-    unlink(listener_path);
-    listener = -1;
+    if (g_listener < 0) return;
+    close(g_listener);
+    unlink(g_listener_path);
+    g_listener = -1;
 }
 
 int running_copy_listen_fd() {
-    return listener;
+    return g_listener;
 }
 
 void running_copy_serve() {
     for (;;) {
-        int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        int fd = accept4(g_listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) return;
         serve_one(fd);
     }

@@ -11,8 +11,14 @@
 // Keys wait in a ring of KEY_RING events (typed ahead by the terminal, or
 // pressed by a test); a key that ends a screen leaves the rest for the screen
 // below.
+//
+// Own state: the key ring (g_keys, g_key_head, g_key_count), whether the
+// display needs drawing (g_dirty) and whether the terminal hung up
+// (g_hung_up). They are the platform's own (its input queue and drawing), not
+// the client's, so they live here and not in the client's one record.
 #include <poll.h>
 
+#include <cassert>
 #include <cerrno>
 
 #include "platform/platform_internal.h"
@@ -22,16 +28,16 @@ namespace {
 constexpr int KEY_RING = 256;
 constexpr int POLL_SLOTS = 4 + SOCKET_SLOTS;
 
-DisplayKeyEvent keys[KEY_RING];
-int key_head, key_count;
-bool dirty = true;
-bool hung_up;
+DisplayKeyEvent g_keys[KEY_RING];
+int g_key_head, g_key_count;
+bool g_dirty = true;
+bool g_hung_up;
 
 bool key_take(DisplayKeyEvent* out) {
-    if (key_count == 0) return false;
-    *out = keys[key_head];
-    key_head = (key_head + 1) % KEY_RING;
-    key_count--;
+    if (g_key_count == 0) return false;
+    *out = g_keys[g_key_head];
+    g_key_head = (g_key_head + 1) % KEY_RING;
+    g_key_count--;
     return true;
 }
 
@@ -44,23 +50,13 @@ bool should_stop(const bool* ended, int (*done)(void*), void* context, int* done
 void draw_if_dirty() {
     const Display* d = display_current();
     int cols, rows;
-    if (d->take_resize(&cols, &rows)) {
-        DisplayGrid* g = display_grid();
-        g->cols = cols;
-        g->rows = rows;
-        dirty = true;
-    }
-    if (!dirty) return;
-    dirty = false;
-    Screen* s = screen_top();
+    if (d->take_resize(&cols, &rows)) display_resize(cols, rows);
+    if (!g_dirty) return;
+    g_dirty = false;
+    const Screen* s = screen_top();
     DisplayGrid* g = display_grid();
-    if (s) {
-        render_screen(s, g);
-    } else {
-        for (int r = 0; r < g->rows; r++)
-            for (int c = 0; c < g->cols; c++) g->cells[r][c] = DisplayCell{U' ', 0};
-        g->cursor_row = g->cursor_col = -1;
-    }
+    if (s) render_screen(s, g);
+    else grid_clear(g);
     d->present(g);
 }
 
@@ -69,7 +65,7 @@ void wait_once(int timeout_ms) {
     const Display* d = display_current();
     struct pollfd fds[POLL_SLOTS];
     int n = 0;
-    int wake = wake_pipe_read_fd(), input = hung_up ? -1 : d->input_fd(), listener = running_copy_listen_fd();
+    int wake = wake_pipe_read_fd(), input = g_hung_up ? -1 : d->input_fd(), listener = running_copy_listen_fd();
     if (wake >= 0) fds[n++] = pollfd{wake, POLLIN, 0};
     int input_at = n;
     if (input >= 0) fds[n++] = pollfd{input, POLLIN, 0};
@@ -85,7 +81,7 @@ void wait_once(int timeout_ms) {
         bool gone = fds[input_at].revents & (POLLHUP | POLLERR | POLLNVAL);
         d->read_input(gone);
         if (gone) {
-            hung_up = true;
+            g_hung_up = true;
             screens_hangup();
         }
     }
@@ -106,17 +102,18 @@ int wait_time(int paint_wait_ms, uint64_t deadline_ms) {
 
 }  // namespace
 
-void display_mark_dirty() { dirty = true; }
+void display_mark_dirty() { g_dirty = true; }
 
-int key_room() { return KEY_RING - key_count; }
+int key_room() { return KEY_RING - g_key_count; }
 
 void key_push(const DisplayKeyEvent* key) {
-    if (key_count == KEY_RING) return;  // typed too far ahead: the key is dropped
-    keys[(key_head + key_count) % KEY_RING] = *key;
-    key_count++;
+    if (g_key_count == KEY_RING) return;  // typed too far ahead: the key is dropped
+    g_keys[(g_key_head + g_key_count) % KEY_RING] = *key;
+    g_key_count++;
 }
 
 int loop_run(const bool* ended, int (*done)(void*), void* context, uint64_t deadline_ms) {
+    assert(!display_idle_hook_running());  // an idle hook must not run screens or pump messages
     int done_value = 0;
     while (!should_stop(ended, done, context, &done_value, deadline_ms)) {
         PostedMessage m;
@@ -134,8 +131,8 @@ int loop_run(const bool* ended, int (*done)(void*), void* context, uint64_t dead
         draw_if_dirty();
         if (should_stop(ended, done, context, &done_value, deadline_ms)) break;
         // The test hook sees the drawn grid; what it presses is handled first.
-        if (display_idle_hook_call() && (key_count > 0 || posted_waiting() > 0)) continue;
-        if (dirty) continue;
+        if (display_idle_hook_call() && (g_key_count > 0 || posted_waiting() > 0)) continue;
+        if (g_dirty) continue;
         wait_once(wait_time(paint_wait, deadline_ms));
     }
     return done_value;

@@ -179,6 +179,16 @@ int utf16_to_cp1251(const char16_t* src, int src_len, char* dst, int dst_bytes);
 int utf8_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units);
 int utf16_to_utf8(const char16_t* src, int src_len, char* dst, int dst_bytes);
 
+// UTF-16 surrogate pairs, the one place that knows them. utf16_encode writes
+// the code point as one unit or as a pair into units[0..1] and returns the
+// count; a value past U+10FFFF becomes U+FFFD. utf16_decode returns the code
+// point that starts at text[*at] (*at < length) and moves *at past it; an
+// unpaired surrogate comes back as itself, one unit.
+constexpr bool utf16_is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+constexpr bool utf16_is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+int utf16_encode(char32_t code_point, char16_t units[2]);
+char32_t utf16_decode(const char16_t* text, int length, int* at);
+
 // Wide-text formatting into a fixed buffer, never past dst_units, always
 // terminated: %S 8-bit 1251 text, %s UTF-16 text, %u unsigned 32-bit,
 // %d signed 32-bit, %llu unsigned 64-bit, %% a percent sign.

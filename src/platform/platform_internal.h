@@ -75,6 +75,8 @@ struct Control {
     bool enabled;
     char16_t text[CONTROL_TEXT_UNITS];  // edit text or label, terminated
     int length;
+    // The scroll positions (hscroll, top_line, first_shown) are kept in view
+    // by control_keep_in_view whenever what they depend on changes.
     int caret;       // edit: units before the caret
     int hscroll;     // one-line edit: first unit shown
     int top_line;    // multi-line edit: first line shown
@@ -92,6 +94,8 @@ intptr_t control_message(Control* c, uint32_t message, WPARAM wparam, LPARAM lpa
 int list_count(const Control* c);
 const char16_t* list_entry(const Control* c, int index);
 bool edit_editable(const Control* c);
+// Puts an edit's caret before unit `at` (past the text or -1: at its end).
+intptr_t edit_set_caret(Control* c, LPARAM at);
 // Keys that the focused control takes; return true when the key was used.
 bool control_key(int screen, Control* c, const DisplayKeyEvent* key);
 void edit_delete_back(int screen, Control* c);
@@ -134,6 +138,10 @@ struct Screen {
 int screen_depth();
 Screen* screen_at(int index);
 Screen* screen_top();
+// The screen whose window this is; nullptr for any other or a stale handle.
+Screen* screen_of(Window window);
+// The screen's place on the stack (what controls and windows record).
+int screen_index(const Screen* s);
 Control* screen_focused(Screen* s);
 void screen_key(const DisplayKeyEvent* key);
 intptr_t screen_default(Window window, uint32_t message, WPARAM wparam, LPARAM lparam);
@@ -155,18 +163,48 @@ constexpr int SOCKET_SLOTS = 16;
 int socket_poll_fill(struct pollfd* fds, int room);
 void socket_poll_handle(const struct pollfd* fds, int count);
 
-// --- Layout and drawing (layout.cpp) -------------------------------------------------------
+// --- Character cells (cells.cpp) -------------------------------------------------------------
+// One character per cell; what has no one-cell form shows as '?'. Writes
+// outside the grid are dropped.
+void grid_put(DisplayGrid* g, int row, int col, char32_t ch, uint8_t attr);
+// Writes text[from, to) from col on, at most width cells; returns cells used.
+int grid_put_text(DisplayGrid* g, int row, int col, int width, const char16_t* text, int from, int to, uint8_t attr);
+void grid_fill(DisplayGrid* g, int row, int col, int width, char32_t ch, uint8_t attr);
+// Blanks every cell and hides the caret.
+void grid_clear(DisplayGrid* g);
+// Cells that text[from, to) takes.
+int text_cells(const char16_t* text, int from, int to);
+// The end of the wrapped line that starts at from; *next gets where the
+// following line starts. Lines break at CR LF or LF, and wrap at the last
+// blank that fits (or hard at the width; a width below 1 counts as 1).
+int wrap_line(const char16_t* text, int length, int from, int width, int* next);
+// Lines of the text when wrapped at the width.
+int wrap_count(const char16_t* text, int length, int width);
+
+// --- Layout (layout.cpp) ---------------------------------------------------------------------
 struct Box {
     bool shown;
     int row, col, rows, cols;
 };
-// Lays the screen's controls out on a grid of cols x rows; box[i] belongs to
-// the screen's i-th control.
+// Lays the screen's controls out on a grid of cols x rows; boxes (room for
+// SCREEN_CONTROLS) get one box per control, box[i] the screen's i-th.
 void layout_screen(const Screen* s, int cols, int rows, Box* boxes);
+// The control's box on the display as it is now; false when it is not shown
+// (or its screen is not yet on the stack).
+bool control_box(const Control* c, Box* box);
+
+// --- Scroll positions (scroll.cpp) -------------------------------------------------------------
+// Moves the control's scroll position so that what it must show is in view
+// of its box at the display's current size: a one-line edit's caret, a
+// list's selection, a view's first line within its text. Called wherever the
+// caret, the selection, an edit's text or a scroll position changes.
+void control_keep_in_view(Control* c);
+// Every control of every screen on the stack kept in view: for a new display size.
+void screens_keep_in_view();
+
+// --- Drawing (draw.cpp) ------------------------------------------------------------------------
+// Draws the screen into the grid; reads the screen and changes nothing in it.
 void render_screen(const Screen* s, DisplayGrid* grid);
-// Lines of a multi-line edit's text when wrapped at the given width.
-int wrap_count(const char16_t* text, int length, int width);
-void edit_clamp_scroll(Control* c, const Box* box);
 
 // --- The display (display.cpp) -----------------------------------------------------------
 // The display in use; both kinds render the same DisplayGrid.
@@ -184,8 +222,12 @@ const Display* display_current();    // starts a headless 80x24 one if none runs
 DisplayGrid* display_grid();
 bool display_idle_hook_set();
 int display_idle_hook_call();         // nonzero when a hook ran
+bool display_idle_hook_running();     // true while the hook is being called
 // Makes the display current with a grid of cols x rows (clamped to the limits).
 void display_use(const Display* display, int cols, int rows);
+// The grid takes a new size (within the limits) and the screens keep what
+// they show in view of it.
+void display_resize(int cols, int rows);
 void display_clamp_size(int* cols, int* rows);
 // The terminal display (terminal.cpp).
 const Display* terminal_display_start(int* cols, int* rows);  // nullptr: not started

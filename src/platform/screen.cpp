@@ -16,18 +16,18 @@
 // draws the screen; WM_CLOSE sends the cancel command (IDCANCEL) and, when
 // that is not handled either, ends the screen with IDCANCEL; commands and
 // hot keys do nothing.
+//
+// Own state: g_screens and g_depth, the screen stack. It is the platform's
+// own (the stand-in for the phone's dialog manager), not the client's, so it
+// lives here and not in the client's one record.
+#include <cassert>
+
 #include "platform/platform_internal.h"
 
 namespace {
 
-Screen screens[SCREEN_DEPTH];
-int depth;
-
-Screen* screen_of(Window window) {
-    WindowSlot* w = window_slot(window);
-    if (!w || w->kind != WINDOW_SCREEN) return nullptr;
-    return screen_at(w->screen);
-}
+Screen g_screens[SCREEN_DEPTH];
+int g_depth;
 
 void send_command(Screen* s, int id, LPARAM lparam) {
     send_message(s->window, WM_COMMAND, make_long((uint16_t)id, 0), lparam);
@@ -43,29 +43,30 @@ void screen_open_controls(Screen* s, int index) {
 }
 
 Screen* screen_push(const DialogTemplate* tmpl, ScreenProc proc, const char16_t* title) {
-    if (depth >= SCREEN_DEPTH) return nullptr;
-    Screen* s = &screens[depth];
+    if (g_depth >= SCREEN_DEPTH) return nullptr;
+    Screen* s = &g_screens[g_depth];
     *s = Screen{};
-    s->window = window_alloc(WINDOW_SCREEN, proc, depth, -1);
+    s->window = window_alloc(WINDOW_SCREEN, proc, g_depth, -1);
     if (!s->window) return nullptr;
     s->proc = proc;
     s->tmpl = tmpl;
     s->focus = -1;
     u16_copy(s->title, TITLE_UNITS, title ? title : u"");
-    screen_open_controls(s, depth);
-    depth++;
+    screen_open_controls(s, g_depth);
+    g_depth++;
     display_mark_dirty();
     return s;
 }
 
 void screen_pop() {
-    Screen* s = &screens[depth - 1];
+    assert(g_depth > 0);
+    Screen* s = &g_screens[g_depth - 1];
     for (int i = 0; i < s->control_count; i++) control_release(s->controls[i]);
     window_free(s->bar);
     window_free(s->window);
-    depth--;
+    g_depth--;
     // The screen below is uncovered: it paints again, as on the phone.
-    if (depth > 0) repaint_request(screens[depth - 1].window);
+    if (g_depth > 0) repaint_request(g_screens[g_depth - 1].window);
     display_mark_dirty();
 }
 
@@ -97,31 +98,22 @@ void focus_step(Screen* s, int step, bool wrap) {
     }
 }
 
-Control* first_multiline(Screen* s, int* index) {
+Control* first_multiline(Screen* s) {
     for (int i = 0; i < s->control_count; i++) {
         Control* c = control_at(s->controls[i]);
-        if (c && c->tmpl->kind == CONTROL_EDIT && (c->tmpl->style & STYLE_MULTILINE)) {
-            *index = i;
-            return c;
-        }
+        if (c && c->tmpl->kind == CONTROL_EDIT && (c->tmpl->style & STYLE_MULTILINE)) return c;
     }
     return nullptr;
 }
 
-// PageUp/PageDown scroll the screen's multi-line view, whatever has the focus.
+// PageUp/PageDown scroll the screen's multi-line view, whatever has the focus,
+// by its height less one line.
 void view_page(Screen* s, int direction) {
-    int index;
-    Control* c = first_multiline(s, &index);
-    if (!c) return;
-    Box boxes[SCREEN_CONTROLS];
-    layout_screen(s, display_grid()->cols, display_grid()->rows, boxes);
-    if (!boxes[index].shown) return;
-    edit_clamp_scroll(c, &boxes[index]);
-    int page = boxes[index].rows > 1 ? boxes[index].rows - 1 : 1;
-    c->top_line += direction * page;
-    if (c->top_line < 0) c->top_line = 0;
-    edit_clamp_scroll(c, &boxes[index]);
-    display_mark_dirty();
+    Control* c = first_multiline(s);
+    Box box;
+    if (!c || !control_box(c, &box)) return;
+    int page = box.rows > 1 ? box.rows - 1 : 1;
+    control_message(c, EM_LINESCROLL, 0, direction * page);
 }
 
 // --- Popups: the soft key's menu and a combo's drop-down -----------------------------
@@ -147,8 +139,8 @@ void popup_choose(Screen* s, int index) {
     }
     Control* c = control_at(p.control);
     if (!c) return;
-    c->selection = index;
-    control_notify(depth - 1, c, CBN_SELCHANGE);
+    control_message(c, CB_SETCURSEL, (WPARAM)index, 0);
+    control_notify(g_depth - 1, c, CBN_SELCHANGE);
 }
 
 void popup_key(Screen* s, const DisplayKeyEvent* key) {
@@ -202,7 +194,7 @@ void back_key(Screen* s) {
     }
     Control* c = screen_focused(s);
     if (c && edit_editable(c)) {
-        edit_delete_back(depth - 1, c);
+        edit_delete_back(g_depth - 1, c);
         return;
     }
     send_command(s, IDCANCEL, 0);
@@ -252,14 +244,25 @@ intptr_t message_box_proc(Window, uint32_t, WPARAM, LPARAM) {
 
 // --- Shared with the other platform pieces --------------------------------------------
 
-int screen_depth() { return depth; }
+int screen_depth() { return g_depth; }
 
 Screen* screen_at(int index) {
-    return index >= 0 && index < depth ? &screens[index] : nullptr;
+    return index >= 0 && index < g_depth ? &g_screens[index] : nullptr;
 }
 
 Screen* screen_top() {
-    return depth > 0 ? &screens[depth - 1] : nullptr;
+    return g_depth > 0 ? &g_screens[g_depth - 1] : nullptr;
+}
+
+Screen* screen_of(Window window) {
+    WindowSlot* w = window_slot(window);
+    if (!w || w->kind != WINDOW_SCREEN) return nullptr;
+    return screen_at(w->screen);
+}
+
+int screen_index(const Screen* s) {
+    assert(s >= g_screens && s < g_screens + SCREEN_DEPTH);
+    return (int)(s - g_screens);
 }
 
 Control* screen_focused(Screen* s) {
@@ -273,11 +276,11 @@ void screen_focus_move(Screen* s, int index) {
     display_mark_dirty();
     Control* c = screen_focused(s);
     if (!c) return;
-    int screen_index = (int)(s - screens);
+    int screen = screen_index(s);
     // An edit field reached by a focus move takes typing at the end of its text.
-    if (c->tmpl->kind == CONTROL_EDIT) c->caret = c->length;
-    if (c->tmpl->kind == CONTROL_EDIT) control_notify(screen_index, c, EN_SETFOCUS);
-    if (c->tmpl->kind == CONTROL_COMBO) control_notify(screen_index, c, CBN_SETFOCUS);
+    if (c->tmpl->kind == CONTROL_EDIT) edit_set_caret(c, c->length);
+    if (c->tmpl->kind == CONTROL_EDIT) control_notify(screen, c, EN_SETFOCUS);
+    if (c->tmpl->kind == CONTROL_COMBO) control_notify(screen, c, CBN_SETFOCUS);
 }
 
 void screen_key(const DisplayKeyEvent* key) {
@@ -292,7 +295,7 @@ void screen_key(const DisplayKeyEvent* key) {
         return;
     }
     Control* c = screen_focused(s);
-    if (c && control_key(depth - 1, c, key)) return;
+    if (c && control_key(g_depth - 1, c, key)) return;
     screen_own_key(s, key);
 }
 
@@ -318,8 +321,8 @@ intptr_t bar_message(WindowSlot* slot, uint32_t message, WPARAM wparam, LPARAM l
 
 // After the terminal went away every screen is asked to close, topmost first.
 void screens_hangup() {
-    for (int i = depth - 1; i >= 0; i--)
-        if (!screens[i].ended) post_local(screens[i].window, WM_CLOSE, 0, 0);
+    for (int i = g_depth - 1; i >= 0; i--)
+        if (!g_screens[i].ended) post_local(g_screens[i].window, WM_CLOSE, 0, 0);
 }
 
 // --- platform.h ------------------------------------------------------------------------
@@ -330,6 +333,8 @@ static intptr_t screen_run(Screen* s, LPARAM init) {
     if (!s->focus_set && s->focus < 0) focus_first(s);
     repaint_request(window);
     loop_run(&s->ended, nullptr, nullptr, 0);
+    // Screens nest strictly: every screen opened above this one has ended.
+    assert(s == screen_top());
     intptr_t result = s->result;
     screen_pop();
     return result;
@@ -366,7 +371,7 @@ int softkey_bar_create(Window parent, int menubar_id, ModuleInstance instance, W
     Screen* s = screen_of(parent);
     const MenuBarResource* res = resource_menubar(instance, menubar_id);
     if (!s || !res || !bar) return 0;
-    Window w = window_alloc(WINDOW_BAR, nullptr, (int)(s - screens), -1);
+    Window w = window_alloc(WINDOW_BAR, nullptr, screen_index(s), -1);
     if (!w) return 0;
     window_free(s->bar);  // a second bar replaces the first
     s->bar = w;
@@ -381,7 +386,7 @@ void back_key_forward(Window screen, WPARAM, LPARAM lparam) {
     Screen* s = screen_of(screen);
     if (!s || high_word((uintptr_t)lparam) != VK_BACK_KEY) return;
     Control* c = screen_focused(s);
-    if (c && edit_editable(c)) edit_delete_back((int)(s - screens), c);
+    if (c && edit_editable(c)) edit_delete_back(screen_index(s), c);
 }
 
 int message_box(Window, const char16_t* text, const char16_t* title, uint32_t) {

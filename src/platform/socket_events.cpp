@@ -16,6 +16,11 @@
 // closed behind the table's back (the descriptor is gone or now names another
 // file) is dropped before the next wait, so a reused descriptor number never
 // gets another socket's events.
+//
+// Own state: the registration table (g_slots) and its lock (g_table_lock).
+// It is the platform's own (what WSAAsyncSelect kept), shared with the
+// download worker's thread, so it lives here under its lock and not in the
+// client's one record.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -41,11 +46,11 @@ struct SocketSlot {
     bool close_posted;
 };
 
-pthread_mutex_t table_lock = PTHREAD_MUTEX_INITIALIZER;
-SocketSlot slots[SOCKET_SLOTS];
+pthread_mutex_t g_table_lock = PTHREAD_MUTEX_INITIALIZER;
+SocketSlot g_slots[SOCKET_SLOTS];
 
 SocketSlot* slot_for(int socket) {
-    for (SocketSlot& s : slots)
+    for (SocketSlot& s : g_slots)
         if (s.in_use && s.socket == socket) return &s;
     return nullptr;
 }
@@ -111,28 +116,28 @@ void handle_events(SocketSlot* s, short revents) {
 }  // namespace
 
 int socket_async_select(int socket, Window window, uint32_t message, int32_t events) {
-    pthread_mutex_lock(&table_lock);
+    pthread_mutex_lock(&g_table_lock);
     SocketSlot* s = slot_for(socket);
     if (events == 0) {
         if (s) s->in_use = false;
-        pthread_mutex_unlock(&table_lock);
+        pthread_mutex_unlock(&g_table_lock);
         return 0;
     }
     struct stat st;
     int flags = fcntl(socket, F_GETFL);
     if (!s)
-        for (SocketSlot& free_slot : slots)
+        for (SocketSlot& free_slot : g_slots)
             if (!free_slot.in_use) {
                 s = &free_slot;
                 break;
             }
     if (!s || flags < 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0 || fstat(socket, &st) != 0 ||
         !window_slot(window)) {
-        pthread_mutex_unlock(&table_lock);
+        pthread_mutex_unlock(&g_table_lock);
         return -1;
     }
     *s = SocketSlot{true, socket, window, message, events, st.st_dev, st.st_ino, false, false, false};
-    pthread_mutex_unlock(&table_lock);
+    pthread_mutex_unlock(&g_table_lock);
     return 0;
 }
 
@@ -141,17 +146,17 @@ int recv_once(int socket, char* buffer, int bytes) {
     do {
         got = recv(socket, buffer, (size_t)(bytes > 0 ? bytes : 0), 0);
     } while (got < 0 && errno == EINTR);
-    pthread_mutex_lock(&table_lock);
+    pthread_mutex_lock(&g_table_lock);
     SocketSlot* s = slot_for(socket);
     if (s) s->read_posted = false;
-    pthread_mutex_unlock(&table_lock);
+    pthread_mutex_unlock(&g_table_lock);
     return (int)got;
 }
 
 int socket_poll_fill(struct pollfd* fds, int room) {
     int n = 0;
-    pthread_mutex_lock(&table_lock);
-    for (SocketSlot& s : slots) {
+    pthread_mutex_lock(&g_table_lock);
+    for (SocketSlot& s : g_slots) {
         if (!s.in_use) continue;
         if (!still_same(&s) || !window_slot(s.window)) {
             s.in_use = false;  // closed without unregistering, or its window is gone
@@ -161,17 +166,17 @@ int socket_poll_fill(struct pollfd* fds, int room) {
         if (want == 0 || n == room) continue;
         fds[n++] = pollfd{s.socket, want, 0};
     }
-    pthread_mutex_unlock(&table_lock);
+    pthread_mutex_unlock(&g_table_lock);
     return n;
 }
 
 void socket_poll_handle(const struct pollfd* fds, int count) {
-    pthread_mutex_lock(&table_lock);
+    pthread_mutex_lock(&g_table_lock);
     for (int i = 0; i < count; i++) {
         if (fds[i].revents == 0) continue;
         SocketSlot* s = slot_for(fds[i].fd);
         if (s && !(fds[i].revents & POLLNVAL)) handle_events(s, fds[i].revents);
         else if (s) s->in_use = false;
     }
-    pthread_mutex_unlock(&table_lock);
+    pthread_mutex_unlock(&g_table_lock);
 }

@@ -1,4 +1,8 @@
 // Threads and time.
+//
+// Own state: the ring of thread start records (g_thread_starts,
+// g_thread_start_next). It is the platform's own, shared by whichever thread
+// starts another, so it lives here and not in the client's one record.
 #include <pthread.h>
 #include <time.h>
 
@@ -17,11 +21,11 @@ struct ThreadStart {
 // its record first thing, and starts come from the UI thread and the download
 // worker, never eight at once.
 constexpr unsigned THREAD_START_SLOTS = 8;
-ThreadStart thread_starts[THREAD_START_SLOTS];
-std::atomic<unsigned> thread_start_next;
+ThreadStart g_thread_starts[THREAD_START_SLOTS];
+std::atomic<unsigned> g_thread_start_next;
 
 ThreadStart* take_start_slot(void (*body)(void*), void* argument) {
-    ThreadStart* slot = &thread_starts[thread_start_next.fetch_add(1) % THREAD_START_SLOTS];
+    ThreadStart* slot = &g_thread_starts[g_thread_start_next.fetch_add(1) % THREAD_START_SLOTS];
     slot->body = body;
     slot->argument = argument;
     return slot;

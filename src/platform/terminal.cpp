@@ -11,6 +11,13 @@
 //
 // present() copies the grid into curses' screen and lets curses send only what
 // changed; the caret of the focused edit field is the terminal's cursor.
+//
+// Own state: the resize flag the signal handler sets (g_resized), whether
+// curses runs (g_started), whether its end is hooked to the process's exit
+// (g_exit_hooked) and the signal mask and handler to wait with and to give
+// back (g_wait_mask, g_saved_mask, g_saved_winch). They belong to the
+// terminal, not to the client, so they live here and not in the client's one
+// record.
 #include <curses.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
@@ -29,13 +36,14 @@ namespace {
 constexpr int ESCAPE_WAIT_MS = 25;  // how long a lone Esc waits for the rest of a sequence
 constexpr wint_t CTRL_C = 3;
 
-volatile sig_atomic_t resized;
-bool started;
-sigset_t wait_mask;      // the mask to wait with: SIGWINCH allowed
-sigset_t saved_mask;     // the mask before the terminal started
-struct sigaction saved_winch;
+volatile sig_atomic_t g_resized;
+bool g_started;
+bool g_exit_hooked;
+sigset_t g_wait_mask;      // the mask to wait with: SIGWINCH allowed
+sigset_t g_saved_mask;     // the mask before the terminal started
+struct sigaction g_saved_winch;
 
-void on_winch(int) { resized = 1; }
+void on_winch(int) { g_resized = 1; }
 
 void use_utf8_locale() {
     setlocale(LC_ALL, "");
@@ -78,7 +86,7 @@ void take_key(int kind, wint_t wch) {
         }
     }
     if (kind == KEY_CODE_YES) {
-        if (wch == KEY_RESIZE) resized = 1;
+        if (wch == KEY_RESIZE) g_resized = 1;
         return;  // other function keys mean nothing on the phone
     }
     if (wch >= 0x20 && wch != 0x7F && !(wch >= 0x80 && wch < 0xA0)) push(DISPLAY_KEY_CHAR, (char32_t)wch);
@@ -97,8 +105,8 @@ void terminal_read_input(int hangup) {
 int terminal_input_fd() { return STDIN_FILENO; }
 
 int terminal_take_resize(int* cols, int* rows) {
-    if (!resized) return 0;
-    resized = 0;
+    if (!g_resized) return 0;
+    g_resized = 0;
     struct winsize size;
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0)
         resize_term(size.ws_row, size.ws_col);
@@ -135,18 +143,18 @@ void terminal_redraw_all() {
 }
 
 void terminal_stop() {
-    if (!started) return;
-    started = false;
+    if (!g_started) return;
+    g_started = false;
     endwin();
-    sigaction(SIGWINCH, &saved_winch, nullptr);
-    pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
+    sigaction(SIGWINCH, &g_saved_winch, nullptr);
+    pthread_sigmask(SIG_SETMASK, &g_saved_mask, nullptr);
 }
 
 void stop_at_exit() { terminal_stop(); }
 
 const Display TERMINAL = {
     terminal_present, terminal_input_fd, terminal_read_input, terminal_take_resize,
-    terminal_redraw_all, terminal_stop, &wait_mask,
+    terminal_redraw_all, terminal_stop, &g_wait_mask,
 };
 
 void signals_take() {
@@ -154,13 +162,13 @@ void signals_take() {
     memset(&action, 0, sizeof action);
     action.sa_handler = on_winch;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGWINCH, &action, &saved_winch);
+    sigaction(SIGWINCH, &action, &g_saved_winch);
     sigset_t block;
     sigemptyset(&block);
     sigaddset(&block, SIGWINCH);
-    pthread_sigmask(SIG_BLOCK, &block, &saved_mask);
-    wait_mask = saved_mask;
-    sigdelset(&wait_mask, SIGWINCH);
+    pthread_sigmask(SIG_BLOCK, &block, &g_saved_mask);
+    g_wait_mask = g_saved_mask;
+    sigdelset(&g_wait_mask, SIGWINCH);
 }
 
 }  // namespace
@@ -176,8 +184,8 @@ const Display* terminal_display_start(int* cols, int* rows) {
     // newterm, unlike initscr, reports a failure instead of ending the process.
     if (!newterm(nullptr, stdout, stdin)) {
         fprintf(stderr, "kivo: the terminal could not be set up\n");
-        pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
-        sigaction(SIGWINCH, &saved_winch, nullptr);
+        pthread_sigmask(SIG_SETMASK, &g_saved_mask, nullptr);
+        sigaction(SIGWINCH, &g_saved_winch, nullptr);
         return nullptr;
     }
     raw();
@@ -185,10 +193,9 @@ const Display* terminal_display_start(int* cols, int* rows) {
     nonl();
     keypad(stdscr, TRUE);
     nodelay(stdscr, TRUE);
-    static bool exit_hooked;
-    if (!exit_hooked) atexit(stop_at_exit);
-    exit_hooked = true;
-    started = true;
+    if (!g_exit_hooked) atexit(stop_at_exit);
+    g_exit_hooked = true;
+    g_started = true;
     *cols = COLS;
     *rows = LINES;
     return &TERMINAL;

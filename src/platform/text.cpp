@@ -4,6 +4,7 @@
 // output when asked to (src_len -1); input that does not fit is cut. The 1251
 // table is the standard one; the one byte it leaves undefined, 0x98, maps to
 // U+0098 and back, so that any byte sequence survives a round trip.
+#include <cassert>
 #include <cstdarg>
 #include <cstring>
 
@@ -45,6 +46,25 @@ char unit_to_byte(char16_t u) {
 
 int source_length_8(const char* src, int src_len) {
     return src_len < 0 ? (int)strlen(src) : src_len;
+}
+
+int source_length_16(const char16_t* src, int src_len) {
+    return src_len < 0 ? u16_len(src) : src_len;
+}
+
+// The rules every conversion shares: with src_len -1 the output is terminated
+// within the capacity, otherwise the characters may fill all of it.
+int output_room(int src_len, int capacity) {
+    return src_len < 0 ? capacity - 1 : capacity;
+}
+
+// Ends an output of `written` units: with src_len -1 terminated and the
+// terminator counted, as the conversions return.
+template <typename Unit>
+int output_end(Unit* dst, int written, int src_len) {
+    if (src_len >= 0) return written;
+    dst[written] = 0;
+    return written + 1;
 }
 
 }  // namespace
@@ -97,26 +117,20 @@ int text_append(char* dst, int dst_bytes, const char* src) {
 
 int cp1251_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units) {
     if (dst_units <= 0) return 0;
-    bool terminate = src_len < 0;
     int n = source_length_8(src, src_len);
-    int room = terminate ? dst_units - 1 : dst_units;
+    int room = output_room(src_len, dst_units);
     if (n > room) n = room;
     for (int i = 0; i < n; i++) dst[i] = byte_to_unit((unsigned char)src[i]);
-    if (!terminate) return n;
-    dst[n] = 0;
-    return n + 1;
+    return output_end(dst, n, src_len);
 }
 
 int utf16_to_cp1251(const char16_t* src, int src_len, char* dst, int dst_bytes) {
     if (dst_bytes <= 0) return 0;
-    bool terminate = src_len < 0;
-    int n = terminate ? u16_len(src) : src_len;
-    int room = terminate ? dst_bytes - 1 : dst_bytes;
+    int n = source_length_16(src, src_len);
+    int room = output_room(src_len, dst_bytes);
     if (n > room) n = room;
     for (int i = 0; i < n; i++) dst[i] = unit_to_byte(src[i]);
-    if (!terminate) return n;
-    dst[n] = 0;
-    return n + 1;
+    return output_end(dst, n, src_len);
 }
 
 namespace {
@@ -163,54 +177,58 @@ int utf8_encode(uint32_t cp, char* out) {
 
 }  // namespace
 
+int utf16_encode(char32_t code_point, char16_t units[2]) {
+    if (code_point > 0x10FFFF) code_point = 0xFFFD;
+    if (code_point < 0x10000) {
+        units[0] = (char16_t)code_point;
+        return 1;
+    }
+    code_point -= 0x10000;
+    units[0] = (char16_t)(0xD800 + (code_point >> 10));
+    units[1] = (char16_t)(0xDC00 + (code_point & 0x3FF));
+    return 2;
+}
+
+char32_t utf16_decode(const char16_t* text, int length, int* at) {
+    assert(*at >= 0 && *at < length);
+    char16_t u = text[(*at)++];
+    if (utf16_is_high_surrogate(u) && *at < length && utf16_is_low_surrogate(text[*at]))
+        return 0x10000 + (((char32_t)u - 0xD800) << 10) + (char32_t)(text[(*at)++] - 0xDC00);
+    return u;
+}
+
 int utf8_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units) {
     if (dst_units <= 0) return 0;
-    bool terminate = src_len < 0;
     int n = source_length_8(src, src_len);
-    int room = terminate ? dst_units - 1 : dst_units;
+    int room = output_room(src_len, dst_units);
     int out = 0;
     const unsigned char* s = (const unsigned char*)src;
     for (int i = 0; i < n;) {
         uint32_t cp;
         i += utf8_decode(s + i, n - i, &cp);
-        int units = cp >= 0x10000 ? 2 : 1;
-        if (out + units > room) break;
-        if (units == 2) {
-            cp -= 0x10000;
-            dst[out++] = (char16_t)(0xD800 | (cp >> 10));
-            dst[out++] = (char16_t)(0xDC00 | (cp & 0x3FF));
-        } else {
-            dst[out++] = (char16_t)cp;
-        }
+        char16_t units[2];
+        int count = utf16_encode(cp, units);
+        if (out + count > room) break;
+        for (int k = 0; k < count; k++) dst[out++] = units[k];
     }
-    if (!terminate) return out;
-    dst[out] = 0;
-    return out + 1;
+    return output_end(dst, out, src_len);
 }
 
 int utf16_to_utf8(const char16_t* src, int src_len, char* dst, int dst_bytes) {
     if (dst_bytes <= 0) return 0;
-    bool terminate = src_len < 0;
-    int n = terminate ? u16_len(src) : src_len;
-    int room = terminate ? dst_bytes - 1 : dst_bytes;
+    int n = source_length_16(src, src_len);
+    int room = output_room(src_len, dst_bytes);
     int out = 0;
-    for (int i = 0; i < n; i++) {
-        uint32_t cp = src[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n && src[i + 1] >= 0xDC00 && src[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (src[i + 1] - 0xDC00);
-            i++;
-        } else if (cp >= 0xD800 && cp < 0xE000) {
-            cp = 0xFFFD;
-        }
+    for (int i = 0; i < n;) {
+        uint32_t cp = utf16_decode(src, n, &i);
+        if (cp >= 0xD800 && cp < 0xE000) cp = 0xFFFD;  // an unpaired surrogate
         char buf[4];
         int len = utf8_encode(cp, buf);
         if (out + len > room) break;
         memcpy(dst + out, buf, (size_t)len);
         out += len;
     }
-    if (!terminate) return out;
-    dst[out] = 0;
-    return out + 1;
+    return output_end(dst, out, src_len);
 }
 
 namespace {

@@ -11,6 +11,11 @@
 // Repaints: a request sets the window's paint flag; paints_deliver sends
 // WM_PAINT once the posted queue is empty, to each window that asked, and no
 // sooner than PAINT_INTERVAL_MS after that window's previous paint.
+//
+// Own state: the window table (g_windows), the posted-message ring (g_ring)
+// and the wake pipe (g_wake_fds, g_wake_once). They are the platform's own
+// (the stand-in for the phone's window manager and message queue), not the
+// client's, so they live here and not in the client's one record.
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -23,7 +28,7 @@ namespace {
 
 constexpr int POST_SLOTS = 1024;
 
-WindowSlot windows[WINDOW_SLOTS];
+WindowSlot g_windows[WINDOW_SLOTS];
 
 struct PostRing {
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
@@ -31,15 +36,20 @@ struct PostRing {
     int head;   // oldest message
     int count;
 };
-PostRing ring;
+PostRing g_ring;
 
-int wake_fds[2] = {-1, -1};
-pthread_once_t wake_once = PTHREAD_ONCE_INIT;
+int g_wake_fds[2] = {-1, -1};
+pthread_once_t g_wake_once = PTHREAD_ONCE_INIT;
 
 void wake_pipe_open() {
-    if (pipe2(wake_fds, O_NONBLOCK | O_CLOEXEC) != 0) {
-        wake_fds[0] = wake_fds[1] = -1;  // posts still queue; the loop just wakes later
+    if (pipe2(g_wake_fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+        g_wake_fds[0] = g_wake_fds[1] = -1;  // posts still queue; the loop just wakes later
     }
+}
+
+// The handle of the slot as it is now (its generation and place).
+Window handle_of(int slot) {
+    return (Window)((g_windows[slot].generation << 10) | ((uint32_t)(slot + 1) << 1));
 }
 
 int slot_of(Window window) {
@@ -50,14 +60,14 @@ int slot_of(Window window) {
 }
 
 int ring_push(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    pthread_mutex_lock(&ring.lock);
-    int ok = ring.count < POST_SLOTS;
+    pthread_mutex_lock(&g_ring.lock);
+    int ok = g_ring.count < POST_SLOTS;
     if (ok) {
-        PostedMessage* m = &ring.slots[(ring.head + ring.count) % POST_SLOTS];
+        PostedMessage* m = &g_ring.slots[(g_ring.head + g_ring.count) % POST_SLOTS];
         *m = PostedMessage{window, message, wparam, lparam};
-        ring.count++;
+        g_ring.count++;
     }
-    pthread_mutex_unlock(&ring.lock);
+    pthread_mutex_unlock(&g_ring.lock);
     return ok;
 }
 
@@ -65,7 +75,7 @@ int ring_push(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
 
 Window window_alloc(WindowKind kind, ScreenProc proc, int screen, int control) {
     for (int i = 0; i < WINDOW_SLOTS; i++) {
-        WindowSlot* w = &windows[i];
+        WindowSlot* w = &g_windows[i];
         if (w->kind != WINDOW_FREE) continue;
         w->generation = (w->generation + 1) & 0xFFFFF;
         if (w->generation == 0) w->generation = 1;
@@ -75,7 +85,7 @@ Window window_alloc(WindowKind kind, ScreenProc proc, int screen, int control) {
         w->proc = proc;
         w->screen = screen;
         w->control = control;
-        return (Window)((w->generation << 10) | ((uint32_t)(i + 1) << 1));
+        return handle_of(i);
     }
     return 0;
 }
@@ -88,7 +98,7 @@ void window_free(Window window) {
 WindowSlot* window_slot(Window window) {
     int slot = slot_of(window);
     if (slot < 0) return nullptr;
-    WindowSlot* w = &windows[slot];
+    WindowSlot* w = &g_windows[slot];
     if (w->kind == WINDOW_FREE || w->generation != ((uint32_t)window >> 10)) return nullptr;
     return w;
 }
@@ -130,44 +140,44 @@ int post_local(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
 }
 
 int post_message(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    pthread_once(&wake_once, wake_pipe_open);
+    pthread_once(&g_wake_once, wake_pipe_open);
     if (!ring_push(window, message, wparam, lparam)) return 0;
-    if (wake_fds[1] >= 0) {
+    if (g_wake_fds[1] >= 0) {
         char b = 1;
         // A full pipe already holds a wake-up for the loop: nothing is lost.
-        ssize_t ignored = write(wake_fds[1], &b, 1);
+        ssize_t ignored = write(g_wake_fds[1], &b, 1);
         (void)ignored;
     }
     return 1;
 }
 
 int posted_take(PostedMessage* out) {
-    pthread_mutex_lock(&ring.lock);
-    int got = ring.count > 0;
+    pthread_mutex_lock(&g_ring.lock);
+    int got = g_ring.count > 0;
     if (got) {
-        *out = ring.slots[ring.head];
-        ring.head = (ring.head + 1) % POST_SLOTS;
-        ring.count--;
+        *out = g_ring.slots[g_ring.head];
+        g_ring.head = (g_ring.head + 1) % POST_SLOTS;
+        g_ring.count--;
     }
-    pthread_mutex_unlock(&ring.lock);
+    pthread_mutex_unlock(&g_ring.lock);
     return got;
 }
 
 int posted_waiting() {
-    pthread_mutex_lock(&ring.lock);
-    int n = ring.count;
-    pthread_mutex_unlock(&ring.lock);
+    pthread_mutex_lock(&g_ring.lock);
+    int n = g_ring.count;
+    pthread_mutex_unlock(&g_ring.lock);
     return n;
 }
 
 int wake_pipe_read_fd() {
-    pthread_once(&wake_once, wake_pipe_open);
-    return wake_fds[0];
+    pthread_once(&g_wake_once, wake_pipe_open);
+    return g_wake_fds[0];
 }
 
 void wake_pipe_drain() {
     char sink[64];
-    while (wake_fds[0] >= 0 && read(wake_fds[0], sink, sizeof sink) > 0) {
+    while (g_wake_fds[0] >= 0 && read(g_wake_fds[0], sink, sizeof sink) > 0) {
     }
 }
 
@@ -187,7 +197,7 @@ int paints_deliver(int* wait_ms) {
     uint64_t now = monotonic_ms();
     int delivered = 0;
     for (int i = 0; i < WINDOW_SLOTS; i++) {
-        WindowSlot* w = &windows[i];
+        WindowSlot* w = &g_windows[i];
         if (w->kind == WINDOW_FREE || !w->paint_pending) continue;
         uint64_t due = w->last_paint_ms + PAINT_INTERVAL_MS;
         if (w->last_paint_ms != 0 && now < due) {
@@ -197,7 +207,7 @@ int paints_deliver(int* wait_ms) {
         }
         w->paint_pending = false;
         w->last_paint_ms = now;
-        send_message((Window)((w->generation << 10) | ((uint32_t)(i + 1) << 1)), WM_PAINT, 0, 0);
+        send_message(handle_of(i), WM_PAINT, 0, 0);
         delivered = 1;
     }
     return delivered;

@@ -1,7 +1,7 @@
 // What the grid shows: the layout of the program's screens at the largest and
 // the smallest terminal sizes, the chat view's scrolling, one-line fields'
-// horizontal scrolling, popups, resizing, and text that must not reach the
-// terminal raw.
+// horizontal scrolling, lists keeping their selection in view, popups,
+// resizing, and text that must not reach the terminal raw.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -235,6 +235,185 @@ TEST_F(Layout, EverySettingsFieldAndLabelFitsOnThePhoneSize) {
     const char* shown[] = {"Hub", "Host", "127.0.0.1", "Port", "411", "Nick", "[i]mpx200",
                            "Share", "1234567890", "bytes", "LocalIP", "10.0.0.2", "OK", "CANCEL"};
     for (const char* text : shown) EXPECT_NE(g_snapshot.find(text), std::string::npos) << text << "\n" << g_snapshot;
+}
+
+// --- Scroll positions kept in view where they change ---------------------------------
+
+Window g_window;
+
+// The Users screen's list alone filled with "user00" .. "user59".
+intptr_t long_list_proc(Window w, uint32_t message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        g_window = w;
+        for (int i = 0; i < 60; i++) {
+            char16_t entry[8] = u"user";
+            entry[4] = (char16_t)(u'0' + i / 10);
+            entry[5] = (char16_t)(u'0' + i % 10);
+            control_send(w, 4009, LB_ADDSTRING, 0, (LPARAM)entry);
+        }
+        return TRUE;
+    }
+    if (message == WM_CLOSE) dialog_end(w, 0);
+    return message == WM_CLOSE;
+}
+
+TEST_F(Layout, ListKeepsItsSelectionInViewThroughStepsResizeAndSetSelection) {
+    display_start_headless(80, 24);  // 21 list rows: rows 1 to 21
+    for (int i = 0; i < 21; i++) display_press(DISPLAY_KEY_DOWN);
+    static int after_steps, after_shrink, after_set, after_up, first_after_up;
+    IdleScript script;
+    script.add([](void*) {
+        after_steps = display_find(">user20");
+        display_headless_resize(36, 16);  // 13 list rows: rows 1 to 13
+        return true;
+    });
+    script.add([](void*) {
+        after_shrink = display_find(">user20");
+        control_send(g_window, 4009, LB_SETCURSEL, 2, 0);
+        return true;
+    });
+    script.add([](void*) {
+        after_set = display_find(">user02");
+        display_press(DISPLAY_KEY_UP);
+        return true;
+    });
+    script.add([](void*) {
+        after_up = display_find(">user01");
+        first_after_up = display_find(" user00");
+        display_press(DISPLAY_KEY_CLOSE);
+        return true;
+    });
+    display_set_idle_hook(IdleScript::hook, &script);
+    dialog_run(KIVO_INSTANCE, DIALOG_USERS, 0, long_list_proc, 0);
+    EXPECT_EQ(script.next, script.count);
+    EXPECT_EQ(after_steps, 21);   // the 21st step down is the last row, still shown
+    EXPECT_EQ(after_shrink, 13);  // scrolled so that the selection is on the last row left
+    EXPECT_EQ(after_set, 1);      // a selection above the first row shown comes to the top
+    EXPECT_EQ(after_up, 1);
+    EXPECT_EQ(first_after_up, -1);
+}
+
+// A main-like screen whose Action key opens a message box over it.
+intptr_t covered_proc(Window w, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) g_window = w;
+    if (message == WM_COMMAND && low_word(wparam) == IDOK) {
+        message_box(w, u"Covering", u"Box", 0);
+        return TRUE;
+    }
+    return main_like_proc(w, message, wparam, lparam);
+}
+
+constexpr const char* LONG_INPUT = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWX";  // 60
+
+TEST_F(Layout, InputLineKeepsItsCaretInViewThroughResizeHomeAndChangesWhileCovered) {
+    g_view_text = u"";
+    display_start_headless(80, 24);
+    display_type(LONG_INPUT);
+    static std::string wide, narrow, home, uncovered;
+    static int narrow_col, home_col, uncovered_col;
+    IdleScript script;
+    script.add([](void*) {
+        wide = grid_row(21);
+        display_headless_resize(36, 16);  // the field keeps 32 cells inside its brackets
+        return true;
+    });
+    script.add([](void*) {
+        narrow = grid_row(13);
+        narrow_col = display_snapshot()->cursor_col;
+        display_press(DISPLAY_KEY_HOME);
+        return true;
+    });
+    script.add([](void*) {
+        home = grid_row(13);
+        home_col = display_snapshot()->cursor_col;
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add([](void*) {
+        if (display_find("Covering") < 0) return false;
+        // The screen below changes while the box covers it: a new text and
+        // the caret at its end, as another screen sets the input line.
+        control_set_text(g_window, 4001, u"abcdefghijklmnopqrstuvwxyz0123456789ABCD");
+        control_send(g_window, 4001, EM_SETSEL, 0, -1);
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add([](void*) {
+        if (display_find("Covering") >= 0) return false;
+        uncovered = grid_row(13);
+        uncovered_col = display_snapshot()->cursor_col;
+        display_press(DISPLAY_KEY_CLOSE);
+        return true;
+    });
+    display_set_idle_hook(IdleScript::hook, &script);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, covered_proc, 0);
+    EXPECT_EQ(script.next, script.count);
+    EXPECT_EQ(wide, row(std::string("[").append(padded(LONG_INPUT, 76)).append("]")).substr(0, 80));
+    // 31 characters and the caret after them.
+    EXPECT_EQ(narrow, "|[3456789ABCDEFGHIJKLMNOPQRSTUVWX ]|");
+    EXPECT_EQ(narrow_col, 33);
+    EXPECT_EQ(home, "|[abcdefghijklmnopqrstuvwxyz012345]|");
+    EXPECT_EQ(home_col, 2);
+    EXPECT_EQ(uncovered, "|[jklmnopqrstuvwxyz0123456789ABCD ]|");
+    EXPECT_EQ(uncovered_col, 33);
+}
+
+TEST_F(Layout, ChatViewScrolledToItsEndFillsAgainWhenTheDisplayGrows) {
+    static std::u16string lines = numbered_lines(40);
+    g_view_text = lines.c_str();
+    display_start_headless(36, 16);  // 12 view rows
+    static int last_small, first_small, last_large, first_large;
+    IdleScript script;
+    script.add([](void*) {
+        last_small = display_find("line 40");
+        first_small = display_find("line 1 ");
+        display_headless_resize(80, 60);  // 56 view rows: room for every line
+        return true;
+    });
+    script.add([](void*) {
+        last_large = display_find("line 40");
+        first_large = display_find("line 1 ");
+        display_press(DISPLAY_KEY_CLOSE);
+        return true;
+    });
+    display_set_idle_hook(IdleScript::hook, &script);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, main_like_proc, 0);
+    EXPECT_EQ(script.next, script.count);
+    EXPECT_EQ(last_small, 12);
+    EXPECT_EQ(first_small, -1);
+    EXPECT_EQ(first_large, 1);  // from its first line again, no blank rows above the end
+    EXPECT_EQ(last_large, 40);
+}
+
+intptr_t long_host_proc(Window w, uint32_t message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        control_set_text(w, 4002, u"hub.example.org.with.a.very.long.name.net");  // 41
+        return TRUE;
+    }
+    if (message == WM_CLOSE) dialog_end(w, 0);
+    return message == WM_CLOSE;
+}
+
+TEST_F(Layout, FocusMovedIntoALongFieldShowsItsEndWithTheCaret) {
+    display_start_headless(36, 16);
+    display_press(DISPLAY_KEY_DOWN);  // from the favourites to the host field
+    static std::string host_row;
+    static int cursor_row, cursor_col;
+    IdleScript script;
+    script.add([](void*) {
+        cursor_row = display_snapshot()->cursor_row;
+        cursor_col = display_snapshot()->cursor_col;
+        host_row = grid_row(cursor_row);
+        display_press(DISPLAY_KEY_CLOSE);
+        return true;
+    });
+    display_set_idle_hook(IdleScript::hook, &script);
+    dialog_run(KIVO_INSTANCE, DIALOG_SETTINGS, 0, long_host_proc, 0);
+    EXPECT_EQ(script.next, script.count);
+    // The field has 22 cells inside its brackets: the last 21 characters and the caret.
+    size_t at = host_row.find("[.a.very.long.name.net ]");
+    ASSERT_NE(at, std::string::npos) << host_row;
+    EXPECT_EQ(cursor_col, (int)at + 1 + 21);
 }
 
 }  // namespace

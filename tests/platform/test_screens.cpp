@@ -196,6 +196,19 @@ TEST_F(Screens, SetSelectionPlacesTheCaretWhereTypingContinues) {
     EXPECT_EQ(g_text_at_close, u">bob hi");
 }
 
+TEST_F(Screens, AstralCharactersAreTypedSteppedOverAndDeletedWhole) {
+    display_type("a\xF0\x9F\x98\x80" "b");  // a, U+1F600 (a surrogate pair), b
+    display_press(DISPLAY_KEY_LEFT);          // before b
+    display_press(DISPLAY_KEY_LEFT);          // over the whole pair: before it
+    display_type("-");
+    display_press(DISPLAY_KEY_END);
+    display_press(DISPLAY_KEY_LEFT);
+    display_press(DISPLAY_KEY_BACK);          // both halves go
+    display_press(DISPLAY_KEY_CLOSE);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, test_proc, 0);
+    EXPECT_EQ(g_text_at_close, u"a-b");
+}
+
 // --- Lists and combos ------------------------------------------------------------------
 
 struct ListCheck {

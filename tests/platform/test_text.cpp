@@ -131,4 +131,38 @@ TEST(BoundedCopy, CutsAndTerminates) {
     EXPECT_EQ(std::u16string(w), u"ab");
 }
 
+TEST(Utf16, SurrogatePairsEncodeAndDecodeAndUnpairedHalvesStandAlone) {
+    char16_t units[2];
+    for (char32_t cp : {U'\0', U'a', U'\u0416', U'\uFFFF', U'\U00010000', U'\U0001F600', U'\U0010FFFF'}) {
+        int n = utf16_encode(cp, units);
+        EXPECT_EQ(n, cp >= 0x10000 ? 2 : 1) << (unsigned)cp;
+        int at = 0;
+        EXPECT_EQ(utf16_decode(units, n, &at), cp);
+        EXPECT_EQ(at, n);
+    }
+    utf16_encode(U'\U0001F600', units);
+    EXPECT_EQ(units[0], 0xD83D);
+    EXPECT_EQ(units[1], 0xDE00);
+    EXPECT_EQ(utf16_encode(0x110000, units), 1);  // past the last code point
+    EXPECT_EQ(units[0], 0xFFFD);
+
+    // A pair is one code point; a lone half, or a high half cut off by the
+    // length, is itself and one unit.
+    const char16_t text[] = {u'a', 0xD83D, 0xDE00, 0xDC00, 0xD800, u'b', 0xD800, 0xDC00};
+    char32_t got[8];
+    int ends[8];
+    int count = 0;
+    for (int at = 0; at < 7; count++) {
+        got[count] = utf16_decode(text, 7, &at);
+        ends[count] = at;
+    }
+    ASSERT_EQ(count, 6);
+    const char32_t expected[] = {U'a', 0x1F600, 0xDC00, 0xD800, U'b', 0xD800};
+    const int expected_ends[] = {1, 3, 4, 5, 6, 7};
+    for (int i = 0; i < 6; i++) {
+        EXPECT_EQ(got[i], expected[i]) << i;
+        EXPECT_EQ(ends[i], expected_ends[i]) << i;
+    }
+}
+
 }  // namespace
