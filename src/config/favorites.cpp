@@ -12,6 +12,11 @@
 // A record counts only when its Server value was found. A value without a
 // closing quote runs to the end of the text and ends the parse there.
 //
+// After Server, an Encoding attribute of the same element (before the next
+// '<') names the hub's encoding, in the spellings DC++-family clients write:
+// UTF-8 or utf8 for UTF-8; CP1251, windows-1251 or 1251 (and anything else or
+// nothing) for code page 1251.
+//
 // Reaches g_state: the FavoritesTable and its count, the file text buffer.
 #include "config/favorites.h"
 
@@ -52,6 +57,32 @@ void split_server(const char* value, int length, FavoriteHub* record) {
     }
 }
 
+// Case-insensitive equality of an attribute value (length bytes) with an
+// ASCII name.
+bool value_is(const char* value, int length, const char* name) {
+    int i = 0;
+    for (; i < length && name[i] != '\0'; i++) {
+        char c = value[i];
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+        if (c != name[i]) return false;
+    }
+    return i == length && name[i] == '\0';
+}
+
+// The Encoding attribute of the element that goes on at from, up to its end
+// (the next '<' or the end of the text).
+uint8_t element_encoding(const char* text, int from) {
+    int end = from + find_char(text + from, '<');  // past the NUL when there is none
+    int cursor = from;
+    int start, length, closed;
+    if (!find_value(text, &cursor, "Encoding=\"", &start, &length, &closed) || !closed || start >= end) {
+        return ENCODING_CP1251;
+    }
+    const char* value = text + start;
+    if (value_is(value, length, "utf-8") || value_is(value, length, "utf8")) return ENCODING_UTF8;
+    return ENCODING_CP1251;
+}
+
 // Reads the record at the count; returns 0 when the parse must end.
 int read_record(const char* text, int* cursor, FavoriteHub* record, int* counted) {
     struct Field {
@@ -74,7 +105,9 @@ int read_record(const char* text, int* cursor, FavoriteHub* record, int* counted
     if (!find_value(text, cursor, "Server=\"", &start, &length, &closed)) return 0;
     split_server(text + start, length, record);
     *counted = 1;
-    return closed;
+    if (!closed) return 0;
+    record->encoding = element_encoding(text, *cursor);
+    return 1;
 }
 
 }  // namespace

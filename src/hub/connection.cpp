@@ -1,11 +1,13 @@
 // Hub connection and login.
 //
-// The login runs on the user-interface thread, one step after another: the
-// connect, the hub's first data (its lock), one send of the whole login block,
-// the hub's first reply. Each wait is bounded by g_state.hub_io_timeout_ms so a
-// silent or unreachable hub cannot freeze the screen. From then on the socket
-// is registered for socket events and every receive goes through the
-// dispatcher (hub/dispatch.h).
+// Connect starts a login on a thread of its own, so the screen keeps painting
+// and taking keys: the name lookup and the connect, the hub's first data (its
+// lock), one send of the whole login block, the hub's first reply. Each wait
+// is bounded by g_state.hub_io_timeout_ms and sees the run's cancel flag
+// several times a second. The thread hands its result to the main window
+// (WM_HUB_LOGIN); the user-interface thread takes it only when it is the
+// result of the latest Connect that nobody gave up, registers the socket for
+// socket events, shows the first reply and dispatches every message of it.
 //
 // Limits (every byte from the hub is untrusted):
 //  - The lock receive takes at most LOCK_RECEIVE_BYTES; only the lock is used,
@@ -14,23 +16,99 @@
 //    share text that would overflow it refuses the login (LOGIN_TOO_LONG)
 //    rather than cut it: a cut nick would log in as somebody else than the
 //    nick every later message names.
-//  - The first reply is shown cut to FIRST_REPLY_SHOWN_UNITS - 1 units; its
-//    unterminated end is kept as the receive tail, so the message it starts
-//    is completed by the next receive instead of being read as a fragment.
+//  - The first reply is shown cut to FIRST_REPLY_SHOWN_UNITS - 1 units and
+//    dispatched like any later receive: its unterminated end is kept as the
+//    receive tail.
 //  - A first reply that fails (close, error or timeout) closes the connection:
 //    a logged-in socket that nobody reads would only hold the hub's traffic.
+//  - Messages to the hub that the socket does not take at once wait in
+//    g_state.hub_out (HUB_OUT_BYTES); a hub that leaves more unread ends the
+//    connection.
 //
-// Reaches g_state: hub_socket, the receive tail, the settings, main_window, the
-// line break, the time limit, the UserTable (emptied), the ChatLog and the
-// TrafficCounters.
+// State of this file alone: the login runs. Each is owned by its thread from
+// the start until it posts its result, then by the user-interface thread,
+// which frees it; two of them, so a new Connect need not wait for a login it
+// gave up to end.
+//
+// Reaches g_state: hub_socket, hub_phase, the login generation, hub_nick, the
+// unsent messages, the receive tail, the settings (the password is cleared
+// when the hub refuses it), main_window, the line break, the time limit, the
+// UserTable (emptied), the ChatLog and the TrafficCounters.
 #include "hub/connection.h"
 
+#include <atomic>
+#include <cstring>
+
 #include "hub/dispatch.h"
+#include "protocol/hub_messages.h"
 #include "protocol/lock_to_key.h"
 #include "state/client_state.h"
-#include "protocol/hub_messages.h"
 
 namespace {
+
+// How often a waiting login looks at its cancel flag.
+constexpr int CANCEL_CHECK_MS = 200;
+constexpr int LOGIN_RUNS = 2;
+// A session note with a text from the hub in it, in the hub's encoding.
+constexpr int SESSION_NOTE_BYTES = 600;
+
+struct LoginRun {
+    uint8_t busy;    // set when the run starts, cleared when its result is taken (UI thread)
+    uint8_t cancel;  // set by the UI thread; the login thread reads it (atomic)
+    uint32_t generation;
+    char host[HUB_HOST_BYTES];
+    char port[HUB_PORT_BYTES];
+    char nick[HUB_NICK_BYTES];
+    char share[SHARE_TEXT_BYTES];
+    int timeout_ms;
+    int result;  // written by the login thread before it posts
+    char reply[FIRST_REPLY_BYTES + 1];
+    int reply_length;
+};
+LoginRun g_login_runs[LOGIN_RUNS];
+// The run of the login thread that asks: its give-up check has no argument.
+thread_local LoginRun* t_login_run;
+
+bool flag(const uint8_t& f) {
+    return std::atomic_ref<uint8_t>(const_cast<uint8_t&>(f)).load(std::memory_order_acquire) != 0;
+}
+void set_flag(uint8_t& f, bool on) {
+    std::atomic_ref<uint8_t>(f).store(on ? 1 : 0, std::memory_order_release);
+}
+
+int login_give_up() { return t_login_run != nullptr && flag(t_login_run->cancel) ? 1 : 0; }
+
+// One receive within timeout_ms that gives up when give_up says so: what
+// recv_timeout returns, or -3 when given up.
+int recv_within(int sock, char* buffer, int bytes, int timeout_ms, int (*give_up)()) {
+    uint64_t start = monotonic_ms();
+    for (;;) {
+        if (give_up != nullptr && give_up()) return -3;
+        uint64_t waited = monotonic_ms() - start;
+        if (waited >= (uint64_t)timeout_ms) return -2;
+        int left = timeout_ms - (int)waited;
+        int got = recv_timeout(sock, buffer, bytes, left < CANCEL_CHECK_MS ? left : CANCEL_CHECK_MS);
+        if (got != -2) return got;
+    }
+}
+
+// A login thread: the whole login, then its result to the main window.
+void login_thread(void* argument) {
+    LoginRun* run = (LoginRun*)argument;
+    t_login_run = run;
+    run->result = hub_login(run->host, run->port, run->nick, run->share, run->reply, &run->reply_length,
+                            run->timeout_ms, login_give_up);
+    // main_window is set once, before any login starts.
+    post_message(g_state.main_window, WM_HUB_LOGIN, (WPARAM)(run - g_login_runs), (LPARAM)run->generation);
+}
+
+// The run of the latest Connect while it still runs, else nullptr.
+LoginRun* current_run() {
+    if (g_state.hub_phase != HUB_CONNECTING) return nullptr;
+    for (LoginRun& run : g_login_runs)
+        if (run.busy && run.generation == g_state.hub_login_generation) return &run;
+    return nullptr;
+}
 
 // Shows "connect to <host>", the line break and the first reply in one append,
 // so a download worker's line cannot land between them.
@@ -40,34 +118,60 @@ void show_first_reply(const char* reply) {
     u16_append(notice, NOTICE_UNITS, g_state.line_break);
     int have = u16_len(notice);
     int room = NOTICE_UNITS - have;
-    cp1251_to_utf16(reply, -1, notice + have, room < FIRST_REPLY_SHOWN_UNITS ? room : FIRST_REPLY_SHOWN_UNITS);
+    hub_text_to_utf16(reply, -1, notice + have, room < FIRST_REPLY_SHOWN_UNITS ? room : FIRST_REPLY_SHOWN_UNITS);
     chatlog_append(notice);
 }
 
-// Keeps what follows the reply's last '|' as the receive tail.
-void keep_reply_tail(const char* reply, int length) {
-    int rest = length;
-    while (rest > 0 && reply[rest - 1] != '|') rest--;
-    hub_tail_keep(reply + rest, length - rest);
-}
-
-// Receives and shows the hub's first reply, then registers the socket for
-// socket events. False when no reply came; the connection is then closed.
-bool take_first_reply() {
-    char reply[FIRST_REPLY_BYTES + 1];
-    int got = recv_timeout(g_state.hub_socket, reply, FIRST_REPLY_BYTES, g_state.hub_io_timeout_ms);
-    if (got < 1) {
-        hub_close();
-        return false;
+// The login's result, on the user-interface thread.
+void login_finished(WPARAM index, LPARAM generation) {
+    if (index >= (WPARAM)LOGIN_RUNS) return;
+    LoginRun& run = g_login_runs[index];
+    if (!run.busy || run.generation != (uint32_t)generation) return;
+    bool wanted = current_run() == &run && !flag(run.cancel);
+    int result = run.result;
+    if (!wanted) {
+        if (result > 0) closesocket(result);
+        run.busy = 0;
+        return;
     }
-    traffic_add_received((uint32_t)got);
-    reply[got] = '\0';
-    if (socket_async_select(g_state.hub_socket, g_state.main_window, WM_SOCKET_EVENT, HUB_EVENT_MASK) != 0) {
+    g_state.hub_phase = HUB_OFFLINE;
+    g_state.hub_socket = result;
+    if (result < 0) {
+        run.busy = 0;
+        chatlog_append(u"connect Error ");
+        repaint_request(g_state.main_window);
+        return;
+    }
+    g_state.hub_phase = HUB_ONLINE;
+    g_state.hub_out_len = 0;
+    g_state.hub_tail_len = 0;
+    if (socket_async_select(result, g_state.main_window, WM_SOCKET_EVENT, HUB_EVENT_MASK) != 0) {
         chatlog_append(u"wsa select Error ");
     }
-    show_first_reply(reply);
-    keep_reply_tail(reply, got);
-    return true;
+    timer_set(g_state.main_window, KEEPALIVE_TIMER, KEEPALIVE_MS);
+    show_first_reply(run.reply);
+    // Dispatched like any later receive; it may close the connection again
+    // (a refused nick), which is why the run is freed first.
+    char data[HUB_DATA_BYTES];
+    int length = run.reply_length < HUB_RECEIVE_BYTES ? run.reply_length : HUB_RECEIVE_BYTES;
+    memcpy(data, run.reply, (size_t)length);
+    data[length] = '\0';
+    run.busy = 0;
+    dispatch_hub_data(data, length);
+    repaint_request(g_state.main_window);
+}
+
+// Appends a note made of a fixed text and a text from the hub.
+void session_note(const char* head, const char* text) {
+    char note[SESSION_NOTE_BYTES];
+    text_copy(note, SESSION_NOTE_BYTES, head);
+    text_append(note, SESSION_NOTE_BYTES, text);
+    chatlog_append_line(note);
+}
+
+// The text after a message's command word and its blank, or "" without one.
+const char* message_argument(const char* message, int command_length) {
+    return message[command_length] == ' ' ? message + command_length + 1 : "";
 }
 
 }  // namespace
@@ -76,14 +180,21 @@ int tcp_connect(const char* host, const char* port_text, int type) {
     return tcp_connect_within(host, port_text, type, g_state.hub_io_timeout_ms, nullptr);
 }
 
-int hub_login(const char* host, const char* port) {
-    int sock = tcp_connect(host, port, SOCKET_STREAM);
+int hub_login(const char* host, const char* port, const char* nick, const char* share, char* reply,
+              int* reply_length, int timeout_ms, int (*give_up)()) {
+    *reply_length = 0;
+    reply[0] = '\0';
+    int sock = tcp_connect_within(host, port, SOCKET_STREAM, timeout_ms, give_up);
+    if (give_up != nullptr && give_up()) {
+        if (sock >= 0) closesocket(sock);
+        return LOGIN_CANCELLED;
+    }
     if (sock < 0) return LOGIN_NO_HUB;
     char lock[LOCK_RECEIVE_BYTES];
-    int got = recv_timeout(sock, lock, LOCK_RECEIVE_BYTES, g_state.hub_io_timeout_ms);
+    int got = recv_within(sock, lock, LOCK_RECEIVE_BYTES, timeout_ms, give_up);
     if (got < 1) {
         closesocket(sock);
-        return LOGIN_NO_HUB;
+        return got == -3 ? LOGIN_CANCELLED : LOGIN_NO_HUB;
     }
     traffic_add_received(LOCK_COUNTED_BYTES);
 
@@ -92,8 +203,7 @@ int hub_login(const char* host, const char* port) {
     const char* key = nullptr;
     if (got >= 2 && lock[1] == 'L') key = lock_to_key(lock, got, key_text);
     char block[LOGIN_BLOCK_BYTES];
-    int length = build_login_block(key, g_state.settings.nick, g_state.settings.share_size, block,
-                                   LOGIN_BLOCK_BYTES);
+    int length = build_login_block(key, nick, share, block, LOGIN_BLOCK_BYTES);
     if (length < 0) {
         closesocket(sock);
         return LOGIN_TOO_LONG;
@@ -104,6 +214,15 @@ int hub_login(const char* host, const char* port) {
         return LOGIN_SEND_FAILED;
     }
     traffic_add_sent((uint32_t)length);
+
+    got = recv_within(sock, reply, FIRST_REPLY_BYTES, timeout_ms, give_up);
+    if (got < 1) {
+        closesocket(sock);
+        return got == -3 ? LOGIN_CANCELLED : LOGIN_NO_HUB;
+    }
+    traffic_add_received((uint32_t)got);
+    reply[got] = '\0';
+    *reply_length = got;
     return sock;
 }
 
@@ -113,24 +232,170 @@ void hub_close() {
         // before the system can hand it out again.
         socket_async_select(g_state.hub_socket, g_state.main_window, 0, 0);
         closesocket(g_state.hub_socket);
+        timer_kill(g_state.main_window, KEEPALIVE_TIMER);
     }
     g_state.hub_socket = 0;
     g_state.hub_tail_len = 0;
+    g_state.hub_out_len = 0;
+    if (g_state.hub_phase == HUB_ONLINE) g_state.hub_phase = HUB_OFFLINE;
+}
+
+bool hub_cancel_login() {
+    LoginRun* run = current_run();
+    if (run == nullptr) return false;
+    set_flag(run->cancel, true);
+    g_state.hub_phase = HUB_OFFLINE;
+    chatlog_append_line("connect cancelled");
+    repaint_request(g_state.main_window);
+    return true;
 }
 
 void hub_connect_command() {
     user_table_empty();
+    hub_cancel_login();
     hub_close();
-    g_state.hub_socket = hub_login(g_state.settings.hub_host, g_state.settings.hub_port);
-    if (g_state.hub_socket < 0 || !take_first_reply()) chatlog_append(u"connect Error ");
+    // The hub's encoding and the own nick in it, for the whole session.
+    const SessionSettings& s = g_state.settings;
+    hub_encoding_set(s.encoding == ENCODING_UTF8 ? ENCODING_UTF8 : ENCODING_CP1251);
+    char16_t wide[NICK_BYTES];
+    cp1251_to_utf16(s.nick, -1, wide, NICK_BYTES);
+    utf16_to_hub_text(wide, -1, g_state.hub_nick, HUB_NICK_BYTES);
+
+    LoginRun* run = nullptr;
+    for (LoginRun& r : g_login_runs)
+        if (!r.busy) run = &r;
+    char16_t note[NOTICE_UNITS];
+    wide_format(note, NOTICE_UNITS, u"connecting to %S...", s.hub_host);
+    u16_append(note, NOTICE_UNITS, g_state.line_break);
+    chatlog_append(note);
+    if (run == nullptr) {  // both runs still ending after being given up
+        chatlog_append(u"connect Error ");
+        repaint_request(g_state.main_window);
+        return;
+    }
+    text_copy(run->host, HUB_HOST_BYTES, s.hub_host);
+    text_copy(run->port, HUB_PORT_BYTES, s.hub_port);
+    text_copy(run->nick, HUB_NICK_BYTES, g_state.hub_nick);
+    text_copy(run->share, SHARE_TEXT_BYTES, s.share_size);
+    run->timeout_ms = g_state.hub_io_timeout_ms;
+    run->generation = ++g_state.hub_login_generation;
+    set_flag(run->cancel, false);
+    run->busy = 1;
+    g_state.hub_phase = HUB_CONNECTING;
+    if (!thread_start(login_thread, run)) {
+        run->busy = 0;
+        g_state.hub_phase = HUB_OFFLINE;
+        chatlog_append(u"connect Error ");
+    }
     repaint_request(g_state.main_window);
 }
 
 void hub_disconnect_command() {
+    hub_cancel_login();
     hub_close();
 }
 
 void hub_exit_command(Window main_screen) {
+    hub_cancel_login();
     hub_close();
     dialog_end(main_screen, 0);
+}
+
+bool hub_login_running() {
+    for (const LoginRun& run : g_login_runs)
+        if (run.busy) return true;
+    return false;
+}
+
+intptr_t hub_window_message(uint32_t message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_SOCKET_EVENT:
+        return hub_socket_event(wparam, lparam);
+    case WM_HUB_LOGIN:
+        login_finished(wparam, lparam);
+        return TRUE;
+    case WM_TIMER:
+        if (wparam != KEEPALIVE_TIMER) return FALSE;
+        if (g_state.hub_phase == HUB_ONLINE) hub_send("|", 1);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+bool hub_send(const char* data, int length) {
+    int sock = g_state.hub_socket;
+    if (sock <= 0) return false;
+    int taken = 0;
+    if (g_state.hub_out_len == 0) {
+        taken = send_nonblocking(sock, data, length);
+        // A failed socket is left as it is: its close is noted when it comes.
+        if (taken < 0) return false;
+        if (taken > 0) traffic_add_sent((uint32_t)taken);
+    }
+    int rest = length - taken;
+    if (rest > HUB_OUT_BYTES - g_state.hub_out_len) {
+        hub_close();
+        chatlog_append_line("the hub is not reading: connection closed");
+        repaint_request(g_state.main_window);
+        return false;
+    }
+    memcpy(g_state.hub_out + g_state.hub_out_len, data + taken, (size_t)rest);
+    g_state.hub_out_len += rest;
+    // The keep-alive counts from the last message.
+    if (g_state.hub_phase == HUB_ONLINE) timer_set(g_state.main_window, KEEPALIVE_TIMER, KEEPALIVE_MS);
+    return true;
+}
+
+void hub_flush() {
+    int sock = g_state.hub_socket;
+    while (sock > 0 && g_state.hub_out_len > 0) {
+        int taken = send_nonblocking(sock, g_state.hub_out, g_state.hub_out_len);
+        if (taken <= 0) return;  // full again (FD_WRITE comes back), or failed (FD_CLOSE comes)
+        traffic_add_sent((uint32_t)taken);
+        g_state.hub_out_len -= taken;
+        memmove(g_state.hub_out, g_state.hub_out + taken, (size_t)g_state.hub_out_len);
+    }
+}
+
+void hub_send_password(const char* password) {
+    char message[MY_PASS_BYTES];
+    int length = build_my_pass(password, message, MY_PASS_BYTES);
+    if (length > 0) hub_send(message, length);
+}
+
+int hub_take_get_pass(char*) {
+    if (g_state.settings.password[0] != '\0') {
+        hub_send_password(g_state.settings.password);
+    } else {
+        post_message(g_state.main_window, WM_HUB_PASSWORD, 0, 0);
+    }
+    return 0;
+}
+
+int hub_take_bad_pass(char*) {
+    // Asked again at the next Connect instead of sent again.
+    memset(g_state.settings.password, 0, sizeof g_state.settings.password);
+    hub_close();
+    return chatlog_append_line("wrong password");
+}
+
+int hub_take_validate_denide(char* message) {
+    const char* nick = message_argument(message, 15);  // "$ValidateDenide"
+    if (nick[0] == '\0') nick = g_state.hub_nick;
+    hub_close();
+    session_note("the hub refused the nick ", nick);
+    return 1;
+}
+
+int hub_take_hub_is_full(char*) {
+    hub_close();
+    return chatlog_append_line("the hub is full");
+}
+
+int hub_take_force_move(char* message) {
+    // Only shown: following a redirect blindly has been used to flood third
+    // parties. The person may put the address in Option.
+    session_note("the hub asks you to go to ", message_argument(message, 10));  // "$ForceMove"
+    return 1;
 }

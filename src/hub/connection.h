@@ -1,19 +1,22 @@
-// The one hub connection: TCP connect, login, and the main screen's Connect,
+// The one hub connection: the login, which runs on a thread of its own so the
+// screen stays live, the sends to the hub, the messages about the session
+// itself ($GetPass, refusals, redirects), and the main screen's Connect,
 // Disconnect and exit commands.
 //
 // g_state.hub_socket holds the open hub socket (> 0), the negative code of the
-// last failed login, or 0 when there is none (before the first Connect and
-// after every close). Closing always leaves 0, so a socket number is never
-// closed twice even after the system has handed it out again.
+// last failed login, or 0 when there is none (before the first Connect, while
+// a login runs, and after every close). Closing always leaves 0, so a socket
+// number is never closed twice even after the system has handed it out again.
+// g_state.hub_phase says whether a login runs or the hub is online.
 #pragma once
 
 #include "platform/platform.h"
-
 
 // hub_login results besides a socket.
 constexpr int LOGIN_NO_HUB = -2;       // no connection, or no first data in time
 constexpr int LOGIN_SEND_FAILED = -3;  // both sends of the login block failed
 constexpr int LOGIN_TOO_LONG = -4;     // nick and share text overflow the block: refused
+constexpr int LOGIN_CANCELLED = -5;    // given up on request (Back, Disconnect, a new Connect)
 
 constexpr int LOCK_RECEIVE_BYTES = 1000;
 constexpr int FIRST_REPLY_BYTES = 1000;
@@ -21,22 +24,68 @@ constexpr int FIRST_REPLY_SHOWN_UNITS = 255;  // the reply is shown cut to 254 u
 constexpr int NOTICE_UNITS = 1000;
 constexpr int LOCK_COUNTED_BYTES = 20;  // the lock receive counts as 20 bytes, whatever its size
 
+// Messages of the program's own to the main window, above the platform's numbers.
+// A login thread has its result: wparam the run, lparam its generation.
+constexpr uint32_t WM_HUB_LOGIN = 0x8002;
+// The hub asks for a password and none is known: the main screen asks the person.
+constexpr uint32_t WM_HUB_PASSWORD = 0x8003;
+
+// With nothing sent for this long, an empty message ("|") goes to the hub, as
+// common clients send it, so hubs that drop silent clients keep this one.
+constexpr int KEEPALIVE_MS = 120000;
+constexpr uint32_t KEEPALIVE_TIMER = 1;
+
 // The hub's connect: tcp_connect_within bounded by g_state.hub_io_timeout_ms.
 int tcp_connect(const char* host, const char* port_text, int type);
 
-// Connects, reads the hub's first data, answers its lock and sends the whole
-// login in one block with the nick and share text of g_state.settings.
-// Returns the socket or LOGIN_NO_HUB, LOGIN_SEND_FAILED, LOGIN_TOO_LONG.
-int hub_login(const char* host, const char* port);
+// The whole login, blocking, on the calling thread: connects (name lookup
+// included), reads the hub's first data, answers its lock, sends the login
+// block with nick and share (in the hub's encoding) in one send and receives
+// the hub's first reply into reply (FIRST_REPLY_BYTES + 1 bytes: terminated,
+// its length in *reply_length). Every wait is bounded by timeout_ms; with
+// give_up, it gives up (LOGIN_CANCELLED) soon after that returns nonzero.
+// Returns the socket (blocking) or LOGIN_NO_HUB, LOGIN_SEND_FAILED,
+// LOGIN_TOO_LONG, LOGIN_CANCELLED. Uses no shared state but the traffic totals.
+int hub_login(const char* host, const char* port, const char* nick, const char* share, char* reply,
+              int* reply_length, int timeout_ms, int (*give_up)());
 
-// Unregisters and closes the hub socket when one is open; leaves 0.
+// Unregisters and closes the hub socket when one is open; leaves 0 and the
+// phase offline, the unsent rest of the messages dropped.
 void hub_close();
 
-// Command 6004: empties the UserTable, replaces the connection by a new
-// logged-in one, shows the hub's first reply and registers the socket for
-// WM_SOCKET_EVENT to g_state.main_window.
+// Command Connect: empties the UserTable, closes the connection (a login
+// still running is given up), takes the encoding and nick of the settings for
+// the new hub, says "connecting to <host>..." and starts the login on its own
+// thread. Its result comes back as WM_HUB_LOGIN.
 void hub_connect_command();
-// Command 6007.
+// Command Disconnect: gives up a running login, closes the connection.
 void hub_disconnect_command();
-// Commands 2 and 6002: close the connection and end the main screen with 0.
+// The Back key during a login gives it up; true when there was one to give up.
+bool hub_cancel_login();
+// Commands exit: give up, close and end the main screen with 0.
 void hub_exit_command(Window main_screen);
+// True while a login thread has not handed in its result (tests wait on it).
+bool hub_login_running();
+
+// The main window's messages that belong to the hub connection: socket
+// events, login results and the keep-alive timer. Returns TRUE when the
+// message was one of them.
+intptr_t hub_window_message(uint32_t message, WPARAM wparam, LPARAM lparam);
+
+// Sends a whole message to the hub. What the socket does not take at once is
+// kept and sent, in order, when it can take more; only bytes it took count.
+// A hub that leaves HUB_OUT_BYTES unread ends the connection with a note.
+// False when there is no connection, the socket failed or the message ended it.
+bool hub_send(const char* data, int length);
+// Sends what was kept back, as far as the socket takes it (FD_WRITE).
+void hub_flush();
+// Answers $GetPass: "$MyPass <password>|" (the password in the hub's encoding).
+void hub_send_password(const char* password);
+
+// Session messages, each NUL-terminated without its '|'; each returns 1 when
+// it appended a chat line.
+int hub_take_get_pass(char* message);        // $GetPass: the known password, or ask
+int hub_take_bad_pass(char* message);        // $BadPass: "wrong password", closed
+int hub_take_validate_denide(char* message); // $ValidateDenide: refused, closed
+int hub_take_hub_is_full(char* message);     // $HubIsFull: "the hub is full", closed
+int hub_take_force_move(char* message);      // $ForceMove: shown, never followed

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "hub/chat.h"
+#include "hub/connection.h"
 #include "hub/search.h"
 #include "hub/users.h"
 #include "state/text_scan.h"
@@ -53,8 +54,18 @@ int route_search(char* message) {
 // Tried in order; the first prefix that matches takes the message. "$S"
 // followed by anything but "R" (other users' searches) matches nothing.
 const HubRoute HUB_ROUTES[] = {
-    {"$Q", route_user},   {"$M", route_user},     {"$C", route_download}, {"$SR", route_search},
-    {"$T", chat_take_private}, {"<", chat_take_public}, {">", chat_take_public},
+    {"$Q", route_user},
+    {"$M", route_user},
+    {"$C", route_download},
+    {"$SR", route_search},
+    {"$T", chat_take_private},
+    {"<", chat_take_public},
+    {">", chat_take_public},
+    {"$GetPass", hub_take_get_pass},
+    {"$BadPass", hub_take_bad_pass},
+    {"$ValidateDenide", hub_take_validate_denide},
+    {"$HubIsFull", hub_take_hub_is_full},
+    {"$ForceMove", hub_take_force_move},
 };
 
 int route_hub_message(char* message) {
@@ -93,6 +104,9 @@ intptr_t hub_socket_event(WPARAM, LPARAM lparam) {
         case FD_READ:
             if (hub_read()) return TRUE;
             break;
+        case FD_WRITE:
+            hub_flush();  // the socket takes more: what was kept back goes out
+            return TRUE;
         case FD_OOB:
             chatlog_append(u" OOB ");
             break;

@@ -8,13 +8,14 @@
 // ChatLog and the TrafficCounters.
 #include "hub/download_request.h"
 
+#include "hub/connection.h"
 #include "protocol/message_builder.h"
 #include "state/client_state.h"
 
 namespace {
 
 // "$RevConnectToMe " + own nick + " " + peer nick + "|".
-constexpr int REV_CONNECT_BYTES = 16 + (NICK_BYTES - 1) + 1 + (RESULT_NICK_BYTES - 1) + 1 + 1;
+constexpr int REV_CONNECT_BYTES = 16 + (HUB_NICK_BYTES - 1) + 1 + (RESULT_NICK_BYTES - 1) + 1 + 1;
 
 }  // namespace
 
@@ -22,18 +23,15 @@ int send_rev_connect(const char* peer_nick) {
     char message[REV_CONNECT_BYTES];
     MessageBuilder m = message_begin(message, REV_CONNECT_BYTES);
     message_add(&m, "$RevConnectToMe ");
-    message_add(&m, g_state.settings.nick);
+    message_add(&m, g_state.hub_nick);
     message_add(&m, " ");
     message_add(&m, peer_nick);
     message_add(&m, "|");
     // With no hub connection there is nobody to ask; a peer nick too long for
     // the message cannot come from the results table.
     if (m.overflow || g_state.hub_socket <= 0) return 0;
-    // Only bytes the socket took count; a send that fails (the hub closed,
-    // its close only noted) or goes out cut has asked nobody.
-    int sent = send_once(g_state.hub_socket, message, m.length);
-    if (sent > 0) traffic_add_sent((uint32_t)sent);
-    return sent == m.length ? 1 : 0;
+    // A send that fails (the hub closed, its close only noted) has asked nobody.
+    return hub_send(message, m.length) ? 1 : 0;
 }
 
 void download_request_send(int row) {

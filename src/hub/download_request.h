@@ -3,8 +3,8 @@
 // back. The owner's $ConnectToMe then starts the worker (transfer/download.h).
 #pragma once
 
-// Sends "$RevConnectToMe <own nick> <peer nick>|" on the HubSocket. Returns 1
-// when the socket took the whole message, else 0 (only bytes taken are counted).
+// Sends "$RevConnectToMe <own nick> <peer nick>|" to the hub (hub_send).
+// Returns 1 when it was sent or kept to be sent, else 0.
 int send_rev_connect(const char* peer_nick);
 // Makes results row `row` the waiting download request and asks its owner.
 // While a worker runs it is refused with a note in the chat instead; a

@@ -9,6 +9,7 @@
 // hub_socket, the TrafficCounters.
 #include "hub/search.h"
 
+#include "hub/connection.h"
 #include "protocol/hub_messages.h"
 #include "state/client_state.h"
 
@@ -17,10 +18,10 @@ void search_send(const char* words) {
     // clearing it would touch all of its pages (about 100 KB) for every search.
     g_state.result_count = 0;
     char message[SEARCH_MESSAGE_BYTES];
-    int length = build_search_message(g_state.settings.nick, words, message, SEARCH_MESSAGE_BYTES);
+    int length = build_search_message(g_state.hub_nick, words, message, SEARCH_MESSAGE_BYTES);
     if (length <= 0) return;
-    if (g_state.hub_socket > 0) send_once(g_state.hub_socket, message, length);
-    traffic_add_sent((uint32_t)length);
+    // Not connected, the search goes nowhere and still counts as sent.
+    if (!hub_send(message, length)) traffic_add_sent((uint32_t)length);
 }
 
 void search_result_take(char* message) {

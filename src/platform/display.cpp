@@ -75,6 +75,10 @@ void display_resize(int cols, int rows) {
     g_grid.cols = cols;
     g_grid.rows = rows;
     screens_keep_in_view();
+    // Every screen paints anew at the new size, as after any change of what
+    // it shows: its procedure's paint rule (a chat view that keeps its end in
+    // view) runs again.
+    for (int i = 0; i < screen_depth(); i++) repaint_request(screen_at(i)->window);
     display_mark_dirty();
 }
 

@@ -23,7 +23,13 @@ void draw_edit_line(DisplayGrid* g, const Control* c, const Box* b, bool focused
     if (inner < 1) return;
     assert(c->hscroll <= c->caret);  // kept in view since the last change
     grid_fill(g, b->row, b->col + 1, inner, U' ', attr);
-    grid_put_text(g, b->row, b->col + 1, inner, c->text, c->hscroll, c->length, attr);
+    if (c->tmpl->style & STYLE_PASSWORD) {
+        // One '*' a character: what is typed is never on screen.
+        int stars = text_cells(c->text, c->hscroll, c->length);
+        grid_fill(g, b->row, b->col + 1, stars < inner ? stars : inner, U'*', attr);
+    } else {
+        grid_put_text(g, b->row, b->col + 1, inner, c->text, c->hscroll, c->length, attr);
+    }
     if (focused) {
         g->cursor_row = b->row;
         g->cursor_col = b->col + 1 + text_cells(c->text, c->hscroll, c->caret);

@@ -1,11 +1,13 @@
 // The one message loop. Every modal screen runs it, nested as the screens
 // nest, and message_pump runs it outside any screen.
 //
-// One turn, in order: a posted message (to its own window, whichever screen
-// is on top); else a key (to the topmost screen); else the due paints; else
+// One turn, in order: a resize of the display (every screen is asked to
+// paint anew); a posted message (to its own window, whichever screen is on
+// top); else a key (to the topmost screen); else the due timers; else
+// the due paints; else
 // the display is drawn if anything changed, and the loop waits in poll on the
 // terminal, the wake pipe, the registered sockets and the running-copy socket,
-// with a timeout only when a throttled paint or a deadline is due. An idle
+// with a timeout only when a timer, a throttled paint or a deadline is due. An idle
 // loop therefore sleeps in the kernel and costs no CPU.
 //
 // Keys wait in a ring of KEY_RING events (typed ahead by the terminal, or
@@ -47,10 +49,15 @@ bool should_stop(const bool* ended, int (*done)(void*), void* context, int* done
     return deadline_ms != 0 && monotonic_ms() >= deadline_ms;
 }
 
+// A resize is taken at the start of a turn, before the paints: it asks every
+// screen to paint anew, and those paints must come before the next wait.
+void take_resize() {
+    int cols, rows;
+    if (display_current()->take_resize(&cols, &rows)) display_resize(cols, rows);
+}
+
 void draw_if_dirty() {
     const Display* d = display_current();
-    int cols, rows;
-    if (d->take_resize(&cols, &rows)) display_resize(cols, rows);
     if (!g_dirty) return;
     g_dirty = false;
     const Screen* s = screen_top();
@@ -116,6 +123,7 @@ int loop_run(const bool* ended, int (*done)(void*), void* context, uint64_t dead
     assert(!display_idle_hook_running());  // an idle hook must not run screens or pump messages
     int done_value = 0;
     while (!should_stop(ended, done, context, &done_value, deadline_ms)) {
+        take_resize();
         PostedMessage m;
         if (posted_take(&m)) {
             send_message(m.window, m.message, m.wparam, m.lparam);
@@ -126,8 +134,10 @@ int loop_run(const bool* ended, int (*done)(void*), void* context, uint64_t dead
             screen_key(&key);
             continue;
         }
-        int paint_wait;
+        int paint_wait, timer_wait;
+        if (timers_deliver(&timer_wait)) continue;
         if (paints_deliver(&paint_wait)) continue;
+        if (timer_wait >= 0 && (paint_wait < 0 || timer_wait < paint_wait)) paint_wait = timer_wait;
         draw_if_dirty();
         if (should_stop(ended, done, context, &done_value, deadline_ms)) break;
         // The test hook sees the drawn grid; what it presses is handled first.

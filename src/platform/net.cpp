@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netdb.h>
+#include <pthread.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,8 +30,10 @@ int closesocket(int socket) {
 
 namespace {
 
-// How often a waiting connect asks whether to give up.
+// How often a waiting connect or lookup asks whether to give up.
 constexpr int GIVE_UP_CHECK_MS = 100;
+// Bound on a lookup without a caller's bound (this machine's own name).
+constexpr int LOCAL_LOOKUP_MS = 5000;
 
 // Waits for the socket to become writable, restarting after signals with
 // what is left of the time bound; with give_up, asks it between short waits.
@@ -65,7 +68,92 @@ bool connect_within(int sock, const struct sockaddr_in* address, int timeout_ms,
     return fcntl(sock, F_SETFL, flags) == 0;
 }
 
+// Name lookups run through getaddrinfo_a so that a slow resolver is bounded
+// like the connect. A lookup given up before the resolver answers cannot
+// always be cancelled; its request must then live until it completes, so
+// requests live in this small table and an abandoned one is freed by a later
+// lookup once it has completed. Any thread may look up: the table has a lock.
+constexpr int LOOKUP_SLOTS = 4;
+constexpr int LOOKUP_NAME_BYTES = 256;
+
+struct LookupSlot {
+    bool in_use;
+    struct gaicb request;
+    struct addrinfo hints;
+    char name[LOOKUP_NAME_BYTES];
+};
+
+pthread_mutex_t g_lookup_lock = PTHREAD_MUTEX_INITIALIZER;
+LookupSlot g_lookups[LOOKUP_SLOTS];
+
+// Takes a free slot, freeing abandoned lookups that have completed first.
+LookupSlot* lookup_slot_take() {
+    LookupSlot* free_slot = nullptr;
+    pthread_mutex_lock(&g_lookup_lock);
+    for (LookupSlot& slot : g_lookups) {
+        if (slot.in_use && gai_error(&slot.request) != EAI_INPROGRESS) {
+            if (slot.request.ar_result != nullptr) freeaddrinfo(slot.request.ar_result);
+            slot.in_use = false;
+        }
+        if (!slot.in_use && free_slot == nullptr) free_slot = &slot;
+    }
+    if (free_slot != nullptr) free_slot->in_use = true;
+    pthread_mutex_unlock(&g_lookup_lock);
+    return free_slot;
+}
+
+void lookup_slot_release(LookupSlot* slot) {
+    pthread_mutex_lock(&g_lookup_lock);
+    slot->in_use = false;
+    pthread_mutex_unlock(&g_lookup_lock);
+}
+
 }  // namespace
+
+int host_lookup_ipv4_within(const char* host, uint32_t* address_be, int timeout_ms, int (*give_up)()) {
+    struct in_addr literal;
+    if (inet_pton(AF_INET, host, &literal) == 1) {
+        *address_be = literal.s_addr;
+        return 1;
+    }
+    if (strlen(host) >= (size_t)LOOKUP_NAME_BYTES) return 0;
+    LookupSlot* slot = lookup_slot_take();
+    if (slot == nullptr) return 0;  // every slot holds a lookup that has not ended
+    memset(&slot->hints, 0, sizeof slot->hints);
+    slot->hints.ai_family = AF_INET;
+    text_copy(slot->name, LOOKUP_NAME_BYTES, host);
+    memset(&slot->request, 0, sizeof slot->request);
+    slot->request.ar_name = slot->name;
+    slot->request.ar_request = &slot->hints;
+    struct gaicb* list[1] = {&slot->request};
+    if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+        lookup_slot_release(slot);
+        return 0;
+    }
+    uint64_t deadline = monotonic_ms() + (uint64_t)timeout_ms;
+    while (gai_error(&slot->request) == EAI_INPROGRESS) {
+        uint64_t now = monotonic_ms();
+        if (now >= deadline || (give_up != nullptr && give_up())) {
+            // Cancelled, or left to end on its own: freed by a later lookup.
+            if (gai_cancel(&slot->request) == EAI_CANCELED) lookup_slot_release(slot);
+            return 0;
+        }
+        int left = (int)(deadline - now);
+        if (left > GIVE_UP_CHECK_MS) left = GIVE_UP_CHECK_MS;
+        struct timespec wait = {0, (long)left * 1000000L};
+        const struct gaicb* waiting[1] = {&slot->request};
+        gai_suspend(waiting, 1, &wait);
+    }
+    int found = 0;
+    struct addrinfo* result = slot->request.ar_result;
+    if (gai_error(&slot->request) == 0 && result != nullptr) {
+        *address_be = ((struct sockaddr_in*)result->ai_addr)->sin_addr.s_addr;
+        found = 1;
+    }
+    if (result != nullptr) freeaddrinfo(result);
+    lookup_slot_release(slot);
+    return found;
+}
 
 int tcp_connect_within(const char* host, const char* port_text, int type, int timeout_ms, int (*give_up)()) {
     struct sockaddr_in address;
@@ -73,7 +161,9 @@ int tcp_connect_within(const char* host, const char* port_text, int type, int ti
     address.sin_family = AF_INET;
     address.sin_port = htons((uint16_t)((uint32_t)decimal_to_int(port_text) & 0xFFFF));
     uint32_t found;
-    if (!host_lookup_ipv4(host, &found)) return TCP_LOOKUP_FAILED;
+    // The lookup and the connect are bounded each on its own, like every
+    // step of a login.
+    if (!host_lookup_ipv4_within(host, &found, timeout_ms, give_up)) return TCP_LOOKUP_FAILED;
     address.sin_addr.s_addr = found;
     int sock = socket(AF_INET, type, 0);
     if (sock < 0) return TCP_CONNECT_FAILED;
@@ -85,19 +175,7 @@ int tcp_connect_within(const char* host, const char* port_text, int type, int ti
 }
 
 int host_lookup_ipv4(const char* host, uint32_t* address_be) {
-    struct in_addr literal;
-    if (inet_pton(AF_INET, host, &literal) == 1) {
-        *address_be = literal.s_addr;
-        return 1;
-    }
-    struct addrinfo hints;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    struct addrinfo* found = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return 0;
-    *address_be = ((struct sockaddr_in*)found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
-    return 1;
+    return host_lookup_ipv4_within(host, address_be, LOCAL_LOOKUP_MS, nullptr);
 }
 
 void local_ipv4_text(char* dst, int dst_bytes) {
@@ -126,6 +204,17 @@ int recv_timeout(int socket, char* buffer, int bytes, int timeout_ms) {
         got = recv(socket, buffer, (size_t)bytes, 0);
     } while (got < 0 && errno == EINTR);
     return got < 0 ? -1 : (int)got;
+}
+
+int send_nonblocking(int socket, const char* data, int bytes) {
+    ssize_t sent;
+    do {
+        sent = send(socket, data, (size_t)bytes, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    int taken = sent < 0 ? 0 : (int)sent;
+    if (taken < bytes) socket_write_rearm(socket);
+    return taken;
 }
 
 int send_once(int socket, const char* data, int bytes) {

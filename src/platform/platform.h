@@ -39,6 +39,7 @@ constexpr uint32_t WM_INITDIALOG = 0x0110;
 constexpr uint32_t WM_COMMAND = 0x0111;  // low word of wparam: command or control id,
                                          // high word: notification code
 constexpr uint32_t WM_HOTKEY = 0x0312;   // high word of lparam: virtual-key code
+constexpr uint32_t WM_TIMER = 0x0113;    // wparam: the timer's id
 constexpr uint32_t WM_SOCKET_EVENT = 1025;  // wparam: socket; low word of lparam: event
 
 // Socket events (low word of the socket event message's lparam) and the mask
@@ -110,6 +111,14 @@ void back_key_forward(Window screen, WPARAM wparam, LPARAM lparam);
 int screen_open_full(Window screen, int menubar_id, ModuleInstance instance);
 // A screen's hot-key message: a Back key press goes to the focused control.
 void screen_hotkey(Window screen, WPARAM wparam, LPARAM lparam);
+
+// Timers (platform/timers.cpp), user-interface thread only: WM_TIMER with the
+// id in wparam every interval_ms to the window, from interval_ms after the
+// call on, until killed or the window is gone. Setting a timer that exists
+// starts its interval again. At most TIMER_SLOTS timers; 0 when none is free.
+constexpr int TIMER_SLOTS = 8;
+int timer_set(Window window, uint32_t id, int interval_ms);
+void timer_kill(Window window, uint32_t id);
 
 // Delivers a message to a window's procedure now, on the calling thread.
 intptr_t send_message(Window window, uint32_t message, WPARAM wparam, LPARAM lparam);
@@ -212,7 +221,10 @@ int text_append(char* dst, int dst_bytes, const char* src);
 int WSAStartup(uint16_t version);
 int closesocket(int socket);
 // Looks up a name or dotted IPv4 text; nonzero on success with the first IPv4
-// address (network byte order) in *address.
+// address (network byte order) in *address. Bounded by timeout_ms; with
+// give_up, gives up as soon as it returns nonzero. Any thread may call it.
+int host_lookup_ipv4_within(const char* host, uint32_t* address_be, int timeout_ms, int (*give_up)());
+// The same, bounded by five seconds.
 int host_lookup_ipv4(const char* host, uint32_t* address_be);
 // tcp_connect_within results besides a socket.
 constexpr int TCP_LOOKUP_FAILED = -6;
@@ -231,6 +243,12 @@ void local_ipv4_text(char* dst, int dst_bytes);
 int recv_timeout(int socket, char* buffer, int bytes, int timeout_ms);
 // One send; returns what send() returned.
 int send_once(int socket, const char* data, int bytes);
+// One send that never waits: the bytes the socket took (0 when it takes none
+// now), or -1 when it failed. When it took less than all, a socket registered
+// with socket_async_select gets FD_WRITE again once it can take more.
+int send_nonblocking(int socket, const char* data, int bytes);
+// Asks for FD_WRITE again on a registered socket (send_nonblocking does).
+void socket_write_rearm(int socket);
 // Receives into the buffer; what recv() returned. Re-arms the read event of
 // a socket registered with socket_async_select.
 int recv_once(int socket, char* buffer, int bytes);

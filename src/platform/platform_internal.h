@@ -45,6 +45,9 @@ WindowSlot* window_slot(Window window);  // nullptr for a stale or empty handle
 // Delivers due paint messages; returns 1 when it delivered any. *wait_ms gets
 // the time until the next throttled paint is due (-1 when none waits).
 int paints_deliver(int* wait_ms);
+// Posts WM_TIMER for every due timer (timers.cpp); returns 1 when it posted
+// any. *wait_ms gets the time until the next one is due (-1 when none is set).
+int timers_deliver(int* wait_ms);
 // Posting without the wake pipe, for the loop's own thread.
 int post_local(Window window, uint32_t message, WPARAM wparam, LPARAM lparam);
 // Takes the oldest posted message; 0 when the queue is empty.

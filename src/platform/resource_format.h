@@ -37,6 +37,7 @@ constexpr uint32_t STYLE_AUTOHSCROLL = 1u << 4;// edit: scrolls horizontally
 constexpr uint32_t STYLE_BORDER = 1u << 5;
 constexpr uint32_t STYLE_DISABLED = 1u << 6;   // created disabled
 constexpr uint32_t STYLE_NOTIFY = 1u << 7;     // list: tells the screen of selection changes
+constexpr uint32_t STYLE_PASSWORD = 1u << 8;   // one-line edit: each character drawn as '*'
 
 // The phone's client area in dialog units: the main screen's chat view and
 // input line fill it exactly. A control that starts outside it is not shown.

@@ -6,7 +6,8 @@
 // - read (FD_READ) while data waits, but only one at a time: after a read
 //   message the socket is left out of the poll set until recv_once re-arms it,
 //   so an unread socket does not keep the loop busy;
-// - write (FD_WRITE) once after registration, when the socket can first send;
+// - write (FD_WRITE) once after registration, when the socket can first send,
+//   and again after each send that the socket could not take whole;
 // - out-of-band (FD_OOB) once per urgent byte; the byte is consumed here,
 //   since nothing above reads urgent data and unread urgent data would wake
 //   poll forever;
@@ -151,6 +152,13 @@ int recv_once(int socket, char* buffer, int bytes) {
     if (s) s->read_posted = false;
     pthread_mutex_unlock(&g_table_lock);
     return (int)got;
+}
+
+void socket_write_rearm(int socket) {
+    pthread_mutex_lock(&g_table_lock);
+    SocketSlot* s = slot_for(socket);
+    if (s) s->write_posted = false;
+    pthread_mutex_unlock(&g_table_lock);
 }
 
 int socket_poll_fill(struct pollfd* fds, int room) {

@@ -229,7 +229,7 @@ int peer_refusal(const char* text, int message_length, char* detail, int detail_
     return 0;
 }
 
-int adc_file_id(const char* tth, const char* path, char* dst, int dst_bytes) {
+int adc_file_id(const char* tth, const char* path, char* dst, int dst_bytes, bool path_utf8) {
     MessageBuilder m = message_begin(dst, dst_bytes);
     if (tth[0] != '\0') {
         message_add(&m, "TTH/");
@@ -242,8 +242,12 @@ int adc_file_id(const char* tth, const char* path, char* dst, int dst_bytes) {
         char utf8[3 * UNITS];
         int length = (int)strlen(path);
         if (length >= UNITS) m.overflow = true;
-        cp1251_to_utf16(path, -1, wide, UNITS);
-        utf16_to_utf8(wide, -1, utf8, (int)sizeof utf8);
+        if (path_utf8) {
+            text_copy(utf8, (int)sizeof utf8, path);
+        } else {
+            cp1251_to_utf16(path, -1, wide, UNITS);
+            utf16_to_utf8(wide, -1, utf8, (int)sizeof utf8);
+        }
         if (utf8[0] != '\\') message_add(&m, "/");
         for (const char* p = utf8; *p != '\0' && !m.overflow; p++) {
             if (*p == '\\') {

@@ -132,9 +132,10 @@ int build_download_request(char* dst, int dst_bytes, const char* key, int key_le
 // negative length is sent as -1 (to the end of the file).
 int build_adc_request(char* dst, int dst_bytes, const char* key, int key_length, const AdcAsked* asked);
 // The id of a file in an $ADCGET: "TTH/<root>" when tth is not empty, else
-// the share path (1251) in UTF-8, since ADC names files in UTF-8, with '/'
-// for each '\', a leading '/', and ADC's escapes (a blank "\s", a newline
-// "\n", a backslash "\\"; NMDC paths hold none, the separator becomes '/').
-// Returns the length, or -1 (dst emptied) when it does not fit.
-int adc_file_id(const char* tth, const char* path, char* dst, int dst_bytes);
+// the share path in UTF-8, since ADC names files in UTF-8 (a path from a
+// 1251 hub is converted, one from a UTF-8 hub, path_utf8, taken as it is),
+// with '/' for each '\', a leading '/', and ADC's escapes (a blank "\s", a
+// newline "\n", a backslash "\\"; NMDC paths hold none, the separator
+// becomes '/'). Returns the length, or -1 (dst emptied) when it does not fit.
+int adc_file_id(const char* tth, const char* path, char* dst, int dst_bytes, bool path_utf8 = false);
 constexpr char SEND_REQUEST_TEXT[] = "$Send|";

@@ -49,7 +49,55 @@ int directory_slots_start(const char* text, int length) {
     return i;
 }
 
+// The escapes of chat, private messages and search words, and what each
+// stands for. Only these three are written or read.
+struct Escape {
+    const char* text;
+    int length;
+    char ch;
+};
+constexpr Escape ESCAPES[] = {{"&#124;", 6, '|'}, {"&#36;", 5, '$'}, {"&amp;", 5, '&'}};
+
+// The escape that text starts with, or nullptr.
+const Escape* escape_at(const char* text) {
+    for (const Escape& e : ESCAPES)
+        if (strncmp(text, e.text, (size_t)e.length) == 0) return &e;
+    return nullptr;
+}
+
+// Appends text with '|' and '$' escaped, and a '&' escaped where the text
+// after it would read as an escape; with blanks_as_dollar every blank becomes
+// the '$' that separates search words.
+void add_escaped(MessageBuilder* m, const char* text, bool blanks_as_dollar) {
+    for (const char* p = text; *p != '\0'; p++) {
+        if (*p == '|') {
+            message_add(m, "&#124;");
+        } else if (*p == '$') {
+            message_add(m, "&#36;");
+        } else if (*p == '&' && escape_at(p) != nullptr) {
+            message_add(m, "&amp;");
+        } else {
+            message_add_n(m, blanks_as_dollar && *p == ' ' ? "$" : p, 1);
+        }
+    }
+}
+
 }  // namespace
+
+int nmdc_unescape(char* text) {
+    int out = 0;
+    for (int in = 0; text[in] != '\0';) {
+        const Escape* e = text[in] == '&' ? escape_at(text + in) : nullptr;
+        if (e != nullptr) {
+            text[out++] = e->ch;
+            in += e->length;
+        } else {
+            text[out++] = text[in++];
+        }
+    }
+    text[out] = '\0';
+    return out;
+}
 
 int build_login_block(const char* key_text, const char* nick, const char* share, char* out,
                       int out_bytes) {
@@ -71,57 +119,52 @@ int build_login_block(const char* key_text, const char* nick, const char* share,
     return message_finish(&m);
 }
 
-int build_chat_message(const char* input_1251, const char* own_nick, char* out, int out_bytes) {
+int build_chat_message(const char* input, const char* own_nick, char* out, int out_bytes) {
     MessageBuilder m = message_begin(out, out_bytes);
-    const char* text = input_1251;
+    const char* text = input;
     int blanks = 0;
-    if (input_1251[0] == '>') {
+    if (input[0] == '>') {
         // The addressee runs up to the first blank (find_char: or one past the end).
-        int k = find_char(input_1251, ' ');
+        int k = find_char(input, ' ');
         char target[TARGET_NICK_BYTES];
         memset(target, 0, sizeof target);
-        text_copy_n(target, TARGET_NICK_BYTES, input_1251 + 1, k - 1);  // cut to 49
+        text_copy_n(target, TARGET_NICK_BYTES, input + 1, k - 1);  // cut to 49
         message_add(&m, "$To: ");
         message_add(&m, target);
         message_add(&m, " From: ");
         message_add(&m, own_nick);
         message_add(&m, " $");
         // The '>' and the addressee become blanks; the terminator is kept.
-        int length = (int)strlen(input_1251);
+        int length = (int)strlen(input);
         blanks = k < length ? k : length;
-        text = input_1251 + blanks;
+        text = input + blanks;
     }
     message_add(&m, "<");
     message_add(&m, own_nick);
     message_add(&m, "> ");
     message_add_repeat(&m, ' ', blanks);
-    message_add(&m, text);
+    add_escaped(&m, text, false);
     message_add(&m, " |");
     return message_finish(&m);
 }
 
 int build_search_message(const char* nick, const char* words, char* out, int out_bytes) {
-    static const char HEAD[] = "$Search Hub:";
-    static const char TERMS[] = " F?T?0?1?";  // no size limit, size is a maximum, size 0, any type
-    int head = (int)sizeof HEAD - 1;
-    int nick_length = (int)strlen(nick);
-    int terms = (int)sizeof TERMS - 1;
-    int words_length = (int)strlen(words);
-    int length = head + nick_length + terms + words_length + 1;
-    if (out_bytes <= 0) return 0;
-    if (length > out_bytes - 1) {
-        out[0] = '\0';  // a cut message would lose its '|': nothing is sent
-        return 0;
-    }
-    memcpy(out, HEAD, (size_t)head);
-    memcpy(out + head, nick, (size_t)nick_length);
-    memcpy(out + head + nick_length, TERMS, (size_t)terms);
-    char* p = out + head + nick_length + terms;
-    // The protocol separates search words with '$'; nothing else is escaped.
-    for (int i = 0; i < words_length; i++) p[i] = words[i] == ' ' ? '$' : words[i];
-    p[words_length] = '|';
-    p[words_length + 1] = '\0';
-    return length;
+    MessageBuilder m = message_begin(out, out_bytes);
+    message_add(&m, "$Search Hub:");
+    message_add(&m, nick);
+    message_add(&m, " F?T?0?1?");  // no size limit, size is a maximum, size 0, any type
+    add_escaped(&m, words, true);
+    message_add(&m, "|");
+    int length = message_finish(&m);
+    return length < 0 ? 0 : length;  // a cut message would lose its '|': nothing is sent
+}
+
+int build_my_pass(const char* password, char* out, int out_bytes) {
+    MessageBuilder m = message_begin(out, out_bytes);
+    message_add(&m, "$MyPass ");
+    message_add(&m, password);
+    message_add(&m, "|");
+    return message_finish(&m);
 }
 
 int parse_search_fields(char* message, SearchResult* out) {

@@ -17,29 +17,49 @@ constexpr int LOGIN_BLOCK_BYTES = 1000;  // at most 999 characters and the NUL
 int build_login_block(const char* key_text, const char* nick, const char* share, char* out,
                       int out_bytes);
 
+// Chat, private messages and search words write '|' as "&#124;", '$' as
+// "&#36;" and a '&' that would start one of these three as "&amp;"; one
+// character becomes at most six.
+constexpr int ESCAPED_BYTES_PER_BYTE = 6;
+
+// Turns the three escapes in text back into '|', '$' and '&', in place (the
+// text only shrinks). Returns the new length.
+int nmdc_unescape(char* text);
+
 constexpr int CHAT_INPUT_UNITS = 1000;  // the input line as read from the screen
-constexpr int CHAT_INPUT_BYTES = 1000;  // the input line in code page 1251
+// The input line in the hub's encoding: at most three bytes a unit (UTF-8).
+constexpr int CHAT_INPUT_BYTES = 3 * (CHAT_INPUT_UNITS - 1) + 1;
 constexpr int TARGET_NICK_BYTES = 50;   // a private message's addressee; longer nicks are cut to 49
-// The largest chat message: "$To: " target " From: " nick " $<" nick "> " text " |".
-constexpr int CHAT_MESSAGE_BYTES =
-    5 + (TARGET_NICK_BYTES - 1) + 7 + (NICK_BYTES - 1) + 3 + (NICK_BYTES - 1) + 2 + (CHAT_INPUT_BYTES - 1) + 2 + 1;
+// The largest chat message: "$To: " target " From: " nick " $<" nick "> " and
+// the text escaped, " |".
+constexpr int CHAT_MESSAGE_BYTES = 5 + (TARGET_NICK_BYTES - 1) + 7 + (HUB_NICK_BYTES - 1) + 3 +
+                                   (HUB_NICK_BYTES - 1) + 2 +
+                                   ESCAPED_BYTES_PER_BYTE * (CHAT_INPUT_BYTES - 1) + 2 + 1;
 
-// The outgoing message for an input line: "<nick> text |", or for ">bob text"
-// "$To: bob From: nick $<nick> " + the text with ">bob" blanked + " |".
-// Returns its length, or -1 (out emptied) when it does not fit in out_bytes.
-int build_chat_message(const char* input_1251, const char* own_nick, char* out, int out_bytes);
+// The outgoing message for an input line (in the hub's encoding): "<nick> text |",
+// or for ">bob text" "$To: bob From: nick $<nick> " + the text with ">bob"
+// blanked + " |"; the text escaped. Returns its length, or -1 (out emptied)
+// when it does not fit in out_bytes.
+int build_chat_message(const char* input, const char* own_nick, char* out, int out_bytes);
 
-// The search field is read as at most 199 UTF-16 units; each becomes one byte
-// of code page 1251, so the words never exceed 199 bytes.
+// The search field is read as at most 199 UTF-16 units, each at most three
+// bytes in the hub's encoding.
 constexpr int SEARCH_TEXT_UNITS = 200;
-// "$Search Hub:" (12) + nick (999) + " F?T?0?1?" (9) + words (199) + "|" + NUL.
-constexpr int SEARCH_MESSAGE_BYTES = 12 + (NICK_BYTES - 1) + 9 + (SEARCH_TEXT_UNITS - 1) + 1 + 1;
+constexpr int SEARCH_WORDS_BYTES = 3 * (SEARCH_TEXT_UNITS - 1) + 1;
+// "$Search Hub:" (12) + nick + " F?T?0?1?" (9) + the words escaped + "|" + NUL.
+constexpr int SEARCH_MESSAGE_BYTES =
+    12 + (HUB_NICK_BYTES - 1) + 9 + ESCAPED_BYTES_PER_BYTE * (SEARCH_WORDS_BYTES - 1) + 1 + 1;
 
-// Builds "$Search Hub:<nick> F?T?0?1?<words>|" into out, with every blank of
-// the words sent as '$'. Returns the message's length, or 0 (out empty) when
-// it would not fit in out_bytes with its terminator: a cut message would lose
-// its closing '|'.
+// Builds "$Search Hub:<nick> F?T?0?1?<words>|" into out, the words escaped
+// and every blank of them sent as '$'. Returns the message's length, or 0 (out
+// empty) when it would not fit in out_bytes with its terminator: a cut
+// message would lose its closing '|'.
 int build_search_message(const char* nick, const char* words, char* out, int out_bytes);
+
+// "$MyPass <password>|": the answer to the hub's $GetPass. Returns its
+// length, or -1 (out emptied) when it does not fit.
+constexpr int MY_PASS_BYTES = 8 + (PASSWORD_BYTES - 1) + 1 + 1;
+int build_my_pass(const char* password, char* out, int out_bytes);
 
 // Reads one $SR message (NUL-terminated, its '|' removed) into *out. Writes
 // NULs into the message. Returns 1 for a result that fits its fields, 0 for a

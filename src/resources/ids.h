@@ -11,6 +11,7 @@ constexpr int DIALOG_SETTINGS = 1002;
 constexpr int DIALOG_SEARCH = 1003;
 constexpr int DIALOG_PROGRESS = 1004;
 constexpr int DIALOG_USERS = 1005;
+constexpr int DIALOG_PASSWORD = 1006;
 
 // --- Soft-key bars (and the menus their "Menu" keys open) -------------------------
 constexpr int MENUBAR_MAIN = 2001;
@@ -18,6 +19,7 @@ constexpr int MENUBAR_SETTINGS = 2002;
 constexpr int MENUBAR_SEARCH = 2003;
 constexpr int MENUBAR_USERS = 2004;
 constexpr int MENUBAR_PROGRESS = 2005;
+constexpr int MENUBAR_PASSWORD = 2006;
 
 constexpr int ICON_PROGRAM = 8001;
 
@@ -46,6 +48,7 @@ constexpr int ID_SETTINGS_SHARE_LABEL = 4010;
 constexpr int ID_SETTINGS_LOCAL_IP = 4011;
 constexpr int ID_SETTINGS_LOCAL_IP_LABEL = 4012;
 constexpr int ID_SETTINGS_BYTES_LABEL = 4013;
+constexpr int ID_SETTINGS_ENCODING = 4014;  // which encoding the hub is read in
 constexpr int ID_SETTINGS_FAVORITES = 4015;
 constexpr int ID_SETTINGS_HUB_LABEL = 4016;
 // Results screen (its OK button is IDOK).
@@ -57,6 +60,9 @@ constexpr int ID_PROGRESS_FILE = 4012;
 constexpr int ID_PROGRESS_SIZE = 4013;
 // Users screen.
 constexpr int ID_USERS_LIST = 4009;
+// Password prompt.
+constexpr int ID_PASSWORD_LABEL = 4017;
+constexpr int ID_PASSWORD_FIELD = 4018;
 
 // --- Commands (menu entries and command soft keys) ----------------------------------
 // Main menu, and the main screen's "Search" soft key.
@@ -90,3 +96,6 @@ constexpr int CMD_USERS_REFRESH = 6026;
 constexpr int CMD_STOP = 6023;
 // The "EXIT" soft key of the Users and progress screens.
 constexpr int CMD_SCREEN_EXIT = 6024;
+// Password prompt soft keys.
+constexpr int CMD_PASSWORD_OK = 6027;
+constexpr int CMD_PASSWORD_CANCEL = 6028;

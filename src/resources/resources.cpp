@@ -29,6 +29,7 @@ constexpr ControlTemplate SETTINGS_CONTROLS[] = {
     {ID_SETTINGS_BYTES_LABEL, CONTROL_STATIC, 114, 66, 26, 10, 0, u"bytes"},
     {ID_SETTINGS_LOCAL_IP_LABEL, CONTROL_STATIC, 0, 82, 40, 10, 0, u"LocalIP"},
     {ID_SETTINGS_LOCAL_IP, CONTROL_EDIT, 42, 80, 98, 12, STYLE_AUTOHSCROLL | STYLE_BORDER | STYLE_READONLY | STYLE_DISABLED, u""},
+    {ID_SETTINGS_ENCODING, CONTROL_STATIC, 0, 96, 140, 10, 0, u""},
 };
 
 constexpr ControlTemplate SEARCH_CONTROLS[] = {
@@ -47,6 +48,11 @@ constexpr ControlTemplate USERS_CONTROLS[] = {
     {ID_USERS_LIST, CONTROL_LIST, 0, 0, 140, 108, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
 };
 
+constexpr ControlTemplate PASSWORD_CONTROLS[] = {
+    {ID_PASSWORD_LABEL, CONTROL_STATIC, 0, 20, 140, 10, 0, u"Password"},
+    {ID_PASSWORD_FIELD, CONTROL_EDIT, 0, 40, 140, 12, STYLE_AUTOHSCROLL | STYLE_BORDER | STYLE_PASSWORD, u""},
+};
+
 #define COUNT_OF(a) ((int)(sizeof(a) / sizeof((a)[0])))
 
 constexpr DialogTemplate DIALOGS[] = {
@@ -55,6 +61,7 @@ constexpr DialogTemplate DIALOGS[] = {
     {DIALOG_SEARCH, u"Search", nullptr, COUNT_OF(SEARCH_CONTROLS), SEARCH_CONTROLS},
     {DIALOG_PROGRESS, u"", nullptr, COUNT_OF(PROGRESS_CONTROLS), PROGRESS_CONTROLS},
     {DIALOG_USERS, u"", nullptr, COUNT_OF(USERS_CONTROLS), USERS_CONTROLS},
+    {DIALOG_PASSWORD, u"Password", nullptr, COUNT_OF(PASSWORD_CONTROLS), PASSWORD_CONTROLS},
 };
 
 // --- Menus: the popups that "Menu" soft keys open --------------------------------
@@ -93,6 +100,7 @@ constexpr MenuBarResource MENUBARS[] = {
     {MENUBAR_SEARCH, {{STRING_MENU, 0, true}, {STRING_DOWNLOAD, CMD_DOWNLOAD, false}}},
     {MENUBAR_USERS, {{STRING_MENU, 0, true}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
     {MENUBAR_PROGRESS, {{STRING_MENU, 0, true}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
+    {MENUBAR_PASSWORD, {{STRING_OK, CMD_PASSWORD_OK, false}, {STRING_CANCEL, CMD_PASSWORD_CANCEL, false}}},
 };
 
 constexpr StringResource STRINGS[] = {

@@ -17,6 +17,7 @@
 #include "hub/dispatch.h"
 #include "protocol/hub_messages.h"
 #include "resources/ids.h"
+#include "screens/password_screen.h"
 #include "screens/progress_screen.h"
 #include "screens/screen_table.h"
 #include "screens/search_screen.h"
@@ -85,13 +86,22 @@ intptr_t main_screen_open(Window screen) {
     return screen_open_full(screen, MENUBAR_MAIN, g_state.module_instance) ? TRUE : FALSE;
 }
 
+// Hub traffic, login results, the keep-alive, and the hub's request for a
+// password nobody has given.
 intptr_t main_screen_other(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    if (message != WM_SOCKET_EVENT) return FALSE;
-    return hub_socket_event(wparam, lparam);
+    if (message == WM_HUB_PASSWORD) {
+        password_prompt_run();
+        return TRUE;
+    }
+    return hub_window_message(message, wparam, lparam);
 }
 
+// Back gives up a login that is still running; otherwise the input line takes it.
+bool main_screen_back(Window) { return hub_cancel_login(); }
+
 const ScreenKind MAIN_SCREEN = {
-    main_screen_open, main_screen_paint, nullptr, MAIN_COMMANDS, command_count(MAIN_COMMANDS), main_screen_other,
+    main_screen_open, main_screen_paint, nullptr,          MAIN_COMMANDS,
+    command_count(MAIN_COMMANDS), main_screen_other, main_screen_back,
 };
 
 }  // namespace
@@ -107,7 +117,7 @@ void send_input_line() {
     char16_t input[CHAT_INPUT_UNITS];
     control_get_text(g_state.main_window, ID_MAIN_INPUT_LINE, input, CHAT_INPUT_UNITS);
     char text[CHAT_INPUT_BYTES];
-    utf16_to_cp1251(input, -1, text, CHAT_INPUT_BYTES);
+    utf16_to_hub_text(input, -1, text, CHAT_INPUT_BYTES);
     chat_send(text);
     control_set_text(g_state.main_window, ID_MAIN_INPUT_LINE, u"");
 }

@@ -34,7 +34,7 @@ intptr_t progress_screen_open(Window screen) {
     if (!screen_open_full(screen, MENUBAR_PROGRESS, g_state.module_instance)) return FALSE;
     if (download_row() >= 0) {
         char16_t name[PROGRESS_NAME_UNITS];
-        cp1251_to_utf16(g_state.download.short_name, -1, name, PROGRESS_NAME_UNITS);
+        hub_text_to_utf16(g_state.download.short_name, -1, name, PROGRESS_NAME_UNITS);
         control_set_text(screen, ID_PROGRESS_FILE, name);
     }
     return TRUE;
@@ -92,7 +92,7 @@ const ScreenCommand PROGRESS_COMMANDS[] = {
 
 const ScreenKind PROGRESS_SCREEN = {
     progress_screen_open, paint_progress_screen, nullptr,
-    PROGRESS_COMMANDS, command_count(PROGRESS_COMMANDS), nullptr,
+    PROGRESS_COMMANDS, command_count(PROGRESS_COMMANDS), nullptr, nullptr,
 };
 
 }  // namespace

@@ -22,6 +22,7 @@ intptr_t screen_kind_run(const ScreenKind& kind, Window screen, uint32_t message
         return FALSE;
     }
     case WM_HOTKEY:
+        if (kind.back != nullptr && high_word((uintptr_t)lparam) == VK_BACK_KEY && kind.back(screen)) return TRUE;
         screen_hotkey(screen, wparam, lparam);
         return FALSE;
     case WM_CLOSE:

@@ -24,6 +24,9 @@ struct ScreenKind {
     int command_count;
     // Any other message; nullptr leaves them all to the platform.
     intptr_t (*other)(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam);
+    // The Back key, before the focused control gets it: true when the screen
+    // took it. nullptr: the focused control always gets it.
+    bool (*back)(Window screen);
 };
 
 template <int N>
@@ -33,7 +36,8 @@ constexpr int command_count(const ScreenCommand (&)[N]) {
 
 // The screen procedure's body: WM_COMMAND runs the table's command with the
 // id in the low word of wparam (TRUE), or leaves an id the table lacks to the
-// platform (FALSE); WM_HOTKEY hands the Back key to the focused control.
+// platform (FALSE); WM_HOTKEY offers the Back key to the screen's back, then
+// hands it to the focused control.
 intptr_t screen_kind_run(const ScreenKind& kind, Window screen, uint32_t message, WPARAM wparam,
                          LPARAM lparam);
 

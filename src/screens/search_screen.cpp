@@ -20,7 +20,7 @@ const char* result_list_text(const SearchResult* row) {
 
 void add_result_entry(Window screen, int row) {
     char16_t text[RESULT_TEXT_UNITS];
-    cp1251_to_utf16(result_list_text(&g_state.results[row]), -1, text, RESULT_TEXT_UNITS);
+    hub_text_to_utf16(result_list_text(&g_state.results[row]), -1, text, RESULT_TEXT_UNITS);
     control_send(screen, ID_SEARCH_LIST, LB_ADDSTRING, 0, (LPARAM)text);
 }
 
@@ -33,9 +33,12 @@ void command_info(Window screen) {
     int row = search_selected_row(screen);
     if (row < 0) return;  // nothing selected: nothing to show
     const SearchResult* r = &g_state.results[row];
+    char16_t path[RESULT_PATH_BYTES];
+    char16_t nick[RESULT_NICK_BYTES];
+    hub_text_to_utf16(r->path, -1, path, RESULT_PATH_BYTES);
+    hub_text_to_utf16(r->nick, -1, nick, RESULT_NICK_BYTES);
     char16_t text[RESULT_TEXT_UNITS];
-    wide_format(text, RESULT_TEXT_UNITS, u"%S\nuser: %S\nsize:%llu bytes", (const unsigned char*)r->path,
-                (const unsigned char*)r->nick, (unsigned long long)r->size);
+    wide_format(text, RESULT_TEXT_UNITS, u"%s\nuser: %s\nsize:%llu bytes", path, nick, (unsigned long long)r->size);
     if (r->tth[0] != '\0') {
         char16_t tth_line[TTH_TEXT_BYTES + 6];
         wide_format(tth_line, TTH_TEXT_BYTES + 6, u"\nTTH:%S", (const unsigned char*)r->tth);
@@ -87,7 +90,7 @@ intptr_t search_screen_other(Window screen, uint32_t message, WPARAM wparam, LPA
 
 const ScreenKind SEARCH_SCREEN = {
     search_screen_open, nullptr, close_search_screen,
-    SEARCH_COMMANDS, command_count(SEARCH_COMMANDS), search_screen_other,
+    SEARCH_COMMANDS, command_count(SEARCH_COMMANDS), search_screen_other, nullptr,
 };
 
 }  // namespace
@@ -96,8 +99,8 @@ void search_screen_send(Window screen) {
     control_send(screen, ID_SEARCH_LIST, LB_RESETCONTENT, 0, 0);
     char16_t text[SEARCH_TEXT_UNITS];
     control_get_text(screen, ID_SEARCH_WORDS, text, SEARCH_TEXT_UNITS);
-    char words[SEARCH_TEXT_UNITS];  // one byte per UTF-16 unit
-    utf16_to_cp1251(text, -1, words, SEARCH_TEXT_UNITS);
+    char words[SEARCH_WORDS_BYTES];
+    utf16_to_hub_text(text, -1, words, SEARCH_WORDS_BYTES);
     search_send(words);
     control_set_text(screen, ID_SEARCH_WORDS, u"");
 }

@@ -1,11 +1,15 @@
 // The settings screen's procedure.
 //
 // The five fields show the SessionSettings texts (8-bit, 1251) and store them
-// back on "OK" only; choosing a favourite fills just the host and port fields.
+// back on "OK" only; choosing a favourite fills just the host and port fields
+// and shows its encoding, and on "OK" its password and encoding are taken too.
 // On "OK" each field's text (at most 99 units) is converted into its
 // SessionSettings field cut to that field's capacity, and never more than 100
 // bytes: host and local IP keep at most 51 characters, the port 11, the nick
 // and share size 99.
+//
+// State of this file alone: which favourite was chosen while the screen is
+// open.
 //
 // Reaches g_state: the settings, the FavoritesTable (read), module_instance.
 #include "screens/settings_screen.h"
@@ -20,6 +24,15 @@ constexpr int FIELD_SHOW_UNITS = 255;   // one field's text as shown
 constexpr int FIELD_READ_UNITS = 100;   // one field's text as read back
 constexpr int FIELD_STORE_BYTES = 100;  // most bytes stored from one field
 constexpr int FAVORITE_NAME_UNITS = 550;
+
+// The favourite chosen since the screen opened, or -1: its password and
+// encoding are taken on OK with the fields.
+int g_chosen = -1;
+
+void show_encoding(Window screen, uint8_t encoding) {
+    control_set_text(screen, ID_SETTINGS_ENCODING,
+                     encoding == ENCODING_UTF8 ? u"Encoding: UTF-8" : u"Encoding: CP1251");
+}
 
 void show_field(Window screen, int control, const char* text) {
     char16_t shown[FIELD_SHOW_UNITS];
@@ -36,6 +49,8 @@ intptr_t settings_screen_open(Window screen) {
     show_field(screen, ID_SETTINGS_PORT, s.hub_port);
     show_field(screen, ID_SETTINGS_NICK, s.nick);
     show_field(screen, ID_SETTINGS_SHARE, s.share_size);
+    show_encoding(screen, s.encoding);
+    g_chosen = -1;
     return TRUE;
 }
 
@@ -45,6 +60,8 @@ void favorite_chosen(Window screen) {
     const FavoriteHub& hub = g_state.favorites[chosen];
     show_field(screen, ID_SETTINGS_HOST, hub.host);
     show_field(screen, ID_SETTINGS_PORT, hub.port);
+    show_encoding(screen, hub.encoding);
+    g_chosen = (int)chosen;
 }
 
 void store_fields(Window screen) {
@@ -71,6 +88,11 @@ void store_fields(Window screen) {
 
 void command_ok(Window screen) {
     store_fields(screen);
+    if (g_chosen >= 0 && g_chosen < g_state.favorites_count) {
+        const FavoriteHub& hub = g_state.favorites[g_chosen];
+        text_copy(g_state.settings.password, PASSWORD_BYTES, hub.password);
+        g_state.settings.encoding = hub.encoding;
+    }
     dialog_end(screen, 0);
 }
 
@@ -81,7 +103,7 @@ const ScreenCommand SETTINGS_COMMANDS[] = {
 };
 
 const ScreenKind SETTINGS_SCREEN = {
-    settings_screen_open, nullptr, nullptr, SETTINGS_COMMANDS, command_count(SETTINGS_COMMANDS), nullptr,
+    settings_screen_open, nullptr, nullptr, SETTINGS_COMMANDS, command_count(SETTINGS_COMMANDS), nullptr, nullptr,
 };
 
 }  // namespace

@@ -47,15 +47,17 @@ const UserEntry* selected_user() {
 void address_user(Window screen, const char16_t* format, bool caret_to_end) {
     const UserEntry* user = selected_user();
     if (user == nullptr) return;
+    char16_t name[USER_NAME_BYTES];
+    hub_text_to_utf16(user->name, -1, name, USER_NAME_BYTES);
     char16_t text[ADDRESS_UNITS];
-    int length = wide_format(text, ADDRESS_UNITS, format, user->name);
+    int length = wide_format(text, ADDRESS_UNITS, format, name);
     control_set_text(g_state.main_window, ID_MAIN_INPUT_LINE, text);
     if (caret_to_end) control_send(g_state.main_window, ID_MAIN_INPUT_LINE, EM_SETSEL, (WPARAM)length, length);
     dialog_end(screen, 0);
 }
 
-void command_to_chat(Window screen) { address_user(screen, u"%S:", false); }
-void command_private(Window screen) { address_user(screen, u">%S ", true); }
+void command_to_chat(Window screen) { address_user(screen, u"%s:", false); }
+void command_private(Window screen) { address_user(screen, u">%s ", true); }
 
 // Any notification of the list: remember its selection (-1 for none).
 void list_notified(Window screen) {
@@ -78,7 +80,7 @@ intptr_t users_screen_open(Window screen) {
 }
 
 const ScreenKind USERS_SCREEN = {
-    users_screen_open, nullptr, nullptr, USERS_COMMANDS, command_count(USERS_COMMANDS), nullptr,
+    users_screen_open, nullptr, nullptr, USERS_COMMANDS, command_count(USERS_COMMANDS), nullptr, nullptr,
 };
 
 }  // namespace
@@ -86,7 +88,9 @@ const ScreenKind USERS_SCREEN = {
 int format_user_line(const UserEntry* user, char16_t* line, int units) {
     // Read into 64 bits: shares of 2^31 bytes and more are common.
     unsigned long long bytes = decimal_to_u64(user->share);
-    return wide_format(line, units, u"%S   %llu b", user->name, bytes);
+    char16_t name[USER_NAME_BYTES];
+    hub_text_to_utf16(user->name, -1, name, USER_NAME_BYTES);
+    return wide_format(line, units, u"%s   %llu b", name, bytes);
 }
 
 void fill_user_list(Window screen) {

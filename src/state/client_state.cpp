@@ -78,9 +78,26 @@ void chatlog_append(const char16_t* text) {
     g_state.chat_log[have + add] = 0;
 }
 
+HubEncoding hub_encoding() {
+    return (HubEncoding)std::atomic_ref<uint8_t>(g_state.hub_text_encoding).load(std::memory_order_relaxed);
+}
+void hub_encoding_set(HubEncoding encoding) {
+    std::atomic_ref<uint8_t>(g_state.hub_text_encoding).store((uint8_t)encoding, std::memory_order_relaxed);
+}
+
+int hub_text_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units) {
+    if (hub_encoding() == ENCODING_UTF8) return utf8_to_utf16(src, src_len, dst, dst_units);
+    return cp1251_to_utf16(src, src_len, dst, dst_units);
+}
+
+int utf16_to_hub_text(const char16_t* src, int src_len, char* dst, int dst_bytes) {
+    if (hub_encoding() == ENCODING_UTF8) return utf16_to_utf8(src, src_len, dst, dst_bytes);
+    return utf16_to_cp1251(src, src_len, dst, dst_bytes);
+}
+
 int chatlog_append_line(const char* text) {
     char16_t line[CHAT_LINE_UNITS + LINE_BREAK_UNITS];
-    cp1251_to_utf16(text, -1, line, CHAT_LINE_UNITS);
+    hub_text_to_utf16(text, -1, line, CHAT_LINE_UNITS);
     u16_append(line, CHAT_LINE_UNITS + LINE_BREAK_UNITS, g_state.line_break);
     chatlog_append(line);
     return 1;

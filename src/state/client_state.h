@@ -24,6 +24,14 @@ constexpr int SHARE_TEXT_BYTES = 1000;
 constexpr int HUB_HOST_BYTES = 52;
 constexpr int HUB_PORT_BYTES = 12;
 constexpr int LOCAL_IP_BYTES = 52;
+constexpr int PASSWORD_BYTES = 100;
+
+// How a hub's bytes are read and written. Code page 1251 is the default;
+// a favourite may name UTF-8.
+enum HubEncoding : uint8_t {
+    ENCODING_CP1251 = 0,
+    ENCODING_UTF8 = 1,
+};
 
 struct SessionSettings {
     char nick[NICK_BYTES];              // 1251; "[i]mpx200" after start-up
@@ -31,6 +39,10 @@ struct SessionSettings {
     char hub_host[HUB_HOST_BYTES];      // name or dotted IPv4
     char hub_port[HUB_PORT_BYTES];      // decimal text, taken modulo 65536
     char local_ip[LOCAL_IP_BYTES];      // dotted IPv4, display only
+    // The chosen favourite's password, in the hub's encoding; empty: asked
+    // for when the hub wants one. Never shown, never logged.
+    char password[PASSWORD_BYTES];
+    uint8_t encoding;                   // a HubEncoding, from the next Connect on
 };
 
 // --- TrafficCounters -------------------------------------------------------
@@ -132,6 +144,20 @@ struct FavoriteHub {
     char port[FAV_PORT_BYTES];
     char name[FAV_NAME_BYTES];
     char password[FAV_PASSWORD_BYTES];
+    uint8_t encoding;  // a HubEncoding: the favourite's Encoding attribute, 1251 without one
+};
+
+// --- The hub connection -------------------------------------------------------
+// The own nick converted to UTF-8 may take up to three bytes per 1251 byte.
+constexpr int HUB_NICK_BYTES = 3 * NICK_BYTES;
+// Messages to the hub the socket could not take at once. A hub that leaves
+// this much unread is not reading: the connection ends.
+constexpr int HUB_OUT_BYTES = 16 * 1024;
+
+enum HubPhase : uint8_t {
+    HUB_OFFLINE = 0,  // no connection (before any, after a close or a failed login)
+    HUB_CONNECTING,   // a login runs on its own thread: lookup, connect, lock, first reply
+    HUB_ONLINE,       // logged in: the socket is registered for socket events
 };
 
 // --- Hub receive tail ----------------------------------------------------------
@@ -160,6 +186,16 @@ struct ClientState {
     Window main_window;
     Window search_window;
     int32_t hub_socket;  // socket, negative code of the last login, 0 before any
+    uint8_t hub_phase;   // a HubPhase
+    uint32_t hub_login_generation;  // counts Connects: a login's result is taken only by its own
+    uint8_t hub_text_encoding;      // a HubEncoding: read through hub_encoding()
+    // The own nick in the connected hub's encoding, as every message to the
+    // hub and to peers names it; made at each Connect.
+    char hub_nick[HUB_NICK_BYTES];
+    // What the socket has not taken yet of the messages sent to the hub, in
+    // order: sent when it can take more (FD_WRITE).
+    char hub_out[HUB_OUT_BYTES];
+    int32_t hub_out_len;
 
     char16_t module_dir[MODULE_DIR_UNITS];  // with its trailing separator
 
@@ -199,6 +235,18 @@ void client_state_reset();
 // slots are never paged in on a small hub).
 void user_table_empty();
 
+// The encoding of the connected hub, set at each Connect from the settings:
+// how chat lines, nicks and paths from it are shown and how text goes to it.
+// Read by the download worker too (atomic).
+HubEncoding hub_encoding();
+void hub_encoding_set(HubEncoding encoding);
+// Converts text of the connected hub (src_len -1: NUL-terminated, and the
+// result terminated) to UTF-16, and back; the conversion rules of
+// cp1251_to_utf16 and utf8_to_utf16. Invalid UTF-8 becomes U+FFFD; a
+// character is never cut in two.
+int hub_text_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units);
+int utf16_to_hub_text(const char16_t* src, int src_len, char* dst, int dst_bytes);
+
 // Atomic additions to the TrafficCounters, safe from any thread.
 void traffic_add_received(uint32_t bytes);
 void traffic_add_sent(uint32_t bytes);
@@ -212,8 +260,9 @@ void chatlog_append(const char16_t* text);
 void chatlog_set(const char16_t* text);  // replace the whole log
 void chatlog_clear();
 int chatlog_length();
-// Appends 1251 text, converted to UTF-16 (cut to CHAT_LINE_UNITS - 1 units),
-// and the line break to the ChatLog, in one append. Returns 1. Any thread.
+// Appends text of the connected hub (hub_encoding), converted to UTF-16 (cut
+// to CHAT_LINE_UNITS - 1 units), and the line break to the ChatLog, in one
+// append. Returns 1. Any thread.
 constexpr int CHAT_LINE_UNITS = 3550;  // one chat line in UTF-16 with its terminator; longer is cut
 int chatlog_append_line(const char* text);
 // Copies the log into out (capacity in units, terminated); when the log is

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "state/client_state.h"
 #include "transfer/tth.h"
 
 namespace {
@@ -32,8 +33,9 @@ int part_file_name(const char* name, const char* id, char16_t* out, int out_unit
     char part[PART_NAME_BYTES];
     int n = snprintf(part, sizeof part, "%s.%s.part", name, id);
     if (n < 0 || n >= (int)sizeof part) return 0;
-    int units = cp1251_to_utf16(part, -1, out, out_units);
-    return units == n + 1 ? 1 : 0;
+    // A name cut to fit would be another file's: it must fit with room to spare.
+    int units = hub_text_to_utf16(part, -1, out, out_units);
+    return units > 0 && units < out_units ? 1 : 0;
 }
 
 int free_name_choice(const char* name, int n, char* out, int out_bytes) {
@@ -63,7 +65,7 @@ int part_rename_free(const char16_t* part, const char* name, char* final_name, i
     for (int n = 0; n < FREE_NAME_CHOICES; n++) {
         if (!free_name_choice(name, n, final_name, final_bytes)) return 0;
         char16_t wide[RESULT_SHORT_BYTES + 16];
-        cp1251_to_utf16(final_name, -1, wide, RESULT_SHORT_BYTES + 16);
+        hub_text_to_utf16(final_name, -1, wide, RESULT_SHORT_BYTES + 16);
         int result = file_rename_new(part, wide);
         if (result == FILE_RENAMED) return 1;
         if (result == FILE_RENAME_FAILED) return 0;

@@ -20,7 +20,7 @@
 void download_identity(const char* tth, const char* nick, const char* path, uint64_t size, char* out);
 // "<name>.<id>.part" as UTF-16. Returns 1, or 0 when it does not fit.
 int part_file_name(const char* name, const char* id, char16_t* out, int out_units);
-// The n-th choice for a finished file named name (1251): name itself for n 0,
+// The n-th choice for a finished file named name (in the hub's encoding): name itself for n 0,
 // else the stem, " (n)" and the extension (the text from the last '.', when
 // that is not the first character). Returns 1, or 0 when it does not fit.
 int free_name_choice(const char* name, int n, char* out, int out_bytes);
@@ -28,6 +28,6 @@ int free_name_choice(const char* name, int n, char* out, int out_bytes);
 constexpr int FREE_NAME_CHOICES = 1000;
 
 // Renames the part to the first free choice for name; the choice taken is
-// left in final_name (1251, final_bytes). Returns 1, or 0 when no choice was
+// left in final_name (the hub's encoding, final_bytes). Returns 1, or 0 when no choice was
 // free or the rename failed (the part stays).
 int part_rename_free(const char16_t* part, const char* name, char* final_name, int final_bytes);

@@ -53,8 +53,9 @@ constexpr int FINAL_NAME_BYTES = RESULT_SHORT_BYTES + 8;  // the name and " (999
 
 // What download_take_connect hands the worker besides the ConnectRequest.
 struct WorkerHandover {
-    char own_nick[NICK_BYTES];
+    char own_nick[HUB_NICK_BYTES];
     int silence_ms;
+    HubEncoding encoding;  // of the hub the request went through
 };
 WorkerHandover g_worker_handover;
 
@@ -288,7 +289,8 @@ DownloadEnd exchange_handshake(WorkerRun* run) {
         return receive_length(run);
     }
     char id[ADC_ID_BYTES];
-    if (adc_file_id(g_state.download.tth, g_state.download.path, id, ADC_ID_BYTES) < 0) return END_NAME;
+    bool utf8 = g_worker_handover.encoding == ENCODING_UTF8;
+    if (adc_file_id(g_state.download.tth, g_state.download.path, id, ADC_ID_BYTES, utf8) < 0) return END_NAME;
     AdcAsked asked = {id, run->offset, rest_of_file(run)};
     length = build_adc_request(request, REQUEST_BYTES, key, greeting.key_length, &asked);
     if (!send_counted(run, request, length)) return END_SEND;
@@ -575,7 +577,8 @@ void download_take_connect(const char* message) {
         return;
     }
     text_copy(g_state.connect_request, CONNECT_REQUEST_BYTES, message);
-    text_copy(g_worker_handover.own_nick, NICK_BYTES, g_state.settings.nick);
+    text_copy(g_worker_handover.own_nick, HUB_NICK_BYTES, g_state.hub_nick);
+    g_worker_handover.encoding = hub_encoding();
     g_worker_handover.silence_ms = g_state.download_silence_ms > 0 ? g_state.download_silence_ms : 1;
     download_set_stop(0);
     download_set_received(0);

@@ -36,10 +36,11 @@ e2e_keys Enter
 e2e_wait_gone "+ About -"
 e2e_wait "+ Kivo -"
 
-# Connect: the notice follows the banner on its line (the banner has no line
-# break), the first reply shows raw, and the chat lines after it are dispatched.
+# Connect: "connecting to" follows the banner on its line (the banner has no
+# line break), the first reply shows raw after "connect to", and the chat
+# lines of it and after it are dispatched.
 e2e_keys F1 2
-e2e_wait_text "Pelmark tarvol v 0.05 connect to 127.0.0.1 \$Supports NoHello UserCommand|\$Hello [i]mpx200|\$HubName Kivo Demo Hub|<Hub-Security> This hub is running demohub 1.0" 15
+e2e_wait_text "Pelmark tarvol v 0.05 connecting to 127.0.0.1... connect to 127.0.0.1 \$Supports NoHello UserCommand|\$Hello [i]mpx200|\$HubName Kivo Demo Hub|<Hub-Security> This hub is running demohub 1.0" 15
 e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, [i]mpx200!" 10
 
 # Sets TRAFFIC to N of "in N bytes" or "out N bytes" in the Traffic box,
@@ -114,7 +115,7 @@ e2e_type "and again"
 e2e_keys Enter
 e2e_wait "|[                                                                            ]|"
 e2e_keys F1 2
-e2e_wait_text "SERVER CLOSE CONNECTION connect Error"
+e2e_wait_text "SERVER CLOSE CONNECTION connecting to 127.0.0.1... connect Error"
 [ ! -s "$E2E_WORK/kivo-exit-status" ] || e2e_fail "kivo ended after the hub went away"
 
 e2e_keys F1
