@@ -6,6 +6,7 @@
 #   . "$(dirname "$0")/lib.sh" "$@"      # $1 kivo binary, $2 repository root
 #   e2e_start_hub [demohub options]      # sets HUB_PORT (and HUB_PID)
 #   e2e_favorites "Name" host port nick  # one <Hub> line per call
+#   e2e_favorite_hub "Name" host port nick password [encoding]  # the same with both
 #   e2e_start_kivo [cols rows]           # kivo in tmux, 80x24 unless given (again: anew)
 #   e2e_wait "text" [seconds]            # until the screen shows text
 #   e2e_wait_gone "text" [seconds]       # until it no longer does
@@ -16,6 +17,7 @@
 #   e2e_type "literal text"
 #   e2e_screen                           # prints the screen
 #   e2e_text                             # the screen inside its frame, rows joined by blanks
+#   e2e_kivo_sockets state port          # kivo's TCP sockets in that ss state to 127.0.0.1:port
 #   e2e_wait_exit [status]               # kivo ended with that status (0)
 #   e2e_terminal_given_back              # after the end: no alternate screen, tty modes as before
 #   e2e_pass "what was shown"            # with the seconds the test took
@@ -81,12 +83,30 @@ e2e_start_hub() {
     HUB_PORT=$(cat "$port_file")
 }
 
-e2e_favorites() {
+# The file's head, once.
+e2e_favorites_begin() {
     if [ ! -s "$E2E_FAVORITES" ]; then
         echo '<?xml version="1.0" encoding="windows-1251"?>' >"$E2E_FAVORITES"
         echo '<Favorites><Hubs>' >>"$E2E_FAVORITES"
     fi
+}
+
+e2e_favorites() {
+    e2e_favorites_begin
     echo "<Hub Name=\"$1\" Connect=\"0\" Description=\"\" Nick=\"$4\" Password=\"\" Server=\"$2:$3\" UserDescription=\"\"/>" \
+        >>"$E2E_FAVORITES"
+}
+
+# The same line with a password and, when given, an Encoding attribute after
+# the others, where DC++-family clients write it:
+#   e2e_favorite_hub "Name" host port nick password [encoding]
+# The file is written as given (UTF-8 text stays UTF-8): a test that needs
+# code page 1251 converts it, as test_settings.sh does.
+e2e_favorite_hub() {
+    local encoding=""
+    [ -z "${6:-}" ] || encoding=" Encoding=\"$6\""
+    e2e_favorites_begin
+    echo "<Hub Name=\"$1\" Connect=\"0\" Description=\"\" Nick=\"$4\" Password=\"$5\" Server=\"$2:$3\" UserDescription=\"\"$encoding/>" \
         >>"$E2E_FAVORITES"
 }
 
@@ -138,6 +158,15 @@ e2e_until() {
 e2e_shows() { local screen; screen=$(e2e_screen); grep -qF -- "$1" <<<"$screen"; }
 e2e_shows_not() { ! e2e_shows "$1"; }
 e2e_shows_text() { local screen; screen=$(e2e_text); grep -qF -- "$1" <<<"$screen"; }
+
+# The number of kivo's TCP sockets toward 127.0.0.1:port in an ss state:
+# established, syn-sent, connected (any but closed) ... A socket kivo has
+# closed has no owner any more and is not counted.
+e2e_kivo_sockets() {
+    local pid
+    pid=$(cat "$E2E_WORK/kivo.pid" 2>/dev/null) || { echo 0; return; }
+    ss -Htnp state "$1" "( dst 127.0.0.1:$2 )" 2>/dev/null | grep -c "pid=$pid," || true
+}
 
 # The whole screen is one frame of cols x rows: a top border (with or without
 # a title), rows between "|" and "|", the bottom border; no piece of an earlier
