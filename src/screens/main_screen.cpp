@@ -2,8 +2,9 @@
 //
 // Input changes state, paint only reads it: hub traffic (the socket event
 // message) and commands append to the ChatLog and ask for a repaint; the paint
-// rule copies the ChatLog into the chat view, emptying it first when it has
-// grown past CHATLOG_SHOW_UNITS, so the view never holds more than that.
+// rule copies the ChatLog into the chat view, dropping its oldest whole lines
+// first when it has grown past CHATLOG_SHOW_UNITS, so the view never holds
+// more than that and always ends with the newest line.
 //
 // Commands are routed through one table; sub-screens run as nested modal
 // loops, during which the main screen still receives hub traffic.

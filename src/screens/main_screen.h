@@ -10,6 +10,6 @@ void send_input_line();
 
 intptr_t main_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam);
 
-// The paint rule: an over-long ChatLog is emptied, the chat view shows the
+// The paint rule: an over-long ChatLog loses its oldest lines, the chat view shows the
 // rest with its end in view.
 void main_screen_paint(Window screen);

@@ -64,14 +64,31 @@ int log_length_locked() {
     while (n < CHATLOG_UNITS && g_state.chat_log[n] != 0) n++;
     return n;
 }
+
+// Drops the oldest whole lines until the log holds at most keep units: the
+// cut goes just after a '\n'. When the newest line alone is longer than
+// keep, only its last keep units stay. Returns the new length.
+int log_drop_oldest_locked(int length, int keep) {
+    if (length <= keep) return length;
+    int cut = length - keep;  // the fewest units to drop
+    int at = cut;
+    while (at < length && g_state.chat_log[at - 1] != u'\n') at++;
+    if (at == length) at = cut;  // no line starts in what may stay
+    memmove(g_state.chat_log, g_state.chat_log + at, (size_t)(length - at) * sizeof(char16_t));
+    g_state.chat_log[length - at] = 0;
+    return length - at;
+}
 }  // namespace
 
 void chatlog_append(const char16_t* text) {
     std::lock_guard<std::mutex> hold(g_chatlog_mutex);
     int add = u16_len(text);
     int have = log_length_locked();
-    // Too long for what is left: start afresh, as the paint rule would have.
-    if (have + add > CHATLOG_UNITS - 1) have = 0;
+    // Too long for what is left: the oldest lines make room.
+    if (have + add > CHATLOG_UNITS - 1) {
+        int keep = CHATLOG_UNITS - 1 - add;
+        have = keep > 0 ? log_drop_oldest_locked(have, keep) : 0;
+    }
     int room = CHATLOG_UNITS - 1 - have;
     if (add > room) add = room;
     memcpy(g_state.chat_log + have, text, (size_t)add * sizeof(char16_t));
@@ -120,7 +137,7 @@ int chatlog_length() {
 
 int chatlog_take_for_display(char16_t* out, int out_units, int limit) {
     std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-    if (log_length_locked() > limit) g_state.chat_log[0] = 0;
+    log_drop_oldest_locked(log_length_locked(), limit);
     return u16_copy(out, out_units, g_state.chat_log);
 }
 

@@ -55,7 +55,7 @@ struct TrafficCounters {
 
 // --- ChatLog ---------------------------------------------------------------
 constexpr int CHATLOG_UNITS = 10000;     // UTF-16 units including the terminator
-constexpr int CHATLOG_SHOW_UNITS = 1000; // longer than this at paint: emptied
+constexpr int CHATLOG_SHOW_UNITS = 1000; // longer than this at paint: the oldest lines go
 constexpr int LINE_BREAK_UNITS = 4;
 
 // --- UserTable -------------------------------------------------------------
@@ -254,7 +254,7 @@ uint32_t traffic_received();
 uint32_t traffic_sent();
 
 // ChatLog operations, safe from any thread. An append that would not fit in
-// CHATLOG_UNITS empties the log first (what the paint rule would have done);
+// CHATLOG_UNITS drops the oldest whole lines first, so the newest text stays;
 // a text longer than the whole log keeps its first CHATLOG_UNITS - 1 units.
 void chatlog_append(const char16_t* text);
 void chatlog_set(const char16_t* text);  // replace the whole log
@@ -266,7 +266,8 @@ int chatlog_length();
 constexpr int CHAT_LINE_UNITS = 3550;  // one chat line in UTF-16 with its terminator; longer is cut
 int chatlog_append_line(const char* text);
 // Copies the log into out (capacity in units, terminated); when the log is
-// longer than limit units it is emptied first. Returns the units copied.
+// longer than limit units its oldest whole lines are dropped first (the
+// newest line alone cut to its last limit units). Returns the units copied.
 int chatlog_take_for_display(char16_t* out, int out_units, int limit);
 
 // Download job fields shared with the worker: atomic access.

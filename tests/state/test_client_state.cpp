@@ -2,6 +2,7 @@
 // download worker: counters that wrap, and a ChatLog that stays bounded.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 
 #include "state/client_state.h"
@@ -34,17 +35,20 @@ TEST(TrafficCounters, WrapModulo2To32AndAddFromTwoThreads) {
     EXPECT_EQ(traffic_sent(), 200000u);
 }
 
-TEST(ChatLog, AppendThatWouldNotFitEmptiesTheLogFirst) {
+TEST(ChatLog, AppendThatWouldNotFitDropsTheOldestFirst) {
     client_state_reset();
     static char16_t chunk[4001];
     for (int i = 0; i < 4000; i++) chunk[i] = u'a';
     chunk[4000] = 0;
     chatlog_append(chunk);
+    chunk[0] = u'b';  // marks the second chunk's start
     chatlog_append(chunk);
     EXPECT_EQ(chatlog_length(), 8000);
-    chatlog_append(chunk);  // 12000 > 9999: starts afresh
-    EXPECT_EQ(chatlog_length(), 4000);
-    EXPECT_EQ(g_state.chat_log[4000], 0);
+    chunk[0] = u'c';
+    chatlog_append(chunk);  // 12000 > 9999: no line to cut at, the oldest units go
+    EXPECT_EQ(chatlog_length(), CHATLOG_UNITS - 1);
+    EXPECT_EQ(g_state.chat_log[CHATLOG_UNITS - 1 - 4000], u'c');
+    EXPECT_EQ(g_state.chat_log[CHATLOG_UNITS - 1 - 8000], u'b');
 }
 
 TEST(ChatLog, TextLongerThanTheWholeLogIsCut) {
@@ -56,19 +60,38 @@ TEST(ChatLog, TextLongerThanTheWholeLogIsCut) {
     EXPECT_EQ(chatlog_length(), CHATLOG_UNITS - 1);
 }
 
-TEST(ChatLog, DisplayTakeEmptiesALogAboveTheLimit) {
+// Over the limit, the oldest whole lines go and the newest stay, both at the
+// paint and when an append would not fit; a single line longer than the
+// limit keeps its end.
+TEST(ChatLog, TheOldestWholeLinesGoTheNewestStay) {
     client_state_reset();
-    static char16_t line[1002];
-    for (int i = 0; i < 1001; i++) line[i] = u'z';
-    line[1001] = 0;
     static char16_t shown[CHATLOG_UNITS];
-    line[1000] = 0;  // exactly 1000 units: shown whole
-    chatlog_set(line);
+    std::u16string log;
+    for (int i = 0; i < 10; i++) log += std::u16string(98, (char16_t)(u'a' + i)) + u"\r\n";  // 1000 units
+    chatlog_set(log.c_str());
     EXPECT_EQ(chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS), 1000);
-    line[1000] = u'z';  // 1001 units: emptied
-    chatlog_set(line);
-    EXPECT_EQ(chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS), 0);
-    EXPECT_EQ(chatlog_length(), 0);
+    chatlog_append(u"k\r\n");  // 1003 units: the first line goes
+    EXPECT_EQ(chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS), 903);
+    EXPECT_EQ(shown[0], u'b');
+    EXPECT_EQ(std::u16string(shown).substr(900), u"k\r\n");
+
+    std::u16string one_long(1500, u'x');
+    one_long += u"END";
+    chatlog_set(one_long.c_str());
+    EXPECT_EQ(chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS), 1000);
+    EXPECT_EQ(std::u16string(shown).substr(997), u"END");
+
+    // A full log makes room by lines for the next append.
+    std::u16string full;
+    while ((int)full.size() + 10 <= CHATLOG_UNITS - 1) full += u"line-xxx\r\n";
+    chatlog_set(full.c_str());
+    chatlog_append(u"newest\r\n");
+    int length = chatlog_length();
+    EXPECT_LE(length, CHATLOG_UNITS - 1);
+    chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_UNITS);
+    std::u16string kept(shown);
+    EXPECT_EQ(kept.substr(0, 10), u"line-xxx\r\n");  // starts at a whole line
+    EXPECT_EQ(kept.substr(kept.size() - 8), u"newest\r\n");
 }
 
 TEST(ChatLog, AppendsFromTwoThreadsDoNotInterleave) {
