@@ -4,7 +4,7 @@
 # number of seconds (default 10), starting from the seed corpus in
 # fuzz/corpus/<target> (captured from the demo hub by fuzz/capture_corpus.py).
 # Fails on any finding; the crashing input is left in <build>/findings.
-#   bash scripts/fuzz.sh 5        # a quick pass, about 50 s for all nine targets
+#   bash scripts/fuzz.sh 5        # a quick pass, about 55 s for all ten targets
 #   bash scripts/fuzz.sh 600      # ten minutes per target
 #   bash scripts/fuzz.sh 36000    # hours
 # Environment:

@@ -151,7 +151,10 @@ int utf8_decode(const unsigned char* s, int left, uint32_t* cp) {
         }
         v = (v << 6) | (s[i] & 0x3F);
     }
-    *cp = v > 0x10FFFF ? 0xFFFD : v;
+    // A longer form than the value needs, or a UTF-16 surrogate, is not UTF-8 either.
+    constexpr uint32_t LEAST[] = {0, 0x80, 0x800, 0x10000};
+    bool invalid = v > 0x10FFFF || v < LEAST[need] || (v >= 0xD800 && v <= 0xDFFF);
+    *cp = invalid ? 0xFFFD : v;
     return need + 1;
 }
 

@@ -162,6 +162,41 @@ TEST_F(Favorites, ServerBeforeNameTakesTheNextServer) {
     EXPECT_STREQ(g_state.favorites[0].host, "second");
 }
 
+// The Encoding attribute after Server, in the spellings clients write; any
+// other value, or none, is code page 1251. An element without one does not
+// take the next element's.
+TEST_F(Favorites, EncodingAttributeSpellings) {
+    struct Case {
+        const char* attribute;  // nullptr: none
+        uint8_t encoding;
+    };
+    const Case cases[] = {
+        {"UTF-8", ENCODING_UTF8},     {"utf-8", ENCODING_UTF8},      {"utf8", ENCODING_UTF8},
+        {"UTF8", ENCODING_UTF8},      {"CP1251", ENCODING_CP1251},   {"windows-1251", ENCODING_CP1251},
+        {"1251", ENCODING_CP1251},    {"KOI8-R", ENCODING_CP1251},   {"", ENCODING_CP1251},
+        {"utf-16", ENCODING_CP1251},  {nullptr, ENCODING_CP1251},
+    };
+    std::string text = "<Favorites><Hubs>\n";
+    for (const Case& c : cases) {
+        text += "<Hub Name=\"n\" Nick=\"k\" Password=\"p\" Server=\"h:1\"";
+        if (c.attribute != nullptr) text += std::string(" Encoding=\"") + c.attribute + "\"";
+        text += " UserDescription=\"\"/>\n";
+    }
+    // None here, UTF-8 in the next element.
+    text += "<Hub Name=\"a\" Nick=\"k\" Password=\"\" Server=\"h:1\"/>\n"
+            "<Hub Name=\"b\" Nick=\"k\" Password=\"\" Server=\"h:2\" Encoding=\"UTF-8\"/>\n</Hubs></Favorites>\n";
+    write(text);
+    load_favorites(path);
+    const int n = (int)(sizeof cases / sizeof cases[0]);
+    ASSERT_EQ(g_state.favorites_count, n + 2);
+    for (int i = 0; i < n; i++) {
+        EXPECT_EQ(g_state.favorites[i].encoding, cases[i].encoding) << (cases[i].attribute ? cases[i].attribute : "none");
+        EXPECT_STREQ(g_state.favorites[i].password, "p");
+    }
+    EXPECT_EQ(g_state.favorites[n].encoding, ENCODING_CP1251);
+    EXPECT_EQ(g_state.favorites[n + 1].encoding, ENCODING_UTF8);
+}
+
 TEST_F(Favorites, NonAsciiBytesAreCopiedUnchanged) {
     write(hub("\xCF\xF0\xE8\xE2\xE5\xF2", "\xEC\xE8\xF0", "h:1"));
     load_favorites(path);

@@ -26,22 +26,11 @@ constexpr int IO_TIMEOUT_MS = 300;
 // most three of them (connect, lock, first reply) and this margin.
 constexpr int LOGIN_MARGIN_MS = 1000;
 
+const std::string CONNECTING = "connecting to 127.0.0.1...\r\n";
+
 intptr_t hub_window_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_SOCKET_EVENT) return hub_socket_event(wparam, lparam);
-    return FALSE;
+    return hub_window_message(message, wparam, lparam);
 }
-
-int call_pred(void* context) { return (*(const std::function<bool()>*)context)() ? 1 : 0; }
-
-bool pump_until(const std::function<bool()>& pred, int timeout_ms = 2000) {
-    return message_pump(call_pred, (void*)&pred, timeout_ms) != 0;
-}
-
-void pump_for(int ms) {
-    pump_until([] { return false; }, ms);
-}
-
-bool chat_has(const std::string& text) { return chat_log_text().find(text) != std::string::npos; }
 
 int open_descriptors() {
     int n = 0;
@@ -63,16 +52,19 @@ protected:
         g_state.main_window = window_;
     }
     void TearDown() override {
-        hub_close();
+        hub_test_end();
         window_destroy(window_);
         g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
     }
 
-    // Connect against hub; returns the milliseconds the command took.
+    // Connect against hub; returns the milliseconds until the login's
+    // result was taken (the command itself returns at once).
     uint64_t connect_to(const TestHub& hub) {
         text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, hub.port_text().c_str());
         uint64_t start = monotonic_ms();
         hub_connect_command();
+        EXPECT_LT(monotonic_ms() - start, 100u) << "Connect waits for the login";
+        EXPECT_TRUE(pump_until(login_settled, 10000));
         return monotonic_ms() - start;
     }
 
@@ -120,12 +112,13 @@ TEST_F(HubFaults, HubClosingOrFallingSilentAtEachLoginStepFailsTheConnect) {
         uint64_t took = connect_to(hub);
         EXPECT_LT(took, (uint64_t)(3 * IO_TIMEOUT_MS + LOGIN_MARGIN_MS));
         EXPECT_LE(g_state.hub_socket, 0);
-        EXPECT_EQ(chat_log_text(), "connect Error ");
+        EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+        EXPECT_EQ(chat_log_text(), CONNECTING + "connect Error ");
         if (!step.closes) {
             EXPECT_TRUE(hub.wait_client_closed(0, 2000));
         }
         pump_for(50);  // no event of the dead socket may reach the window
-        EXPECT_EQ(chat_log_text(), "connect Error ");
+        EXPECT_EQ(chat_log_text(), CONNECTING + "connect Error ");
     }
     EXPECT_EQ(open_descriptors(), descriptors);
 }
@@ -136,7 +129,7 @@ TEST_F(HubFaults, HubClosingRightAfterItsFirstReplyIsShownAsAClose) {
     connect_to(hub);
     ASSERT_GT(g_state.hub_socket, 0);
     EXPECT_TRUE(pump_until([] { return chat_has(" SERVER CLOSE CONNECTION "); }));
-    EXPECT_EQ(chat_log_text(), "connect to 127.0.0.1\r\n$Hello [i]mpx200| SERVER CLOSE CONNECTION ");
+    EXPECT_EQ(chat_log_text(), CONNECTING + "connect to 127.0.0.1\r\n$Hello [i]mpx200| SERVER CLOSE CONNECTION ");
 }
 
 TEST_F(HubFaults, HubClosingInsideAMessageShowsTheCloseAndNotTheFragment) {
@@ -159,7 +152,7 @@ TEST_F(HubFaults, FragmentOfAClosedHubDoesNotReachTheNextConnection) {
     ASSERT_TRUE(pump_until([&] { return traffic_received() == before + 13; }));
     hub.close_now(0);
     ASSERT_TRUE(pump_until([] { return chat_has("CLOSE"); }));
-    hub_connect_command();
+    ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0);
     chatlog_clear();
     hub.send_now(1, "<ann> fresh|");
@@ -197,6 +190,100 @@ TEST_F(HubFaults, SendingAfterTheHubClosedDoesNotRaiseSigpipe) {
     for (int i = 0; i < 3; i++) send_rev_connect("bob");
     signal(SIGPIPE, previous);
     EXPECT_EQ(chat_log_text(), " SERVER CLOSE CONNECTION ");
+}
+
+// A login given up (Back, Disconnect, a new Connect) while it waits, with a
+// time limit far away: the thread ends within a second and leaves no socket.
+TEST_F(HubFaults, LoginGivenUpWhileItWaitsEndsWithinASecondAndLeavesNoSocket) {
+    g_state.hub_io_timeout_ms = 20000;
+    post_message(window_, 0, 0, 0);  // the loop's wake pipe opens on the first post
+    pump_for(1);
+    for (bool connect_answered : {true, false}) {
+        SCOPED_TRACE(connect_answered ? "the hub is silent" : "the connect is never answered");
+        chatlog_clear();
+        StuckListener stuck;
+        ASSERT_TRUE(stuck.ready());
+        TestHub silent;
+        int descriptors = open_descriptors();
+        text_copy(g_state.settings.hub_port, HUB_PORT_BYTES,
+                  (connect_answered ? silent.port_text() : stuck.port_text()).c_str());
+        hub_connect_command();
+        pump_for(300);  // the login is waiting now
+        ASSERT_EQ(g_state.hub_phase, HUB_CONNECTING);
+        ASSERT_TRUE(hub_login_running());
+        if (connect_answered) {
+            ASSERT_EQ(silent.connections(), 1);
+        }
+        uint64_t start = monotonic_ms();
+        EXPECT_TRUE(hub_cancel_login());
+        EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+        EXPECT_TRUE(pump_until([] { return !hub_login_running(); }, 1000));
+        EXPECT_LT(monotonic_ms() - start, 1000u);
+        EXPECT_FALSE(hub_cancel_login()) << "nothing left to give up";
+        EXPECT_EQ(g_state.hub_socket, 0);
+        EXPECT_EQ(chat_log_text(), CONNECTING + "connect cancelled\r\n");
+        if (connect_answered) {
+            EXPECT_TRUE(silent.wait_client_closed(0, 2000));
+        }
+        // Only the test hub's end of the connection is still open.
+        EXPECT_EQ(open_descriptors(), descriptors + (connect_answered ? 1 : 0)) << "the login's socket is left";
+    }
+}
+
+// A result that came in after the login was given up is not taken: its
+// socket is closed, whether the thread saw the give-up or had already
+// handed in a logged-in socket.
+TEST_F(HubFaults, LoginGivenUpAfterItsResultCameIsClosedNotTaken) {
+    TestHub hub;
+    hub.send(LOCK).expect(BLOCK_END).send("$Hello [i]mpx200|<bob> hi|");
+    text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, hub.port_text().c_str());
+    hub_connect_command();
+    ASSERT_TRUE(hub.wait_received(0, BLOCK_END, 2000));
+    sleep_ms(300);  // the reply is in and the result posted; nobody has taken it
+    ASSERT_TRUE(hub_login_running());
+    hub_disconnect_command();
+    EXPECT_TRUE(pump_until([] { return !hub_login_running(); }, 1000));
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+    EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+    pump_for(50);
+    EXPECT_EQ(chat_log_text(), CONNECTING + "connect cancelled\r\n");
+}
+
+// A new Connect gives up the login still out; the new one logs in. Connects
+// faster than given-up logins end find no free run and say so.
+TEST_F(HubFaults, NewConnectGivesUpTheLoginStillOut) {
+    TestHub slow;
+    slow.send(LOCK).expect(BLOCK_END).pause(400).send("$Hello [i]mpx200|<slow> late|");
+    TestHub fast;
+    fast.send(LOCK).expect(BLOCK_END).send("$Hello [i]mpx200|<fast> here|");
+    text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, slow.port_text().c_str());
+    hub_connect_command();
+    ASSERT_TRUE(slow.wait_received(0, BLOCK_END, 2000));
+    text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, fast.port_text().c_str());
+    ASSERT_TRUE(connect_and_wait());
+    EXPECT_GT(g_state.hub_socket, 0);
+    EXPECT_TRUE(slow.wait_client_closed(0, 2000));
+    pump_for(400);
+    EXPECT_EQ(chat_log_text(), CONNECTING + "connect cancelled\r\n" + CONNECTING +
+                                   "connect to 127.0.0.1\r\n$Hello [i]mpx200|<fast> here|<fast> here\r\n");
+
+    // Three Connects without the loop turning: the first two logins are
+    // given up but have not handed in their results yet.
+    hub_close();
+    chatlog_clear();
+    hub_connect_command();
+    hub_connect_command();
+    hub_connect_command();
+    EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+    EXPECT_EQ(chat_log_text(), CONNECTING + "connect cancelled\r\n" + CONNECTING + "connect cancelled\r\n" +
+                                   CONNECTING + "connect Error ");
+    EXPECT_TRUE(pump_until([] { return !hub_login_running(); }, 2000));
+    EXPECT_EQ(g_state.hub_socket, 0);
+    chatlog_clear();
+    ASSERT_TRUE(connect_and_wait());
+    EXPECT_GT(g_state.hub_socket, 0);
+    EXPECT_TRUE(chat_has("<fast> here\r\n"));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The Connect, Disconnect and exit commands and the socket event handling,
 // through the real message loop, against the scripted test hub. A plain
-// window stands in for the main screen; the chat-send cases run a screen from
-// the main screen's template so the input line is real.
+// window stands in for the main screen (its procedure hands every message to
+// the hub connection, as the main screen does); the chat-send cases run a
+// screen from the main screen's template so the input line is real. Connect
+// returns at once: each case pumps the loop until the login's result is taken.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -11,7 +13,9 @@
 
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "hub/connection.h"
 #include "hub/dispatch.h"
@@ -26,34 +30,15 @@ namespace {
 const std::string BLOCK_END = "$1234567890$|";
 const std::string LOCK = "$Lock abc Pk=x|";
 
+const std::string CONNECTING = "connecting to 127.0.0.1...\r\n";
+
 int g_paints;
 int g_socket_events;
 
 intptr_t probe_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_SOCKET_EVENT) {
-        g_socket_events++;
-        return hub_socket_event(wparam, lparam);
-    }
+    if (message == WM_SOCKET_EVENT) g_socket_events++;
     if (message == WM_PAINT) g_paints++;
-    return FALSE;
-}
-
-int call_pred(void* context) {
-    return (*(const std::function<bool()>*)context)() ? 1 : 0;
-}
-
-// Runs the loop until pred holds or timeout_ms pass.
-bool pump_until(const std::function<bool()>& pred, int timeout_ms = 2000) {
-    return message_pump(call_pred, (void*)&pred, timeout_ms) != 0;
-}
-
-void pump_for(int ms) {
-    std::function<bool()> never = [] { return false; };
-    message_pump(call_pred, (void*)&never, ms);
-}
-
-bool chat_has(const std::string& text) {
-    return chat_log_text().find(text) != std::string::npos;
+    return hub_window_message(message, wparam, lparam);
 }
 
 
@@ -68,14 +53,14 @@ protected:
         g_state.main_window = probe_;
     }
     void TearDown() override {
-        hub_close();
+        hub_test_end();
         window_destroy(probe_);
         g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
     }
 
     void connect_to(const TestHub& hub) {
         text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, hub.port_text().c_str());
-        hub_connect_command();
+        ASSERT_TRUE(connect_and_wait());
     }
 
     // Connects to a hub that answers the login with reply, then lets the
@@ -100,18 +85,28 @@ TEST_F(HubSession, GoodConnectShowsFirstReplyRawAndCountsIt) {
     hub.send(LOCK).expect(BLOCK_END).send(reply);
     connect_to(hub);
     ASSERT_GT(g_state.hub_socket, 0);
-    EXPECT_EQ(chat_log_text(), "connect to 127.0.0.1\r\n" + reply);
+    EXPECT_EQ(g_state.hub_phase, HUB_ONLINE);
+    EXPECT_EQ(chat_log_text(), CONNECTING + "connect to 127.0.0.1\r\n" + reply);
     ASSERT_TRUE(hub.wait_received(0, BLOCK_END, 2000));
     EXPECT_EQ(traffic_received(), 20u + (uint32_t)reply.size());
     EXPECT_EQ(traffic_sent(), (uint32_t)hub.received(0).size());
     EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
 }
 
-TEST_F(HubSession, FirstReplyIsNotDispatched) {
+// Hubs send their user list and greeting chat in the first reply: every
+// message of it is dispatched like a later receive, after the raw reply.
+TEST_F(HubSession, FirstReplyIsDispatchedLikeAnyReceive) {
     TestHub hub;
-    hub.send(LOCK).expect(BLOCK_END).send("$MyINFO $ALL bob d$ $Modem $$1$|");
+    const std::string reply = "$Hello [i]mpx200|<Bot> welcome|$MyINFO $ALL bob d$ $Modem $$1$|"
+                              "$MyINFO $ALL ann e$ $DSL\x01$$2048$|$Quit bob|$MyINFO $ALL cid f$ $Modem $$3$|";
+    hub.send(LOCK).expect(BLOCK_END).send(reply);
     connect_to(hub);
-    for (const UserEntry& u : g_state.users) EXPECT_FALSE(u.present);
+    ASSERT_GT(g_state.hub_socket, 0);
+    std::set<std::string> present;
+    for (const UserEntry& u : g_state.users)
+        if (u.present) present.insert(u.name);
+    EXPECT_EQ(present, (std::set<std::string>{"ann", "cid"}));
+    EXPECT_EQ(chat_log_text(), CONNECTING + "connect to 127.0.0.1\r\n" + reply + "<Bot> welcome\r\n");
 }
 
 TEST_F(HubSession, LongFirstReplyIsShownCutTo254Characters) {
@@ -119,15 +114,18 @@ TEST_F(HubSession, LongFirstReplyIsShownCutTo254Characters) {
     const std::string reply = "<Bot> " + std::string(600, 'w') + "|";
     hub.send(LOCK).expect(BLOCK_END).send(reply);
     connect_to(hub);
-    EXPECT_EQ(chat_log_text(), "connect to 127.0.0.1\r\n" + reply.substr(0, 254));
+    // Shown cut, then dispatched whole: the chat line follows the cut reply.
+    EXPECT_EQ(chat_log_text(),
+              CONNECTING + "connect to 127.0.0.1\r\n" + reply.substr(0, 254) + reply.substr(0, 606) + "\r\n");
     EXPECT_EQ(traffic_received(), 20u + (uint32_t)reply.size());
 }
 
 TEST_F(HubSession, RefusedConnectionShowsConnectError) {
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(unused_port()).c_str());
-    hub_connect_command();
+    ASSERT_TRUE(connect_and_wait());
     EXPECT_EQ(g_state.hub_socket, LOGIN_NO_HUB);
-    EXPECT_EQ(chat_log_text(), "connect Error ");
+    EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+    EXPECT_EQ(chat_log_text(), CONNECTING + "connect Error ");
     EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
 }
 
@@ -136,7 +134,7 @@ TEST_F(HubSession, HubClosingBeforeItsLockShowsConnectError) {
     hub.close();
     connect_to(hub);
     EXPECT_EQ(g_state.hub_socket, LOGIN_NO_HUB);
-    EXPECT_EQ(chat_log_text(), "connect Error ");
+    EXPECT_EQ(chat_log_text(), CONNECTING + "connect Error ");
 }
 
 TEST_F(HubSession, FirstReplyOfOneByteIsAReplyAndTheConnectionWorks) {
@@ -144,7 +142,7 @@ TEST_F(HubSession, FirstReplyOfOneByteIsAReplyAndTheConnectionWorks) {
     hub.send(LOCK).expect(BLOCK_END).send("$");
     connect_to(hub);
     ASSERT_GT(g_state.hub_socket, 0);
-    EXPECT_EQ(chat_log_text(), "connect to 127.0.0.1\r\n$");
+    EXPECT_EQ(chat_log_text(), CONNECTING + "connect to 127.0.0.1\r\n$");
     EXPECT_EQ(traffic_received(), 21u);
     // The byte starts a message that the next receive completes.
     hub.send_now(0, "Hello x|<bob> hi|");
@@ -156,8 +154,9 @@ TEST_F(HubSession, SilentHubAfterLoginTimesOutAndCloses) {
     hub.send(LOCK);
     g_state.hub_io_timeout_ms = 300;
     connect_to(hub);
-    EXPECT_EQ(chat_log_text(), "connect Error ");
-    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(chat_log_text(), CONNECTING + "connect Error ");
+    EXPECT_EQ(g_state.hub_socket, LOGIN_NO_HUB);  // the failed login's code, no socket
+    EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
 }
 
@@ -167,7 +166,11 @@ TEST_F(HubSession, ConnectWhileConnectedReplacesTheConnectionQuietly) {
     g_state.users[7].present = 1;
     text_copy(g_state.users[7].name, USER_NAME_BYTES, "old");
     hub_connect_command();
+    // The old connection is gone at once, before the new login ends.
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_phase, HUB_CONNECTING);
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+    ASSERT_TRUE(pump_until(login_settled, 5000));
     EXPECT_EQ(hub.connections(), 2);
     EXPECT_GT(g_state.hub_socket, 0);
     EXPECT_EQ(g_state.users[7].present, 0);
@@ -194,7 +197,7 @@ TEST_F(HubSession, DisconnectThenConnectLogsInAfresh) {
     TestHub hub;
     connect_and_settle(hub);
     hub_disconnect_command();
-    hub_connect_command();
+    ASSERT_TRUE(connect_and_wait());
     EXPECT_GT(g_state.hub_socket, 0);
     EXPECT_TRUE(hub.wait_received(1, BLOCK_END, 2000));
 }
@@ -203,7 +206,7 @@ TEST_F(HubSession, PortTextAbove65535IsTakenModulo65536) {
     TestHub hub;
     hub.send(LOCK).expect(BLOCK_END).send("$Hello [i]mpx200|");
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(hub.port() + 65536).c_str());
-    hub_connect_command();
+    ASSERT_TRUE(connect_and_wait());
     EXPECT_GT(g_state.hub_socket, 0);
     EXPECT_EQ(hub.connections(), 1);
 }
@@ -365,6 +368,40 @@ TEST_F(ChatSend, CyrillicInputIsSentIn1251) {
     EXPECT_EQ(hub.received(0).substr(login), "<[i]mpx200> \xEF\xF0\xE8\xE2\xE5\xF2 |");
 }
 
+// '|', '$' and a '&' that would read as an escape are escaped in public and
+// private lines alike; the addressee is not.
+TEST_F(ChatSend, EscapesGoOutEscaped) {
+    TestHub hub;
+    connect_and_settle(hub);
+    size_t login = hub.received(0).size();
+    type_and_send("a|b$c&#36; & &amp;");
+    ASSERT_TRUE(hub.wait_received(0, "; |", 2000));
+    type_and_send(">bob x|y");
+    ASSERT_TRUE(hub.wait_received(0, "y |", 2000));
+    EXPECT_EQ(hub.received(0).substr(login),
+              "<[i]mpx200> a&#124;b&#36;c&amp;#36; & &amp;amp; |"
+              "$To: bob From: [i]mpx200 $<[i]mpx200>      x&#124;y |");
+}
+
+// A UTF-8 hub gets the nick and the typed text in UTF-8, and its chat is read
+// as UTF-8.
+TEST_F(ChatSend, Utf8HubGetsAndGivesUtf8) {
+    g_state.settings.encoding = ENCODING_UTF8;
+    TestHub hub;
+    connect_and_settle(hub);
+    size_t login = hub.received(0).size();
+    type_and_send("привет ✓");
+    type_and_send(">Борис да");
+    ASSERT_TRUE(hub.wait_received(0, "да |", 2000));
+    // The '>' and the addressee are blanked byte for byte: eleven blanks in UTF-8.
+    std::string expected = "<[i]mpx200> привет ✓ |$To: Борис From: [i]mpx200 $<[i]mpx200> ";
+    expected.append(11, ' ');
+    expected += " да |";
+    EXPECT_EQ(hub.received(0).substr(login), expected);
+    hub.send_now(0, "<Борис> ага|");
+    EXPECT_TRUE(pump_until([] { return chat_has("<Борис> ага\r\n"); }));
+}
+
 TEST_F(ChatSend, InputLineIsClearedAfterSending) {
     TestHub hub;
     connect_and_settle(hub);
@@ -394,11 +431,22 @@ TEST_F(HubSession, FailedRegistrationIsNotedAndTheReplyStillShown) {
     TestHub hub;
     hub.send(LOCK).expect(BLOCK_END).send("$Hello x|");
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, hub.port_text().c_str());
-    g_state.main_window = 0;  // no window to deliver socket events to
-    hub_connect_command();
-    g_state.main_window = probe_;
+    // Every registration the platform has is taken: the hub socket gets none.
+    std::vector<int> taken;
+    for (int i = 0; i < 256; i++) {
+        int pair[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        taken.push_back(pair[0]);
+        taken.push_back(pair[1]);
+        if (socket_async_select(pair[0], probe_, WM_SOCKET_EVENT + 1, FD_CLOSE) != 0) break;
+    }
+    ASSERT_TRUE(connect_and_wait());
+    for (int fd : taken) {
+        socket_async_select(fd, probe_, 0, 0);
+        close(fd);
+    }
     EXPECT_GT(g_state.hub_socket, 0);
-    EXPECT_EQ(chat_log_text(), "wsa select Error connect to 127.0.0.1\r\n$Hello x|");
+    EXPECT_EQ(chat_log_text(), CONNECTING + "wsa select Error connect to 127.0.0.1\r\n$Hello x|");
 }
 
 namespace {

@@ -110,6 +110,41 @@ TEST_F(SocketEvents, WriteComesOnceAfterRegistration) {
     EXPECT_EQ(count_of(FD_WRITE), 1);
 }
 
+// A send the socket does not take whole asks for the write event again; it
+// comes when the peer has read and the socket takes more, not before.
+TEST_F(SocketEvents, WriteComesAgainAfterASendThatWasNotTakenWhole) {
+    ASSERT_EQ(socket_async_select(ours, window, WM_SOCKET_EVENT, HUB_EVENT_MASK), 0);
+    ASSERT_TRUE(pump_until(FD_WRITE));
+    static char block[65536];
+    int taken = 0, sent = 0;
+    for (int i = 0; i < 1000 && (taken = send_nonblocking(ours, block, sizeof block)) == (int)sizeof block; i++) {
+        sent += taken;
+    }
+    ASSERT_GE(taken, 0);
+    ASSERT_LT(taken, (int)sizeof block) << "the socket never filled";
+    sent += taken;
+    EXPECT_EQ(send_nonblocking(ours, block, 10), 0);  // full: takes nothing, and does not wait
+    g_events.clear();
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_WRITE), 0);  // still full
+    char sink[65536];
+    for (int read_back = 0; read_back < sent;) {
+        ssize_t got = read(peer, sink, sizeof sink);
+        ASSERT_GT(got, 0);
+        read_back += (int)got;
+    }
+    ASSERT_TRUE(pump_until(FD_WRITE));
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_WRITE), 1);
+    EXPECT_EQ(send_nonblocking(ours, "x", 1), 1);
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_WRITE), 1) << "a send taken whole asks for nothing";
+    // A peer that has gone: a failure, and no SIGPIPE.
+    close(peer);
+    peer = -1;
+    EXPECT_EQ(send_nonblocking(ours, "x", 1), -1);
+}
+
 TEST_F(SocketEvents, CloseComesOnceAfterTheDataBeforeIt) {
     ASSERT_EQ(socket_async_select(ours, window, WM_SOCKET_EVENT, HUB_EVENT_MASK), 0);
     ASSERT_EQ(write(peer, "bye", 3), 3);

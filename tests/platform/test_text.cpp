@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -83,6 +84,31 @@ TEST(Utf8, MalformedBytesBecomeReplacementAndNeverOverrun) {
     char out[4] = {9, 9, 9, 9};
     utf16_to_utf8(u"\u0416\u0416", -1, out, 4);  // second letter does not fit
     EXPECT_STREQ(out, "\xD0\x96");
+}
+
+// Longer forms than a value needs and encoded surrogates are not UTF-8: each
+// is one U+FFFD (an overlong NUL would otherwise cut the text, an overlong
+// '<' pass for one). The values at the edges of each length stay.
+TEST(Utf8, OverlongFormsAndSurrogatesBecomeReplacement) {
+    struct Case {
+        const char* utf8;
+        std::u16string wide;
+    };
+    const Case cases[] = {
+        {"a\xC0\x80z", u"a\uFFFDz"},          // NUL in two bytes
+        {"\xC1\xBC", u"\uFFFD"},               // '<' in two bytes
+        {"\xE0\x80\xBC", u"\uFFFD"},           // '<' in three
+        {"\xF0\x80\x80\xBC", u"\uFFFD"},       // '<' in four
+        {"\xED\xA0\x80\xED\xB0\x80", u"\uFFFD\uFFFD"},  // a pair's halves, each encoded alone
+        {"\xC2\x80\xDF\xBF", u"\u0080\u07FF"},
+        {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80", u"\u0800\uD7FF\uE000"},
+        {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", u"\U00010000\U0010FFFF"},
+    };
+    for (const Case& c : cases) {
+        char16_t wide[16];
+        utf8_to_utf16(c.utf8, -1, wide, 16);
+        EXPECT_EQ(std::u16string(wide), c.wide) << c.utf8;
+    }
 }
 
 TEST(WideFormat, ConversionsAsTheScreensUseThem) {

@@ -288,6 +288,9 @@ TEST(AdcRequest, IdIsTheTthOrTheEscapedSlashPath) {
     // A Cyrillic name goes out in UTF-8: 1251 "\xcf\xf0\xe8" is "При".
     adc_file_id("", "pub\\\xcf\xf0\xe8 1.bin", id, sizeof id);
     EXPECT_STREQ(id, "/pub/При\\s1.bin");
+    // From a UTF-8 hub the path is UTF-8 already: taken as it is.
+    adc_file_id("", "pub\\При 1.bin", id, sizeof id, true);
+    EXPECT_STREQ(id, "/pub/При\\s1.bin");
     // Every blank doubles: a path that fits only unescaped is refused whole.
     char small[10];
     EXPECT_EQ(adc_file_id("", "a b c d", small, sizeof small), -1);

@@ -91,12 +91,25 @@ TEST(ChatMessage, AddresseeLongerThan49IsCut) {
     EXPECT_EQ(message, "$To: " + nick.substr(0, 49) + " From: me $<me> " + std::string(62, ' ') + "hi |");
 }
 
-TEST(ChatMessage, LargestInputFitsItsBufferExactly) {
-    std::string nick(NICK_BYTES - 1, 'm');
+// Every character escaped takes six bytes: the buffer holds the longest own
+// nick with the longest input made of nothing but '|', public or private.
+TEST(ChatMessage, LargestInputFitsItsBuffer) {
+    std::string nick(HUB_NICK_BYTES - 1, 'm');
+    std::string bars(CHAT_INPUT_BYTES - 1, '|');
+    std::string escaped;
+    for (size_t i = 0; i < bars.size(); i++) escaped += "&#124;";
+    std::string message = chat_message(bars, nick.c_str());
+    EXPECT_EQ(message, "<" + nick + "> " + escaped + " |");
+    EXPECT_LE((int)message.size(), CHAT_MESSAGE_BYTES - 1);
+    // Private: the longest addressee kept, the rest of the input escaped.
     std::string input = ">";
-    input.append(CHAT_INPUT_BYTES - 2, 'a');
-    std::string message = chat_message(input, nick.c_str());
-    EXPECT_EQ((int)message.size(), CHAT_MESSAGE_BYTES - 1);
+    input.append((size_t)(TARGET_NICK_BYTES - 1), 't');
+    input += ' ';
+    input.append((size_t)(CHAT_INPUT_BYTES - 1) - input.size(), '$');
+    message = chat_message(input, nick.c_str());
+    ASSERT_FALSE(message.empty());
+    EXPECT_LE((int)message.size(), CHAT_MESSAGE_BYTES - 1);
+    EXPECT_EQ(message.substr(message.size() - 7), "&#36; |");
 }
 
 TEST(ChatMessage, TooSmallBufferRefusesWithoutWritingPastIt) {
@@ -105,6 +118,57 @@ TEST(ChatMessage, TooSmallBufferRefusesWithoutWritingPastIt) {
     EXPECT_EQ(build_chat_message("hello there", "me", out, 16), -1);
     EXPECT_EQ(out[0], '\0');
     for (int i = 16; i < 24; i++) EXPECT_EQ(out[i], 0x5A);
+}
+
+TEST(ChatMessage, EscapedTextReadsBackAsTyped) {
+    // Every byte but NUL, and the escapes themselves, as typed text.
+    std::string typed = "x&#124;&#36;&amp;&&#124;;&amp&#12|$&";
+    for (int b = 1; b < 256; b++) typed += (char)b;
+    std::string message = chat_message(typed);
+    std::string escaped = message.substr(5, message.size() - 7);  // between "<me> " and " |"
+    EXPECT_EQ(escaped.find('|'), std::string::npos);
+    EXPECT_EQ(escaped.find('$'), std::string::npos);
+    std::vector<char> buffer(escaped.begin(), escaped.end());
+    buffer.push_back('\0');
+    EXPECT_EQ(nmdc_unescape(buffer.data()), (int)typed.size());
+    EXPECT_EQ(std::string(buffer.data()), typed);
+}
+
+// --- Escapes read back --------------------------------------------------------
+
+TEST(Unescape, TheThreeEscapesAndNothingElse) {
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"a&#124;b", "a|b"},
+        {"&#36;&#36;", "$$"},
+        {"&amp;#36;", "&#36;"},   // read once, not again
+        {"&amp;amp;", "&amp;"},
+        {"&#124", "&#124"},       // cut short at the end
+        {"&#12;&#x7C;&lt;&AMP;", "&#12;&#x7C;&lt;&AMP;"},
+        {"&&#36;&", "&$&"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<char> buffer(c.in, c.in + strlen(c.in) + 1);  // exactly its size
+        EXPECT_EQ(nmdc_unescape(buffer.data()), (int)strlen(c.out)) << c.in;
+        EXPECT_STREQ(buffer.data(), c.out) << c.in;
+    }
+}
+
+// --- The password answer ---------------------------------------------------------
+
+TEST(MyPass, PasswordGoesOutAsItIs) {
+    char out[MY_PASS_BYTES];
+    EXPECT_EQ(build_my_pass("se cr\xE5t", out, sizeof out), 16);
+    EXPECT_STREQ(out, "$MyPass se cr\xE5t|");
+    std::string longest(PASSWORD_BYTES - 1, 'p');
+    EXPECT_EQ(build_my_pass(longest.c_str(), out, sizeof out), MY_PASS_BYTES - 1);
+    char small[12];
+    EXPECT_EQ(build_my_pass("secret", small, sizeof small), -1);
+    EXPECT_STREQ(small, "");
 }
 
 // --- The search message -------------------------------------------------------
@@ -130,12 +194,19 @@ TEST(SearchMessage, BlanksInTheNickAreNotReplaced) {
 }
 
 TEST(SearchMessage, LongestNickAndTextFitTheBuffer) {
-    std::string nick(NICK_BYTES - 1, 'n');
-    std::string words(SEARCH_TEXT_UNITS - 1, 'w');
+    // The longest words a field gives, each byte escaped to six.
+    std::string nick(HUB_NICK_BYTES - 1, 'n');
+    std::string words(SEARCH_WORDS_BYTES - 1, '|');
     char out[SEARCH_MESSAGE_BYTES];
     int n = build_search_message(nick.c_str(), words.c_str(), out, sizeof out);
     EXPECT_EQ(n, SEARCH_MESSAGE_BYTES - 1);
     EXPECT_EQ(out[n - 1], '|');
+}
+
+TEST(SearchMessage, WordsAreEscapedAndBlanksStillSeparateThem) {
+    char out[SEARCH_MESSAGE_BYTES];
+    build_search_message("me", "a|b c$d &#36; &x", out, sizeof out);
+    EXPECT_STREQ(out, "$Search Hub:me F?T?0?1?a&#124;b$c&#36;d$&amp;#36;$&x|");
 }
 
 TEST(SearchMessage, MessageThatWouldBeCutIsNotBuilt) {

@@ -12,22 +12,24 @@
 
 namespace {
 
-constexpr int DIALOG_IDS[] = {DIALOG_MAIN, DIALOG_SETTINGS, DIALOG_SEARCH, DIALOG_PROGRESS, DIALOG_USERS};
-constexpr int MENUBAR_IDS[] = {MENUBAR_MAIN, MENUBAR_SETTINGS, MENUBAR_SEARCH, MENUBAR_USERS, MENUBAR_PROGRESS};
+constexpr int DIALOG_IDS[] = {DIALOG_MAIN, DIALOG_SETTINGS, DIALOG_SEARCH, DIALOG_PROGRESS, DIALOG_USERS,
+                               DIALOG_PASSWORD};
+constexpr int MENUBAR_IDS[] = {MENUBAR_MAIN,  MENUBAR_SETTINGS, MENUBAR_SEARCH,
+                               MENUBAR_USERS, MENUBAR_PROGRESS, MENUBAR_PASSWORD};
 
 // The ids are the contract between the tables and the screen procedures:
 // their numbers stay as they are.
 static_assert(DIALOG_MAIN == 1001 && DIALOG_SETTINGS == 1002 && DIALOG_SEARCH == 1003 &&
-              DIALOG_PROGRESS == 1004 && DIALOG_USERS == 1005);
+              DIALOG_PROGRESS == 1004 && DIALOG_USERS == 1005 && DIALOG_PASSWORD == 1006);
 static_assert(MENUBAR_MAIN == 2001 && MENUBAR_SETTINGS == 2002 && MENUBAR_SEARCH == 2003 &&
-              MENUBAR_USERS == 2004 && MENUBAR_PROGRESS == 2005);
+              MENUBAR_USERS == 2004 && MENUBAR_PROGRESS == 2005 && MENUBAR_PASSWORD == 2006);
 static_assert(STRING_MENU == 12004 && STRING_SEARCH == 12005);
 static_assert(ID_MAIN_INPUT_LINE == 4001 && ID_MAIN_CHAT_VIEW == 4003 && ID_MAIN_SEND == 4007);
 static_assert(ID_SETTINGS_HOST == 4002 && ID_SETTINGS_PORT == 4004 && ID_SETTINGS_NICK == 4005 &&
               ID_SETTINGS_SHARE == 4006 && ID_SETTINGS_HOST_LABEL == 4007 && ID_SETTINGS_PORT_LABEL == 4008 &&
               ID_SETTINGS_NICK_LABEL == 4009 && ID_SETTINGS_SHARE_LABEL == 4010 && ID_SETTINGS_LOCAL_IP == 4011 &&
               ID_SETTINGS_LOCAL_IP_LABEL == 4012 && ID_SETTINGS_BYTES_LABEL == 4013 &&
-              ID_SETTINGS_FAVORITES == 4015 && ID_SETTINGS_HUB_LABEL == 4016);
+              ID_SETTINGS_ENCODING == 4014 && ID_SETTINGS_FAVORITES == 4015 && ID_SETTINGS_HUB_LABEL == 4016);
 static_assert(ID_SEARCH_WORDS == 4007 && ID_SEARCH_LIST == 4008);
 static_assert(ID_PROGRESS_BAR == 4010 && ID_PROGRESS_FILE == 4012 && ID_PROGRESS_SIZE == 4013);
 static_assert(ID_USERS_LIST == 4009);
@@ -40,6 +42,8 @@ static_assert(CMD_DOWNLOAD == 6005 && CMD_SEARCH == 6013 && CMD_SEARCH_CANCEL ==
 static_assert(CMD_USERS_TO_CHAT == 6001 && CMD_USERS_PRIVATE == 6020 && CMD_USERS_INFO == 6022 &&
               CMD_USERS_REFRESH == 6026);
 static_assert(CMD_STOP == 6023 && CMD_SCREEN_EXIT == 6024);
+static_assert(ID_PASSWORD_LABEL == 4017 && ID_PASSWORD_FIELD == 4018 && CMD_PASSWORD_OK == 6027 &&
+              CMD_PASSWORD_CANCEL == 6028);
 
 std::vector<int> commands_of(int menu_id) {
     std::vector<int> ids;
@@ -55,7 +59,7 @@ TEST(Resources, EveryProgramResourceIsFoundAndOnlyInTheProgramsInstance) {
     }
     for (int id : MENUBAR_IDS) EXPECT_NE(resource_menubar(KIVO_INSTANCE, id), nullptr) << id;
     EXPECT_NE(resource_icon(KIVO_INSTANCE, ICON_PROGRAM), nullptr);
-    EXPECT_EQ(resource_dialog(KIVO_INSTANCE, 1006), nullptr);
+    EXPECT_EQ(resource_dialog(KIVO_INSTANCE, 1007), nullptr);
     EXPECT_EQ(resource_string(KIVO_INSTANCE, 1), nullptr);
 }
 
@@ -91,6 +95,9 @@ TEST(Resources, MenusKeepTheirEntriesInOrderWithTheirCommands) {
     EXPECT_EQ(resource_menubar(KIVO_INSTANCE, MENUBAR_SEARCH)->keys[1].command, CMD_DOWNLOAD);
     EXPECT_EQ(resource_menubar(KIVO_INSTANCE, MENUBAR_USERS)->keys[1].command, CMD_SCREEN_EXIT);
     EXPECT_EQ(resource_menubar(KIVO_INSTANCE, MENUBAR_PROGRESS)->keys[1].command, CMD_SCREEN_EXIT);
+    const MenuBarResource* password = resource_menubar(KIVO_INSTANCE, MENUBAR_PASSWORD);
+    EXPECT_EQ(password->keys[0].command, CMD_PASSWORD_OK);
+    EXPECT_EQ(password->keys[1].command, CMD_PASSWORD_CANCEL);
 }
 
 TEST(Resources, ControlIdsAreUniqueWithinEachScreen) {
@@ -130,6 +137,9 @@ TEST(Resources, EveryControlAScreenUsesIsThereWithItsKind) {
         {DIALOG_PROGRESS, ID_PROGRESS_FILE, CONTROL_STATIC},
         {DIALOG_PROGRESS, ID_PROGRESS_SIZE, CONTROL_STATIC},
         {DIALOG_USERS, ID_USERS_LIST, CONTROL_LIST},
+        {DIALOG_SETTINGS, ID_SETTINGS_ENCODING, CONTROL_STATIC},
+        {DIALOG_PASSWORD, ID_PASSWORD_LABEL, CONTROL_STATIC},
+        {DIALOG_PASSWORD, ID_PASSWORD_FIELD, CONTROL_EDIT},
     };
     for (const Expect& e : controls) {
         const ControlTemplate* c = resource_control(resource_dialog(KIVO_INSTANCE, e.dialog), e.control);
@@ -147,6 +157,9 @@ TEST(Resources, EveryControlAScreenUsesIsThereWithItsKind) {
     EXPECT_EQ(std::u16string(resource_dialog(KIVO_INSTANCE, DIALOG_SEARCH)->title), u"Search");
     EXPECT_EQ(std::u16string(resource_dialog(KIVO_INSTANCE, DIALOG_PROGRESS)->title), u"");
     EXPECT_EQ(std::u16string(resource_dialog(KIVO_INSTANCE, DIALOG_USERS)->title), u"");
+    // What is typed for a password is drawn as '*'.
+    const DialogTemplate* prompt = resource_dialog(KIVO_INSTANCE, DIALOG_PASSWORD);
+    EXPECT_TRUE(resource_control(prompt, ID_PASSWORD_FIELD)->style & STYLE_PASSWORD);
 }
 
 // Every control but the main screen's never-used "send" button lies inside

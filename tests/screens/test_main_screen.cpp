@@ -1,13 +1,17 @@
 // The main screen run from its real template through the headless display:
-// the paint rule, the command table, Traffic, About, Clear Chat and Back.
+// the paint rule, the command table, Traffic, About, Clear Chat and Back (a
+// login still running is given up by it).
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "hub/connection.h"
+#include "hub/hub_test_state.h"
 #include "platform/screen_fixture.h"
 #include "resources/ids.h"
 #include "screens/main_screen.h"
 #include "state/client_state.h"
+#include "support/test_hub.h"
 
 namespace {
 
@@ -155,6 +159,46 @@ TEST_F(MainScreen, ExitFromTheMenuEndsWithZero) {
     state.script.add(set_target);
     state.script.add([](void*) { return false; });
     EXPECT_EQ(run_main(), 0);
+}
+
+// While a login runs, Back gives it up and the input line keeps its text;
+// afterwards Back deletes in the input line again.
+TEST_F(MainScreen, BackWhileConnectingGivesUpTheLogin) {
+    static TestHub* silent;
+    TestHub hub;  // accepts and never sends its lock
+    silent = &hub;
+    hub_test_state();
+    g_state.module_instance = KIVO_INSTANCE;
+    text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, hub.port_text().c_str());
+    g_state.hub_io_timeout_ms = 20000;  // only giving up ends the login in time
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        display_type("ab");
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("2");  // Menu > Connect
+        return true;
+    });
+    state.script.add([](void*) {
+        if (silent->connections() < 1 || display_find("connecting to 127.0.0.1...") < 0) return false;
+        EXPECT_EQ(g_state.hub_phase, HUB_CONNECTING);
+        display_press(DISPLAY_KEY_BACK);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (hub_login_running() || display_find("connect cancelled") < 0) return false;
+        run->input = control_text(g_state.main_window, ID_MAIN_INPUT_LINE);
+        display_press(DISPLAY_KEY_BACK);
+        return true;
+    });
+    state.script.add([](void*) { return control_text(g_state.main_window, ID_MAIN_INPUT_LINE) == u"a"; });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
+    EXPECT_EQ(state.input, u"ab");
+    EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_FALSE(hub_login_running());
+    EXPECT_TRUE(hub.wait_client_closed(0, 2000));
 }
 
 TEST(MainScreenCommands, UnknownCommandsAreNotHandled) {

@@ -47,6 +47,7 @@ protected:
         client_state_reset();
         g_state.module_instance = KIVO_INSTANCE;
         text_copy(g_state.settings.nick, NICK_BYTES, "me");
+        text_copy(g_state.hub_nick, HUB_NICK_BYTES, "me");
         int pair[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
         g_state.hub_socket = pair[0];

@@ -26,12 +26,15 @@ intptr_t recording_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM l
     return settings_screen_proc(screen, message, wparam, lparam);
 }
 
-void add_favorite(const char* name, const char* host, const char* port, const char* nick) {
+void add_favorite(const char* name, const char* host, const char* port, const char* nick,
+                  const char* password = "", uint8_t encoding = ENCODING_CP1251) {
     FavoriteHub& f = g_state.favorites[g_state.favorites_count++];
     strcpy(f.name, name);
     strcpy(f.host, host);
     strcpy(f.port, port);
     strcpy(f.nick, nick);
+    strcpy(f.password, password);
+    f.encoding = encoding;
 }
 
 class SettingsScreen : public ScreenTest {
@@ -106,6 +109,55 @@ TEST_F(SettingsScreen, ChoosingTheSecondEntryFillsHostAndPortButNotTheNick) {
     EXPECT_EQ(state.nick, u"me");
     EXPECT_STREQ(g_state.settings.hub_host, "127.0.0.1") << "CANCEL after choosing stores nothing";
     EXPECT_STREQ(g_state.settings.hub_port, "2225");
+}
+
+// The label names the encoding of the settings, then that of the chosen
+// favourite; OK takes the favourite's password and encoding, CANCEL nothing.
+TEST_F(SettingsScreen, EncodingLabelFollowsTheChosenFavouriteAndOkTakesItsPasswordAndEncoding) {
+    static std::u16string labels[3];
+    for (bool ok : {false, true}) {
+        SCOPED_TRACE(ok ? "OK" : "CANCEL");
+        client_state_reset();
+        g_state.module_instance = KIVO_INSTANCE;
+        g_state.settings.encoding = ENCODING_UTF8;
+        strcpy(g_state.settings.password, "old");
+        add_favorite("Utf", "utf.example", "411", "n1", "", ENCODING_UTF8);
+        add_favorite("Cyr", "cyr.example", "412", "n2", "pw2", ENCODING_CP1251);
+        state = SettingsRun();
+        state.script.add([](void*) {
+            run->script.close_target = run->screen;
+            return display_find("Settings") >= 0;
+        });
+        state.script.add([](void*) {
+            labels[0] = control_text(run->screen, ID_SETTINGS_ENCODING);
+            if (display_find("Encoding: UTF-8") < 0) return false;
+            display_press(DISPLAY_KEY_RIGHT);  // entry 0: UTF-8
+            display_press(DISPLAY_KEY_RIGHT);  // entry 1: CP1251
+            return true;
+        });
+        state.script.add([](void*) {
+            if (display_find("Encoding: CP1251") < 0) return false;
+            labels[1] = control_text(run->screen, ID_SETTINGS_ENCODING);
+            return true;
+        });
+        state.script.add(ok ? press_ok : press_cancel);
+        run_settings();
+        EXPECT_EQ(labels[0], u"Encoding: UTF-8");
+        EXPECT_EQ(labels[1], u"Encoding: CP1251");
+        EXPECT_STREQ(g_state.settings.password, ok ? "pw2" : "old");
+        EXPECT_EQ(g_state.settings.encoding, ok ? ENCODING_CP1251 : ENCODING_UTF8);
+        EXPECT_STREQ(g_state.settings.hub_host, ok ? "cyr.example" : "");
+    }
+    // Opened again without choosing, OK keeps the password and encoding.
+    state = SettingsRun();
+    state.script.add([](void*) {
+        run->script.close_target = run->screen;
+        return display_find("Encoding: CP1251") >= 0;
+    });
+    state.script.add(press_ok);
+    run_settings();
+    EXPECT_STREQ(g_state.settings.password, "pw2");
+    EXPECT_EQ(g_state.settings.encoding, ENCODING_CP1251);
 }
 
 TEST_F(SettingsScreen, FocusOnTheListReplacesATypedHostWithTheSelectedFavourite) {

@@ -42,6 +42,8 @@ TEST_F(Startup, DefaultsWithoutAFavouritesFile) {
     EXPECT_STREQ(g_state.settings.share_size, "1234567890");
     EXPECT_STREQ(g_state.settings.hub_host, "127.0.0.1");
     EXPECT_STREQ(g_state.settings.hub_port, "2225");
+    EXPECT_STREQ(g_state.settings.password, "");
+    EXPECT_EQ(g_state.settings.encoding, ENCODING_CP1251);
     EXPECT_EQ(std::u16string(g_state.chat_log), u"Pelmark tarvol v 0.05 ");
     EXPECT_EQ(std::u16string(g_state.line_break), u"\r\n");
     EXPECT_EQ(traffic_received(), 0u);
@@ -54,14 +56,18 @@ TEST_F(Startup, DefaultsWithoutAFavouritesFile) {
     EXPECT_EQ(access(favorites.c_str(), F_OK), 0) << "the absent favourites file is created";
 }
 
-TEST_F(Startup, FirstFavouriteGivesHostPortAndALongerNick) {
+TEST_F(Startup, FirstFavouriteGivesHostPortPasswordEncodingAndALongerNick) {
     FILE* f = fopen(favorites.c_str(), "w");
-    fputs("<Hub Name=\"a\" Nick=\"zed\" Password=\"\" Server=\"hub.example:4111\"/>", f);
+    fputs("<Hub Name=\"a\" Nick=\"zed\" Password=\"pw\" Server=\"hub.example:4111\" Encoding=\"UTF-8\"/>"
+          "<Hub Name=\"b\" Nick=\"other\" Password=\"\" Server=\"two.example\"/>",
+          f);
     fclose(f);
     prepare();
     EXPECT_STREQ(g_state.settings.hub_host, "hub.example");
     EXPECT_STREQ(g_state.settings.hub_port, "4111");
     EXPECT_STREQ(g_state.settings.nick, "zed");
+    EXPECT_STREQ(g_state.settings.password, "pw");
+    EXPECT_EQ(g_state.settings.encoding, ENCODING_UTF8);
 }
 
 TEST_F(Startup, OneCharacterFavouriteNickIsIgnored) {

@@ -37,6 +37,7 @@ inline void reset_download_state() {
     g_state.module_instance = KIVO_INSTANCE;
     u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
     text_copy(g_state.settings.nick, NICK_BYTES, "me");
+    text_copy(g_state.hub_nick, HUB_NICK_BYTES, "me");  // as Connect makes it
 }
 
 // What the Download command leaves: the job filled, row set, requested.

@@ -121,6 +121,18 @@ TEST_F(AdcDownload, WithoutATthThePathIsAskedInAdcForm) {
     EXPECT_EQ(chat_text(), "::start download::\r\nmy song.mp3\r\n ::downloaded::\r\n");
 }
 
+// From a UTF-8 hub the path is UTF-8 already: asked as it is, and the file
+// and the notes take the name as UTF-8.
+TEST_F(AdcDownload, FromAUtf8HubThePathIsAskedAsItIsAndNamesTheFile) {
+    hub_encoding_set(ENCODING_UTF8);
+    TestHub peer;
+    script_adc_peer(peer, "/Книги/Война\\sи\\sмир.txt", data_, 0);
+    request_download("bob", "Книги\\Война и мир.txt", "Война и мир.txt", "", data_.size());
+    run(peer);
+    EXPECT_TRUE(file_text("Война и мир.txt") == data_);
+    EXPECT_EQ(chat_text(), "::start download::\r\n\xC2\xEE\xE9\xED\xE0 \xE8 \xEC\xE8\xF0.txt\r\n ::downloaded::\r\n");
+}
+
 TEST_F(AdcDownload, OneWrongByteFailsTheCheckAndLeavesNoFile) {
     std::string bad = data_;
     bad[DOWNLOAD_CHUNK_BYTES + 7] ^= 0x20;

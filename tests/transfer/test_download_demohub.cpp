@@ -92,13 +92,18 @@ protected:
         ASSERT_FALSE(hub_->port().empty()) << "the demo hub did not start";
         reset_download_state();
         text_copy(g_state.settings.nick, NICK_BYTES, "kivotest");
+        text_copy(g_state.hub_nick, HUB_NICK_BYTES, "kivotest");
         text_copy(g_state.settings.share_size, SHARE_TEXT_BYTES, "1234567890");
         g_state.download_silence_ms = 3000;
         dir_ = std::make_unique<TempCurrentDirectory>();
         ASSERT_TRUE(dir_->ok());
-        g_state.hub_socket = hub_login("127.0.0.1", hub_->port().c_str());
+        // The login on this thread; the hub is read here, not through the loop.
+        char reply[FIRST_REPLY_BYTES + 1];
+        int reply_length = 0;
+        g_state.hub_socket = hub_login("127.0.0.1", hub_->port().c_str(), g_state.hub_nick,
+                                       g_state.settings.share_size, reply, &reply_length, 3000, nullptr);
         ASSERT_GT(g_state.hub_socket, 0);
-        hub_text_.clear();
+        hub_text_.assign(reply, (size_t)reply_length);
     }
     void TearDown() override {
         end_download_worker();

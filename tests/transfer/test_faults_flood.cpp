@@ -16,6 +16,7 @@
 
 #include "hub/connection.h"
 #include "hub/dispatch.h"
+#include "hub/hub_test_state.h"
 #include "hub/users.h"
 #include "transfer/download_fixture.h"
 
@@ -41,19 +42,12 @@ const std::string FIRST_REPLY = "$Hello me|";
 // The main screen's part in this: socket events to the dispatcher, and the
 // paint rule that empties a ChatLog grown past what the screen shows.
 intptr_t main_window_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_SOCKET_EVENT) return hub_socket_event(wparam, lparam);
     if (message == WM_PAINT) {
         static char16_t shown[CHATLOG_UNITS];
         chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS);
         return TRUE;
     }
-    return FALSE;
-}
-
-int call_pred(void* context) { return (*(const std::function<bool()>*)context)() ? 1 : 0; }
-
-bool pump_until(const std::function<bool()>& pred, int timeout_ms) {
-    return message_pump(call_pred, (void*)&pred, timeout_ms) != 0;
+    return hub_window_message(message, wparam, lparam);
 }
 
 // VmRSS or VmHWM of this process in KiB.
@@ -103,7 +97,7 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     struct Ending {
         Window window;
         ~Ending() {
-            hub_close();
+            hub_test_end();
             window_destroy(window);
             end_download_worker();
             g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
@@ -113,7 +107,7 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     TestHub hub;
     hub.send(LOCK).expect("$1234567890$|").send(FIRST_REPLY);
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, hub.port_text().c_str());
-    hub_connect_command();
+    ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0);
     const uint64_t total = (uint64_t)PIECES * PIECE_BYTES;
     const std::string length_reply = "$FileLength " + std::to_string(total) + "|";

@@ -41,6 +41,21 @@ TEST(FreeName, PartIdTellsFilesApartAndKeepsTheTth) {
     EXPECT_STREQ(a, "B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SI");
 }
 
+// The part's name is read in the hub's encoding and is never cut: a cut
+// name would be another file's, so it must fit with room to spare.
+TEST(FreeName, PartNameIsInTheHubsEncodingAndNeverCut) {
+    reset_download_state();
+    char16_t out[64];
+    EXPECT_EQ(part_file_name("\xC2\xEE\xE9\xED\xE0.txt", "ID", out, 64), 1);
+    EXPECT_EQ(std::u16string(out), u"Война.txt.ID.part");
+    hub_encoding_set(ENCODING_UTF8);
+    EXPECT_EQ(part_file_name("Война.txt", "ID", out, 64), 1);
+    EXPECT_EQ(std::u16string(out), u"Война.txt.ID.part");
+    EXPECT_EQ(part_file_name("Война.txt", "ID", out, 19), 1);
+    EXPECT_EQ(part_file_name("Война.txt", "ID", out, 18), 0);
+    hub_encoding_set(ENCODING_CP1251);
+}
+
 TEST(FreeName, RenameSkipsEveryTakenNameAndReplacesNothing) {
     TempCurrentDirectory dir;
     ASSERT_TRUE(dir.ok());
