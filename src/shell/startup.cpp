@@ -90,6 +90,8 @@ void prepare_client_state(const char16_t* executable_path) {
     u16_copy(g_state.module_dir, MODULE_PATH_UNITS, executable_path);
     module_directory_from_path(g_state.module_dir);
     chatlog_set(BANNER);
+    // Before the favourites: a note about the file goes on a line of its own.
+    cp1251_to_utf16("\r\n", -1, g_state.line_break, LINE_BREAK_UNITS);
 
     char16_t favorites_path[FAVORITES_PATH_UNITS];
     u16_copy(favorites_path, FAVORITES_PATH_UNITS, g_state.module_dir);
@@ -97,7 +99,6 @@ void prepare_client_state(const char16_t* executable_path) {
     load_favorites(favorites_path);
 
     WSAStartup(0x0202);
-    cp1251_to_utf16("\r\n", -1, g_state.line_break, LINE_BREAK_UNITS);
     local_ipv4_text(g_state.settings.local_ip, LOCAL_IP_BYTES);
     take_settings_defaults();
     user_table_empty();
