@@ -196,6 +196,13 @@ void parse_favorites_text(int length) {
     }
 }
 
+void favorite_password(const FavoriteHub* hub, char* dst, int dst_bytes) {
+    char16_t wide[FAV_PASSWORD_BYTES];
+    cp1251_to_utf16(hub->password, -1, wide, FAV_PASSWORD_BYTES);
+    if (hub->encoding == ENCODING_UTF8) utf16_to_utf8(wide, -1, dst, dst_bytes);
+    else utf16_to_cp1251(wide, -1, dst, dst_bytes);
+}
+
 void load_favorites(const char16_t* path) {
     int file = file_open_read(path);
     if (file == FILE_INVALID) {

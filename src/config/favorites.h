@@ -11,3 +11,8 @@ void load_favorites(const char16_t* path);
 // Parses the favourites text held in g_state.file_text (terminated, length
 // bytes) into the table; load_favorites calls it after reading the file.
 void parse_favorites_text(int length);
+
+struct FavoriteHub;
+// The favourite's password as the hub wants it: its 1251 text, converted to
+// UTF-8 for a UTF-8 hub. dst_bytes at least PASSWORD_BYTES.
+void favorite_password(const FavoriteHub* hub, char* dst, int dst_bytes);
