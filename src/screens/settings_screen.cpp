@@ -104,7 +104,7 @@ const ScreenCommand SETTINGS_COMMANDS[] = {
 };
 
 const ScreenKind SETTINGS_SCREEN = {
-    settings_screen_open, nullptr, nullptr, SETTINGS_COMMANDS, command_count(SETTINGS_COMMANDS), nullptr, nullptr,
+    settings_screen_open, nullptr, nullptr, SETTINGS_COMMANDS, command_count(SETTINGS_COMMANDS), nullptr, nullptr, false,
 };
 
 }  // namespace

@@ -8,6 +8,8 @@
 // Reaches g_state: all of it: start-up fills the whole record.
 #include "shell/startup.h"
 
+#include <cstdio>
+
 #include "config/favorites.h"
 #include "resources/ids.h"
 #include "screens/main_screen.h"
@@ -111,7 +113,11 @@ int client_main(ModuleInstance instance) {
     prepare_client_state(executable);
 
     int found = 0;
-    if (find_running_instance(MAIN_CLASS, MAIN_TITLE, &found) != 0 || found) return 0;
+    if (find_running_instance(MAIN_CLASS, MAIN_TITLE, &found) != 0) return 0;
+    if (found) {
+        fprintf(stderr, "Kivo is already running; brought it to the front\n");
+        return 0;
+    }
     g_state.module_instance = instance;
     if (!register_main_class(instance)) return 0;
     return (int)dialog_run(instance, DIALOG_MAIN, 0, main_screen_proc, 0);
