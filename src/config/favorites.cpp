@@ -1,146 +1,221 @@
 // The favourites reader.
 //
-// The file looks like XML but is not parsed as XML: the reader searches the
-// text for four attribute openings in a fixed order (Name, Nick, Password,
-// Server), each from the end of the previous value, and copies each value up
-// to its closing double quote into a fixed field, cut to the field:
+// The file is XML as DC++-family clients write it:
+//   <Favorites><Hubs><Hub Name="..." Nick="..." Password="..." Server="..."
+//   Encoding="..." .../></Hubs></Favorites>
+// read with expat: every Hub element wherever it stands, its attributes in any
+// order and either quote style, entities decoded, other attributes and
+// elements passed over. The text is in the encoding the file declares (UTF-8
+// when it declares none; windows-1251 too, which expat does not know by
+// itself); a file that declares none or UTF-8 but is not valid UTF-8 was
+// written by an older phone client and is read again as code page 1251.
 //
-//   name 19, nick 19, password 31 bytes; Server up to 40 bytes, split at its
-//   first ':' when that lies inside the value at index 1 to 31 into host and
-//   port text (port cut to 9 bytes), otherwise all host and port "411".
+// Values go into their fields as code page 1251, cut to the field:
+//   name 19, nick 19, password 31 characters; Server up to 40 characters,
+//   after a "dchub://" or "nmdc://" in front, split at its first ':' when that
+//   lies at index 1 to 31 into host and port text (port cut to 9), otherwise
+//   all host and port "411".
+// A Hub element counts only when it has a Server attribute; at most
+// FAVORITE_SLOTS count. A file that breaks off or is not well-formed keeps
+// the hubs read before the fault.
 //
-// A record counts only when its Server value was found. A value without a
-// closing quote runs to the end of the text and ends the parse there.
+// Encoding names the hub's encoding: UTF-8 or utf8 for UTF-8; CP1251,
+// windows-1251 or 1251 (and anything else or nothing) for code page 1251.
 //
-// After Server, an Encoding attribute of the same element (before the next
-// '<') names the hub's encoding, in the spellings DC++-family clients write:
-// UTF-8 or utf8 for UTF-8; CP1251, windows-1251 or 1251 (and anything else or
-// nothing) for code page 1251.
+// State of this file alone: the arena expat allocates from while it parses
+// (it is reset after every parse), so reading the file takes no heap.
 //
-// Reaches g_state: the FavoritesTable and its count, the file text buffer.
+// Reaches g_state: the FavoritesTable and its count, the file text buffer,
+// the line break and the ChatLog (the notes at start).
 #include "config/favorites.h"
+
+#include <expat.h>
+
+#include <cstddef>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "state/client_state.h"
-#include "state/text_scan.h"
 
 namespace {
 
-constexpr int FAVORITES_MIN_BYTES = 10;   // fewer: nothing is parsed
-constexpr int SERVER_VALUE_BYTES = 40;    // longest Server value used
+constexpr int SERVER_VALUE_CHARS = 40;    // longest Server value used
 constexpr int SERVER_HOST_COLON_MAX = 31; // a ':' further in is not a port
+constexpr int VALUE_UNITS = 256;          // one attribute value as UTF-16, cut
+constexpr int NOTE_UNITS = 600;
+// expat's memory for one parse of at most FAVORITES_FILE_BYTES: its parser,
+// name tables and attribute buffers: the largest file the reader takes, with
+// long attributes, needs 33 to 48 KiB (tests/config holds it).
+constexpr size_t ARENA_BYTES = 96 * 1024;
+constexpr size_t ARENA_ALIGN = 16;
 
-// Finds one attribute value from *cursor: its start and length up to the
-// closing quote. Returns 0 when the opening is not found. *closed is 0 when
-// the value runs to the end of the text without a closing quote.
-int find_value(const char* text, int* cursor, const char* opening, int* start, int* length, int* closed) {
-    int past = find_past(text + *cursor, opening);
-    if (past == 0) return 0;
-    *start = *cursor + past;
-    int n = find_char(text + *start, '"');
-    int rest = find_char(text + *start, 0);  // the value's bytes to the NUL
-    *closed = n <= rest ? 1 : 0;
-    *length = *closed ? n : rest;
-    *cursor = *start + *length;
-    return 1;
+alignas(ARENA_ALIGN) unsigned char g_arena[ARENA_BYTES];
+size_t g_arena_used;
+
+// A block of the arena, its size kept in front of it for realloc.
+void* arena_malloc(size_t bytes) {
+    size_t whole = ARENA_ALIGN + ((bytes + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1));
+    if (whole > ARENA_BYTES - g_arena_used) return nullptr;  // expat reports "out of memory"
+    unsigned char* block = g_arena + g_arena_used;
+    g_arena_used += whole;
+    memcpy(block, &bytes, sizeof bytes);
+    return block + ARENA_ALIGN;
 }
 
-void split_server(const char* value, int length, FavoriteHub* record) {
-    int t = length < SERVER_VALUE_BYTES ? length : SERVER_VALUE_BYTES;
-    int m = find_char(value, ':');
+void* arena_realloc(void* old, size_t bytes) {
+    if (old == nullptr) return arena_malloc(bytes);
+    size_t had;
+    memcpy(&had, (unsigned char*)old - ARENA_ALIGN, sizeof had);
+    if (bytes <= had) return old;
+    void* grown = arena_malloc(bytes);
+    if (grown != nullptr) memcpy(grown, old, had);
+    return grown;
+}
+
+void arena_free(void*) {}  // the whole arena is reset after the parse
+
+const XML_Memory_Handling_Suite ARENA = {arena_malloc, arena_realloc, arena_free};
+
+// Case-insensitive equality of a value with an ASCII name.
+bool value_is(const char* value, const char* name) {
+    for (; *name != '\0'; value++, name++) {
+        char c = *value;
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+        if (c != *name) return false;
+    }
+    return *value == '\0';
+}
+
+// The code page 1251 map for a file that declares it.
+int XMLCALL unknown_encoding(void*, const XML_Char* name, XML_Encoding* info) {
+    if (!value_is(name, "windows-1251") && !value_is(name, "cp1251")) return XML_STATUS_ERROR;
+    for (int b = 0; b < 256; b++) {
+        char byte = (char)b;
+        char16_t unit = 0;
+        cp1251_to_utf16(&byte, 1, &unit, 1);
+        info->map[b] = unit;
+    }
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
+    return XML_STATUS_OK;
+}
+
+// A value (UTF-8 from expat) into a 1251 field of `chars` characters at most.
+void take_value(const char* value, char* field, int chars) {
+    char16_t wide[VALUE_UNITS];
+    utf8_to_utf16(value, -1, wide, VALUE_UNITS);
+    if (chars + 1 < VALUE_UNITS) wide[chars] = 0;
+    utf16_to_cp1251(wide, -1, field, chars + 1);
+}
+
+void split_server(const char* server, FavoriteHub* record) {
+    char value[SERVER_VALUE_CHARS + 1];
+    const char* schemes[] = {"dchub://", "nmdc://"};
+    for (const char* scheme : schemes) {
+        size_t n = strlen(scheme);
+        char head[16];
+        text_copy_n(head, (int)sizeof head, server, (int)n);
+        if (value_is(head, scheme)) server += n;
+    }
+    take_value(server, value, SERVER_VALUE_CHARS);
+    int length = (int)strlen(value);
+    const char* colon = strchr(value, ':');
+    int m = colon == nullptr ? length : (int)(colon - value);
     if (m < length && m >= 1 && m <= SERVER_HOST_COLON_MAX) {
         text_copy_n(record->host, FAV_HOST_BYTES, value, m);
-        text_copy_n(record->port, FAV_PORT_BYTES, value + m + 1, t - m - 1);
+        text_copy(record->port, FAV_PORT_BYTES, value + m + 1);
     } else {
-        text_copy_n(record->host, FAV_HOST_BYTES, value, t);
+        text_copy(record->host, FAV_HOST_BYTES, value);
         text_copy(record->port, FAV_PORT_BYTES, "411");
     }
 }
 
-// Case-insensitive equality of an attribute value (length bytes) with an
-// ASCII name.
-bool value_is(const char* value, int length, const char* name) {
-    int i = 0;
-    for (; i < length && name[i] != '\0'; i++) {
-        char c = value[i];
-        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-        if (c != name[i]) return false;
-    }
-    return i == length && name[i] == '\0';
+uint8_t encoding_of(const char* value) {
+    return value_is(value, "utf-8") || value_is(value, "utf8") ? ENCODING_UTF8 : ENCODING_CP1251;
 }
 
-// The Encoding attribute of the element that goes on at from, up to its end
-// (the next '<' or the end of the text).
-uint8_t element_encoding(const char* text, int from) {
-    int end = from + find_char(text + from, '<');  // past the NUL when there is none
-    int cursor = from;
-    int start, length, closed;
-    if (!find_value(text, &cursor, "Encoding=\"", &start, &length, &closed) || !closed || start >= end) {
-        return ENCODING_CP1251;
+void XMLCALL element_start(void*, const XML_Char* name, const XML_Char** attributes) {
+    if (strcmp(name, "Hub") != 0 || g_state.favorites_count >= FAVORITE_SLOTS) return;
+    FavoriteHub record = {};
+    bool has_server = false;
+    for (int i = 0; attributes[i] != nullptr && attributes[i + 1] != nullptr; i += 2) {
+        const char* key = attributes[i];
+        const char* value = attributes[i + 1];
+        if (strcmp(key, "Name") == 0) {
+            take_value(value, record.name, FAV_NAME_BYTES - 1);
+        } else if (strcmp(key, "Nick") == 0) {
+            take_value(value, record.nick, FAV_NICK_BYTES - 1);
+        } else if (strcmp(key, "Password") == 0) {
+            take_value(value, record.password, FAV_PASSWORD_BYTES - 1);
+        } else if (strcmp(key, "Server") == 0) {
+            split_server(value, &record);
+            has_server = true;
+        } else if (strcmp(key, "Encoding") == 0) {
+            record.encoding = encoding_of(value);
+        }
     }
-    const char* value = text + start;
-    if (value_is(value, length, "utf-8") || value_is(value, length, "utf8")) return ENCODING_UTF8;
-    return ENCODING_CP1251;
+    if (has_server) g_state.favorites[g_state.favorites_count++] = record;
 }
 
-// Reads the record at the count; returns 0 when the parse must end.
-int read_record(const char* text, int* cursor, FavoriteHub* record, int* counted) {
-    struct Field {
-        const char* opening;
-        char* dst;
-        int bytes;
-    };
-    const Field fields[] = {
-        {"Name=\"", record->name, FAV_NAME_BYTES},
-        {"Nick=\"", record->nick, FAV_NICK_BYTES},
-        {"Password=\"", record->password, FAV_PASSWORD_BYTES},
-    };
-    int start, length, closed;
-    *counted = 0;
-    for (const Field& f : fields) {
-        if (!find_value(text, cursor, f.opening, &start, &length, &closed)) return 0;
-        text_copy_n(f.dst, f.bytes, text + start, length);
-        if (!closed) return 0;
-    }
-    if (!find_value(text, cursor, "Server=\"", &start, &length, &closed)) return 0;
-    split_server(text + start, length, record);
-    *counted = 1;
-    if (!closed) return 0;
-    record->encoding = element_encoding(text, *cursor);
-    return 1;
+// One parse of the text; forced names the encoding to read it in, or nullptr
+// for the one it declares. Returns expat's error code.
+XML_Error parse_once(const char* text, int length, const char* forced) {
+    for (FavoriteHub& f : g_state.favorites) f = FavoriteHub{};
+    g_state.favorites_count = 0;
+    g_arena_used = 0;
+    XML_Parser parser = XML_ParserCreate_MM(forced, &ARENA, nullptr);
+    if (parser == nullptr) return XML_ERROR_NO_MEMORY;
+    XML_SetUnknownEncodingHandler(parser, unknown_encoding, nullptr);
+    XML_SetStartElementHandler(parser, element_start);
+    XML_Error error = XML_ERROR_NONE;
+    if (XML_Parse(parser, text, length, 1) == XML_STATUS_ERROR) error = XML_GetErrorCode(parser);
+    XML_ParserFree(parser);
+    g_arena_used = 0;
+    return error;
+}
+
+void note(const char16_t* head, const char16_t* path) {
+    char16_t line[NOTE_UNITS];
+    u16_copy(line, NOTE_UNITS, g_state.line_break);
+    u16_append(line, NOTE_UNITS, head);
+    u16_append(line, NOTE_UNITS, path);
+    u16_append(line, NOTE_UNITS, g_state.line_break);
+    chatlog_append(line);
 }
 
 }  // namespace
 
-int open_and_read(const char16_t* name, char* buffer, int max_bytes, int* count_read) {
-    *count_read = 0;
-    buffer[0] = 0;
-    int file = file_open_or_create(name);
-    if (file == FILE_INVALID) return FILE_INVALID;
-    int got = file_read(file, buffer, max_bytes);
-    if (got < 0) got = 0;
-    buffer[got] = 0;
-    *count_read = got;
-    return file;
-}
-
-void parse_favorites_text() {
-    for (FavoriteHub& f : g_state.favorites) f = FavoriteHub{};
-    g_state.favorites_count = 0;
+void parse_favorites_text(int length) {
     const char* text = g_state.file_text;
-    int cursor = 0;
-    while (g_state.favorites_count < FAVORITE_SLOTS) {
-        int counted;
-        int more = read_record(text, &cursor, &g_state.favorites[g_state.favorites_count], &counted);
-        g_state.favorites_count = (uint16_t)(g_state.favorites_count + counted);
-        if (!more) break;
+    XML_Error error = parse_once(text, length, nullptr);
+    // Bytes that are not UTF-8 where no other encoding was declared: a file
+    // from an older client, in code page 1251.
+    if (error == XML_ERROR_INVALID_TOKEN || error == XML_ERROR_PARTIAL_CHAR) {
+        parse_once(text, length, "windows-1251");
     }
 }
 
+void favorite_password(const FavoriteHub* hub, char* dst, int dst_bytes) {
+    char16_t wide[FAV_PASSWORD_BYTES];
+    cp1251_to_utf16(hub->password, -1, wide, FAV_PASSWORD_BYTES);
+    if (hub->encoding == ENCODING_UTF8) utf16_to_utf8(wide, -1, dst, dst_bytes);
+    else utf16_to_cp1251(wide, -1, dst, dst_bytes);
+}
+
 void load_favorites(const char16_t* path) {
-    int count;
-    int file = open_and_read(path, g_state.file_text, FAVORITES_FILE_BYTES, &count);
+    int file = file_open_read(path);
+    if (file == FILE_INVALID) {
+        note(file_create_new(path) ? u"no hub in " : u"cannot read ", path);
+        return;
+    }
+    int got = file_read(file, g_state.file_text, FAVORITES_FILE_BYTES);
     file_close(file);
-    if (count < FAVORITES_MIN_BYTES) return;
-    parse_favorites_text();
+    if (got < 0) {
+        note(u"cannot read ", path);
+        return;
+    }
+    g_state.file_text[got] = '\0';
+    parse_favorites_text(got);
+    if (g_state.favorites_count == 0) note(u"no hub in ", path);
 }

@@ -4,15 +4,15 @@
 
 #include <cstdint>
 
-// Opens the file for reading and writing, creating it empty when absent and
-// never truncating it, reads up to max_bytes in one read and terminates the
-// text after them. Returns the open file (FILE_INVALID, with *count_read 0,
-// when it cannot be opened).
-int open_and_read(const char16_t* name, char* buffer, int max_bytes, int* count_read);
-
-// Fills the FavoritesTable from the file at path (UTF-16).
+// Fills the FavoritesTable from the file at path (UTF-16). A file that cannot
+// be read, or holds no hub, leaves one chat line that says so and names it.
 void load_favorites(const char16_t* path);
 
-// Parses favourites text held in g_state.file_text (terminated) into the
-// table; load_favorites calls it after reading the file.
-void parse_favorites_text();
+// Parses the favourites text held in g_state.file_text (terminated, length
+// bytes) into the table; load_favorites calls it after reading the file.
+void parse_favorites_text(int length);
+
+struct FavoriteHub;
+// The favourite's password as the hub wants it: its 1251 text, converted to
+// UTF-8 for a UTF-8 hub. dst_bytes at least PASSWORD_BYTES.
+void favorite_password(const FavoriteHub* hub, char* dst, int dst_bytes);

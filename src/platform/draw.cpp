@@ -146,7 +146,7 @@ void draw_soft_keys(DisplayGrid* g, const char16_t* left, const char16_t* right)
 
 const char16_t* soft_label(const Screen* s, int which) {
     assert(which == 0 || which == 1);
-    if (!s->tmpl) return which == 0 ? u"OK" : u"";
+    if (!s->tmpl) return which == 0 ? u"OK" : s->box_cancel ? u"CANCEL" : u"";
     if (!s->menubar) return u"";
     const char16_t* label = resource_string(KIVO_INSTANCE, s->menubar->keys[which].string_id);
     return label ? label : u"";

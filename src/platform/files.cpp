@@ -26,6 +26,17 @@ int file_open_or_create(const char16_t* path) {
     return open_utf16(path, O_RDWR | O_CREAT);
 }
 
+int file_open_read(const char16_t* path) {
+    return open_utf16(path, O_RDONLY);
+}
+
+int file_create_new(const char16_t* path) {
+    int fd = open_utf16(path, O_RDWR | O_CREAT | O_EXCL);
+    if (fd == FILE_INVALID) return 0;
+    close(fd);
+    return 1;
+}
+
 int file_create_truncate(const char16_t* path) {
     return open_utf16(path, O_RDWR | O_CREAT | O_TRUNC);
 }

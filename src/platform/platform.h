@@ -101,16 +101,19 @@ int fullscreen_init(Window screen, uint32_t flags_mask, uint32_t flags);
 // Creates the soft-key bar from a menubar resource; nonzero on success, with
 // the bar's window in *bar (to which SHCMBM_OVERRIDEKEY is sent).
 int softkey_bar_create(Window parent, int menubar_id, ModuleInstance instance, Window* bar);
-// Hands a Back key press (the hot-key message's parameters) to the focused control.
-void back_key_forward(Window screen, WPARAM wparam, LPARAM lparam);
+// Hands a Back key press (the hot-key message's parameters) to the focused
+// control: an editable field that holds text deletes before its caret.
+// Returns 1 when such a field took it, 0 when nothing did.
+int back_key_forward(Window screen, WPARAM wparam, LPARAM lparam);
 
 // What every full screen does when it opens: the full-screen set-up, the
 // soft-key bar from menubar_id, and the Back key handed to the screen as a
 // hot-key message. Nonzero on success; 0 at the first step that failed, the
 // later ones skipped.
 int screen_open_full(Window screen, int menubar_id, ModuleInstance instance);
-// A screen's hot-key message: a Back key press goes to the focused control.
-void screen_hotkey(Window screen, WPARAM wparam, LPARAM lparam);
+// A screen's hot-key message: a Back key press goes to the focused control;
+// 1 when a field with text took it.
+int screen_hotkey(Window screen, WPARAM wparam, LPARAM lparam);
 
 // Timers (platform/timers.cpp), user-interface thread only: WM_TIMER with the
 // id in wparam every interval_ms to the window, from interval_ms after the
@@ -136,7 +139,10 @@ intptr_t control_send(Window screen, int control_id, uint32_t message, WPARAM wp
 void control_set_focus(Window screen, int control_id);
 int control_focused_id(Window screen);
 
-// A message box with an "OK" soft key; returns when closed.
+// A message box with an "OK" soft key; returns when closed. With
+// MB_OKCANCEL the right soft key reads "CANCEL": the box returns IDOK for OK
+// or the Action key, IDCANCEL for CANCEL, Back or close.
+constexpr uint32_t MB_OKCANCEL = 1;
 int message_box(Window owner, const char16_t* text, const char16_t* title, uint32_t type);
 
 // A plain window with a procedure and no screen, for receiving posted and
@@ -257,6 +263,10 @@ int recv_once(int socket, char* buffer, int bytes);
 constexpr int FILE_INVALID = -1;
 // Opens for reading and writing, creating when absent; never truncates.
 int file_open_or_create(const char16_t* path);
+// Opens for reading only; FILE_INVALID when it cannot.
+int file_open_read(const char16_t* path);
+// Creates an empty file only when none of that name exists; 1 when it did.
+int file_create_new(const char16_t* path);
 // Opens for reading and writing, creating when absent and truncating to 0.
 int file_create_truncate(const char16_t* path);
 int file_read(int file, void* buffer, int bytes);

@@ -127,6 +127,7 @@ struct Screen {
     const DialogTemplate* tmpl;  // nullptr for a message box
     char16_t title[TITLE_UNITS];
     char16_t box_text[BOX_TEXT_UNITS];
+    bool box_cancel;  // a message box with "CANCEL" on its right soft key
     int control_count;
     int controls[SCREEN_CONTROLS];  // control slots, template order
     int focus;                      // index into controls, -1 none

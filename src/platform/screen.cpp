@@ -216,8 +216,12 @@ void action_key(Screen* s) {
 
 void message_box_key(Screen* s, const DisplayKeyEvent* key) {
     DisplayKey k = key->key;
-    if (k == DISPLAY_KEY_ACTION || k == DISPLAY_KEY_BACK || k == DISPLAY_KEY_SOFT_LEFT || k == DISPLAY_KEY_CLOSE)
+    bool leave = k == DISPLAY_KEY_BACK || k == DISPLAY_KEY_CLOSE || k == DISPLAY_KEY_SOFT_RIGHT;
+    if (s->box_cancel && leave) {
+        dialog_end(s->window, IDCANCEL);
+    } else if (k == DISPLAY_KEY_ACTION || k == DISPLAY_KEY_SOFT_LEFT || (leave && k != DISPLAY_KEY_SOFT_RIGHT)) {
         dialog_end(s->window, IDOK);
+    }
 }
 
 void screen_own_key(Screen* s, const DisplayKeyEvent* key) {
@@ -382,17 +386,20 @@ int softkey_bar_create(Window parent, int menubar_id, ModuleInstance instance, W
     return 1;
 }
 
-void back_key_forward(Window screen, WPARAM, LPARAM lparam) {
+int back_key_forward(Window screen, WPARAM, LPARAM lparam) {
     Screen* s = screen_of(screen);
-    if (!s || high_word((uintptr_t)lparam) != VK_BACK_KEY) return;
+    if (!s || high_word((uintptr_t)lparam) != VK_BACK_KEY) return 0;
     Control* c = screen_focused(s);
-    if (c && edit_editable(c)) edit_delete_back(screen_index(s), c);
+    if (!c || !edit_editable(c) || c->length == 0) return 0;
+    edit_delete_back(screen_index(s), c);
+    return 1;
 }
 
-int message_box(Window, const char16_t* text, const char16_t* title, uint32_t) {
+int message_box(Window, const char16_t* text, const char16_t* title, uint32_t type) {
     display_current();
     Screen* s = screen_push(nullptr, message_box_proc, title);
     if (!s) return 0;
+    s->box_cancel = (type & MB_OKCANCEL) != 0;
     u16_copy(s->box_text, BOX_TEXT_UNITS, text ? text : u"");
     return (int)screen_run(s, 0);
 }

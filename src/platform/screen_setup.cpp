@@ -9,6 +9,7 @@ int screen_open_full(Window screen, int menubar_id, ModuleInstance instance) {
     return 1;
 }
 
-void screen_hotkey(Window screen, WPARAM wparam, LPARAM lparam) {
-    if (high_word((uintptr_t)lparam) == VK_BACK_KEY) back_key_forward(screen, wparam, lparam);
+int screen_hotkey(Window screen, WPARAM wparam, LPARAM lparam) {
+    if (high_word((uintptr_t)lparam) == VK_BACK_KEY) return back_key_forward(screen, wparam, lparam);
+    return 0;
 }

@@ -58,6 +58,7 @@ constexpr int ID_SEARCH_LIST = 4008;
 constexpr int ID_PROGRESS_BAR = 4010;
 constexpr int ID_PROGRESS_FILE = 4012;
 constexpr int ID_PROGRESS_SIZE = 4013;
+constexpr int ID_PROGRESS_STATE = 4014;  // state word, peer, percentage, speed
 // Users screen.
 constexpr int ID_USERS_LIST = 4009;
 // Password prompt.

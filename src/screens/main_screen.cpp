@@ -45,7 +45,14 @@ void open_sub_screen(int template_id, ScreenProc proc) {
 }
 
 void command_send(Window) { send_input_line(); }
-void command_exit(Window screen) { hub_exit_command(screen); }
+// Exit asks first while a download runs: ending now would stop it.
+void command_exit(Window screen) {
+    if (download_running() &&
+        message_box(screen, u"a download is running: exit anyway?", u"Exit", MB_OKCANCEL) != IDOK) {
+        return;
+    }
+    hub_exit_command(screen);
+}
 void command_connect(Window) { hub_connect_command(); }
 void command_disconnect(Window) { hub_disconnect_command(); }
 void command_option(Window) { open_sub_screen(DIALOG_SETTINGS, settings_screen_proc); }
@@ -102,7 +109,7 @@ bool main_screen_back(Window) { return hub_cancel_login(); }
 
 const ScreenKind MAIN_SCREEN = {
     main_screen_open, main_screen_paint, nullptr,          MAIN_COMMANDS,
-    command_count(MAIN_COMMANDS), main_screen_other, main_screen_back,
+    command_count(MAIN_COMMANDS), main_screen_other, main_screen_back, true,
 };
 
 }  // namespace

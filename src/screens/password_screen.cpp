@@ -42,15 +42,6 @@ void command_cancel(Window screen) {
     dialog_end(screen, IDCANCEL);
 }
 
-// Back deletes in the field; on an empty field it cancels.
-bool password_back(Window screen) {
-    char16_t first[2];
-    control_get_text(screen, ID_PASSWORD_FIELD, first, 2);
-    if (first[0] != 0) return false;
-    command_cancel(screen);
-    return true;
-}
-
 const ScreenCommand PASSWORD_COMMANDS[] = {
     {IDOK, command_ok},
     {CMD_PASSWORD_OK, command_ok},
@@ -59,7 +50,7 @@ const ScreenCommand PASSWORD_COMMANDS[] = {
 
 const ScreenKind PASSWORD_SCREEN = {
     password_screen_open, nullptr, command_cancel, PASSWORD_COMMANDS, command_count(PASSWORD_COMMANDS),
-    nullptr, password_back,
+    nullptr, nullptr, false,  // Back on an empty field cancels, like close
 };
 
 }  // namespace

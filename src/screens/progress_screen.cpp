@@ -1,17 +1,18 @@
 // The download progress screen.
 //
 // It shows the DownloadJob: the short name in the File label, the line
-// "<received> / <total> bytes" in the Size label and the same counts on
-// the progress bar. The worker writes the counts; this screen only reads
-// them, once per paint, through the atomic accessors. A paint that shows the
-// line asks for the next paint while a download is set (row >= 0), so the line
-// follows the count without a timer; once the row is back at -1 one more paint
-// shows the final counts and the requests stop, leaving an idle screen idle.
+// "<received> / <total> bytes" in the Size label and the same counts on the
+// progress bar, and a state line: the state word (waiting, connecting,
+// receiving, then done, failed or stopped), the peer, the percentage and,
+// while receiving, the speed. The worker writes the counts; this screen only
+// reads them, through the atomic accessors, when its timer looks (four times
+// a second), and repaints only when something it shows has changed: a
+// request that waits for its $ConnectToMe costs no paint at all.
 // "Stop" asks the running worker to end (the worker writes the note),
 // or withdraws a request that no $ConnectToMe has answered yet.
 //
-// State of this file alone: whether this opening of the screen has shown a
-// line, which only its paint reads and its opening clears.
+// State of this file alone: what the open screen shows and the speed's last
+// sample, which only its look compares with the job.
 //
 // Reaches g_state: the DownloadJob (its counts through the atomic accessors),
 // module_instance, the ChatLog.
@@ -25,46 +26,127 @@ namespace {
 
 constexpr int PROGRESS_NAME_UNITS = 255;  // the short name, terminator included
 constexpr int PROGRESS_LINE_UNITS = 64;   // two 20-digit numbers and " /  bytes"
+constexpr int STATE_LINE_UNITS = 120;     // word, " from ", a 49-byte nick, percentage, speed
+// How often the screen looks at the job: it repaints only when what it
+// shows has changed, so a request that waits costs nothing.
+constexpr uint32_t PROGRESS_TIMER = 1;
+constexpr int PROGRESS_LOOK_MS = 250;
+constexpr uint64_t SPEED_SAMPLE_MS = 1000;
 
-// Set while this opening of the screen has shown a line for a download set.
-bool g_progress_line_pending;
+// What the screen shows, to tell whether a look finds anything new.
+struct Shown {
+    int16_t row;
+    uint8_t phase;
+    uint8_t outcome;
+    uint64_t received;
+    uint64_t total;
+    uint32_t speed;  // bytes a second over the last sample
+};
 
-intptr_t progress_screen_open(Window screen) {
-    g_progress_line_pending = false;
-    if (!screen_open_full(screen, MENUBAR_PROGRESS, g_state.module_instance)) return FALSE;
-    if (download_row() >= 0) {
-        char16_t name[PROGRESS_NAME_UNITS];
-        hub_text_to_utf16(g_state.download.short_name, -1, name, PROGRESS_NAME_UNITS);
-        control_set_text(screen, ID_PROGRESS_FILE, name);
+Shown g_shown;
+// The speed's last sample: when, and how many bytes were in then.
+uint64_t g_sample_ms;
+uint64_t g_sample_bytes;
+
+Shown look() {
+    Shown now = {download_row(), (uint8_t)download_phase(), (uint8_t)download_outcome(), download_received(),
+                 download_total(), g_shown.speed};
+    uint64_t ms = monotonic_ms();
+    if (now.phase != DOWNLOAD_RECEIVING) {
+        now.speed = 0;
+        g_sample_ms = ms;
+        g_sample_bytes = now.received;
+    } else if (ms - g_sample_ms >= SPEED_SAMPLE_MS) {
+        uint64_t bytes = now.received >= g_sample_bytes ? now.received - g_sample_bytes : 0;
+        now.speed = (uint32_t)(bytes * 1000 / (ms - g_sample_ms));
+        g_sample_ms = ms;
+        g_sample_bytes = now.received;
     }
-    return TRUE;
+    return now;
+}
+
+bool same(const Shown& a, const Shown& b) {
+    return a.row == b.row && a.phase == b.phase && a.outcome == b.outcome && a.received == b.received &&
+           a.total == b.total && a.speed == b.speed;
+}
+
+const char16_t* state_word(const Shown& s) {
+    switch (s.phase) {
+    case DOWNLOAD_REQUESTED:
+        return u"waiting";
+    case DOWNLOAD_CONNECTING:
+        return u"connecting";
+    case DOWNLOAD_RECEIVING:
+    case DOWNLOAD_VERIFYING:
+    case DOWNLOAD_ENDING:
+        return u"receiving";
+    default:
+        break;
+    }
+    switch (s.outcome) {
+    case DOWNLOAD_DONE:
+        return u"done";
+    case DOWNLOAD_FAILED:
+        return u"failed";
+    case DOWNLOAD_STOPPED:
+        return u"stopped";
+    default:
+        return u"";
+    }
 }
 
 // The bar takes a signed 32-bit range: totals beyond it are scaled down, both
 // numbers by the same power of two.
-void show_progress(Window screen) {
-    uint64_t received = download_received();
-    uint64_t total = download_total();
+void show(Window screen, const Shown& s) {
+    g_shown = s;
+    if (g_state.download.nick[0] == '\0') return;  // no download yet: the labels stay
+    char16_t name[PROGRESS_NAME_UNITS];
+    hub_text_to_utf16(g_state.download.short_name, -1, name, PROGRESS_NAME_UNITS);
+    control_set_text(screen, ID_PROGRESS_FILE, name);
+
     char16_t line[PROGRESS_LINE_UNITS];
-    wide_format(line, PROGRESS_LINE_UNITS, u"%llu / %llu bytes", (unsigned long long)received,
-                (unsigned long long)total);
+    wide_format(line, PROGRESS_LINE_UNITS, u"%llu / %llu bytes", (unsigned long long)s.received,
+                (unsigned long long)s.total);
     control_set_text(screen, ID_PROGRESS_SIZE, line);
     int shift = 0;
-    while ((total >> shift) > (uint64_t)INT32_MAX) shift++;
-    uint64_t position = received < total ? received : total;
-    control_send(screen, ID_PROGRESS_BAR, PBM_SETRANGE32, 0, (LPARAM)(total >> shift));
+    while ((s.total >> shift) > (uint64_t)INT32_MAX) shift++;
+    uint64_t position = s.received < s.total ? s.received : s.total;
+    control_send(screen, ID_PROGRESS_BAR, PBM_SETRANGE32, 0, (LPARAM)(s.total >> shift));
     control_send(screen, ID_PROGRESS_BAR, PBM_SETPOS, (WPARAM)(position >> shift), 0);
+
+    char16_t nick[RESULT_NICK_BYTES];
+    hub_text_to_utf16(g_state.download.nick, -1, nick, RESULT_NICK_BYTES);
+    char16_t state[STATE_LINE_UNITS];
+    wide_format(state, STATE_LINE_UNITS, u"%s from %s", state_word(s), nick);
+    if (s.total > 0) {
+        char16_t part[32];
+        wide_format(part, 32, u"  %u%%", (uint32_t)(position * 100 / s.total));
+        u16_append(state, STATE_LINE_UNITS, part);
+    }
+    if (s.phase == DOWNLOAD_RECEIVING) {
+        char16_t part[32];
+        wide_format(part, 32, u"  %u KiB/s", s.speed >> 10);
+        u16_append(state, STATE_LINE_UNITS, part);
+    }
+    control_set_text(screen, ID_PROGRESS_STATE, state);
+    repaint_request(screen);
 }
 
-void paint_progress_screen(Window screen) {
-    if (download_row() >= 0) {
-        show_progress(screen);
-        g_progress_line_pending = true;
-        repaint_request(screen);
-    } else if (g_progress_line_pending) {
-        show_progress(screen);  // the download's final counts, once
-        g_progress_line_pending = false;
-    }
+intptr_t progress_screen_open(Window screen) {
+    if (!screen_open_full(screen, MENUBAR_PROGRESS, g_state.module_instance)) return FALSE;
+    g_shown = Shown{};
+    g_sample_ms = monotonic_ms();
+    g_sample_bytes = download_received();
+    show(screen, look());
+    timer_set(screen, PROGRESS_TIMER, PROGRESS_LOOK_MS);
+    return TRUE;
+}
+
+intptr_t progress_screen_other(Window screen, uint32_t message, WPARAM wparam, LPARAM) {
+    if (message != WM_TIMER || wparam != PROGRESS_TIMER) return FALSE;
+    Shown now = look();
+    if (!same(now, g_shown)) show(screen, now);
+    return TRUE;
 }
 
 // A running download is asked to end (the worker writes the note); a request
@@ -78,7 +160,10 @@ void command_stop(Window) {
         download_set_stop(1);
     }
     download_unlock();
-    if (withdrawn) chatlog_append_line(" ::download stopped:: request withdrawn");
+    if (withdrawn) {
+        download_set_outcome(DOWNLOAD_STOPPED);
+        chatlog_append_line(" ::download stopped:: request withdrawn");
+    }
 }
 
 // The Action key does nothing here: the screen stays.
@@ -91,8 +176,8 @@ const ScreenCommand PROGRESS_COMMANDS[] = {
 };
 
 const ScreenKind PROGRESS_SCREEN = {
-    progress_screen_open, paint_progress_screen, nullptr,
-    PROGRESS_COMMANDS, command_count(PROGRESS_COMMANDS), nullptr, nullptr,
+    progress_screen_open, nullptr, nullptr, PROGRESS_COMMANDS, command_count(PROGRESS_COMMANDS),
+    progress_screen_other, nullptr, false,
 };
 
 }  // namespace

@@ -24,9 +24,12 @@ struct ScreenKind {
     int command_count;
     // Any other message; nullptr leaves them all to the platform.
     intptr_t (*other)(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam);
-    // The Back key, before the focused control gets it: true when the screen
-    // took it. nullptr: the focused control always gets it.
+    // The Back key, before anything else: true when the screen took it.
+    // nullptr: nothing comes first.
     bool (*back)(Window screen);
+    // Back deletes in an editable field that holds text, as on the phone;
+    // otherwise it closes the screen (as close does), unless back_stays.
+    bool back_stays;
 };
 
 template <int N>
@@ -37,7 +40,7 @@ constexpr int command_count(const ScreenCommand (&)[N]) {
 // The screen procedure's body: WM_COMMAND runs the table's command with the
 // id in the low word of wparam (TRUE), or leaves an id the table lacks to the
 // platform (FALSE); WM_HOTKEY offers the Back key to the screen's back, then
-// hands it to the focused control.
+// to a focused field with text, then closes the screen unless back_stays.
 intptr_t screen_kind_run(const ScreenKind& kind, Window screen, uint32_t message, WPARAM wparam,
                          LPARAM lparam);
 

@@ -64,9 +64,19 @@ void command_download(Window screen) {
     close_search_screen(screen);
 }
 
+// The Action key: on a selected result it opens its Info, in the search
+// field it searches.
+void command_action(Window screen) {
+    if (control_focused_id(screen) == ID_SEARCH_LIST && search_selected_row(screen) >= 0) {
+        command_info(screen);
+    } else {
+        search_screen_send(screen);
+    }
+}
+
 // "CANCEL" is absent on purpose: it has no action and is left unhandled.
 const ScreenCommand SEARCH_COMMANDS[] = {
-    {IDOK, search_screen_send},         {CMD_SEARCH, search_screen_send},
+    {IDOK, command_action},             {CMD_SEARCH, search_screen_send},
     {CMD_RESULT_INFO, command_info},    {CMD_SHORT_NAMES, command_short},
     {CMD_FULL_PATHS, command_full},     {CMD_SEARCH_EXIT, close_search_screen},
     {CMD_DOWNLOAD, command_download},
@@ -90,7 +100,7 @@ intptr_t search_screen_other(Window screen, uint32_t message, WPARAM wparam, LPA
 
 const ScreenKind SEARCH_SCREEN = {
     search_screen_open, nullptr, close_search_screen,
-    SEARCH_COMMANDS, command_count(SEARCH_COMMANDS), search_screen_other, nullptr,
+    SEARCH_COMMANDS, command_count(SEARCH_COMMANDS), search_screen_other, nullptr, false,
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 // Reaches g_state: the settings, the FavoritesTable (read), module_instance.
 #include "screens/settings_screen.h"
 
+#include "config/favorites.h"
 #include "resources/ids.h"
 #include "screens/screen_table.h"
 #include "state/client_state.h"
@@ -90,7 +91,7 @@ void command_ok(Window screen) {
     store_fields(screen);
     if (g_chosen >= 0 && g_chosen < g_state.favorites_count) {
         const FavoriteHub& hub = g_state.favorites[g_chosen];
-        text_copy(g_state.settings.password, PASSWORD_BYTES, hub.password);
+        favorite_password(&hub, g_state.settings.password, PASSWORD_BYTES);
         g_state.settings.encoding = hub.encoding;
     }
     dialog_end(screen, 0);
@@ -103,7 +104,7 @@ const ScreenCommand SETTINGS_COMMANDS[] = {
 };
 
 const ScreenKind SETTINGS_SCREEN = {
-    settings_screen_open, nullptr, nullptr, SETTINGS_COMMANDS, command_count(SETTINGS_COMMANDS), nullptr, nullptr,
+    settings_screen_open, nullptr, nullptr, SETTINGS_COMMANDS, command_count(SETTINGS_COMMANDS), nullptr, nullptr, false,
 };
 
 }  // namespace

@@ -80,7 +80,7 @@ intptr_t users_screen_open(Window screen) {
 }
 
 const ScreenKind USERS_SCREEN = {
-    users_screen_open, nullptr, nullptr, USERS_COMMANDS, command_count(USERS_COMMANDS), nullptr, nullptr,
+    users_screen_open, nullptr, nullptr, USERS_COMMANDS, command_count(USERS_COMMANDS), nullptr, nullptr, false,
 };
 
 }  // namespace

@@ -8,6 +8,8 @@
 // Reaches g_state: all of it: start-up fills the whole record.
 #include "shell/startup.h"
 
+#include <cstdio>
+
 #include "config/favorites.h"
 #include "resources/ids.h"
 #include "screens/main_screen.h"
@@ -40,7 +42,7 @@ void take_settings_defaults() {
     const FavoriteHub& first = g_state.favorites[0];
     text_copy(s.hub_host, HUB_HOST_BYTES, first.host);
     text_copy(s.hub_port, HUB_PORT_BYTES, first.port);
-    text_copy(s.password, PASSWORD_BYTES, first.password);
+    favorite_password(&first, s.password, PASSWORD_BYTES);
     s.encoding = first.encoding;
     // A one-character favourite nick is ignored.
     if (first.nick[0] != 0 && first.nick[1] != 0) text_copy(s.nick, NICK_BYTES, first.nick);
@@ -90,6 +92,8 @@ void prepare_client_state(const char16_t* executable_path) {
     u16_copy(g_state.module_dir, MODULE_PATH_UNITS, executable_path);
     module_directory_from_path(g_state.module_dir);
     chatlog_set(BANNER);
+    // Before the favourites: a note about the file goes on a line of its own.
+    cp1251_to_utf16("\r\n", -1, g_state.line_break, LINE_BREAK_UNITS);
 
     char16_t favorites_path[FAVORITES_PATH_UNITS];
     u16_copy(favorites_path, FAVORITES_PATH_UNITS, g_state.module_dir);
@@ -97,7 +101,6 @@ void prepare_client_state(const char16_t* executable_path) {
     load_favorites(favorites_path);
 
     WSAStartup(0x0202);
-    cp1251_to_utf16("\r\n", -1, g_state.line_break, LINE_BREAK_UNITS);
     local_ipv4_text(g_state.settings.local_ip, LOCAL_IP_BYTES);
     take_settings_defaults();
     user_table_empty();
@@ -110,7 +113,11 @@ int client_main(ModuleInstance instance) {
     prepare_client_state(executable);
 
     int found = 0;
-    if (find_running_instance(MAIN_CLASS, MAIN_TITLE, &found) != 0 || found) return 0;
+    if (find_running_instance(MAIN_CLASS, MAIN_TITLE, &found) != 0) return 0;
+    if (found) {
+        fprintf(stderr, "Kivo is already running; brought it to the front\n");
+        return 0;
+    }
     g_state.module_instance = instance;
     if (!register_main_class(instance)) return 0;
     return (int)dialog_run(instance, DIALOG_MAIN, 0, main_screen_proc, 0);

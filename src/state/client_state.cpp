@@ -168,6 +168,8 @@ void flag_store(uint8_t& flag, uint8_t v) {
 
 DownloadPhase download_phase() { return (DownloadPhase)flag_load(g_state.download.phase); }
 void download_set_phase(DownloadPhase phase) { flag_store(g_state.download.phase, (uint8_t)phase); }
+DownloadOutcome download_outcome() { return (DownloadOutcome)flag_load(g_state.download.outcome); }
+void download_set_outcome(DownloadOutcome outcome) { flag_store(g_state.download.outcome, (uint8_t)outcome); }
 
 int16_t download_row() {
     // The row is written only while the phase is idle or requested, before
@@ -187,6 +189,7 @@ bool download_request(int16_t row) {
     g_state.download.row_index = row;
     download_set_received(0);
     download_set_total(0);
+    download_set_outcome(DOWNLOAD_NO_OUTCOME);
     download_set_phase(DOWNLOAD_REQUESTED);
     return true;
 }

@@ -115,6 +115,16 @@ enum DownloadPhase : uint8_t {
     DOWNLOAD_ENDING,
 };
 
+// How the last download ended, for the Downloads screen: written (atomic)
+// by the worker just before the phase goes back to idle, or by the UI when
+// "Stop" withdraws a request; cleared by the next request.
+enum DownloadOutcome : uint8_t {
+    DOWNLOAD_NO_OUTCOME = 0,
+    DOWNLOAD_DONE,
+    DOWNLOAD_FAILED,
+    DOWNLOAD_STOPPED,
+};
+
 struct DownloadJob {
     char nick[RESULT_NICK_BYTES];
     char path[RESULT_PATH_BYTES];
@@ -127,6 +137,7 @@ struct DownloadJob {
     uint8_t phase;       // a DownloadPhase
     uint8_t stop;        // set by "Stop"; the worker ends at its next check
     uint8_t spare_waiting;  // 1 while spare_request holds a $ConnectToMe for the worker
+    uint8_t outcome;        // a DownloadOutcome: how the last download ended
 };
 
 // --- FavoritesTable ----------------------------------------------------------
@@ -279,6 +290,8 @@ void download_set_total(uint64_t v);
 int16_t download_row();
 DownloadPhase download_phase();
 void download_set_phase(DownloadPhase phase);
+DownloadOutcome download_outcome();
+void download_set_outcome(DownloadOutcome outcome);
 // A request waits for its $ConnectToMe.
 bool download_requested();
 // A worker exists: connecting, receiving, verifying or ending.

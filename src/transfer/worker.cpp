@@ -485,6 +485,7 @@ void finish_download(WorkerRun* run, DownloadEnd end) {
     g_state.download.spare_waiting = 0;
     download_unlock();
     post_chat_paint();
+    download_set_outcome(end == END_DONE ? DOWNLOAD_DONE : end == END_STOPPED ? DOWNLOAD_STOPPED : DOWNLOAD_FAILED);
     download_set_phase(DOWNLOAD_IDLE);  // last: from here the UI thread may start another
 }
 

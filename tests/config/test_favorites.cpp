@@ -1,5 +1,7 @@
-// The favourites reader: attribute search in a fixed order, field limits,
-// the Server split at ':', and the file created empty when absent.
+// The favourites reader: Hub elements read with an XML parser (attributes in
+// any order, either quote, entities, the file's encoding), field limits, the
+// Server split at ':', the file created empty when absent, and the one note
+// for a file that cannot be read or holds no hub.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "config/favorites.h"
+#include "hub/hub_test_state.h"
 #include "platform/platform.h"
 #include "state/client_state.h"
 
@@ -22,13 +25,22 @@ protected:
 
     void SetUp() override {
         client_state_reset();
+        u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
         ASSERT_NE(mkdtemp(dir), nullptr);
         file = std::string(dir) + "/Favorites.xml";
         utf8_to_utf16(file.c_str(), -1, path, 512);
     }
     void TearDown() override {
+        chmod(file.c_str(), 0644);
         unlink(file.c_str());
+        rmdir(file.c_str());
         rmdir(dir);
+    }
+    void reload(const std::string& text) {
+        client_state_reset();
+        u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
+        write(text);
+        load_favorites(path);
     }
     void write(const std::string& text) {
         FILE* f = fopen(file.c_str(), "wb");
@@ -56,34 +68,64 @@ TEST_F(Favorites, WorkedExampleWithAndWithoutPort) {
     EXPECT_STREQ(g_state.favorites[1].port, "411");
 }
 
-TEST_F(Favorites, AbsentFileIsCreatedEmpty) {
+TEST_F(Favorites, AbsentFileIsCreatedEmptyAndSaysSo) {
     load_favorites(path);
     EXPECT_EQ(g_state.favorites_count, 0);
     struct stat st;
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(chat_log_text(), "\r\nno hub in " + file + "\r\n");
 }
 
-TEST_F(Favorites, NineBytesAreNotParsedTenAre) {
-    write("Server=\"a");  // 9 bytes
+TEST_F(Favorites, TextThatHoldsNoHubGivesOneNote) {
+    reload("Server=\"a");  // not XML at all
+    EXPECT_EQ(g_state.favorites_count, 0);
+    EXPECT_EQ(chat_log_text(), "\r\nno hub in " + file + "\r\n");
+    reload("<Favorites><Hubs></Hubs><Users><User Nick=\"x\" Server=\"a:1\"/></Users></Favorites>");
+    EXPECT_EQ(g_state.favorites_count, 0);
+    reload("<Favorites><Hubs>" + hub("a", "b", "h:1") + "</Hubs></Favorites>");
+    EXPECT_EQ(g_state.favorites_count, 1);
+    EXPECT_EQ(chat_log_text(), "");
+}
+
+TEST_F(Favorites, UnreadableFileSaysSoAndReadOnlyFileIsRead) {
+    ASSERT_EQ(mkdir(file.c_str(), 0755), 0);  // a folder where the file should be
     load_favorites(path);
     EXPECT_EQ(g_state.favorites_count, 0);
-    // Ten bytes are parsed; a whole record needs more, so the count stays 0,
-    // but the reader did run: the slots were zero-filled.
-    g_state.favorites[0].name[0] = 'q';
-    write("Name=\"abc\"");
+    EXPECT_EQ(chat_log_text(), "\r\ncannot read " + file + "\r\n");
+    ASSERT_EQ(rmdir(file.c_str()), 0);
+    reload("<Hubs>" + hub("a", "b", "h:1") + "</Hubs>");
+    ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+    if (access(file.c_str(), W_OK) == 0) GTEST_SKIP() << "every file is writable for this user (root)";
+    client_state_reset();
     load_favorites(path);
-    EXPECT_EQ(g_state.favorites_count, 0);
-    EXPECT_STREQ(g_state.favorites[0].name, "abc");
+    EXPECT_EQ(g_state.favorites_count, 1);
 }
 
 TEST_F(Favorites, TwentySixElementsGiveTwentyFive) {
-    std::string text;
+    std::string text = "<Favorites><Hubs>";
     for (int i = 0; i < 26; i++) text += hub(std::string("hub").append(std::to_string(i)), "n", std::string("h").append(std::to_string(i)).append(":1"));
-    write(text);
+    write(text + "</Hubs></Favorites>");
     load_favorites(path);
     EXPECT_EQ(g_state.favorites_count, 25);
     EXPECT_STREQ(g_state.favorites[24].name, "hub24");
+}
+
+TEST_F(Favorites, LargestFileIsReadWholeWithinTheParsersMemory) {
+    // 25 hubs with long attributes filling the 25000 bytes the reader takes:
+    // the parser's fixed memory must hold the whole parse.
+    std::string text = "<Favorites><Hubs>";
+    for (int i = 0; i < 25; i++) {
+        text += "<Hub Name=\"h" + std::to_string(i) + "\" Description=\"" + std::string(880, 'd') +
+                "\" Server=\"s" + std::to_string(i) + ":1\"/>";
+    }
+    text += "</Hubs></Favorites>";
+    ASSERT_LT(text.size(), (size_t)FAVORITES_FILE_BYTES);
+    ASSERT_GT(text.size(), (size_t)FAVORITES_FILE_BYTES - 2000);
+    write(text);
+    load_favorites(path);
+    EXPECT_EQ(g_state.favorites_count, 25);
+    EXPECT_STREQ(g_state.favorites[24].host, "s24");
 }
 
 TEST_F(Favorites, LongValuesAreCutToTheirFields) {
@@ -132,34 +174,81 @@ TEST_F(Favorites, ColonCasesDecideThePort) {
     EXPECT_STREQ(g_state.favorites[0].port, "411");
 }
 
-TEST_F(Favorites, UnclosedValueEndsTheParseWithoutReadingPastTheText) {
-    write(hub("a", "b", "one:1") + "<Hub Name=\"c\" Nick=\"d\" Password=\"\" Server=\"two:2");
+TEST_F(Favorites, BrokenFileKeepsTheHubsBeforeTheFault) {
+    write("<Hubs>" + hub("a", "b", "one:1") + "<Hub Name=\"c\" Nick=\"d\" Password=\"\" Server=\"two:2");
     load_favorites(path);
-    ASSERT_EQ(g_state.favorites_count, 2);  // an unclosed Server still counts
-    EXPECT_STREQ(g_state.favorites[1].host, "two");
-    EXPECT_STREQ(g_state.favorites[1].port, "2");
-    client_state_reset();
-    write(hub("a", "b", "one:1") + "<Hub Name=\"never closed");
-    load_favorites(path);
+    ASSERT_EQ(g_state.favorites_count, 1);
+    EXPECT_STREQ(g_state.favorites[0].host, "one");
+    reload("<Hubs>" + hub("a", "b", "one:1") + "<Hub Name=\"never closed");
     EXPECT_EQ(g_state.favorites_count, 1);
 }
 
 TEST_F(Favorites, FullBufferWithoutClosingQuoteStaysInBounds) {
-    // 25000 bytes read, the last value runs into the terminator.
+    // 25000 bytes read, the last value runs into the terminator: no hub.
     std::string text = "<Hub Name=\"a\" Nick=\"b\" Password=\"c\" Server=\"";
     text += std::string(30000 - text.size(), 'z');
     write(text);
     load_favorites(path);
-    EXPECT_EQ(g_state.favorites_count, 1);
-    EXPECT_EQ(std::string(g_state.favorites[0].host), std::string(40, 'z'));
+    EXPECT_EQ(g_state.favorites_count, 0);
 }
 
-TEST_F(Favorites, ServerBeforeNameTakesTheNextServer) {
-    write("<Hub Server=\"first:1\" Name=\"a\" Nick=\"b\" Password=\"\"/>" + hub("c", "d", "second:2"));
+TEST_F(Favorites, AttributesInAnyOrderAndEitherQuoteWithEntities) {
+    write("<Favorites><Hubs>"
+          "<Hub Server='first:1' Password=\"p&amp;q\" Name='Tom &amp; Jerry' Nick=\"&lt;b&gt;\"/>" +
+          hub("c", "d", "second:2") + "<Hub Nick='x' Server='dchub://h&#46;example.org:411' Name='e'/>"
+          "</Hubs></Favorites>");
+    load_favorites(path);
+    ASSERT_EQ(g_state.favorites_count, 3);
+    EXPECT_STREQ(g_state.favorites[0].name, "Tom & Jerry");
+    EXPECT_STREQ(g_state.favorites[0].nick, "<b>");
+    EXPECT_STREQ(g_state.favorites[0].password, "p&q");
+    EXPECT_STREQ(g_state.favorites[0].host, "first");
+    EXPECT_STREQ(g_state.favorites[1].host, "second");
+    EXPECT_STREQ(g_state.favorites[2].host, "h.example.org");
+    EXPECT_STREQ(g_state.favorites[2].port, "411");
+}
+
+TEST_F(Favorites, TextIsReadInTheFilesEncoding) {
+    // UTF-8 (declared or not) and a declared windows-1251 both become the
+    // same 1251 bytes; undeclared bytes that are not UTF-8 are read as 1251.
+    const std::string privet_1251 = "\xCF\xF0\xE8\xE2\xE5\xF2";
+    const std::string privet_utf8 = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
+    reload("<?xml version=\"1.0\" encoding=\"utf-8\"?><Hubs>" + hub(privet_utf8, "a", "h:1") + "</Hubs>");
+    EXPECT_EQ(std::string(g_state.favorites[0].name), privet_1251);
+    reload("<Hubs>" + hub(privet_utf8, "a", "h:1") + "</Hubs>");
+    EXPECT_EQ(std::string(g_state.favorites[0].name), privet_1251);
+    reload("<?xml version=\"1.0\" encoding=\"windows-1251\"?><Hubs>" + hub(privet_1251, "a", "h:1") + "</Hubs>");
+    EXPECT_EQ(std::string(g_state.favorites[0].name), privet_1251);
+    reload("<Hubs>" + hub(privet_1251, "\xEC\xE8\xF0", "h:1") + "</Hubs>");
+    EXPECT_EQ(std::string(g_state.favorites[0].name), privet_1251);
+    EXPECT_STREQ(g_state.favorites[0].nick, "\xEC\xE8\xF0");
+    // Cut by characters, never inside one: 25 Cyrillic letters in UTF-8 keep 19.
+    std::string long_utf8;
+    for (int i = 0; i < 25; i++) long_utf8 += "\xD0\x96";
+    reload("<Hubs>" + hub(long_utf8, "a", "h:1") + "</Hubs>");
+    EXPECT_EQ(std::string(g_state.favorites[0].name), std::string(19, '\xC6'));
+}
+
+TEST_F(Favorites, FileAsDcPlusPlusWritesIt) {
+    write("<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\r\n"
+          "<Favorites>\r\n\t<Hubs>\r\n"
+          "\t\t<Group Name=\"Friends\" Private=\"0\"/>\r\n"
+          "\t\t<Hub Name=\"Big &quot;hub&quot;\" Connect=\"1\" Description=\"\" Password=\"s3cret\" "
+          "Server=\"dchub://big.example.net:4111\" ChatUserSplit=\"0\" StealthMode=\"0\" UserListState=\"1\" "
+          "HeaderOrder=\"\" HeaderWidths=\"\" HeaderVisible=\"\" Group=\"Friends\" Nick=\"me\" "
+          "UserDescription=\"\" Email=\"\" AwayMsg=\"\" Encoding=\"UTF-8\"/>\r\n"
+          "\t</Hubs>\r\n\t<Users>\r\n\t\t<User LastSeen=\"1\" GrantSlot=\"0\" UserDescription=\"\" "
+          "Nick=\"friend\" URL=\"dchub://x:1\" CID=\"AAAA\"/>\r\n\t</Users>\r\n"
+          "\t<UserCommands/>\r\n\t<FavoriteDirs/>\r\n</Favorites>\r\n");
     load_favorites(path);
     ASSERT_EQ(g_state.favorites_count, 1);
-    EXPECT_STREQ(g_state.favorites[0].name, "a");
-    EXPECT_STREQ(g_state.favorites[0].host, "second");
+    const FavoriteHub& f = g_state.favorites[0];
+    EXPECT_STREQ(f.name, "Big \"hub\"");
+    EXPECT_STREQ(f.nick, "me");
+    EXPECT_STREQ(f.password, "s3cret");
+    EXPECT_STREQ(f.host, "big.example.net");
+    EXPECT_STREQ(f.port, "4111");
+    EXPECT_EQ(f.encoding, ENCODING_UTF8);
 }
 
 // The Encoding attribute after Server, in the spellings clients write; any
@@ -195,13 +284,6 @@ TEST_F(Favorites, EncodingAttributeSpellings) {
     }
     EXPECT_EQ(g_state.favorites[n].encoding, ENCODING_CP1251);
     EXPECT_EQ(g_state.favorites[n + 1].encoding, ENCODING_UTF8);
-}
-
-TEST_F(Favorites, NonAsciiBytesAreCopiedUnchanged) {
-    write(hub("\xCF\xF0\xE8\xE2\xE5\xF2", "\xEC\xE8\xF0", "h:1"));
-    load_favorites(path);
-    EXPECT_STREQ(g_state.favorites[0].name, "\xCF\xF0\xE8\xE2\xE5\xF2");
-    EXPECT_STREQ(g_state.favorites[0].nick, "\xEC\xE8\xF0");
 }
 
 }  // namespace

@@ -16,10 +16,13 @@ using namespace download_test;
 namespace {
 
 Window g_screen;
+int g_paints;
 
-// The progress screen as the main screen opens it; remembers its window.
+// The progress screen as the main screen opens it; remembers its window and
+// counts its paints.
 intptr_t recorded_progress_proc(Window w, uint32_t message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_INITDIALOG) g_screen = w;
+    if (message == WM_PAINT) g_paints++;
     return progress_screen_proc(w, message, wparam, lparam);
 }
 
@@ -170,6 +173,43 @@ TEST_F(ProgressScreen, StopFromTheMenuEndsTheRunningDownload) {
     EXPECT_EQ(file_text(part_name()), std::string(1000, 'd'));
     EXPECT_NE(chat_text().find(" ::download stopped:: at 1000 of 1000000 bytes\r\n"), std::string::npos);
     EXPECT_EQ(download_row(), -1);
+}
+
+// The state line through a download's life, and no paint at all while a
+// request waits for its $ConnectToMe (the screen looks four times a second).
+TEST_F(ProgressScreen, StateLineFollowsTheJobAndAWaitingRequestCostsNoPaint) {
+    request_download("bob", "Music\\a.mp3", "a.mp3");
+    static uint64_t since;
+    IdleScript script;
+    script.add([](void*) {
+        if (label(ID_PROGRESS_STATE) != "waiting from bob") return false;
+        g_paints = 0;
+        since = monotonic_ms();
+        return true;
+    });
+    script.add([](void*) {
+        if (monotonic_ms() - since < 1200) return false;
+        EXPECT_EQ(g_paints, 0);  // nothing changed: nothing painted
+        download_set_phase(DOWNLOAD_RECEIVING);
+        download_set_total(4000);
+        download_set_received(1000);
+        return true;
+    });
+    script.add([](void*) { return label(ID_PROGRESS_STATE).rfind("receiving from bob  25%  ", 0) == 0; });
+    script.add([](void*) {
+        download_set_received(4000);
+        download_set_outcome(DOWNLOAD_FAILED);
+        download_set_phase(DOWNLOAD_IDLE);
+        return true;
+    });
+    script.add([](void*) { return label(ID_PROGRESS_STATE) == "failed from bob  100%"; });
+    script.add([](void*) {
+        download_set_outcome(DOWNLOAD_DONE);
+        return true;
+    });
+    script.add([](void*) { return label(ID_PROGRESS_STATE) == "done from bob  100%"; });
+    script.add(press_exit);
+    EXPECT_EQ(run(&script), 0);
 }
 
 }  // namespace

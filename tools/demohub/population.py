@@ -15,6 +15,9 @@ Every demo user is a DemoUser with a role:
 - "maxedout" NoSlots: answers every request with $MaxedOut;
 - "resume"   Resumer: a request that starts before the middle of the file
              gets the bytes up to the middle, then the connection closes;
+- "passive"  Passive: in passive mode itself, so it can never connect to a
+             passive client: its results come, its $RevConnectToMe goes
+             unanswered and a download request waits for good;
 - "regular"  everybody else: virtual shares, downloads fail with $Error.
 Only regular users come and go (churn).  Every sharing user but OldDC lists
 ADCGet in its greeting, answers $ADCGET (by TTH or by path) and puts the
@@ -53,6 +56,7 @@ SPECIALS = (
     ("BadByte", "badbyte", None, ()),
     ("NoSlots", "maxedout", None, ()),
     ("Resumer", "resume", None, ()),
+    ("Passive", "passive", None, ()),
 )
 
 # nick, share in bytes, interests.  Order is the order of $MyINFO on login;
@@ -142,7 +146,7 @@ class DemoUser:
     @property
     def serves(self) -> bool:
         """Answers $RevConnectToMe (everybody who shares something)."""
-        return self.role not in ("chatbot",)
+        return self.role not in ("chatbot", "passive")
 
 
 def make_myinfo(nick: str, share: int, rng: random.Random, style: str) -> str:

@@ -66,6 +66,7 @@ def catalogue(big_mib: int):
         ("BadByte", "Corrupt\\bad-byte-clip.avi", 3 * MIB + 5),
         ("NoSlots", "Busy\\maxed-out-album.zip", 2 * MIB + 9),
         ("Resumer", "Resume\\resume-me (докачка).avi", 4 * MIB + 13),
+        ("Passive", "Firewalled\\passive-notes.txt", 2000),
     ]
     if big_mib > 0:
         files += [
