@@ -108,7 +108,7 @@ intptr_t main_screen_other(Window, uint32_t message, WPARAM wparam, LPARAM lpara
 bool main_screen_back(Window) { return hub_cancel_login(); }
 
 const ScreenKind MAIN_SCREEN = {
-    main_screen_open, main_screen_paint, nullptr,          MAIN_COMMANDS,
+    main_screen_open, main_screen_paint, command_exit,     MAIN_COMMANDS,
     command_count(MAIN_COMMANDS), main_screen_other, main_screen_back, true,
 };
 

@@ -54,7 +54,7 @@ bool set_target(void*) {
     return true;
 }
 
-TEST_F(MainScreen, PaintShowsAThousandUnitsWholeAndEmptiesALongerLog) {
+TEST_F(MainScreen, PaintShowsAThousandUnitsWholeAndTheEndOfALongerLog) {
     static std::u16string log;
     state.script.add(set_target);
     state.script.add([](void*) {
@@ -73,14 +73,15 @@ TEST_F(MainScreen, PaintShowsAThousandUnitsWholeAndEmptiesALongerLog) {
         return true;
     });
     state.script.add([](void*) {
+        // One line longer than the view's bound: its last 1000 units stay.
         run->input = control_text(g_state.main_window, ID_MAIN_CHAT_VIEW);
-        return run->input.empty();
+        return run->input == units(1000, u'b');
     });
     state.script.add(close_main);
     EXPECT_EQ(run_main(), 0);
     EXPECT_EQ(state.chat_view, units(1000, u'a'));
-    EXPECT_EQ(state.input, u"");
-    EXPECT_EQ(chatlog_length(), 0) << "the paint empties the log itself";
+    EXPECT_EQ(state.input, units(1000, u'b'));
+    EXPECT_EQ(chatlog_length(), 1000) << "the paint drops the oldest units of the log itself";
 }
 
 TEST_F(MainScreen, TrafficBoxShowsKilobytesAndBytes) {
