@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One running copy per user: a second start, in another tmux window with the
 # same TMPDIR, makes the first copy show itself afresh and ends with 0 within
-# about 3 s without writing a byte to its terminal. The first copy goes on
+# about 3 s, writing only one line to standard error ("Kivo is already
+# running; brought it to the front") and never drawing. The first copy goes on
 # working; once it has ended, a new start runs as the only copy.
 #
 # "Brought to the front" is seen as a full redraw: bytes written straight to
