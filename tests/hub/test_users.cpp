@@ -9,6 +9,7 @@
 
 #include "hub/users.h"
 #include "state/client_state.h"
+#include "hub/user_messages.h"
 
 namespace {
 
@@ -17,24 +18,6 @@ protected:
     void SetUp() override { client_state_reset(); }
 };
 
-// Feeds one message, held in a heap block of exactly its size plus the NUL,
-// so a sanitizer build catches any read or write past the message.
-void feed(const std::string& message) {
-    std::unique_ptr<char[]> data(new char[message.size() + 1]);
-    memcpy(data.get(), message.c_str(), message.size() + 1);
-    handle_user_message(data.get());
-}
-
-std::string info(const std::string& nick, const std::string& share) {
-    return "$MyINFO $ALL " + nick + " desc$ $DSL\x01$$" + share + "$";
-}
-
-void put_user(int slot, const char* name, const char* share) {
-    UserEntry& user = g_state.users[slot];
-    snprintf(user.name, sizeof user.name, "%s", name);
-    snprintf(user.share, sizeof user.share, "%s", share);
-    user.present = 1;
-}
 
 int present_count() {
     int n = 0;
