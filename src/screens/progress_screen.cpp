@@ -6,8 +6,9 @@
 // receiving, then done, failed or stopped), the peer, the percentage and,
 // while receiving, the speed. The worker writes the counts; this screen only
 // reads them, through the atomic accessors, when its timer looks (four times
-// a second), and repaints only when something it shows has changed: a
-// request that waits for its $ConnectToMe costs no paint at all.
+// a second while a worker runs, once a second otherwise), and repaints only
+// when something it shows has changed: a request that waits for its
+// $ConnectToMe costs no paint at all.
 // "Stop" asks the running worker to end (the worker writes the note),
 // or withdraws a request that no $ConnectToMe has answered yet.
 //
@@ -30,7 +31,8 @@ constexpr int STATE_LINE_UNITS = 120;     // word, " from ", a 49-byte nick, per
 // How often the screen looks at the job: it repaints only when what it
 // shows has changed, so a request that waits costs nothing.
 constexpr uint32_t PROGRESS_TIMER = 1;
-constexpr int PROGRESS_LOOK_MS = 250;
+constexpr int PROGRESS_LOOK_MS = 250;        // while a worker runs
+constexpr int PROGRESS_IDLE_LOOK_MS = 1000;  // while a request waits, or nothing runs
 constexpr uint64_t SPEED_SAMPLE_MS = 1000;
 
 // What the screen shows, to tell whether a look finds anything new.
@@ -132,19 +134,26 @@ void show(Window screen, const Shown& s) {
     repaint_request(screen);
 }
 
+// The look's cadence: four times a second while a worker runs, once a second
+// otherwise (a waiting request changes only when its $ConnectToMe comes).
+int look_interval(const Shown& s) {
+    return s.phase >= DOWNLOAD_CONNECTING ? PROGRESS_LOOK_MS : PROGRESS_IDLE_LOOK_MS;
+}
+
 intptr_t progress_screen_open(Window screen) {
     if (!screen_open_full(screen, MENUBAR_PROGRESS, g_state.module_instance)) return FALSE;
     g_shown = Shown{};
     g_sample_ms = monotonic_ms();
     g_sample_bytes = download_received();
     show(screen, look());
-    timer_set(screen, PROGRESS_TIMER, PROGRESS_LOOK_MS);
+    timer_set(screen, PROGRESS_TIMER, look_interval(g_shown));
     return TRUE;
 }
 
 intptr_t progress_screen_other(Window screen, uint32_t message, WPARAM wparam, LPARAM) {
     if (message != WM_TIMER || wparam != PROGRESS_TIMER) return FALSE;
     Shown now = look();
+    if (look_interval(now) != look_interval(g_shown)) timer_set(screen, PROGRESS_TIMER, look_interval(now));
     if (!same(now, g_shown)) show(screen, now);
     return TRUE;
 }
