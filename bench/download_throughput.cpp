@@ -333,6 +333,7 @@ int main(int argc, char** argv) {
 
     WSAStartup(0x0202);
     text_copy(g_state.settings.nick, NICK_BYTES, "me");
+    text_copy(g_state.hub_nick, HUB_NICK_BYTES, "me");  // the nick in the hub's encoding, as Connect makes it
     u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
 
     // The root the verified download checks against, from rhash itself;
