@@ -20,10 +20,10 @@
 
 #include "hub/chat.h"
 #include "hub/connection.h"
+#include "hub/download_request.h"
 #include "hub/search.h"
 #include "hub/users.h"
 #include "state/text_scan.h"
-#include "transfer/download.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ int route_user(char* message) {
 }
 
 int route_download(char* message) {
-    download_take_connect(message);
+    download_take_hub_connect(message);
     return 0;
 }
 

@@ -5,12 +5,13 @@
 // waiting for its $ConnectToMe may be replaced by a new one.
 //
 // Reaches g_state: the results, the DownloadJob, the nick, hub_socket, the
-// ChatLog and the TrafficCounters.
+// ChatLog, the TrafficCounters and progress_window.
 #include "hub/download_request.h"
 
 #include "hub/connection.h"
 #include "protocol/message_builder.h"
 #include "state/client_state.h"
+#include "transfer/download.h"
 
 namespace {
 
@@ -57,4 +58,9 @@ void download_request_send(int row) {
         download_set_phase(DOWNLOAD_IDLE);
         chatlog_append_line(" ::download failed:: request not sent to the hub");
     }
+}
+
+void download_take_hub_connect(const char* message) {
+    download_take_connect(message);
+    if (g_state.progress_window != 0) send_message(g_state.progress_window, WM_DOWNLOAD_CHANGED, 0, 0);
 }

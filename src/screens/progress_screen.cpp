@@ -5,10 +5,11 @@
 // progress bar, and a state line: the state word (waiting, connecting,
 // receiving, then done, failed or stopped), the peer, the percentage and,
 // while receiving, the speed. The worker writes the counts; this screen only
-// reads them, through the atomic accessors, when its timer looks (four times
-// a second while a worker runs, once a second otherwise), and repaints only
-// when something it shows has changed: a request that waits for its
-// $ConnectToMe costs no paint at all.
+// reads them, through the atomic accessors, and repaints only when something
+// it shows has changed. It looks four times a second while a worker runs,
+// and not at all otherwise: a request that waits changes only when its
+// $ConnectToMe starts the worker, and the hub tells the screen of that
+// (WM_DOWNLOAD_CHANGED), so a waiting request costs no wake-up at all.
 // "Stop" asks the running worker to end (the worker writes the note),
 // or withdraws a request that no $ConnectToMe has answered yet.
 //
@@ -16,9 +17,10 @@
 // sample, which only its look compares with the job.
 //
 // Reaches g_state: the DownloadJob (its counts through the atomic accessors),
-// module_instance, the ChatLog.
+// module_instance, progress_window, the ChatLog.
 #include "screens/progress_screen.h"
 
+#include "hub/download_request.h"
 #include "resources/ids.h"
 #include "screens/screen_table.h"
 #include "state/client_state.h"
@@ -28,11 +30,9 @@ namespace {
 constexpr int PROGRESS_NAME_UNITS = 255;  // the short name, terminator included
 constexpr int PROGRESS_LINE_UNITS = 64;   // two 20-digit numbers and " /  bytes"
 constexpr int STATE_LINE_UNITS = 120;     // word, " from ", a 49-byte nick, percentage, speed
-// How often the screen looks at the job: it repaints only when what it
-// shows has changed, so a request that waits costs nothing.
+// How often the screen looks at the job while a worker runs.
 constexpr uint32_t PROGRESS_TIMER = 1;
-constexpr int PROGRESS_LOOK_MS = 250;        // while a worker runs
-constexpr int PROGRESS_IDLE_LOOK_MS = 1000;  // while a request waits, or nothing runs
+constexpr int PROGRESS_LOOK_MS = 250;
 constexpr uint64_t SPEED_SAMPLE_MS = 1000;
 
 // What the screen shows, to tell whether a look finds anything new.
@@ -134,33 +134,49 @@ void show(Window screen, const Shown& s) {
     repaint_request(screen);
 }
 
-// The look's cadence: four times a second while a worker runs, once a second
-// otherwise (a waiting request changes only when its $ConnectToMe comes).
-int look_interval(const Shown& s) {
-    return s.phase >= DOWNLOAD_CONNECTING ? PROGRESS_LOOK_MS : PROGRESS_IDLE_LOOK_MS;
+bool worker_runs(const Shown& s) { return s.phase >= DOWNLOAD_CONNECTING; }
+
+// Looks at the job and shows what changed; the timer runs exactly while a
+// worker does (the look after its end shows the outcome, then stops it).
+void look_and_show(Window screen, bool timer_running) {
+    Shown now = look();
+    if (!same(now, g_shown)) show(screen, now);
+    if (worker_runs(now) && !timer_running) timer_set(screen, PROGRESS_TIMER, PROGRESS_LOOK_MS);
+    if (!worker_runs(now) && timer_running) timer_kill(screen, PROGRESS_TIMER);
 }
 
 intptr_t progress_screen_open(Window screen) {
     if (!screen_open_full(screen, MENUBAR_PROGRESS, g_state.module_instance)) return FALSE;
+    g_state.progress_window = screen;
     g_shown = Shown{};
     g_sample_ms = monotonic_ms();
     g_sample_bytes = download_received();
     show(screen, look());
-    timer_set(screen, PROGRESS_TIMER, look_interval(g_shown));
+    if (worker_runs(g_shown)) timer_set(screen, PROGRESS_TIMER, PROGRESS_LOOK_MS);
     return TRUE;
 }
 
+void progress_screen_close(Window screen) {
+    g_state.progress_window = 0;
+    timer_kill(screen, PROGRESS_TIMER);
+    dialog_end(screen, 0);
+}
+
 intptr_t progress_screen_other(Window screen, uint32_t message, WPARAM wparam, LPARAM) {
-    if (message != WM_TIMER || wparam != PROGRESS_TIMER) return FALSE;
-    Shown now = look();
-    if (look_interval(now) != look_interval(g_shown)) timer_set(screen, PROGRESS_TIMER, look_interval(now));
-    if (!same(now, g_shown)) show(screen, now);
-    return TRUE;
+    if (message == WM_TIMER && wparam == PROGRESS_TIMER) {
+        look_and_show(screen, true);
+        return TRUE;
+    }
+    if (message == WM_DOWNLOAD_CHANGED) {
+        look_and_show(screen, worker_runs(g_shown));
+        return TRUE;
+    }
+    return FALSE;
 }
 
 // A running download is asked to end (the worker writes the note); a request
 // still waiting for its $ConnectToMe is withdrawn, so a late one starts nothing.
-void command_stop(Window) {
+void command_stop(Window screen) {
     download_lock();
     bool withdrawn = download_requested();
     if (withdrawn) {
@@ -172,6 +188,7 @@ void command_stop(Window) {
     if (withdrawn) {
         download_set_outcome(DOWNLOAD_STOPPED);
         chatlog_append_line(" ::download stopped:: request withdrawn");
+        look_and_show(screen, false);
     }
 }
 
@@ -180,12 +197,12 @@ void command_ok(Window) {}
 
 const ScreenCommand PROGRESS_COMMANDS[] = {
     {IDOK, command_ok},
-    {CMD_SCREEN_EXIT, screen_end},
+    {CMD_SCREEN_EXIT, progress_screen_close},
     {CMD_STOP, command_stop},
 };
 
 const ScreenKind PROGRESS_SCREEN = {
-    progress_screen_open, nullptr, nullptr, PROGRESS_COMMANDS, command_count(PROGRESS_COMMANDS),
+    progress_screen_open, nullptr, progress_screen_close, PROGRESS_COMMANDS, command_count(PROGRESS_COMMANDS),
     progress_screen_other, nullptr, false,
 };
 

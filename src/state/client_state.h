@@ -196,6 +196,7 @@ struct ClientState {
     ModuleInstance module_instance;
     Window main_window;
     Window search_window;
+    Window progress_window;  // the open Downloads screen, 0 when none
     int32_t hub_socket;  // socket, negative code of the last login, 0 before any
     uint8_t hub_phase;   // a HubPhase
     uint32_t hub_login_generation;  // counts Connects: a login's result is taken only by its own

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/screen_fixture.h"
+#include "hub/download_request.h"
 #include "resources/ids.h"
 #include "screens/progress_screen.h"
 #include "transfer/download_fixture.h"
@@ -17,12 +18,14 @@ namespace {
 
 Window g_screen;
 int g_paints;
+int g_timer_looks;
 
 // The progress screen as the main screen opens it; remembers its window and
-// counts its paints.
+// counts its paints and its timer's wake-ups.
 intptr_t recorded_progress_proc(Window w, uint32_t message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_INITDIALOG) g_screen = w;
     if (message == WM_PAINT) g_paints++;
+    if (message == WM_TIMER) g_timer_looks++;
     return progress_screen_proc(w, message, wparam, lparam);
 }
 
@@ -92,6 +95,7 @@ TEST_F(ProgressScreen, WithoutADownloadKeepsFileAndSize) {
 
 TEST_F(ProgressScreen, LineAndBarFollowTheCountsAndShowTheFinalOnes) {
     request_download("bob", "Music\\a.mp3", "\xe0.mp3");  // Cyrillic a
+    download_set_phase(DOWNLOAD_RECEIVING);  // a worker runs and counts
     download_set_total(5000);
     download_set_received(1250);
     IdleScript script;
@@ -175,24 +179,76 @@ TEST_F(ProgressScreen, StopFromTheMenuEndsTheRunningDownload) {
     EXPECT_EQ(download_row(), -1);
 }
 
-// The state line through a download's life, and no paint at all while a
-// request waits for its $ConnectToMe (the screen looks four times a second).
-TEST_F(ProgressScreen, StateLineFollowsTheJobAndAWaitingRequestCostsNoPaint) {
+// The hub's $ConnectToMe as dispatch hands it on, to the peer's port.
+void hub_connect_to_me(const TestHub& peer) {
+    std::string m = "$ConnectToMe me 127.0.0.1:" + peer.port_text();
+    download_take_hub_connect(m.c_str());
+}
+
+// A request that waits for its $ConnectToMe costs no paint and no wake-up;
+// the hub's $ConnectToMe wakes the screen, which then follows the worker
+// (receiving, the counts) until Stop.
+TEST_F(ProgressScreen, AWaitingRequestCostsNothingUntilTheHubsConnectToMe) {
+    TempCurrentDirectory dir;
+    ASSERT_TRUE(dir.ok());
+    g_state.download_silence_ms = 10000;
+    static TestHub peer;
+    script_peer(peer, "$FileLength 1000000|", std::string(1000, 'd'));
     request_download("bob", "Music\\a.mp3", "a.mp3");
     static uint64_t since;
     IdleScript script;
     script.add([](void*) {
         if (label(ID_PROGRESS_STATE) != "waiting from bob") return false;
-        g_paints = 0;
+        g_paints = g_timer_looks = 0;
         since = monotonic_ms();
         return true;
     });
     script.add([](void*) {
-        if (monotonic_ms() - since < 1200) return false;
+        if (monotonic_ms() - since < 1500) return false;
         EXPECT_EQ(g_paints, 0);  // nothing changed: nothing painted
+        EXPECT_EQ(g_timer_looks, 0);  // and nothing looked
+        hub_connect_to_me(peer);
+        return true;
+    });
+    script.add([](void*) {
+        return label(ID_PROGRESS_STATE).rfind("receiving from bob  0%  ", 0) == 0 &&
+               label(ID_PROGRESS_SIZE) == "1000 / 1000000 bytes";
+    });
+    script.add([](void*) {
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        return true;
+    });
+    script.add([](void*) {
+        if (display_find("Stop") < 0) return false;
+        display_type("1");
+        return true;
+    });
+    script.add([](void*) { return label(ID_PROGRESS_STATE) == "stopped from bob  0%"; });
+    script.add([](void*) {
+        g_timer_looks = 0;  // the worker has ended: the screen looks no more
+        since = monotonic_ms();
+        return true;
+    });
+    script.add([](void*) { return monotonic_ms() - since >= 600; });
+    script.add([](void*) {
+        EXPECT_EQ(g_timer_looks, 0);
+        return true;
+    });
+    script.add(press_exit);
+    EXPECT_EQ(run(&script), 0);
+    EXPECT_EQ(g_state.progress_window, 0);
+}
+
+// The outcome words as the worker leaves them: the screen, woken when the
+// worker starts, looks until the worker's end and shows it.
+TEST_F(ProgressScreen, StateLineShowsEachOutcome) {
+    request_download("bob", "Music\\a.mp3", "a.mp3");
+    IdleScript script;
+    script.add([](void*) {
         download_set_phase(DOWNLOAD_RECEIVING);
         download_set_total(4000);
         download_set_received(1000);
+        send_message(g_screen, WM_DOWNLOAD_CHANGED, 0, 0);  // as the hub does at $ConnectToMe
         return true;
     });
     script.add([](void*) { return label(ID_PROGRESS_STATE).rfind("receiving from bob  25%  ", 0) == 0; });
@@ -204,7 +260,15 @@ TEST_F(ProgressScreen, StateLineFollowsTheJobAndAWaitingRequestCostsNoPaint) {
     });
     script.add([](void*) { return label(ID_PROGRESS_STATE) == "failed from bob  100%"; });
     script.add([](void*) {
+        download_set_phase(DOWNLOAD_CONNECTING);
+        download_set_outcome(DOWNLOAD_NO_OUTCOME);
+        send_message(g_screen, WM_DOWNLOAD_CHANGED, 0, 0);
+        return true;
+    });
+    script.add([](void*) { return label(ID_PROGRESS_STATE) == "connecting from bob  100%"; });
+    script.add([](void*) {
         download_set_outcome(DOWNLOAD_DONE);
+        download_set_phase(DOWNLOAD_IDLE);
         return true;
     });
     script.add([](void*) { return label(ID_PROGRESS_STATE) == "done from bob  100%"; });
