@@ -14,6 +14,8 @@
 // Reaches g_state: the settings, the FavoritesTable (read), module_instance.
 #include "screens/settings_screen.h"
 
+#include <cstring>
+
 #include "config/favorites.h"
 #include "resources/ids.h"
 #include "screens/screen_table.h"
@@ -41,6 +43,16 @@ void show_field(Window screen, int control, const char* text) {
     control_set_text(screen, control, shown);
 }
 
+// The favourite whose host and port the fields show (the first one), or -1.
+int favorite_shown_by_fields() {
+    const SessionSettings& s = g_state.settings;
+    for (int i = 0; i < g_state.favorites_count; i++) {
+        const FavoriteHub& hub = g_state.favorites[i];
+        if (strcmp(hub.host, s.hub_host) == 0 && strcmp(hub.port, s.hub_port) == 0) return i;
+    }
+    return -1;
+}
+
 intptr_t settings_screen_open(Window screen) {
     if (!screen_open_full(screen, MENUBAR_SETTINGS, g_state.module_instance)) return FALSE;
     fill_favorites_list(screen);
@@ -51,6 +63,9 @@ intptr_t settings_screen_open(Window screen) {
     show_field(screen, ID_SETTINGS_NICK, s.nick);
     show_field(screen, ID_SETTINGS_SHARE, s.share_size);
     show_encoding(screen, s.encoding);
+    // The combo names the favourite the fields come from, when one does.
+    int shown = favorite_shown_by_fields();
+    if (shown >= 0) control_send(screen, ID_SETTINGS_FAVORITES, CB_SETCURSEL, (WPARAM)shown, 0);
     g_chosen = -1;
     return TRUE;
 }

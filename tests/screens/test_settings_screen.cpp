@@ -91,6 +91,32 @@ TEST_F(SettingsScreen, EmptyFavouritesShowTheCurrentSettings) {
     EXPECT_EQ(state.nick, u"me");
 }
 
+// The combo names the favourite whose host and port the fields show; with
+// none of them matching it names none.
+TEST_F(SettingsScreen, ComboShowsTheFavouriteTheFieldsComeFrom) {
+    add_favorite("First", "one.example", "411", "nick1");
+    add_favorite("Here", "127.0.0.1", "2225", "nick2");
+    state.script.add([](void*) {
+        EXPECT_EQ(control_send(run->screen, ID_SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0), 1);
+        int row = display_find("Here");
+        EXPECT_GE(row, 0) << grid_text();
+        EXPECT_EQ(row, display_find("v]")) << "shown in the combo itself";
+        return true;
+    });
+    state.script.add(press_cancel);
+    run_settings();
+    strcpy(g_state.settings.hub_port, "2226");
+    state.script = IdleScript{};
+    state.script.add([](void*) {
+        run->script.close_target = run->screen;
+        run->still_open = control_send(run->screen, ID_SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0) == -1;
+        return true;
+    });
+    state.script.add(press_cancel);
+    run_settings();
+    EXPECT_TRUE(state.still_open) << "no favourite has port 2226";
+}
+
 TEST_F(SettingsScreen, ChoosingTheSecondEntryFillsHostAndPortButNotTheNick) {
     add_favorite("First", "one.example", "411", "nick1");
     add_favorite("Second", "two.example", "4111", "nick2");
