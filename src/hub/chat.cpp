@@ -13,7 +13,12 @@
 void chat_send(const char* text) {
     char message[CHAT_MESSAGE_BYTES];
     int length = build_chat_message(text, g_state.hub_nick, message, CHAT_MESSAGE_BYTES);
-    if (length > 0) hub_send(message, length);
+    if (length > 0 && length <= CHAT_MESSAGE_MAX_BYTES) hub_send(message, length);
+}
+
+int chat_message_length(const char* text) {
+    char message[CHAT_MESSAGE_BYTES];
+    return build_chat_message(text, g_state.hub_nick, message, CHAT_MESSAGE_BYTES);
 }
 
 int chat_take_public(char* message) {

@@ -5,7 +5,12 @@
 // private message when it starts with '>' (hub_messages.h gives the forms).
 // A failed send is not reported: the hub echoes public chat, so a line that
 // does not come back was not sent. Only bytes the socket took count.
+// A message longer than CHAT_MESSAGE_MAX_BYTES is not sent (the input line
+// never holds one: see chat_message_length).
 void chat_send(const char* text);
+// The bytes chat_send would send for text (hub encoding, NUL-terminated):
+// the whole message with the own nick and escapes; -1 when it cannot be built.
+int chat_message_length(const char* text);
 
 // A hub message beginning '<' or '>' (NUL-terminated in place of its '|'):
 // appended to the ChatLog as it stands. Returns 1.

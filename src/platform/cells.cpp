@@ -1,41 +1,108 @@
 // Character cells of the text grid: what a character looks like in a cell,
 // writing text into the grid, and measuring and wrapping text in cells.
 //
-// Every character takes one cell. Anything that would not (controls,
-// combining or wide characters, unpaired surrogates) is drawn as '?', so a
-// peer's text can neither move the layout nor send the terminal a control
-// sequence. Writes outside the grid are dropped, so a caller never writes
-// past the grid whatever the box it draws in.
+// A character takes the cells the C library's wcwidth gives it under a UTF-8
+// LC_CTYPE: one, or two for a wide one (CJK, most emoji). A two-cell
+// character is stored in its first cell, its second cell holds
+// CELL_WIDE_TAIL. Whatever wcwidth calls non-printing or zero-width
+// (controls, combining marks, unpaired surrogates, values past U+10FFFF) is
+// drawn as '?' in one cell, so a peer's text can neither move the layout nor
+// send the terminal a control sequence. A wide character that would stick out
+// of the width it is written into (a box, a row) is drawn as '?' in the one
+// cell left.
+//
+// Writes outside the grid are dropped, so a caller never writes past the grid
+// whatever the box it draws in; a write over either half of a wide character
+// blanks the other half, so the grid never holds half a character.
+//
+// wcwidth reads the calling thread's LC_CTYPE. The terminal sets a UTF-8 one
+// for the whole process before curses starts (terminal.cpp); for any display
+// the user-interface thread also gets its own UTF-8 LC_CTYPE through
+// uselocale when the process's is not UTF-8 (cells_measure_utf8, called when
+// a display is put in use), so the headless display of the tests measures as
+// the terminal does whatever the environment's locale.
+//
+// Own state: g_utf8_ctype, the thread locale made once for that. It is the
+// platform's own, not the client's.
+#include <langinfo.h>
+#include <locale.h>
+#include <wchar.h>
+
+#include <cstring>
+
 #include "platform/platform_internal.h"
 
 namespace {
 
-// Printable, one-cell ranges; everything else becomes '?'.
-struct CellRange {
-    char32_t first, last;
-};
-constexpr CellRange ONE_CELL[] = {
-    {0x20, 0x7E}, {0xA0, 0x2FF}, {0x370, 0x482}, {0x48A, 0x52F},
-    {0x2010, 0x2027}, {0x2030, 0x205E}, {0x20A0, 0x20C0}, {0x2100, 0x2BFF},
-};
+locale_t g_utf8_ctype = (locale_t)0;
 
-char32_t cell_char(char32_t ch) {
-    for (const CellRange& r : ONE_CELL)
-        if (ch >= r.first && ch <= r.last) return ch;
-    return U'?';
+bool codeset_is_utf8() {
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset && strcmp(codeset, "UTF-8") == 0;
+}
+
+// wcwidth's answer, or 0 for what may never reach the terminal as itself.
+int printable_cells(char32_t ch) {
+    if (ch >= 0xD800 && ch <= 0xDFFF) return 0;  // a surrogate alone is no character
+    if (ch > 0x10FFFF) return 0;
+    int w = wcwidth((wchar_t)ch);
+    return w < 0 ? 0 : w;
+}
+
+void cell_set(DisplayGrid* g, int row, int col, char32_t ch, uint8_t attr) {
+    DisplayCell* line = g->cells[row];
+    // Half of a wide character is never left behind.
+    if (line[col].ch == CELL_WIDE_TAIL && col > 0) line[col - 1] = DisplayCell{U' ', line[col - 1].attr};
+    if (col + 1 < g->cols && line[col + 1].ch == CELL_WIDE_TAIL) line[col + 1] = DisplayCell{U' ', line[col + 1].attr};
+    line[col] = DisplayCell{ch, attr};
 }
 
 }  // namespace
 
+void cells_measure_utf8() {
+    if (codeset_is_utf8()) return;
+    if (g_utf8_ctype == (locale_t)0) {
+        // Only LC_CTYPE changes; the other categories stay the process's.
+        locale_t base = duplocale(LC_GLOBAL_LOCALE);
+        if (base == (locale_t)0) return;
+        g_utf8_ctype = newlocale(LC_CTYPE_MASK, "C.UTF-8", base);
+        if (g_utf8_ctype == (locale_t)0) g_utf8_ctype = newlocale(LC_CTYPE_MASK, "C.utf8", base);
+        if (g_utf8_ctype == (locale_t)0) {
+            freelocale(base);  // newlocale frees its base only on success
+            return;            // no UTF-8 locale at all: everything past ASCII shows as '?'
+        }
+    }
+    uselocale(g_utf8_ctype);
+}
+
+int char_cells(char32_t ch) {
+    return printable_cells(ch) == 2 ? 2 : 1;
+}
+
 void grid_put(DisplayGrid* g, int row, int col, char32_t ch, uint8_t attr) {
     if (row < 0 || row >= g->rows || col < 0 || col >= g->cols) return;
-    g->cells[row][col] = DisplayCell{cell_char(ch), attr};
+    int w = printable_cells(ch);
+    if (w == 0 || (w == 2 && col + 1 >= g->cols)) {
+        cell_set(g, row, col, U'?', attr);
+        return;
+    }
+    cell_set(g, row, col, ch, attr);
+    if (w == 2) cell_set(g, row, col + 1, CELL_WIDE_TAIL, attr);
 }
 
 int grid_put_text(DisplayGrid* g, int row, int col, int width, const char16_t* text, int from, int to, uint8_t attr) {
     int used = 0;
     int at = from;
-    while (at < to && used < width) grid_put(g, row, col + used++, utf16_decode(text, to, &at), attr);
+    while (at < to && used < width) {
+        char32_t ch = utf16_decode(text, to, &at);
+        int w = char_cells(ch);
+        if (used + w > width) {  // a wide character in the last cell
+            grid_put(g, row, col + used++, U'?', attr);
+            break;
+        }
+        grid_put(g, row, col + used, ch, attr);
+        used += w;
+    }
     return used;
 }
 
@@ -44,13 +111,14 @@ void grid_fill(DisplayGrid* g, int row, int col, int width, char32_t ch, uint8_t
 }
 
 void grid_clear(DisplayGrid* g) {
-    for (int r = 0; r < g->rows; r++) grid_fill(g, r, 0, g->cols, U' ', 0);
+    for (int r = 0; r < g->rows; r++)
+        for (int c = 0; c < g->cols; c++) g->cells[r][c] = DisplayCell{U' ', 0};
     g->cursor_row = g->cursor_col = -1;
 }
 
 int text_cells(const char16_t* text, int from, int to) {
     int n = 0;
-    for (int at = from; at < to; n++) utf16_decode(text, to, &at);
+    for (int at = from; at < to;) n += char_cells(utf16_decode(text, to, &at));
     return n;
 }
 
@@ -63,7 +131,11 @@ int wrap_line(const char16_t* text, int length, int from, int width, int* next) 
             *next = at + (u == u'\r' ? 2 : 1);
             return at;
         }
-        if (cells == width) {
+        int step = at;
+        int w = char_cells(utf16_decode(text, length, &step));
+        // The first character of a line is always taken, even a wide one in
+        // a one-cell width (drawn as '?'), so every line moves on.
+        if (cells > 0 && cells + w > width) {
             if (blank > from) {
                 *next = blank + 1;
                 return blank;
@@ -72,8 +144,8 @@ int wrap_line(const char16_t* text, int length, int from, int width, int* next) 
             return at;
         }
         if (u == u' ') blank = at;
-        utf16_decode(text, length, &at);
-        cells++;
+        at = step;
+        cells += w;
     }
     *next = length;
     return length;

@@ -104,6 +104,7 @@ void text_set(Control* c, const char16_t* text) {
     c->caret = 0;
     c->hscroll = 0;
     c->top_line = 0;
+    c->view_at_end = false;
     display_mark_dirty();
 }
 
@@ -113,6 +114,7 @@ intptr_t edit_scroll(Control* c, LPARAM lines) {
     if (top < 0) top = 0;
     if (top > CONTROL_TEXT_UNITS) top = CONTROL_TEXT_UNITS;  // no text has more lines
     c->top_line = (int)top;
+    c->view_at_end = false;  // a scroll request places the view; keeping in view says whether at its end
     control_keep_in_view(c);
     display_mark_dirty();
     return TRUE;
@@ -153,14 +155,33 @@ void caret_move(Control* c, int step) {
     edit_set_caret(c, at < 0 ? 0 : at);
 }
 
+// A selection the person made (a key, the focus arriving): the screen hears
+// of it when the list asks for notifications.
+void list_select_by_user(int screen, Control* c, int index) {
+    list_select(c, (WPARAM)index);
+    if (c->tmpl->style & STYLE_NOTIFY) control_notify(screen, c, LBN_SELCHANGE);
+}
+
 // Up/Down inside a list; returns false when the key leaves the list.
 bool list_step(int screen, Control* c, int step) {
     int count = list_count(c);
     int next = c->selection < 0 ? (step > 0 ? 0 : -1) : c->selection + step;
     if (next < 0 || next >= count) return false;
-    list_select(c, (WPARAM)next);
-    if (c->tmpl->style & STYLE_NOTIFY) control_notify(screen, c, LBN_SELCHANGE);
+    list_select_by_user(screen, c, next);
     return true;
+}
+
+// EM_LINEFROMCHAR of a multi-line view: the wrapped line (at its box's
+// width) that holds unit `at`; past the text, the last line.
+intptr_t view_line_from_unit(Control* c, WPARAM at) {
+    Box box;
+    if (!is_multiline(c) || !control_box(c, &box)) return 0;
+    int line = 0;
+    for (int from = 0, next; from < c->length; from = next, line++) {
+        wrap_line(c->text, c->length, from, box.cols, &next);
+        if ((intptr_t)at < next || next >= c->length) return line;
+    }
+    return 0;
 }
 
 // Left/Right on a combo steps through its entries, as the phone's spinner did.
@@ -281,10 +302,14 @@ intptr_t control_message(Control* c, uint32_t message, WPARAM wparam, LPARAM lpa
         return LB_ERR;
     case LB_GETCOUNT:
         return list ? list_count(c) : LB_ERR;
+    case EM_GETSEL:
+        return kind == CONTROL_EDIT ? (intptr_t)make_long((uint16_t)c->caret, (uint16_t)c->caret) : 0;
     case EM_SETSEL:
         return kind == CONTROL_EDIT ? edit_set_caret(c, lparam) : FALSE;
     case EM_LINESCROLL:
         return kind == CONTROL_EDIT ? edit_scroll(c, lparam) : FALSE;
+    case EM_LINEFROMCHAR:
+        return view_line_from_unit(c, wparam);
     case PBM_SETRANGE32:
     case PBM_SETPOS:
         return kind == CONTROL_PROGRESS ? progress_message(c, message, wparam, lparam) : 0;
@@ -302,6 +327,10 @@ void edit_delete_back(int screen, Control* c) {
     control_keep_in_view(c);
     display_mark_dirty();
     control_notify(screen, c, EN_CHANGE);
+}
+
+void list_focus_gained(int screen, Control* c) {
+    if (c->tmpl->kind == CONTROL_LIST && c->selection < 0 && list_count(c) > 0) list_select_by_user(screen, c, 0);
 }
 
 bool control_key(int screen, Control* c, const DisplayKeyEvent* key) {
@@ -376,6 +405,16 @@ void control_set_focus(Window screen, int control_id) {
     if (index < 0 || !control_focusable(control_at(s->controls[index]))) return;
     s->focus_set = true;
     screen_focus_move(s, index);
+}
+
+int control_view_scroll(Window screen, int control_id, ViewScroll* out) {
+    Control* c = control_find(screen, control_id);
+    Box box;
+    if (!out || !c || !is_multiline(c) || !control_box(c, &box)) return 0;
+    out->first = c->top_line;
+    out->shown = box.rows;
+    out->lines = wrap_count(c->text, c->length, box.cols > 0 ? box.cols : 1);
+    return 1;
 }
 
 int control_focused_id(Window screen) {

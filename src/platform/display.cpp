@@ -55,6 +55,7 @@ int row_units(int row, char16_t* out, int units) {
     int n = 0;
     for (int c = 0; c < g_grid.cols && n + 3 <= units; c++) {  // room for a pair and the terminator
         char32_t ch = g_grid.cells[row][c].ch;
+        if (ch == CELL_WIDE_TAIL) continue;  // the wide character before it is the whole of it
         n += utf16_encode(ch ? ch : U' ', out + n);
     }
     out[n] = 0;
@@ -83,6 +84,8 @@ void display_resize(int cols, int rows) {
 }
 
 void display_use(const Display* display, int cols, int rows) {
+    // Both displays measure characters under a UTF-8 LC_CTYPE (see cells.cpp).
+    cells_measure_utf8();
     g_current = display;
     display_resize(cols, rows);
     grid_clear(&g_grid);
@@ -174,6 +177,19 @@ int display_row_text(int row, char* utf8, int bytes) {
     row_units(row, units, DISPLAY_COLS_MAX * 2 + 1);
     int written = utf16_to_utf8(units, -1, utf8, bytes);
     return written > 0 ? written - 1 : 0;
+}
+
+int display_row_marks(int row, char* out, int bytes) {
+    if (!out || bytes <= 0) return 0;
+    out[0] = 0;
+    if (row < 0 || row >= g_grid.rows) return 0;
+    int n = 0;
+    for (int c = 0; c < g_grid.cols && n + 1 < bytes; c++) {
+        uint8_t attr = g_grid.cells[row][c].attr;
+        out[n++] = attr & CELL_REVERSE ? 'R' : attr & CELL_DIM ? 'D' : ' ';
+    }
+    out[n] = 0;
+    return n;
 }
 
 int display_find(const char* utf8) {

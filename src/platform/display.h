@@ -10,6 +10,8 @@
 //                  lies over them, numbered, just above the soft-key bar
 //   row R-2        the soft-key bar: left label, right label
 //   row R-1        frame bottom
+// A wide character takes two cells; its second holds CELL_WIDE_TAIL, which
+// the row texts leave out.
 // The grid is at most DISPLAY_COLS_MAX x DISPLAY_ROWS_MAX cells; the layout is
 // made for 36x16 (the phone's own size) and up.
 //
@@ -32,6 +34,9 @@ constexpr int DISPLAY_HOOK_WAIT_MS = 20;
 // Cell attributes.
 constexpr uint8_t CELL_REVERSE = 1;  // selection, focus
 constexpr uint8_t CELL_DIM = 2;      // disabled
+
+// The second cell of a two-cell (wide) character; never a character itself.
+constexpr char32_t CELL_WIDE_TAIL = 0x110000;
 
 struct DisplayCell {
     char32_t ch;
@@ -92,6 +97,10 @@ void display_type(const char* utf8);
 // The grid as the topmost screen was last drawn. A row as UTF-8 with trailing
 // blanks kept; returns its length in bytes (0 for a row outside the grid).
 int display_row_text(int row, char* utf8, int bytes);
+// The row's attributes, one character a cell (both cells of a wide
+// character): 'R' reverse video (focus, selection), 'D' dim (disabled), ' '
+// plain; terminated. Returns the cells written (0 for a row outside the grid).
+int display_row_marks(int row, char* out, int bytes);
 // The row where the UTF-8 text first appears, or -1.
 int display_find(const char* utf8);
 int display_cols();

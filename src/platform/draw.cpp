@@ -15,24 +15,28 @@ namespace {
 
 // --- Each kind of control ----------------------------------------------------------------
 
+// A one-line edit: its text between brackets, which are in reverse video
+// while it has the focus.
 void draw_edit_line(DisplayGrid* g, const Control* c, const Box* b, bool focused) {
     uint8_t attr = c->enabled ? 0 : CELL_DIM;
+    uint8_t bracket = focused ? CELL_REVERSE : attr;
     int inner = b->cols - 2;
-    grid_put(g, b->row, b->col, U'[', attr);
-    grid_put(g, b->row, b->col + b->cols - 1, U']', attr);
+    grid_put(g, b->row, b->col, U'[', bracket);
+    grid_put(g, b->row, b->col + b->cols - 1, U']', bracket);
     if (inner < 1) return;
     assert(c->hscroll <= c->caret);  // kept in view since the last change
     grid_fill(g, b->row, b->col + 1, inner, U' ', attr);
     if (c->tmpl->style & STYLE_PASSWORD) {
         // One '*' a character: what is typed is never on screen.
-        int stars = text_cells(c->text, c->hscroll, c->length);
-        grid_fill(g, b->row, b->col + 1, stars < inner ? stars : inner, U'*', attr);
+        int stars = 0;
+        for (int at = c->hscroll; at < c->length && stars < inner; stars++) utf16_decode(c->text, c->length, &at);
+        grid_fill(g, b->row, b->col + 1, stars, U'*', attr);
     } else {
         grid_put_text(g, b->row, b->col + 1, inner, c->text, c->hscroll, c->length, attr);
     }
     if (focused) {
         g->cursor_row = b->row;
-        g->cursor_col = b->col + 1 + text_cells(c->text, c->hscroll, c->caret);
+        g->cursor_col = b->col + 1 + edit_caret_cells(c);
     }
 }
 
@@ -48,8 +52,17 @@ void draw_wrapped(DisplayGrid* g, const char16_t* text, int length, int first, i
     }
 }
 
+// A view that has lines below its box (the person scrolled back, and more
+// may have come in since) says so on its last row.
 void draw_view(DisplayGrid* g, const Control* c, const Box* b) {
     draw_wrapped(g, c->text, c->length, c->top_line, b->row, b->col, b->rows, b->cols);
+    if (b->rows < 2 || c->top_line + b->rows >= wrap_count(c->text, c->length, b->cols)) return;
+    int len = u16_len(VIEW_MORE_BELOW);
+    int cells = text_cells(VIEW_MORE_BELOW, 0, len);
+    int row = b->row + b->rows - 1;
+    grid_fill(g, row, b->col, b->cols, U' ', 0);
+    int col = cells < b->cols ? b->col + (b->cols - cells) / 2 : b->col;
+    grid_put_text(g, row, col, b->cols, VIEW_MORE_BELOW, 0, len, CELL_REVERSE);
 }
 
 void draw_list(DisplayGrid* g, const Control* c, const Box* b) {

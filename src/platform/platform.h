@@ -69,8 +69,10 @@ constexpr uint32_t CB_ADDSTRING = 0x143;
 constexpr uint32_t CB_GETCURSEL = 0x147;
 constexpr uint32_t CB_RESETCONTENT = 0x14B;
 constexpr uint32_t CB_SETCURSEL = 0x14E;
+constexpr uint32_t EM_GETSEL = 0xB0;  // the caret: in both words of the result
 constexpr uint32_t EM_SETSEL = 0xB1;
 constexpr uint32_t EM_LINESCROLL = 0xB6;
+constexpr uint32_t EM_LINEFROMCHAR = 0xC9;  // multi-line view: the line holding unit wparam
 constexpr uint32_t PBM_SETPOS = 0x402;
 constexpr uint32_t PBM_SETRANGE32 = 0x406;
 constexpr intptr_t LB_ERR = -1;
@@ -138,6 +140,14 @@ int control_get_text(Window screen, int control_id, char16_t* buffer, int units)
 intptr_t control_send(Window screen, int control_id, uint32_t message, WPARAM wparam, LPARAM lparam);
 void control_set_focus(Window screen, int control_id);
 int control_focused_id(Window screen);
+// A multi-line view's vertical scrolling, as the phone's scroll bar knew it:
+// the first line shown, the lines its box shows and its lines in all, at the
+// display's current size. Returns 0 when the control is no multi-line view
+// on the display.
+struct ViewScroll {
+    int first, shown, lines;
+};
+int control_view_scroll(Window screen, int control_id, ViewScroll* out);
 
 // A message box with an "OK" soft key; returns when closed. With
 // MB_OKCANCEL the right soft key reads "CANCEL": the box returns IDOK for OK

@@ -83,6 +83,7 @@ struct Control {
     int caret;       // edit: units before the caret
     int hscroll;     // one-line edit: first unit shown
     int top_line;    // multi-line edit: first line shown
+    bool view_at_end;  // multi-line edit: shows its last line, and keeps it through a new size
     int store;       // list store of a list or combo, -1 none
     int selection;   // list/combo: selected entry or -1
     int first_shown; // list: first entry shown
@@ -102,6 +103,9 @@ intptr_t edit_set_caret(Control* c, LPARAM at);
 // Keys that the focused control takes; return true when the key was used.
 bool control_key(int screen, Control* c, const DisplayKeyEvent* key);
 void edit_delete_back(int screen, Control* c);
+// A list that gets the focus with entries and no selection selects its
+// first entry, notifying as a key's selection does.
+void list_focus_gained(int screen, Control* c);
 void control_notify(int screen, Control* c, uint16_t code);
 
 // --- Screens (screen.cpp) ------------------------------------------------------------
@@ -168,14 +172,21 @@ int socket_poll_fill(struct pollfd* fds, int room);
 void socket_poll_handle(const struct pollfd* fds, int count);
 
 // --- Character cells (cells.cpp) -------------------------------------------------------------
-// One character per cell; what has no one-cell form shows as '?'. Writes
+// A character takes one cell or, when wide, two (the second CELL_WIDE_TAIL);
+// what may not reach the terminal as itself shows as '?' in one cell. Writes
 // outside the grid are dropped.
 void grid_put(DisplayGrid* g, int row, int col, char32_t ch, uint8_t attr);
-// Writes text[from, to) from col on, at most width cells; returns cells used.
+// Writes text[from, to) from col on, at most width cells (a wide character
+// that does not fit shows as '?' in the last one); returns cells used.
 int grid_put_text(DisplayGrid* g, int row, int col, int width, const char16_t* text, int from, int to, uint8_t attr);
 void grid_fill(DisplayGrid* g, int row, int col, int width, char32_t ch, uint8_t attr);
 // Blanks every cell and hides the caret.
 void grid_clear(DisplayGrid* g);
+// Gives the calling (user-interface) thread a UTF-8 LC_CTYPE when the
+// process's is not one, so that characters are measured alike on every display.
+void cells_measure_utf8();
+// The cells one character takes on the grid: 2 for a wide one, else 1.
+int char_cells(char32_t ch);
 // Cells that text[from, to) takes.
 int text_cells(const char16_t* text, int from, int to);
 // The end of the wrapped line that starts at from; *next gets where the
@@ -205,8 +216,15 @@ bool control_box(const Control* c, Box* box);
 void control_keep_in_view(Control* c);
 // Every control of every screen on the stack kept in view: for a new display size.
 void screens_keep_in_view();
+// Cells between a one-line edit's first unit shown and its caret (a password
+// field counts one cell a character, as it shows a '*' for each).
+int edit_caret_cells(const Control* c);
+// Cells one character of the edit takes as the edit shows it.
+int edit_char_cells(const Control* c, char32_t ch);
 
 // --- Drawing (draw.cpp) ------------------------------------------------------------------------
+// Shown on a multi-line view's last row while lines lie below what it shows.
+constexpr char16_t VIEW_MORE_BELOW[] = u"-- more below --";
 // Draws the screen into the grid; reads the screen and changes nothing in it.
 void render_screen(const Screen* s, DisplayGrid* grid);
 

@@ -10,7 +10,8 @@
 // Keys on the topmost screen, in order: an open popup takes them all; then
 // the focused control takes what it uses (typing, caret, list steps); the
 // rest are the screen's: soft keys, Action (IDOK), Back, focus moves, chat
-// view scrolling and Ctrl-C (WM_CLOSE).
+// view scrolling and Ctrl-C (WM_CLOSE). End is both: it takes the chat view
+// to its newest line before the focused control gets it.
 //
 // Default handling of what a procedure leaves (returns FALSE for): WM_PAINT
 // draws the screen; WM_CLOSE sends the cancel command (IDCANCEL) and, when
@@ -107,13 +108,13 @@ Control* first_multiline(Screen* s) {
 }
 
 // PageUp/PageDown scroll the screen's multi-line view, whatever has the focus,
-// by its height less one line.
+// by its height less one line; direction 0 (End) goes to its last line.
 void view_page(Screen* s, int direction) {
     Control* c = first_multiline(s);
     Box box;
     if (!c || !control_box(c, &box)) return;
     int page = box.rows > 1 ? box.rows - 1 : 1;
-    control_message(c, EM_LINESCROLL, 0, direction * page);
+    control_message(c, EM_LINESCROLL, 0, direction == 0 ? CONTROL_TEXT_UNITS : direction * page);
 }
 
 // --- Popups: the soft key's menu and a combo's drop-down -----------------------------
@@ -285,6 +286,7 @@ void screen_focus_move(Screen* s, int index) {
     if (c->tmpl->kind == CONTROL_EDIT) edit_set_caret(c, c->length);
     if (c->tmpl->kind == CONTROL_EDIT) control_notify(screen, c, EN_SETFOCUS);
     if (c->tmpl->kind == CONTROL_COMBO) control_notify(screen, c, CBN_SETFOCUS);
+    if (c->tmpl->kind == CONTROL_LIST) list_focus_gained(screen, c);
 }
 
 void screen_key(const DisplayKeyEvent* key) {
@@ -298,6 +300,9 @@ void screen_key(const DisplayKeyEvent* key) {
         popup_key(s, key);
         return;
     }
+    // End returns the view to its newest line whatever has the focus; an
+    // edit field with the focus also takes it for its caret.
+    if (key->key == DISPLAY_KEY_END) view_page(s, 0);
     Control* c = screen_focused(s);
     if (c && control_key(g_depth - 1, c, key)) return;
     screen_own_key(s, key);

@@ -13,12 +13,25 @@ namespace {
 
 // A one-line edit scrolls so that the caret lies within the inner width: it
 // never starts after the caret, and starts just far enough right for the
-// caret's cell to be the last one.
+// caret's cell to be the last one. One walk back from the caret, over at
+// most the inner width's characters (each takes a cell at least), finds the
+// first unit shown: the cost does not grow with the line's length.
 void edit_line_keep_in_view(Control* c, const Box* box) {
     int inner = box->cols - 2;
     if (inner < 1) return;  // nothing of the text is shown
     if (c->hscroll > c->caret) c->hscroll = c->caret;
-    while (text_cells(c->text, c->hscroll, c->caret) >= inner) c->hscroll++;
+    int start = c->caret, cells = 0;
+    while (start > c->hscroll) {
+        int before = start - 1;
+        if (before > 0 && utf16_is_low_surrogate(c->text[before]) && utf16_is_high_surrogate(c->text[before - 1]))
+            before--;
+        int at = before;
+        int w = edit_char_cells(c, utf16_decode(c->text, c->length, &at));
+        if (cells + w >= inner) break;  // the caret's own cell must stay inside
+        cells += w;
+        start = before;
+    }
+    c->hscroll = start;
 }
 
 // A list shows its selection and never starts past its last entry.
@@ -31,15 +44,28 @@ void list_keep_in_view(Control* c, const Box* box) {
     if (c->first_shown > count - 1) c->first_shown = count > 0 ? count - 1 : 0;
 }
 
-// A view's first line lies within its text, so that a full box stays full.
+// A view's first line lies within its text, so that a full box stays full;
+// a view that showed its last line still does at a new size (its text may
+// wrap into more lines or fewer), so that the newest chat stays in sight.
 void view_keep_in_view(Control* c, const Box* box) {
     int lines = wrap_count(c->text, c->length, box->cols > 0 ? box->cols : 1);
     int last_top = lines > box->rows ? lines - box->rows : 0;
-    if (c->top_line > last_top) c->top_line = last_top;
+    if (c->view_at_end || c->top_line > last_top) c->top_line = last_top;
     if (c->top_line < 0) c->top_line = 0;
+    c->view_at_end = c->top_line == last_top;
 }
 
 }  // namespace
+
+int edit_char_cells(const Control* c, char32_t ch) {
+    return (c->tmpl->style & STYLE_PASSWORD) ? 1 : char_cells(ch);
+}
+
+int edit_caret_cells(const Control* c) {
+    int cells = 0;
+    for (int at = c->hscroll; at < c->caret;) cells += edit_char_cells(c, utf16_decode(c->text, c->caret, &at));
+    return cells;
+}
 
 void control_keep_in_view(Control* c) {
     ControlKind kind = c->tmpl->kind;

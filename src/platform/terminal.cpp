@@ -10,7 +10,9 @@
 // never take the signal. The flag is read before each drawing.
 //
 // present() copies the grid into curses' screen and lets curses send only what
-// changed; the caret of the focused edit field is the terminal's cursor.
+// changed; the caret of the focused edit field is the terminal's cursor. The
+// grid's characters are all printable (cells.cpp), measured by the same
+// wcwidth under the UTF-8 LC_CTYPE set here as curses measures them.
 //
 // Own state: the resize flag the signal handler sets (g_resized), whether
 // curses runs (g_started), whether its end is hooked to the process's exit
@@ -119,18 +121,23 @@ int terminal_take_resize(int* cols, int* rows) {
     return 1;
 }
 
+// A wide character goes to curses as one character, which takes its two
+// columns; its second cell (CELL_WIDE_TAIL) is not sent.
 void terminal_present(const DisplayGrid* grid) {
     static cchar_t line[DISPLAY_COLS_MAX];
     int rows = grid->rows < LINES ? grid->rows : LINES;
     int cols = grid->cols < COLS ? grid->cols : COLS;
     for (int r = 0; r < rows; r++) {
+        int n = 0;
         for (int c = 0; c < cols; c++) {
             const DisplayCell* cell = &grid->cells[r][c];
-            wchar_t text[2] = {(wchar_t)cell->ch, 0};
+            if (cell->ch == CELL_WIDE_TAIL) continue;
+            // A wide character cut by a terminal narrower than the grid.
+            wchar_t text[2] = {(wchar_t)(char_cells(cell->ch) == 2 && c + 1 >= cols ? U' ' : cell->ch), 0};
             attr_t attr = (cell->attr & CELL_REVERSE ? A_REVERSE : 0) | (cell->attr & CELL_DIM ? A_DIM : 0);
-            setcchar(&line[c], text, attr, 0, nullptr);
+            setcchar(&line[n++], text, attr, 0, nullptr);
         }
-        mvadd_wchnstr(r, 0, line, cols);
+        mvadd_wchnstr(r, 0, line, n);
     }
     bool caret = grid->cursor_row >= 0 && grid->cursor_row < rows && grid->cursor_col >= 0 && grid->cursor_col < cols;
     curs_set(caret ? 1 : 0);

@@ -36,6 +36,11 @@ constexpr int CHAT_MESSAGE_BYTES = 5 + (TARGET_NICK_BYTES - 1) + 7 + (HUB_NICK_B
                                    (HUB_NICK_BYTES - 1) + 2 +
                                    ESCAPED_BYTES_PER_BYTE * (CHAT_INPUT_BYTES - 1) + 2 + 1;
 
+// The most one chat message or private message may be on the wire, its
+// "<nick> " or "$To: ... $<nick> ", the escapes and the closing " |" counted:
+// the input line takes no character that would make it longer.
+constexpr int CHAT_MESSAGE_MAX_BYTES = 999;
+
 // The outgoing message for an input line (in the hub's encoding): "<nick> text |",
 // or for ">bob text" "$To: bob From: nick $<nick> " + the text with ">bob"
 // blanked + " |"; the text escaped. Returns its length, or -1 (out emptied)

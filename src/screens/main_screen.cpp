@@ -4,13 +4,21 @@
 // message) and commands append to the ChatLog and ask for a repaint; the paint
 // rule copies the ChatLog into the chat view, dropping its oldest whole lines
 // first when it has grown past CHATLOG_SHOW_UNITS, so the view never holds
-// more than that and always ends with the newest line.
+// more than that. The view follows its newest line unless the person has
+// scrolled back (PageUp): then it keeps the lines being read in place,
+// moved up by the lines dropped, and the platform marks that more lies
+// below; End, PageDown to the end or sending a line follow again.
+//
+// The input line holds no more than one chat message carries
+// (CHAT_MESSAGE_MAX_BYTES on the wire, in the hub's encoding with the nick
+// and the escapes): a character typed or pasted that would make it longer is
+// taken back as the line changes, so what the line shows is what is sent.
 //
 // Commands are routed through one table; sub-screens run as nested modal
 // loops, during which the main screen still receives hub traffic.
 //
 // Reaches g_state: main_window, module_instance, the ChatLog and the
-// TrafficCounters (read).
+// TrafficCounters (read); the own nick through chat_message_length.
 #include "screens/main_screen.h"
 
 #include "hub/chat.h"
@@ -44,7 +52,45 @@ void open_sub_screen(int template_id, ScreenProc proc) {
     dialog_run(g_state.module_instance, template_id, 0, proc, 0);
 }
 
+// The input line's text (terminated, at most CHAT_INPUT_UNITS - 1 units) in
+// the hub's encoding, as it goes out.
+int input_line_units(Window screen, char16_t* input) {
+    return control_get_text(screen, ID_MAIN_INPUT_LINE, input, CHAT_INPUT_UNITS);
+}
+
+bool input_fits(const char16_t* input, int units) {
+    if (units > CHAT_INPUT_UNITS - 1) return false;
+    char text[CHAT_INPUT_BYTES];
+    utf16_to_hub_text(input, -1, text, CHAT_INPUT_BYTES);
+    int length = chat_message_length(text);
+    return length >= 0 && length <= CHAT_MESSAGE_MAX_BYTES;
+}
+
+// Takes back the characters just before the caret (a surrogate pair whole)
+// until the outgoing message fits; with the caret at the start, the last ones.
+void input_line_fit(Window screen) {
+    // Room for one more character than a fitting line holds: the one just typed.
+    char16_t input[CHAT_INPUT_UNITS + 2];
+    int length = control_get_text(screen, ID_MAIN_INPUT_LINE, input, CHAT_INPUT_UNITS + 2);
+    int caret = low_word((uintptr_t)control_send(screen, ID_MAIN_INPUT_LINE, EM_GETSEL, 0, 0));
+    if (caret > length) caret = length;
+    bool taken = false;
+    while (length > 0 && !input_fits(input, length)) {
+        int end = caret > 0 ? caret : length;
+        int n = end >= 2 && utf16_is_low_surrogate(input[end - 1]) && utf16_is_high_surrogate(input[end - 2]) ? 2 : 1;
+        for (int i = end - n; i + n <= length; i++) input[i] = input[i + n];  // the terminator too
+        length -= n;
+        if (caret > 0) caret -= n;
+        taken = true;
+    }
+    if (!taken) return;
+    control_set_text(screen, ID_MAIN_INPUT_LINE, input);
+    control_send(screen, ID_MAIN_INPUT_LINE, EM_SETSEL, (WPARAM)caret, caret);
+}
+
 void command_send(Window) { send_input_line(); }
+// EN_CHANGE (and EN_SETFOCUS, which changes nothing here) from the input line.
+void command_input_changed(Window screen) { input_line_fit(screen); }
 // Exit asks first while a download runs: ending now would stop it.
 void command_exit(Window screen) {
     if (download_running() &&
@@ -87,6 +133,7 @@ const ScreenCommand MAIN_COMMANDS[] = {
     {CMD_USERS, command_users},           {CMD_DISCONNECT, command_disconnect},
     {CMD_CLEAR_CHAT, command_clear_chat}, {CMD_TRAFFIC, command_traffic},
     {CMD_ABOUT, command_about},           {CMD_SEARCH_SCREEN, command_search},
+    {ID_MAIN_INPUT_LINE, command_input_changed},
 };
 
 intptr_t main_screen_open(Window screen) {
@@ -116,18 +163,29 @@ const ScreenKind MAIN_SCREEN = {
 
 void main_screen_paint(Window screen) {
     static char16_t shown[CHATLOG_UNITS];  // UI thread only
-    chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS);
+    ViewScroll was;
+    bool reading_back = control_view_scroll(screen, ID_MAIN_CHAT_VIEW, &was) && was.first + was.shown < was.lines;
+    int dropped = 0;
+    chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS, &dropped);
+    // Whole lines go, so the unit dropped first now starts a line of the old text.
+    int lines_dropped = reading_back && dropped > 0
+        ? (int)control_send(screen, ID_MAIN_CHAT_VIEW, EM_LINEFROMCHAR, (WPARAM)dropped, 0) : 0;
     control_set_text(screen, ID_MAIN_CHAT_VIEW, shown);
-    control_send(screen, ID_MAIN_CHAT_VIEW, EM_LINESCROLL, 0, CHAT_VIEW_SCROLL_LINES);
+    int scroll = reading_back ? was.first - lines_dropped : CHAT_VIEW_SCROLL_LINES;
+    control_send(screen, ID_MAIN_CHAT_VIEW, EM_LINESCROLL, 0, scroll);
 }
 
 void send_input_line() {
+    Window screen = g_state.main_window;
+    input_line_fit(screen);  // the own nick may have changed since it was typed
     char16_t input[CHAT_INPUT_UNITS];
-    control_get_text(g_state.main_window, ID_MAIN_INPUT_LINE, input, CHAT_INPUT_UNITS);
+    input_line_units(screen, input);
     char text[CHAT_INPUT_BYTES];
     utf16_to_hub_text(input, -1, text, CHAT_INPUT_BYTES);
     chat_send(text);
-    control_set_text(g_state.main_window, ID_MAIN_INPUT_LINE, u"");
+    control_set_text(screen, ID_MAIN_INPUT_LINE, u"");
+    // Sending returns the chat view to its newest line.
+    control_send(screen, ID_MAIN_CHAT_VIEW, EM_LINESCROLL, 0, CHAT_VIEW_SCROLL_LINES);
 }
 
 intptr_t main_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {

@@ -5,11 +5,12 @@
 #include "platform/platform.h"
 
 // The Action key: sends the input line to the hub as a public chat line, or
-// as a private message when it starts with '>' (hub/chat.h); empties the line.
+// as a private message when it starts with '>' (hub/chat.h); empties the line
+// and returns the chat view to its newest line.
 void send_input_line();
 
 intptr_t main_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam);
 
 // The paint rule: an over-long ChatLog loses its oldest lines, the chat view shows the
-// rest with its end in view.
+// rest with its end in view, or, while the person reads back, the lines being read.
 void main_screen_paint(Window screen);

@@ -135,9 +135,11 @@ int chatlog_length() {
     return log_length_locked();
 }
 
-int chatlog_take_for_display(char16_t* out, int out_units, int limit) {
+int chatlog_take_for_display(char16_t* out, int out_units, int limit, int* dropped) {
     std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-    log_drop_oldest_locked(log_length_locked(), limit);
+    int length = log_length_locked();
+    int kept = log_drop_oldest_locked(length, limit);
+    if (dropped) *dropped = length - kept;
     return u16_copy(out, out_units, g_state.chat_log);
 }
 

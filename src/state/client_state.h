@@ -279,8 +279,9 @@ constexpr int CHAT_LINE_UNITS = 3550;  // one chat line in UTF-16 with its termi
 int chatlog_append_line(const char* text);
 // Copies the log into out (capacity in units, terminated); when the log is
 // longer than limit units its oldest whole lines are dropped first (the
-// newest line alone cut to its last limit units). Returns the units copied.
-int chatlog_take_for_display(char16_t* out, int out_units, int limit);
+// newest line alone cut to its last limit units). Returns the units copied;
+// *dropped (when given) gets the units dropped from the log's start.
+int chatlog_take_for_display(char16_t* out, int out_units, int limit, int* dropped = nullptr);
 
 // Download job fields shared with the worker: atomic access.
 uint64_t download_received();

@@ -471,3 +471,118 @@ TEST_F(HubSession, ExitClosesTheConnectionAndEndsTheScreenWithZero) {
     EXPECT_EQ(g_state.hub_socket, 0);
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
 }
+
+// --- The input line holds one chat message at most ------------------------------------
+
+namespace {
+
+// chat_screen_proc with the input line's notifications handled as the main
+// screen handles them; the line is read as shown just before Action.
+struct LimitRun {
+    std::string chunk;  // typed chunks times, each well within the key ring
+    int chunks;
+    int step;
+    std::u16string shown;
+};
+LimitRun* g_limit;
+
+intptr_t limited_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_COMMAND && low_word(wparam) == ID_MAIN_INPUT_LINE)
+        return main_screen_proc(screen, message, wparam, lparam);
+    return chat_screen_proc(screen, message, wparam, lparam);
+}
+
+void limit_hook(void*) {
+    LimitRun* run = g_limit;
+    if (run->step < run->chunks) {
+        display_type(run->chunk.c_str());
+    } else if (run->step == run->chunks) {
+        char16_t text[2048];
+        control_get_text(g_state.main_window, ID_MAIN_INPUT_LINE, text, 2048);
+        run->shown = text;
+        display_press(DISPLAY_KEY_ACTION);
+    } else {
+        post_message(g_state.main_window, WM_CLOSE, 0, 0);
+    }
+    run->step++;
+}
+
+// Types chunk `chunks` times and sends; returns the line as it was shown.
+std::u16string type_long_and_send(const std::string& chunk, int chunks) {
+    LimitRun run = {chunk, chunks, 0, u""};
+    g_limit = &run;
+    Window saved = g_state.main_window;
+    display_set_idle_hook(limit_hook, nullptr);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, limited_proc, 0);
+    display_set_idle_hook(nullptr, nullptr);
+    g_state.main_window = saved;
+    return run.shown;
+}
+
+std::string to_utf8(const std::u16string& text) {
+    static char utf8[8192];
+    utf16_to_utf8(text.c_str(), -1, utf8, (int)sizeof utf8);
+    return utf8;
+}
+
+}  // namespace
+
+class ChatLimit : public HubSession {
+protected:
+    // What went out after the login: exactly one message, ending " |".
+    std::string sent_after(TestHub& hub, size_t login) {
+        EXPECT_TRUE(hub.wait_received(0, " |", 2000));
+        pump_for(50);
+        return hub.received(0).substr(login);
+    }
+};
+
+// "<[i]mpx200> " and " |" leave 985 bytes of the 999 for the text: in code
+// page 1251 985 letters, each '|' (sent as "&#124;") six bytes.
+TEST_F(ChatLimit, Cp1251LineStopsWhereTheMessageWouldPass999Bytes) {
+    TestHub hub;
+    connect_and_settle(hub);
+    size_t login = hub.received(0).size();
+    std::u16string shown = type_long_and_send(std::string(200, 'a'), 6);
+    EXPECT_EQ(shown, std::u16string(985, u'a'));
+    std::string sent = sent_after(hub, login);
+    EXPECT_EQ(sent, "<[i]mpx200> " + std::string(985, 'a') + " |");
+    EXPECT_EQ(sent.size(), 999u);
+
+    login = hub.received(0).size();
+    shown = type_long_and_send("ж" + std::string(199, '|'), 1);  // ж is one byte in 1251
+    // ж (1) + 164 escaped bars (984) = 985 bytes.
+    EXPECT_EQ(shown, u"ж" + std::u16string(164, u'|'));
+    sent = sent_after(hub, login);
+    EXPECT_LE(sent.size(), 999u);
+    std::string expected = "<[i]mpx200> \xE6";
+    for (int i = 0; i < 164; i++) expected += "&#124;";
+    EXPECT_EQ(sent, expected + " |");
+}
+
+// In UTF-8 a Cyrillic letter is two bytes and U+1F600 four; a private
+// message counts its "$To: ... $<nick> " and the blanked addressee too.
+TEST_F(ChatLimit, Utf8LineStopsAtTheSameLimitCountingBytes) {
+    g_state.settings.encoding = ENCODING_UTF8;
+    TestHub hub;
+    connect_and_settle(hub);
+    size_t login = hub.received(0).size();
+    std::string chunk;
+    for (int i = 0; i < 100; i++) chunk += "ж";
+    std::u16string shown = type_long_and_send(chunk, 6);
+    EXPECT_EQ(shown, std::u16string(492, u'ж'));  // 984 bytes; one more would be 986
+    std::string sent = sent_after(hub, login);
+    EXPECT_LE(sent.size(), 999u);
+    EXPECT_EQ(sent, "<[i]mpx200> " + to_utf8(shown) + " |");
+
+    login = hub.received(0).size();
+    chunk = ">bob ";
+    for (int i = 0; i < 60; i++) chunk += "\U0001F600";
+    shown = type_long_and_send(chunk, 5);
+    sent = sent_after(hub, login);
+    EXPECT_LE(sent.size(), 999u);
+    EXPECT_GT(sent.size(), 995u) << "the line stopped early";
+    std::string text = to_utf8(shown);
+    ASSERT_EQ(text.rfind(">bob ", 0), 0u);
+    EXPECT_EQ(sent, "$To: bob From: [i]mpx200 $<[i]mpx200>     " + text.substr(4) + " |");
+}

@@ -237,7 +237,7 @@ intptr_t list_proc(Window w, uint32_t message, WPARAM wparam, LPARAM lparam) {
 TEST_F(Screens, ListKeepsInsertionOrderAndReportsMinusOneWithoutSelection) {
     g_menubar = MENUBAR_USERS;
     g_list = ListCheck{};
-    display_press(DISPLAY_KEY_DOWN);
+    // The list takes the focus with entries: its first is selected; one step down.
     display_press(DISPLAY_KEY_DOWN);
     static int zed, alice, bob;
     IdleScript script;

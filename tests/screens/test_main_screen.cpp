@@ -1,8 +1,9 @@
 // The main screen run from its real template through the headless display:
 // the paint rule, the command table, Traffic, About, Clear Chat and Back (a
-// login still running is given up by it).
+// login still running is given up by it), and reading back in the chat view.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "hub/connection.h"
@@ -200,6 +201,162 @@ TEST_F(MainScreen, BackWhileConnectingGivesUpTheLogin) {
     EXPECT_EQ(g_state.hub_socket, 0);
     EXPECT_FALSE(hub_login_running());
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+}
+
+// The view's last row at 80x24: rows 1 to 20 show the chat, 21 the input line.
+constexpr int VIEW_LAST_ROW = 20;
+
+void append_ascii(const std::string& text) {
+    std::u16string wide(text.begin(), text.end());
+    chatlog_append(wide.c_str());
+    repaint_request(g_state.main_window);
+}
+
+bool view_has(const char16_t* text) {
+    return control_text(g_state.main_window, ID_MAIN_CHAT_VIEW).find(text) != std::u16string::npos;
+}
+
+std::string numbered(int from, int to) {
+    std::string text;
+    for (int i = from; i <= to; i++) {
+        char line[16];
+        snprintf(line, sizeof line, "line %03d\r\n", i);  // ten units a line
+        text += line;
+    }
+    return text;
+}
+
+// On the phone's 36x16 the view has rows 1 to 12 of 34 cells.
+TEST_F(MainScreen, NewestLineShowsAfterALineLongerThanTheView) {
+    display_start_headless(36, 16);
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        append_ascii(numbered(1, 5) + "<bob> " + std::string(2000, 'x') + "END\r\n");
+        return true;
+    });
+    // Cut to its last CHATLOG_SHOW_UNITS units, the long line ends on the view's last row.
+    state.script.add([](void*) { return display_find("xxEND") == 12; });
+    state.script.add([](void*) {
+        append_ascii("<ann> newest\r\n");
+        return true;
+    });
+    // The long line leaves the log whole to make room: the newest is shown.
+    state.script.add([](void*) { return display_find("<ann> newest") >= 1; });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+}
+
+// PageUp reads back; chat that comes in then neither moves the lines being
+// read nor hides that it came; End, and later sending a line, go back to the
+// newest line.
+TEST_F(MainScreen, ScrollBackSurvivesIncomingChatUntilEndOrSending) {
+    static int top_read, more_row, after_end;
+    static std::string top_text;
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        append_ascii(numbered(1, 60));
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("line 060") != VIEW_LAST_ROW) return false;
+        EXPECT_LT(display_find("-- more below --"), 0);
+        display_press(DISPLAY_KEY_PAGE_UP);
+        return true;
+    });
+    state.script.add([](void*) {
+        top_text = grid_row(1);
+        append_ascii(numbered(61, 65));
+        return true;
+    });
+    state.script.add([](void*) {
+        if (!view_has(u"line 065")) return false;  // painted since the lines came
+        top_read = grid_row(1) == top_text;
+        more_row = display_find("-- more below --");
+        EXPECT_LT(display_find("line 065"), 0);
+        display_press(DISPLAY_KEY_END);
+        return true;
+    });
+    state.script.add([](void*) {
+        after_end = display_find("line 065");
+        EXPECT_LT(display_find("-- more below --"), 0);
+        display_press(DISPLAY_KEY_PAGE_UP);
+        display_press(DISPLAY_KEY_PAGE_UP);
+        return true;
+    });
+    state.script.add([](void*) {
+        EXPECT_GE(display_find("-- more below --"), 0);
+        display_type("hi");
+        display_press(DISPLAY_KEY_ACTION);  // not connected: nothing goes out, the view still follows
+        return true;
+    });
+    state.script.add([](void*) {
+        EXPECT_LT(display_find("-- more below --"), 0);
+        append_ascii(numbered(66, 66));
+        return true;
+    });
+    state.script.add([](void*) { return display_find("line 066") == VIEW_LAST_ROW; });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    EXPECT_TRUE(top_read) << "the first row read changed: " << top_text;
+    EXPECT_EQ(more_row, VIEW_LAST_ROW);
+    EXPECT_EQ(after_end, VIEW_LAST_ROW);
+}
+
+// A narrower display wraps the chat into more lines: a view that showed the
+// newest line still does, and is not taken for one read back.
+TEST_F(MainScreen, ViewAtItsEndStaysThereThroughAResize) {
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        append_ascii(numbered(1, 30) + "<bob> " + std::string(100, 'w') + " LAST\r\n");
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("LAST") != VIEW_LAST_ROW) return false;
+        display_headless_resize(36, 16);
+        return true;
+    });
+    state.script.add([](void*) { return display_cols() == 36 && display_find("LAST") == 12; });
+    state.script.add([](void*) {
+        EXPECT_LT(display_find("-- more below --"), 0);
+        append_ascii(numbered(31, 31));
+        return true;
+    });
+    state.script.add([](void*) { return display_find("line 031") == 12; });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+}
+
+// The view holds CHATLOG_SHOW_UNITS: lines that arrive while one reads back
+// push the oldest out, and the lines being read stay where they are.
+TEST_F(MainScreen, LinesBeingReadStayPutWhenTheOldestAreDropped) {
+    static std::string top_text, top_after;
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        append_ascii(numbered(1, 120));  // 1200 units: the paint keeps lines 21 to 120
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("line 120") != VIEW_LAST_ROW) return false;
+        display_press(DISPLAY_KEY_PAGE_UP);
+        return true;
+    });
+    state.script.add([](void*) {
+        top_text = grid_row(1);
+        append_ascii(numbered(121, 130));  // ten more: lines 21 to 30 go
+        return true;
+    });
+    state.script.add([](void*) {
+        if (!view_has(u"line 130")) return false;  // painted since the lines came
+        EXPECT_FALSE(view_has(u"line 030"));
+        EXPECT_TRUE(view_has(u"line 031"));
+        EXPECT_GE(display_find("-- more below --"), 0);
+        top_after = grid_row(1);
+        return true;
+    });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    EXPECT_NE(top_text.find("line 082"), std::string::npos) << top_text;
+    EXPECT_EQ(top_after, top_text);
 }
 
 TEST(MainScreenCommands, UnknownCommandsAreNotHandled) {

@@ -257,6 +257,14 @@ TEST_F(UsersScreen, ToChatAndPrivatWithoutSelectionDoNothing) {
     Script script;
     script.steps = {
         [] {
+            // The list took the focus with entries and selected its first;
+            // a Refresh with no selection remembered selects none.
+            EXPECT_EQ(control_send(g_users, ID_USERS_LIST, LB_GETCURSEL, 0, 0), 0);
+            g_state.user_selection = -1;
+            press_users_menu("2");
+            return true;
+        },
+        [] {
             EXPECT_EQ(control_send(g_users, ID_USERS_LIST, LB_GETCURSEL, 0, 0), LB_ERR);
             press_users_menu("1");
             press_users_menu("3");
