@@ -56,7 +56,7 @@ kivo_round() {
     bench_keys Enter                       # the Action key sends the search
     sleep 0.3                              # the list is emptied and filled anew
     bench_wait "Kivo Demo Movie.avi"
-    bench_keys Down Down Down              # past "OK" into the list, onto the result
+    bench_keys Down Down                   # past "OK" into the list: the first result is selected
     # The "Download" soft key, then the file's size watched every 5 ms.
     python3 - "$kivo_file" "$total" $BENCH_TMUX send-keys -t kivo F2 <<'EOF'
 import os, subprocess, sys, time

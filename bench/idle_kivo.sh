@@ -45,7 +45,7 @@ bench_keys F2                   # Search
 bench_type "passive-notes"
 bench_keys Enter
 bench_wait "passive-notes.txt" 15
-bench_keys Down Down Down F2    # past "OK" to the list, onto the result, Download
+bench_keys Down Down F2         # past "OK" to the list (its first entry selected), Download
 bench_keys F1 5                 # Menu, "Downloads"
 bench_wait "waiting from Passive" 10
 sleep 1

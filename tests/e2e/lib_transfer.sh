@@ -44,8 +44,7 @@ e2e_download() {
         sleep 0.1
     done
     [ -n "$index" ] || e2e_fail "no result reads exactly: $name"
-    e2e_keys Down Down                          # past "OK" to the list
-    e2e_keys Down                               # onto its first entry
+    e2e_keys Down Down                          # past "OK" to the list: its first entry is selected
     for i in $(seq 1 "$index"); do e2e_keys Down; done
     local entry
     entry=$(e2e_rows | sed -n "$((index + 2))p")

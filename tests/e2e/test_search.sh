@@ -22,7 +22,7 @@ e2e_screen | grep -qF 'Music\Kivo Demo Band' && e2e_fail "short-name mode shows 
 e2e_keys F1 3                                   # "Full"
 e2e_wait 'Music\Kivo Demo Band\02 - Keypad Blues.mp3'
 
-e2e_keys Down Down Down                         # past "OK" into the list, onto its entry
+e2e_keys Down Down                              # past "OK" into the list: its entry is selected
 e2e_keys F1 1                                   # "Info"
 e2e_wait "user: Seeder"
 screen=$(e2e_screen)
