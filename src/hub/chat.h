@@ -4,7 +4,9 @@
 // Sends one line the person typed (1251) to the hub: a public chat line, or a
 // private message when it starts with '>' (hub_messages.h gives the forms).
 // A failed send is not reported: the hub echoes public chat, so a line that
-// does not come back was not sent. Only bytes the socket took count.
+// does not come back was not sent. Only bytes the socket took count. A
+// private message the socket took (or kept to send) is shown at once as
+// ">own nick> text", since the hub does not echo it.
 void chat_send(const char* text);
 
 // A hub message beginning '<' or '>' (NUL-terminated in place of its '|'):

@@ -9,8 +9,13 @@
 // Commands are routed through one table; sub-screens run as nested modal
 // loops, during which the main screen still receives hub traffic.
 //
-// Reaches g_state: main_window, module_instance, the ChatLog and the
-// TrafficCounters (read).
+// The title tells the session at each paint: "<hub name> (<N> users)" while
+// online ("<host>:<port>" until the hub has said its name), else "not
+// connected". Whatever changes the phase, the name or the count asks for a
+// repaint (hub/connection.cpp, hub/dispatch.cpp).
+//
+// Reaches g_state: main_window, module_instance, the ChatLog, the
+// TrafficCounters, hub_phase, hub_address, hub_name and user_count (read).
 #include "screens/main_screen.h"
 
 #include "hub/chat.h"
@@ -31,6 +36,10 @@ namespace {
 constexpr int ABOUT_UNITS = 555;
 constexpr int TRAFFIC_UNITS = 200;
 constexpr int CHAT_VIEW_SCROLL_LINES = 1000;
+// The title as made; the platform cuts it to the room it has.
+constexpr int TITLE_TEXT_UNITS = HUB_NAME_UNITS + 40;
+// " (<N> users)": up to ten digits.
+constexpr int USER_COUNT_UNITS = 24;
 
 // 8-bit, code page 1251, shown through the conversion like any hub text.
 const char ABOUT_TEXT[] =
@@ -114,7 +123,28 @@ const ScreenKind MAIN_SCREEN = {
 
 }  // namespace
 
+void main_screen_title(Window screen) {
+    char16_t title[TITLE_TEXT_UNITS];
+    if (g_state.hub_phase != HUB_ONLINE) {
+        window_set_title(screen, u"not connected");
+        return;
+    }
+    char16_t count[USER_COUNT_UNITS];
+    int32_t users = g_state.user_count;  // the form stays "(1 users)" too: one fixed text
+    wide_format(count, USER_COUNT_UNITS, u" (%d users)", users);
+    // The count goes after the name, whose end is cut to leave it room.
+    int room = TITLE_TEXT_UNITS - u16_len(count);
+    if (g_state.hub_name[0] != 0) {
+        u16_copy(title, room, g_state.hub_name);
+    } else {
+        wide_format(title, room, u"%S", g_state.hub_address);
+    }
+    u16_append(title, TITLE_TEXT_UNITS, count);
+    window_set_title(screen, title);
+}
+
 void main_screen_paint(Window screen) {
+    main_screen_title(screen);
     static char16_t shown[CHATLOG_UNITS];  // UI thread only
     chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS);
     control_set_text(screen, ID_MAIN_CHAT_VIEW, shown);
