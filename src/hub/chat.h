@@ -4,9 +4,11 @@
 // Sends one line the person typed (1251) to the hub: a public chat line, or a
 // private message when it starts with '>' (hub_messages.h gives the forms).
 // A failed send is not reported: the hub echoes public chat, so a line that
-// does not come back was not sent. Only bytes the socket took count.
-// A message longer than CHAT_MESSAGE_MAX_BYTES is not sent (the input line
-// never holds one: see chat_message_length).
+// does not come back was not sent. Only bytes the socket took count. A
+// private message the socket took (or kept to send) is shown at once as
+// ">own nick> text", since the hub does not echo it. A message longer than
+// CHAT_MESSAGE_MAX_BYTES is not sent (the input line never holds one: see
+// chat_message_length).
 void chat_send(const char* text);
 // The bytes chat_send would send for text (hub encoding, NUL-terminated):
 // the whole message with the own nick and escapes; -1 when it cannot be built.

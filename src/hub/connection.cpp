@@ -30,10 +30,11 @@
 // which frees it; two of them, so a new Connect need not wait for a login it
 // gave up to end.
 //
-// Reaches g_state: hub_socket, hub_phase, the login generation, hub_nick, the
-// unsent messages, the receive tail, the settings (the password is cleared
-// when the hub refuses it), main_window, the line break, the time limit, the
-// UserTable (emptied), the ChatLog and the TrafficCounters.
+// Reaches g_state: hub_socket, hub_phase, the login generation, hub_nick,
+// hub_address and hub_name, the unsent messages, the receive tail, the
+// settings (the password is cleared when the hub refuses it), main_window,
+// the line break, the time limit, the UserTable (emptied), the ChatLog and
+// the TrafficCounters.
 #include "hub/connection.h"
 
 #include <atomic>
@@ -110,16 +111,65 @@ LoginRun* current_run() {
     return nullptr;
 }
 
-// Shows "connect to <host>", the line break and the first reply in one append,
-// so a download worker's line cannot land between them.
+// A session note about the hub of the latest Connect: the format's %S is
+// its "host:port", the reason (when the format has a second %S) follows.
+void hub_note(const char16_t* format, const char* reason = "") {
+    char16_t note[NOTICE_UNITS];
+    wide_format(note, NOTICE_UNITS, format, g_state.hub_address, reason);
+    chatlog_append_note(note);
+}
+
+// Shows "connected to <host>:<port>", the line break and the first reply in
+// one append, so a download worker's line cannot land between them.
 void show_first_reply(const char* reply) {
     char16_t notice[NOTICE_UNITS];
-    wide_format(notice, NOTICE_UNITS, u"connect to %S", g_state.settings.hub_host);
+    wide_format(notice, NOTICE_UNITS, u"connected to %S", g_state.hub_address);
     u16_append(notice, NOTICE_UNITS, g_state.line_break);
     int have = u16_len(notice);
     int room = NOTICE_UNITS - have;
     hub_text_to_utf16(reply, -1, notice + have, room < FIRST_REPLY_SHOWN_UNITS ? room : FIRST_REPLY_SHOWN_UNITS);
-    chatlog_append(notice);
+    chatlog_append_note(notice, false);
+}
+
+struct LoginFailure {
+    int code;
+    const char* text;
+};
+const LoginFailure LOGIN_FAILURES[] = {
+    {LOGIN_NO_HUB, "network error"},
+    {LOGIN_SEND_FAILED, "send failed"},
+    {LOGIN_TOO_LONG, "nick or share too long"},
+    {LOGIN_CANCELLED, "cancelled"},
+    {LOGIN_NAME_NOT_FOUND, "name not found"},
+    {LOGIN_REFUSED, "connection refused"},
+    {LOGIN_TIMED_OUT, "timed out"},
+    {LOGIN_CLOSED, "closed by the hub"},
+    {LOGIN_NO_RUN, "the last connects are still ending"},
+};
+
+// A connect failure of the platform as a login result.
+int login_connect_failure(int tcp_result) {
+    switch (tcp_result) {
+    case TCP_LOOKUP_FAILED: return LOGIN_NAME_NOT_FOUND;
+    case TCP_CONNECT_REFUSED: return LOGIN_REFUSED;
+    case TCP_CONNECT_TIMED_OUT: return LOGIN_TIMED_OUT;
+    default: return LOGIN_NO_HUB;
+    }
+}
+
+// A failed receive of the login (recv_within's 0, -1, -2, -3) as a login result.
+int login_receive_failure(int got) {
+    if (got == 0) return LOGIN_CLOSED;
+    if (got == -2) return LOGIN_TIMED_OUT;
+    if (got == -3) return LOGIN_CANCELLED;
+    return LOGIN_NO_HUB;
+}
+
+// A login that could not start or did not succeed: its note.
+void login_failed(int code) {
+    g_state.hub_phase = HUB_OFFLINE;
+    hub_note(u"cannot connect to %S: %S", login_failure_text(code));
+    repaint_request(g_state.main_window);
 }
 
 // The login's result, on the user-interface thread.
@@ -134,14 +184,13 @@ void login_finished(WPARAM index, LPARAM generation) {
         run.busy = 0;
         return;
     }
-    g_state.hub_phase = HUB_OFFLINE;
-    g_state.hub_socket = result;
     if (result < 0) {
         run.busy = 0;
-        chatlog_append(u"connect Error ");
-        repaint_request(g_state.main_window);
+        g_state.hub_socket = result;
+        login_failed(result);
         return;
     }
+    g_state.hub_socket = result;
     g_state.hub_phase = HUB_ONLINE;
     g_state.hub_out_len = 0;
     g_state.hub_tail_len = 0;
@@ -189,12 +238,12 @@ int hub_login(const char* host, const char* port, const char* nick, const char* 
         if (sock >= 0) closesocket(sock);
         return LOGIN_CANCELLED;
     }
-    if (sock < 0) return LOGIN_NO_HUB;
+    if (sock < 0) return login_connect_failure(sock);
     char lock[LOCK_RECEIVE_BYTES];
     int got = recv_within(sock, lock, LOCK_RECEIVE_BYTES, timeout_ms, give_up);
     if (got < 1) {
         closesocket(sock);
-        return got == -3 ? LOGIN_CANCELLED : LOGIN_NO_HUB;
+        return login_receive_failure(got);
     }
     traffic_add_received(LOCK_COUNTED_BYTES);
 
@@ -218,7 +267,7 @@ int hub_login(const char* host, const char* port, const char* nick, const char* 
     got = recv_within(sock, reply, FIRST_REPLY_BYTES, timeout_ms, give_up);
     if (got < 1) {
         closesocket(sock);
-        return got == -3 ? LOGIN_CANCELLED : LOGIN_NO_HUB;
+        return login_receive_failure(got);
     }
     traffic_add_received((uint32_t)got);
     reply[got] = '\0';
@@ -226,7 +275,14 @@ int hub_login(const char* host, const char* port, const char* nick, const char* 
     return sock;
 }
 
+const char* login_failure_text(int code) {
+    for (const LoginFailure& failure : LOGIN_FAILURES)
+        if (failure.code == code) return failure.text;
+    return "network error";
+}
+
 void hub_close() {
+    bool ended = g_state.hub_phase == HUB_ONLINE || g_state.hub_socket > 0;
     if (g_state.hub_socket > 0) {
         // Unregister first, so the loop stops watching this socket number
         // before the system can hand it out again.
@@ -238,6 +294,15 @@ void hub_close() {
     g_state.hub_tail_len = 0;
     g_state.hub_out_len = 0;
     if (g_state.hub_phase == HUB_ONLINE) g_state.hub_phase = HUB_OFFLINE;
+    // Nobody is known to be on a hub one is not on.
+    user_table_empty();
+    if (ended) repaint_request(g_state.main_window);
+}
+
+void hub_connection_lost(const char* reason) {
+    if (g_state.hub_socket <= 0) return;  // already closed: nothing was lost
+    hub_close();
+    hub_note(u"connection to %S lost: %S", reason);
 }
 
 bool hub_cancel_login() {
@@ -245,17 +310,20 @@ bool hub_cancel_login() {
     if (run == nullptr) return false;
     set_flag(run->cancel, true);
     g_state.hub_phase = HUB_OFFLINE;
-    chatlog_append_line("connect cancelled");
+    chatlog_append_note(u"connect cancelled");
     repaint_request(g_state.main_window);
     return true;
 }
 
 void hub_connect_command() {
-    user_table_empty();
     hub_cancel_login();
     hub_close();
-    // The hub's encoding and the own nick in it, for the whole session.
+    // The hub's address, encoding and the own nick in it, for the whole session.
     const SessionSettings& s = g_state.settings;
+    text_copy(g_state.hub_address, HUB_ADDRESS_BYTES, s.hub_host);
+    text_append(g_state.hub_address, HUB_ADDRESS_BYTES, ":");
+    text_append(g_state.hub_address, HUB_ADDRESS_BYTES, s.hub_port);
+    g_state.hub_name[0] = 0;
     hub_encoding_set(s.encoding == ENCODING_UTF8 ? ENCODING_UTF8 : ENCODING_CP1251);
     char16_t wide[NICK_BYTES];
     cp1251_to_utf16(s.nick, -1, wide, NICK_BYTES);
@@ -264,13 +332,9 @@ void hub_connect_command() {
     LoginRun* run = nullptr;
     for (LoginRun& r : g_login_runs)
         if (!r.busy) run = &r;
-    char16_t note[NOTICE_UNITS];
-    wide_format(note, NOTICE_UNITS, u"connecting to %S...", s.hub_host);
-    u16_append(note, NOTICE_UNITS, g_state.line_break);
-    chatlog_append(note);
+    hub_note(u"connecting to %S...");
     if (run == nullptr) {  // both runs still ending after being given up
-        chatlog_append(u"connect Error ");
-        repaint_request(g_state.main_window);
+        login_failed(LOGIN_NO_RUN);
         return;
     }
     text_copy(run->host, HUB_HOST_BYTES, s.hub_host);
@@ -284,15 +348,17 @@ void hub_connect_command() {
     g_state.hub_phase = HUB_CONNECTING;
     if (!thread_start(login_thread, run)) {
         run->busy = 0;
-        g_state.hub_phase = HUB_OFFLINE;
-        chatlog_append(u"connect Error ");
+        login_failed(LOGIN_NO_RUN);
+        return;
     }
     repaint_request(g_state.main_window);
 }
 
 void hub_disconnect_command() {
-    hub_cancel_login();
+    if (hub_cancel_login()) return;  // its note says so
+    if (g_state.hub_socket <= 0) return;  // nothing to leave
     hub_close();
+    hub_note(u"disconnected from %S");
 }
 
 void hub_exit_command(Window main_screen) {
@@ -335,9 +401,7 @@ bool hub_send(const char* data, int length) {
     }
     int rest = length - taken;
     if (rest > HUB_OUT_BYTES - g_state.hub_out_len) {
-        hub_close();
-        chatlog_append_line("the hub is not reading: connection closed");
-        repaint_request(g_state.main_window);
+        hub_connection_lost("the hub is not reading");
         return false;
     }
     memcpy(g_state.hub_out + g_state.hub_out_len, data + taken, (size_t)rest);

@@ -13,10 +13,15 @@
 #include "platform/platform.h"
 
 // hub_login results besides a socket.
-constexpr int LOGIN_NO_HUB = -2;       // no connection, or no first data in time
+constexpr int LOGIN_NO_HUB = -2;       // the connect or a receive failed otherwise (a socket error)
 constexpr int LOGIN_SEND_FAILED = -3;  // both sends of the login block failed
 constexpr int LOGIN_TOO_LONG = -4;     // nick and share text overflow the block: refused
 constexpr int LOGIN_CANCELLED = -5;    // given up on request (Back, Disconnect, a new Connect)
+constexpr int LOGIN_NAME_NOT_FOUND = -6;  // the host name has no address
+constexpr int LOGIN_REFUSED = -7;      // nothing listens at the address
+constexpr int LOGIN_TIMED_OUT = -8;    // the connect or the lock or first reply took too long
+constexpr int LOGIN_CLOSED = -9;       // the hub closed before its lock or first reply
+constexpr int LOGIN_NO_RUN = -10;      // no login could be started (no thread, or both runs still ending)
 
 constexpr int LOCK_RECEIVE_BYTES = 1000;
 constexpr int FIRST_REPLY_BYTES = 1000;
@@ -44,22 +49,37 @@ int tcp_connect(const char* host, const char* port_text, int type);
 // the hub's first reply into reply (FIRST_REPLY_BYTES + 1 bytes: terminated,
 // its length in *reply_length). Every wait is bounded by timeout_ms; with
 // give_up, it gives up (LOGIN_CANCELLED) soon after that returns nonzero.
-// Returns the socket (blocking) or LOGIN_NO_HUB, LOGIN_SEND_FAILED,
-// LOGIN_TOO_LONG, LOGIN_CANCELLED. Uses no shared state but the traffic totals.
+// Returns the socket (blocking) or one of the LOGIN_* codes above but
+// LOGIN_NO_RUN. Uses no shared state but the traffic totals.
 int hub_login(const char* host, const char* port, const char* nick, const char* share, char* reply,
               int* reply_length, int timeout_ms, int (*give_up)());
 
 // Unregisters and closes the hub socket when one is open; leaves 0 and the
-// phase offline, the unsent rest of the messages dropped.
+// phase offline, the unsent rest of the messages dropped, the UserTable
+// empty. Asks the main screen to repaint (its title) when a session ended.
 void hub_close();
 
+// Session notes, each on a line of its own in the ChatLog (the hub's address
+// is g_state.hub_address):
+//   "connecting to <host>:<port>..."          Connect
+//   "connected to <host>:<port>"              the login's first reply came
+//   "cannot connect to <host>:<port>: <why>"  the login failed
+//   "disconnected from <host>:<port>"         Disconnect while connected
+//   "connection to <host>:<port> lost: <why>" the hub closed, or the socket failed
+// The reason of a failed login, for its note.
+const char* login_failure_text(int code);
+
 // Command Connect: empties the UserTable, closes the connection (a login
-// still running is given up), takes the encoding and nick of the settings for
-// the new hub, says "connecting to <host>..." and starts the login on its own
-// thread. Its result comes back as WM_HUB_LOGIN.
+// still running is given up), takes the hub's address, the encoding and nick
+// of the settings for the new hub, says "connecting to <host>:<port>..." and
+// starts the login on its own thread. Its result comes back as WM_HUB_LOGIN.
 void hub_connect_command();
-// Command Disconnect: gives up a running login, closes the connection.
+// Command Disconnect: gives up a running login, or closes the connection
+// with "disconnected from <host>:<port>".
 void hub_disconnect_command();
+// The hub connection ended without being asked to (the hub closed, or the
+// socket failed): closed, with "connection to <host>:<port> lost: <reason>".
+void hub_connection_lost(const char* reason);
 // The Back key during a login gives it up; true when there was one to give up.
 bool hub_cancel_login();
 // Commands exit: give up, close and end the main screen with 0.

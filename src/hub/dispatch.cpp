@@ -4,14 +4,15 @@
 // the kept tail of the previous receive. The dispatcher cuts the data into
 // '|'-terminated messages in place and routes each by its first characters
 // through HubRoutes; only chat lines reach the ChatLog. The screen is asked to
-// repaint once, at the end, and only when a chat line was appended (or for
-// the notices and short reads).
+// repaint once, at the end, and only when what it shows changed: a chat line
+// appended, the hub's name or its user count (the title) (or for the notices
+// and short reads). A burst of $MyINFO costs one repaint per receive.
 //
 // Every receive is untrusted: a message holding a NUL byte is dropped whole
 // (the walk goes on after its '|'), a tail too long to keep is dropped whole,
 // and each handler gets one NUL-terminated message inside the data buffer.
 //
-// Reaches g_state: hub_socket, the receive tail, main_window, the
+// Reaches g_state: hub_socket, the receive tail, main_window, hub_name, the
 // TrafficCounters; its routes reach the ChatLog, the UserTable, the results and
 // the DownloadJob.
 #include "hub/dispatch.h"
@@ -23,12 +24,13 @@
 #include "hub/download_request.h"
 #include "hub/search.h"
 #include "hub/users.h"
+#include "protocol/hub_messages.h"
 #include "state/text_scan.h"
 
 namespace {
 
 // A route takes one message, NUL-terminated in place of its '|', and returns 1
-// when it appended a chat line.
+// when the main screen shows something new: a chat line, or a changed title.
 typedef int (*HubRouteHandler)(char* message);
 
 struct HubRoute {
@@ -37,8 +39,21 @@ struct HubRoute {
 };
 
 int route_user(char* message) {
+    int32_t before = g_state.user_count;
     handle_user_message(message);
-    return 0;
+    return g_state.user_count != before ? 1 : 0;
+}
+
+// "$HubName <name>": the name the title shows, whole each time it comes (hubs
+// send it again, some with the topic appended). Kept in UTF-16, cut to
+// HUB_NAME_UNITS - 1 units, never within a character.
+int route_hub_name(char* message) {
+    constexpr int COMMAND_BYTES = 8;  // "$HubName"
+    char* name = message + COMMAND_BYTES;
+    if (*name == ' ') name++;
+    nmdc_unescape(name);
+    hub_text_to_utf16(name, -1, g_state.hub_name, HUB_NAME_UNITS);
+    return 1;
 }
 
 int route_download(char* message) {
@@ -66,13 +81,14 @@ const HubRoute HUB_ROUTES[] = {
     {"$ValidateDenide", hub_take_validate_denide},
     {"$HubIsFull", hub_take_hub_is_full},
     {"$ForceMove", hub_take_force_move},
+    {"$HubName", route_hub_name},
 };
 
 int route_hub_message(char* message) {
     for (const HubRoute& route : HUB_ROUTES) {
         if (is_prefix(route.prefix, message)) return route.handler(message);
     }
-    return 0;  // greeting, hub name, lock, nick lists, searches: ignored
+    return 0;  // greeting, lock, nick lists, searches: ignored
 }
 
 // Index of the first '|' in text[from, length), NUL bytes included; length when none.
@@ -98,8 +114,9 @@ bool hub_read() {
 }  // namespace
 
 intptr_t hub_socket_event(WPARAM, LPARAM lparam) {
-    // The socket in wparam and the error in the high word are not used: the
-    // hub socket is the only one registered for this message.
+    // The socket in wparam is not used: the hub socket is the only one
+    // registered for this message, and a close that comes after the socket
+    // was closed finds nothing left to lose.
     switch (low_word((uintptr_t)lparam)) {
         case FD_READ:
             if (hub_read()) return TRUE;
@@ -110,10 +127,13 @@ intptr_t hub_socket_event(WPARAM, LPARAM lparam) {
         case FD_OOB:
             chatlog_append(u" OOB ");
             break;
-        case FD_CLOSE:
-            // The socket stays as it is until the next Connect, Disconnect or exit.
-            chatlog_append(u" SERVER CLOSE CONNECTION ");
+        case FD_CLOSE: {
+            // Comes once the data before it has been read. The error in the
+            // high word: 0 when the hub closed in order.
+            int error = high_word((uintptr_t)lparam);
+            hub_connection_lost(error == 0 ? "closed by the hub" : socket_error_text(error));
             break;
+        }
         default:
             break;
     }

@@ -18,8 +18,9 @@ constexpr int HUB_DATA_BYTES = (HUB_TAIL_BYTES - 1) + HUB_RECEIVE_BYTES + 1;
 constexpr int32_t HUB_TAIL_DROPPING = -1;
 
 // The socket event message (1025) of the hub socket; the main screen calls it.
-// Low word of lparam: FD_READ makes one receive and dispatches it, FD_OOB and
-// FD_CLOSE append their notices. Always TRUE.
+// Low word of lparam: FD_READ makes one receive and dispatches it, FD_OOB
+// appends its notice, FD_CLOSE ends the connection as lost (the reason from
+// the error in the high word). Always TRUE.
 intptr_t hub_socket_event(WPARAM wparam, LPARAM lparam);
 
 // Copies the kept tail to the front of buffer (HUB_DATA_BYTES); returns its length.
@@ -29,5 +30,6 @@ void hub_tail_keep(const char* rest, int length);
 
 // Routes every '|'-terminated message of text[0, length) (NUL at text[length],
 // kept tail already in front) and keeps the unterminated end as the new tail.
-// Cuts the text in place. Returns 1 when a chat line was appended, else 0.
+// Cuts the text in place. Returns 1 when the main screen shows something new
+// (a chat line appended, the hub's name or its user count changed), else 0.
 int dispatch_hub_data(char* text, int length);

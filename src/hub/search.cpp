@@ -5,7 +5,7 @@
 // written once, whole, and only after its message has been checked, so a
 // dropped message leaves no trace.
 //
-// Reaches g_state: the results and their count, search_window, the nick,
+// Reaches g_state: the results and their count, search_phase, search_window, the nick,
 // hub_socket, the TrafficCounters.
 #include "hub/search.h"
 
@@ -17,6 +17,7 @@ void search_send(const char* words) {
     // Each row is written whole when it is taken, so the table is not cleared:
     // clearing it would touch all of its pages (about 100 KB) for every search.
     g_state.result_count = 0;
+    g_state.search_phase = SEARCH_WAITING;
     char message[SEARCH_MESSAGE_BYTES];
     int length = build_search_message(g_state.hub_nick, words, message, SEARCH_MESSAGE_BYTES);
     if (length <= 0) return;

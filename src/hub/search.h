@@ -16,8 +16,9 @@
 // A message of the program's own, above the platform's numbers.
 constexpr uint32_t WM_RESULT_ADDED = 0x8001;
 
-// Starts a new search for words (1251): empties the results (result_count 0),
-// sends the $Search on the HubSocket and adds its length to the bytes sent.
+// Starts a new search for words (1251): empties the results (result_count 0,
+// search_phase waiting), sends the $Search on the HubSocket and adds its
+// length to the bytes sent.
 // Not connected, the search goes nowhere, in silence, and still counts.
 void search_send(const char* words);
 // One hub message beginning "$SR": stored as the next row, and sent to the

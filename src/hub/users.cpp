@@ -22,9 +22,11 @@
 // or without five '$' after it, or whose nick or share does not fit its field,
 // is skipped whole; no scan goes past the message's NUL.
 //
+// g_state.user_count is the number of present slots, kept by every change.
+//
 // Everything here runs on the user-interface thread and allocates nothing.
 //
-// Reaches g_state: the UserTable.
+// Reaches g_state: the UserTable and its count.
 #include "hub/users.h"
 
 #include <cstring>
@@ -141,12 +143,14 @@ void update_user(const char* nick, const char* share, uint8_t present) {
     if (present && found < 0) {
         // A full table takes the newcomer in slot 0, in place of its user.
         UserEntry& user = g_state.users[free_slot];
+        if (!user.present) g_state.user_count++;
         text_copy(user.name, USER_NAME_BYTES, nick);
         text_copy(user.share, USER_SHARE_BYTES, share);
         user.present = 1;
         user.tenancy++;
     } else if (!present && found >= 0) {
         g_state.users[found].present = 0;
+        g_state.user_count--;
     }
     // A user already present keeps the share text of his first $MyINFO.
 }

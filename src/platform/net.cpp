@@ -54,18 +54,30 @@ bool wait_writable(int sock, int timeout_ms, int (*give_up)()) {
 
 // A non-blocking connect bounded in time; the socket is blocking again after
 // it, as the login and the download worker expect.
-bool connect_within(int sock, const struct sockaddr_in* address, int timeout_ms, int (*give_up)()) {
+// 0, or the TCP_CONNECT_* code of the failure.
+int connect_failure(int error) {
+    if (error == ECONNREFUSED) return TCP_CONNECT_REFUSED;
+    if (error == ETIMEDOUT) return TCP_CONNECT_TIMED_OUT;
+    return TCP_CONNECT_FAILED;
+}
+
+int connect_within(int sock, const struct sockaddr_in* address, int timeout_ms, int (*give_up)()) {
     int flags = fcntl(sock, F_GETFL, 0);
-    if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0) return false;
+    if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0) return TCP_CONNECT_FAILED;
     int rc = connect(sock, (const struct sockaddr*)address, sizeof *address);
-    if (rc < 0 && errno != EINPROGRESS && errno != EINTR) return false;
+    if (rc < 0 && errno != EINPROGRESS && errno != EINTR) return connect_failure(errno);
     if (rc < 0) {
-        if (!wait_writable(sock, timeout_ms, give_up)) return false;
+        uint64_t start = monotonic_ms();
+        if (!wait_writable(sock, timeout_ms, give_up)) {
+            bool late = monotonic_ms() - start >= (uint64_t)timeout_ms;
+            return late ? TCP_CONNECT_TIMED_OUT : TCP_CONNECT_FAILED;
+        }
         int error = 0;
         socklen_t size = sizeof error;
-        if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &size) < 0 || error != 0) return false;
+        if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &size) < 0) return TCP_CONNECT_FAILED;
+        if (error != 0) return connect_failure(error);
     }
-    return fcntl(sock, F_SETFL, flags) == 0;
+    return fcntl(sock, F_SETFL, flags) == 0 ? 0 : TCP_CONNECT_FAILED;
 }
 
 // Name lookups run through getaddrinfo_a so that a slow resolver is bounded
@@ -167,11 +179,26 @@ int tcp_connect_within(const char* host, const char* port_text, int type, int ti
     address.sin_addr.s_addr = found;
     int sock = socket(AF_INET, type, 0);
     if (sock < 0) return TCP_CONNECT_FAILED;
-    if (!connect_within(sock, &address, timeout_ms, give_up)) {
+    int failure = connect_within(sock, &address, timeout_ms, give_up);
+    if (failure != 0) {
         closesocket(sock);
-        return TCP_CONNECT_FAILED;
+        return failure;
     }
     return sock;
+}
+
+const char* socket_error_text(int error) {
+    switch (error) {
+    case 0: return "closed";
+    case ECONNRESET: return "connection reset";
+    case ECONNABORTED: return "connection aborted";
+    case ETIMEDOUT: return "timed out";
+    case ECONNREFUSED: return "connection refused";
+    case ENETUNREACH: return "network unreachable";
+    case EHOSTUNREACH: return "host unreachable";
+    case EPIPE: return "broken pipe";
+    default: return "socket error";
+    }
 }
 
 int host_lookup_ipv4(const char* host, uint32_t* address_be) {

@@ -98,6 +98,9 @@ constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 // The screen's procedure gets WM_INITDIALOG with `init` as lparam first.
 intptr_t dialog_run(ModuleInstance instance, int template_id, Window owner, ScreenProc proc, LPARAM init);
 void dialog_end(Window screen, intptr_t result);
+// Replaces the title the screen shows (cut to the platform's title room); the
+// template's title stays what the running copy is found by.
+void window_set_title(Window screen, const char16_t* title);
 // Sizes the screen to the full display; nonzero on success.
 int fullscreen_init(Window screen, uint32_t flags_mask, uint32_t flags);
 // Creates the soft-key bar from a menubar resource; nonzero on success, with
@@ -169,8 +172,12 @@ int message_pump(int (*done)(void* context), void* context, int timeout_ms);
 // window for the events in the mask: read while data waits (one outstanding
 // read message, re-armed by each receive), write once after registration,
 // out-of-band, close once when the peer has closed. A mask of 0 unregisters.
-// Returns 0, or -1 on failure.
+// Returns 0, or -1 on failure. The close's lparam carries in its high word
+// the socket's error (0 for an orderly close), for socket_error_text.
 int socket_async_select(int socket, Window window, uint32_t message, int32_t events);
+// A short lower-case text for a socket error of a close event: "connection
+// reset", "timed out", ...; "socket error" for the rarer ones.
+const char* socket_error_text(int error);
 
 // --- Window classes and the running copy ----------------------------------------
 struct WindowClassInfo {
@@ -244,12 +251,15 @@ int host_lookup_ipv4_within(const char* host, uint32_t* address_be, int timeout_
 int host_lookup_ipv4(const char* host, uint32_t* address_be);
 // tcp_connect_within results besides a socket.
 constexpr int TCP_LOOKUP_FAILED = -6;
-constexpr int TCP_CONNECT_FAILED = -5;
+constexpr int TCP_CONNECT_FAILED = -5;    // any failure of the connect but the two below
+constexpr int TCP_CONNECT_REFUSED = -7;   // nothing listens there
+constexpr int TCP_CONNECT_TIMED_OUT = -8; // no answer within the bound
 constexpr int SOCKET_STREAM = 1;
 // Connects to host (name or dotted IPv4) at the port text (decimal, taken
 // modulo 65536) within timeout_ms; with give_up, gives up as soon as it
 // returns nonzero (asked several times a second while the connect waits).
-// Returns a blocking socket, TCP_LOOKUP_FAILED or TCP_CONNECT_FAILED. Uses no
+// Returns a blocking socket, TCP_LOOKUP_FAILED, TCP_CONNECT_REFUSED,
+// TCP_CONNECT_TIMED_OUT or TCP_CONNECT_FAILED. Uses no
 // shared state: any thread may call it.
 int tcp_connect_within(const char* host, const char* port_text, int type, int timeout_ms, int (*give_up)());
 // Dotted text of the first IPv4 address of this machine's host name.

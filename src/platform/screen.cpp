@@ -368,6 +368,13 @@ void dialog_end(Window screen, intptr_t result) {
     s->result = result;
 }
 
+void window_set_title(Window screen, const char16_t* title) {
+    Screen* s = screen_of(screen);
+    if (!s) return;
+    u16_copy(s->title, TITLE_UNITS, title ? title : u"");
+    display_mark_dirty();
+}
+
 int fullscreen_init(Window screen, uint32_t flags_mask, uint32_t flags) {
     Screen* s = screen_of(screen);
     if (!s || !(flags_mask & SHIDIM_FLAGS) || !(flags & SHIDIF_FULLSCREEN)) return 0;

@@ -78,9 +78,14 @@ void post_event(SocketSlot* s, int32_t event) {
     post_local(s->window, s->message, (WPARAM)s->socket, (LPARAM)make_long((uint16_t)event, 0));
 }
 
+// The error in the high word, as WSAAsyncSelect gave it: 0 for an orderly close.
 void post_close(SocketSlot* s) {
     s->close_posted = true;
-    if (s->events & FD_CLOSE) post_event(s, FD_CLOSE);
+    if (!(s->events & FD_CLOSE)) return;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(s->socket, SOL_SOCKET, SO_ERROR, &error, &size) < 0 || error < 0 || error > 0xFFFF) error = 0;
+    post_local(s->window, s->message, (WPARAM)s->socket, (LPARAM)make_long((uint16_t)FD_CLOSE, (uint16_t)error));
 }
 
 // Data waiting, or the end of the stream (or an error), as the peek tells.

@@ -184,7 +184,11 @@ int parse_search_fields(char* message, SearchResult* out) {
     uint64_t size = 0;  // a directory has none
     const char* hub_field = path + path_end + 1;  // a directory: right after its slots
     int path_length = directory_slots_start(path, path_end);
-    if (path_length >= 0) {
+    bool folder = path_length >= 0;
+    if (folder) {
+        // Some clients end a directory's path with its separator: dropped,
+        // so the short name is the directory's own.
+        if (path_length > 1 && path[path_length - 1] == '\\') path_length--;
         path[path_length] = '\0';
     } else {
         path_length = path_end;
@@ -212,6 +216,7 @@ int parse_search_fields(char* message, SearchResult* out) {
     text_copy(out->path, RESULT_PATH_BYTES, path);
     text_copy(out->short_name, RESULT_SHORT_BYTES, short_name);
     out->size = size;
+    out->folder = folder ? 1 : 0;
     // Clients that hash their share put "TTH:<root>" where the hub name would be.
     if (hub_field != nullptr && is_prefix("TTH:", hub_field)) tth_take(hub_field + 4, out->tth);
     return 1;

@@ -66,7 +66,9 @@ int build_search_message(const char* nick, const char* words, char* out, int out
 constexpr int MY_PASS_BYTES = 8 + (PASSWORD_BYTES - 1) + 1 + 1;
 int build_my_pass(const char* password, char* out, int out_bytes);
 
-// Reads one $SR message (NUL-terminated, its '|' removed) into *out. Writes
+// Reads one $SR message (NUL-terminated, its '|' removed) into *out. A
+// directory's result has no 0x05 between path and slots: it is stored with
+// folder set, size 0 and its path without a trailing backslash. Writes
 // NULs into the message. Returns 1 for a result that fits its fields, 0 for a
 // message that is dropped (malformed or a field too long); *out is then
 // unspecified. Reads nothing past the message's NUL.

@@ -54,6 +54,7 @@ constexpr int ID_SETTINGS_HUB_LABEL = 4016;
 // Results screen (its OK button is IDOK).
 constexpr int ID_SEARCH_WORDS = 4007;
 constexpr int ID_SEARCH_LIST = 4008;
+constexpr int ID_SEARCH_STATUS = 4019;  // "searching...", "N results", ...
 // Progress screen.
 constexpr int ID_PROGRESS_BAR = 4010;
 constexpr int ID_PROGRESS_FILE = 4012;

@@ -17,8 +17,14 @@
 // Commands are routed through one table; sub-screens run as nested modal
 // loops, during which the main screen still receives hub traffic.
 //
-// Reaches g_state: main_window, module_instance, the ChatLog and the
-// TrafficCounters (read); the own nick through chat_message_length.
+// The title tells the session at each paint: "<hub name> (<N> users)" while
+// online ("<host>:<port>" until the hub has said its name), else "not
+// connected". Whatever changes the phase, the name or the count asks for a
+// repaint (hub/connection.cpp, hub/dispatch.cpp).
+//
+// Reaches g_state: main_window, module_instance, the ChatLog, the
+// TrafficCounters, hub_phase, hub_address, hub_name and user_count (read); the own nick through
+// chat_message_length.
 #include "screens/main_screen.h"
 
 #include "hub/chat.h"
@@ -39,6 +45,10 @@ namespace {
 constexpr int ABOUT_UNITS = 555;
 constexpr int TRAFFIC_UNITS = 200;
 constexpr int CHAT_VIEW_SCROLL_LINES = 1000;
+// The title as made; the platform cuts it to the room it has.
+constexpr int TITLE_TEXT_UNITS = HUB_NAME_UNITS + 40;
+// " (<N> users)": up to ten digits.
+constexpr int USER_COUNT_UNITS = 24;
 
 // 8-bit, code page 1251, shown through the conversion like any hub text.
 const char ABOUT_TEXT[] =
@@ -161,7 +171,28 @@ const ScreenKind MAIN_SCREEN = {
 
 }  // namespace
 
+void main_screen_title(Window screen) {
+    char16_t title[TITLE_TEXT_UNITS];
+    if (g_state.hub_phase != HUB_ONLINE) {
+        window_set_title(screen, u"not connected");
+        return;
+    }
+    char16_t count[USER_COUNT_UNITS];
+    int32_t users = g_state.user_count;
+    wide_format(count, USER_COUNT_UNITS, users == 1 ? u" (%d user)" : u" (%d users)", users);
+    // The count goes after the name, whose end is cut to leave it room.
+    int room = TITLE_TEXT_UNITS - u16_len(count);
+    if (g_state.hub_name[0] != 0) {
+        u16_copy(title, room, g_state.hub_name);
+    } else {
+        wide_format(title, room, u"%S", g_state.hub_address);
+    }
+    u16_append(title, TITLE_TEXT_UNITS, count);
+    window_set_title(screen, title);
+}
+
 void main_screen_paint(Window screen) {
+    main_screen_title(screen);
     static char16_t shown[CHATLOG_UNITS];  // UI thread only
     ViewScroll was;
     bool reading_back = control_view_scroll(screen, ID_MAIN_CHAT_VIEW, &was) && was.first + was.shown < was.lines;

@@ -12,9 +12,15 @@
 
 // One list entry or the "Info" text, in UTF-16 units with the terminator.
 constexpr int RESULT_TEXT_UNITS = 550;
+// How long "searching..." waits for a first result before saying "no
+// results": the screen's timer (WM_TIMER with SEARCH_WAIT_TIMER), running
+// from the send while the screen is open.
+constexpr int SEARCH_WAIT_MS = 10000;
+constexpr uint32_t SEARCH_WAIT_TIMER = 2;
 
 // The Search command: empties the list, sends the words of the search field
-// (hub/search.h) and empties the field.
+// (hub/search.h), which stay in it, and says "searching..." until results or
+// the end of the wait.
 void search_screen_send(Window screen);
 // Rebuilds the list from the table, keeping the selected position.
 void fill_result_list(Window screen);

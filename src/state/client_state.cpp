@@ -43,6 +43,7 @@ void user_table_empty() {
         u = UserEntry{};
         u.tenancy = tenancy;
     }
+    g_state.user_count = 0;
 }
 
 void traffic_add_received(uint32_t bytes) {
@@ -78,10 +79,8 @@ int log_drop_oldest_locked(int length, int keep) {
     g_state.chat_log[length - at] = 0;
     return length - at;
 }
-}  // namespace
 
-void chatlog_append(const char16_t* text) {
-    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
+void append_locked(const char16_t* text) {
     int add = u16_len(text);
     int have = log_length_locked();
     // Too long for what is left: the oldest lines make room.
@@ -93,6 +92,12 @@ void chatlog_append(const char16_t* text) {
     if (add > room) add = room;
     memcpy(g_state.chat_log + have, text, (size_t)add * sizeof(char16_t));
     g_state.chat_log[have + add] = 0;
+}
+}  // namespace
+
+void chatlog_append(const char16_t* text) {
+    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
+    append_locked(text);
 }
 
 HubEncoding hub_encoding() {
@@ -110,6 +115,20 @@ int hub_text_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units
 int utf16_to_hub_text(const char16_t* src, int src_len, char* dst, int dst_bytes) {
     if (hub_encoding() == ENCODING_UTF8) return utf16_to_utf8(src, src_len, dst, dst_bytes);
     return utf16_to_cp1251(src, src_len, dst, dst_bytes);
+}
+
+void chatlog_append_note(const char16_t* text, bool end_line) {
+    char16_t note[NOTE_UNITS + 2 * LINE_BREAK_UNITS];
+    note[0] = 0;
+    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
+    // Read and appended under one hold, so no line of the download worker
+    // lands between the check and the note.
+    int have = log_length_locked();
+    if (have > 0 && g_state.chat_log[have - 1] != u'\n') u16_copy(note, LINE_BREAK_UNITS, g_state.line_break);
+    int start = u16_len(note);
+    u16_copy(note + start, NOTE_UNITS, text);
+    if (end_line) u16_append(note, NOTE_UNITS + 2 * LINE_BREAK_UNITS, g_state.line_break);
+    append_locked(note);
 }
 
 int chatlog_append_line(const char* text) {

@@ -88,7 +88,15 @@ struct SearchResult {
     char path[RESULT_PATH_BYTES];         // backslash-separated, as sent
     char short_name[RESULT_SHORT_BYTES];  // after the last backslash
     char tth[TTH_TEXT_BYTES];             // upper-case base32, or empty when the result had none
-    uint64_t size;                        // bytes; 64 bits so 4 GiB+ stay whole
+    uint64_t size;                        // bytes; 64 bits so 4 GiB+ stay whole (0 for a folder)
+    uint8_t folder;                       // 1: the result names a directory, which is not downloaded
+};
+
+// Where the last search stands, for the results screen's status line.
+enum SearchPhase : uint8_t {
+    SEARCH_NOT_SENT = 0,  // no search since start
+    SEARCH_WAITING,       // sent; results may still come
+    SEARCH_WAIT_OVER,     // the results screen waited long enough: none now means "no results"
 };
 
 // --- DownloadJob and ConnectRequest ------------------------------------------
@@ -171,6 +179,11 @@ enum HubPhase : uint8_t {
     HUB_ONLINE,       // logged in: the socket is registered for socket events
 };
 
+// "host:port" of the hub of the latest Connect (1251, as the settings hold it).
+constexpr int HUB_ADDRESS_BYTES = HUB_HOST_BYTES + HUB_PORT_BYTES;
+// The hub's name as its last $HubName said it, in UTF-16; longer is cut.
+constexpr int HUB_NAME_UNITS = 200;
+
 // --- Hub receive tail ----------------------------------------------------------
 // The unterminated end of one hub receive, completed by the next before it is
 // dispatched. A tail that would not fit is dropped whole.
@@ -208,12 +221,20 @@ struct ClientState {
     // order: sent when it can take more (FD_WRITE).
     char hub_out[HUB_OUT_BYTES];
     int32_t hub_out_len;
+    // The hub of the latest Connect, for the title and the session notes: the
+    // settings may change (Option) while it is connected.
+    char hub_address[HUB_ADDRESS_BYTES];
+    // Its name from $HubName (unescaped, UTF-16); empty until it comes, and
+    // emptied at each Connect.
+    char16_t hub_name[HUB_NAME_UNITS];
 
     char16_t module_dir[MODULE_DIR_UNITS];  // with its trailing separator
 
     uint8_t short_names;     // nonzero: results listed by short name
     int32_t user_selection;  // last selected Users list position, -1 none
     int32_t result_count;    // 0 to RESULT_ROWS
+    uint8_t search_phase;    // a SearchPhase
+    int32_t user_count;      // present slots of the UserTable
     uint16_t favorites_count;
 
     SearchResult results[RESULT_ROWS];
@@ -269,6 +290,11 @@ uint32_t traffic_sent();
 // CHATLOG_UNITS drops the oldest whole lines first, so the newest text stays;
 // a text longer than the whole log keeps its first CHATLOG_UNITS - 1 units.
 void chatlog_append(const char16_t* text);
+// A note of the client's own (a session event): on a line of its own, so a
+// line break goes first when the log does not end with one, and (end_line)
+// one after it; the text cut to NOTE_UNITS - 1 units. Any thread.
+constexpr int NOTE_UNITS = 1000;
+void chatlog_append_note(const char16_t* text, bool end_line = true);
 void chatlog_set(const char16_t* text);  // replace the whole log
 void chatlog_clear();
 int chatlog_length();

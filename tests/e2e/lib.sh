@@ -13,6 +13,8 @@
 #   e2e_wait_text "text" [seconds]       # the same on e2e_text (wrapped lines joined)
 #   e2e_until seconds command...         # until the command succeeds
 #   e2e_wait_frame cols rows [seconds]   # until the screen is one whole frame of that size
+#   e2e_wait_main [seconds]              # until the main screen is on top (by its title)
+#   e2e_title                            # the title in the screen's top border
 #   e2e_keys F1 2 ...                    # tmux send-keys
 #   e2e_type "literal text"
 #   e2e_screen                           # prints the screen
@@ -192,6 +194,16 @@ e2e_wait_frame() {
 e2e_wait() { e2e_until "${2:-10}" e2e_shows "$1" || e2e_fail "screen never showed: $1"; }
 e2e_wait_gone() { e2e_until "${2:-10}" e2e_shows_not "$1" || e2e_fail "screen still shows: $1"; }
 e2e_wait_text() { e2e_until "${2:-10}" e2e_shows_text "$1" || e2e_fail "screen never showed (rows joined): $1"; }
+
+# The title in the top border ("+ title ----+"), or nothing without one.
+e2e_title() {
+    e2e_screen | head -1 | sed -n -e 's/^+ \(.*\) -*+$/\1/p'
+}
+
+# The main screen's title says the session: "not connected", or the hub's
+# name (its address until the name came) and "(N users)".
+e2e_main_shown() { e2e_title | grep -qE '^(not connected|.* \([0-9]+ users\))$'; }
+e2e_wait_main() { e2e_until "${1:-10}" e2e_main_shown || e2e_fail "the main screen is not on top"; }
 
 e2e_keys() { $E2E_TMUX send-keys -t kivo "$@"; sleep 0.2; }
 e2e_type() { $E2E_TMUX send-keys -t kivo -l -- "$1"; sleep 0.2; }

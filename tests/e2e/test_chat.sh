@@ -34,13 +34,13 @@ e2e_wait "+ About -"
 e2e_wait "Kivo 0.05"
 e2e_keys Enter
 e2e_wait_gone "+ About -"
-e2e_wait "+ Kivo -"
+e2e_wait_main
 
-# Connect: "connecting to" follows the banner on its line (the banner has no
-# line break), the first reply shows raw after "connect to", and the chat
+# Connect: "connecting to" starts a line below the banner (the banner has no
+# line break), the first reply shows raw after "connected to", and the chat
 # lines of it and after it are dispatched.
 e2e_keys F1 2
-e2e_wait_text "Pelmark tarvol v 0.05 connecting to 127.0.0.1... connect to 127.0.0.1 \$Supports NoHello UserCommand|\$Hello [i]mpx200|\$HubName Kivo Demo Hub|<Hub-Security> This hub is running demohub 1.0" 15
+e2e_wait_text "Pelmark tarvol v 0.05 connecting to 127.0.0.1:$HUB_PORT... connected to 127.0.0.1:$HUB_PORT \$Supports NoHello UserCommand|\$Hello [i]mpx200|\$HubName Kivo Demo Hub|<Hub-Security> This hub is running demohub 1.0" 15
 e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, [i]mpx200!" 10
 
 # Sets TRAFFIC to N of "in N bytes" or "out N bytes" in the Traffic box,
@@ -108,14 +108,14 @@ e2e_wait "|[                                                                    
 # The hub goes away: the close is noted, lines sent into the closed
 # connection do not end the program, and Connect reports the refusal.
 kill "$HUB_PID"
-e2e_wait "SERVER CLOSE CONNECTION"
+e2e_wait "connection to 127.0.0.1:$HUB_PORT lost: closed by the hub"
 e2e_type "into the void"
 e2e_keys Enter
 e2e_type "and again"
 e2e_keys Enter
 e2e_wait "|[                                                                            ]|"
 e2e_keys F1 2
-e2e_wait_text "SERVER CLOSE CONNECTION connecting to 127.0.0.1... connect Error"
+e2e_wait_text "lost: closed by the hub connecting to 127.0.0.1:$HUB_PORT... cannot connect to 127.0.0.1:$HUB_PORT: connection refused"
 [ ! -s "$E2E_WORK/kivo-exit-status" ] || e2e_fail "kivo ended after the hub went away"
 
 e2e_keys F1

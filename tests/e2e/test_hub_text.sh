@@ -108,7 +108,7 @@ e2e_wait "[Писатель "
 e2e_wait "[$utf8_port "
 e2e_wait "|Encoding: UTF-8 "
 e2e_keys F2                                 # "CANCEL"
-e2e_wait "+ Kivo -"
+e2e_wait_main
 
 # The UTF-8 port.
 e2e_keys F1 2
@@ -142,7 +142,7 @@ for nick in Вася Василий Кот Котик Маша МАША Писа
 done
 if [ $have_mdc = 1 ]; then grep -qE '^\|[> ]mdcpeer   ' <<<"$screen" || e2e_fail "Users lacks mdcpeer"; fi
 e2e_keys F2                                 # "EXIT"
-e2e_wait "+ Kivo -"
+e2e_wait_main
 
 # Off that port (the hub must have seen the nick leave before it is used
 # again), then the 1251 favourite.
@@ -157,12 +157,12 @@ e2e_keys 2
 e2e_wait "[$HUB_PORT "
 e2e_wait "|Encoding: CP1251 "
 e2e_keys F1                                 # "OK"
-e2e_wait "+ Kivo -"
+e2e_wait_main
 e2e_keys F1 9
 e2e_wait "+ Settings -"
 e2e_wait "|Encoding: CP1251 "
 e2e_keys F2
-e2e_wait "+ Kivo -"
+e2e_wait_main
 
 e2e_keys F1 4                               # Clear Chat
 e2e_wait_gone "<Mira>"

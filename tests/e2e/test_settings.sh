@@ -16,7 +16,7 @@ e2e_keys F1 9
 e2e_wait "+ Settings -"
 for field in "127.0.0.1" "2225" "[i]mpx200" "1234567890"; do e2e_wait "[$field "; done
 e2e_keys F2
-e2e_wait "+ Kivo -"
+e2e_wait_main
 e2e_keys F1 1
 e2e_wait_exit 0
 [ -f "$E2E_FAVORITES" ] && [ ! -s "$E2E_FAVORITES" ] || e2e_fail "no empty Favorites.xml beside the program"
@@ -53,18 +53,18 @@ e2e_keys F1 9
 e2e_wait "+ Settings -"
 e2e_wait "[$first_port "
 e2e_keys F2                         # "CANCEL"
-e2e_wait "+ Kivo -"
+e2e_wait_main
 
 choose_second
 e2e_keys F2                         # "CANCEL": nothing stored
-e2e_wait "+ Kivo -"
+e2e_wait_main
 e2e_keys F1 2
 e2e_wait_text "\$Hello firstnick|\$HubName Kivo Demo Hub|" 15
 e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, firstnick!" 10
 
 choose_second
 e2e_keys F1                         # "OK"
-e2e_wait "+ Kivo -"
+e2e_wait_main
 e2e_keys F1 2                       # Connect again, now to the second hub
 e2e_wait_text "\$Hello firstnick|\$HubName Second Demo|" 15
 e2e_wait_text "<Hub-Security> Welcome to Second Demo, firstnick!" 10
@@ -74,7 +74,7 @@ e2e_keys F1 9
 e2e_wait "+ Settings -"
 e2e_wait "[$second_port "
 e2e_keys F2
-e2e_wait "+ Kivo -"
+e2e_wait_main
 
 e2e_keys F1 1
 e2e_wait_exit 0

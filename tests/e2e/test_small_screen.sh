@@ -11,7 +11,7 @@ e2e_favorites "Demo" 127.0.0.1 "$HUB_PORT" small
 e2e_start_kivo 36 16
 
 main_keys="| Menu                      Search |"
-e2e_wait "+ Kivo -"
+e2e_wait_main
 e2e_wait "|Pelmark tarvol v 0.05 "
 e2e_wait "$main_keys"
 [ "$(e2e_screen | sed -n 15p)" = "$main_keys" ] || e2e_fail "soft keys not on the row above the bottom"
@@ -45,7 +45,7 @@ e2e_wait "$main_keys"
 # over from the old one: the main screen, the Users screen, a message box.
 $E2E_TMUX resize-window -t kivo -x 80 -y 24
 e2e_wait_frame 80 24
-e2e_wait "+ Kivo -"
+e2e_wait_main
 e2e_wait "| Menu                                                                  Search |"
 e2e_wait "|<small> tiny Привет "
 e2e_keys F1 8
@@ -66,7 +66,7 @@ e2e_keys Enter
 e2e_wait_gone "+ About -"
 $E2E_TMUX resize-window -t kivo -x 36 -y 16
 e2e_wait_frame 36 16
-e2e_wait "+ Kivo -"
+e2e_wait_main
 e2e_wait "$main_keys"
 e2e_wait "|<small> tiny Привет "
 

@@ -72,7 +72,7 @@ penpal=$(row_of PenPal)
 keys_times Down $((penpal - 1))
 e2e_wait "|>PenPal   "
 e2e_keys Enter
-e2e_wait "+ Kivo -"
+e2e_wait_main
 e2e_wait "|[>PenPal                                                                     ]|"
 e2e_type "hi pal, Привет"
 e2e_wait "|[>PenPal hi pal, Привет "
@@ -89,7 +89,7 @@ e2e_wait "|>bob   "
 e2e_keys F1
 e2e_wait "1 ToChat"
 e2e_keys 1
-e2e_wait "+ Kivo -"
+e2e_wait_main
 e2e_wait "|[bob:                                                                        ]|"
 e2e_keys Enter
 e2e_wait "|<lister> bob: "

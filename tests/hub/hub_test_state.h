@@ -38,6 +38,19 @@ inline std::string chat_log_text() {
 
 inline bool chat_has(const std::string& text) { return chat_log_text().find(text) != std::string::npos; }
 
+// The session notes about the hub of the latest Connect, as the ChatLog shows
+// them (each a line of its own).
+inline std::string hub_address_text() { return g_state.hub_address; }
+inline std::string note_connecting() { return "connecting to " + hub_address_text() + "...\r\n"; }
+inline std::string note_connected() { return "connected to " + hub_address_text() + "\r\n"; }
+inline std::string note_cannot_connect(const std::string& why) {
+    return "cannot connect to " + hub_address_text() + ": " + why + "\r\n";
+}
+inline std::string note_lost(const std::string& why) {
+    return "connection to " + hub_address_text() + " lost: " + why + "\r\n";
+}
+inline std::string note_disconnected() { return "disconnected from " + hub_address_text() + "\r\n"; }
+
 // A port on 127.0.0.1 on which nothing listens.
 inline int unused_port() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);

@@ -93,8 +93,8 @@ TEST_F(Login, CountsTwentyForTheLockTheReplyAndTheBlockLength) {
 
 TEST_F(Login, RefusedConnectionFailsWithoutCounting) {
     std::string port = std::to_string(unused_port());
-    EXPECT_EQ(tcp_connect("127.0.0.1", port.c_str(), SOCKET_STREAM), TCP_CONNECT_FAILED);
-    EXPECT_EQ(login(port.c_str()), LOGIN_NO_HUB);
+    EXPECT_EQ(tcp_connect("127.0.0.1", port.c_str(), SOCKET_STREAM), TCP_CONNECT_REFUSED);
+    EXPECT_EQ(login(port.c_str()), LOGIN_REFUSED);
     EXPECT_EQ(reply_length_, 0);
     EXPECT_EQ(traffic_received(), 0u);
     EXPECT_EQ(traffic_sent(), 0u);
@@ -116,7 +116,7 @@ TEST_F(Login, HostThatDoesNotResolveIsALookupFailure) {
     GTEST_SKIP() << "name lookups cannot run under ThreadSanitizer";
 #endif
     EXPECT_EQ(tcp_connect("", "2225", SOCKET_STREAM), TCP_LOOKUP_FAILED);
-    EXPECT_EQ(hub_login("", "2225", "n", "1", reply_, &reply_length_, 2000, nullptr), LOGIN_NO_HUB);
+    EXPECT_EQ(hub_login("", "2225", "n", "1", reply_, &reply_length_, 2000, nullptr), LOGIN_NAME_NOT_FOUND);
 }
 
 TEST_F(Login, HubClosingBeforeItsLockFails) {
@@ -124,7 +124,7 @@ TEST_F(Login, HubClosingBeforeItsLockFails) {
     hub.close();
     int result = 0;
     EXPECT_EQ(login_bytes(hub, &result), "");
-    EXPECT_EQ(result, LOGIN_NO_HUB);
+    EXPECT_EQ(result, LOGIN_CLOSED);
     EXPECT_EQ(traffic_received(), 0u);
 }
 
@@ -136,7 +136,7 @@ TEST_F(Login, SilentHubTimesOutInsteadOfWaitingForever) {
         if (sends_lock) hub.send("$Lock abc Pk=x|");
         g_state.hub_io_timeout_ms = 200;
         uint64_t start = monotonic_ms();
-        EXPECT_EQ(login(hub.port_text().c_str()), LOGIN_NO_HUB);
+        EXPECT_EQ(login(hub.port_text().c_str()), LOGIN_TIMED_OUT);
         EXPECT_LT(monotonic_ms() - start, 1500u);
         EXPECT_TRUE(hub.wait_client_closed(0, 2000));
         if (sends_lock) {
@@ -203,7 +203,7 @@ TEST_F(Login, UnansweredConnectTimesOut) {
     ASSERT_TRUE(stuck.ready());
     g_state.hub_io_timeout_ms = 200;
     uint64_t start = monotonic_ms();
-    EXPECT_EQ(tcp_connect("127.0.0.1", stuck.port_text().c_str(), SOCKET_STREAM), TCP_CONNECT_FAILED);
+    EXPECT_EQ(tcp_connect("127.0.0.1", stuck.port_text().c_str(), SOCKET_STREAM), TCP_CONNECT_TIMED_OUT);
     EXPECT_LT(monotonic_ms() - start, 1500u);
 }
 

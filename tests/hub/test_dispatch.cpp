@@ -33,10 +33,12 @@ TEST_F(Dispatch, PublicChatLinesAreAppendedInOrder) {
 }
 
 TEST_F(Dispatch, ProtocolMessagesDoNotReachTheChat) {
-    EXPECT_EQ(receive("$Hello x|$HubName Big <hub>|$Search Hub:x F?T?0?1?a|$SR bob a\\b 5 1/1\x05hub|"
-                      "$ConnectToMe me 127.0.0.1:1|$Quit bob|$MyINFO $ALL bob <x>$ $Modem $$1$|"
+    EXPECT_EQ(receive("$Hello x|$Search Hub:x F?T?0?1?a|$SR bob a\\b 5 1/1\x05hub|"
+                      "$ConnectToMe me 127.0.0.1:1|$Quit bob|"
                       "$Lock abc Pk=x|$NickList a$$|"),
               0);
+    // The hub's name and a newcomer change the main screen's title: a repaint.
+    EXPECT_EQ(receive("$HubName Big <hub>|$MyINFO $ALL bob <x>$ $Modem $$1$|"), 1);
     EXPECT_EQ(chat_log_text(), "");
 }
 
@@ -87,8 +89,9 @@ TEST_F(Dispatch, MessageSplitAcrossReceivesIsCompletedNotLost) {
 TEST_F(Dispatch, FragmentIsNotRoutedOnItsOwn) {
     // Without the tail, "<x> hi|" would have been read as a chat line.
     receive("$MyINFO $ALL bob ");
-    EXPECT_EQ(receive("<x> hi$ $Modem $$1$|"), 0);
+    receive("<x> hi$ $Modem $$1$|");
     EXPECT_EQ(chat_log_text(), "");
+    EXPECT_EQ(g_state.user_count, 1);
 }
 
 TEST_F(Dispatch, OneByteReceiveCompletesTheKeptMessage) {
@@ -141,4 +144,18 @@ TEST(ChatAppend, AppendsLineBreakAfterEachLine) {
     EXPECT_EQ(chatlog_append_line("::start download::"), 1);
     EXPECT_EQ(chatlog_append_line(""), 1);
     EXPECT_EQ(chat_log_text(), "::start download::\r\n\r\n");
+}
+
+// "$HubName": the name the title shows, unescaped, replaced whole by each
+// later one (hubs send it again with the topic), cut to its room.
+TEST_F(Dispatch, HubNameIsUnescapedReplacedAndCut) {
+    EXPECT_EQ(receive("$HubName Big &#36; &#124; &amp; hub|"), 1);
+    EXPECT_EQ(std::u16string(g_state.hub_name), u"Big $ | & hub");
+    receive("$HubName Big hub - today's topic|");
+    EXPECT_EQ(std::u16string(g_state.hub_name), u"Big hub - today's topic");
+    receive("$HubName " + std::string(3 * HUB_NAME_UNITS, 'n') + "|");
+    EXPECT_EQ(std::u16string(g_state.hub_name), std::u16string(HUB_NAME_UNITS - 1, u'n'));
+    receive("$HubName|");
+    EXPECT_EQ(g_state.hub_name[0], 0);
+    EXPECT_EQ(chat_log_text(), "");
 }

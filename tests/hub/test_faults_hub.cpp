@@ -26,7 +26,6 @@ constexpr int IO_TIMEOUT_MS = 300;
 // most three of them (connect, lock, first reply) and this margin.
 constexpr int LOGIN_MARGIN_MS = 1000;
 
-const std::string CONNECTING = "connecting to 127.0.0.1...\r\n";
 
 intptr_t hub_window_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
     return hub_window_message(message, wparam, lparam);
@@ -85,7 +84,7 @@ struct LoginStep {
     std::function<void(TestHub&)> script;
 };
 
-// Every step before the first reply: the login fails with "connect Error "
+// Every step before the first reply: the login fails with "cannot connect"
 // within its bound, and the client closes its end.
 TEST_F(HubFaults, HubClosingOrFallingSilentAtEachLoginStepFailsTheConnect) {
     const LoginStep steps[] = {
@@ -113,12 +112,14 @@ TEST_F(HubFaults, HubClosingOrFallingSilentAtEachLoginStepFailsTheConnect) {
         EXPECT_LT(took, (uint64_t)(3 * IO_TIMEOUT_MS + LOGIN_MARGIN_MS));
         EXPECT_LE(g_state.hub_socket, 0);
         EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
-        EXPECT_EQ(chat_log_text(), CONNECTING + "connect Error ");
+        const std::string failed =
+            note_connecting() + note_cannot_connect(step.closes ? "closed by the hub" : "timed out");
+        EXPECT_EQ(chat_log_text(), failed);
         if (!step.closes) {
             EXPECT_TRUE(hub.wait_client_closed(0, 2000));
         }
         pump_for(50);  // no event of the dead socket may reach the window
-        EXPECT_EQ(chat_log_text(), CONNECTING + "connect Error ");
+        EXPECT_EQ(chat_log_text(), failed);
     }
     EXPECT_EQ(open_descriptors(), descriptors);
 }
@@ -128,8 +129,9 @@ TEST_F(HubFaults, HubClosingRightAfterItsFirstReplyIsShownAsAClose) {
     hub.send(LOCK).expect(BLOCK_END).send("$Hello [i]mpx200|").close();
     connect_to(hub);
     ASSERT_GT(g_state.hub_socket, 0);
-    EXPECT_TRUE(pump_until([] { return chat_has(" SERVER CLOSE CONNECTION "); }));
-    EXPECT_EQ(chat_log_text(), CONNECTING + "connect to 127.0.0.1\r\n$Hello [i]mpx200| SERVER CLOSE CONNECTION ");
+    EXPECT_TRUE(pump_until([] { return chat_has(" lost: "); }));
+    EXPECT_EQ(chat_log_text(),
+              note_connecting() + note_connected() + "$Hello [i]mpx200|\r\n" + note_lost("closed by the hub"));
 }
 
 TEST_F(HubFaults, HubClosingInsideAMessageShowsTheCloseAndNotTheFragment) {
@@ -137,9 +139,9 @@ TEST_F(HubFaults, HubClosingInsideAMessageShowsTheCloseAndNotTheFragment) {
     connect_and_settle(hub);
     hub.send_now(0, "<bob> whole|<bob> cut off in the midd");
     hub.close_now(0);
-    ASSERT_TRUE(pump_until([] { return chat_has("CLOSE"); }));
+    ASSERT_TRUE(pump_until([] { return chat_has(" lost: "); }));
     pump_for(100);
-    EXPECT_EQ(chat_log_text(), "<bob> whole\r\n SERVER CLOSE CONNECTION ");
+    EXPECT_EQ(chat_log_text(), "<bob> whole\r\n" + note_lost("closed by the hub"));
 }
 
 // The unterminated end of the old connection must not be glued to the first
@@ -151,7 +153,7 @@ TEST_F(HubFaults, FragmentOfAClosedHubDoesNotReachTheNextConnection) {
     hub.send_now(0, "<bob> cut off");
     ASSERT_TRUE(pump_until([&] { return traffic_received() == before + 13; }));
     hub.close_now(0);
-    ASSERT_TRUE(pump_until([] { return chat_has("CLOSE"); }));
+    ASSERT_TRUE(pump_until([] { return chat_has(" lost: "); }));
     ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0);
     chatlog_clear();
@@ -181,7 +183,7 @@ TEST_F(HubFaults, SendingAfterTheHubClosedDoesNotRaiseSigpipe) {
     auto hub = std::make_unique<TestHub>();
     connect_and_settle(*hub);
     hub->close_now(0);
-    ASSERT_TRUE(pump_until([] { return chat_has("CLOSE"); }));
+    ASSERT_TRUE(pump_until([] { return chat_has(" lost: "); }));
     send_rev_connect("bob");  // left unread on the hub's side...
     sleep_ms(50);
     hub.reset();  // ...so closing it there answers with a reset
@@ -189,7 +191,7 @@ TEST_F(HubFaults, SendingAfterTheHubClosedDoesNotRaiseSigpipe) {
     void (*previous)(int) = signal(SIGPIPE, SIG_DFL);
     for (int i = 0; i < 3; i++) send_rev_connect("bob");
     signal(SIGPIPE, previous);
-    EXPECT_EQ(chat_log_text(), " SERVER CLOSE CONNECTION ");
+    EXPECT_EQ(chat_log_text(), note_lost("closed by the hub"));
 }
 
 // A login given up (Back, Disconnect, a new Connect) while it waits, with a
@@ -221,7 +223,7 @@ TEST_F(HubFaults, LoginGivenUpWhileItWaitsEndsWithinASecondAndLeavesNoSocket) {
         EXPECT_LT(monotonic_ms() - start, 1000u);
         EXPECT_FALSE(hub_cancel_login()) << "nothing left to give up";
         EXPECT_EQ(g_state.hub_socket, 0);
-        EXPECT_EQ(chat_log_text(), CONNECTING + "connect cancelled\r\n");
+        EXPECT_EQ(chat_log_text(), note_connecting() + "connect cancelled\r\n");
         if (connect_answered) {
             EXPECT_TRUE(silent.wait_client_closed(0, 2000));
         }
@@ -247,7 +249,7 @@ TEST_F(HubFaults, LoginGivenUpAfterItsResultCameIsClosedNotTaken) {
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
     pump_for(50);
-    EXPECT_EQ(chat_log_text(), CONNECTING + "connect cancelled\r\n");
+    EXPECT_EQ(chat_log_text(), note_connecting() + "connect cancelled\r\n");
 }
 
 // A new Connect gives up the login still out; the new one logs in. Connects
@@ -259,14 +261,15 @@ TEST_F(HubFaults, NewConnectGivesUpTheLoginStillOut) {
     fast.send(LOCK).expect(BLOCK_END).send("$Hello [i]mpx200|<fast> here|");
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, slow.port_text().c_str());
     hub_connect_command();
+    const std::string slow_connecting = note_connecting();
     ASSERT_TRUE(slow.wait_received(0, BLOCK_END, 2000));
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, fast.port_text().c_str());
     ASSERT_TRUE(connect_and_wait());
     EXPECT_GT(g_state.hub_socket, 0);
     EXPECT_TRUE(slow.wait_client_closed(0, 2000));
     pump_for(400);
-    EXPECT_EQ(chat_log_text(), CONNECTING + "connect cancelled\r\n" + CONNECTING +
-                                   "connect to 127.0.0.1\r\n$Hello [i]mpx200|<fast> here|<fast> here\r\n");
+    EXPECT_EQ(chat_log_text(), slow_connecting + "connect cancelled\r\n" + note_connecting() + note_connected() +
+                                   "$Hello [i]mpx200|<fast> here|<fast> here\r\n");
 
     // Three Connects without the loop turning: the first two logins are
     // given up but have not handed in their results yet.
@@ -276,8 +279,8 @@ TEST_F(HubFaults, NewConnectGivesUpTheLoginStillOut) {
     hub_connect_command();
     hub_connect_command();
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
-    EXPECT_EQ(chat_log_text(), CONNECTING + "connect cancelled\r\n" + CONNECTING + "connect cancelled\r\n" +
-                                   CONNECTING + "connect Error ");
+    EXPECT_EQ(chat_log_text(), note_connecting() + "connect cancelled\r\n" + note_connecting() + "connect cancelled\r\n" +
+                                   note_connecting() + note_cannot_connect("the last connects are still ending"));
     EXPECT_TRUE(pump_until([] { return !hub_login_running(); }, 2000));
     EXPECT_EQ(g_state.hub_socket, 0);
     chatlog_clear();

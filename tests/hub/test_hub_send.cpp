@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "hub/chat.h"
 #include "hub/connection.h"
 #include "hub/hub_test_state.h"
 #include "support/test_hub.h"
@@ -175,7 +176,7 @@ TEST_F(HubSend, HubThatNeverReadsFillsTheSocketThenTheQueueAndIsLeft) {
     EXPECT_EQ(g_state.hub_out_len, 0);
     EXPECT_GT(max_queued, HUB_OUT_BYTES - (int)message(n).size());
     EXPECT_LE(max_queued, HUB_OUT_BYTES);
-    EXPECT_EQ(chat_log_text(), "the hub is not reading: connection closed\r\n");
+    EXPECT_EQ(chat_log_text(), note_lost("the hub is not reading"));
     // What the socket took reaches the hub in order, and only that is counted.
     std::string got = hub.read_to_end();
     EXPECT_GT(got.size(), 0u);
@@ -238,3 +239,29 @@ TEST_F(HubSend, KeepAliveSendsAnEmptyMessageWhileOnline) {
 }
 
 }  // namespace
+
+namespace {
+class ChatEcho : public HubWindowTest {};
+}  // namespace
+
+// A private message the socket took is shown as the own nick said it,
+// ">[i]mpx200> text", with the text as typed (escapes only on the wire);
+// the hub does not echo it. Public chat waits for the hub's echo, and a
+// message that could not be sent shows nothing.
+TEST_F(ChatEcho, SentPrivateMessageIsShownAsTypedWithTheOwnNick) {
+    TestHub hub;
+    connect_to(hub);
+    chatlog_clear();
+    chat_send(">bob hi | $ &amp; there");
+    EXPECT_TRUE(hub.wait_received(0, "$To: bob From: [i]mpx200 $<[i]mpx200>      hi &#124; &#36; &amp;amp; there |",
+                                  2000));
+    EXPECT_EQ(chat_log_text(), ">[i]mpx200> hi | $ &amp; there\r\n");
+    chat_send(">bob");  // nothing after the nick: an empty text
+    chat_send("public line");
+    EXPECT_TRUE(hub.wait_received(0, "<[i]mpx200> public line |", 2000));
+    EXPECT_EQ(chat_log_text(), ">[i]mpx200> hi | $ &amp; there\r\n>[i]mpx200> \r\n");
+    hub_disconnect_command();
+    chatlog_clear();
+    chat_send(">bob unsent");
+    EXPECT_EQ(chat_log_text(), "");
+}

@@ -30,7 +30,6 @@ namespace {
 const std::string BLOCK_END = "$1234567890$|";
 const std::string LOCK = "$Lock abc Pk=x|";
 
-const std::string CONNECTING = "connecting to 127.0.0.1...\r\n";
 
 int g_paints;
 int g_socket_events;
@@ -86,7 +85,7 @@ TEST_F(HubSession, GoodConnectShowsFirstReplyRawAndCountsIt) {
     connect_to(hub);
     ASSERT_GT(g_state.hub_socket, 0);
     EXPECT_EQ(g_state.hub_phase, HUB_ONLINE);
-    EXPECT_EQ(chat_log_text(), CONNECTING + "connect to 127.0.0.1\r\n" + reply);
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected() + reply);
     ASSERT_TRUE(hub.wait_received(0, BLOCK_END, 2000));
     EXPECT_EQ(traffic_received(), 20u + (uint32_t)reply.size());
     EXPECT_EQ(traffic_sent(), (uint32_t)hub.received(0).size());
@@ -106,7 +105,7 @@ TEST_F(HubSession, FirstReplyIsDispatchedLikeAnyReceive) {
     for (const UserEntry& u : g_state.users)
         if (u.present) present.insert(u.name);
     EXPECT_EQ(present, (std::set<std::string>{"ann", "cid"}));
-    EXPECT_EQ(chat_log_text(), CONNECTING + "connect to 127.0.0.1\r\n" + reply + "<Bot> welcome\r\n");
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected() + reply + "<Bot> welcome\r\n");
 }
 
 TEST_F(HubSession, LongFirstReplyIsShownCutTo254Characters) {
@@ -116,16 +115,16 @@ TEST_F(HubSession, LongFirstReplyIsShownCutTo254Characters) {
     connect_to(hub);
     // Shown cut, then dispatched whole: the chat line follows the cut reply.
     EXPECT_EQ(chat_log_text(),
-              CONNECTING + "connect to 127.0.0.1\r\n" + reply.substr(0, 254) + reply.substr(0, 606) + "\r\n");
+              note_connecting() + note_connected() + reply.substr(0, 254) + reply.substr(0, 606) + "\r\n");
     EXPECT_EQ(traffic_received(), 20u + (uint32_t)reply.size());
 }
 
 TEST_F(HubSession, RefusedConnectionShowsConnectError) {
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(unused_port()).c_str());
     ASSERT_TRUE(connect_and_wait());
-    EXPECT_EQ(g_state.hub_socket, LOGIN_NO_HUB);
+    EXPECT_EQ(g_state.hub_socket, LOGIN_REFUSED);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
-    EXPECT_EQ(chat_log_text(), CONNECTING + "connect Error ");
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("connection refused"));
     EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
 }
 
@@ -133,8 +132,8 @@ TEST_F(HubSession, HubClosingBeforeItsLockShowsConnectError) {
     TestHub hub;
     hub.close();
     connect_to(hub);
-    EXPECT_EQ(g_state.hub_socket, LOGIN_NO_HUB);
-    EXPECT_EQ(chat_log_text(), CONNECTING + "connect Error ");
+    EXPECT_EQ(g_state.hub_socket, LOGIN_CLOSED);
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("closed by the hub"));
 }
 
 TEST_F(HubSession, FirstReplyOfOneByteIsAReplyAndTheConnectionWorks) {
@@ -142,7 +141,7 @@ TEST_F(HubSession, FirstReplyOfOneByteIsAReplyAndTheConnectionWorks) {
     hub.send(LOCK).expect(BLOCK_END).send("$");
     connect_to(hub);
     ASSERT_GT(g_state.hub_socket, 0);
-    EXPECT_EQ(chat_log_text(), CONNECTING + "connect to 127.0.0.1\r\n$");
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected() + "$");
     EXPECT_EQ(traffic_received(), 21u);
     // The byte starts a message that the next receive completes.
     hub.send_now(0, "Hello x|<bob> hi|");
@@ -154,8 +153,8 @@ TEST_F(HubSession, SilentHubAfterLoginTimesOutAndCloses) {
     hub.send(LOCK);
     g_state.hub_io_timeout_ms = 300;
     connect_to(hub);
-    EXPECT_EQ(chat_log_text(), CONNECTING + "connect Error ");
-    EXPECT_EQ(g_state.hub_socket, LOGIN_NO_HUB);  // the failed login's code, no socket
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("timed out"));
+    EXPECT_EQ(g_state.hub_socket, LOGIN_TIMED_OUT);  // the failed login's code, no socket
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
 }
@@ -176,7 +175,7 @@ TEST_F(HubSession, ConnectWhileConnectedReplacesTheConnectionQuietly) {
     EXPECT_EQ(g_state.users[7].present, 0);
     EXPECT_EQ(g_state.users[7].name[0], '\0');
     pump_for(100);
-    EXPECT_FALSE(chat_has("SERVER CLOSE"));
+    EXPECT_FALSE(chat_has("lost"));
     hub.send_now(1, "<bob> on the new one|");
     EXPECT_TRUE(pump_until([] { return chat_has("<bob> on the new one"); }));
 }
@@ -190,7 +189,7 @@ TEST_F(HubSession, DisconnectClosesOnceAndTwiceDoesNothing) {
     hub_disconnect_command();
     EXPECT_EQ(g_state.hub_socket, 0);
     pump_for(50);
-    EXPECT_EQ(chat_log_text(), "");
+    EXPECT_EQ(chat_log_text(), note_disconnected()) << "one note, and no close reported as a loss";
 }
 
 TEST_F(HubSession, DisconnectThenConnectLogsInAfresh) {
@@ -225,10 +224,19 @@ TEST_F(HubSession, ChatLinesOfOneReceiveAreAppendedWithOneRepaint) {
     EXPECT_EQ(traffic_received(), before + 18);
 }
 
-TEST_F(HubSession, UserInformationAloneRequestsNoRepaint) {
+// The user count is in the main screen's title: a receive that changes it
+// asks for a repaint, one that does not (a user already listed) asks none.
+TEST_F(HubSession, UserInformationRepaintsOnlyWhenTheCountChanges) {
     TestHub hub;
     connect_and_settle(hub);
     uint32_t before = traffic_received();
+    hub.send_now(0, "$MyINFO $ALL bob d$ $Modem $$1$|");
+    ASSERT_TRUE(pump_until([&] { return traffic_received() > before; }));
+    EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
+    EXPECT_EQ(g_state.user_count, 1);
+    pump_for(100);
+    g_paints = 0;
+    before = traffic_received();
     hub.send_now(0, "$MyINFO $ALL bob d$ $Modem $$1$|");
     ASSERT_TRUE(pump_until([&] { return traffic_received() > before; }));
     pump_for(100);
@@ -258,16 +266,25 @@ TEST_F(HubSession, OneByteReceiveIsCountedAndUsed) {
     EXPECT_EQ(traffic_received(), before + 9);
 }
 
-TEST_F(HubSession, HubClosingAppendsNoticeOnTheSameLine) {
+// The hub closing ends the session: a note on a line of its own (also after
+// text that did not end its line), the socket closed, nobody listed.
+TEST_F(HubSession, HubClosingAppendsNoticeOnALineOfItsOwn) {
     TestHub hub;
     connect_and_settle(hub);
-    hub.send_now(0, "<bob> bye|");
-    ASSERT_TRUE(pump_until([] { return chat_has("bye"); }));
-    int socket = g_state.hub_socket;
+    hub.send_now(0, "<bob> bye|$MyINFO $ALL bob d$ $Modem $$1$|");
+    ASSERT_TRUE(pump_until([] { return chat_has("bye") && g_state.user_count == 1; }));
+    chatlog_append(u"text without its line break");
     hub.close_now(0);
-    ASSERT_TRUE(pump_until([] { return chat_has("CLOSE"); }));
-    EXPECT_EQ(chat_log_text(), "<bob> bye\r\n SERVER CLOSE CONNECTION ");
-    EXPECT_EQ(g_state.hub_socket, socket);
+    ASSERT_TRUE(pump_until([] { return chat_has("lost"); }));
+    EXPECT_EQ(chat_log_text(),
+              "<bob> bye\r\ntext without its line break\r\n" + note_lost("closed by the hub"));
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+    EXPECT_EQ(g_state.user_count, 0);
+    for (const UserEntry& u : g_state.users) ASSERT_EQ(u.present, 0);
+    pump_for(50);
+    EXPECT_EQ(chat_log_text(),
+              "<bob> bye\r\ntext without its line break\r\n" + note_lost("closed by the hub"));
 }
 
 TEST_F(HubSession, OutOfBandDataAppendsNotice) {
@@ -446,7 +463,7 @@ TEST_F(HubSession, FailedRegistrationIsNotedAndTheReplyStillShown) {
         close(fd);
     }
     EXPECT_GT(g_state.hub_socket, 0);
-    EXPECT_EQ(chat_log_text(), CONNECTING + "wsa select Error connect to 127.0.0.1\r\n$Hello x|");
+    EXPECT_EQ(chat_log_text(), note_connecting() + "wsa select Error \r\n" + note_connected() + "$Hello x|");
 }
 
 namespace {

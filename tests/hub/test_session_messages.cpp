@@ -122,7 +122,7 @@ TEST_F(SessionMessages, RefusalsEndTheConnectionAndARedirectIsOnlyShown) {
                 // Nothing may be sent on a closed connection.
                 EXPECT_FALSE(hub_send("|", 1));
                 pump_for(50);
-                EXPECT_FALSE(chat_has("SERVER CLOSE"));
+                EXPECT_FALSE(chat_has("lost"));
             } else {
                 // Not followed: no other connection, and this one goes on
                 // until the hub closes it.
@@ -132,7 +132,7 @@ TEST_F(SessionMessages, RefusalsEndTheConnectionAndARedirectIsOnlyShown) {
                 EXPECT_TRUE(pump_until([] { return chat_has("<bob> still here\r\n"); }));
                 EXPECT_EQ(hub.connections(), 1);
                 hub.close_now(0);
-                EXPECT_TRUE(pump_until([] { return chat_has(" SERVER CLOSE CONNECTION "); }));
+                EXPECT_TRUE(pump_until([] { return chat_has(note_lost("closed by the hub")); }));
             }
             // A refused password is forgotten, so the next Connect asks for it.
             EXPECT_STREQ(g_state.settings.password, c.message == "$BadPass|" ? "" : "secret");
@@ -173,7 +173,7 @@ TEST_F(SessionMessages, Utf8HubIsReadAndWrittenInUtf8) {
     ASSERT_TRUE(hub.wait_received(0, HUB_TEST_BLOCK_END, 2000));
     EXPECT_NE(hub.received(0).find("$ValidateNick Кот|"), std::string::npos);
     EXPECT_EQ(chat_log_text(),
-              "connecting to 127.0.0.1...\r\nconnect to 127.0.0.1\r\n$Hello Кот|<Бот> привет, Кот|"
+              note_connecting() + note_connected() + "$Hello Кот|<Бот> привет, Кот|"
               "<Бот> привет, Кот\r\n");
     chatlog_clear();
     hub.send_now(0,

@@ -238,6 +238,7 @@ TEST(SearchResultParse, ExampleResultGivesNickPathSizeAndShortName) {
     EXPECT_STREQ(r.path, "Music\\a.mp3");
     EXPECT_STREQ(r.short_name, "a.mp3");
     EXPECT_EQ(r.size, 4096u);
+    EXPECT_EQ(r.folder, 0);
 }
 
 TEST(SearchResultParse, ShortNameIsWhatFollowsTheLastBackslash) {
@@ -289,14 +290,18 @@ TEST(SearchResultParse, DirectoryResultHasItsPathWithoutSlotsAndNoSize) {
     EXPECT_STREQ(r.path, "Music\\Albums");
     EXPECT_STREQ(r.short_name, "Albums");
     EXPECT_EQ(r.size, 0u);
+    EXPECT_EQ(r.folder, 1);
 }
 
+// The separator some clients put after a directory's path is dropped: the
+// folder is named by its own name, not by nothing.
 TEST(SearchResultParse, DirectoryResultWithSearcherNickAndTrailingBackslash) {
     SearchResult r;
     ASSERT_EQ(parse_copy("$SR bob Music\\ 0/5\x05Hub (10.0.0.1:411)\x05me", &r), 1);
-    EXPECT_STREQ(r.path, "Music\\");
-    EXPECT_STREQ(r.short_name, "");
+    EXPECT_STREQ(r.path, "Music");
+    EXPECT_STREQ(r.short_name, "Music");
     EXPECT_EQ(r.size, 0u);
+    EXPECT_EQ(r.folder, 1);
 }
 
 TEST(SearchResultParse, FileNamedLikeSlotsWithoutSlashIsStillAFile) {
@@ -304,6 +309,7 @@ TEST(SearchResultParse, FileNamedLikeSlotsWithoutSlashIsStillAFile) {
     ASSERT_EQ(parse_copy(file_result("bob", "track 2", "9"), &r), 1);
     EXPECT_STREQ(r.path, "track 2");
     EXPECT_EQ(r.size, 9u);
+    EXPECT_EQ(r.folder, 0);
 }
 
 TEST(SearchResultParse, CyrillicBytesAreOrdinaryCharacters) {

@@ -181,7 +181,7 @@ TEST_F(MainScreen, BackWhileConnectingGivesUpTheLogin) {
         return true;
     });
     state.script.add([](void*) {
-        if (silent->connections() < 1 || display_find("connecting to 127.0.0.1...") < 0) return false;
+        if (silent->connections() < 1 || display_find(("connecting to " + hub_address_text() + "...").c_str()) < 0) return false;
         EXPECT_EQ(g_state.hub_phase, HUB_CONNECTING);
         display_press(DISPLAY_KEY_BACK);
         return true;
@@ -357,6 +357,95 @@ TEST_F(MainScreen, LinesBeingReadStayPutWhenTheOldestAreDropped) {
     EXPECT_EQ(run_main(), 0);
     EXPECT_NE(top_text.find("line 082"), std::string::npos) << top_text;
     EXPECT_EQ(top_after, top_text);
+}
+
+// The title and the session notes through a whole session, as the person
+// sees them: "not connected" before and while connecting, the address and
+// then the hub's name with the user count as users come and go, and "not
+// connected" again after Disconnect, with the Users screen empty; a Connect
+// nobody answers leaves its own note and the title as it was.
+TEST_F(MainScreen, TitleAndNotesFollowTheSessionThroughConnectUsersAndDisconnect) {
+    static TestHub* hub_ptr;
+    TestHub hub;
+    hub_ptr = &hub;
+    hub.send(HUB_TEST_LOCK).expect(HUB_TEST_BLOCK_END).pause(300).send("$Hello [i]mpx200|");
+    hub_test_state(hub.port_text());
+    g_state.module_instance = KIVO_INSTANCE;
+    chatlog_set(u"banner without a line break");
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        if (grid_row(0).find("not connected") == std::string::npos) return false;
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("2");  // Menu > Connect
+        return true;
+    });
+    state.script.add([](void*) {
+        // The login waits on the hub's pause: still "not connected".
+        if (display_find(("connecting to " + hub_address_text() + "...").c_str()) < 0) return false;
+        EXPECT_EQ(g_state.hub_phase, HUB_CONNECTING);
+        EXPECT_NE(grid_row(0).find("not connected"), std::string::npos) << grid_row(0);
+        return true;
+    });
+    state.script.add([](void*) {
+        std::string title = hub_address_text() + " (0 users)";
+        return grid_row(0).find(title) != std::string::npos;
+    });
+    state.script.add([](void*) {
+        hub_ptr->send_now(0, "$HubName Test &#36;Hub|$MyINFO $ALL bob d$ $Modem $$1$|"
+                             "$MyINFO $ALL ann d$ $Modem $$2$|$MyINFO $ALL [i]mpx200 d$ $Modem $$3$|");
+        return true;
+    });
+    state.script.add([](void*) { return grid_row(0).find("Test $Hub (3 users)") != std::string::npos; });
+    state.script.add([](void*) {
+        hub_ptr->send_now(0, "$Quit bob|");
+        return true;
+    });
+    state.script.add([](void*) { return grid_row(0).find("Test $Hub (2 users)") != std::string::npos; });
+    state.script.add([](void*) {
+        hub_ptr->send_now(0, "$HubName Test Hub - topic of the day|");
+        return true;
+    });
+    state.script.add([](void*) {
+        if (grid_row(0).find("Test Hub - topic of the day (2 users)") == std::string::npos) return false;
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("3");  // Menu > Disconnect
+        return true;
+    });
+    state.script.add([](void*) {
+        if (grid_row(0).find("not connected") == std::string::npos) return false;
+        EXPECT_EQ(g_state.user_count, 0);
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("8");  // Menu > Users
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("EXIT") < 0) return false;  // the Users screen's soft key
+        EXPECT_LT(display_find("ann"), 0) << grid_text();
+        display_press(DISPLAY_KEY_BACK);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("EXIT") >= 0) return false;
+        // A Connect to a port where nothing listens: its own note, title unchanged.
+        text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(unused_port()).c_str());
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("2");
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("connection refused") < 0) return false;
+        EXPECT_NE(grid_row(0).find("not connected"), std::string::npos);
+        run->grid = chat_log_text();
+        return true;
+    });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    hub_test_end();
+    const std::string first = "127.0.0.1:" + hub.port_text();
+    const std::string refused = hub_address_text();
+    EXPECT_EQ(state.grid, "banner without a line break\r\nconnecting to " + first + "...\r\nconnected to " + first +
+                              "\r\n$Hello [i]mpx200|\r\ndisconnected from " + first + "\r\nconnecting to " + refused +
+                              "...\r\ncannot connect to " + refused + ": connection refused\r\n");
 }
 
 TEST(MainScreenCommands, UnknownCommandsAreNotHandled) {

@@ -104,7 +104,7 @@ bool close_screen(void*) {
     return true;
 }
 
-TEST_F(SearchScreen, ActionSendsExactSearchBytesClearsResultsAndCountsThem) {
+TEST_F(SearchScreen, ActionSendsExactSearchBytesClearsResultsKeepsTheWordsAndCountsThem) {
     feed(file_result("old", "stale.mp3", "1"));
     IdleScript script;
     script.add(remember_screen);
@@ -116,7 +116,8 @@ TEST_F(SearchScreen, ActionSendsExactSearchBytesClearsResultsAndCountsThem) {
     });
     script.add([](void*) {
         EXPECT_EQ(list_count(), 0);
-        EXPECT_EQ(control_text(g_state.search_window, ID_SEARCH_WORDS), u"");
+        // The words stay, to search again or to change one.
+        EXPECT_EQ(control_text(g_state.search_window, ID_SEARCH_WORDS), u"abba gold");
         return true;
     });
     script.add(close_screen);
@@ -383,3 +384,103 @@ TEST_F(SearchScreen, DirectoryAndEmptyShortNameRowsKeepListPositionsEqualToRows)
 }
 
 }  // namespace
+namespace {
+
+std::u16string status_text() { return control_text(g_state.search_window, ID_SEARCH_STATUS); }
+
+}  // namespace
+
+// The status line through a search's life: "searching..." once sent, the
+// count as results come (the first one selected, a later one leaving the
+// selection alone), "no results" when the wait ends with none, "first N
+// shown" once the table is full. The words stay in the field throughout.
+TEST_F(SearchScreen, StatusLineFollowsTheSearchAndTheFirstResultIsSelected) {
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        EXPECT_EQ(status_text(), u"");  // nothing searched yet
+        display_type("abba");
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("searching...")) return false;
+        EXPECT_EQ(list_selection(), LB_ERR);
+        feed(file_result("ann", "x\\one.mp3", "1"));
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("1 result")) return false;
+        EXPECT_EQ(list_selection(), 0) << "the first result is selected";
+        feed(file_result("bob", "y\\two.mp3", "2"));
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("2 results")) return false;
+        EXPECT_EQ(list_selection(), 0) << "a later result leaves the selection alone";
+        // The wait ending after results came changes nothing.
+        send_message(g_state.search_window, WM_TIMER, SEARCH_WAIT_TIMER, 0);
+        EXPECT_EQ(status_text(), u"2 results");
+        // Searching again from the field, whose words are still there.
+        control_set_focus(g_state.search_window, ID_SEARCH_WORDS);
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add([](void*) {
+        if (status_text() != u"searching...") return false;
+        EXPECT_EQ(list_count(), 0);
+        send_message(g_state.search_window, WM_TIMER, SEARCH_WAIT_TIMER, 0);  // the wait is over
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("no results")) return false;
+        for (int i = 0; i <= RESULT_ROWS; i++) feed(file_result("u", "f" + std::to_string(i), "1"));
+        return true;
+    });
+    script.add([](void*) { return shows("first 334 shown"); });
+    script.add(close_screen);
+    run(&script);
+    EXPECT_EQ(sent(), "$Search Hub:me F?T?0?1?abba|$Search Hub:me F?T?0?1?abba|");
+}
+
+// A directory's result is listed as a folder ("Albums\"), its Info says so,
+// and Download leaves it, saying why, with the screen still open.
+TEST_F(SearchScreen, FolderResultIsMarkedAndIsNotDownloaded) {
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        feed("$SR bob Music\\Albums 2/3\x05Hub (10.0.0.1:411)");
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("Albums\\")) return false;
+        EXPECT_EQ(list_selection(), 0);
+        menu("1");  // "Info"
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("item")) return false;
+        int path = display_find("Music\\Albums");
+        EXPECT_GE(path, 1);
+        EXPECT_EQ(display_find("user: bob"), path + 1);
+        EXPECT_EQ(display_find("a folder"), path + 2);
+        EXPECT_FALSE(shows("size:"));
+        display_press(DISPLAY_KEY_ACTION);  // closes the box
+        return true;
+    });
+    script.add([](void*) {
+        if (shows("item")) return false;
+        display_press(DISPLAY_KEY_SOFT_RIGHT);  // "Download"
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("a folder cannot be downloaded")) return false;
+        EXPECT_NE(g_state.search_window, 0);  // still open
+        return true;
+    });
+    script.add(close_screen);
+    run(&script);
+    EXPECT_EQ(sent(), "");  // no $RevConnectToMe
+    EXPECT_EQ(download_row(), -1);
+    EXPECT_FALSE(download_requested());
+}

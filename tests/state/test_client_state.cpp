@@ -112,3 +112,19 @@ TEST(ChatLog, AppendsFromTwoThreadsDoNotInterleave) {
 }
 
 }  // namespace
+
+// A note of the client's own begins a line: after text that did not end its
+// line a line break comes first; at the start of the log or of a line none.
+TEST(ChatLogNote, NoteStartsALineOfItsOwn) {
+    client_state_reset();
+    u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
+    chatlog_append_note(u"first");
+    chatlog_append(u"glued");
+    chatlog_append_note(u"second");
+    chatlog_append_note(u"third");
+    chatlog_append_note(u"open", false);
+    chatlog_append(u" end");
+    char16_t out[CHATLOG_UNITS];
+    chatlog_take_for_display(out, CHATLOG_UNITS, CHATLOG_UNITS);
+    EXPECT_EQ(std::u16string(out), u"first\r\nglued\r\nsecond\r\nthird\r\nopen end");
+}

@@ -224,5 +224,5 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
 
     // The hub's close reaches the chat.
     hub.close_now(0);
-    EXPECT_TRUE(pump_until([] { return chat_text().find(" SERVER CLOSE CONNECTION ") != std::string::npos; }, 3000));
+    EXPECT_TRUE(pump_until([] { return chat_text().find(" lost: closed by the hub\r\n") != std::string::npos; }, 3000));
 }
