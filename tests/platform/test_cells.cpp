@@ -55,7 +55,10 @@ std::string reverse_span(int row) {
         if (m[c] != 'R' || (c > 0 && m[c - 1] == 'R')) continue;
         int end = c;
         while (end + 1 < (int)m.size() && m[end + 1] == 'R') end++;
-        spans += (spans.empty() ? "" : ",") + std::to_string(c) + "-" + std::to_string(end);
+        if (!spans.empty()) spans += ",";
+        spans += std::to_string(c);
+        spans += "-";
+        spans += std::to_string(end);
     }
     return spans;
 }

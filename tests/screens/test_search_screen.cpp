@@ -434,7 +434,11 @@ TEST_F(SearchScreen, StatusLineFollowsTheSearchAndTheFirstResultIsSelected) {
     });
     script.add([](void*) {
         if (!shows("no results")) return false;
-        for (int i = 0; i <= RESULT_ROWS; i++) feed(file_result("u", "f" + std::to_string(i), "1"));
+        for (int i = 0; i <= RESULT_ROWS; i++) {
+            std::string name = "f";  // appended: GCC 12 at -O3 warns on "f" + std::string
+            name += std::to_string(i);
+            feed(file_result("u", name, "1"));
+        }
         return true;
     });
     script.add([](void*) { return shows("first 334 shown"); });
