@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Kivo and runs it in this terminal. When nothing listens on
 # 127.0.0.1:2225, the demo hub is started in the background first (its UTF-8
-# port on 2227) and stopped again when Kivo ends.
+# port on 2227, its TLS port on 2228) and stopped again when Kivo ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -15,13 +15,19 @@ stop_hub() { [ -n "$hub_pid" ] && kill "$hub_pid" 2>/dev/null && wait "$hub_pid"
 trap stop_hub EXIT
 
 if ! (exec 3<>/dev/tcp/127.0.0.1/2225) 2>/dev/null; then
-    echo "starting the demo hub on 127.0.0.1:2225, UTF-8 on 2227 (log: build/demohub.log)"
-    python3 tools/demohub.py --port 2225 --utf8-port 2227 >build/demohub.log 2>&1 &
+    echo "starting the demo hub on 127.0.0.1:2225, UTF-8 on 2227, TLS on 2228 (log: build/demohub.log)"
+    rm -f build/demohub.keyprint
+    python3 tools/demohub.py --port 2225 --utf8-port 2227 --tls-port 2228 \
+        --keyprint-file build/demohub.keyprint >build/demohub.log 2>&1 &
     hub_pid=$!
     for _ in $(seq 1 100); do
         (exec 3<>/dev/tcp/127.0.0.1/2225) 2>/dev/null && break
         sleep 0.1
     done
+    # The keyprint file is written before the hub listens.
+    if [ -s build/demohub.keyprint ]; then
+        echo "the TLS hub: nmdcs://127.0.0.1:2228?kp=$(cat build/demohub.keyprint)"
+    fi
 fi
 
 # Favorites.xml beside the executable names the hubs; see README.

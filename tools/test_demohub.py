@@ -1,14 +1,18 @@
 """Self-test of the demo hub: runs tools/demohub.py on a free port of
-127.0.0.1 and talks to it the way Kivo does.  Run from tools/ with
+127.0.0.1 and talks to it the way Kivo does, in plain and over TLS.  Run from tools/ with
 `python3 -m unittest test_demohub` (or `discover -s tools` from the root).
 Every socket has a timeout and the hub is stopped with SIGTERM at the end.
 """
 
+import base64
+import hashlib
 import os
+import re
 import select
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -18,7 +22,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from demohub import tth  # noqa: E402
+from demohub import tls, tth  # noqa: E402
 from demohub.lockkey import lock_of, lock_to_key  # noqa: E402
 from demohub.peer import adc_path_to_share  # noqa: E402
 
@@ -28,6 +32,8 @@ KIVO_PEER_LOCK = b"EXTENDEDPROTOCOLABCABCABCABCABCABC"
 KIVO_PEER_SUPPORTS = b"$Supports MiniSlots ADCGet TTHF |"
 HAVE_RHASH = shutil.which("rhash") is not None
 NEEDS_RHASH = unittest.skipUnless(HAVE_RHASH, "rhash is not installed: no TTH")
+HAVE_OPENSSL = shutil.which("openssl") is not None
+NEEDS_OPENSSL = unittest.skipUnless(HAVE_OPENSSL, "openssl is not installed: no certificate")
 
 
 def rhash_tth(path):
@@ -36,12 +42,27 @@ def rhash_tth(path):
     return out.split(b" ")[0].upper()
 
 
-class Conn:
-    """A blocking NMDC connection that reads whole '|'-terminated messages."""
+def keyprint(der):
+    """SHA256/<base32 of the SHA-256 of the certificate's DER>, no padding."""
+    return b"SHA256/" + base64.b32encode(hashlib.sha256(der).digest()).rstrip(b"=")
 
-    def __init__(self, port):
+
+class Conn:
+    """A blocking NMDC connection that reads whole '|'-terminated messages;
+    with tls, TLS from the first byte (any certificate: the test compares
+    its keyprint itself)."""
+
+    def __init__(self, port, tls=False):
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
+        if tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+            context.check_hostname = False
+            context.verify_mode = ssl.CERT_NONE
+            self.sock = context.wrap_socket(self.sock)
         self.buf = b""
+
+    def keyprint(self):
+        return keyprint(self.sock.getpeercert(binary_form=True))
 
     def close(self):
         self.sock.close()
@@ -82,14 +103,16 @@ class Conn:
                     return True
         except socket.timeout:
             return False
-        except ConnectionError:
+        except (ConnectionError, ssl.SSLError):
             return True
 
 
-def login_block(nick, key, description=b"pelmark"):
+def login_block(nick, key, description=b"pelmark", flag=b" "):
+    """Kivo's login; flag is the byte after the connection type (b"\x11":
+    TLS transfers)."""
     return (KIVO_SUPPORTS + b"$Key " + key + b"|$ValidateNick " + nick +
             b"|$Version 1,0091|$GetNickList|$MyINFO $ALL " + nick + b" " + description +
-            b"<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem $x$1024$|")
+            b"<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem" + flag + b"$x$1024$|")
 
 
 def first_reply(nick, name=b"Kivo Demo Hub"):
@@ -103,21 +126,24 @@ def welcome(nick, name=b"Kivo Demo Hub"):
 
 
 def start_hub(data, *extra):
-    """Runs demohub.py on free ports; returns (process, [port, utf-8 port])."""
+    """Runs demohub.py on free ports; returns (process, {"": port, "utf-8":
+    UTF-8 port, "tls": TLS port}), the last two only when asked for."""
     proc = subprocess.Popen(
         [sys.executable, os.path.join(HERE, "demohub.py"), "--port", "0", "--big-mib", "0",
          "--churn-seconds", "0", "--quiet", "--data-dir", data] + list(extra),
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     ready, _, _ = select.select([proc.stdout], [], [], 30)
     lines = [proc.stdout.readline().decode() if ready else ""]
-    if "--utf8-port" in extra:
+    kinds = [""] + [kind for kind, option in (("utf-8", "--utf8-port"), ("tls", "--tls-port"))
+                    if option in extra]
+    for _ in kinds[1:]:
         lines.append(proc.stdout.readline().decode())   # printed right after the first
-    prefixes = ["demohub listening on 127.0.0.1:", "demohub utf-8 listening on 127.0.0.1:"]
+    prefixes = ["demohub %slistening on 127.0.0.1:" % (kind + " " if kind else "") for kind in kinds]
     if not all(line.startswith(prefix) for line, prefix in zip(lines, prefixes)):
         proc.kill()
         proc.wait()
         raise RuntimeError("hub did not start: %r" % lines)
-    return proc, [int(line.rsplit(":", 1)[1]) for line in lines]
+    return proc, {kind: int(line.rsplit(":", 1)[1]) for kind, line in zip(kinds, lines)}
 
 
 def stop_hub(proc):
@@ -202,29 +228,31 @@ class HubCase(unittest.TestCase):
     def setUpClass(cls):
         cls.data = DATA
         cls.proc, ports = start_hub(cls.data, *cls.HUB_ARGS)
-        cls.port = ports[0]
-        cls.utf8_port = ports[1] if len(ports) > 1 else None
+        cls.port = ports[""]
+        cls.utf8_port = ports.get("utf-8")
+        cls.tls_port = ports.get("tls")
 
     @classmethod
     def tearDownClass(cls):
         stop_hub(cls.proc)
 
-    def connect(self, port=None):
+    def connect(self, port=None, tls=False):
         """A connection past the $Lock; returns (conn, key)."""
-        c = Conn(port or self.port)
+        c = Conn(port or self.port, tls)
         self.addCleanup(c.close)
         return c, lock_to_key(lock_of(c.message()))
 
-    def login(self, nick, wrong_key=False, port=None, description=b"pelmark"):
-        c, key = self.connect(port)
+    def login(self, nick, wrong_key=False, port=None, description=b"pelmark", flag=b" ",
+              tls=False):
+        c, key = self.connect(port, tls)
         if wrong_key:
             key = key[:-1] + bytes([key[-1] ^ 1])
-        c.send(login_block(nick, key, description))
+        c.send(login_block(nick, key, description, flag))
         return c
 
-    def logged_in(self, nick, port=None, description=b"pelmark"):
+    def logged_in(self, nick, port=None, description=b"pelmark", flag=b" ", tls=False):
         """A client whose login is complete, the welcome line read."""
-        c = self.login(nick, port=port, description=description)
+        c = self.login(nick, port=port, description=description, flag=flag, tls=tls)
         c.until(lambda m: m.startswith(b"<Hub-Security> Welcome"))
         return c
 
@@ -725,6 +753,178 @@ class FullHub(HubCase):
             c = self.login(nick, port=port)
             self.assertEqual(c.message(), b"$HubIsFull")
             self.assertTrue(c.closed_by_peer())
+
+
+@NEEDS_OPENSSL
+class TlsCertificate(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="demohub-tls-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def test_the_certificate_is_made_once_kept_and_made_anew_when_damaged(self):
+        first = tls.load(self.dir)
+        self.assertRegex(first.keyprint, r"^SHA256/[A-Z2-7]{52}$")
+        pem = os.path.join(self.dir, tls.PEM_NAME)
+        with open(pem, "rb") as f:
+            kept = f.read()
+        self.assertIn(b"PRIVATE KEY", kept)
+        self.assertEqual(os.stat(pem).st_mode & 0o077, 0)   # the key is not for others
+        self.assertEqual(tls.load(self.dir, command="no-such-openssl").keyprint, first.keyprint)
+        with open(pem, "rb") as f:
+            self.assertEqual(f.read(), kept)
+        with open(pem, "wb") as f:
+            f.write(kept[:len(kept) // 2])
+        said = []
+        again = tls.load(self.dir, said.append)
+        self.assertNotEqual(again.keyprint, first.keyprint)
+        self.assertIn("does not load", said[0])
+        self.assertEqual(os.listdir(self.dir), [tls.PEM_NAME])   # no temporary files left
+        os.remove(pem)
+        self.assertRaises(tls.TlsError, tls.load, self.dir, command="no-such-openssl")
+
+
+@NEEDS_OPENSSL
+class TlsHub(HubCase):
+    """The TLS hub port and TLS transfers (a client announces TLS with bit
+    0x10 in its $MyINFO flag byte)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tls_port_file = os.path.join(DATA, "tls.port")
+        cls.keyprint_file = os.path.join(DATA, "keyprint")
+        cls.HUB_ARGS = ("--tls-port", "0", "--tls-port-file", cls.tls_port_file,
+                        "--keyprint-file", cls.keyprint_file)
+        super().setUpClass()
+        with open(cls.keyprint_file, "rb") as f:
+            cls.keyprint_line = f.read()
+        cls.keyprint = cls.keyprint_line.rstrip(b"\n")
+
+    def data_file(self, owner, path):
+        with open(os.path.join(self.data, owner, *path.split("/")), "rb") as f:
+            return f.read()
+
+    def peer(self, c, nick, owner, secure):
+        """$RevConnectToMe over c; checks that the $ConnectToMe port is a
+        TLS one (ends in 'S') exactly when secure, connects (over TLS, the
+        hub's certificate) and greets; returns (peer conn, greeting)."""
+        c.send(b"$RevConnectToMe " + nick + b" " + owner + b"|")
+        ctm = c.until(lambda m: m.startswith(b"$ConnectToMe "))
+        m = re.fullmatch(rb"\$ConnectToMe (\S+) 127\.0\.0\.1:(\d+)(S?)", ctm)
+        self.assertIsNotNone(m, ctm)
+        self.assertEqual((m.group(1), m.group(3)), (nick, b"S" if secure else b""), ctm)
+        peer = Conn(int(m.group(2)), tls=secure)
+        self.addCleanup(peer.close)
+        if secure:
+            self.assertEqual(peer.keyprint(), self.keyprint)
+        peer.send(b"$MyNick " + nick + b"|$Lock " + KIVO_PEER_LOCK + b" Pk=KIVOLOKTAN0.242ABCABC|")
+        greeting = [peer.message() for _ in range(5)]
+        peer.send(KIVO_PEER_SUPPORTS + b"$Direction Download 21356|" + greeting[4] + b"|")
+        return peer, greeting
+
+    def test_tls_port_serves_the_same_hub_with_the_keyprinted_certificate(self):
+        with open(self.tls_port_file) as f:
+            self.assertEqual(int(f.read()), self.tls_port)
+        self.assertRegex(self.keyprint_line, rb"^SHA256/[A-Z2-7]{52}\n$")
+        c, key = self.connect(self.tls_port, tls=True)
+        self.assertEqual(c.keyprint(), self.keyprint)
+        self.assertEqual(c.sock.getpeercert(binary_form=True),
+                         tls.certificate_der(os.path.join(DATA, tls.PEM_NAME)))
+        c.send(login_block(b"tls1", key))
+        seen = []
+        c.until(lambda m: seen.append(m) or m.startswith(b"<Hub-Security> Welcome to "))
+        self.assertEqual(b"|".join(seen[:4]) + b"|", first_reply(b"tls1"))
+        self.assertEqual(seen[-2:], [b"$OpList Hub-Security$$Mira$$", welcome(b"tls1")[:-1]])
+        # Chat both ways with a client on the plain port.
+        p = self.logged_in(b"plain1")
+        c.send("<tls1> привет over TLS|".encode("cp1251"))
+        self.assertEqual(p.until(lambda m: m.startswith(b"<tls1> ")),
+                         "<tls1> привет over TLS".encode("cp1251"))
+        p.send(b"<plain1> hello back|")
+        self.assertEqual(c.until(lambda m: m.startswith(b"<plain1> ")), b"<plain1> hello back")
+        # Results name this port's address.
+        c.send(b"$Search Hub:tls1 F?T?0?1?readme-demo|")
+        hit = c.until(lambda m: m.startswith(b"$SR Seeder "))
+        self.assertTrue(hit.endswith(b" (127.0.0.1:%d)" % self.tls_port), hit)
+        # A plain login on the TLS port gets nothing and is dropped.
+        raw = socket.create_connection(("127.0.0.1", self.tls_port), timeout=TIMEOUT)
+        self.addCleanup(raw.close)
+        raw.sendall(b"$ValidateNick plain2|")
+        try:
+            self.assertNotIn(b"$Lock", raw.recv(4096))
+        except ConnectionError:
+            pass
+
+    def test_seeder_and_archivist_send_over_tls_to_a_client_that_announces_it(self):
+        watcher = self.logged_in(b"watch2")
+        c = self.logged_in(b"tls2", flag=b"\x11")
+        # The flag byte reaches others as it came: TLS stays announced.
+        self.assertEqual(watcher.until(lambda m: m.startswith(b"$MyINFO $ALL tls2 ")),
+                         b"$MyINFO $ALL tls2 pelmark$ $Modem\x11$x$1024$")
+        peer, greeting = self.peer(c, b"tls2", b"Seeder", secure=True)
+        self.assertEqual(greeting, [b"$MyNick Seeder", b"$Lock EXTENDEDPROTOCOLABCABCABCABCABCABC Pk=DEMOHUB",
+                                    b"$Supports MiniSlots XmlBZList ADCGet TTHF",
+                                    b"$Direction Upload 17767", b"$Key " + lock_to_key(KIVO_PEER_LOCK)])
+        body = self.data_file("Seeder", "Music/Kivo Demo Band/02 - Keypad Blues.mp3")
+        ident = b"/Music/Kivo\\sDemo\\sBand/02\\s-\\sKeypad\\sBlues.mp3"
+        peer.send(b"$ADCGET file " + ident + b" 0 -1|")
+        self.assertEqual(peer.message(), b"$ADCSND file " + ident + b" 0 %d" % len(body))
+        self.assertEqual(peer.exact(len(body)), body)
+        peer.send(b"$Get Docs\\readme-demo.txt$1|")   # the legacy request on the same connection
+        self.assertEqual(peer.message(), b"$FileLength 4097")
+        peer.send(b"$Send|")
+        self.assertEqual(peer.exact(4097), self.data_file("Seeder", "Docs/readme-demo.txt"))
+        peer, _ = self.peer(c, b"tls2", b"archivist", secure=True)
+        body = self.data_file("archivist", "Archive/photos-2009.zip")
+        peer.send(b"$ADCGET file /Archive/photos-2009.zip 5000000 -1|")
+        self.assertEqual(peer.message(), b"$ADCSND file /Archive/photos-2009.zip 5000000 %d"
+                         % (len(body) - 5000000))
+        self.assertEqual(peer.exact(len(body) - 5000000), body[5000000:])
+        # A user without TLS answers in plain.
+        peer, greeting = self.peer(c, b"tls2", b"Mask", secure=False)
+        self.assertEqual(greeting[0], b"$MyNick Zorro")
+
+    def test_a_client_without_the_tls_bit_gets_plain_transfers(self):
+        c = self.logged_in(b"plain3", flag=b"\x01")
+        peer, _ = self.peer(c, b"plain3", b"Seeder", secure=False)
+        peer.send(b"$ADCGET file /Docs/readme-demo.txt 0 -1|")
+        self.assertEqual(peer.message(), b"$ADCSND file /Docs/readme-demo.txt 0 4097")
+        self.assertEqual(peer.exact(4097), self.data_file("Seeder", "Docs/readme-demo.txt"))
+
+    def test_secure_answers_a_plain_request_secure_connection_required(self):
+        c = self.logged_in(b"plain4")
+        c.send(b"$Search Hub:plain4 F?T?0?1?locked-notes|")
+        hit = c.until(lambda m: m.startswith(b"$SR Secure "))
+        self.assertEqual(hit.split(b"\x05")[0], b"$SR Secure Secure\\locked-notes.txt")
+        if HAVE_RHASH:
+            self.assertTrue(hit.split(b"\x05")[2].startswith(
+                b"TTH:" + rhash_tth(os.path.join(self.data, "Secure", "Secure", "locked-notes.txt"))))
+        for request in (b"$Get Secure\\locked-notes.txt$1|", b"$ADCGET file /Secure/locked-notes.txt 0 -1|"):
+            peer, greeting = self.peer(c, b"plain4", b"Secure", secure=False)
+            self.assertEqual(greeting[0], b"$MyNick Secure")
+            peer.send(request)
+            self.assertEqual(peer.message(), b"$Error Secure connection required!")
+            self.assertTrue(peer.closed_by_peer())
+            self.assertEqual(peer.buf, b"")
+
+    def test_secure_serves_a_tls_client_of_the_tls_port(self):
+        c = self.logged_in(b"tls5", port=self.tls_port, tls=True, flag=b"\x11")
+        c.send(b"$GetINFO Secure tls5|")
+        info = c.until(lambda m: m.startswith(b"$MyINFO $ALL Secure "))
+        self.assertTrue(ord(info.split(b"$")[4][-1:]) & 0x10, info)   # Secure announces TLS
+        path = "Secure/sealed-archive.zip"
+        body = self.data_file("Secure", path)
+        self.assertTrue(2 << 20 <= len(body) <= 3 << 20)
+        ident = (b"TTH/" + rhash_tth(os.path.join(self.data, "Secure", *path.split("/")))
+                 if HAVE_RHASH else b"/" + path.encode())
+        peer, greeting = self.peer(c, b"tls5", b"Secure", secure=True)
+        self.assertEqual(greeting[0], b"$MyNick Secure")
+        peer.send(b"$ADCGET file " + ident + b" 0 -1|")
+        self.assertEqual(peer.message(), b"$ADCSND file " + ident + b" 0 %d" % len(body))
+        self.assertEqual(peer.exact(len(body)), body)
+        peer.send(b"$Get Secure\\locked-notes.txt$1|")
+        self.assertEqual(peer.message(), b"$FileLength 3001")
+        peer.send(b"$Send|")
+        self.assertEqual(peer.exact(3001), self.data_file("Secure", "Secure/locked-notes.txt"))
 
 
 if __name__ == "__main__":

@@ -1,11 +1,15 @@
 """Command line, start-up and shutdown of the demo hub.
 
 Start-up order: generate or reuse the real files, their TTHs (rhash, once
-for all files not in the cache), build the population, listen, write the
-port files, take over SIGTERM and SIGINT, and last print the line
-"demohub listening on 127.0.0.1:<port>" and, with --utf8-port, a second line
-"demohub utf-8 listening on 127.0.0.1:<port>": whoever waits for them (the
-tests do) finds the port files written and can stop the hub at once.
+for all files not in the cache), the TLS certificate (openssl, once; see
+tls.py) and the keyprint file, build the population, listen, write the port
+files, take over SIGTERM and SIGINT, and last print the line
+"demohub listening on 127.0.0.1:<port>", with --utf8-port a line
+"demohub utf-8 listening on 127.0.0.1:<port>" and with --tls-port a line
+"demohub tls listening on 127.0.0.1:<port>", in this order: whoever waits
+for them (the tests do) finds the files written and can stop the hub at once.
+Without a certificate (no openssl) the hub runs without TLS, unless
+--tls-port or --keyprint-file asks for it: then it does not start.
 SIGTERM and SIGINT stop the hub: the listeners and every connection are
 closed and the process exits 0.
 """
@@ -23,6 +27,7 @@ from pathlib import Path
 from .hub import Hub
 from .population import build_population
 from .realfiles import prepare
+from .tls import TlsError, load as load_tls
 from .tth import file_hashes
 
 DEFAULT_PORT, SECOND_PORT = 2225, 2226
@@ -93,6 +98,13 @@ def parse_args(argv):
     p.add_argument("--utf8-port", type=int, default=None, metavar="N",
                    help="also listen on this port of 127.0.0.1 with UTF-8 text; 0: any free port")
     p.add_argument("--utf8-port-file", type=Path, help="write the UTF-8 port number to this file")
+    p.add_argument("--tls-port", type=int, default=None, metavar="N",
+                   help="also listen on this port of 127.0.0.1 with TLS (nmdcs://); "
+                        "0: any free port")
+    p.add_argument("--tls-port-file", type=Path, help="write the TLS port number to this file")
+    p.add_argument("--keyprint-file", type=Path,
+                   help="write the keyprint of the hub's certificate (SHA256/<base32>) "
+                        "to this file")
     p.add_argument("--sr-delay-ms", type=float, default=5,
                    help="pause after every 8 search results (default 5)")
     p.add_argument("--max-results", type=int, default=1000,
@@ -118,6 +130,10 @@ def parse_args(argv):
         p.error("bad --utf8-port")
     if opts.utf8_port_file and opts.utf8_port is None:
         p.error("--utf8-port-file needs --utf8-port")
+    if opts.tls_port is not None and not 0 <= opts.tls_port <= 65535:
+        p.error("bad --tls-port")
+    if opts.tls_port_file and opts.tls_port is None:
+        p.error("--tls-port-file needs --tls-port")
     if opts.password_seconds <= 0:
         p.error("--password-seconds must be above 0")
     if any(c in opts.name for c in "$|"):
@@ -133,17 +149,30 @@ async def run(opts) -> int:
         print("demohub: cannot prepare the files in %s: %s" % (opts.data_dir, e), file=sys.stderr)
         return 1
     tths = file_hashes([f.disk for f in real], opts.data_dir, log.warning)
-    hub = Hub(opts, build_population(real, tths))
+    try:
+        tls = load_tls(opts.data_dir, log.warning)
+    except TlsError as e:
+        if opts.tls_port is not None or opts.keyprint_file:
+            print("demohub: no TLS certificate: %s" % e, file=sys.stderr)
+            return 1
+        log.warning("no TLS certificate (%s): no TLS transfers", e)
+        tls = None
+    if opts.keyprint_file:
+        write_text(opts.keyprint_file, tls.keyprint)
+    hub = Hub(opts, build_population(real, tths), tls)
     try:
         port = await hub.start()
     except OSError as e:
-        ports = "%d" % opts.port if opts.utf8_port is None else "%d or %d" % (opts.port, opts.utf8_port)
+        ports = " or ".join("%d" % p for p in (opts.port, opts.utf8_port, opts.tls_port)
+                            if p is not None)
         print("demohub: cannot listen on 127.0.0.1 port %s: %s" % (ports, e), file=sys.stderr)
         return 1
     if opts.port_file:
         write_port(opts.port_file, port)
     if opts.utf8_port_file:
         write_port(opts.utf8_port_file, hub.utf8_port)
+    if opts.tls_port_file:
+        write_port(opts.tls_port_file, hub.tls_port)
     stop = asyncio.Event()
     loop = asyncio.get_running_loop()
     for sig in (signal.SIGTERM, signal.SIGINT):
@@ -151,14 +180,21 @@ async def run(opts) -> int:
     print("demohub listening on 127.0.0.1:%d" % port, flush=True)
     if hub.utf8_port is not None:
         print("demohub utf-8 listening on 127.0.0.1:%d" % hub.utf8_port, flush=True)
+    if hub.tls_port is not None:
+        print("demohub tls listening on 127.0.0.1:%d" % hub.tls_port, flush=True)
     await stop.wait()
     await hub.stop()
     return 0
 
 
 def write_port(path: Path, port: int) -> None:
+    write_text(path, "%d" % port)
+
+
+def write_text(path: Path, text: str) -> None:
+    """One line, written whole or not at all."""
     tmp = path.with_name(path.name + ".tmp")
-    tmp.write_text("%d\n" % port)
+    tmp.write_text(text + "\n")
     os.replace(tmp, path)
 
 

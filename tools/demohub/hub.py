@@ -9,14 +9,18 @@ Model:
   back, and only while at least one real client is logged in; when the
   last client leaves everybody is present again.
 - The hub listens on its port, where text on the wire is code page 1251,
-  and optionally on a second port where it is UTF-8 (hub name
-  "<name> (UTF-8)"); both serve the same users, chat and files.  Each
-  Session reads and writes the encoding of the port it came in on, and
-  relayed text is encoded anew for every receiver (see wire.py).  Messages
-  are read up to '|' (UTF-8 never has that byte inside a character); only
-  the client's $Key is compared as raw bytes, since a key may hold any
-  byte.  Nicks must be writable in code page 1251, so that clients on
-  either port can see and address everybody.
+  optionally on a second port where it is UTF-8 (hub name
+  "<name> (UTF-8)"), and optionally on a TLS port (nmdcs://, code page
+  1251, TLS from the first byte, the same hub name); all serve the same
+  users, chat and files.  Each Session reads and writes the encoding of
+  the port it came in on, and relayed text is encoded anew for every
+  receiver (see wire.py).  Messages are read up to '|' (UTF-8 never has
+  that byte inside a character); only the client's $Key is compared as raw
+  bytes, since a key may hold any byte.  Nicks must be writable in code
+  page 1251, so that clients on any port can see and address everybody.
+- A client whose $MyINFO flag byte has bit 0x10 set can do TLS transfers
+  (Session.tls); the demo users that offer TLS answer its $RevConnectToMe
+  with a TLS port (see peer.py).
 - Chat and private messages are relayed as they came, escapes and all
   ("&#124;", "&#36;", "&amp;"); the bots quote them the same way.  An
   empty message (a keep-alive) is ignored anywhere.
@@ -56,6 +60,7 @@ from . import peer
 from .lockkey import lock_to_key
 from .realfiles import share_key
 from .search import parse_search, search_users
+from .tls import HANDSHAKE_SECONDS, TLS_FLAG
 from .wire import CP1251, UTF8, as_raw_bytes, decode, encode, writable_in
 
 VERSION = "1.0"
@@ -90,11 +95,12 @@ log = logging.getLogger("demohub")
 
 @dataclass
 class Listener:
-    """One listening port: the encoding of its connections and the hub name
-    they see."""
+    """One listening port: the encoding of its connections, the hub name
+    they see, and the TLS context when it speaks TLS."""
     encoding: str
     name: str
-    port: int = 0
+    ssl: object = None
+    port: int = 0          # the port asked for (0: any free one), then the one taken
     server: object = None
 
     @property
@@ -109,22 +115,42 @@ def chat_escape(text: str) -> str:
     return text.replace("$", "&#36;").replace("|", "&#124;")
 
 
+MYINFO_HEAD = "$MyINFO $ALL "
+
+
+def myinfo_fields(raw: str):
+    """(nick, fields) of "$MyINFO $ALL <nick> <description><tag>$ $<connection><flag
+    byte>$<e-mail>$<share>$": fields split at '$', the connection with its
+    flag byte third; None when there are too few."""
+    nick, _, rest = raw[len(MYINFO_HEAD):].partition(" ")
+    fields = rest.split("$")
+    return (nick, fields) if len(fields) >= 6 else None
+
+
+def myinfo_flags(raw: str, encoding: str = CP1251) -> int:
+    """The flag byte after the connection type as a number (0 without one)."""
+    parsed = myinfo_fields(raw)
+    if parsed is None or not parsed[1][2]:
+        return 0
+    byte = encode(parsed[1][2][-1], encoding)
+    return byte[0] if len(byte) == 1 else 0
+
+
 def relayed_myinfo(raw: str, encoding: str = CP1251) -> str:
     """A client's $MyINFO as PtokaX relays it: tag stripped, a blank status
     byte after the connection turned into '@' ("$Modem $" -> "$Modem@$").
     The status byte holds flags (0x10: TLS), not text: it goes to clients
     of either encoding as the byte it came as."""
-    head = "$MyINFO $ALL "
-    nick, _, rest = raw[len(head):].partition(" ")
-    fields = rest.split("$")
-    if len(fields) < 6:
+    parsed = myinfo_fields(raw)
+    if parsed is None:
         return raw
+    nick, fields = parsed
     fields[0] = re.sub(r"<[^<>]*>$", "", fields[0])
     if fields[2].endswith(" "):
         fields[2] = fields[2][:-1] + "@"
     elif fields[2]:
         fields[2] = fields[2][:-1] + as_raw_bytes(fields[2][-1], encoding)
-    return head + nick + " " + "$".join(fields)
+    return MYINFO_HEAD + nick + " " + "$".join(fields)
 
 
 def myinfo_mode(raw: str) -> str:
@@ -143,6 +169,7 @@ class Session:
         self.nick = None
         self.myinfo = ""
         self.mode = "A"
+        self.tls = False    # its $MyINFO announces TLS transfers
         self.logged_in = False
         self.search_task = None
         self.offers = 0
@@ -182,8 +209,9 @@ class Session:
 
 
 class Hub:
-    def __init__(self, options, users):
+    def __init__(self, options, users, tls=None):
         self.options = options
+        self.tls = tls       # tls.Tls (certificate and context), or None
         self.users = users
         self.by_nick = {u.nick: u for u in users}
         self.present = {u.nick for u in users}
@@ -194,9 +222,14 @@ class Hub:
         self.rng = random.Random(options.seed)
         self.refused = {n.lower() for n in options.refused}
         self.registered = {n.lower(): pw for n, pw in options.registered}
-        self.main = Listener(CP1251, options.name)
-        self.utf8 = (Listener(UTF8, options.name + UTF8_NAME_SUFFIX)
+        self.main = Listener(CP1251, options.name, port=options.port)
+        self.utf8 = (Listener(UTF8, options.name + UTF8_NAME_SUFFIX, port=options.utf8_port)
                      if options.utf8_port is not None else None)
+        self.secure = None
+        if options.tls_port is not None:
+            if tls is None:
+                raise ValueError("a TLS port needs a certificate")
+            self.secure = Listener(CP1251, options.name, tls.context, options.tls_port)
 
     # ---- plumbing -----------------------------------------------------------
 
@@ -220,20 +253,31 @@ class Hub:
     def utf8_port(self):
         return self.utf8.port if self.utf8 is not None else None
 
-    async def listen(self, listener, port) -> None:
+    @property
+    def tls_port(self):
+        return self.secure.port if self.secure is not None else None
+
+    def listeners(self):
+        return [x for x in (self.main, self.utf8, self.secure) if x is not None]
+
+    async def listen(self, listener) -> None:
         async def on_connect(reader, writer):
             await self.on_connect(reader, writer, listener)
-        listener.server = await asyncio.start_server(on_connect, "127.0.0.1", port,
-                                                     limit=MAX_MESSAGE_BYTES, reuse_address=True)
+        tls = {} if listener.ssl is None else {"ssl": listener.ssl,
+                                               "ssl_handshake_timeout": HANDSHAKE_SECONDS}
+        listener.server = await asyncio.start_server(on_connect, "127.0.0.1", listener.port,
+                                                     limit=MAX_MESSAGE_BYTES, reuse_address=True,
+                                                     **tls)
         listener.port = listener.server.sockets[0].getsockname()[1]
 
     async def start(self):
-        await self.listen(self.main, self.options.port)
-        if self.utf8 is not None:
+        for listener in self.listeners():
             try:
-                await self.listen(self.utf8, self.options.utf8_port)
+                await self.listen(listener)
             except OSError:
-                self.main.server.close()
+                for done in self.listeners():
+                    if done.server is not None:
+                        done.server.close()
                 raise
         if self.options.churn_seconds > 0:
             self.spawn(self.churn())
@@ -242,8 +286,8 @@ class Hub:
         return self.port
 
     async def stop(self):
-        for listener in (self.main, self.utf8):
-            if listener is not None and listener.server is not None:
+        for listener in self.listeners():
+            if listener.server is not None:
                 listener.server.close()
         for w in list(self.writers):
             w.close()
@@ -406,6 +450,7 @@ class Hub:
             return False
         session.myinfo = relayed_myinfo(msg, session.encoding)
         session.mode = myinfo_mode(msg)
+        session.tls = bool(myinfo_flags(msg, session.encoding) & TLS_FLAG)
         return True
 
     def complete_login(self, session) -> None:

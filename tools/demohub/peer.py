@@ -32,6 +32,14 @@ either answer; mask greets as Zorro; silent never answers.  Every wait has
 a time limit; the listener closes after its one connection or after
 LISTEN_SECONDS.
 
+TLS: a client whose $MyINFO announces TLS (flag bit 0x10) asking an owner
+that offers TLS (Seeder, archivist, Secure) gets "$ConnectToMe <client>
+127.0.0.1:<port>S": the listener speaks TLS with the hub's certificate and
+the same exchange runs inside it.  Everybody else gets a plain port.  Secure
+takes requests over TLS only, as eiskaltdcpp does by default: on a plain
+connection it greets as usual and answers $Get or $ADCGET with
+"$Error Secure connection required!|" and closes.
+
 Text on this connection is in the encoding of the hub port the client came
 in on: a client on the UTF-8 port sends its $Get path in UTF-8 and reads the
 owner's nick in UTF-8.  An $ADCGET id is taken as UTF-8 or code page 1251,
@@ -43,7 +51,9 @@ import logging
 import socket
 
 from .lockkey import lock_of, lock_to_key
+from .population import TLS_OFFERED, TLS_REQUIRED
 from .realfiles import share_key
+from .tls import HANDSHAKE_SECONDS
 from .wire import CP1251, decode, encode
 
 LISTEN_SECONDS = 60
@@ -55,13 +65,21 @@ NCDC_LOCK = b"EXTENDEDPROTOCOL/wut?"
 ADC_ESCAPES = {"s": " ", "\\": "\\", "n": "\n"}
 MASK_NICK = "Zorro"
 SLOW_TICKS_PER_SECOND = 10
+SECURE_REQUIRED = b"$Error Secure connection required!|"
 
 log = logging.getLogger("demohub.peer")
+
+
+def over_tls(hub, owner, client_session) -> bool:
+    """Whether the owner answers this client with a TLS port."""
+    return (hub.tls is not None and client_session.tls
+            and owner.tls in (TLS_OFFERED, TLS_REQUIRED))
 
 
 async def offer_connection(hub, owner, client_nick: str, client_session) -> None:
     """Open the listener and send $ConnectToMe to the client."""
     accepted = asyncio.Event()
+    secure = over_tls(hub, owner, client_session)
 
     async def on_connect(reader, writer):
         if accepted.is_set():   # one connection per request
@@ -71,7 +89,7 @@ async def offer_connection(hub, owner, client_nick: str, client_session) -> None
         server.close()
         hub.track(writer)
         try:
-            await serve(hub, owner, reader, writer, client_session.encoding)
+            await serve(hub, owner, reader, writer, client_session.encoding, secure)
         except (ConnectionError, asyncio.IncompleteReadError, asyncio.TimeoutError,
                 asyncio.LimitOverrunError, ValueError, OSError) as e:
             log.debug("peer %s: %r", owner.nick, e)
@@ -79,9 +97,11 @@ async def offer_connection(hub, owner, client_nick: str, client_session) -> None
             hub.untrack(writer)
             writer.close()
 
-    server = await asyncio.start_server(on_connect, "127.0.0.1", 0, limit=MAX_MESSAGE_BYTES)
+    tls = {"ssl": hub.tls.context, "ssl_handshake_timeout": HANDSHAKE_SECONDS} if secure else {}
+    server = await asyncio.start_server(on_connect, "127.0.0.1", 0, limit=MAX_MESSAGE_BYTES, **tls)
     port = server.sockets[0].getsockname()[1]
-    client_session.send("$ConnectToMe %s 127.0.0.1:%d|" % (client_nick, port))
+    client_session.send("$ConnectToMe %s 127.0.0.1:%d%s|" % (client_nick, port,
+                                                             "S" if secure else ""))
     try:
         await asyncio.wait_for(accepted.wait(), LISTEN_SECONDS)
     except asyncio.TimeoutError:
@@ -107,7 +127,7 @@ def greeting(owner, lock: bytes, encoding: str = CP1251) -> bytes:
             b"$Supports " + supports + b"|$Direction Upload 17767|$Key " + key + b"|")
 
 
-async def serve(hub, owner, reader, writer, encoding: str = CP1251) -> None:
+async def serve(hub, owner, reader, writer, encoding: str = CP1251, secure: bool = False) -> None:
     sock = writer.get_extra_info("socket")
     if sock is not None:
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
@@ -125,6 +145,10 @@ async def serve(hub, owner, reader, writer, encoding: str = CP1251) -> None:
         return
     while True:   # a client may fetch several files on one connection
         kind, request = await next_request(owner, reader, encoding)
+        if kind is not None and owner.tls == TLS_REQUIRED and not secure:
+            log.info("%s takes requests over TLS only", owner.nick)
+            await refuse(writer, SECURE_REQUIRED)
+            return
         if kind == "get":
             keep = await answer_get(hub, owner, request, reader, writer)
         elif kind == "adcget":

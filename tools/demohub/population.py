@@ -18,11 +18,19 @@ Every demo user is a DemoUser with a role:
 - "passive"  Passive: in passive mode itself, so it can never connect to a
              passive client: its results come, its $RevConnectToMe goes
              unanswered and a download request waits for good;
+- "secure"   Secure: serves its real files over TLS only, as eiskaltdcpp
+             does by default (a plain request gets
+             "$Error Secure connection required!");
 - "regular"  everybody else: virtual shares, downloads fail with $Error.
 Only regular users come and go (churn).  Every sharing user but OldDC lists
 ADCGet in its greeting, answers $ADCGET (by TTH or by path) and puts the
 TTH of its real files into its search results when rhash gave one; every
 one but NcdcOnly answers the legacy $Get too (see peer.py).
+
+TLS transfers (DemoUser.tls): Seeder and archivist offer them to a client
+whose $MyINFO announces TLS and serve everybody else in plain; Secure
+requires them.  These three set bit 0x10 (TLS) in their own $MyINFO flag
+byte, as real clients that can do TLS do.
 
 A share entry is (path, size, is_dir).  Paths use backslashes (NcdcOnly's
 begin with one, as ncdc's do).  Real files (see realfiles.py) carry their
@@ -38,8 +46,10 @@ import zlib
 from dataclasses import dataclass, field
 
 from .realfiles import share_key
+from .tls import TLS_FLAG
 
 KIB, MIB, GIB, TIB = 1 << 10, 1 << 20, 1 << 30, 1 << 40
+TLS_OFFERED, TLS_REQUIRED = "offered", "required"
 
 SPECIALS = (
     # nick, role, share override (None: sum of real files), interests
@@ -57,6 +67,7 @@ SPECIALS = (
     ("NoSlots", "maxedout", None, ()),
     ("Resumer", "resume", None, ()),
     ("Passive", "passive", None, ()),
+    ("Secure", "secure", None, ()),
 )
 
 # nick, share in bytes, interests.  Order is the order of $MyINFO on login;
@@ -144,15 +155,25 @@ class DemoUser:
         return self.role != "adconly"
 
     @property
+    def tls(self) -> str:
+        """TLS_OFFERED: transfers over TLS to a client that announces it;
+        TLS_REQUIRED: requests taken over TLS only; "": plain only."""
+        if self.role == "seeder":
+            return TLS_OFFERED
+        return TLS_REQUIRED if self.role == "secure" else ""
+
+    @property
     def serves(self) -> bool:
         """Answers $RevConnectToMe (everybody who shares something)."""
         return self.role not in ("chatbot", "passive")
 
 
-def make_myinfo(nick: str, share: int, rng: random.Random, style: str) -> str:
+def make_myinfo(nick: str, share: int, rng: random.Random, style: str, flags: int = 0) -> str:
+    """flags are set in the flag byte (not in the PtokaX style, which has a
+    letter there)."""
     desc = rng.choice(DESCRIPTIONS)
     conn = rng.choice(CONNECTIONS)
-    status = rng.choice(("\x01", "\x01", "\x01", "\x02", "\x09"))
+    status = chr(ord(rng.choice(("\x01", "\x01", "\x01", "\x02", "\x09"))) | flags)
     email = rng.choice(("", "", "", nick.lower() + "@example.org"))
     if style == "ptokax":
         # How PtokaX relays with its tag stripping on: "$A$", extra letter.
@@ -197,7 +218,7 @@ def _make_user(nick, role, share, interests, real_files, tths):
     style = ("tag", "tag", "plain", "ptokax")[rng.randrange(4)]
     if role != "regular":
         style = "tag"
-    user.myinfo = make_myinfo(nick, user.share, rng, style)
+    user.myinfo = make_myinfo(nick, user.share, rng, style, TLS_FLAG if user.tls else 0)
     total = rng.randint(1, 10)
     user.slots = (0 if role == "maxedout" else rng.randint(0, total), total)
     return user

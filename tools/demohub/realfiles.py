@@ -67,6 +67,8 @@ def catalogue(big_mib: int):
         ("NoSlots", "Busy\\maxed-out-album.zip", 2 * MIB + 9),
         ("Resumer", "Resume\\resume-me (докачка).avi", 4 * MIB + 13),
         ("Passive", "Firewalled\\passive-notes.txt", 2000),
+        ("Secure", "Secure\\locked-notes.txt", 3001),
+        ("Secure", "Secure\\sealed-archive.zip", 2 * MIB + 23),
     ]
     if big_mib > 0:
         files += [
