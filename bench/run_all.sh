@@ -13,10 +13,12 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$(mkdir -p "${1:-$repo/build/bench}" && cd "${1:-$repo/build/bench}" && pwd)
 cd "$repo"
 . scripts/deps.sh
-kivo_install_deps libbenchmark-dev python3 rhash
+kivo_install_deps libbenchmark-dev libssl-dev openssl python3 rhash
 
 cmake -S "$repo" -B "$build" -G Ninja -DKIVO_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null || exit 1
-cmake --build "$build" -j2 --target kivo screen_demo bench_dispatch bench_users download_throughput >/dev/null ||
+cmake --build "$build" -j2 --target kivo screen_demo bench_dispatch bench_users download_throughput \
+    tls_library_server tls_library_client_plain tls_library_client_openssl_static tls_library_client_openssl_shared \
+    tls_library_client_mbedtls_static tls_library_client_mbedtls_shared >/dev/null ||
     exit 1
 kivo="$build/kivo"
 
@@ -41,6 +43,8 @@ step "1 GiB: plain copy, rhash --tth, verified and legacy downloads (targets: bo
     bash bench/download_throughput.sh "$build" 1024
 step "real kivo downloading 1 GiB from the demo hub, verified and legacy (target: VmHWM under 5 MB)" \
     bash bench/download_kivo.sh "$kivo" "$repo" 1024 5 "$build/demohub-data"
+step "TLS libraries side by side, 1 GiB over 127.0.0.1 (memory and throughput against plain TCP)" \
+    bash bench/tls_library.sh "$build" 1024 3
 
 echo
 if [ ${#failed[@]} -gt 0 ]; then

@@ -169,6 +169,10 @@ int key_room();  // keys the ring still takes
 constexpr int SOCKET_SLOTS = 16;
 // Adds the registered sockets to the poll set; returns the count added.
 int socket_poll_fill(struct pollfd* fds, int room);
+// After a receive on a registered socket: the next read message comes when
+// data waits again, or at once when `held` (a layer over the socket, TLS,
+// holds received bytes that poll cannot see).
+void socket_read_rearm(int socket, bool held);
 void socket_poll_handle(const struct pollfd* fds, int count);
 
 // --- Character cells (cells.cpp) -------------------------------------------------------------

@@ -5,7 +5,9 @@
 // adds each registered socket to its poll set and posts, to the window:
 // - read (FD_READ) while data waits, but only one at a time: after a read
 //   message the socket is left out of the poll set until recv_once re-arms it,
-//   so an unread socket does not keep the loop busy;
+//   so an unread socket does not keep the loop busy (tls_recv_once re-arms
+//   too, and posts the next read message itself while TLS holds bytes that
+//   the socket no longer shows);
 // - write (FD_WRITE) once after registration, when the socket can first send,
 //   and again after each send that the socket could not take whole;
 // - out-of-band (FD_OOB) once per urgent byte; the byte is consumed here,
@@ -152,11 +154,24 @@ int recv_once(int socket, char* buffer, int bytes) {
     do {
         got = recv(socket, buffer, (size_t)(bytes > 0 ? bytes : 0), 0);
     } while (got < 0 && errno == EINTR);
+    socket_read_rearm(socket, false);
+    return (int)got;
+}
+
+void socket_read_rearm(int socket, bool held) {
     pthread_mutex_lock(&g_table_lock);
     SocketSlot* s = slot_for(socket);
-    if (s) s->read_posted = false;
+    Window window = 0;
+    uint32_t message = 0;
+    if (s && held && (s->events & FD_READ)) {
+        // The read message stays out: this one stands for the held bytes.
+        window = s->window;
+        message = s->message;
+    } else if (s) {
+        s->read_posted = false;
+    }
     pthread_mutex_unlock(&g_table_lock);
-    return (int)got;
+    if (window != 0) post_message(window, message, (WPARAM)socket, (LPARAM)make_long((uint16_t)FD_READ, 0));
 }
 
 void socket_write_rearm(int socket) {

@@ -1,0 +1,383 @@
+// TLS sessions against a local TLS server: Python's ssl module in a child
+// process (OpenSSL underneath, so the other side is not our library), with a
+// self-signed certificate made by the openssl command for this run. Also
+// servers that are no TLS server at all: one that never answers, one that
+// greets in plain NMDC. Everything on 127.0.0.1, every wait bounded, the
+// child killed and reaped at the end.
+//
+// The server's commands, each ending in '|': "sni|" answers the name the
+// client asked for ("-" for none), "bulk N|" sends N bytes of a pattern,
+// "sink N|" reads N bytes and answers with their SHA-256 in hex, "bye|" ends
+// the session (close_notify) and closes; anything else is echoed.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/tls.h"
+
+namespace {
+
+const char* const SERVER_SCRIPT = R"PY(
+import hashlib, socket, ssl, sys
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(sys.argv[1], sys.argv[2])
+context.options &= ~ssl.OP_CIPHER_SERVER_PREFERENCE  # the client's order decides
+asked = {}
+context.sni_callback = lambda tls, name, ctx: asked.__setitem__('name', name)
+listener = socket.socket()
+listener.bind(('127.0.0.1', 0))
+listener.listen(4)
+print(listener.getsockname()[1], flush=True)
+def command(tls, text):
+    if text == b'sni':
+        tls.sendall((asked.get('name') or '-').encode() + b'|')
+    elif text.startswith(b'bulk '):
+        n = int(text[5:])
+        tls.sendall(bytes(i % 251 for i in range(n)))
+    elif text == b'bye':
+        tls.unwrap()
+        return False
+    elif text.startswith(b'sink '):
+        n = int(text[5:]); digest = hashlib.sha256(); got = 0
+        while got < n:
+            data = tls.recv(min(65536, n - got))
+            if not data: return False
+            digest.update(data); got += len(data)
+        tls.sendall(digest.hexdigest().encode() + b'|')
+    else:
+        tls.sendall(text + b'|')
+    return True
+while True:
+    connection, _ = listener.accept()
+    connection.settimeout(10)
+    asked.clear()
+    try:
+        with context.wrap_socket(connection, server_side=True) as tls:
+            pending = b''
+            while True:
+                data = tls.recv(65536)
+                if not data: break
+                pending += data
+                while b'|' in pending:
+                    text, pending = pending.split(b'|', 1)
+                    if not command(tls, text): break
+                else:
+                    continue
+                break
+    except (OSError, ValueError):
+        pass
+)PY";
+
+char g_folder[] = "/tmp/kivo-test-tls-XXXXXX";
+pid_t g_server = -1;
+char g_port[16];
+std::string g_expected_keyprint;
+
+std::string command_output(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (p == nullptr) return out;
+    char line[256];
+    while (fgets(line, sizeof line, p) != nullptr) out += line;
+    pclose(p);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+// Reads the server's port from its first line, waiting at most 10 s.
+bool read_port(int fd) {
+    int at = 0;
+    uint64_t deadline = monotonic_ms() + 10000;
+    while (at < (int)sizeof g_port - 1 && monotonic_ms() < deadline) {
+        struct pollfd waiting = {fd, POLLIN, 0};
+        if (poll(&waiting, 1, 200) <= 0) continue;
+        ssize_t got = read(fd, g_port + at, 1);
+        if (got <= 0) return false;
+        if (g_port[at] == '\n') break;
+        at++;
+    }
+    g_port[at] = 0;
+    return at > 0;
+}
+
+class Tls : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        WSAStartup(0x202);
+        ASSERT_NE(mkdtemp(g_folder), nullptr);
+        std::string folder = g_folder;
+        std::string made = command_output("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=kivo-test -days 2 "
+                                          "-keyout " + folder + "/key.pem -out " + folder + "/cert.pem 2>&1 && echo made");
+        ASSERT_NE(made.find("made"), std::string::npos) << made;
+        // The keyprint worked out apart from the code under test.
+        g_expected_keyprint = command_output(
+            "openssl x509 -in " + folder + "/cert.pem -outform der | python3 -c \"import sys, hashlib, base64; "
+            "print('SHA256/' + base64.b32encode(hashlib.sha256(sys.stdin.buffer.read()).digest()).decode().rstrip('='))\"");
+        ASSERT_EQ(g_expected_keyprint.size(), 59u) << g_expected_keyprint;
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        g_server = fork();
+        ASSERT_GE(g_server, 0);
+        if (g_server == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            std::string cert = folder + "/cert.pem", key = folder + "/key.pem";
+            execlp("python3", "python3", "-c", SERVER_SCRIPT, cert.c_str(), key.c_str(), (char*)nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        bool listening = read_port(out[0]);
+        close(out[0]);
+        ASSERT_TRUE(listening) << "the TLS server did not start";
+    }
+    static void TearDownTestSuite() {
+        if (g_server > 0) {
+            kill(g_server, SIGKILL);
+            waitpid(g_server, nullptr, 0);
+            g_server = -1;
+        }
+        std::string folder = g_folder;
+        command_output("rm -rf " + folder);
+    }
+
+    TlsSession session = {};
+    char error[TLS_REASON_BYTES] = "";
+    int sock = -1;
+
+    void TearDown() override {
+        tls_close(&session);
+        if (sock >= 0) closesocket(sock);
+    }
+
+    void connect_to(const char* port) {
+        sock = tcp_connect_within("127.0.0.1", port, SOCKET_STREAM, 5000, nullptr);
+        ASSERT_GE(sock, 0);
+    }
+
+    // Receives until the text ends in '|' or 5 s pass.
+    std::string receive_reply() {
+        std::string reply;
+        char buffer[512];
+        while (reply.empty() || reply.back() != '|') {
+            int got = tls_recv_timeout(&session, buffer, sizeof buffer, 5000);
+            if (got <= 0) break;
+            reply.append(buffer, (size_t)got);
+        }
+        return reply;
+    }
+};
+
+// A listener on 127.0.0.1 that takes connections (the kernel completes them)
+// but never says anything unless the test writes.
+int quiet_listener(char* port_text) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener, (sockaddr*)&address, sizeof address) != 0 || listen(listener, 4) != 0) return -1;
+    socklen_t length = sizeof address;
+    getsockname(listener, (sockaddr*)&address, &length);
+    snprintf(port_text, 16, "%d", ntohs(address.sin_port));
+    return listener;
+}
+
+TEST_F(Tls, AvailableAndNamesTheLibrary) {
+    char version[48];
+    EXPECT_EQ(tls_available(version, sizeof version), 1);
+    EXPECT_EQ(strncmp(version, "mbed TLS ", 9), 0) << version;
+    char tiny[5];
+    tls_available(tiny, sizeof tiny);
+    EXPECT_STREQ(tiny, "mbed");
+}
+
+TEST_F(Tls, HandshakeRoundTripAndKeyprintAsComputedApart) {
+    connect_to(g_port);
+    ASSERT_EQ(tls_handshake(&session, sock, "hub.example.org", 5000, nullptr, error, sizeof error), 1) << error;
+    EXPECT_STREQ(error, "");
+    char keyprint[TLS_KEYPRINT_BYTES];
+    EXPECT_EQ(tls_keyprint(&session, keyprint, sizeof keyprint), 59);
+    EXPECT_EQ(g_expected_keyprint, keyprint);
+    // The measured choice: AES-GCM first, which runs on the processor's AES
+    // instructions (the library's own order starts with ChaCha20).
+    EXPECT_NE(strstr(tls_cipher_suite(&session), "AES-128-GCM"), nullptr) << tls_cipher_suite(&session);
+
+    const char greeting[] = "$Lock EXTENDEDPROTOCOL_kivo Pk=kivo|";
+    ASSERT_EQ(tls_send_within(&session, greeting, (int)strlen(greeting), 5000), (int)strlen(greeting));
+    EXPECT_EQ(receive_reply(), greeting);
+    ASSERT_EQ(tls_send_within(&session, "sni|", 4, 5000), 4);
+    EXPECT_EQ(receive_reply(), "hub.example.org|");  // the name went out
+
+    // A keyprint cut to a small buffer stays terminated.
+    char cut[10];
+    EXPECT_EQ(tls_keyprint(&session, cut, sizeof cut), 9);
+    EXPECT_EQ(std::string(cut), g_expected_keyprint.substr(0, 9));
+}
+
+// Peers are reached by address: an address is no name and is not sent.
+TEST_F(Tls, AnAddressIsNotSentAsTheServerName) {
+    connect_to(g_port);
+    ASSERT_EQ(tls_handshake(&session, sock, "127.0.0.1", 5000, nullptr, error, sizeof error), 1) << error;
+    ASSERT_EQ(tls_send_within(&session, "sni|", 4, 5000), 4);
+    EXPECT_EQ(receive_reply(), "-|");
+}
+
+// Sends through a tiny socket buffer, so that records are held half-sent and
+// sent again from the same bytes: the server's digest proves every byte came
+// once and in order.
+TEST_F(Tls, NonBlockingSendsHoldHalfSentRecordsWithoutLosingBytes) {
+    connect_to(g_port);
+    ASSERT_EQ(tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error), 1) << error;
+    int small = 4096;
+    setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    constexpr int TOTAL = 600000;
+    static char data[TOTAL];
+    for (int i = 0; i < TOTAL; i++) data[i] = (char)(i * 7 + i / 1000);
+    ASSERT_EQ(tls_send_within(&session, "sink 600000|", 12, 5000), 12);
+    int sent = 0, zero_takes = 0;
+    uint64_t deadline = monotonic_ms() + 20000;
+    while (sent < TOTAL && monotonic_ms() < deadline) {
+        int taken = tls_send_nonblocking(&session, data + sent, TOTAL - sent);
+        ASSERT_GE(taken, 0);
+        if (taken == 0) {
+            zero_takes++;
+            struct pollfd waiting = {sock, POLLOUT, 0};
+            poll(&waiting, 1, 100);
+        }
+        sent += taken;
+    }
+    ASSERT_EQ(sent, TOTAL);
+    EXPECT_GT(zero_takes, 0) << "the socket never filled: the held path was not taken";
+    std::string digest = command_output("python3 -c \"import hashlib; print(hashlib.sha256(bytes((i * 7 + i // 1000) % 256 "
+                                        "for i in range(600000))).hexdigest())\"");
+    EXPECT_EQ(receive_reply(), digest + "|");
+}
+
+// The hub's way: the socket registered for read messages, each answered by
+// one tls_recv_once into a buffer smaller than a record. The bytes the
+// library holds after a receive must bring the next read message themselves:
+// the socket has nothing left to wake poll.
+namespace registered {
+TlsSession* g_session;
+std::string g_received;
+bool g_closed;
+intptr_t proc(Window, uint32_t message, WPARAM, LPARAM lparam) {
+    if (message != WM_SOCKET_EVENT) return 0;
+    if (low_word((uintptr_t)lparam) == FD_CLOSE) g_closed = true;
+    if (low_word((uintptr_t)lparam) != FD_READ) return 0;
+    char buffer[1000];
+    int got = tls_recv_once(g_session, buffer, sizeof buffer);
+    if (got > 0) g_received.append(buffer, (size_t)got);
+    if (got == 0 || got == -1) g_closed = true;
+    return 0;
+}
+constexpr size_t BULK = 300000;
+int done(void*) {
+    return g_received.size() >= BULK || g_closed;
+}
+}  // namespace registered
+
+TEST_F(Tls, ReadMessagesDeliverEveryByteTheLibraryHolds) {
+    connect_to(g_port);
+    ASSERT_EQ(tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error), 1) << error;
+    registered::g_session = &session;
+    registered::g_received.clear();
+    registered::g_closed = false;
+    Window window = window_create(registered::proc);
+    ASSERT_EQ(socket_async_select(sock, window, WM_SOCKET_EVENT, HUB_EVENT_MASK), 0);
+    ASSERT_EQ(tls_send_within(&session, "bulk 300000|", 12, 5000), 12);
+    message_pump(registered::done, nullptr, 20000);
+    socket_async_select(sock, window, 0, 0);
+    window_destroy(window);
+    EXPECT_FALSE(registered::g_closed);
+    ASSERT_EQ(registered::g_received.size(), registered::BULK);
+    for (size_t i = 0; i < registered::BULK; i++) {
+        ASSERT_EQ((unsigned char)registered::g_received[i], i % 251) << "at " << i;
+    }
+}
+
+TEST_F(Tls, ServerThatNeverAnswersTimesOut) {
+    char port[16];
+    int listener = quiet_listener(port);
+    ASSERT_GE(listener, 0);
+    connect_to(port);
+    EXPECT_EQ(tls_handshake(&session, sock, "hub.example.org", 300, nullptr, error, sizeof error), 0);
+    EXPECT_STREQ(error, "timed out");
+    close(listener);
+}
+
+namespace give_up {
+int g_asked;
+int after_three() {
+    return ++g_asked > 3;
+}
+}  // namespace give_up
+
+TEST_F(Tls, GiveUpEndsAWaitingHandshake) {
+    char port[16];
+    int listener = quiet_listener(port);
+    ASSERT_GE(listener, 0);
+    connect_to(port);
+    give_up::g_asked = 0;
+    EXPECT_EQ(tls_handshake(&session, sock, nullptr, 60000, give_up::after_three, error, sizeof error), 0);
+    EXPECT_STREQ(error, "given up");
+    EXPECT_EQ(give_up::g_asked, 4);
+    close(listener);
+}
+
+// A port that speaks plain NMDC where TLS was expected: a failure, never a
+// plain session.
+TEST_F(Tls, PlainNmdcServerFailsTheHandshake) {
+    char port[16];
+    int listener = quiet_listener(port);
+    ASSERT_GE(listener, 0);
+    connect_to(port);
+    int server = accept(listener, nullptr, nullptr);
+    ASSERT_GE(server, 0);
+    const char lock[] = "$Lock EXTENDEDPROTOCOL_verlihub Pk=version0.9.8e-r2|$HubName Plain|";
+    ASSERT_EQ(send(server, lock, strlen(lock), 0), (ssize_t)strlen(lock));
+    EXPECT_EQ(tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error), 0);
+    EXPECT_STREQ(error, "not a TLS server");
+    char keyprint[TLS_KEYPRINT_BYTES] = "x";
+    EXPECT_EQ(tls_keyprint(&session, keyprint, sizeof keyprint), 0);
+    EXPECT_STREQ(keyprint, "");
+    EXPECT_EQ(tls_recv_timeout(&session, keyprint, sizeof keyprint, 10), -1);  // nothing open
+    close(server);
+    close(listener);
+}
+
+TEST_F(Tls, ServerThatClosesFailsTheHandshake) {
+    char port[16];
+    int listener = quiet_listener(port);
+    ASSERT_GE(listener, 0);
+    connect_to(port);
+    close(accept(listener, nullptr, nullptr));
+    EXPECT_EQ(tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error), 0);
+    EXPECT_STREQ(error, "closed by the peer");
+    close(listener);
+}
+
+// The peer ending the session is an orderly close for the reader, and
+// closing twice is harmless.
+TEST_F(Tls, PeerCloseReadsAsZeroAndCloseTwiceIsSafe) {
+    connect_to(g_port);
+    ASSERT_EQ(tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error), 1) << error;
+    ASSERT_EQ(tls_send_within(&session, "bye|", 4, 5000), 4);
+    char buffer[64];
+    EXPECT_EQ(tls_recv_timeout(&session, buffer, sizeof buffer, 5000), 0);
+    tls_close(&session);
+    tls_close(&session);
+    EXPECT_STREQ(tls_cipher_suite(&session), "none");
+}
+
+}  // namespace
