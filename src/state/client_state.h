@@ -43,6 +43,10 @@ struct SessionSettings {
     // for when the hub wants one. Never shown, never logged.
     char password[PASSWORD_BYTES];
     uint8_t encoding;                   // a HubEncoding, from the next Connect on
+    // TLS is on by default: $MyINFO says so and a $ConnectToMe port marked S
+    // is answered over TLS. Nonzero when the chosen favourite switched it off
+    // for transfers (the hub connection follows its address either way).
+    uint8_t tls_transfers_off;
 };
 
 // --- TrafficCounters -------------------------------------------------------
