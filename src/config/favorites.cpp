@@ -11,22 +11,28 @@
 // written by an older phone client and is read again as code page 1251.
 //
 // Values go into their fields as code page 1251, cut to the field:
-//   name 19, nick 19, password 31 characters; Server up to 40 characters,
-//   after a "dchub://" or "nmdc://" in front, split at its first ':' when that
-//   lies at index 1 to 31 into host and port text (port cut to 9), otherwise
-//   all host and port "411".
-// A Hub element counts only when it has a Server attribute; at most
-// FAVORITE_SLOTS count. A file that breaks off or is not well-formed keeps
+//   name 19, nick 19, password 31 characters; Server parsed by
+//   parse_hub_address (config/hub_address.h): its scheme (dchub://, nmdc://,
+//   or nmdcs:// for TLS), up to 40 characters of host:port (port cut to 9,
+//   "411" without one) and a keyprint ?kp=SHA256/... .
+// A Hub element counts only when it has a Server attribute that is a hub
+// address (one that is not is left out, and named in a note); at most
+// FAVORITE_SLOTS count.
+//
+// TLS="0" (or no, off, false) switches TLS off for transfers while that hub
+// is the one in use; the hub connection follows Server either way. A file that breaks off or is not well-formed keeps
 // the hubs read before the fault.
 //
 // Encoding names the hub's encoding: UTF-8 or utf8 for UTF-8; CP1251,
 // windows-1251 or 1251 (and anything else or nothing) for code page 1251.
 //
 // State of this file alone: the arena expat allocates from while it parses
-// (it is reset after every parse), so reading the file takes no heap.
+// (it is reset after every parse), so reading the file takes no heap; the
+// count of Hub elements left out for a bad Server, for the note.
 //
 // Reaches g_state: the FavoritesTable and its count, the file text buffer,
-// the line break and the ChatLog (the notes at start).
+// the line break and the ChatLog (the notes at start); the settings (the
+// favourite taken as the hub in use).
 #include "config/favorites.h"
 
 #include <expat.h>
@@ -34,13 +40,14 @@
 #include <cstddef>
 #include <cstring>
 
+#include "config/hub_address.h"
 #include "platform/platform.h"
 #include "state/client_state.h"
 
 namespace {
 
-constexpr int SERVER_VALUE_CHARS = 40;    // longest Server value used
-constexpr int SERVER_HOST_COLON_MAX = 31; // a ':' further in is not a port
+constexpr int SERVER_ADDRESS_CHARS = 40;  // longest host:port used of a Server value
+constexpr int SERVER_TEXT_CHARS = 127;    // a Server value with its scheme and keyprint
 constexpr int VALUE_UNITS = 256;          // one attribute value as UTF-16, cut
 constexpr int NOTE_UNITS = 600;
 // expat's memory for one parse of at most FAVORITES_FILE_BYTES: its parser,
@@ -51,6 +58,8 @@ constexpr size_t ARENA_ALIGN = 16;
 
 alignas(ARENA_ALIGN) unsigned char g_arena[ARENA_BYTES];
 size_t g_arena_used;
+// Hub elements of the last parse left out for a Server that is no hub address.
+int g_bad_servers;
 
 // A block of the arena, its size kept in front of it for realloc.
 void* arena_malloc(size_t bytes) {
@@ -109,26 +118,22 @@ void take_value(const char* value, char* field, int chars) {
     utf16_to_cp1251(wide, -1, field, chars + 1);
 }
 
-void split_server(const char* server, FavoriteHub* record) {
-    char value[SERVER_VALUE_CHARS + 1];
-    const char* schemes[] = {"dchub://", "nmdc://"};
-    for (const char* scheme : schemes) {
-        size_t n = strlen(scheme);
-        char head[16];
-        text_copy_n(head, (int)sizeof head, server, (int)n);
-        if (value_is(head, scheme)) server += n;
-    }
-    take_value(server, value, SERVER_VALUE_CHARS);
-    int length = (int)strlen(value);
-    const char* colon = strchr(value, ':');
-    int m = colon == nullptr ? length : (int)(colon - value);
-    if (m < length && m >= 1 && m <= SERVER_HOST_COLON_MAX) {
-        text_copy_n(record->host, FAV_HOST_BYTES, value, m);
-        text_copy(record->port, FAV_PORT_BYTES, value + m + 1);
-    } else {
-        text_copy(record->host, FAV_HOST_BYTES, value);
-        text_copy(record->port, FAV_PORT_BYTES, "411");
-    }
+// Server into host, port, TLS and keyprint; false when it is no hub address.
+bool take_server(const char* server, FavoriteHub* record) {
+    char value[SERVER_TEXT_CHARS + 1];
+    take_value(server, value, SERVER_TEXT_CHARS);
+    HubAddress address;
+    if (!parse_hub_address(value, "411", SERVER_ADDRESS_CHARS, &address)) return false;
+    text_copy(record->host, FAV_HOST_BYTES, address.host);
+    text_copy(record->port, FAV_PORT_BYTES, address.port);
+    record->tls = address.tls;
+    text_copy(record->keyprint, TLS_KEYPRINT_BYTES, address.keyprint);
+    return true;
+}
+
+// TLS="0" (or "no", "off", "false") switches TLS off for transfers.
+bool switched_off(const char* value) {
+    return value_is(value, "0") || value_is(value, "no") || value_is(value, "off") || value_is(value, "false");
 }
 
 uint8_t encoding_of(const char* value) {
@@ -139,6 +144,7 @@ void XMLCALL element_start(void*, const XML_Char* name, const XML_Char** attribu
     if (strcmp(name, "Hub") != 0 || g_state.favorites_count >= FAVORITE_SLOTS) return;
     FavoriteHub record = {};
     bool has_server = false;
+    bool bad_server = false;
     for (int i = 0; attributes[i] != nullptr && attributes[i + 1] != nullptr; i += 2) {
         const char* key = attributes[i];
         const char* value = attributes[i + 1];
@@ -149,13 +155,16 @@ void XMLCALL element_start(void*, const XML_Char* name, const XML_Char** attribu
         } else if (strcmp(key, "Password") == 0) {
             take_value(value, record.password, FAV_PASSWORD_BYTES - 1);
         } else if (strcmp(key, "Server") == 0) {
-            split_server(value, &record);
             has_server = true;
+            bad_server = !take_server(value, &record);
         } else if (strcmp(key, "Encoding") == 0) {
             record.encoding = encoding_of(value);
+        } else if (strcmp(key, "TLS") == 0) {
+            record.tls_transfers_off = switched_off(value) ? 1 : 0;
         }
     }
-    if (has_server) g_state.favorites[g_state.favorites_count++] = record;
+    if (bad_server) g_bad_servers++;
+    else if (has_server) g_state.favorites[g_state.favorites_count++] = record;
 }
 
 // One parse of the text; forced names the encoding to read it in, or nullptr
@@ -163,6 +172,7 @@ void XMLCALL element_start(void*, const XML_Char* name, const XML_Char** attribu
 XML_Error parse_once(const char* text, int length, const char* forced) {
     for (FavoriteHub& f : g_state.favorites) f = FavoriteHub{};
     g_state.favorites_count = 0;
+    g_bad_servers = 0;
     g_arena_used = 0;
     XML_Parser parser = XML_ParserCreate_MM(forced, &ARENA, nullptr);
     if (parser == nullptr) return XML_ERROR_NO_MEMORY;
@@ -203,6 +213,19 @@ void favorite_password(const FavoriteHub* hub, char* dst, int dst_bytes) {
     else utf16_to_cp1251(wide, -1, dst, dst_bytes);
 }
 
+void favorite_take(const FavoriteHub* hub, bool with_address) {
+    SessionSettings& s = g_state.settings;
+    if (with_address) {
+        text_copy(s.hub_host, HUB_HOST_BYTES, hub->host);
+        text_copy(s.hub_port, HUB_PORT_BYTES, hub->port);
+        s.hub_tls = hub->tls;
+        text_copy(s.hub_keyprint, TLS_KEYPRINT_BYTES, hub->keyprint);
+    }
+    favorite_password(hub, s.password, PASSWORD_BYTES);
+    s.encoding = hub->encoding;
+    s.tls_transfers_off = hub->tls_transfers_off;
+}
+
 void load_favorites(const char16_t* path) {
     int file = file_open_read(path);
     if (file == FILE_INVALID) {
@@ -217,5 +240,6 @@ void load_favorites(const char16_t* path) {
     }
     g_state.file_text[got] = '\0';
     parse_favorites_text(got);
+    if (g_bad_servers > 0) note(u"a hub with a bad Server address is left out: ", path);
     if (g_state.favorites_count == 0) note(u"no hub in ", path);
 }

@@ -16,3 +16,7 @@ struct FavoriteHub;
 // The favourite's password as the hub wants it: its 1251 text, converted to
 // UTF-8 for a UTF-8 hub. dst_bytes at least PASSWORD_BYTES.
 void favorite_password(const FavoriteHub* hub, char* dst, int dst_bytes);
+// The favourite becomes the hub in use: its address (host, port, TLS,
+// keyprint) when with_address, and always its password, encoding and TLS
+// switch for transfers, into g_state.settings.
+void favorite_take(const FavoriteHub* hub, bool with_address);

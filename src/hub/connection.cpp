@@ -9,6 +9,15 @@
 // result of the latest Connect that nobody gave up, registers the socket for
 // socket events, shows the first reply and dispatches every message of it.
 //
+// An nmdcs:// hub (settings.hub_tls) is TLS from the first byte: the login
+// thread runs the handshake right after the connect, within the same time
+// limit and cancel flag, checks the certificate's keyprint against the one
+// the address named, and sends and receives everything after it through the
+// session. The session lives in the login's run and stays there for the life
+// of the connection (the library keeps pointers into it); hub_close ends it
+// before it closes the socket. A failed handshake or a keyprint that does not
+// match ends the login before a byte of it is sent: never in the clear.
+//
 // Limits (every byte from the hub is untrusted):
 //  - The lock receive takes at most LOCK_RECEIVE_BYTES; only the lock is used,
 //    the rest of that receive is dropped.
@@ -28,7 +37,8 @@
 // State of this file alone: the login runs. Each is owned by its thread from
 // the start until it posts its result, then by the user-interface thread,
 // which frees it; two of them, so a new Connect need not wait for a login it
-// gave up to end.
+// gave up to end. And the TLS session of the online connection (in the run
+// that made it), or none when the hub is plain or there is no connection.
 //
 // Reaches g_state: hub_socket, hub_phase, the login generation, hub_nick,
 // hub_address and hub_name, the unsent messages, the receive tail, the
@@ -62,11 +72,19 @@ struct LoginRun {
     char nick[HUB_NICK_BYTES];
     char share[SHARE_TEXT_BYTES];
     int timeout_ms;
+    uint8_t tls;  // the hub is nmdcs://: the login goes through session
+    char keyprint[TLS_KEYPRINT_BYTES];
+    LoginTls tls_login;
     int result;  // written by the login thread before it posts
     char reply[FIRST_REPLY_BYTES + 1];
     int reply_length;
+    // Opened by the login thread; once the result is taken, the online
+    // connection's session until hub_close (UI thread).
+    TlsSession session;
 };
 LoginRun g_login_runs[LOGIN_RUNS];
+// The session of the online connection, or nullptr when it is plain.
+TlsSession* g_hub_session;
 // The run of the login thread that asks: its give-up check has no argument.
 thread_local LoginRun* t_login_run;
 
@@ -79,16 +97,19 @@ void set_flag(uint8_t& f, bool on) {
 
 int login_give_up() { return t_login_run != nullptr && flag(t_login_run->cancel) ? 1 : 0; }
 
-// One receive within timeout_ms that gives up when give_up says so: what
-// recv_timeout returns, or -3 when given up.
-int recv_within(int sock, char* buffer, int bytes, int timeout_ms, int (*give_up)()) {
+// One receive of the login within timeout_ms, through the session when there
+// is one, that gives up when give_up says so: what recv_timeout returns, or
+// -3 when given up.
+int recv_within(int sock, TlsSession* session, char* buffer, int bytes, int timeout_ms, int (*give_up)()) {
     uint64_t start = monotonic_ms();
     for (;;) {
         if (give_up != nullptr && give_up()) return -3;
         uint64_t waited = monotonic_ms() - start;
         if (waited >= (uint64_t)timeout_ms) return -2;
         int left = timeout_ms - (int)waited;
-        int got = recv_timeout(sock, buffer, bytes, left < CANCEL_CHECK_MS ? left : CANCEL_CHECK_MS);
+        int slice = left < CANCEL_CHECK_MS ? left : CANCEL_CHECK_MS;
+        int got = session != nullptr ? tls_recv_timeout(session, buffer, bytes, slice)
+                                     : recv_timeout(sock, buffer, bytes, slice);
         if (got != -2) return got;
     }
 }
@@ -97,8 +118,11 @@ int recv_within(int sock, char* buffer, int bytes, int timeout_ms, int (*give_up
 void login_thread(void* argument) {
     LoginRun* run = (LoginRun*)argument;
     t_login_run = run;
+    run->tls_login.session = &run->session;
+    run->tls_login.keyprint = run->keyprint;
+    run->tls_login.reason[0] = '\0';
     run->result = hub_login(run->host, run->port, run->nick, run->share, run->reply, &run->reply_length,
-                            run->timeout_ms, login_give_up);
+                            run->timeout_ms, login_give_up, run->tls ? &run->tls_login : nullptr);
     // main_window is set once, before any login starts.
     post_message(g_state.main_window, WM_HUB_LOGIN, (WPARAM)(run - g_login_runs), (LPARAM)run->generation);
 }
@@ -145,6 +169,8 @@ const LoginFailure LOGIN_FAILURES[] = {
     {LOGIN_TIMED_OUT, "timed out"},
     {LOGIN_CLOSED, "closed by the hub"},
     {LOGIN_NO_RUN, "the last connects are still ending"},
+    {LOGIN_TLS_FAILED, "TLS handshake failed"},
+    {LOGIN_KEYPRINT_MISMATCH, "TLS handshake failed: the hub's keyprint does not match"},
 };
 
 // A connect failure of the platform as a login result.
@@ -165,11 +191,40 @@ int login_receive_failure(int got) {
     return LOGIN_NO_HUB;
 }
 
-// A login that could not start or did not succeed: its note.
-void login_failed(int code) {
+// A login that could not start or did not succeed: its note, with the
+// handshake's own reason when it failed (tls_reason).
+void login_failed(int code, const char* tls_reason = "") {
     g_state.hub_phase = HUB_OFFLINE;
-    hub_note(u"cannot connect to %S: %S", login_failure_text(code));
+    char why[TLS_REASON_BYTES + 32];
+    text_copy(why, (int)sizeof why, login_failure_text(code));
+    if (code == LOGIN_TLS_FAILED && tls_reason[0] != '\0') {
+        text_append(why, (int)sizeof why, ": ");
+        text_append(why, (int)sizeof why, tls_reason);
+    }
+    hub_note(u"cannot connect to %S: %S", why);
     repaint_request(g_state.main_window);
+}
+
+// The login's TLS part after the connect: the handshake, then the keyprint.
+// 0 with the session open, or a LOGIN_* code with it closed.
+int login_tls_start(int sock, const char* host, int timeout_ms, int (*give_up)(), LoginTls* tls) {
+    if (!tls_handshake(tls->session, sock, host, timeout_ms, give_up, tls->reason, TLS_REASON_BYTES)) {
+        return give_up != nullptr && give_up() ? LOGIN_CANCELLED : LOGIN_TLS_FAILED;
+    }
+    if (tls->keyprint == nullptr || tls->keyprint[0] == '\0') return 0;
+    char keyprint[TLS_KEYPRINT_BYTES];
+    tls_keyprint(tls->session, keyprint, TLS_KEYPRINT_BYTES);
+    if (strcmp(keyprint, tls->keyprint) == 0) return 0;
+    tls_close(tls->session);
+    return LOGIN_KEYPRINT_MISMATCH;
+}
+
+// Ends a login that failed after its connect: the session (when open) and
+// the socket; returns the code.
+int login_abandon(int sock, TlsSession* session, int code) {
+    if (session != nullptr) tls_close(session);
+    closesocket(sock);
+    return code;
 }
 
 // The login's result, on the user-interface thread.
@@ -180,22 +235,28 @@ void login_finished(WPARAM index, LPARAM generation) {
     bool wanted = current_run() == &run && !flag(run.cancel);
     int result = run.result;
     if (!wanted) {
-        if (result > 0) closesocket(result);
+        if (result > 0) login_abandon(result, run.tls ? &run.session : nullptr, 0);
         run.busy = 0;
         return;
     }
     if (result < 0) {
         run.busy = 0;
         g_state.hub_socket = result;
-        login_failed(result);
+        login_failed(result, run.tls_login.reason);
         return;
     }
     g_state.hub_socket = result;
+    g_hub_session = run.tls ? &run.session : nullptr;
     g_state.hub_phase = HUB_ONLINE;
     g_state.hub_out_len = 0;
     g_state.hub_tail_len = 0;
     if (socket_async_select(result, g_state.main_window, WM_SOCKET_EVENT, HUB_EVENT_MASK) != 0) {
         chatlog_append(u"wsa select Error ");
+    }
+    // The library may hold bytes of the hub's beyond its first reply, which
+    // no socket event would announce: one read looks (and re-arms).
+    if (g_hub_session != nullptr) {
+        post_message(g_state.main_window, WM_SOCKET_EVENT, (WPARAM)result, (LPARAM)make_long(FD_READ, 0));
     }
     timer_set(g_state.main_window, KEEPALIVE_TIMER, KEEPALIVE_MS);
     show_first_reply(run.reply);
@@ -230,7 +291,7 @@ int tcp_connect(const char* host, const char* port_text, int type) {
 }
 
 int hub_login(const char* host, const char* port, const char* nick, const char* share, char* reply,
-              int* reply_length, int timeout_ms, int (*give_up)()) {
+              int* reply_length, int timeout_ms, int (*give_up)(), LoginTls* tls) {
     *reply_length = 0;
     reply[0] = '\0';
     int sock = tcp_connect_within(host, port, SOCKET_STREAM, timeout_ms, give_up);
@@ -239,12 +300,15 @@ int hub_login(const char* host, const char* port, const char* nick, const char* 
         return LOGIN_CANCELLED;
     }
     if (sock < 0) return login_connect_failure(sock);
-    char lock[LOCK_RECEIVE_BYTES];
-    int got = recv_within(sock, lock, LOCK_RECEIVE_BYTES, timeout_ms, give_up);
-    if (got < 1) {
-        closesocket(sock);
-        return login_receive_failure(got);
+    TlsSession* session = nullptr;
+    if (tls != nullptr) {
+        int failed = login_tls_start(sock, host, timeout_ms, give_up, tls);
+        if (failed != 0) return login_abandon(sock, nullptr, failed);
+        session = tls->session;
     }
+    char lock[LOCK_RECEIVE_BYTES];
+    int got = recv_within(sock, session, lock, LOCK_RECEIVE_BYTES, timeout_ms, give_up);
+    if (got < 1) return login_abandon(sock, session, login_receive_failure(got));
     traffic_add_received(LOCK_COUNTED_BYTES);
 
     // Only a second character 'L' is checked: the data is taken as "$Lock ...".
@@ -253,22 +317,19 @@ int hub_login(const char* host, const char* port, const char* nick, const char* 
     if (got >= 2 && lock[1] == 'L') key = lock_to_key(lock, got, key_text);
     char block[LOGIN_BLOCK_BYTES];
     int length = build_login_block(key, nick, share, block, LOGIN_BLOCK_BYTES);
-    if (length < 0) {
-        closesocket(sock);
-        return LOGIN_TOO_LONG;
-    }
-    // One retry; a blocking send of a block this small goes out whole.
-    if (send_once(sock, block, length) < 1 && send_once(sock, block, length) < 1) {
-        closesocket(sock);
-        return LOGIN_SEND_FAILED;
+    if (length < 0) return login_abandon(sock, session, LOGIN_TOO_LONG);
+    if (session != nullptr) {
+        if (tls_send_within(session, block, length, timeout_ms) != length) {
+            return login_abandon(sock, session, LOGIN_SEND_FAILED);
+        }
+    } else if (send_once(sock, block, length) < 1 && send_once(sock, block, length) < 1) {
+        // One retry; a blocking send of a block this small goes out whole.
+        return login_abandon(sock, session, LOGIN_SEND_FAILED);
     }
     traffic_add_sent((uint32_t)length);
 
-    got = recv_within(sock, reply, FIRST_REPLY_BYTES, timeout_ms, give_up);
-    if (got < 1) {
-        closesocket(sock);
-        return login_receive_failure(got);
-    }
+    got = recv_within(sock, session, reply, FIRST_REPLY_BYTES, timeout_ms, give_up);
+    if (got < 1) return login_abandon(sock, session, login_receive_failure(got));
     traffic_add_received((uint32_t)got);
     reply[got] = '\0';
     *reply_length = got;
@@ -287,9 +348,11 @@ void hub_close() {
         // Unregister first, so the loop stops watching this socket number
         // before the system can hand it out again.
         socket_async_select(g_state.hub_socket, g_state.main_window, 0, 0);
+        if (g_hub_session != nullptr) tls_close(g_hub_session);
         closesocket(g_state.hub_socket);
         timer_kill(g_state.main_window, KEEPALIVE_TIMER);
     }
+    g_hub_session = nullptr;
     g_state.hub_socket = 0;
     g_state.hub_tail_len = 0;
     g_state.hub_out_len = 0;
@@ -341,6 +404,8 @@ void hub_connect_command() {
     text_copy(run->port, HUB_PORT_BYTES, s.hub_port);
     text_copy(run->nick, HUB_NICK_BYTES, g_state.hub_nick);
     text_copy(run->share, SHARE_TEXT_BYTES, s.share_size);
+    run->tls = s.hub_tls != 0 ? 1 : 0;
+    text_copy(run->keyprint, TLS_KEYPRINT_BYTES, s.hub_keyprint);
     run->timeout_ms = g_state.hub_io_timeout_ms;
     run->generation = ++g_state.hub_login_generation;
     set_flag(run->cancel, false);
@@ -389,12 +454,28 @@ intptr_t hub_window_message(uint32_t message, WPARAM wparam, LPARAM lparam) {
     }
 }
 
+int hub_receive_once(char* buffer, int bytes) {
+    if (g_hub_session == nullptr) return recv_once(g_state.hub_socket, buffer, bytes);
+    int got = tls_recv_once(g_hub_session, buffer, bytes);
+    // The session ended (close_notify) or failed (a broken or forged record):
+    // nothing more can be read from it, whether or not the socket closes.
+    if (got == 0) hub_connection_lost("closed by the hub");
+    if (got == -1) hub_connection_lost("TLS error");
+    return got;
+}
+
+int hub_send_some(const char* data, int bytes) {
+    if (g_hub_session == nullptr) return send_nonblocking(g_state.hub_socket, data, bytes);
+    return tls_send_nonblocking(g_hub_session, data, bytes);
+}
+
 bool hub_send(const char* data, int length) {
     int sock = g_state.hub_socket;
     if (sock <= 0) return false;
     int taken = 0;
     if (g_state.hub_out_len == 0) {
-        taken = send_nonblocking(sock, data, length);
+        // A 0 keeps the whole message: the next send starts with the same bytes.
+        taken = hub_send_some(data, length);
         // A failed socket is left as it is: its close is noted when it comes.
         if (taken < 0) return false;
         if (taken > 0) traffic_add_sent((uint32_t)taken);
@@ -414,7 +495,7 @@ bool hub_send(const char* data, int length) {
 void hub_flush() {
     int sock = g_state.hub_socket;
     while (sock > 0 && g_state.hub_out_len > 0) {
-        int taken = send_nonblocking(sock, g_state.hub_out, g_state.hub_out_len);
+        int taken = hub_send_some(g_state.hub_out, g_state.hub_out_len);
         if (taken <= 0) return;  // full again (FD_WRITE comes back), or failed (FD_CLOSE comes)
         traffic_add_sent((uint32_t)taken);
         g_state.hub_out_len -= taken;

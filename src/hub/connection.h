@@ -11,6 +11,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "platform/tls.h"
 
 // hub_login results besides a socket.
 constexpr int LOGIN_NO_HUB = -2;       // the connect or a receive failed otherwise (a socket error)
@@ -22,6 +23,8 @@ constexpr int LOGIN_REFUSED = -7;      // nothing listens at the address
 constexpr int LOGIN_TIMED_OUT = -8;    // the connect or the lock or first reply took too long
 constexpr int LOGIN_CLOSED = -9;       // the hub closed before its lock or first reply
 constexpr int LOGIN_NO_RUN = -10;      // no login could be started (no thread, or both runs still ending)
+constexpr int LOGIN_TLS_FAILED = -11;  // the TLS handshake failed: LoginTls.reason says why
+constexpr int LOGIN_KEYPRINT_MISMATCH = -12;  // the hub's certificate is not the one its address names
 
 constexpr int LOCK_RECEIVE_BYTES = 1000;
 constexpr int FIRST_REPLY_BYTES = 1000;
@@ -43,18 +46,31 @@ constexpr uint32_t KEEPALIVE_TIMER = 1;
 // The hub's connect: tcp_connect_within bounded by g_state.hub_io_timeout_ms.
 int tcp_connect(const char* host, const char* port_text, int type);
 
-// The whole login, blocking, on the calling thread: connects (name lookup
-// included), reads the hub's first data, answers its lock, sends the login
-// block with nick and share (in the hub's encoding) in one send and receives
-// the hub's first reply into reply (FIRST_REPLY_BYTES + 1 bytes: terminated,
-// its length in *reply_length). Every wait is bounded by timeout_ms; with
-// give_up, it gives up (LOGIN_CANCELLED) soon after that returns nonzero.
-// Returns the socket (blocking) or one of the LOGIN_* codes above but
-// LOGIN_NO_RUN. Uses no shared state but the traffic totals.
-int hub_login(const char* host, const char* port, const char* nick, const char* share, char* reply,
-              int* reply_length, int timeout_ms, int (*give_up)());
+// The TLS side of a login to an nmdcs:// hub. The session is opened in place
+// and must stay where it is for the life of the connection.
+struct LoginTls {
+    TlsSession* session;
+    const char* keyprint;  // the keyprint the hub's certificate must have; empty: any
+    char reason[TLS_REASON_BYTES];  // why the handshake failed (LOGIN_TLS_FAILED)
+};
 
-// Unregisters and closes the hub socket when one is open; leaves 0 and the
+// The whole login, blocking, on the calling thread: connects (name lookup
+// included), with tls the TLS handshake (the host as the server name) and
+// the keyprint check, reads the hub's first data, answers its lock, sends
+// the login block with nick and share (in the hub's encoding) in one send
+// and receives the hub's first reply into reply (FIRST_REPLY_BYTES + 1
+// bytes: terminated, its length in *reply_length); with tls all of it
+// through the session. Every wait is bounded by timeout_ms; with give_up, it
+// gives up (LOGIN_CANCELLED) soon after that returns nonzero. Returns the
+// socket (blocking; with tls its session open) or one of the LOGIN_* codes
+// above but LOGIN_NO_RUN (the session then closed). Nothing is sent after a
+// failed handshake or a keyprint that does not match. Uses no shared state
+// but the traffic totals.
+int hub_login(const char* host, const char* port, const char* nick, const char* share, char* reply,
+              int* reply_length, int timeout_ms, int (*give_up)(), LoginTls* tls = nullptr);
+
+// Unregisters and closes the hub socket when one is open (ending its TLS
+// session first); leaves 0 and the
 // phase offline, the unsent rest of the messages dropped, the UserTable
 // empty. Asks the main screen to repaint (its title) when a session ended.
 void hub_close();
@@ -66,7 +82,9 @@ void hub_close();
 //   "cannot connect to <host>:<port>: <why>"  the login failed
 //   "disconnected from <host>:<port>"         Disconnect while connected
 //   "connection to <host>:<port> lost: <why>" the hub closed, or the socket failed
-// The reason of a failed login, for its note.
+// The reason of a failed login, for its note. A failed TLS handshake reads
+// "TLS handshake failed: <reason>", a keyprint that does not match "TLS
+// handshake failed: the hub's keyprint does not match".
 const char* login_failure_text(int code);
 
 // Command Connect: empties the UserTable, closes the connection (a login
@@ -91,6 +109,15 @@ bool hub_login_running();
 // events, login results and the keep-alive timer. Returns TRUE when the
 // message was one of them.
 intptr_t hub_window_message(uint32_t message, WPARAM wparam, LPARAM lparam);
+
+// Plain or TLS: the two calls through which the online hub connection moves
+// its bytes, the one place that chooses. One receive that never waits, like
+// recv_once (bytes, 0 closed, -1 error, -2 nothing whole yet); a TLS session
+// that failed or was closed by the hub ends the connection with its note.
+int hub_receive_once(char* buffer, int bytes);
+// One send that never waits, like send_nonblocking: bytes taken, 0 when none
+// now (the next call must start with the same bytes), -1 failed.
+int hub_send_some(const char* data, int bytes);
 
 // Sends a whole message to the hub. What the socket does not take at once is
 // kept and sent, in order, when it can take more; only bytes it took count.

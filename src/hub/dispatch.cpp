@@ -103,7 +103,7 @@ bool hub_read() {
     char data[HUB_DATA_BYTES];
     int kept = hub_tail_restore(data);
     if (g_state.hub_socket <= 0) return false;
-    int got = recv_once(g_state.hub_socket, data + kept, HUB_RECEIVE_BYTES);
+    int got = hub_receive_once(data + kept, HUB_RECEIVE_BYTES);
     if (got < 1) return false;
     traffic_add_received((uint32_t)got);
     data[kept + got] = '\0';

@@ -30,6 +30,7 @@
 #include "hub/chat.h"
 #include "hub/connection.h"
 #include "hub/dispatch.h"
+#include "platform/tls.h"
 #include "protocol/hub_messages.h"
 #include "resources/ids.h"
 #include "screens/password_screen.h"
@@ -44,6 +45,7 @@ namespace {
 
 constexpr int ABOUT_UNITS = 555;
 constexpr int TRAFFIC_UNITS = 200;
+constexpr int TLS_VERSION_BYTES = 48;  // "mbed TLS 2.28.3", with room
 constexpr int CHAT_VIEW_SCROLL_LINES = 1000;
 // The title as made; the platform cuts it to the room it has.
 constexpr int TITLE_TEXT_UNITS = HUB_NAME_UNITS + 40;
@@ -130,9 +132,16 @@ void command_traffic(Window screen) {
     message_box(screen, text, u"Traffic count", 0);
 }
 
+// The About text and, on a line of its own, whether this build speaks TLS:
+// "TLS: <library and version>" or "TLS: not available".
 void command_about(Window screen) {
     char16_t text[ABOUT_UNITS];
     cp1251_to_utf16(ABOUT_TEXT, -1, text, ABOUT_UNITS);
+    char version[TLS_VERSION_BYTES];
+    char16_t line[TLS_VERSION_BYTES + 16];
+    if (tls_available(version, TLS_VERSION_BYTES)) wide_format(line, TLS_VERSION_BYTES + 16, u"\nTLS: %S", version);
+    else u16_copy(line, TLS_VERSION_BYTES + 16, u"\nTLS: not available");
+    u16_append(text, ABOUT_UNITS, line);
     message_box(screen, text, u"About", 0);
 }
 

@@ -2,11 +2,20 @@
 //
 // The five fields show the SessionSettings texts (8-bit, 1251) and store them
 // back on "OK" only; choosing a favourite fills just the host and port fields
-// and shows its encoding, and on "OK" its password and encoding are taken too.
-// On "OK" each field's text (at most 99 units) is converted into its
-// SessionSettings field cut to that field's capacity, and never more than 100
-// bytes: host and local IP keep at most 51 characters, the port 11, the nick
-// and share size 99.
+// and shows its encoding, and on "OK" its password, encoding and TLS switch
+// for transfers are taken too. On "OK" each field's text (at most 99 units)
+// is converted into its SessionSettings field cut to that field's capacity,
+// and never more than 100 bytes: local IP keeps at most 51 characters, the
+// port 11, the nick and share size 99.
+//
+// The host field holds a hub address (config/hub_address.h): a bare host,
+// or host:port, dchub://, or nmdcs:// for TLS (shown so for a TLS hub), with
+// a keyprint ?kp=SHA256/... (at most HOST_READ_UNITS - 1 units); its host
+// keeps at most 51 characters, a port in it wins over the port field. The
+// keyprint is not shown (it does not fit): an address typed without one
+// keeps the keyprint of the chosen favourite, or of the hub in use, when it
+// names that same hub. A host field that is no hub address stores nothing:
+// "not a hub address" says so and the screen stays.
 //
 // State of this file alone: which favourite was chosen while the screen is
 // open.
@@ -17,6 +26,7 @@
 #include <cstring>
 
 #include "config/favorites.h"
+#include "config/hub_address.h"
 #include "resources/ids.h"
 #include "screens/screen_table.h"
 #include "state/client_state.h"
@@ -27,6 +37,8 @@ constexpr int FIELD_SHOW_UNITS = 255;   // one field's text as shown
 constexpr int FIELD_READ_UNITS = 100;   // one field's text as read back
 constexpr int FIELD_STORE_BYTES = 100;  // most bytes stored from one field
 constexpr int FAVORITE_NAME_UNITS = 550;
+constexpr int HOST_READ_UNITS = 160;    // the host field: an address with a keyprint
+const char TLS_SCHEME[] = "nmdcs://";
 
 // The favourite chosen since the screen opened, or -1: its password and
 // encoding are taken on OK with the fields.
@@ -43,12 +55,24 @@ void show_field(Window screen, int control, const char* text) {
     control_set_text(screen, control, shown);
 }
 
-// The favourite whose host and port the fields show (the first one), or -1.
+// The host field: the host, after "nmdcs://" for a TLS hub.
+void show_host(Window screen, const char* host, bool tls) {
+    char address[HUB_HOST_BYTES + sizeof TLS_SCHEME];
+    text_copy(address, (int)sizeof address, tls ? TLS_SCHEME : "");
+    text_append(address, (int)sizeof address, host);
+    show_field(screen, ID_SETTINGS_HOST, address);
+}
+
+bool same_hub(const char* host, const char* port, uint8_t tls, const HubAddress& address) {
+    return strcmp(host, address.host) == 0 && strcmp(port, address.port) == 0 && (tls != 0) == (address.tls != 0);
+}
+
+// The favourite whose address the fields show (the first one), or -1.
 int favorite_shown_by_fields() {
     const SessionSettings& s = g_state.settings;
     for (int i = 0; i < g_state.favorites_count; i++) {
         const FavoriteHub& hub = g_state.favorites[i];
-        if (strcmp(hub.host, s.hub_host) == 0 && strcmp(hub.port, s.hub_port) == 0) return i;
+        if (strcmp(hub.host, s.hub_host) == 0 && strcmp(hub.port, s.hub_port) == 0 && hub.tls == s.hub_tls) return i;
     }
     return -1;
 }
@@ -58,7 +82,7 @@ intptr_t settings_screen_open(Window screen) {
     fill_favorites_list(screen);
     const SessionSettings& s = g_state.settings;
     show_field(screen, ID_SETTINGS_LOCAL_IP, s.local_ip);
-    show_field(screen, ID_SETTINGS_HOST, s.hub_host);
+    show_host(screen, s.hub_host, s.hub_tls != 0);
     show_field(screen, ID_SETTINGS_PORT, s.hub_port);
     show_field(screen, ID_SETTINGS_NICK, s.nick);
     show_field(screen, ID_SETTINGS_SHARE, s.share_size);
@@ -74,13 +98,38 @@ void favorite_chosen(Window screen) {
     intptr_t chosen = control_send(screen, ID_SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0);
     if (chosen < 0 || chosen >= g_state.favorites_count) return;
     const FavoriteHub& hub = g_state.favorites[chosen];
-    show_field(screen, ID_SETTINGS_HOST, hub.host);
+    show_host(screen, hub.host, hub.tls != 0);
     show_field(screen, ID_SETTINGS_PORT, hub.port);
     show_encoding(screen, hub.encoding);
     g_chosen = (int)chosen;
 }
 
-void store_fields(Window screen) {
+// The host field (with the port field for a port it lacks) as an address;
+// false when it is none.
+bool read_address(Window screen, HubAddress* address) {
+    char16_t typed[HOST_READ_UNITS];
+    control_get_text(screen, ID_SETTINGS_HOST, typed, HOST_READ_UNITS);
+    char text[HOST_READ_UNITS];
+    utf16_to_cp1251(typed, -1, text, HOST_READ_UNITS);
+    control_get_text(screen, ID_SETTINGS_PORT, typed, FIELD_READ_UNITS);
+    char port[HUB_PORT_BYTES];
+    utf16_to_cp1251(typed, -1, port, HUB_PORT_BYTES);
+    if (!parse_hub_address(text, port, HUB_HOST_BYTES - 1, address)) return false;
+    if (address->keyprint[0] != '\0') return true;
+    // Typed without its keyprint: the one of the same hub is kept.
+    const SessionSettings& s = g_state.settings;
+    const char* kept = "";
+    if (g_chosen >= 0 && g_chosen < g_state.favorites_count) {
+        const FavoriteHub& hub = g_state.favorites[g_chosen];
+        if (same_hub(hub.host, hub.port, hub.tls, *address)) kept = hub.keyprint;
+    } else if (same_hub(s.hub_host, s.hub_port, s.hub_tls, *address)) {
+        kept = s.hub_keyprint;
+    }
+    text_copy(address->keyprint, TLS_KEYPRINT_BYTES, kept);
+    return true;
+}
+
+void store_fields(Window screen, const HubAddress& address) {
     SessionSettings& s = g_state.settings;
     struct Field {
         int control;
@@ -89,7 +138,6 @@ void store_fields(Window screen) {
     };
     // In the order they are stored.
     const Field fields[] = {
-        {ID_SETTINGS_HOST, s.hub_host, HUB_HOST_BYTES},
         {ID_SETTINGS_PORT, s.hub_port, HUB_PORT_BYTES},
         {ID_SETTINGS_NICK, s.nick, NICK_BYTES},
         {ID_SETTINGS_SHARE, s.share_size, SHARE_TEXT_BYTES},
@@ -100,15 +148,20 @@ void store_fields(Window screen) {
         control_get_text(screen, f.control, typed, FIELD_READ_UNITS);
         utf16_to_cp1251(typed, -1, f.text, f.bytes < FIELD_STORE_BYTES ? f.bytes : FIELD_STORE_BYTES);
     }
+    text_copy(s.hub_host, HUB_HOST_BYTES, address.host);
+    text_copy(s.hub_port, HUB_PORT_BYTES, address.port);
+    s.hub_tls = address.tls;
+    text_copy(s.hub_keyprint, TLS_KEYPRINT_BYTES, address.keyprint);
 }
 
 void command_ok(Window screen) {
-    store_fields(screen);
-    if (g_chosen >= 0 && g_chosen < g_state.favorites_count) {
-        const FavoriteHub& hub = g_state.favorites[g_chosen];
-        favorite_password(&hub, g_state.settings.password, PASSWORD_BYTES);
-        g_state.settings.encoding = hub.encoding;
+    HubAddress address;
+    if (!read_address(screen, &address)) {
+        message_box(screen, u"not a hub address", u"Host", 0);
+        return;
     }
+    store_fields(screen, address);
+    if (g_chosen >= 0 && g_chosen < g_state.favorites_count) favorite_take(&g_state.favorites[g_chosen], false);
     dialog_end(screen, 0);
 }
 

@@ -40,10 +40,7 @@ void take_settings_defaults() {
     text_copy(s.hub_port, HUB_PORT_BYTES, DEFAULT_HUB_PORT);
     if (g_state.favorites_count == 0) return;
     const FavoriteHub& first = g_state.favorites[0];
-    text_copy(s.hub_host, HUB_HOST_BYTES, first.host);
-    text_copy(s.hub_port, HUB_PORT_BYTES, first.port);
-    favorite_password(&first, s.password, PASSWORD_BYTES);
-    s.encoding = first.encoding;
+    favorite_take(&first, true);
     // A one-character favourite nick is ignored.
     if (first.nick[0] != 0 && first.nick[1] != 0) text_copy(s.nick, NICK_BYTES, first.nick);
 }

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "platform/tls.h"
 
 // --- SessionSettings -------------------------------------------------------
 constexpr int NICK_BYTES = 1000;
@@ -47,6 +48,11 @@ struct SessionSettings {
     // is answered over TLS. Nonzero when the chosen favourite switched it off
     // for transfers (the hub connection follows its address either way).
     uint8_t tls_transfers_off;
+    // The hub's address was nmdcs://: its connection is TLS from the first
+    // byte. hub_keyprint: the keyprint its certificate must have
+    // ("SHA256/<base32>"), empty when the address named none.
+    uint8_t hub_tls;
+    char hub_keyprint[TLS_KEYPRINT_BYTES];
 };
 
 // --- TrafficCounters -------------------------------------------------------
@@ -168,6 +174,9 @@ struct FavoriteHub {
     char name[FAV_NAME_BYTES];
     char password[FAV_PASSWORD_BYTES];
     uint8_t encoding;  // a HubEncoding: the favourite's Encoding attribute, 1251 without one
+    uint8_t tls;       // Server was nmdcs://
+    uint8_t tls_transfers_off;  // its TLS="0": transfers without TLS while it is the hub in use
+    char keyprint[TLS_KEYPRINT_BYTES];  // from Server's ?kp=, or empty
 };
 
 // --- The hub connection -------------------------------------------------------

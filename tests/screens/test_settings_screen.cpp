@@ -263,4 +263,100 @@ TEST_F(SettingsScreen, OverlongEntriesAreCutToTheirFields) {
     EXPECT_EQ(std::string(s.local_ip), std::string(51, 'h'));
 }
 
+// nmdcs:// in the host field makes the hub TLS with the keyprint typed; the
+// field shows it so again, and OK without a change keeps the keyprint (it does
+// not fit in the field); a plain address for the same host drops both.
+const char KP[] = "SHA256/ABCDEFGHIJKLMNOPQRSTUVWXYZ234567ABCDEFGHIJKLMNOPQRST";
+
+TEST_F(SettingsScreen, HostFieldTakesAnNmdcsAddressWithItsKeyprintAndKeepsIt) {
+    state.script.add([](void*) {
+        std::string typed = std::string("nmdcs://127.0.0.1:2228?kp=") + KP;
+        std::u16string wide(typed.begin(), typed.end());
+        control_set_text(run->screen, ID_SETTINGS_HOST, wide.c_str());
+        return true;
+    });
+    state.script.add(press_ok);
+    run_settings();
+    const SessionSettings& s = g_state.settings;
+    EXPECT_STREQ(s.hub_host, "127.0.0.1");
+    EXPECT_STREQ(s.hub_port, "2228") << "the address's port wins over the field";
+    EXPECT_EQ(s.hub_tls, 1);
+    EXPECT_STREQ(s.hub_keyprint, KP);
+
+    for (bool plain : {false, true}) {
+        SCOPED_TRACE(plain ? "plain host typed" : "unchanged");
+        state = SettingsRun();
+        state.script.add([](void*) {
+            run->script.close_target = run->screen;
+            return display_find("Settings") >= 0;
+        });
+        state.script.add(read_fields);
+        if (plain) {
+            state.script.add([](void*) {
+                control_set_text(run->screen, ID_SETTINGS_HOST, u"127.0.0.1");
+                return true;
+            });
+        }
+        state.script.add(press_ok);
+        run_settings();
+        EXPECT_EQ(state.host, u"nmdcs://127.0.0.1");
+        EXPECT_EQ(state.port, u"2228");
+        EXPECT_EQ(s.hub_tls, plain ? 0 : 1);
+        EXPECT_STREQ(s.hub_keyprint, plain ? "" : KP);
+    }
+}
+
+// A chosen TLS favourite shows as nmdcs://, and OK takes its keyprint and its
+// switch for transfers with the address.
+TEST_F(SettingsScreen, ChosenTlsFavouriteBringsItsKeyprintAndTransferSwitch) {
+    add_favorite("Plain", "plain.example", "411", "n1");
+    add_favorite("Safe", "safe.example", "2228", "n2");
+    FavoriteHub& safe = g_state.favorites[1];
+    safe.tls = 1;
+    safe.tls_transfers_off = 1;
+    strcpy(safe.keyprint, KP);
+    state.script.add([](void*) {
+        display_press(DISPLAY_KEY_RIGHT);
+        display_press(DISPLAY_KEY_RIGHT);
+        return true;
+    });
+    state.script.add([](void*) {
+        read_fields(nullptr);
+        return run->host == u"nmdcs://safe.example";
+    });
+    state.script.add(press_ok);
+    run_settings();
+    const SessionSettings& s = g_state.settings;
+    EXPECT_STREQ(s.hub_host, "safe.example");
+    EXPECT_STREQ(s.hub_port, "2228");
+    EXPECT_EQ(s.hub_tls, 1);
+    EXPECT_STREQ(s.hub_keyprint, KP);
+    EXPECT_EQ(s.tls_transfers_off, 1);
+}
+
+TEST_F(SettingsScreen, HostThatIsNoHubAddressStoresNothingAndSaysSo) {
+    state.script.add([](void*) {
+        control_set_text(run->screen, ID_SETTINGS_HOST, u"nmdcs://h.example:2228?kp=SHA256/short");
+        control_set_text(run->screen, ID_SETTINGS_NICK, u"other");
+        return true;
+    });
+    state.script.add(press_ok);
+    state.script.add([](void*) {
+        if (display_find("not a hub address") < 0) return false;
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("not a hub address") >= 0) return false;
+        run->still_open = display_find("Settings") >= 0;
+        return true;
+    });
+    state.script.add(press_cancel);
+    run_settings();
+    EXPECT_TRUE(state.still_open);
+    EXPECT_STREQ(g_state.settings.hub_host, "127.0.0.1");
+    EXPECT_STREQ(g_state.settings.nick, "me");
+    EXPECT_EQ(g_state.settings.hub_tls, 0);
+}
+
 }  // namespace

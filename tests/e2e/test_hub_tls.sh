@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Kivo and the demo hub over TLS (nmdcs://): About names the TLS library; the
+# first favourite, nmdcs:// with the hub's keyprint, logs in over TLS (the
+# welcome, and Mira answering a line that names her); Option shows it as
+# nmdcs://; the second favourite, the same hub with a wrong keyprint, is
+# refused with its note, the title back at "not connected" and no socket
+# left open to the hub.
+#
+# The favourites' nick is one character, so the default nick "[i]mpx200" stays.
+. "$(dirname "$0")/lib.sh" "$@"
+
+e2e_start_hub --tls-port 0 --tls-port-file "$E2E_WORK/tls.port" --keyprint-file "$E2E_WORK/hub.kp"
+e2e_until 30 test -s "$E2E_WORK/tls.port" || e2e_fail "the demo hub's TLS port never came"
+e2e_until 10 test -s "$E2E_WORK/hub.kp" || e2e_fail "the demo hub's keyprint never came"
+TLS_PORT=$(cat "$E2E_WORK/tls.port")
+KEYPRINT=$(cat "$E2E_WORK/hub.kp")
+WRONG="SHA256/$(printf 'A%.0s' $(seq 1 52))"
+[ "$KEYPRINT" != "$WRONG" ] || e2e_fail "the keyprint is the wrong one"
+
+e2e_favorites "Secure" "nmdcs://127.0.0.1" "$TLS_PORT?kp=$KEYPRINT" a
+e2e_favorites "Forged" "nmdcs://127.0.0.1" "$TLS_PORT?kp=$WRONG" a
+e2e_start_kivo
+e2e_wait "|Pelmark tarvol v 0.05 "
+
+e2e_keys F1 6
+e2e_wait "+ About -"
+e2e_wait "TLS: mbed TLS 2."
+e2e_keys Enter
+e2e_wait_gone "+ About -"
+e2e_wait_main
+
+# The first favourite: over TLS with the keyprint it names.
+e2e_keys F1 2
+e2e_wait_text "connecting to 127.0.0.1:$TLS_PORT... connected to 127.0.0.1:$TLS_PORT \$Supports NoHello UserCommand|\$Hello [i]mpx200|\$HubName Kivo Demo Hub|" 15
+e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, [i]mpx200!" 10
+e2e_type "hello Mira, over TLS"
+e2e_keys Enter
+e2e_wait "|<[i]mpx200> hello Mira, over TLS "
+e2e_wait "|<Mira> " 10
+e2e_until 5 test "$(e2e_kivo_sockets established "$TLS_PORT")" = 1 || e2e_fail "no connection to the TLS port"
+
+# Option shows the hub as nmdcs://; the second favourite is chosen.
+e2e_keys F1 9
+e2e_wait "+ Settings -"
+e2e_wait "[nmdcs://127.0.0.1 "
+e2e_wait "[$TLS_PORT "
+e2e_keys Enter                  # the favourites list has the focus: open it
+e2e_wait "|2 Forged "
+e2e_keys 2
+e2e_wait_gone "|2 Forged "
+e2e_keys F1                     # "OK"
+e2e_wait_main
+
+# Its keyprint is not the hub's: refused, one note, the old connection gone.
+e2e_keys F1 2
+e2e_wait_text "cannot connect to 127.0.0.1:$TLS_PORT: TLS handshake failed: the hub's keyprint does not match" 15
+not_connected() { [ "$(e2e_title)" = "not connected" ]; }
+e2e_until 5 not_connected || e2e_fail "the title is $(e2e_title)"
+e2e_until 5 test "$(e2e_kivo_sockets connected "$TLS_PORT")" = 0 || e2e_fail "a connection to the TLS port stayed open"
+
+e2e_keys F1
+e2e_wait "1 exit"
+e2e_keys 1
+e2e_wait_exit 0
+e2e_terminal_given_back
+e2e_pass "About names TLS, login and chat over nmdcs:// with the keyprint, a wrong keyprint refused with its note"

@@ -1,0 +1,251 @@
+// The hub connection over TLS (nmdcs://), through the real message loop: the
+// login through the session against a local TLS hub (Python's ssl module in a
+// child process, with a certificate made by the openssl command for this
+// run), the bytes the library holds after the first reply, chat both ways
+// once online, the hub ending the session, a keyprint that does not match
+// refused before anything is sent, and a plain hub behind an nmdcs://
+// address refused without a byte of the login in the clear. Everything on
+// 127.0.0.1, every wait bounded, the child killed and reaped at the end.
+//
+// The TLS hub writes every byte it receives on a connection (decrypted) to
+// <folder>/received, emptied at each accept. It sends its lock, answers the
+// login block with a first reply longer than one receive of the login, then
+// echoes chat lines ("<nick> text|"), answers a line naming Mira with
+// "<Mira> hello [i]mpx200|", a line "burst" with 100 chat lines, and a line
+// "bye" by ending the session (close_notify) and closing.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "hub/connection.h"
+#include "hub/hub_test_state.h"
+#include "platform/tls.h"
+#include "support/test_hub.h"
+
+namespace {
+
+const char* const HUB_SCRIPT = R"PY(
+import os, socket, ssl, sys
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(sys.argv[1], sys.argv[2])
+received = os.path.join(sys.argv[3], 'received')
+listener = socket.socket()
+listener.bind(('127.0.0.1', 0))
+listener.listen(4)
+print(listener.getsockname()[1], flush=True)
+FIRST = (b'$Hello [i]mpx200|$HubName Secure Hub|<Bot> ' + b'w' * 1500 + b'|<Bot> after the long one|')
+while True:
+    connection, _ = listener.accept()
+    connection.settimeout(10)
+    log = open(received, 'wb', buffering=0)
+    try:
+        with context.wrap_socket(connection, server_side=True) as tls:
+            tls.sendall(b'$Lock EXTENDEDPROTOCOLABCABCABC Pk=x|')
+            pending = b''
+            greeted = False
+            ended = False
+            while not ended:
+                data = tls.recv(65536)
+                if not data:
+                    break
+                log.write(data)
+                pending += data
+                if not greeted:
+                    if b'$1234567890$|' not in pending:
+                        continue
+                    greeted = True
+                    pending = b''
+                    tls.sendall(FIRST)
+                    continue
+                while b'|' in pending:
+                    line, pending = pending.split(b'|', 1)
+                    if line.startswith(b'<'):
+                        tls.sendall(line + b'|')
+                        if b'Mira' in line:
+                            tls.sendall(b'<Mira> hello [i]mpx200|')
+                        if line.endswith(b'burst'):
+                            tls.sendall(b''.join(b'<Bot> line %03d of the burst %s|' % (i, b'x' * 30)
+                                                 for i in range(100)))
+                        if line.endswith(b'bye'):
+                            tls.unwrap()
+                            ended = True
+                            break
+    except (OSError, ValueError):
+        pass
+    log.close()
+    connection.close()
+)PY";
+
+char g_folder[] = "/tmp/kivo-test-hub-tls-XXXXXX";
+pid_t g_server = -1;
+std::string g_port;
+std::string g_keyprint;
+
+std::string command_output(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (p == nullptr) return out;
+    char line[256];
+    while (fgets(line, sizeof line, p) != nullptr) out += line;
+    pclose(p);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+// The server's port from its first line, waiting at most 10 s.
+std::string read_line(int fd) {
+    std::string line;
+    uint64_t deadline = monotonic_ms() + 10000;
+    while (line.size() < 16 && monotonic_ms() < deadline) {
+        struct pollfd waiting = {fd, POLLIN, 0};
+        if (poll(&waiting, 1, 200) <= 0) continue;
+        char c;
+        if (read(fd, &c, 1) != 1 || c == '\n') break;
+        line += c;
+    }
+    return line;
+}
+
+std::string received_by_hub() {
+    std::ifstream in(std::string(g_folder) + "/received", std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+class HubTls : public HubWindowTest {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_NE(mkdtemp(g_folder), nullptr);
+        std::string folder = g_folder;
+        std::string made = command_output("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=kivo-hub -days 2 "
+                                          "-keyout " + folder + "/key.pem -out " + folder + "/cert.pem 2>&1 && echo made");
+        ASSERT_NE(made.find("made"), std::string::npos) << made;
+        g_keyprint = command_output(
+            "openssl x509 -in " + folder + "/cert.pem -outform der | python3 -c \"import sys, hashlib, base64; "
+            "print('SHA256/' + base64.b32encode(hashlib.sha256(sys.stdin.buffer.read()).digest()).decode().rstrip('='))\"");
+        ASSERT_EQ(g_keyprint.size(), 59u) << g_keyprint;
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        g_server = fork();
+        ASSERT_GE(g_server, 0);
+        if (g_server == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            std::string cert = folder + "/cert.pem", key = folder + "/key.pem";
+            execlp("python3", "python3", "-c", HUB_SCRIPT, cert.c_str(), key.c_str(), folder.c_str(), (char*)nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        g_port = read_line(out[0]);
+        close(out[0]);
+        ASSERT_FALSE(g_port.empty()) << "the TLS hub did not start";
+    }
+    static void TearDownTestSuite() {
+        if (g_server > 0) {
+            kill(g_server, SIGKILL);
+            waitpid(g_server, nullptr, 0);
+            g_server = -1;
+        }
+        command_output("rm -rf " + std::string(g_folder));
+    }
+
+    // The settings as an nmdcs:// address with this keyprint would leave them.
+    void aim(const std::string& port, const std::string& keyprint) {
+        text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, port.c_str());
+        g_state.settings.hub_tls = 1;
+        text_copy(g_state.settings.hub_keyprint, TLS_KEYPRINT_BYTES, keyprint.c_str());
+    }
+};
+
+TEST_F(HubTls, LoginChatAndTheHubsCloseAllGoThroughTheSession) {
+    aim(g_port, g_keyprint);
+    ASSERT_TRUE(connect_and_wait());
+    ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
+    EXPECT_EQ(g_state.hub_phase, HUB_ONLINE);
+    EXPECT_TRUE(chat_has(note_connecting() + note_connected() + "$Hello [i]mpx200|$HubName Secure Hub|<Bot> www"));
+    // The first reply was longer than the login's receive: the rest, held by
+    // the library with nothing more on the socket, is read all the same.
+    EXPECT_TRUE(pump_until([] { return chat_has("<Bot> after the long one\r\n"); })) << chat_log_text();
+    std::string login = received_by_hub();
+    EXPECT_NE(login.find("$Key "), std::string::npos);
+    EXPECT_NE(login.find("$ValidateNick [i]mpx200|"), std::string::npos);
+
+    const std::string line = "<[i]mpx200> hi Mira|";
+    ASSERT_TRUE(hub_send(line.data(), (int)line.size()));
+    EXPECT_TRUE(pump_until([] { return chat_has("<Mira> hello [i]mpx200\r\n"); })) << chat_log_text();
+    EXPECT_TRUE(chat_has("<[i]mpx200> hi Mira\r\n"));
+
+    // More than one receive takes, in one go: every line, in order.
+    chatlog_clear();
+    const std::string burst = "<[i]mpx200> burst|";
+    ASSERT_TRUE(hub_send(burst.data(), (int)burst.size()));
+    EXPECT_TRUE(pump_until([] { return chat_has("<Bot> line 099 of the burst"); }, 5000));
+    std::string lines = "<[i]mpx200> burst\r\n";
+    for (int i = 0; i < 100; i++) {
+        char number[8];
+        snprintf(number, sizeof number, "%03d", i);
+        lines += "<Bot> line " + std::string(number) + " of the burst " + std::string(30, 'x') + "\r\n";
+    }
+    EXPECT_EQ(chat_log_text(), lines);
+
+    // The hub ends the session: the connection is lost, said once.
+    const std::string bye = "<[i]mpx200> bye|";
+    ASSERT_TRUE(hub_send(bye.data(), (int)bye.size()));
+    EXPECT_TRUE(pump_until([] { return g_state.hub_socket == 0; }, 5000));
+    pump_for(100);
+    std::string log = chat_log_text();
+    EXPECT_NE(log.find(note_lost("closed by the hub")), std::string::npos) << log;
+    EXPECT_EQ(log.find("lost"), log.rfind("lost")) << log;
+}
+
+TEST_F(HubTls, DisconnectEndsTheSessionAndConnectAgainLogsInAfresh) {
+    aim(g_port, "");  // no keyprint named: any certificate
+    ASSERT_TRUE(connect_and_wait());
+    ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
+    hub_disconnect_command();
+    EXPECT_TRUE(chat_has(note_disconnected()));
+    ASSERT_TRUE(connect_and_wait());
+    ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
+    const std::string line = "<[i]mpx200> again Mira|";
+    ASSERT_TRUE(hub_send(line.data(), (int)line.size()));
+    EXPECT_TRUE(pump_until([] { return chat_has("<Mira> hello [i]mpx200\r\n"); })) << chat_log_text();
+}
+
+TEST_F(HubTls, KeyprintThatDoesNotMatchEndsTheLoginBeforeAnythingIsSent) {
+    std::string wrong = "SHA256/" + std::string(52, 'A');
+    ASSERT_NE(wrong, g_keyprint);
+    aim(g_port, wrong);
+    ASSERT_TRUE(connect_and_wait());
+    EXPECT_EQ(g_state.hub_socket, LOGIN_KEYPRINT_MISMATCH);
+    EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+    EXPECT_EQ(chat_log_text(),
+              note_connecting() + note_cannot_connect("TLS handshake failed: the hub's keyprint does not match"));
+    pump_for(200);
+    EXPECT_EQ(received_by_hub(), "") << "nothing of the login reaches a hub with the wrong certificate";
+}
+
+// A hub that speaks plain NMDC where the address says nmdcs://: the
+// handshake fails, and the only bytes it got are the TLS client's greeting.
+TEST_F(HubTls, PlainHubBehindAnNmdcsAddressGetsNoLoginInTheClear) {
+    TestHub hub;
+    hub.send(HUB_TEST_LOCK).expect(HUB_TEST_BLOCK_END, 1000).send("$Hello [i]mpx200|");
+    aim(hub.port_text(), "");
+    ASSERT_TRUE(connect_and_wait());
+    EXPECT_EQ(g_state.hub_socket, LOGIN_TLS_FAILED);
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("TLS handshake failed: not a TLS server"));
+    EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+    std::string sent = hub.received(0);
+    for (const char* login : {"$Supports", "$Key", "$ValidateNick", "$MyINFO", "[i]mpx200"}) {
+        EXPECT_EQ(sent.find(login), std::string::npos) << login;
+    }
+}
+
+}  // namespace
