@@ -261,7 +261,9 @@ void login_finished(WPARAM index, LPARAM generation) {
     timer_set(g_state.main_window, KEEPALIVE_TIMER, KEEPALIVE_MS);
     show_first_reply(run.reply);
     // Dispatched like any later receive; it may close the connection again
-    // (a refused nick), which is why the run is freed first.
+    // (a refused nick), which is why the run is freed first. A TLS session
+    // stays in the freed run until hub_close: a new run is only taken by
+    // Connect, after hub_close.
     char data[HUB_DATA_BYTES];
     int length = run.reply_length < HUB_RECEIVE_BYTES ? run.reply_length : HUB_RECEIVE_BYTES;
     memcpy(data, run.reply, (size_t)length);
