@@ -44,6 +44,7 @@
 #include "protocol/hub_messages.h"
 #include "protocol/lock_to_key.h"
 #include "state/client_state.h"
+#include "transfer/download.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ struct LoginRun {
     char port[HUB_PORT_BYTES];
     char nick[HUB_NICK_BYTES];
     char share[SHARE_TEXT_BYTES];
+    uint8_t announce_tls;  // $MyINFO offers TLS transfers
     int timeout_ms;
     int result;  // written by the login thread before it posts
     char reply[FIRST_REPLY_BYTES + 1];
@@ -97,8 +99,8 @@ int recv_within(int sock, char* buffer, int bytes, int timeout_ms, int (*give_up
 void login_thread(void* argument) {
     LoginRun* run = (LoginRun*)argument;
     t_login_run = run;
-    run->result = hub_login(run->host, run->port, run->nick, run->share, run->reply, &run->reply_length,
-                            run->timeout_ms, login_give_up);
+    run->result = hub_login(run->host, run->port, run->nick, run->share, run->announce_tls != 0, run->reply,
+                            &run->reply_length, run->timeout_ms, login_give_up);
     // main_window is set once, before any login starts.
     post_message(g_state.main_window, WM_HUB_LOGIN, (WPARAM)(run - g_login_runs), (LPARAM)run->generation);
 }
@@ -229,8 +231,8 @@ int tcp_connect(const char* host, const char* port_text, int type) {
     return tcp_connect_within(host, port_text, type, g_state.hub_io_timeout_ms, nullptr);
 }
 
-int hub_login(const char* host, const char* port, const char* nick, const char* share, char* reply,
-              int* reply_length, int timeout_ms, int (*give_up)()) {
+int hub_login(const char* host, const char* port, const char* nick, const char* share, bool announce_tls,
+              char* reply, int* reply_length, int timeout_ms, int (*give_up)()) {
     *reply_length = 0;
     reply[0] = '\0';
     int sock = tcp_connect_within(host, port, SOCKET_STREAM, timeout_ms, give_up);
@@ -252,7 +254,7 @@ int hub_login(const char* host, const char* port, const char* nick, const char* 
     const char* key = nullptr;
     if (got >= 2 && lock[1] == 'L') key = lock_to_key(lock, got, key_text);
     char block[LOGIN_BLOCK_BYTES];
-    int length = build_login_block(key, nick, share, block, LOGIN_BLOCK_BYTES);
+    int length = build_login_block(key, nick, share, announce_tls, block, LOGIN_BLOCK_BYTES);
     if (length < 0) {
         closesocket(sock);
         return LOGIN_TOO_LONG;
@@ -341,6 +343,7 @@ void hub_connect_command() {
     text_copy(run->port, HUB_PORT_BYTES, s.hub_port);
     text_copy(run->nick, HUB_NICK_BYTES, g_state.hub_nick);
     text_copy(run->share, SHARE_TEXT_BYTES, s.share_size);
+    run->announce_tls = download_tls_offered() ? 1 : 0;
     run->timeout_ms = g_state.hub_io_timeout_ms;
     run->generation = ++g_state.hub_login_generation;
     set_flag(run->cancel, false);

@@ -45,14 +45,15 @@ int tcp_connect(const char* host, const char* port_text, int type);
 
 // The whole login, blocking, on the calling thread: connects (name lookup
 // included), reads the hub's first data, answers its lock, sends the login
-// block with nick and share (in the hub's encoding) in one send and receives
+// block with nick and share (in the hub's encoding; its $MyINFO offers TLS
+// transfers when announce_tls is set) in one send and receives
 // the hub's first reply into reply (FIRST_REPLY_BYTES + 1 bytes: terminated,
 // its length in *reply_length). Every wait is bounded by timeout_ms; with
 // give_up, it gives up (LOGIN_CANCELLED) soon after that returns nonzero.
 // Returns the socket (blocking) or one of the LOGIN_* codes above but
 // LOGIN_NO_RUN. Uses no shared state but the traffic totals.
-int hub_login(const char* host, const char* port, const char* nick, const char* share, char* reply,
-              int* reply_length, int timeout_ms, int (*give_up)());
+int hub_login(const char* host, const char* port, const char* nick, const char* share, bool announce_tls,
+              char* reply, int* reply_length, int timeout_ms, int (*give_up)());
 
 // Unregisters and closes the hub socket when one is open; leaves 0 and the
 // phase offline, the unsent rest of the messages dropped, the UserTable
