@@ -54,6 +54,7 @@
 #include "protocol/hub_messages.h"
 #include "protocol/lock_to_key.h"
 #include "state/client_state.h"
+#include "transfer/download.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ struct LoginRun {
     char port[HUB_PORT_BYTES];
     char nick[HUB_NICK_BYTES];
     char share[SHARE_TEXT_BYTES];
+    uint8_t announce_tls;  // $MyINFO offers TLS transfers
     int timeout_ms;
     uint8_t tls;  // the hub is nmdcs://: the login goes through session
     char keyprint[TLS_KEYPRINT_BYTES];
@@ -121,8 +123,8 @@ void login_thread(void* argument) {
     run->tls_login.session = &run->session;
     run->tls_login.keyprint = run->keyprint;
     run->tls_login.reason[0] = '\0';
-    run->result = hub_login(run->host, run->port, run->nick, run->share, run->reply, &run->reply_length,
-                            run->timeout_ms, login_give_up, run->tls ? &run->tls_login : nullptr);
+    run->result = hub_login(run->host, run->port, run->nick, run->share, run->announce_tls != 0, run->reply,
+                            &run->reply_length, run->timeout_ms, login_give_up, run->tls ? &run->tls_login : nullptr);
     // main_window is set once, before any login starts.
     post_message(g_state.main_window, WM_HUB_LOGIN, (WPARAM)(run - g_login_runs), (LPARAM)run->generation);
 }
@@ -292,8 +294,8 @@ int tcp_connect(const char* host, const char* port_text, int type) {
     return tcp_connect_within(host, port_text, type, g_state.hub_io_timeout_ms, nullptr);
 }
 
-int hub_login(const char* host, const char* port, const char* nick, const char* share, char* reply,
-              int* reply_length, int timeout_ms, int (*give_up)(), LoginTls* tls) {
+int hub_login(const char* host, const char* port, const char* nick, const char* share, bool announce_tls,
+              char* reply, int* reply_length, int timeout_ms, int (*give_up)(), LoginTls* tls) {
     *reply_length = 0;
     reply[0] = '\0';
     int sock = tcp_connect_within(host, port, SOCKET_STREAM, timeout_ms, give_up);
@@ -318,7 +320,7 @@ int hub_login(const char* host, const char* port, const char* nick, const char* 
     const char* key = nullptr;
     if (got >= 2 && lock[1] == 'L') key = lock_to_key(lock, got, key_text);
     char block[LOGIN_BLOCK_BYTES];
-    int length = build_login_block(key, nick, share, block, LOGIN_BLOCK_BYTES);
+    int length = build_login_block(key, nick, share, announce_tls, block, LOGIN_BLOCK_BYTES);
     if (length < 0) return login_abandon(sock, session, LOGIN_TOO_LONG);
     if (session != nullptr) {
         if (tls_send_within(session, block, length, timeout_ms) != length) {
@@ -408,6 +410,7 @@ void hub_connect_command() {
     text_copy(run->share, SHARE_TEXT_BYTES, s.share_size);
     run->tls = s.hub_tls != 0 ? 1 : 0;
     text_copy(run->keyprint, TLS_KEYPRINT_BYTES, s.hub_keyprint);
+    run->announce_tls = download_tls_offered() ? 1 : 0;
     run->timeout_ms = g_state.hub_io_timeout_ms;
     run->generation = ++g_state.hub_login_generation;
     set_flag(run->cancel, false);

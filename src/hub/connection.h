@@ -57,8 +57,9 @@ struct LoginTls {
 // The whole login, blocking, on the calling thread: connects (name lookup
 // included), with tls the TLS handshake (the host as the server name) and
 // the keyprint check, reads the hub's first data, answers its lock, sends
-// the login block with nick and share (in the hub's encoding) in one send
-// and receives the hub's first reply into reply (FIRST_REPLY_BYTES + 1
+// the login block with nick and share (in the hub's encoding; its $MyINFO
+// offers TLS transfers when announce_tls is set) in one send and receives
+// the hub's first reply into reply (FIRST_REPLY_BYTES + 1
 // bytes: terminated, its length in *reply_length); with tls all of it
 // through the session. Every wait is bounded by timeout_ms; with give_up, it
 // gives up (LOGIN_CANCELLED) soon after that returns nonzero. Returns the
@@ -66,8 +67,8 @@ struct LoginTls {
 // above but LOGIN_NO_RUN (the session then closed). Nothing is sent after a
 // failed handshake or a keyprint that does not match. Uses no shared state
 // but the traffic totals.
-int hub_login(const char* host, const char* port, const char* nick, const char* share, char* reply,
-              int* reply_length, int timeout_ms, int (*give_up)(), LoginTls* tls = nullptr);
+int hub_login(const char* host, const char* port, const char* nick, const char* share, bool announce_tls,
+              char* reply, int* reply_length, int timeout_ms, int (*give_up)(), LoginTls* tls = nullptr);
 
 // Unregisters and closes the hub socket when one is open (ending its TLS
 // session first); leaves 0 and the

@@ -106,6 +106,7 @@ bool same_adc_id(const char* echoed, int length, const char* asked) {
 int parse_connect_request(const char* request, int own_nick_length, ConnectAddress* out) {
     out->host[0] = 0;
     out->port[0] = 0;
+    out->tls = 0;
     int length = (int)strlen(request);
     if (own_nick_length < 0 || own_nick_length > length) return 0;
     int k = own_nick_length + CONNECT_KEYWORD_BYTES;
@@ -119,6 +120,10 @@ int parse_connect_request(const char* request, int own_nick_length, ConnectAddre
     if (digits < 1 || digits > CONNECT_PORT_BYTES - 1) return 0;
     text_copy_n(out->host, CONNECT_HOST_BYTES, request + k, host_length);
     text_copy_n(out->port, CONNECT_PORT_BYTES, request + colon + 1, digits);
+    // "S", or NAT traversal's "NS" / "RS": the port speaks only TLS.
+    const char* mark = request + colon + 1 + digits;
+    if (*mark == 'N' || *mark == 'R') mark++;
+    out->tls = *mark == 'S' ? 1 : 0;
     return 1;
 }
 

@@ -34,13 +34,15 @@ constexpr int CONNECT_PORT_BYTES = 12;   // leading digits of the port text
 struct ConnectAddress {
     char host[CONNECT_HOST_BYTES];  // name or dotted IPv4, as the hub sent it
     char port[CONNECT_PORT_BYTES];  // decimal digits only
+    int tls;                        // 1: the port is marked 'S', a TLS port
 };
 
 // The address starts own_nick_length + 14 bytes in (the keyword, its blank,
 // the nick and a blank precede it); the nick itself is not compared, but the
 // byte before the address must be that blank. The host runs to the first ':';
-// the port is the run of digits after it (whatever follows them is ignored).
-// Returns 1 with *out filled, 0 when the request is malformed (too short, no
+// the port is the run of digits after it. An 'S' right behind the digits
+// (or behind NAT traversal's 'N' or 'R') marks a TLS port ("127.0.0.1:411S"):
+// the peer speaks only TLS there. Other text after the digits is ignored. Returns 1 with *out filled, 0 when the request is malformed (too short, no
 // blank before the address, no ':', empty or overlong host, no port digits).
 int parse_connect_request(const char* request, int own_nick_length, ConnectAddress* out);
 

@@ -99,7 +99,7 @@ int nmdc_unescape(char* text) {
     return out;
 }
 
-int build_login_block(const char* key_text, const char* nick, const char* share, char* out,
+int build_login_block(const char* key_text, const char* nick, const char* share, bool tls_transfers, char* out,
                       int out_bytes) {
     MessageBuilder m = message_begin(out, out_bytes);
     // The blank before the bar makes hubs read the list as an old-style one.
@@ -109,9 +109,13 @@ int build_login_block(const char* key_text, const char* nick, const char* share,
     message_add(&m, nick);
     message_add(&m, "|$Version 1,0091|$GetNickList|$MyINFO $ALL ");
     message_add(&m, nick);
-    // Description and tag, the fixed blank, the connection "Modem" with a
-    // blank as its status byte, then the contact text and the share size.
-    message_add(&m, " pelmark<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem $");
+    // Description and tag, the fixed blank, the connection "Modem" with its
+    // flag byte, then the contact text and the share size. The flag byte has
+    // always been a blank (0x20) and hubs relay it as it is; TLS transfers
+    // add bit 0x10 ("0", 0x30) and keep the blank's bit, so a peer or hub
+    // that reads the other bits of the byte sees what it always saw.
+    message_add(&m, " pelmark<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem");
+    message_add(&m, tls_transfers ? "0$" : " $");
     message_add(&m, HUB_CONTACT_TEXT);
     message_add(&m, "$");
     message_add(&m, share);

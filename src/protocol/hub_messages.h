@@ -12,9 +12,10 @@ constexpr char HUB_CONTACT_TEXT[] = "";
 constexpr int LOGIN_BLOCK_BYTES = 1000;  // at most 999 characters and the NUL
 
 // Builds the login block: $Supports, the key text (when key_text is not
-// null), $ValidateNick, $Version, $GetNickList and $MyINFO. Returns its
+// null), $ValidateNick, $Version, $GetNickList and $MyINFO, whose flag byte
+// announces TLS transfers (bit 0x10) when tls_transfers is set. Returns its
 // length, or -1 when it would not fit in out_bytes (nothing is cut).
-int build_login_block(const char* key_text, const char* nick, const char* share, char* out,
+int build_login_block(const char* key_text, const char* nick, const char* share, bool tls_transfers, char* out,
                       int out_bytes);
 
 // Chat, private messages and search words write '|' as "&#124;", '$' as

@@ -32,6 +32,11 @@ void download_take_connect(const char* message);
 // The worker's thread body; the argument is the ConnectRequest.
 void download_worker(void* request);
 
+// Whether the client offers TLS transfers (the $MyINFO flag bit 0x10): the
+// build speaks TLS and the settings do not switch it off. Either way a
+// $ConnectToMe whose port is marked S is answered over TLS only.
+bool download_tls_offered();
+
 // Makes the local file name from a short name (1251): '/' and control bytes
 // become '_'. Returns 1, or 0 (dst emptied) for a name that cannot be made
 // safe: empty, ".", "..", or too long for dst.

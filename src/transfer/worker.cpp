@@ -9,7 +9,10 @@
 // to waiting, so the owner's own $ConnectToMe still starts the download.
 //
 // The worker opens (or continues) the part file, hashes the bytes a continued
-// part already holds, connects, greets, checks the peer's nick, echoes the
+// part already holds, connects (over TLS when the port is marked S: the whole
+// peer exchange then goes through the session, certificates unverified, and
+// a failed handshake ends the download, never falling back to plain),
+// greets, checks the peer's nick, echoes the
 // peer's $Key with its request ($ADCGET when the peer offers it, else $Get),
 // reads the reply and receives the rest of the file through the receive ring
 // (transfer/tth.h), which hashes it on a second thread when the result had a
@@ -25,13 +28,15 @@
 // or a test lowering the limit mid-download cannot reach a running worker.
 //
 // Reaches g_state: the DownloadJob, the ConnectRequest and the spare request,
-// the nick and the silence limit (copied at start), main_window, the ChatLog
-// and the TrafficCounters.
+// the nick and the silence limit (copied at start), main_window, the ChatLog,
+// the TrafficCounters and the settings' TLS switch (download_tls_offered, on
+// the UI thread).
 #include <cstdio>
 #include <cstring>
 
 #include "state/client_state.h"
 #include "state/text_scan.h"
+#include "platform/tls.h"
 #include "transfer/download.h"
 #include "protocol/handshake.h"
 #include "transfer/local_file.h"
@@ -65,6 +70,7 @@ enum DownloadEnd {
     END_REQUEST,
     END_NAME,
     END_CONNECT,
+    END_TLS,
     END_SEND,
     END_SILENT,
     END_CLOSED,
@@ -92,6 +98,7 @@ const DownloadNote DOWNLOAD_NOTES[] = {
     {END_REQUEST, " ::download failed:: malformed $ConnectToMe"},
     {END_NAME, " ::download failed:: unsafe file name"},
     {END_CONNECT, " ::download failed:: cannot connect to peer"},
+    {END_TLS, " ::download failed:: TLS handshake failed: %s"},
     {END_SEND, " ::download failed:: send to peer failed"},
     {END_SILENT, " ::download failed:: peer silent, timed out"},
     {END_CLOSED, " ::download failed:: peer closed the connection"},
@@ -118,9 +125,11 @@ const GreetingReason GREETING_REASONS[] = {
     {GREETING_NO_KEY_BAR, "unterminated $Key"},      {GREETING_NUL_BYTE, "NUL byte"},
 };
 
-// The worker's own storage, on its stack.
+// The worker's own storage, on its stack. The TLS session stays where it is
+// from the handshake to tls_close: the library keeps pointers into it.
 struct WorkerRun {
     int socket;      // -1 until connected
+    int tls;         // 1 while session is open: every byte to and from the peer goes through it
     int file;        // the part file, FILE_INVALID until opened
     int silence_ms;
     int hashing;     // 1 while the ring hashes: the job has a TTH
@@ -129,11 +138,12 @@ struct WorkerRun {
     uint64_t total;     // the file's length, from the peer's reply
     int reply_length;   // bytes in reply
     int data_start;     // index in reply of the file's first byte, if any came with it
-    char detail[QUOTE_BYTES];        // the greeting's fault, the quoted reply, the refusal
+    char detail[QUOTE_BYTES];        // the greeting's fault, the quoted reply, the refusal, the TLS reason
     char name[RESULT_SHORT_BYTES];   // the safe local name, 1251
     char final_name[FINAL_NAME_BYTES];
     char16_t part[LOCAL_NAME_UNITS];
     char reply[HANDSHAKE_RECEIVE_BYTES];  // the greeting, then the reply
+    TlsSession session;
 };
 
 // Results of receive_bounded besides a byte count.
@@ -154,7 +164,8 @@ int receive_bounded(WorkerRun* run, char* dst, int bytes) {
         if (waited >= (uint64_t)run->silence_ms) return RECEIVE_SILENT;
         uint64_t left = (uint64_t)run->silence_ms - waited;
         int slice = left < (uint64_t)STOP_CHECK_MS ? (int)left : STOP_CHECK_MS;
-        int got = recv_timeout(run->socket, dst, bytes, slice);
+        int got = run->tls ? tls_recv_timeout(&run->session, dst, bytes, slice)
+                           : recv_timeout(run->socket, dst, bytes, slice);
         if (got != RECEIVE_SILENT) return got < RECEIVE_CLOSED ? RECEIVE_ERROR : got;
     }
 }
@@ -166,10 +177,13 @@ DownloadEnd end_of_receive(int got, DownloadEnd if_closed) {
     return if_closed;
 }
 
-// One whole send, counted. A partial send fails: the peer would read a cut message.
+// One whole send, counted. A partial send fails: the peer would read a cut
+// message. Over TLS the session may need several socket sends for one
+// record: they are bounded by the silence limit.
 bool send_counted(WorkerRun* run, const char* data, int bytes) {
     if (bytes < 0) return false;
-    int sent = send_once(run->socket, data, bytes);
+    int sent = run->tls ? tls_send_within(&run->session, data, bytes, run->silence_ms)
+                        : send_once(run->socket, data, bytes);
     if (sent > 0) traffic_add_sent((uint32_t)sent);
     return sent == bytes;
 }
@@ -417,6 +431,18 @@ DownloadEnd verify_and_name(WorkerRun* run) {
     return END_DONE;
 }
 
+// The handshake on the connected socket of a port marked S, bounded like the
+// connect. The host as the server name: an IPv4 address (as peers give it)
+// sends no SNI. Peers' certificates are self-signed: not verified.
+DownloadEnd start_tls(WorkerRun* run, const char* host) {
+    if (tls_handshake(&run->session, run->socket, host, DOWNLOAD_CONNECT_MS, stop_asked, run->detail,
+                      QUOTE_BYTES)) {
+        run->tls = 1;
+        return END_DONE;
+    }
+    return download_stop_requested() ? END_STOPPED : END_TLS;
+}
+
 DownloadEnd run_download(WorkerRun* run, const char* request) {
     ConnectAddress address;
     if (!parse_connect_request(request, (int)strlen(g_worker_handover.own_nick), &address)) return END_REQUEST;
@@ -433,6 +459,10 @@ DownloadEnd run_download(WorkerRun* run, const char* request) {
     int sock = tcp_connect_within(address.host, address.port, SOCKET_STREAM, DOWNLOAD_CONNECT_MS, stop_asked);
     if (sock < 0) return download_stop_requested() ? END_STOPPED : END_CONNECT;
     run->socket = sock;
+    if (address.tls) {
+        end = start_tls(run, address.host);
+        if (end != END_DONE) return end;
+    }
     end = exchange_handshake(run);
     if (end != END_DONE) return end;
     end = receive_file(run);
@@ -444,7 +474,7 @@ void note_for(const WorkerRun* run, DownloadEnd end, char* note) {
     note[0] = 0;
     for (const DownloadNote& n : DOWNLOAD_NOTES) {
         if (n.end != end) continue;
-        if (end == END_GREETING || end == END_LENGTH || end == END_REFUSED) {
+        if (end == END_GREETING || end == END_LENGTH || end == END_REFUSED || end == END_TLS) {
             snprintf(note, NOTE_BYTES, n.text, run->detail);
         } else if (end == END_SHORT || end == END_STOPPED) {
             snprintf(note, NOTE_BYTES, n.text, (unsigned long long)run->received, (unsigned long long)run->total);
@@ -471,6 +501,9 @@ void release_run(WorkerRun* run) {
         if (empty) file_remove(run->part);
     }
     run->file = FILE_INVALID;
+    // The session first: its goodbye still needs the socket.
+    if (run->tls) tls_close(&run->session);
+    run->tls = 0;
     if (run->socket >= 0) closesocket(run->socket);
     run->socket = -1;
 }
@@ -518,6 +551,7 @@ AfterMismatch after_mismatch() {
 
 void reset_run(WorkerRun* run) {
     run->socket = -1;
+    run->tls = 0;
     run->file = FILE_INVALID;
     run->silence_ms = g_worker_handover.silence_ms;
     run->hashing = 0;
@@ -554,6 +588,11 @@ int make_safe_file_name(const char* short_name, char* dst, int dst_bytes) {
     }
     dst[length] = 0;
     return 1;
+}
+
+bool download_tls_offered() {
+    char version[48];
+    return g_state.settings.tls_transfers_off == 0 && tls_available(version, sizeof version) != 0;
 }
 
 void download_take_connect(const char* message) {

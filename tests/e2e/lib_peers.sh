@@ -2,8 +2,8 @@
 # Real Direct Connect clients that nobody here wrote, as sharing peers on the
 # demo hub: Debian's ncdc and eiskaltdcpp-daemon. Source this after lib.sh
 # and start the hub (e2e_start_hub) before a peer. Each peer is an active
-# user that listens on a port of its own on 127.0.0.1, shares one folder,
-# talks code page 1251 to the hub and does not require TLS; a start returns
+# user that listens on a port of its own on 127.0.0.1, shares one folder and
+# talks code page 1251 to the hub; TLS for transfers as set below. A start returns
 # only once a search through the hub finds a file of that folder with its
 # TTH, so the peer is logged in and its share is hashed and searchable.
 #
@@ -32,6 +32,15 @@
 #
 # PEER_EISK_UPLOAD_KIBPS, when set, caps eiskaltdcpp's uploads (KiB/s), so
 # that a download from it can be stopped halfway.
+# TLS for transfers: eiskaltdcpp keeps its default, RequireTLS on (a
+# downloader whose $MyINFO offers TLS gets a $ConnectToMe port marked S; one
+# that does not is refused), unless PEER_EISK_REQUIRE_TLS=0. ncdc's setting
+# for NMDC transfers is tls_policy, PEER_NCDC_TLS_POLICY: "disabled" by
+# default (plain only), "prefer" makes its $ConnectToMe port marked S for a
+# downloader that offers TLS.
+#   peer_connect_was_tls nick   # the hub's last $ConnectToMe to nick had a port
+#                               # marked S (the hub runs with -vv: its log
+#                               # $E2E_WORK/hub0.log holds every message)
 #
 # Sourcing this sets an EXIT trap that stops the peers and then runs lib.sh's
 # clean-up; a test that sets its own trap must call peer_stop_all and then
@@ -174,13 +183,14 @@ peer_start_ncdc() {
         { peer_fail "ncdc: tmux could not start it"; return 1; }
     e2e_until 15 peer_ncdc_shows "Welcome to ncdc" || { peer_fail "ncdc did not start"; return 1; }
     # Active on 127.0.0.1 with a port of its own; text to the hub in 1251;
-    # no TLS for transfers, so it offers plain connections only. "/share"
+    # tls_policy (NMDC transfers): "disabled" offers plain connections only,
+    # "prefer" asks for TLS from peers that offer it. "/share"
     # takes the name with its blanks escaped and the path as the rest of
     # the line (quotes would be kept as part of the path).
     local command
     for command in "/set nick $nick" "/set encoding CP1251" "/set local_address 127.0.0.1" \
         "/set active_ip 127.0.0.1" "/set active_port $port" "/set active true" \
-        "/set tls_policy disabled" "/share ${name// /\\ } $share"; do
+        "/set tls_policy ${PEER_NCDC_TLS_POLICY:-disabled}" "/share ${name// /\\ } $share"; do
         peer_ncdc_type "$command" || { peer_fail "ncdc: cannot type $command"; return 1; }
     done
     # Its main tab is logged to logs/main.log: the share taken, or why not.
@@ -287,10 +297,10 @@ peer_eisk_end() {
 
 peer_eisk_settings() {
     local nick=$1 share=$2 name=$3
-    # InPort serves TCP and UDP. TLS stays on offer (its $MyINFO flag byte
-    # has 0x10) but is not required, so a downloader without that flag gets
-    # a plain $ConnectToMe. NoIpOverride keeps 127.0.0.1 in its $ConnectToMe;
-    # DHT stays off.
+    # InPort serves TCP and UDP. TLS is on offer (its $MyINFO flag byte has
+    # 0x10) and required by default; PEER_EISK_REQUIRE_TLS=0 lets a
+    # downloader without that flag have a plain $ConnectToMe. NoIpOverride
+    # keeps 127.0.0.1 in its $ConnectToMe; DHT stays off.
     cat >"$EISK_CONF/DCPlusPlus.xml" <<EOF
 <?xml version="1.0" encoding="utf-8" standalone="yes"?>
 <DCPlusPlus>
@@ -304,7 +314,7 @@ peer_eisk_settings() {
 		<BindAddress type="string">127.0.0.1</BindAddress>
 		<ExternalIp type="string">127.0.0.1</ExternalIp>
 		<NoIpOverride type="int">1</NoIpOverride>
-		<RequireTLS type="int">0</RequireTLS>
+$([ -n "${PEER_EISK_REQUIRE_TLS:-}" ] && echo "		<RequireTLS type=\"int\">$PEER_EISK_REQUIRE_TLS</RequireTLS>")
 		<UseDHT type="int">0</UseDHT>
 		<HashingStartDelay type="int">0</HashingStartDelay>
 		<AutoDetectIncomingConnection type="int">0</AutoDetectIncomingConnection>
@@ -368,6 +378,12 @@ peer_start_eiskalt() {
 }
 
 peer_stop_eiskalt() { peer_eisk_end; }
+
+peer_connect_was_tls() {
+    local port
+    port=$(grep -o "\\\$ConnectToMe $1 127\\.0\\.0\\.1:[0-9]*S\\?" "$E2E_WORK/hub0.log" 2>/dev/null | tail -1)
+    [ -n "$port" ] && [ "${port%S}" != "$port" ]
+}
 
 peer_stop_all() {
     peer_stop_ncdc

@@ -37,8 +37,8 @@ protected:
     // time limit, on this thread.
     int login(const char* port, int (*give_up)() = nullptr, const char* nick = nullptr) {
         reply_length_ = -1;
-        return hub_login("127.0.0.1", port, nick != nullptr ? nick : g_state.hub_nick,
-                         g_state.settings.share_size, reply_, &reply_length_, g_state.hub_io_timeout_ms, give_up);
+        return hub_login("127.0.0.1", port, nick != nullptr ? nick : g_state.hub_nick, g_state.settings.share_size,
+                         false, reply_, &reply_length_, g_state.hub_io_timeout_ms, give_up);
     }
 
     // Logs in to the hub and returns what it received; closes the socket.
@@ -116,7 +116,7 @@ TEST_F(Login, HostThatDoesNotResolveIsALookupFailure) {
     GTEST_SKIP() << "name lookups cannot run under ThreadSanitizer";
 #endif
     EXPECT_EQ(tcp_connect("", "2225", SOCKET_STREAM), TCP_LOOKUP_FAILED);
-    EXPECT_EQ(hub_login("", "2225", "n", "1", reply_, &reply_length_, 2000, nullptr), LOGIN_NAME_NOT_FOUND);
+    EXPECT_EQ(hub_login("", "2225", "n", "1", false, reply_, &reply_length_, 2000, nullptr), LOGIN_NAME_NOT_FOUND);
 }
 
 TEST_F(Login, HubClosingBeforeItsLockFails) {

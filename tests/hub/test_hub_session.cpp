@@ -201,6 +201,20 @@ TEST_F(HubSession, DisconnectThenConnectLogsInAfresh) {
     EXPECT_TRUE(hub.wait_received(1, BLOCK_END, 2000));
 }
 
+// Connect's $MyINFO offers TLS transfers (flag byte "0", 0x30: the blank's
+// 0x20 and TLS's 0x10) unless the chosen favourite switched them off; then
+// the flag byte is the blank it always was.
+TEST_F(HubSession, ConnectAnnouncesTlsTransfersUnlessSwitchedOff) {
+    TestHub hub;
+    connect_and_settle(hub);
+    EXPECT_NE(hub.received(0).find("$ $Modem0$$1234567890$|"), std::string::npos) << hub.received(0);
+    hub_disconnect_command();
+    g_state.settings.tls_transfers_off = 1;
+    ASSERT_TRUE(connect_and_wait());
+    ASSERT_TRUE(hub.wait_received(1, BLOCK_END, 2000));
+    EXPECT_NE(hub.received(1).find("$ $Modem $$1234567890$|"), std::string::npos) << hub.received(1);
+}
+
 TEST_F(HubSession, PortTextAbove65535IsTakenModulo65536) {
     TestHub hub;
     hub.send(LOCK).expect(BLOCK_END).send("$Hello [i]mpx200|");

@@ -43,6 +43,7 @@ TEST(ConnectRequest, ReadsHostAndPortAfterOwnNick) {
     ASSERT_EQ(parse_connect_request(r.text(), 2, &a), 1);
     EXPECT_STREQ(a.host, "127.0.0.1");
     EXPECT_STREQ(a.port, "4111");
+    EXPECT_EQ(a.tls, 0);
 }
 
 TEST(ConnectRequest, PortStopsAtFirstNonDigit) {
@@ -51,6 +52,37 @@ TEST(ConnectRequest, PortStopsAtFirstNonDigit) {
     ASSERT_EQ(parse_connect_request(r.text(), 2, &a), 1);
     EXPECT_STREQ(a.host, "10.0.0.2");
     EXPECT_STREQ(a.port, "411");
+}
+
+// An S right behind the port's digits (or behind NAT traversal's N or R)
+// marks a TLS port.
+TEST(ConnectRequest, SBehindThePortMarksATlsPort) {
+    struct Case {
+        const char* text;
+        const char* port;
+        int tls;
+    } cases[] = {
+        {"$ConnectToMe me 127.0.0.1:4111S", "4111", 1},
+        {"$ConnectToMe me 10.0.0.2:411S extra", "411", 1},
+        {"$ConnectToMe me 127.0.0.1:4111", "4111", 0},
+        {"$ConnectToMe me 127.0.0.1:4111 S", "4111", 0},
+        {"$ConnectToMe me 127.0.0.1:4111s", "4111", 0},
+        {"$ConnectToMe me 127.0.0.1:4111NS other", "4111", 1},  // NAT traversal's marks
+        {"$ConnectToMe me 127.0.0.1:4111RS other", "4111", 1},
+        {"$ConnectToMe me 127.0.0.1:4111N other", "4111", 0},
+    };
+    for (const Case& c : cases) {
+        Exact r(c.text);
+        ConnectAddress a;
+        ASSERT_EQ(parse_connect_request(r.text(), 2, &a), 1) << c.text;
+        EXPECT_STREQ(a.port, c.port) << c.text;
+        EXPECT_EQ(a.tls, c.tls) << c.text;
+    }
+    ConnectAddress a;
+    a.tls = 1;
+    Exact bad("$ConnectToMe me 127.0.0.1:S");
+    EXPECT_EQ(parse_connect_request(bad.text(), 2, &a), 0);
+    EXPECT_EQ(a.tls, 0);
 }
 
 TEST(ConnectRequest, MalformedRequestsAreRefusedWithoutOverrun) {

@@ -21,7 +21,23 @@ constexpr int LOGIN_FIXED_CHARS = 161;
 
 TEST(LoginBlock, FixedTextsTake161Characters) {
     char block[LOGIN_BLOCK_BYTES];
-    EXPECT_EQ(build_login_block(nullptr, "", "", block, LOGIN_BLOCK_BYTES), LOGIN_FIXED_CHARS);
+    EXPECT_EQ(build_login_block(nullptr, "", "", false, block, LOGIN_BLOCK_BYTES), LOGIN_FIXED_CHARS);
+}
+
+TEST(LoginBlock, TlsTransfersSetBit0x10OfTheFlagByteOnly) {
+    char plain[LOGIN_BLOCK_BYTES], tls[LOGIN_BLOCK_BYTES];
+    int plain_length = build_login_block(nullptr, "me", "5", false, plain, LOGIN_BLOCK_BYTES);
+    int tls_length = build_login_block(nullptr, "me", "5", true, tls, LOGIN_BLOCK_BYTES);
+    ASSERT_EQ(plain_length, tls_length);
+    std::string a(plain), b(tls);
+    size_t at = a.find("$ $Modem ");
+    ASSERT_NE(at, std::string::npos) << a;
+    at += 8;  // the flag byte
+    EXPECT_EQ(a[at] | 0x10, b[at]);
+    EXPECT_EQ(b[at], '0');
+    a[at] = b[at];
+    EXPECT_EQ(a, b);  // nothing else differs
+    EXPECT_EQ(b.substr(b.size() - 12), "$Modem0$$5$|");
 }
 
 TEST(LoginBlock, BlockOfExactly999CharactersIsAccepted) {
@@ -29,7 +45,7 @@ TEST(LoginBlock, BlockOfExactly999CharactersIsAccepted) {
     memset(block, 0x5A, sizeof block);
     std::string nick(418, 'n');
     // 161 + 2 * 418 + 2 = 999.
-    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), "12", block, LOGIN_BLOCK_BYTES), 999);
+    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), "12", false, block, LOGIN_BLOCK_BYTES), 999);
     EXPECT_EQ(block[999], '\0');
     for (int i = LOGIN_BLOCK_BYTES; i < LOGIN_BLOCK_BYTES + 8; i++) EXPECT_EQ(block[i], 0x5A);
 }
@@ -38,7 +54,7 @@ TEST(LoginBlock, OneCharacterMoreIsRefusedNotCut) {
     char block[LOGIN_BLOCK_BYTES + 8];
     memset(block, 0x5A, sizeof block);
     std::string nick(418, 'n');
-    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), "123", block, LOGIN_BLOCK_BYTES), -1);
+    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), "123", false, block, LOGIN_BLOCK_BYTES), -1);
     EXPECT_EQ(block[0], '\0');
     for (int i = LOGIN_BLOCK_BYTES; i < LOGIN_BLOCK_BYTES + 8; i++) EXPECT_EQ(block[i], 0x5A);
 }
@@ -48,7 +64,7 @@ TEST(LoginBlock, LongestKeyWithSettingsScreenLimitsFits) {
     char block[LOGIN_BLOCK_BYTES];
     std::string key = "$Key " + std::string(248, 'k') + "|";
     std::string nick(99, 'n'), share(99, '9');
-    EXPECT_EQ(build_login_block(key.c_str(), nick.c_str(), share.c_str(), block, LOGIN_BLOCK_BYTES),
+    EXPECT_EQ(build_login_block(key.c_str(), nick.c_str(), share.c_str(), false, block, LOGIN_BLOCK_BYTES),
               LOGIN_FIXED_CHARS + 254 + 3 * 99);
 }
 
@@ -56,7 +72,7 @@ TEST(LoginBlock, HugeSettingsNeverOverflowTheBlock) {
     char block[LOGIN_BLOCK_BYTES + 8];
     memset(block, 0x5A, sizeof block);
     std::string nick(NICK_BYTES - 1, 'n'), share(SHARE_TEXT_BYTES - 1, '9');
-    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), share.c_str(), block, LOGIN_BLOCK_BYTES), -1);
+    EXPECT_EQ(build_login_block(nullptr, nick.c_str(), share.c_str(), false, block, LOGIN_BLOCK_BYTES), -1);
     for (int i = LOGIN_BLOCK_BYTES; i < LOGIN_BLOCK_BYTES + 8; i++) EXPECT_EQ(block[i], 0x5A);
 }
 

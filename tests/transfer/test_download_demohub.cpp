@@ -101,7 +101,7 @@ protected:
         char reply[FIRST_REPLY_BYTES + 1];
         int reply_length = 0;
         g_state.hub_socket = hub_login("127.0.0.1", hub_->port().c_str(), g_state.hub_nick,
-                                       g_state.settings.share_size, reply, &reply_length, 3000, nullptr);
+                                       g_state.settings.share_size, announce_tls_, reply, &reply_length, 3000, nullptr);
         ASSERT_GT(g_state.hub_socket, 0);
         hub_text_.assign(reply, (size_t)reply_length);
     }
@@ -120,9 +120,10 @@ protected:
         text_copy(g_state.download.short_name, RESULT_SHORT_BYTES, short_name);
         download_request(0);
         send_rev_connect(owner);
-        std::string request = wait_hub_message("$ConnectToMe kivotest ");
-        ASSERT_FALSE(request.empty()) << "no $ConnectToMe from the hub";
-        download_take_connect(request.c_str());
+        request_ = wait_hub_message("$ConnectToMe kivotest ");
+        hub_text_.erase(0, hub_text_.find(request_) + request_.size());
+        ASSERT_FALSE(request_.empty()) << "no $ConnectToMe from the hub";
+        download_take_connect(request_.c_str());
         ASSERT_TRUE(wait_download_ended(8000));
     }
 
@@ -141,9 +142,23 @@ protected:
         return std::string();
     }
 
+    bool request_marks_tls() const { return !request_.empty() && request_.back() == 'S'; }
+
     static DemoHub* hub_;
+    bool announce_tls_ = false;  // the login's $MyINFO offers TLS transfers
     std::unique_ptr<TempCurrentDirectory> dir_;
     std::string hub_text_;
+    std::string request_;  // the last $ConnectToMe
+};
+
+// The login offers TLS transfers: Seeder and Secure answer with a port
+// marked S and serve over TLS.
+class DemoHubTlsDownload : public DemoHubDownload {
+protected:
+    void SetUp() override {
+        announce_tls_ = true;
+        DemoHubDownload::SetUp();
+    }
 };
 
 DemoHub* DemoHubDownload::hub_ = nullptr;
@@ -199,6 +214,49 @@ TEST_F(DemoHubDownload, MissingFileIsNotAnEmptyDownload) {
     download("bob", "Music\\nothing.mp3", "nothing.mp3");
     EXPECT_EQ(chat_text(), " ::download failed:: File Not Available\r\n");
     EXPECT_EQ(files_in("."), 0);
+}
+
+TEST_F(DemoHubDownload, PlainRequestToAnOwnerWhoRequiresTlsIsRefused) {
+    download("Secure", "Secure\\locked-notes.txt", "locked-notes.txt");
+    EXPECT_FALSE(request_marks_tls()) << request_;
+    EXPECT_EQ(chat_text(), " ::download failed:: Secure connection required!\r\n");
+    EXPECT_EQ(files_in("."), 0);
+}
+
+// Secure serves over TLS only, so its files arriving whole prove the whole
+// exchange ran inside the session; the bigger ones take many TLS records.
+TEST_F(DemoHubTlsDownload, FilesArriveWholeOverTls) {
+    download("Secure", "Secure\\locked-notes.txt", "locked-notes.txt");
+    EXPECT_TRUE(request_marks_tls()) << request_;
+    EXPECT_EQ(chat_text(), "::start download::\r\nlocked-notes.txt\r\n ::downloaded::\r\n");
+    std::string got = file_text("locked-notes.txt");
+    EXPECT_EQ(got.size(), 3001u);
+    EXPECT_TRUE(got == hub_->data_file("Secure", "Secure/locked-notes.txt"));
+
+    download("Secure", "Secure\\sealed-archive.zip", "sealed-archive.zip");
+    EXPECT_TRUE(request_marks_tls()) << request_;
+    EXPECT_NE(chat_text().find(" ::downloaded::\r\n"), std::string::npos);
+    got = file_text("sealed-archive.zip");
+    EXPECT_EQ(got.size(), 2097175u);
+    EXPECT_TRUE(got == hub_->data_file("Secure", "Secure/sealed-archive.zip"));
+
+    download("Seeder", "\xca\xed\xe8\xe3\xe8\\\xc2\xee\xe9\xed\xe0 \xe8 \xec\xe8\xf0.txt",
+             "\xc2\xee\xe9\xed\xe0 \xe8 \xec\xe8\xf0.txt");
+    EXPECT_TRUE(request_marks_tls()) << request_;
+    EXPECT_NE(chat_text().find(" ::downloaded::\r\n"), std::string::npos);
+    got = file_text("Война и мир.txt");
+    EXPECT_EQ(got.size(), 1048593u);
+    EXPECT_TRUE(got == hub_->data_file("Seeder", "Книги/Война и мир.txt"));
+}
+
+// TLS switched off after the login announced it: a port marked S is still
+// never spoken to in the clear.
+TEST_F(DemoHubTlsDownload, PortMarkedSIsAnsweredOverTlsEvenWithTlsSwitchedOff) {
+    g_state.settings.tls_transfers_off = 1;
+    download("Secure", "Secure\\locked-notes.txt", "locked-notes.txt");
+    EXPECT_TRUE(request_marks_tls()) << request_;
+    EXPECT_EQ(chat_text(), "::start download::\r\nlocked-notes.txt\r\n ::downloaded::\r\n");
+    EXPECT_TRUE(file_text("locked-notes.txt") == hub_->data_file("Secure", "Secure/locked-notes.txt"));
 }
 
 }  // namespace

@@ -269,6 +269,46 @@ TEST_F(DownloadWorker, PeerClosingAtOnceIsReported) {
     expect_failed(chat(), " ::download failed:: peer closed the connection");
 }
 
+// A port marked S is spoken to in TLS only: a peer there that is no TLS
+// server, one that closes during the handshake and one that never answers it
+// each end the download with the handshake's note (or Stop's), and not one
+// byte of the NMDC exchange goes out in the clear.
+TEST_F(DownloadWorker, FailedTlsHandshakeEndsTheDownloadWithoutAPlainByte) {
+    const std::string client_hello("\x16\x03", 2);  // a TLS handshake record
+    struct Case {
+        const char* name;
+        std::string note;
+    };
+    TestHub plain, closing, silent;
+    plain.send(PEER_GREETING);  // greets in the clear at once, as plain peers do
+    closing.expect(client_hello).close();
+    const Case cases[] = {
+        {"plain", " ::download failed:: TLS handshake failed: not a TLS server\r\n"},
+        {"closing", " ::download failed:: TLS handshake failed: closed by the peer\r\n"},
+        {"silent", " ::download stopped:: at 0 of 0 bytes\r\n"},
+    };
+    TestHub* peers[] = {&plain, &closing, &silent};
+    for (int i = 0; i < 3; i++) {
+        SCOPED_TRACE(cases[i].name);
+        chatlog_clear();
+        request();
+        std::string m = "$ConnectToMe me 127.0.0.1:" + peers[i]->port_text() + "S";
+        download_take_connect(m.c_str());
+        if (peers[i] == &silent) {
+            ASSERT_TRUE(silent.wait_received(0, client_hello, 3000));
+            download_set_stop(1);
+        }
+        ASSERT_TRUE(wait_done());
+        EXPECT_EQ(chat(), cases[i].note);
+        std::string sent = peers[i]->received(0);
+        EXPECT_EQ(sent.compare(0, 2, client_hello), 0);
+        EXPECT_EQ(sent.find("$MyNick"), std::string::npos);
+        EXPECT_EQ(sent.find("$Get"), std::string::npos);
+        EXPECT_EQ(files_in("."), 0);
+        EXPECT_EQ(download_row(), -1);
+    }
+}
+
 TEST_F(DownloadWorker, RefusedConnectionIsReportedNotUsedAsASocket) {
     int port;
     {
