@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The real kivo binary downloads the demo hub's big file (1 GiB + 4321 bytes
 # by default) the way a user does it: Connect, Search, the result, the
-# "Download" soft key; twice each round:
+# "Download" soft key; three times each round:
 #   verified  Seeder's "Video\Kivo Demo Movie.avi" (search "video kivo demo
 #             movie"): its $SR carries the TTH, so kivo asks with $ADCGET and
-#             checks the Tiger tree while it receives. Kivo's $MyINFO offers
-#             TLS, so Seeder serves it over TLS (a port marked S)
+#             checks the Tiger tree while it receives. Once with Kivo's
+#             $MyINFO offering TLS, so that Seeder serves it over TLS (a port
+#             marked S), and once plain: the second favourite, the same hub
+#             with TLS="0", chosen in Option and connected to anew
 #   legacy    OldDC's "Legacy\Kivo Demo Movie.avi", the same file on disk
 #             (search "legacy movie"): $Get, no TTH, nothing checked, plain
 #             (OldDC does no TLS)
@@ -47,6 +49,24 @@ bench_keys F1 2                            # Menu, "Connect"
 bench_wait "Welcome to" 15
 hwm_before=$(bench_status "$KIVO_PID" VmHWM)
 threads_idle=$(ls "/proc/$KIVO_PID/task" | wc -l)
+kivo_tls=on
+
+# Connects anew through favourite 1 (TLS on) or 2 (TLS="0") when the mode
+# asked for is not the one in use.
+kivo_use_tls() {
+    [ "$kivo_tls" = "$1" ] && return 0
+    bench_keys F1 9                        # Menu, "Option"
+    bench_wait "+ Settings -"
+    bench_keys Enter                       # the favourites list has the focus: open it
+    bench_wait "|2 Bench plain "
+    if [ "$1" = on ]; then bench_keys 1; else bench_keys 2; fi
+    bench_keys F1                          # "OK"
+    bench_wait "Search |"                  # the main screen again
+    bench_keys F1 4                        # Menu, "Clear Chat"
+    bench_keys F1 2                        # Menu, "Connect"
+    bench_wait "Welcome to" 15
+    kivo_tls=$1
+}
 
 # One download through kivo's screens: the search words, then the closing
 # note expected; prints its seconds.
@@ -98,17 +118,19 @@ plain_round() {
 
 results=""
 for round in $(seq 1 "$rounds"); do
-    v="" l="" p="" t=""
-    for step in 0 1 2 3; do
-        case $(((round + step) % 4)) in
-        0) v=$(kivo_round "video kivo demo movie" " ::downloaded:: TTH verified") ;;
+    v="" l="" p="" t="" w=""
+    for step in 0 1 2 3 4; do
+        case $(((round + step) % 5)) in
+        0) kivo_use_tls on; v=$(kivo_round "video kivo demo movie" " ::downloaded:: TTH verified") ;;
         1) l=$(kivo_round "legacy movie" " ::downloaded::") ;;
         2) p=$(plain_round) ;;
         3) t=$(plain_round --tls) ;;
+        4) kivo_use_tls off; w=$(kivo_round "video kivo demo movie" " ::downloaded:: TTH verified") ;;
         esac
     done
-    echo "round $round: kivo verified over TLS $v s, kivo legacy plain $l s, plain fetch $p s, TLS fetch $t s"
-    results="$results$v $l $p $t"$'\n'
+    echo "round $round: kivo verified over TLS $v s, kivo verified plain $w s, kivo legacy plain $l s," \
+         "plain fetch $p s, TLS fetch $t s"
+    results="$results$v $l $p $t $w"$'\n'
 done
 rm -f "$kivo_file"
 hwm_after=$(bench_status "$KIVO_PID" VmHWM)
@@ -116,14 +138,15 @@ rss_after=$(bench_status "$KIVO_PID" VmRSS)
 
 awk -v b="$total" -v m="$mib" -v n="$rounds" '
     function best(old, new) { return (old == "" || new < old) ? new : old }
-    NF == 4 { bv = best(bv, $1); bl = best(bl, $2); bp = best(bp, $3); bt = best(bt, $4) }
+    NF == 5 { bv = best(bv, $1); bl = best(bl, $2); bp = best(bp, $3); bt = best(bt, $4); bw = best(bw, $5) }
     END {
         printf "file:          %d MiB + 4321 bytes from the demo hub, best of %d each\n", m, n
         printf "               plain                         TLS\n"
-        printf "kivo:          legacy   %7.3f s %6.1f MB/s   verified %7.3f s %6.1f MB/s\n", bl, b / bl / 1e6, bv, b / bv / 1e6
+        printf "kivo verified: plain    %7.3f s %6.1f MB/s   TLS      %7.3f s %6.1f MB/s\n", bw, b / bw / 1e6, bv, b / bv / 1e6
+        printf "kivo legacy:   plain    %7.3f s %6.1f MB/s\n", bl, b / bl / 1e6
         printf "fetch:         plain    %7.3f s %6.1f MB/s   TLS      %7.3f s %6.1f MB/s\n", bp, b / bp / 1e6, bt, b / bt / 1e6
         printf "ratios:        legacy %.3f (plain fetch / kivo), verified over TLS %.3f (TLS fetch / kivo)\n", bp / bl, bt / bv
-        printf "               kivo verified over TLS against the plain fetch: %.3f\n", bp / bv
+        printf "               kivo verified plain against the plain fetch: %.3f; over TLS against plain: %.3f\n", bp / bw, bw / bv
     }' <<<"$results"
 echo "kivo peak memory: VmHWM $hwm_before kB connected and idle before the first download, $hwm_after kB after the last, TLS downloads included (VmRSS $rss_after kB)"
 # /proc counts kB of 1024 bytes. The target's MB is a MiB (1024 kB), as in

@@ -6,7 +6,7 @@
 #
 #   . "$(dirname "$0")/lib.sh" <kivo-binary> <repo-root>
 #   bench_start_hub [demohub options]     # sets HUB_PORT
-#   bench_favorites host port nick        # the one favourite hub
+#   bench_favorites host port nick        # the favourite hub, then the same with TLS="0"
 #   bench_start_kivo                      # kivo in tmux, 80x24, first screen up; sets KIVO_PID
 #   bench_wait "text" [seconds]           # until the screen shows text
 #   bench_keys F1 2 ... / bench_type "text"
@@ -76,6 +76,8 @@ bench_favorites() {
         echo '<?xml version="1.0" encoding="windows-1251"?>'
         echo '<Favorites><Hubs>'
         echo "<Hub Name=\"Bench\" Connect=\"0\" Description=\"\" Nick=\"$3\" Password=\"\" Server=\"$1:$2\" UserDescription=\"\"/>"
+        # The same hub with TLS switched off for transfers (chosen in Option).
+        echo "<Hub Name=\"Bench plain\" Connect=\"0\" Description=\"\" Nick=\"$3\" Password=\"\" Server=\"$1:$2\" TLS=\"0\" UserDescription=\"\"/>"
         echo '</Hubs></Favorites>'
     } >"$BENCH_FAVORITES"
 }
