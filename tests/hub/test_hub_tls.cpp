@@ -14,12 +14,7 @@
 // "<Mira> hello [i]mpx200|", a line "burst" with 100 chat lines, and a line
 // "bye" by ending the session (close_notify) and closing.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,6 +23,7 @@
 #include "hub/hub_test_state.h"
 #include "platform/tls.h"
 #include "support/test_hub.h"
+#include "support/tls_server.h"
 
 namespace {
 
@@ -83,38 +79,10 @@ while True:
     connection.close()
 )PY";
 
-char g_folder[] = "/tmp/kivo-test-hub-tls-XXXXXX";
-pid_t g_server = -1;
-std::string g_port;
-std::string g_keyprint;
-
-std::string command_output(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr) return out;
-    char line[256];
-    while (fgets(line, sizeof line, p) != nullptr) out += line;
-    pclose(p);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
-
-// The server's port from its first line, waiting at most 10 s.
-std::string read_line(int fd) {
-    std::string line;
-    uint64_t deadline = monotonic_ms() + 10000;
-    while (line.size() < 16 && monotonic_ms() < deadline) {
-        struct pollfd waiting = {fd, POLLIN, 0};
-        if (poll(&waiting, 1, 200) <= 0) continue;
-        char c;
-        if (read(fd, &c, 1) != 1 || c == '\n') break;
-        line += c;
-    }
-    return line;
-}
+TlsTestServer g_tls_server;
 
 std::string received_by_hub() {
-    std::ifstream in(std::string(g_folder) + "/received", std::ios::binary);
+    std::ifstream in(std::string(g_tls_server.folder) + "/received", std::ios::binary);
     std::stringstream all;
     all << in.rdbuf();
     return all.str();
@@ -123,39 +91,10 @@ std::string received_by_hub() {
 class HubTls : public HubWindowTest {
 protected:
     static void SetUpTestSuite() {
-        ASSERT_NE(mkdtemp(g_folder), nullptr);
-        std::string folder = g_folder;
-        std::string made = command_output("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=kivo-hub -days 2 "
-                                          "-keyout " + folder + "/key.pem -out " + folder + "/cert.pem 2>&1 && echo made");
-        ASSERT_NE(made.find("made"), std::string::npos) << made;
-        g_keyprint = command_output(
-            "openssl x509 -in " + folder + "/cert.pem -outform der | python3 -c \"import sys, hashlib, base64; "
-            "print('SHA256/' + base64.b32encode(hashlib.sha256(sys.stdin.buffer.read()).digest()).decode().rstrip('='))\"");
-        ASSERT_EQ(g_keyprint.size(), 59u) << g_keyprint;
-        int out[2];
-        ASSERT_EQ(pipe(out), 0);
-        g_server = fork();
-        ASSERT_GE(g_server, 0);
-        if (g_server == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            std::string cert = folder + "/cert.pem", key = folder + "/key.pem";
-            execlp("python3", "python3", "-c", HUB_SCRIPT, cert.c_str(), key.c_str(), folder.c_str(), (char*)nullptr);
-            _exit(127);
-        }
-        close(out[1]);
-        g_port = read_line(out[0]);
-        close(out[0]);
-        ASSERT_FALSE(g_port.empty()) << "the TLS hub did not start";
+        std::string failed = tls_test_server_start(&g_tls_server, "kivo-hub", HUB_SCRIPT);
+        ASSERT_EQ(failed, "");
     }
-    static void TearDownTestSuite() {
-        if (g_server > 0) {
-            kill(g_server, SIGKILL);
-            waitpid(g_server, nullptr, 0);
-            g_server = -1;
-        }
-        command_output("rm -rf " + std::string(g_folder));
-    }
+    static void TearDownTestSuite() { tls_test_server_stop(&g_tls_server); }
 
     // The settings as an nmdcs:// address with this keyprint would leave them.
     void aim(const std::string& port, const std::string& keyprint) {
@@ -166,7 +105,7 @@ protected:
 };
 
 TEST_F(HubTls, LoginChatAndTheHubsCloseAllGoThroughTheSession) {
-    aim(g_port, g_keyprint);
+    aim(g_tls_server.port, g_tls_server.keyprint);
     ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
     EXPECT_EQ(g_state.hub_phase, HUB_ONLINE);
@@ -207,7 +146,7 @@ TEST_F(HubTls, LoginChatAndTheHubsCloseAllGoThroughTheSession) {
 }
 
 TEST_F(HubTls, DisconnectEndsTheSessionAndConnectAgainLogsInAfresh) {
-    aim(g_port, "");  // no keyprint named: any certificate
+    aim(g_tls_server.port, "");  // no keyprint named: any certificate
     ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
     hub_disconnect_command();
@@ -221,8 +160,8 @@ TEST_F(HubTls, DisconnectEndsTheSessionAndConnectAgainLogsInAfresh) {
 
 TEST_F(HubTls, KeyprintThatDoesNotMatchEndsTheLoginBeforeAnythingIsSent) {
     std::string wrong = "SHA256/" + std::string(52, 'A');
-    ASSERT_NE(wrong, g_keyprint);
-    aim(g_port, wrong);
+    ASSERT_NE(wrong, g_tls_server.keyprint);
+    aim(g_tls_server.port, wrong);
     ASSERT_TRUE(connect_and_wait());
     EXPECT_EQ(g_state.hub_socket, LOGIN_KEYPRINT_MISMATCH);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);

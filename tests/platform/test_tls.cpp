@@ -13,9 +13,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +23,7 @@
 
 #include "platform/platform.h"
 #include "platform/tls.h"
+#include "support/tls_server.h"
 
 namespace {
 
@@ -79,77 +78,16 @@ while True:
         pass
 )PY";
 
-char g_folder[] = "/tmp/kivo-test-tls-XXXXXX";
-pid_t g_server = -1;
-char g_port[16];
-std::string g_expected_keyprint;
-
-std::string command_output(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr) return out;
-    char line[256];
-    while (fgets(line, sizeof line, p) != nullptr) out += line;
-    pclose(p);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
-
-// Reads the server's port from its first line, waiting at most 10 s.
-bool read_port(int fd) {
-    int at = 0;
-    uint64_t deadline = monotonic_ms() + 10000;
-    while (at < (int)sizeof g_port - 1 && monotonic_ms() < deadline) {
-        struct pollfd waiting = {fd, POLLIN, 0};
-        if (poll(&waiting, 1, 200) <= 0) continue;
-        ssize_t got = read(fd, g_port + at, 1);
-        if (got <= 0) return false;
-        if (g_port[at] == '\n') break;
-        at++;
-    }
-    g_port[at] = 0;
-    return at > 0;
-}
+TlsTestServer g_tls_server;
 
 class Tls : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         WSAStartup(0x202);
-        ASSERT_NE(mkdtemp(g_folder), nullptr);
-        std::string folder = g_folder;
-        std::string made = command_output("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=kivo-test -days 2 "
-                                          "-keyout " + folder + "/key.pem -out " + folder + "/cert.pem 2>&1 && echo made");
-        ASSERT_NE(made.find("made"), std::string::npos) << made;
-        // The keyprint worked out apart from the code under test.
-        g_expected_keyprint = command_output(
-            "openssl x509 -in " + folder + "/cert.pem -outform der | python3 -c \"import sys, hashlib, base64; "
-            "print('SHA256/' + base64.b32encode(hashlib.sha256(sys.stdin.buffer.read()).digest()).decode().rstrip('='))\"");
-        ASSERT_EQ(g_expected_keyprint.size(), 59u) << g_expected_keyprint;
-        int out[2];
-        ASSERT_EQ(pipe(out), 0);
-        g_server = fork();
-        ASSERT_GE(g_server, 0);
-        if (g_server == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            std::string cert = folder + "/cert.pem", key = folder + "/key.pem";
-            execlp("python3", "python3", "-c", SERVER_SCRIPT, cert.c_str(), key.c_str(), (char*)nullptr);
-            _exit(127);
-        }
-        close(out[1]);
-        bool listening = read_port(out[0]);
-        close(out[0]);
-        ASSERT_TRUE(listening) << "the TLS server did not start";
+        std::string failed = tls_test_server_start(&g_tls_server, "kivo-test", SERVER_SCRIPT);
+        ASSERT_EQ(failed, "");
     }
-    static void TearDownTestSuite() {
-        if (g_server > 0) {
-            kill(g_server, SIGKILL);
-            waitpid(g_server, nullptr, 0);
-            g_server = -1;
-        }
-        std::string folder = g_folder;
-        command_output("rm -rf " + folder);
-    }
+    static void TearDownTestSuite() { tls_test_server_stop(&g_tls_server); }
 
     TlsSession session = {};
     char error[TLS_REASON_BYTES] = "";
@@ -202,12 +140,12 @@ TEST_F(Tls, AvailableAndNamesTheLibrary) {
 }
 
 TEST_F(Tls, HandshakeRoundTripAndKeyprintAsComputedApart) {
-    connect_to(g_port);
+    connect_to(g_tls_server.port.c_str());
     ASSERT_EQ(tls_handshake(&session, sock, "hub.example.org", 5000, nullptr, error, sizeof error), 1) << error;
     EXPECT_STREQ(error, "");
     char keyprint[TLS_KEYPRINT_BYTES];
     EXPECT_EQ(tls_keyprint(&session, keyprint, sizeof keyprint), 59);
-    EXPECT_EQ(g_expected_keyprint, keyprint);
+    EXPECT_EQ(g_tls_server.keyprint, keyprint);
     // The measured choice: AES-GCM first, which runs on the processor's AES
     // instructions (the library's own order starts with ChaCha20).
     EXPECT_NE(strstr(tls_cipher_suite(&session), "AES-128-GCM"), nullptr) << tls_cipher_suite(&session);
@@ -221,12 +159,12 @@ TEST_F(Tls, HandshakeRoundTripAndKeyprintAsComputedApart) {
     // A keyprint cut to a small buffer stays terminated.
     char cut[10];
     EXPECT_EQ(tls_keyprint(&session, cut, sizeof cut), 9);
-    EXPECT_EQ(std::string(cut), g_expected_keyprint.substr(0, 9));
+    EXPECT_EQ(std::string(cut), g_tls_server.keyprint.substr(0, 9));
 }
 
 // Peers are reached by address: an address is no name and is not sent.
 TEST_F(Tls, AnAddressIsNotSentAsTheServerName) {
-    connect_to(g_port);
+    connect_to(g_tls_server.port.c_str());
     ASSERT_EQ(tls_handshake(&session, sock, "127.0.0.1", 5000, nullptr, error, sizeof error), 1) << error;
     ASSERT_EQ(tls_send_within(&session, "sni|", 4, 5000), 4);
     EXPECT_EQ(receive_reply(), "-|");
@@ -236,7 +174,7 @@ TEST_F(Tls, AnAddressIsNotSentAsTheServerName) {
 // sent again from the same bytes: the server's digest proves every byte came
 // once and in order.
 TEST_F(Tls, NonBlockingSendsHoldHalfSentRecordsWithoutLosingBytes) {
-    connect_to(g_port);
+    connect_to(g_tls_server.port.c_str());
     ASSERT_EQ(tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error), 1) << error;
     int small = 4096;
     setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
@@ -288,7 +226,7 @@ int done(void*) {
 }  // namespace registered
 
 TEST_F(Tls, ReadMessagesDeliverEveryByteTheLibraryHolds) {
-    connect_to(g_port);
+    connect_to(g_tls_server.port.c_str());
     ASSERT_EQ(tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error), 1) << error;
     registered::g_session = &session;
     registered::g_received.clear();
@@ -370,7 +308,7 @@ TEST_F(Tls, ServerThatClosesFailsTheHandshake) {
 // The peer ending the session is an orderly close for the reader, and
 // closing twice is harmless.
 TEST_F(Tls, PeerCloseReadsAsZeroAndCloseTwiceIsSafe) {
-    connect_to(g_port);
+    connect_to(g_tls_server.port.c_str());
     ASSERT_EQ(tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error), 1) << error;
     ASSERT_EQ(tls_send_within(&session, "bye|", 4, 5000), 4);
     char buffer[64];
