@@ -136,9 +136,11 @@ void show(Window screen, const Shown& s) {
 
 bool worker_runs(const Shown& s) { return s.phase >= DOWNLOAD_CONNECTING; }
 
-// Looks at the job and shows what changed; the timer runs exactly while a
-// worker does (the look after its end shows the outcome, then stops it).
-void look_and_show(Window screen, bool timer_running) {
+// Looks at the job and shows what changed. The timer runs exactly while a
+// worker does, as the last look saw it: the look after a worker's end shows
+// the outcome and stops it, a look that finds one running starts it.
+void look_and_show(Window screen) {
+    bool timer_running = worker_runs(g_shown);
     Shown now = look();
     if (!same(now, g_shown)) show(screen, now);
     if (worker_runs(now) && !timer_running) timer_set(screen, PROGRESS_TIMER, PROGRESS_LOOK_MS);
@@ -164,11 +166,11 @@ void progress_screen_close(Window screen) {
 
 intptr_t progress_screen_other(Window screen, uint32_t message, WPARAM wparam, LPARAM) {
     if (message == WM_TIMER && wparam == PROGRESS_TIMER) {
-        look_and_show(screen, true);
+        look_and_show(screen);
         return TRUE;
     }
     if (message == WM_DOWNLOAD_CHANGED) {
-        look_and_show(screen, worker_runs(g_shown));
+        look_and_show(screen);
         return TRUE;
     }
     return FALSE;
@@ -188,7 +190,7 @@ void command_stop(Window screen) {
     if (withdrawn) {
         download_set_outcome(DOWNLOAD_STOPPED);
         chatlog_append_line(" ::download stopped:: request withdrawn");
-        look_and_show(screen, false);
+        look_and_show(screen);
     }
 }
 
