@@ -6,19 +6,26 @@
 # "Search" after it. Ctrl-C (the close request) then ends it. One warm-up
 # run, then N runs (default 11); prints each and the medians. The same
 # measurement of /bin/echo shows what starting a process costs here at all.
-# Not part of the test suite.
+# All of it twice: on the machine as it is ("quiet"), then "loaded", with one
+# busy loop per core running beside it. Prints both side by side and fails
+# when Kivo's whole first screen takes more than three times /bin/echo's
+# time in either. Not part of the test suite.
 #
 #   bash bench/startup_time.sh <kivo-binary> <repo-root> [runs]
 . "$(dirname "$0")/lib.sh" "$@"
 runs=${3:-11}
+LOAD_PIDS=()
+stop_load() { [ ${#LOAD_PIDS[@]} -eq 0 ] || kill "${LOAD_PIDS[@]}" 2>/dev/null || true; LOAD_PIDS=(); }
+trap 'status=$?; stop_load; (exit $status); bench_cleanup' EXIT
 
 # A favourite hub that is not contacted: start-up reads the file, nothing more.
 bench_favorites 127.0.0.1 1 starter
 
-python3 - "$BENCH_WORK/bin/kivo" "$BENCH_WORK/cwd" "$runs" <<'EOF'
+measure() {
+python3 - "$BENCH_WORK/bin/kivo" "$BENCH_WORK/cwd" "$runs" "$1" <<'EOF'
 import fcntl, os, select, signal, statistics, struct, subprocess, sys, termios, time
 
-kivo, cwd, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+kivo, cwd, runs, label = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
 BANNER = b"Pelmark tarvol v 0.05"
 LAST = b"Search"
 WAIT_S = 10.0
@@ -101,4 +108,27 @@ print("median of %d runs: first byte %.2f ms, banner %.2f ms, whole first screen
          ms(statistics.median(r[2] for r in rows))))
 print("same measurement of /bin/echo: %.2f ms (the cost of starting any process here)"
       % ms(statistics.median(echo)))
+whole, base = statistics.median(r[2] for r in rows), statistics.median(echo)
+print("SUMMARY %s %.2f %.2f %.2f" % (label, ms(whole), ms(base), whole / base))
 EOF
+}
+
+echo "== quiet"
+measure quiet | tee "$BENCH_WORK/quiet"
+for _ in $(seq "$(nproc)"); do
+    (while :; do :; done) &
+    LOAD_PIDS+=($!)
+done
+echo "== loaded: $(nproc) busy loops beside it"
+measure loaded | tee "$BENCH_WORK/loaded"
+stop_load
+echo
+printf '%-8s %24s %12s %12s\n' "" "kivo whole first screen" "/bin/echo" "kivo/echo"
+failed=0
+for label in quiet loaded; do
+    read -r _ _ whole echo_ms ratio < <(grep '^SUMMARY' "$BENCH_WORK/$label")
+    printf '%-8s %21s ms %9s ms %12s\n' "$label" "$whole" "$echo_ms" "$ratio"
+    if awk -v r="$ratio" 'BEGIN { exit !(r > 3) }'; then failed=1; fi
+done
+[ $failed -eq 0 ] || bench_fail "start-up took more than three times /bin/echo"
+echo "target: within three times /bin/echo, quiet and loaded: met"
