@@ -37,11 +37,12 @@ echo "commit:  $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unkno
 step "hub dispatch: 3000-user login burst and plain chat" "$build/bench/bench_dispatch"
 step "Users screen with 3000 users (target: median under 5 ms)" "$build/bench/bench_users"
 step "start-up time to the first drawn screen" bash bench/startup_time.sh "$kivo" "$repo"
+step "resident memory of kivo connected and idle (target: under 3 MiB)" bash bench/memory_kivo.sh "$kivo" "$repo"
 step "idle kivo, connected, 10 s (target: no CPU)" bash bench/idle_kivo.sh "$kivo" "$repo" 10
 step "idle screen (screen_demo), 5 s" bash bench/idle_cpu.sh "$build"
 step "1 GiB: plain copy, rhash --tth, verified and legacy downloads (targets: both ratios >= 0.9)" \
     bash bench/download_throughput.sh "$build" 1024
-step "real kivo downloading 1 GiB from the demo hub, verified and legacy (target: VmHWM under 5 MB)" \
+step "real kivo downloading 1 GiB from the demo hub, verified (TLS and plain) and legacy (targets: VmHWM under 4 MiB plain, 6 MiB TLS)" \
     bash bench/download_kivo.sh "$kivo" "$repo" 1024 5 "$build/demohub-data"
 step "TLS libraries side by side, 1 GiB over 127.0.0.1 (memory and throughput against plain TCP)" \
     bash bench/tls_library.sh "$build" 1024 3
