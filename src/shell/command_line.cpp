@@ -91,6 +91,7 @@ int parse_command_address(const char* text, HubAddress* address) {
     whole = whole && host_length > 0 && host_length < HUB_HOST_BYTES - 1 &&
             (int)strlen(address->port) < HUB_PORT_BYTES - 1 && port_text(address->port);
     for (int i = 0; whole && i < host_length; i++) whole = host_char(address->host[i]);
+    whole = whole && address->host[0] != '-';  // no host name starts with one
     if (!whole) *address = HubAddress{};
     return whole ? 1 : 0;
 }

@@ -37,8 +37,8 @@ int parse_command_line(int argc, const char* const* argv, CommandLine* out);
 
 // A hub address as a person gives it on the command line: parse_hub_address
 // (port 411 when none is given) held to a whole address: a host of letters,
-// digits, '.', '-' and '_', a port of 1 to 65535, and neither cut to its
-// field. 1, or 0 with *address emptied.
+// digits, '.', '-' and '_' that does not start with '-', a port of 1 to
+// 65535, and neither cut to its field. 1, or 0 with *address emptied.
 int parse_command_address(const char* text, HubAddress* address);
 
 // The texts printed for --help and --version, each ending in a newline.
