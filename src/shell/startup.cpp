@@ -199,7 +199,10 @@ int client_main(ModuleInstance instance, const HubAddress* start_hub) {
     int found = 0;
     if (find_running_instance(MAIN_CLASS, MAIN_TITLE, &found) != 0) return 0;
     if (found) {
-        fprintf(stderr, "Kivo is already running; brought it to the front\n");
+        // The running copy keeps its own hub: the address given here is not passed on.
+        fprintf(stderr, start_hub != nullptr
+                            ? "Kivo is already running; brought it to the front (the hub address is not used)\n"
+                            : "Kivo is already running; brought it to the front\n");
         return 0;
     }
     g_state.module_instance = instance;
