@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds Kivo and runs it in this terminal. When nothing listens on
+# Builds Kivo and runs it in this terminal, with the arguments given. When nothing listens on
 # 127.0.0.1:2225, the demo hub is started in the background first (its UTF-8
 # port on 2227, its TLS port on 2228) and stopped again when Kivo ends.
 set -euo pipefail
@@ -30,7 +30,8 @@ if ! (exec 3<>/dev/tcp/127.0.0.1/2225) 2>/dev/null; then
     fi
 fi
 
-# Favorites.xml beside the executable names the hubs; see README.
+# Favorites.xml beside the executable names the hubs; see README. The
+# arguments go to kivo (a hub address to connect to at start, --help).
 status=0
-build/run/kivo || status=$?
+build/run/kivo "$@" || status=$?
 exit $status

@@ -11,6 +11,7 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 kivo_install_deps
 kivo_install_optional microdc2 ncdc eiskaltdcpp-daemon   # the real peers of tests/e2e
+kivo_install_optional man-db   # tests/install reads the manual page through man
 
 jobs=$(nproc)
 # run_suite <build-dir> <cmake options...>; CTEST_ARGS adds ctest options.

@@ -1,5 +1,6 @@
-// The favourites file "Favorites.xml" beside the executable: read once at
-// start-up into the FavoritesTable, created empty when absent, never written.
+// The favourites file "Favorites.xml", at the path start-up chooses (beside
+// the executable, or in the per-user settings folder): read once at start-up
+// into the FavoritesTable, created empty when absent, never written.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,13 @@
 // Files by UTF-16 name (stored on disk as UTF-8), and the executable's path.
 #include <fcntl.h>
+#include <pwd.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -19,6 +22,28 @@ int open_utf16(const char16_t* path, int flags) {
         fd = open(name, flags | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     return fd < 0 ? FILE_INVALID : fd;
+}
+
+// A UTF-8 path into dst whole: its length in units, or 0 (dst empty) when it
+// does not fit or does not come back unchanged (invalid UTF-8 would name
+// another file).
+int path_to_utf16(const char* path, char16_t* dst, int dst_units) {
+    if (dst_units <= 0) return 0;
+    utf8_to_utf16(path, -1, dst, dst_units);
+    char back[PATH_BYTES];
+    utf16_to_utf8(dst, -1, back, sizeof back);
+    if (strcmp(back, path) != 0) {
+        dst[0] = 0;
+        return 0;
+    }
+    return u16_len(dst);
+}
+
+// The length of text without its trailing separators.
+int without_trailing_slashes(const char* text) {
+    int n = (int)strlen(text);
+    while (n > 1 && text[n - 1] == '/') n--;
+    return n;
 }
 }  // namespace
 
@@ -104,9 +129,73 @@ int file_remove(const char16_t* path) {
 }
 
 int module_file_name(char16_t* dst, int dst_units) {
+    if (dst_units > 0) dst[0] = 0;
     char path[PATH_BYTES];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n < 0) n = 0;
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+    if (n <= 0 || n >= (ssize_t)sizeof path) return 0;  // a full buffer may be a cut path
     path[n] = 0;
-    return utf8_to_utf16(path, -1, dst, dst_units);
+    return path_to_utf16(path, dst, dst_units);
+}
+
+int file_exists(const char16_t* path) {
+    char name[PATH_BYTES];
+    utf16_to_utf8(path, -1, name, sizeof name);
+    struct stat st;
+    return lstat(name, &st) == 0 ? 1 : 0;
+}
+
+int folder_for_own_files(const char16_t* folder) {
+    char name[PATH_BYTES];
+    utf16_to_utf8(folder, -1, name, sizeof name);
+    if (strncmp(name, "/usr/", 5) == 0) return 0;
+    struct stat st;
+    if (stat(name, &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+    if (access(name, W_OK | X_OK) != 0) return 0;
+    // The superuser passes every access check: the folder's own bits decide.
+    if (geteuid() == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return 0;
+    return 1;
+}
+
+int user_config_folder(const char16_t* name, char16_t* dst, int dst_units) {
+    if (dst_units > 0) dst[0] = 0;
+    char program[PATH_BYTES];
+    utf16_to_utf8(name, -1, program, sizeof program);
+    char folder[PATH_BYTES];
+    int n;
+    const char* config = getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') {
+        n = snprintf(folder, sizeof folder, "%.*s/%s/", without_trailing_slashes(config), config, program);
+    } else {
+        const char* home = getenv("HOME");
+        struct passwd entry;
+        struct passwd* found = nullptr;
+        char record[2048];
+        if (home == nullptr || home[0] != '/') {
+            if (getpwuid_r(getuid(), &entry, record, sizeof record, &found) != 0 || found == nullptr) return 0;
+            home = entry.pw_dir;
+            if (home == nullptr || home[0] != '/') return 0;
+        }
+        n = snprintf(folder, sizeof folder, "%.*s/.config/%s/", without_trailing_slashes(home), home, program);
+    }
+    if (n < 0 || n >= (int)sizeof folder) return 0;
+    return path_to_utf16(folder, dst, dst_units);
+}
+
+int folder_create_all(const char16_t* folder) {
+    char name[PATH_BYTES];
+    utf16_to_utf8(folder, -1, name, sizeof name);
+    int length = (int)strlen(name);
+    // Each step from the second character on: "/a", "/a/b", ... and the whole.
+    for (int i = 1; i <= length; i++) {
+        if (i < length && name[i] != '/') continue;
+        char keep = name[i];
+        name[i] = 0;
+        if (mkdir(name, 0700) != 0 && errno != EEXIST) {
+            name[i] = keep;
+            return 0;
+        }
+        name[i] = keep;
+    }
+    struct stat st;
+    return stat(name, &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
 }

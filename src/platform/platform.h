@@ -307,8 +307,26 @@ constexpr int FILE_RENAME_FAILED = -1;
 int file_rename_new(const char16_t* from, const char16_t* to);
 // Removes a file by name; 1 or 0.
 int file_remove(const char16_t* path);
-// The executable's own path (UTF-16, '/' separators); returns units copied.
+// The executable's own path (UTF-16, '/' separators); returns its length in
+// units, or 0 when it does not fit in dst_units or is no valid UTF-8 (dst is
+// then empty: a cut path would name another file).
 int module_file_name(char16_t* dst, int dst_units);
+// 1 when something of that name exists.
+int file_exists(const char16_t* path);
+// 1 when the program may make its own files in the folder: it is a folder the
+// caller can write to (for the superuser: one with a write bit set, so a
+// folder a person made read-only stays so), and it is not in /usr, the tree
+// of installed programs and their data, which the package system owns.
+int folder_for_own_files(const char16_t* folder);
+// The per-user folder of a program's settings, with its trailing separator:
+// $XDG_CONFIG_HOME/<name>/ when that is set to an absolute path, otherwise
+// <home>/.config/<name>/ (home: $HOME when absolute, else the user database).
+// Returns its length in units, or 0 (dst empty) when there is no home or the
+// path does not fit in dst_units.
+int user_config_folder(const char16_t* name, char16_t* dst, int dst_units);
+// Makes the folder and those above it that are missing, each private to the
+// user (0700); existing folders are left as they are. 1 when it exists after.
+int folder_create_all(const char16_t* folder);
 
 // --- Threads and time (platform/system.cpp) -----------------------------------------
 // Starts a detached thread; nonzero on success.

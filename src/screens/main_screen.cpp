@@ -22,7 +22,7 @@
 // connected". Whatever changes the phase, the name or the count asks for a
 // repaint (hub/connection.cpp, hub/dispatch.cpp).
 //
-// Reaches g_state: main_window, module_instance, the ChatLog, the
+// Reaches g_state: main_window, module_instance, connect_at_start, the ChatLog, the
 // TrafficCounters, hub_phase, hub_address, hub_name and user_count (read); the own nick through
 // chat_message_length.
 #include "screens/main_screen.h"
@@ -54,7 +54,7 @@ constexpr int USER_COUNT_UNITS = 24;
 
 // 8-bit, code page 1251, shown through the conversion like any hub text.
 const char ABOUT_TEXT[] =
-    "Kivo 0.05\n"
+    "Kivo " KIVO_VERSION_TEXT "\n"
     "A small Direct Connect client: one hub, public and private chat, "
     "the user list, passive search and downloads.\n"
     "Keys: F1 menu, F2 search, Enter sends, Esc goes back.";
@@ -157,7 +157,14 @@ const ScreenCommand MAIN_COMMANDS[] = {
 
 intptr_t main_screen_open(Window screen) {
     g_state.main_window = screen;
-    return screen_open_full(screen, MENUBAR_MAIN, g_state.module_instance) ? TRUE : FALSE;
+    if (!screen_open_full(screen, MENUBAR_MAIN, g_state.module_instance)) return FALSE;
+    // A hub given at start: Connect runs from the loop, as the menu's would,
+    // once the screen is up.
+    if (g_state.connect_at_start != 0) {
+        g_state.connect_at_start = 0;
+        post_message(screen, WM_COMMAND, CMD_CONNECT, 0);
+    }
+    return TRUE;
 }
 
 // Hub traffic, login results, the keep-alive, and the hub's request for a

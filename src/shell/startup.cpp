@@ -1,6 +1,16 @@
 // Start-up: prepares the ClientState, loads the favourites, enforces one
 // running copy per user, registers the main screen's class and runs it.
 //
+// Favorites.xml is looked for beside the executable first: a file there is
+// the one used. Without one, the executable's folder still takes it (created
+// empty, as before) when Kivo may make files there; an executable in /usr or
+// in a folder that cannot be written (an installed one) uses the per-user
+// settings folder instead (~/.config/kivo/ by the XDG rule), made when
+// missing. A path that does not fit its buffer is never used cut.
+//
+// A hub given on the command line becomes the hub in use, and the main
+// screen connects to it as soon as it is up.
+//
 // The running copy is marked by a named mutex that lives until the process
 // ends; a second start finds the first copy's main window, brings it to the
 // front and ends with 0 without drawing anything.
@@ -11,14 +21,14 @@
 #include <cstdio>
 
 #include "config/favorites.h"
+#include "config/hub_address.h"
 #include "resources/ids.h"
 #include "screens/main_screen.h"
 #include "state/client_state.h"
 
 namespace {
 
-constexpr int MODULE_PATH_UNITS = 255;   // the executable's path, as fetched
-constexpr int FAVORITES_PATH_UNITS = 500;
+constexpr int MODULE_PATH_UNITS = MODULE_DIR_UNITS;  // the executable's path: longer is refused
 constexpr char16_t PATH_SEPARATOR = u'/';
 constexpr int INSTANCE_TRIES = 5;
 constexpr int INSTANCE_WAIT_MS = 500;
@@ -26,6 +36,7 @@ constexpr int INSTANCE_WAIT_MS = 500;
 const char16_t MAIN_CLASS[] = u"movraClass";
 const char16_t MAIN_TITLE[] = u"Kivo";
 const char16_t FAVORITES_FILE[] = u"Favorites.xml";
+const char16_t CONFIG_FOLDER_NAME[] = u"kivo";  // the per-user settings folder's name
 const char16_t BANNER[] = u"Pelmark tarvol v 0.05 ";
 const char DEFAULT_NICK[] = "[i]mpx200";
 const char DEFAULT_SHARE[] = "1234567890";
@@ -54,7 +65,73 @@ int register_main_class(ModuleInstance instance) {
     return class_register(&info);
 }
 
+// folder + name into dst, or false (dst empty) when it would not fit whole.
+bool path_join(char16_t* dst, int dst_units, const char16_t* folder, const char16_t* name) {
+    if (u16_len(folder) + u16_len(name) >= dst_units) {
+        dst[0] = 0;
+        return false;
+    }
+    u16_copy(dst, dst_units, folder);
+    u16_append(dst, dst_units, name);
+    return true;
+}
+
+// Host names compare without regard to ASCII case.
+bool same_host(const char* a, const char* b) {
+    for (;; a++, b++) {
+        char x = *a >= 'A' && *a <= 'Z' ? (char)(*a - 'A' + 'a') : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? (char)(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+        if (x == '\0') return true;
+    }
+}
+
+// The hub named on the command line, in place of the first favourite's: a
+// favourite with the same address gives its password, encoding, TLS switch
+// and nick; another address gets none of the first favourite's (its password
+// is for its own hub), only the nick stays.
+void take_start_hub(const HubAddress* hub) {
+    SessionSettings& s = g_state.settings;
+    text_copy(s.hub_host, HUB_HOST_BYTES, hub->host);
+    text_copy(s.hub_port, HUB_PORT_BYTES, hub->port);
+    s.hub_tls = hub->tls;
+    text_copy(s.hub_keyprint, TLS_KEYPRINT_BYTES, hub->keyprint);
+    s.password[0] = 0;
+    s.encoding = ENCODING_CP1251;
+    s.tls_transfers_off = 0;
+    for (int i = 0; i < g_state.favorites_count; i++) {
+        const FavoriteHub& f = g_state.favorites[i];
+        if (!same_host(f.host, hub->host) || decimal_to_int(f.port) != decimal_to_int(hub->port) ||
+            f.tls != hub->tls) {
+            continue;
+        }
+        favorite_take(&f, false);
+        if (f.keyprint[0] != 0 && hub->keyprint[0] == 0) text_copy(s.hub_keyprint, TLS_KEYPRINT_BYTES, f.keyprint);
+        if (f.nick[0] != 0 && f.nick[1] != 0) text_copy(s.nick, NICK_BYTES, f.nick);
+        break;
+    }
+}
+
 }  // namespace
+
+int favorites_file_choose(const char16_t* module_dir, char16_t* dst, int dst_units) {
+    char16_t beside[FAVORITES_PATH_UNITS];
+    bool beside_fits = module_dir[0] != 0 && path_join(beside, FAVORITES_PATH_UNITS, module_dir, FAVORITES_FILE);
+    if (beside_fits && (file_exists(beside) || folder_for_own_files(module_dir))) {
+        return path_join(dst, dst_units, beside, u"") ? 1 : 0;
+    }
+    char16_t folder[FAVORITES_PATH_UNITS];
+    if (user_config_folder(CONFIG_FOLDER_NAME, folder, FAVORITES_PATH_UNITS) > 0 &&
+        path_join(dst, dst_units, folder, FAVORITES_FILE)) {
+        // Where none is yet, it is created empty like the one beside the executable.
+        if (!file_exists(dst)) folder_create_all(folder);
+        return 1;
+    }
+    // No home to keep it in: the one beside the executable, read if it can be.
+    if (beside_fits) return path_join(dst, dst_units, beside, u"") ? 1 : 0;
+    if (dst_units > 0) dst[0] = 0;
+    return 0;
+}
 
 void module_directory_from_path(char16_t* path) {
     int i = u16_len(path);
@@ -86,16 +163,20 @@ uint32_t find_running_instance(const char16_t* class_name, const char16_t* title
 }
 
 void prepare_client_state(const char16_t* executable_path) {
-    u16_copy(g_state.module_dir, MODULE_PATH_UNITS, executable_path);
-    module_directory_from_path(g_state.module_dir);
+    // An empty path (one too long to fetch whole) leaves no module directory.
+    if (executable_path[0] != 0 && path_join(g_state.module_dir, MODULE_DIR_UNITS, executable_path, u"")) {
+        module_directory_from_path(g_state.module_dir);
+    }
     chatlog_set(BANNER);
     // Before the favourites: a note about the file goes on a line of its own.
     cp1251_to_utf16("\r\n", -1, g_state.line_break, LINE_BREAK_UNITS);
 
     char16_t favorites_path[FAVORITES_PATH_UNITS];
-    u16_copy(favorites_path, FAVORITES_PATH_UNITS, g_state.module_dir);
-    u16_append(favorites_path, FAVORITES_PATH_UNITS, FAVORITES_FILE);
-    load_favorites(favorites_path);
+    if (favorites_file_choose(g_state.module_dir, favorites_path, FAVORITES_PATH_UNITS)) {
+        load_favorites(favorites_path);
+    } else {
+        chatlog_append_note(u"no Favorites.xml: its folder's path is too long");
+    }
 
     WSAStartup(0x0202);
     local_ipv4_text(g_state.settings.local_ip, LOCAL_IP_BYTES);
@@ -104,15 +185,24 @@ void prepare_client_state(const char16_t* executable_path) {
     download_set_phase(DOWNLOAD_IDLE);  // no download: the row reads -1
 }
 
-int client_main(ModuleInstance instance) {
+void start_hub_take(const HubAddress* hub) {
+    take_start_hub(hub);
+    g_state.connect_at_start = 1;
+}
+
+int client_main(ModuleInstance instance, const HubAddress* start_hub) {
     char16_t executable[MODULE_PATH_UNITS];
     module_file_name(executable, MODULE_PATH_UNITS);
     prepare_client_state(executable);
+    if (start_hub != nullptr) start_hub_take(start_hub);
 
     int found = 0;
     if (find_running_instance(MAIN_CLASS, MAIN_TITLE, &found) != 0) return 0;
     if (found) {
-        fprintf(stderr, "Kivo is already running; brought it to the front\n");
+        // The running copy keeps its own hub: the address given here is not passed on.
+        fprintf(stderr, start_hub != nullptr
+                            ? "Kivo is already running; brought it to the front (the hub address is not used)\n"
+                            : "Kivo is already running; brought it to the front\n");
         return 0;
     }
     g_state.module_instance = instance;

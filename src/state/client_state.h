@@ -241,7 +241,10 @@ struct ClientState {
     // emptied at each Connect.
     char16_t hub_name[HUB_NAME_UNITS];
 
-    char16_t module_dir[MODULE_DIR_UNITS];  // with its trailing separator
+    char16_t module_dir[MODULE_DIR_UNITS];  // with its trailing separator; empty when unknown
+    // Nonzero when a hub was given at start: the main screen connects to it
+    // once it is up (and clears this).
+    uint8_t connect_at_start;
 
     uint8_t short_names;     // nonzero: results listed by short name
     int32_t user_selection;  // last selected Users list position, -1 none

@@ -7,7 +7,8 @@
 #   e2e_start_hub [demohub options]      # sets HUB_PORT (and HUB_PID)
 #   e2e_favorites "Name" host port nick  # one <Hub> line per call
 #   e2e_favorite_hub "Name" host port nick password [encoding]  # the same with both
-#   e2e_start_kivo [cols rows]           # kivo in tmux, 80x24 unless given (again: anew)
+#   e2e_start_kivo [cols rows]           # kivo in tmux, 80x24 unless given (again: anew);
+#                                        # E2E_KIVO_ARGS: its arguments, each in double quotes
 #   e2e_wait "text" [seconds]            # until the screen shows text
 #   e2e_wait_gone "text" [seconds]       # until it no longer does
 #   e2e_wait_text "text" [seconds]       # the same on e2e_text (wrapped lines joined)
@@ -40,6 +41,7 @@ cp "$KIVO_BIN" "$E2E_WORK/bin/kivo"
 E2E_FAVORITES="$E2E_WORK/bin/Favorites.xml"
 E2E_PIDS=()
 E2E_KIVO_PID_FILES=()
+E2E_KIVO_ARGS=""
 
 e2e_cleanup() {
     local status=$?
@@ -120,7 +122,7 @@ e2e_kivo_command() {
     local tag=$1 w=$E2E_WORK
     E2E_KIVO_PID_FILES+=("$w/$tag.pid")
     E2E_KIVO_COMMAND="cd '$w/cwd' && stty -g >'$w/$tag-stty-before';"
-    E2E_KIVO_COMMAND+=" sh -c 'echo \$\$ >\"$w/$tag.pid\"; exec \"$w/bin/kivo\"'; s=\$?;"
+    E2E_KIVO_COMMAND+=" sh -c 'echo \$\$ >\"$w/$tag.pid\"; exec \"$w/bin/kivo\" $E2E_KIVO_ARGS'; s=\$?;"
     E2E_KIVO_COMMAND+=" stty -g >'$w/$tag-stty-after'; echo \"kivo ended \$s\"; echo \$s >'$w/$tag-exit-status'; sleep 60"
 }
 

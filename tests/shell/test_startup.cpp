@@ -1,12 +1,14 @@
 // Start-up's preparation of the ClientState: defaults, the first favourite's
 // overrides, and the module directory cut.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "config/hub_address.h"
 #include "platform/platform.h"
 #include "shell/startup.h"
 #include "state/client_state.h"
@@ -80,6 +82,188 @@ TEST_F(Startup, OneCharacterFavouriteNickIsIgnored) {
     EXPECT_STREQ(g_state.settings.nick, "[i]mpx200");
     EXPECT_STREQ(g_state.settings.hub_host, "10.1.2.3");
     EXPECT_STREQ(g_state.settings.hub_port, "411");
+}
+
+// An environment variable set for one test and put back after it.
+class EnvironmentKeep {
+public:
+    explicit EnvironmentKeep(const char* name) : name_(name) {
+        const char* was = getenv(name);
+        had_ = was != nullptr;
+        if (had_) value_ = was;
+    }
+    ~EnvironmentKeep() {
+        if (had_) setenv(name_, value_.c_str(), 1);
+        else unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_;
+    std::string value_;
+};
+
+// An executable's folder, a config home and a home, each a scratch folder.
+class FavoritesLocation : public ::testing::Test {
+protected:
+    EnvironmentKeep keep_config{"XDG_CONFIG_HOME"};
+    EnvironmentKeep keep_home{"HOME"};
+    char root[64] = "/tmp/kivo-where-XXXXXX";
+    std::string exe_dir, config, home;
+
+    void SetUp() override {
+        client_state_reset();
+        ASSERT_NE(mkdtemp(root), nullptr);
+        exe_dir = std::string(root) + "/app/";
+        config = std::string(root) + "/config";
+        home = std::string(root) + "/home";
+        ASSERT_EQ(mkdir(exe_dir.c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        setenv("HOME", home.c_str(), 1);
+    }
+    void TearDown() override {
+        chmod(exe_dir.c_str(), 0755);
+        std::string cmd = std::string("rm -rf '") + root + "'";
+        EXPECT_EQ(system(cmd.c_str()), 0);
+    }
+    std::string choose(const std::string& folder) {
+        char16_t path[FAVORITES_PATH_UNITS];
+        if (!favorites_file_choose(wide(folder).c_str(), path, FAVORITES_PATH_UNITS)) return "(none)";
+        char utf8[2000];
+        utf16_to_utf8(path, -1, utf8, sizeof utf8);
+        return utf8;
+    }
+    void write(const std::string& path, const char* text) {
+        FILE* f = fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr) << path;
+        fputs(text, f);
+        fclose(f);
+    }
+};
+
+TEST_F(FavoritesLocation, FileBesideTheExecutableComesFirstEvenInAReadOnlyFolder) {
+    write(exe_dir + "Favorites.xml", "<Hub Nick=\"beside\" Server=\"beside.example\"/>");
+    ASSERT_EQ(chmod(exe_dir.c_str(), 0555), 0);
+    EXPECT_EQ(choose(exe_dir), exe_dir + "Favorites.xml");
+    EXPECT_NE(access(config.c_str(), F_OK), 0) << "no settings folder made while the file beside is used";
+}
+
+TEST_F(FavoritesLocation, WritableFolderWithoutAFileStaysTheOneUsed) {
+    EXPECT_EQ(choose(exe_dir), exe_dir + "Favorites.xml");
+    EXPECT_NE(access(config.c_str(), F_OK), 0);
+}
+
+TEST_F(FavoritesLocation, ReadOnlyFolderUsesTheConfigHomeAndMakesItsFolder) {
+    ASSERT_EQ(chmod(exe_dir.c_str(), 0555), 0);
+    EXPECT_EQ(choose(exe_dir), config + "/kivo/Favorites.xml");
+    struct stat st;
+    ASSERT_EQ(stat((config + "/kivo").c_str(), &st), 0) << "the folder is made";
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // A trailing separator in the variable makes no double one.
+    setenv("XDG_CONFIG_HOME", (config + "/").c_str(), 1);
+    EXPECT_EQ(choose(exe_dir), config + "/kivo/Favorites.xml");
+}
+
+TEST_F(FavoritesLocation, ConfigHomeUnsetEmptyOrRelativeFallsBackToDotConfig) {
+    ASSERT_EQ(chmod(exe_dir.c_str(), 0555), 0);
+    const std::string fallback = home + "/.config/kivo/Favorites.xml";
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(choose(exe_dir), fallback);
+    setenv("XDG_CONFIG_HOME", "", 1);
+    EXPECT_EQ(choose(exe_dir), fallback);
+    setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    EXPECT_EQ(choose(exe_dir), fallback);
+    EXPECT_EQ(access((home + "/.config/kivo").c_str(), F_OK), 0);
+    EXPECT_NE(access("relative", F_OK), 0) << "nothing made beside the working folder";
+}
+
+TEST_F(FavoritesLocation, InstalledInUsrUsesTheConfigHome) {
+    if (access("/usr/bin/Favorites.xml", F_OK) == 0) GTEST_SKIP() << "/usr/bin/Favorites.xml exists here";
+    EXPECT_EQ(choose("/usr/bin/"), config + "/kivo/Favorites.xml");
+    EXPECT_NE(access("/usr/bin/Favorites.xml", F_OK), 0);
+}
+
+TEST_F(FavoritesLocation, PathsTooLongAreRefusedNotCut) {
+    // A folder that does not exist: its file is never there and it takes none.
+    std::string deep = std::string(root) + "/" + std::string(FAVORITES_PATH_UNITS - 60, 'd') + "/";
+    EXPECT_EQ(choose(deep), config + "/kivo/Favorites.xml");
+    std::string too_deep = std::string(root) + "/" + std::string(FAVORITES_PATH_UNITS, 'd') + "/";
+    EXPECT_EQ(choose(too_deep), config + "/kivo/Favorites.xml");
+    setenv("XDG_CONFIG_HOME", (std::string(root) + "/" + std::string(FAVORITES_PATH_UNITS, 'c')).c_str(), 1);
+    EXPECT_EQ(choose(too_deep), "(none)");
+    EXPECT_EQ(choose(deep), deep + "Favorites.xml") << "no home that fits: the one beside, read if it can be";
+    // Start-up then reads nothing and says why.
+    prepare_client_state(wide(too_deep + "kivo").c_str());
+    EXPECT_NE(std::u16string(g_state.chat_log).find(u"no Favorites.xml: its folder's path is too long"),
+              std::u16string::npos);
+    EXPECT_EQ(g_state.favorites_count, 0);
+}
+
+TEST_F(FavoritesLocation, StartUpReadsTheConfigHomeFileOfAnInstalledCopy) {
+    ASSERT_EQ(mkdir(config.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((config + "/kivo").c_str(), 0700), 0);
+    write(config + "/kivo/Favorites.xml", "<Hub Nick=\"homed\" Server=\"home.example:4444\"/>");
+    ASSERT_EQ(chmod(exe_dir.c_str(), 0555), 0);
+    prepare_client_state(wide(exe_dir + "kivo").c_str());
+    EXPECT_STREQ(g_state.settings.hub_host, "home.example");
+    EXPECT_STREQ(g_state.settings.nick, "homed");
+    EXPECT_EQ(std::u16string(g_state.module_dir), wide(exe_dir));
+}
+
+TEST(ModuleFileName, PathThatDoesNotFitIsRefused) {
+    char16_t whole[600];
+    ASSERT_GT(module_file_name(whole, 600), 0);
+    EXPECT_EQ(whole[0], u'/');
+    char16_t cut[4] = u"xyz";
+    EXPECT_EQ(module_file_name(cut, 4), 0);
+    EXPECT_EQ(cut[0], 0) << "a cut path would name another file";
+}
+
+TEST_F(Startup, CommandLineHubTakesNoPasswordOfAnotherHub) {
+    FILE* f = fopen(favorites.c_str(), "w");
+    fputs("<Hub Nick=\"first\" Password=\"secret\" Server=\"first.example\" Encoding=\"UTF-8\" TLS=\"0\"/>", f);
+    fclose(f);
+    prepare();
+    ASSERT_STREQ(g_state.settings.password, "secret");
+    HubAddress hub;
+    ASSERT_EQ(parse_hub_address("nmdcs://other.example:2228", "411", -1, &hub), 1);
+    start_hub_take(&hub);
+    EXPECT_STREQ(g_state.settings.hub_host, "other.example");
+    EXPECT_STREQ(g_state.settings.hub_port, "2228");
+    EXPECT_EQ(g_state.settings.hub_tls, 1);
+    EXPECT_STREQ(g_state.settings.password, "");
+    EXPECT_EQ(g_state.settings.encoding, ENCODING_CP1251);
+    EXPECT_EQ(g_state.settings.tls_transfers_off, 0);
+    EXPECT_STREQ(g_state.settings.nick, "first") << "the nick is the person's, whatever the hub";
+    EXPECT_EQ(g_state.connect_at_start, 1);
+}
+
+TEST_F(Startup, CommandLineHubThatIsAFavouriteTakesItsPasswordNickAndKeyprint) {
+    const std::string kp = "SHA256/" + std::string(52, 'B');
+    std::string file = "<Favorites><Hub Nick=\"first\" Password=\"one\" Server=\"first.example\"/>"
+                       "<Hub Nick=\"member\" Password=\"two\" Encoding=\"UTF-8\" Server=\"nmdcs://Hub.Example:2228?kp=";
+    file += kp;
+    file += "\"/></Favorites>";
+    FILE* f = fopen(favorites.c_str(), "w");
+    fputs(file.c_str(), f);
+    fclose(f);
+    prepare();
+    HubAddress hub;
+    ASSERT_EQ(parse_hub_address("NMDCS://hub.example:2228", "411", -1, &hub), 1);
+    start_hub_take(&hub);
+    EXPECT_STREQ(g_state.settings.hub_host, "hub.example");
+    EXPECT_STREQ(g_state.settings.password, "two");
+    EXPECT_STREQ(g_state.settings.nick, "member");
+    EXPECT_EQ(g_state.settings.encoding, ENCODING_UTF8);
+    EXPECT_STREQ(g_state.settings.hub_keyprint, kp.c_str()) << "the favourite's keyprint guards the hub";
+    // The same host on another port, or plain, is another hub.
+    prepare();
+    ASSERT_EQ(parse_hub_address("hub.example:2228", "411", -1, &hub), 1);
+    start_hub_take(&hub);
+    EXPECT_STREQ(g_state.settings.password, "");
+    EXPECT_STREQ(g_state.settings.hub_keyprint, "");
 }
 
 TEST(ModuleDirectory, CutAfterTheLastSeparator) {
