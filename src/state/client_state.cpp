@@ -43,6 +43,12 @@ void user_table_empty() {
         u = UserEntry{};
         u.tenancy = tenancy;
     }
+    for (int16_t& entry : g_state.user_index.slot_plus_one) {
+        if (entry != 0) entry = 0;
+    }
+    for (uint64_t& word : g_state.user_index.present) {
+        if (word != 0) word = 0;
+    }
     g_state.user_count = 0;
 }
 
