@@ -219,12 +219,7 @@ int find_user(const char* nick) {
 }
 
 void user_index_rebuild() {
-    for (int16_t& entry : g_state.user_index.slot_plus_one) {
-        if (entry != 0) entry = 0;
-    }
-    for (uint64_t& word : g_state.user_index.present) {
-        if (word != 0) word = 0;
-    }
+    user_index_empty();
     for (int s = 0; s < USER_SLOTS; s++) {
         if (g_state.users[s].present) index_add(s);
     }

@@ -304,6 +304,9 @@ void client_state_reset();
 // untouched (about 240 KB of the 3000 slots are never paged in on a small
 // hub).
 void user_table_empty();
+// Empties the UserIndex alone, writing only its entries in use (the table's
+// own code makes it anew from the slots after this).
+void user_index_empty();
 
 // The encoding of the connected hub, set at each Connect from the settings:
 // how chat lines, nicks and paths from it are shown and how text goes to it.
