@@ -11,8 +11,8 @@
 // BM_LoginBurst: the hub's greeting, 3000 "$MyINFO $ALL" messages (as a hub
 // sends the user list right after the login), "$OpList" and the welcome
 // line. The UserTable starts empty each iteration (client_state_reset, not
-// timed); every $MyINFO is a linear lookup over the table, so the burst costs
-// about 3000 x 3000 / 2 name comparisons.
+// timed); every $MyINFO looks its nick up in the index beside the table and
+// takes the lowest free slot from the index's bits.
 //
 // BM_PlainChat: 4000 public chat lines of 20 to 200 bytes, Latin and
 // Cyrillic (code page 1251); each is converted to UTF-16 and appended to the

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "hub/dispatch.h"
+#include "hub/users.h"
 #include "state/client_state.h"
 
 namespace {
@@ -42,10 +43,12 @@ void check_tables() {
         if (row.path[0] == 0 || strnlen(row.path, RESULT_PATH_BYTES) == RESULT_PATH_BYTES) abort();
         if (strnlen(row.short_name, RESULT_SHORT_BYTES) == RESULT_SHORT_BYTES) abort();
     }
-    for (const UserEntry& user : g_state.users) {
+    for (int s = 0; s < USER_SLOTS; s++) {
+        const UserEntry& user = g_state.users[s];
         if (!user.present) continue;
         if (user.name[0] == 0 || strnlen(user.name, USER_NAME_BYTES) == USER_NAME_BYTES) abort();
         if (strnlen(user.share, USER_SHARE_BYTES) == USER_SHARE_BYTES) abort();
+        if (find_user(user.name) != s) abort();  // the index finds every present user at his slot
     }
     // Nothing from the hub alone may start or request a download.
     if (download_running() || download_requested() || download_row() != -1) abort();

@@ -20,7 +20,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         free(message);
         start = i + 1;
     }
-    sort_users();
+    // The index finds every present user at his slot, before the sort and
+    // after it (the sort moves users and makes the index anew).
+    for (int pass = 0; pass < 2; pass++) {
+        if (pass == 1) sort_users();
+        int present = 0;
+        for (int s = 0; s < USER_SLOTS; s++) {
+            if (!g_state.users[s].present) continue;
+            present++;
+            if (find_user(g_state.users[s].name) != s) __builtin_trap();
+        }
+        if (present != g_state.user_count) __builtin_trap();
+    }
     for (const UserEntry& user : g_state.users) {
         if (!user.present) continue;
         if (user.name[0] == 0 || strnlen(user.name, USER_NAME_BYTES) == USER_NAME_BYTES) __builtin_trap();

@@ -24,11 +24,21 @@
 //
 // g_state.user_count is the number of present slots, kept by every change.
 //
+// The index (g_state.user_index) holds exactly the present slots, each under
+// its name, and a bit for each present slot: every change to a slot's present
+// flag or to a present slot's name goes through index_add / index_remove, and
+// the sort, which moves slots, makes the index anew. A $MyINFO then costs one
+// short probe sequence instead of a walk over 3000 slots, and the lowest free
+// slot is the lowest clear bit. A hub that picks nicks whose hashes collide
+// can lengthen a probe sequence to at most the number of users, which is
+// what every lookup cost before the index.
+//
 // Everything here runs on the user-interface thread and allocates nothing.
 //
-// Reaches g_state: the UserTable and its count.
+// Reaches g_state: the UserTable, its index and its count.
 #include "hub/users.h"
 
+#include <bit>
 #include <cstring>
 
 #include "state/client_state.h"
@@ -54,6 +64,80 @@ bool fits(const char* text, int bytes) { return strnlen(text, (size_t)bytes) < (
 
 // Names compare byte-wise as unsigned values, as strncmp does.
 int name_compare(const char* a, const char* b) { return strncmp(a, b, USER_NAME_BYTES); }
+
+// --- The index ------------------------------------------------------------------
+
+constexpr uint32_t INDEX_MASK = USER_INDEX_ENTRIES - 1;
+
+// The entry where a name's probe sequence starts: FNV-1a over its bytes up
+// to the NUL (at most a field's worth), spread by a multiplication so that
+// the top bits, which are taken, depend on every byte. Equal names under
+// name_compare have equal bytes, so they start at the same entry.
+uint32_t name_home(const char* name) {
+    uint32_t h = 2166136261u;
+    for (int i = 0; i < USER_NAME_BYTES && name[i] != '\0'; i++) {
+        h ^= (uint8_t)name[i];
+        h *= 16777619u;
+    }
+    return (h * 0x9E3779B1u) >> (32 - USER_INDEX_BITS);
+}
+
+uint32_t next_entry(uint32_t e) { return (e + 1) & INDEX_MASK; }
+
+void set_present_bit(int slot, bool on) {
+    uint64_t& word = g_state.user_index.present[slot / 64];
+    uint64_t bit = (uint64_t)1 << (slot % 64);
+    word = on ? word | bit : word & ~bit;
+}
+
+// Enters a slot that has just become present, under its name. The index
+// always has free entries (fewer slots than half its entries), so the probe
+// ends.
+void index_add(int slot) {
+    int16_t* entries = g_state.user_index.slot_plus_one;
+    uint32_t e = name_home(g_state.users[slot].name);
+    while (entries[e] != 0) e = next_entry(e);
+    entries[e] = (int16_t)(slot + 1);
+    set_present_bit(slot, true);
+}
+
+// Takes a present slot out, while it still holds the name it was entered
+// under. The entries after the hole, up to the next free one, are moved back
+// into it where their own probe sequences pass it, so every sequence stays
+// unbroken without tombstones.
+void index_remove(int slot) {
+    int16_t* entries = g_state.user_index.slot_plus_one;
+    set_present_bit(slot, false);
+    uint32_t hole = name_home(g_state.users[slot].name);
+    while (entries[hole] != slot + 1) {
+        if (entries[hole] == 0) return;  // not entered: nothing to take out
+        hole = next_entry(hole);
+    }
+    entries[hole] = 0;
+    for (uint32_t e = next_entry(hole); entries[e] != 0; e = next_entry(e)) {
+        uint32_t home = name_home(g_state.users[entries[e] - 1].name);
+        // Distances walked forward: the entry may fill the hole when its
+        // sequence reached the hole on the way from its home to e.
+        if (((e - home) & INDEX_MASK) >= ((e - hole) & INDEX_MASK)) {
+            entries[hole] = entries[e];
+            entries[e] = 0;
+            hole = e;
+        }
+    }
+}
+
+// The lowest slot not present, or -1 when every slot is.
+int lowest_free_slot() {
+    for (int w = 0; w < USER_PRESENT_WORDS; w++) {
+        uint64_t free_bits = ~g_state.user_index.present[w];
+        if (free_bits == 0) continue;
+        int slot = w * 64 + std::countr_zero(free_bits);
+        return slot < USER_SLOTS ? slot : -1;  // bits past the last slot are never set
+    }
+    return -1;
+}
+
+// --- Messages ---------------------------------------------------------------------
 
 // The message from just past "$MyINFO $ALL ", which starts with the nick.
 void handle_my_info(char* text) {
@@ -125,30 +209,45 @@ void sift_down(int root, int end) {
 
 }  // namespace
 
+int find_user(const char* nick) {
+    const int16_t* entries = g_state.user_index.slot_plus_one;
+    for (uint32_t e = name_home(nick); entries[e] != 0; e = next_entry(e)) {
+        int slot = entries[e] - 1;
+        if (name_compare(g_state.users[slot].name, nick) == 0) return slot;
+    }
+    return -1;
+}
+
+void user_index_rebuild() {
+    user_index_empty();
+    for (int s = 0; s < USER_SLOTS; s++) {
+        if (g_state.users[s].present) index_add(s);
+    }
+}
+
 void update_user(const char* nick, const char* share, uint8_t present) {
     // Never cut: a cut nick would name another user, a cut share a wrong size.
     if (nick[0] == '\0' || !fits(nick, USER_NAME_BYTES)) return;
     if (present && !fits(share, USER_SHARE_BYTES)) return;
-    int found = -1;
-    int free_slot = 0;  // the lowest free slot; slot 0 when the table is full
-    for (int s = USER_SLOTS - 1; s >= 0; s--) {
-        const UserEntry& user = g_state.users[s];
-        if (!user.present) {
-            free_slot = s;
-        } else if (name_compare(user.name, nick) == 0) {
-            found = s;
-            break;
-        }
-    }
+    int found = find_user(nick);
     if (present && found < 0) {
-        // A full table takes the newcomer in slot 0, in place of its user.
-        UserEntry& user = g_state.users[free_slot];
-        if (!user.present) g_state.user_count++;
+        // The lowest free slot; a full table takes the newcomer in slot 0, in
+        // place of its user.
+        int slot = lowest_free_slot();
+        if (slot < 0) {
+            slot = 0;
+            index_remove(0);  // under the old name, before it is written over
+        } else {
+            g_state.user_count++;
+        }
+        UserEntry& user = g_state.users[slot];
         text_copy(user.name, USER_NAME_BYTES, nick);
         text_copy(user.share, USER_SHARE_BYTES, share);
         user.present = 1;
         user.tenancy++;
+        index_add(slot);
     } else if (!present && found >= 0) {
+        index_remove(found);
         g_state.users[found].present = 0;
         g_state.user_count--;
     }
@@ -165,7 +264,8 @@ void handle_user_message(char* message) {
 }
 
 // An in-place heap sort of the present slots, gathered at the front first;
-// no two present names are equal, so the order is fully determined.
+// no two present names are equal, so the order is fully determined. The sort
+// moves users between slots: the index is made anew after it.
 void sort_users() {
     int count = gather_present();
     for (int i = count / 2 - 1; i >= 0; i--) sift_down(i, count);
@@ -173,4 +273,5 @@ void sort_users() {
         swap_slots(0, end);
         sift_down(0, end);
     }
+    user_index_rebuild();
 }

@@ -12,3 +12,9 @@ void update_user(const char* nick, const char* share, uint8_t present);
 void handle_user_message(char* message);
 // Present slots first, by name (bytes compared unsigned), then the free ones.
 void sort_users();
+// The slot of the present user with exactly this nick, or -1; found through
+// the index, not by a walk over the table.
+int find_user(const char* nick);
+// Makes the index anew from the table's slots, for code that wrote slots
+// directly (the sort does, and tests that lay out a table).
+void user_index_rebuild();

@@ -43,7 +43,18 @@ void user_table_empty() {
         u = UserEntry{};
         u.tenancy = tenancy;
     }
+    user_index_empty();
     g_state.user_count = 0;
+}
+
+void user_index_empty() {
+    // Only entries in use are written: an index never used stays unpaged.
+    for (int16_t& entry : g_state.user_index.slot_plus_one) {
+        if (entry != 0) entry = 0;
+    }
+    for (uint64_t& word : g_state.user_index.present) {
+        if (word != 0) word = 0;
+    }
 }
 
 void traffic_add_received(uint32_t bytes) {

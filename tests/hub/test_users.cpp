@@ -1,11 +1,14 @@
-// The UserTable: $MyINFO and $Quit parsing, exact-name lookup, slot reuse
-// and the sort order.
+// The UserTable: $MyINFO and $Quit parsing, exact-name lookup, slot reuse,
+// the sort order, and the index beside the table against a plain model.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "hub/users.h"
 #include "state/client_state.h"
@@ -255,4 +258,146 @@ TEST_F(UserTable, UsersStayFoundAfterSort) {
     EXPECT_EQ(slot_of("ann"), 0);
     feed(info("dan", "4"));
     EXPECT_EQ(slot_of("dan"), 1);
+}
+
+// --- The index against a plain table ---------------------------------------------
+
+namespace {
+
+// The UserTable's rules stated plainly: a user is found by walking every
+// slot, a newcomer takes the lowest free slot (slot 0 when none is free),
+// the sort puts the present users first in byte order.
+struct ModelSlot {
+    std::string name;
+    std::string share;
+    bool present = false;
+};
+
+struct PlainTable {
+    std::vector<ModelSlot> slots = std::vector<ModelSlot>(USER_SLOTS);
+    int evictions = 0;
+
+    int find(const std::string& nick) const {
+        for (int s = 0; s < USER_SLOTS; s++) {
+            if (slots[s].present && slots[s].name == nick) return s;
+        }
+        return -1;
+    }
+    int count() const {
+        int n = 0;
+        for (const ModelSlot& slot : slots) n += slot.present ? 1 : 0;
+        return n;
+    }
+    void update(const std::string& nick, const std::string& share, bool present) {
+        if (nick.empty() || nick.size() >= (size_t)USER_NAME_BYTES) return;
+        if (present && share.size() >= (size_t)USER_SHARE_BYTES) return;
+        int found = find(nick);
+        if (present && found < 0) {
+            int slot = 0;
+            while (slot < USER_SLOTS && slots[slot].present) slot++;
+            if (slot == USER_SLOTS) {
+                slot = 0;
+                evictions++;
+            }
+            slots[slot] = ModelSlot{nick, share, true};
+        } else if (!present && found >= 0) {
+            slots[found].present = false;
+        }
+    }
+    void sort() {
+        std::vector<ModelSlot> present;
+        for (const ModelSlot& slot : slots) {
+            if (slot.present) present.push_back(slot);
+        }
+        // std::string compares chars as unsigned, as the table's sort does.
+        std::sort(present.begin(), present.end(),
+                  [](const ModelSlot& a, const ModelSlot& b) { return a.name < b.name; });
+        slots.assign(USER_SLOTS, ModelSlot{});
+        std::copy(present.begin(), present.end(), slots.begin());
+    }
+    void clear() { slots.assign(USER_SLOTS, ModelSlot{}); }
+};
+
+// Every slot as the model has it, and every present user found at his slot.
+void expect_same_table(const PlainTable& model, int step) {
+    ASSERT_EQ(g_state.user_count, model.count()) << "step " << step;
+    for (int s = 0; s < USER_SLOTS; s++) {
+        const UserEntry& user = g_state.users[s];
+        const ModelSlot& slot = model.slots[s];
+        ASSERT_EQ(user.present != 0, slot.present) << "step " << step << " slot " << s;
+        if (!slot.present) continue;
+        ASSERT_EQ(user.name, slot.name) << "step " << step << " slot " << s;
+        ASSERT_EQ(user.share, slot.share) << "step " << step << " slot " << s;
+        ASSERT_EQ(find_user(user.name), s) << "step " << step << " name " << user.name;
+    }
+    // The index holds the present users and nothing else: an entry left
+    // behind would fill it up over a long session.
+    int entries = 0;
+    for (int16_t entry : g_state.user_index.slot_plus_one) entries += entry != 0 ? 1 : 0;
+    ASSERT_EQ(entries, model.count()) << "step " << step;
+    for (int s = 0; s < USER_SLOTS; s++) {
+        bool bit = (g_state.user_index.present[s / 64] >> (s % 64)) & 1;
+        ASSERT_EQ(bit, model.slots[s].present) << "step " << step << " slot " << s;
+    }
+}
+
+}  // namespace
+
+TEST_F(UserTable, IndexFindsWhatAWalkOverTheTableFindsThroughJoinsQuitsEvictionsSortsAndClears) {
+    // Names that are prefixes of one another ("u1", "u12", "u123") and differ
+    // only in case ("u7", "U7"); more of them than slots, so a busy hub fills
+    // the table and newcomers evict slot 0. Plus a nick of 49 bytes, which
+    // fits, and its 50-byte extension, which is never taken.
+    std::vector<std::string> names;
+    for (int i = 0; i < 4400; i++) names.push_back(std::string("u").append(std::to_string(i)));
+    for (int i = 0; i < 600; i++) names.push_back(std::string("U").append(std::to_string(i)));
+    names.push_back(std::string(49, 'x'));
+    names.push_back(std::string(50, 'x'));
+    names.push_back(std::string("\xC1\xEE\xE1"));  // Cyrillic, bytes 0x80 and above
+
+    std::mt19937 random(20261207);
+    PlainTable model;
+    int sorts = 0;
+    int clears = 0;
+    int quits_found = 0;
+    constexpr int STEPS = 60000;
+    for (int step = 0; step < STEPS; step++) {
+        const std::string& nick = names[random() % names.size()];
+        // Phases of 4000 steps: mostly joins (the table fills and evicts),
+        // then as many quits as joins (it thins out again).
+        unsigned joins = (step / 4000) % 2 == 0 ? 9500 : 5000;
+        unsigned pick = random() % 10000;
+        bool whole_table = pick < 12;
+        if (pick < 10) {
+            sort_users();
+            model.sort();
+            sorts++;
+        } else if (pick < 12) {
+            user_table_empty();
+            model.clear();
+            clears++;
+        } else if (pick < joins) {
+            std::string share = std::to_string(random());
+            update_user(nick.c_str(), share.c_str(), 1);
+            model.update(nick, share, true);
+        } else {
+            quits_found += model.find(nick) >= 0 ? 1 : 0;
+            update_user(nick.c_str(), "", 0);
+            model.update(nick, "", false);
+        }
+        // The user just named and one more, present or not, found alike.
+        const std::string& probe = names[random() % names.size()];
+        ASSERT_EQ(find_user(nick.c_str()), model.find(nick)) << "step " << step << " " << nick;
+        ASSERT_EQ(find_user(probe.c_str()), model.find(probe)) << "step " << step << " " << probe;
+        if (whole_table || step % 1000 == 0) {
+            expect_same_table(model, step);
+            if (HasFatalFailure()) return;
+        }
+    }
+    expect_same_table(model, STEPS);
+    // The run went through what it is about.
+    EXPECT_GT(model.evictions, 100);
+    EXPECT_GT(sorts, 20);
+    EXPECT_GT(clears, 2);
+    EXPECT_GT(quits_found, 1000);
 }
