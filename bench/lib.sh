@@ -16,6 +16,7 @@
 #   bench_tree_kb PID [Field]             # VmRSS (or Field) summed over that tree
 #   bench_tree_pss_kb PID                 # Pss summed over that tree (smaps_rollup)
 #   bench_use_peers                       # tests/e2e/lib_peers.sh on this folder and tmux
+#   bench_use_transfer                    # tests/e2e/lib_transfer.sh's steps on this kivo
 set -euo pipefail
 shopt -s inherit_errexit
 
@@ -177,6 +178,26 @@ bench_tree_pss_kb() {
         n=$((n + ${kb:-0}))
     done
     echo "$n"
+}
+
+# The e2e tests' download steps (tests/e2e/lib_transfer.sh: e2e_download,
+# e2e_rows, e2e_same_file ...) on this kivo: they look and type through the
+# names of tests/e2e/lib.sh, given here as this script's.
+bench_use_transfer() {
+    e2e_screen() { bench_screen; }
+    e2e_keys() { bench_keys "$@"; }
+    e2e_type() { bench_type "$@"; }
+    e2e_fail() { bench_fail "$@"; }
+    e2e_wait() { bench_wait "$@"; }
+    e2e_wait_gone() {
+        local text=$1 seconds=${2:-10} i
+        for i in $(seq 1 $((seconds * 10))); do
+            bench_screen | grep -qF -- "$text" || return 0
+            sleep 0.1
+        done
+        bench_fail "screen still shows: $text"
+    }
+    . "$REPO_ROOT/tests/e2e/lib_transfer.sh"
 }
 
 # The e2e tests' helpers that start real clients as peers on the demo hub
