@@ -11,6 +11,12 @@
 #   bench_wait "text" [seconds]           # until the screen shows text
 #   bench_keys F1 2 ... / bench_type "text"
 #   bench_cpu_ticks PID, bench_cpu_ns PID, bench_switches PID, bench_status PID Field
+#   bench_until seconds command...        # until the command succeeds
+#   bench_tree_pids PID                   # PID and all its descendants, one a line
+#   bench_tree_kb PID [Field]             # VmRSS (or Field) summed over that tree
+#   bench_tree_pss_kb PID                 # Pss summed over that tree (smaps_rollup)
+#   bench_use_peers                       # tests/e2e/lib_peers.sh on this folder and tmux
+#   bench_use_transfer                    # tests/e2e/lib_transfer.sh's steps on this kivo
 set -euo pipefail
 shopt -s inherit_errexit
 
@@ -122,3 +128,93 @@ bench_switches() {
 
 # One field of /proc/<pid>/status, its number only (e.g. VmHWM in kB).
 bench_status() { awk -v f="$2:" '$1 == f { print $2 }' "/proc/$1/status"; }
+
+# Runs the command until it succeeds, at most the given seconds by the clock.
+bench_until() {
+    local seconds=$1
+    shift
+    local end=$((${EPOCHREALTIME/./} + seconds * 1000000))
+    while :; do
+        "$@" && return 0
+        [ "${EPOCHREALTIME/./}" -lt "$end" ] || return 1
+        sleep 0.1
+    done
+}
+
+# The process and every process below it (children, their children ...),
+# from one look at the process table.
+bench_tree_pids() {
+    ps -e -o pid=,ppid= | awk -v root="$1" '
+        { kids[$2] = kids[$2] " " $1 }
+        END {
+            queue[1] = root; n = 1
+            for (i = 1; i <= n; i++) {
+                print queue[i]
+                c = split(kids[queue[i]], list, " ")
+                for (j = 1; j <= c; j++) queue[++n] = list[j]
+            }
+        }'
+}
+
+# A field of /proc/<pid>/status (VmRSS by default, in kB) summed over the
+# tree; a process that ended meanwhile counts 0. Shared pages (the program's
+# code, libraries, a forked helper's copy-on-write pages) count once in each
+# process that maps them.
+bench_tree_kb() {
+    local pid n=0 kb
+    for pid in $(bench_tree_pids "$1"); do
+        kb=$(bench_status "$pid" "${2:-VmRSS}" 2>/dev/null) || kb=0
+        n=$((n + ${kb:-0}))
+    done
+    echo "$n"
+}
+
+# Proportional set size summed over the tree: each shared page split among
+# the processes that map it, so a tree of forked helpers is not counted twice.
+bench_tree_pss_kb() {
+    local pid n=0 kb
+    for pid in $(bench_tree_pids "$1"); do
+        kb=$(awk '$1 == "Pss:" { print $2 }' "/proc/$pid/smaps_rollup" 2>/dev/null) || kb=0
+        n=$((n + ${kb:-0}))
+    done
+    echo "$n"
+}
+
+# The e2e tests' download steps (tests/e2e/lib_transfer.sh: e2e_download,
+# e2e_rows, e2e_same_file ...) on this kivo: they look and type through the
+# names of tests/e2e/lib.sh, given here as this script's.
+bench_use_transfer() {
+    e2e_screen() { bench_screen; }
+    e2e_keys() { bench_keys "$@"; }
+    e2e_type() { bench_type "$@"; }
+    e2e_fail() { bench_fail "$@"; }
+    e2e_wait() { bench_wait "$@"; }
+    e2e_wait_gone() {
+        local text=$1 seconds=${2:-10} i
+        for i in $(seq 1 $((seconds * 10))); do
+            bench_screen | grep -qF -- "$text" || return 0
+            sleep 0.1
+        done
+        bench_fail "screen still shows: $text"
+    }
+    . "$REPO_ROOT/tests/e2e/lib_transfer.sh"
+}
+
+# The e2e tests' helpers that start real clients as peers on the demo hub
+# (tests/e2e/lib_peers.sh) want the names of tests/e2e/lib.sh: its scratch
+# folder, tmux server, wait and clean-up. They are given this script's.
+# lib_peers.sh's exit trap stops the peers, then runs bench_cleanup.
+bench_use_peers() {
+    E2E_WORK=$BENCH_WORK
+    E2E_TMUX=$BENCH_TMUX
+    E2E_PIDS=()
+    e2e_until() { bench_until "$@"; }
+    e2e_gone() { ! kill -0 "$1" 2>/dev/null; }
+    e2e_cleanup() {
+        local status=$? pid
+        for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+        (exit $status)
+        bench_cleanup
+    }
+    . "$REPO_ROOT/tests/e2e/lib_peers.sh"
+}

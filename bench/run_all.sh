@@ -6,6 +6,11 @@
 #
 #   bash bench/run_all.sh [build-dir]     (default: build/bench)
 #
+# The soak (bench/soak_kivo.sh, an hour by default) runs only when asked:
+# KIVO_SOAK_MINUTES=60 bash bench/run_all.sh. The side-by-side memory step
+# starts the other clients that are installed (eiskaltdcpp-daemon takes
+# about a minute to come up).
+#
 # The demo hub's big files (about 2.2 GiB) are kept in <build-dir>/demohub-data
 # for the next run.
 set -uo pipefail
@@ -46,6 +51,12 @@ step "real kivo downloading 1 GiB from the demo hub, verified (TLS and plain) an
     bash bench/download_kivo.sh "$kivo" "$repo" 1024 5 "$build/demohub-data"
 step "TLS libraries side by side, 1 GiB over 127.0.0.1 (memory and throughput against plain TCP)" \
     bash bench/tls_library.sh "$build" 1024 3
+step "resident memory, idle on the demo hub, beside microdc2, ncdc and eiskaltdcpp-daemon" \
+    bash bench/memory_side_by_side.sh "$kivo" "$repo"
+if [ -n "${KIVO_SOAK_MINUTES:-}" ]; then
+    step "soak: $KIVO_SOAK_MINUTES minutes of fast churn and chatter, a download a minute (target: VmRSS and fds flat)" \
+        bash bench/soak_kivo.sh "$kivo" "$repo" "$KIVO_SOAK_MINUTES"
+fi
 
 echo
 if [ ${#failed[@]} -gt 0 ]; then

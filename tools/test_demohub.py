@@ -755,6 +755,28 @@ class FullHub(HubCase):
             self.assertTrue(c.closed_by_peer())
 
 
+class BusyHub(HubCase):
+    # The soak's hub: --no-quiet after the test options' --quiet, churn and
+    # chatter many times faster than by default.
+    HUB_ARGS = ("--no-quiet", "--churn-seconds", "0.1", "--chatter-seconds", "0.1")
+
+    def test_later_no_quiet_brings_chatter_and_users_leave_and_come_back(self):
+        c = self.logged_in(b"soaker")
+        said, left, back = set(), set(), set()
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline and not (said and back):
+            msg = c.message()
+            if msg.startswith(b"<") and not msg.startswith((b"<Hub-Security>", b"<Mira>")):
+                said.add(msg[1:msg.index(b">")])
+            elif msg.startswith(b"$Quit "):
+                left.add(msg[6:])
+            elif msg.startswith(b"$MyINFO $ALL ") and msg.split(b" ")[2] in left:
+                back.add(msg.split(b" ")[2])
+        self.assertTrue(said, "no demo user chatted")
+        self.assertTrue(left, "no demo user left")
+        self.assertTrue(back, "no demo user came back")
+
+
 @NEEDS_OPENSSL
 class TlsCertificate(unittest.TestCase):
     def setUp(self):

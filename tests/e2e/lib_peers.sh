@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Real Direct Connect clients that nobody here wrote, as sharing peers on the
-# demo hub: Debian's ncdc and eiskaltdcpp-daemon. Source this after lib.sh
+# demo hub: Debian's ncdc, eiskaltdcpp-daemon and microdc2. Source this after lib.sh
 # and start the hub (e2e_start_hub) before a peer. Each peer is an active
 # user that listens on a port of its own on 127.0.0.1, shares one folder and
 # talks code page 1251 to the hub; TLS for transfers as set below. A start returns
@@ -9,6 +9,7 @@
 #
 #   peer_start_ncdc share_dir "words" [nick]      # nick ncdcpeer by default
 #   peer_start_eiskalt share_dir "words" [nick]   # nick eiskpeer by default
+#   peer_start_microdc2 share_dir "words" [nick]  # nick mdc2peer by default
 #       status 0: up; PEER_MISSING (2): the package is missing and cannot be
 #       installed (print SKIP); 1: it did not come up in time. PEER_ERROR
 #       holds the reason, which is also printed on stderr.
@@ -19,10 +20,10 @@
 #       "pub\a b.bin" from eiskaltdcpp), <P>_ADC_PATH (the same as an ADC
 #       file id: "/pub/a\sb.bin"), <P>_SIZE, <P>_TTH (39 base32 letters,
 #       upper case as in $SR; rhash prints it in lower case), <P>_UP_SECONDS,
-#       where <P> is NCDC or EISK. Also NCDC_DIR (its session folder is
+#       where <P> is NCDC, EISK or MDC. Also NCDC_DIR (its session folder is
 #       $NCDC_DIR/session, logs in session/logs) and EISK_DIR, EISK_CONF,
 #       EISK_RPC_PORT (JSON-RPC: peer_eisk_rpc method '{"key":"value"}').
-#   peer_stop_ncdc, peer_stop_eiskalt, peer_stop_all
+#   peer_stop_ncdc, peer_stop_eiskalt, peer_stop_microdc2, peer_stop_all
 #                                       # clean stops, bounded; safe to repeat
 #   peer_search nick "words" [seconds]  # a passive search through the hub until
 #                                       # nick answers with a TTH; sets PEER_SR_PATH,
@@ -60,6 +61,13 @@
 # HashIndex.xml lists the file; then daemon.stop; then again with the hub
 # among its favourites, which it joins at once with the share announced.
 # It is up about 67 s after the start.
+# microdc2 reads its start-up commands from $HOME/.microdc2/config, so it runs
+# with a scratch HOME ($MDC_DIR/home), in the tmux session "peer-mdc" (it
+# needs a terminal); each look at its screen saves it in
+# $E2E_WORK/last-peer-mdc. It forks helper processes into its own process
+# group, which the pane's first process leads (MDC_PID: that process, which
+# execs microdc2); they are ended with it ("exit", then the group by its id).
+# It is up about 2 s after the start.
 
 PEER_MISSING=2
 PEER_WAIT_SECONDS=${PEER_WAIT_SECONDS:-40}
@@ -70,6 +78,7 @@ PEER_ERROR=""
 PEER_NCDC_PID_FILE=""
 PEER_EISK_PID=""
 PEER_EISK_WAITER=""
+PEER_MDC_PID=""
 
 peer_fail() {
     PEER_ERROR=$1
@@ -379,6 +388,68 @@ peer_start_eiskalt() {
 
 peer_stop_eiskalt() { peer_eisk_end; }
 
+# ---- microdc2 ---------------------------------------------------------------
+
+peer_mdc_shows() {
+    $E2E_TMUX capture-pane -p -S -200 -t peer-mdc >"$E2E_WORK/last-peer-mdc" 2>/dev/null || return 1
+    grep -qF -- "$1" "$E2E_WORK/last-peer-mdc"
+}
+
+peer_start_microdc2() {
+    local share=$1 words=$2 nick=${3:-mdc2peer} started port bytes
+    peer_have microdc2 microdc2 || return $?
+    peer_check_share "$share" || return 1
+    [ -z "$PEER_MDC_PID" ] || { peer_fail "microdc2 runs already"; return 1; }
+    started=$(peer_now)
+    share=$(cd "$share" && pwd)
+    MDC_DIR="$E2E_WORK/mdc-$nick"
+    mkdir -p "$MDC_DIR/home/.microdc2" "$MDC_DIR/downloads" "$MDC_DIR/lists"
+    # It must listen on 127.0.0.1: without a port it picks one on 0.0.0.0.
+    port=$(peer_free_port)
+    [ -n "$port" ] || { peer_fail "no free port for microdc2"; return 1; }
+    bytes=$(find "$share" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
+    cat >"$MDC_DIR/home/.microdc2/config" <<MDC
+set nick $nick
+share "$share"
+set downloaddir "$MDC_DIR/downloads"
+set listingdir "$MDC_DIR/lists"
+set listenaddr 127.0.0.1
+set listenport $port
+set active 1
+connect 127.0.0.1:$HUB_PORT
+MDC
+    rm -f "$MDC_DIR/mdc.pid"
+    $E2E_TMUX new-session -d -x 120 -y 40 -s peer-mdc \
+        "echo \$\$ >'$MDC_DIR/mdc.pid'; cd '$MDC_DIR' && HOME='$MDC_DIR/home' exec microdc2" ||
+        { peer_fail "microdc2: tmux could not start it"; return 1; }
+    e2e_until 5 test -s "$MDC_DIR/mdc.pid" || { peer_fail "microdc2 did not start"; return 1; }
+    PEER_MDC_PID=$(cat "$MDC_DIR/mdc.pid")
+    e2e_until 10 peer_mdc_shows "Listening on 127.0.0.1:$port." ||
+        { peer_fail "microdc2 does not listen on 127.0.0.1:$port"; return 1; }
+    e2e_until 15 peer_mdc_shows ", $nick!" || { peer_fail "microdc2 was not welcomed by the hub"; return 1; }
+    e2e_until 15 peer_mdc_shows "Sharing $bytes bytes" ||
+        { peer_fail "microdc2 does not share the $bytes bytes of $share"; return 1; }
+    peer_search "$nick" "$words" "$PEER_WAIT_SECONDS" || {
+        PEER_ERROR="microdc2 did not come up: $PEER_ERROR"
+        return 1
+    }
+    MDC_NICK=$nick MDC_PORT=$port MDC_PID=$PEER_MDC_PID MDC_SR_PATH=$PEER_SR_PATH MDC_ADC_PATH=$PEER_ADC_PATH
+    MDC_SIZE=$PEER_SIZE MDC_TTH=$PEER_TTH MDC_UP_SECONDS=$(peer_seconds_since "$started")
+}
+
+peer_mdc_group_gone() { ! pgrep -g "$PEER_MDC_PID" >/dev/null 2>&1; }
+
+peer_stop_microdc2() {
+    [ -n "$PEER_MDC_PID" ] || return 0
+    if ! peer_mdc_group_gone; then
+        $E2E_TMUX send-keys -t peer-mdc "exit" Enter 2>/dev/null || true
+        e2e_until 3 peer_mdc_group_gone || kill -- "-$PEER_MDC_PID" 2>/dev/null || true
+        e2e_until 3 peer_mdc_group_gone || kill -KILL -- "-$PEER_MDC_PID" 2>/dev/null || true
+    fi
+    $E2E_TMUX kill-session -t peer-mdc 2>/dev/null || true
+    PEER_MDC_PID=""
+}
+
 peer_connect_was_tls() {
     local port
     port=$(grep -o "\\\$ConnectToMe $1 127\\.0\\.0\\.1:[0-9]*S\\?" "$E2E_WORK/hub0.log" 2>/dev/null | tail -1)
@@ -388,6 +459,7 @@ peer_connect_was_tls() {
 peer_stop_all() {
     peer_stop_ncdc
     peer_stop_eiskalt
+    peer_stop_microdc2
 }
 
 # Runs before lib.sh's clean-up, which takes the test's status from $?.
@@ -402,6 +474,10 @@ peer_on_exit() {
         if [ -n "${EISK_DIR:-}" ]; then
             echo "---- eiskaltdcpp's output" >&2
             tail -n 20 "$EISK_DIR"/*run.log >&2 2>/dev/null
+        fi
+        if [ -n "$PEER_MDC_PID" ]; then
+            echo "---- microdc2's screen" >&2
+            grep -v "^$" "$E2E_WORK/last-peer-mdc" 2>/dev/null | tail -25 >&2
         fi
     fi
     peer_stop_all

@@ -22,11 +22,11 @@ e2e_rows() {
     e2e_screen | sed -e '1d' -e '$d' -e 's/^.//' -e 's/.$//' -e 's/ *$//'
 }
 
-# Row (0-based) of the first list entry that reads exactly $1 on the search
-# screen: the rows below the input line, in order; an entry is shown after a
-# blank, or after '>' when selected.
+# Index (0-based) of the first list entry that reads exactly $1 on the search
+# screen: the rows below the input line and the status line ("N results"),
+# in order; an entry is shown after a blank, or after '>' when selected.
 e2e_result_index() {
-    e2e_rows | sed '1d' | E2E_NAME_SEEN="$1" awk '
+    e2e_rows | sed '1,2d' | E2E_NAME_SEEN="$1" awk '
         BEGIN { name = ENVIRON["E2E_NAME_SEEN"] }
         !found && ($0 == " " name || $0 == ">" name) { print NR - 1; found = 1 }'
 }
@@ -47,7 +47,7 @@ e2e_download() {
     e2e_keys Down Down                          # past "OK" to the list: its first entry is selected
     for i in $(seq 1 "$index"); do e2e_keys Down; done
     local entry
-    entry=$(e2e_rows | sed -n "$((index + 2))p")
+    entry=$(e2e_rows | sed -n "$((index + 3))p")     # below the input and status lines
     [ "$entry" = ">$name" ] || e2e_fail "the entry $name is not the selected one: $entry"
     e2e_keys F2                                 # "Download"
     e2e_wait_gone "Download"

@@ -78,8 +78,9 @@ def parse_args(argv):
                         "clients are connected; 0: never (default 20)")
     p.add_argument("--chatter-seconds", type=float, default=45,
                    help="a demo user says something every N to 2N seconds; 0: never (default 45)")
-    p.add_argument("--quiet", action="store_true",
-                   help="no chatter; Mira answers only lines that name her, at once")
+    p.add_argument("--quiet", action=argparse.BooleanOptionalAction, default=False,
+                   help="no chatter; Mira answers only lines that name her, at once "
+                        "(--no-quiet undoes an earlier --quiet)")
     p.add_argument("--slow-kibps", type=int, default=200, help="Slowpoke's rate (default 200)")
     p.add_argument("--login-pause-ms", type=int, default=0,
                    help="pause between the first login reply and the user list; "
