@@ -7,8 +7,8 @@
 //
 // The server's commands, each ending in '|': "sni|" answers the name the
 // client asked for ("-" for none), "bulk N|" sends N bytes of a pattern,
-// "sink N|" reads N bytes and answers with their SHA-256 in hex, "bye|" ends
-// the session (close_notify) and closes; anything else is echoed.
+// "sink N|" waits 0.3 s, then reads N bytes and answers with their SHA-256
+// in hex, "bye|" ends the session (close_notify) and closes; anything else is echoed.
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -28,7 +28,7 @@
 namespace {
 
 const char* const SERVER_SCRIPT = R"PY(
-import hashlib, socket, ssl, sys
+import hashlib, socket, ssl, sys, time
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(sys.argv[1], sys.argv[2])
 context.options &= ~ssl.OP_CIPHER_SERVER_PREFERENCE  # the client's order decides
@@ -48,6 +48,9 @@ def command(tls, text):
         tls.unwrap()
         return False
     elif text.startswith(b'sink '):
+        # A pause before reading: the client's sends fill both socket
+        # buffers meanwhile, however fast this side reads later.
+        time.sleep(0.3)
         n = int(text[5:]); digest = hashlib.sha256(); got = 0
         while got < n:
             data = tls.recv(min(65536, n - got))
