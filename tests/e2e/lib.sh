@@ -5,6 +5,7 @@
 #
 #   . "$(dirname "$0")/lib.sh" "$@"      # $1 kivo binary, $2 repository root
 #   e2e_start_hub [demohub options]      # sets HUB_PORT (and HUB_PID)
+#   e2e_start_tls_hub [options]          # the same with its nmdcs:// port: TLS_PORT, KEYPRINT
 #   e2e_favorites "Name" host port nick  # one <Hub> line per call
 #   e2e_favorite_hub "Name" host port nick password [encoding]  # the same with both
 #   e2e_start_kivo [cols rows]           # kivo in tmux, 80x24 unless given (again: anew);
@@ -85,6 +86,16 @@ e2e_start_hub() {
     HUB_PID=$!
     e2e_until 30 test -s "$port_file" || e2e_fail "demo hub did not start"
     HUB_PORT=$(cat "$port_file")
+}
+
+# The same with its TLS port for nmdcs:// as well; sets TLS_PORT and KEYPRINT
+# (the hub certificate's SHA256/<base32>).
+e2e_start_tls_hub() {
+    e2e_start_hub --tls-port 0 --tls-port-file "$E2E_WORK/tls.port" --keyprint-file "$E2E_WORK/hub.kp" "$@"
+    e2e_until 30 test -s "$E2E_WORK/tls.port" || e2e_fail "the demo hub's TLS port never came"
+    e2e_until 10 test -s "$E2E_WORK/hub.kp" || e2e_fail "the demo hub's keyprint never came"
+    TLS_PORT=$(cat "$E2E_WORK/tls.port")
+    KEYPRINT=$(cat "$E2E_WORK/hub.kp")
 }
 
 # The file's head, once.

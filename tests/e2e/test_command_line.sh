@@ -9,11 +9,7 @@
 # The first favourite's own hub (a port where nothing listens) is never tried.
 . "$(dirname "$0")/lib.sh" "$@"
 
-e2e_start_hub --tls-port 0 --tls-port-file "$E2E_WORK/tls.port" --keyprint-file "$E2E_WORK/hub.kp"
-e2e_until 30 test -s "$E2E_WORK/tls.port" || e2e_fail "the demo hub's TLS port never came"
-e2e_until 10 test -s "$E2E_WORK/hub.kp" || e2e_fail "the demo hub's keyprint never came"
-TLS_PORT=$(cat "$E2E_WORK/tls.port")
-KEYPRINT=$(cat "$E2E_WORK/hub.kp")
+e2e_start_tls_hub
 
 e2e_favorite_hub "Elsewhere" 127.0.0.1 1 cmdline ""
 e2e_favorite_hub "Known" 127.0.0.1 "$HUB_PORT" Member letmein

@@ -9,11 +9,7 @@
 # The favourites' nick is one character, so the default nick "[i]mpx200" stays.
 . "$(dirname "$0")/lib.sh" "$@"
 
-e2e_start_hub --tls-port 0 --tls-port-file "$E2E_WORK/tls.port" --keyprint-file "$E2E_WORK/hub.kp"
-e2e_until 30 test -s "$E2E_WORK/tls.port" || e2e_fail "the demo hub's TLS port never came"
-e2e_until 10 test -s "$E2E_WORK/hub.kp" || e2e_fail "the demo hub's keyprint never came"
-TLS_PORT=$(cat "$E2E_WORK/tls.port")
-KEYPRINT=$(cat "$E2E_WORK/hub.kp")
+e2e_start_tls_hub
 WRONG="SHA256/$(printf 'A%.0s' $(seq 1 52))"
 [ "$KEYPRINT" != "$WRONG" ] || e2e_fail "the keyprint is the wrong one"
 
