@@ -47,6 +47,13 @@ protected:
         fwrite(text.data(), 1, text.size(), f);
         fclose(f);
     }
+    // A UTF-8 file of the given Hub lines, read afresh.
+    void reload_hubs(const std::string& hubs) {
+        std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Favorites><Hubs>\n";
+        text += hubs;
+        text += "</Hubs></Favorites>\n";
+        reload(text);
+    }
     static std::string hub(const std::string& name, const std::string& nick, const std::string& server) {
         return "<Hub Name=\"" + name + "\" Description=\"d\" Nick=\"" + nick +
                "\" Password=\"\" Server=\"" + server + "\" UserDescription=\"\"/>\n";
@@ -284,6 +291,54 @@ TEST_F(Favorites, EncodingAttributeSpellings) {
     }
     EXPECT_EQ(g_state.favorites[n].encoding, ENCODING_CP1251);
     EXPECT_EQ(g_state.favorites[n + 1].encoding, ENCODING_UTF8);
+}
+
+// TLS hubs: nmdcs:// with a keyprint, TLS="0" for transfers, a bad Server
+// left out with a note, and the favourite taken as the hub in use.
+const std::string KP = "SHA256/ABCDEFGHIJKLMNOPQRSTUVWXYZ234567ABCDEFGHIJKLMNOPQRST";
+
+TEST_F(Favorites, TlsNmdcsServerWithKeyprintAndTlsSwitchAreReadAndTakenAsTheHubInUse) {
+    reload_hubs("<Hub Name=\"Safe\" Nick=\"me\" Password=\"pw\" Server=\"nmdcs://safe.example:2228?kp=" + KP +
+         "\" Encoding=\"UTF-8\" TLS=\"0\"/>\n"
+         "<Hub Name=\"Plain\" Nick=\"me\" Password=\"\" Server=\"dchub://plain.example:411\" TLS=\"1\"/>\n"
+         "<Hub Name=\"Bare\" Nick=\"me\" Password=\"\" Server=\"bare.example\"/>\n");
+    ASSERT_EQ(g_state.favorites_count, 3);
+    const FavoriteHub& safe = g_state.favorites[0];
+    EXPECT_STREQ(safe.host, "safe.example");
+    EXPECT_STREQ(safe.port, "2228");
+    EXPECT_EQ(safe.tls, 1);
+    EXPECT_EQ(safe.keyprint, KP);
+    EXPECT_EQ(safe.tls_transfers_off, 1);
+    EXPECT_EQ(safe.encoding, ENCODING_UTF8);
+    for (int i = 1; i < 3; i++) {
+        EXPECT_EQ(g_state.favorites[i].tls, 0);
+        EXPECT_EQ(g_state.favorites[i].tls_transfers_off, 0) << "TLS is on unless switched off";
+        EXPECT_STREQ(g_state.favorites[i].keyprint, "");
+    }
+
+    favorite_take(&safe, true);
+    SessionSettings& s = g_state.settings;
+    EXPECT_STREQ(s.hub_host, "safe.example");
+    EXPECT_STREQ(s.hub_port, "2228");
+    EXPECT_EQ(s.hub_tls, 1);
+    EXPECT_EQ(s.hub_keyprint, KP);
+    EXPECT_EQ(s.tls_transfers_off, 1);
+    EXPECT_STREQ(s.password, "pw");
+    // The next favourite chosen switches TLS for transfers on again; without
+    // its address the hub in use stays.
+    favorite_take(&g_state.favorites[1], false);
+    EXPECT_EQ(s.tls_transfers_off, 0);
+    EXPECT_STREQ(s.hub_host, "safe.example");
+    EXPECT_EQ(s.hub_tls, 1);
+}
+
+TEST_F(Favorites, TlsHubWithABadServerIsLeftOutAndNamedInANote) {
+    reload_hubs("<Hub Name=\"Bad\" Nick=\"me\" Password=\"\" Server=\"nmdcs://h:1?kp=SHA256/nope\"/>\n"
+         "<Hub Name=\"Good\" Nick=\"me\" Password=\"\" Server=\"nmdcs://good.example:2228\"/>\n");
+    ASSERT_EQ(g_state.favorites_count, 1);
+    EXPECT_STREQ(g_state.favorites[0].name, "Good");
+    EXPECT_EQ(g_state.favorites[0].tls, 1);
+    EXPECT_TRUE(chat_has("a hub with a bad Server address is left out: " + file + "\r\n")) << chat_log_text();
 }
 
 }  // namespace
