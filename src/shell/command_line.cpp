@@ -99,10 +99,10 @@ int parse_command_address(const char* text, HubAddress* address) {
 int parse_command_line(int argc, const char* const* argv, CommandLine* out) {
     *out = CommandLine{};
     bool options_end = false;
-    bool error_seen = false;
-    CommandLine error{};
+    CommandLine error{};  // the first fault found, kept apart until help and version are ruled out
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
+        bool error_seen = error.action == COMMAND_ERROR;
         if (!options_end && arg[0] == '-' && arg[1] != '\0') {
             if (strcmp(arg, "--") == 0) options_end = true;
             else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) out->action = COMMAND_HELP;
@@ -110,22 +110,19 @@ int parse_command_line(int argc, const char* const* argv, CommandLine* out) {
                 if (out->action != COMMAND_HELP) out->action = COMMAND_VERSION;
             } else if (!error_seen) {
                 refuse(&error, "unknown option: ", arg);
-                error_seen = true;
             }
             continue;
         }
         if (out->has_hub) {
             if (!error_seen) refuse(&error, "only one hub address may be given: ", arg);
-            error_seen = true;
         } else if (parse_command_address(arg, &out->hub)) {
             out->has_hub = 1;
         } else if (!error_seen) {
             refuse(&error, "not a hub address: ", arg);
-            error_seen = true;
         }
     }
     if (out->action == COMMAND_HELP || out->action == COMMAND_VERSION) return out->action;
-    if (error_seen) *out = error;
+    if (error.action == COMMAND_ERROR) *out = error;
     return out->action;
 }
 
