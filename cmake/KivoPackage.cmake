@@ -4,8 +4,8 @@
 #                                 version and its date filled in)
 #   share/doc/kivo/copyright      docs/copyright, Debian's machine-readable format
 #   share/doc/kivo/changelog.gz   one entry, for this version
-#   share/lintian/overrides/kivo  why the package is as it is where lintian
-#                                 expects otherwise
+#   share/lintian/overrides/kivo  the package only (component "deb"): why it
+#                                 is as it is where lintian expects otherwise
 # The compressed files are made at build time with gzip -9n: no name and no
 # time in the header, so the same sources give the same bytes.
 include(GNUInstallDirs)
