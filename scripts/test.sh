@@ -12,6 +12,7 @@ cd "$(dirname "$0")/.."
 kivo_install_deps
 kivo_install_optional microdc2 ncdc eiskaltdcpp-daemon   # the real peers of tests/e2e
 kivo_install_optional man-db   # tests/install reads the manual page through man
+kivo_install_optional lintian  # tests/install checks the Debian package with it
 
 jobs=$(nproc)
 # run_suite <build-dir> <cmake options...>; CTEST_ARGS adds ctest options.
