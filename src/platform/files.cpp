@@ -93,10 +93,6 @@ int file_open_own(const char16_t* path, int* created) {
     return fd;
 }
 
-int file_open_or_create(const char16_t* path) {
-    return open_utf16(path, O_RDWR | O_CREAT);
-}
-
 int file_open_read(const char16_t* path) {
     return open_utf16(path, O_RDONLY);
 }
@@ -150,11 +146,6 @@ int64_t file_length(int file) {
     struct stat st;
     if (fstat(file, &st) != 0) return -1;
     return (int64_t)st.st_size;
-}
-
-int file_cut(int file, uint64_t length) {
-    if (ftruncate(file, (off_t)length) != 0) return 0;
-    return lseek(file, (off_t)length, SEEK_SET) == (off_t)length ? 1 : 0;
 }
 
 int file_seek_end(int file) {

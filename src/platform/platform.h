@@ -288,8 +288,6 @@ constexpr int FILE_INVALID = -1;
 // cannot be created or opened.
 constexpr int FILE_NOT_OWN = -2;
 int file_open_own(const char16_t* path, int* created);
-// Opens for reading and writing, creating when absent; never truncates.
-int file_open_or_create(const char16_t* path);
 // Opens for reading only; FILE_INVALID when it cannot.
 int file_open_read(const char16_t* path);
 // Creates an empty file only when none of that name exists; 1 when it did.
@@ -302,9 +300,6 @@ void file_write_room_set(int64_t bytes);
 void file_close(int file);
 // Length of an open file in bytes, or -1.
 int64_t file_length(int file);
-// Cuts an open file to length bytes and puts the position there; 1 or 0.
-// Only for the client's own part files, never for a file a person has.
-int file_cut(int file, uint64_t length);
 // Moves the position to the end of the file; 1 or 0.
 int file_seek_end(int file);
 // Renames from to to only when no file of the name to exists, so nothing is

@@ -79,6 +79,7 @@ enum DownloadEnd {
     END_LENGTH,
     END_REFUSED,
     END_FILE,
+    END_PART_NAME,
     END_WRITE,
     END_SHORT,
     END_STOPPED,
@@ -106,6 +107,7 @@ const DownloadNote DOWNLOAD_NOTES[] = {
     {END_LENGTH, " ::download failed:: bad length reply: %s"},
     {END_REFUSED, " ::download failed:: %s"},
     {END_FILE, " ::download failed:: cannot create file"},
+    {END_PART_NAME, " ::download failed:: no free name for the part file"},
     {END_WRITE, " ::download failed:: cannot write file"},
     {END_SHORT, " ::download failed:: peer stopped at %llu of %llu bytes"},
     {END_STOPPED, " ::download stopped:: at %llu of %llu bytes"},
@@ -131,6 +133,7 @@ struct WorkerRun {
     int socket;      // -1 until connected
     int tls;         // 1 while session is open: every byte to and from the peer goes through it
     int file;        // the part file, FILE_INVALID until opened
+    int part_created;  // 1 when this run created the part file
     int silence_ms;
     int hashing;     // 1 while the ring hashes: the job has a TTH
     uint64_t offset;    // bytes the part held when the request went out
@@ -320,22 +323,18 @@ void post_chat_paint() {
     if (g_state.main_window != 0) post_message(g_state.main_window, WM_PAINT, 0, 0);
 }
 
-// Opens the part file of this download, continuing what it holds. A part as
-// long as the file or longer cannot be continued: it is emptied (it is the
-// client's own file, named after this download) and the download starts over.
+// Opens the part file of this download (transfer/local_file.h), continuing
+// what it holds.
 DownloadEnd open_part(WorkerRun* run) {
     char id[TTH_TEXT_BYTES];
     const DownloadJob& job = g_state.download;
     download_identity(job.tth, job.nick, job.path, job.size, id);
-    if (!part_file_name(run->name, id, run->part, LOCAL_NAME_UNITS)) return END_NAME;
-    run->file = file_open_or_create(run->part);
-    if (run->file == FILE_INVALID) return END_FILE;
+    int file = part_open(run->name, id, job.size, run->part, LOCAL_NAME_UNITS, &run->part_created);
+    if (file == FILE_NOT_OWN) return END_PART_NAME;
+    if (file == FILE_INVALID) return END_FILE;
+    run->file = file;
     int64_t held = file_length(run->file);
     if (held < 0) return END_FILE;
-    if (held > 0 && (uint64_t)held >= job.size) {
-        if (!file_cut(run->file, 0)) return END_WRITE;
-        held = 0;
-    }
     run->offset = (uint64_t)held;
     run->received = run->offset;
     download_set_received(run->received);
@@ -490,15 +489,15 @@ void note_for(const WorkerRun* run, DownloadEnd end, char* note) {
     }
 }
 
-// Closes what the run holds. A part that holds nothing is removed: it keeps
-// no bytes worth continuing, and it is the client's own file.
+// Closes what the run holds. A part this run created that still holds
+// nothing is removed: it keeps no bytes worth continuing.
 void release_run(WorkerRun* run) {
     if (run->hashing) ring_abandon();
     run->hashing = 0;
     if (run->file != FILE_INVALID) {
         bool empty = file_length(run->file) == 0;
         file_close(run->file);
-        if (empty) file_remove(run->part);
+        if (empty && run->part_created) file_remove(run->part);
     }
     run->file = FILE_INVALID;
     // The session first: its goodbye still needs the socket.
@@ -553,6 +552,7 @@ void reset_run(WorkerRun* run) {
     run->socket = -1;
     run->tls = 0;
     run->file = FILE_INVALID;
+    run->part_created = 0;
     run->silence_ms = g_worker_handover.silence_ms;
     run->hashing = 0;
     run->offset = 0;

@@ -4,6 +4,7 @@
 // The expected roots come from the rhash command, not from the code under
 // test: the data is written to a file and `rhash --tth` hashes it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "support/test_hub.h"
 #include "transfer/download.h"
 #include "transfer/download_fixture.h"
+#include "support/tls_server.h"
 
 using namespace download_test;
 
@@ -179,7 +181,9 @@ TEST_F(AdcDownload, ResumedPartWithAWrongByteFailsTheWholeFile) {
     EXPECT_EQ(files_in("."), 0);
 }
 
-TEST_F(AdcDownload, PartLongerThanTheFileIsDiscardedAndTheDownloadStartsOver) {
+// No part the client leaves is as long as the file (a whole one is renamed):
+// such a file is not cut, and the download starts over under the next name.
+TEST_F(AdcDownload, PartLongerThanTheFileIsKeptAndTheDownloadStartsOver) {
     { std::ofstream(part(), std::ios::binary) << data_ << "surplus"; }
     TestHub peer;
     script_adc_peer(peer, "TTH/" + tth_, data_, 0);
@@ -187,7 +191,8 @@ TEST_F(AdcDownload, PartLongerThanTheFileIsDiscardedAndTheDownloadStartsOver) {
     run(peer);
     EXPECT_TRUE(file_text("a.mp3") == data_);
     EXPECT_EQ(chat_text().find("resumed"), std::string::npos);
-    EXPECT_EQ(files_in("."), 1);
+    EXPECT_TRUE(file_text(part()) == data_ + "surplus");
+    EXPECT_EQ(files_in("."), 2);
 }
 
 TEST_F(AdcDownload, LegacyPeerIsAskedFromThePartsLengthCountingFromOne) {
@@ -271,6 +276,81 @@ TEST_F(AdcDownload, APersonsFileOfTheSameNameIsNeverTouched) {
     EXPECT_TRUE(file_text("a (1).mp3") == data_);
     EXPECT_NE(chat_text().find(" ::downloaded:: TTH verified as a (1).mp3\r\n"), std::string::npos) << chat_text();
     EXPECT_EQ(files_in("."), 2);
+}
+
+// --- Peers and names that are not what they claim, in the clear and over TLS ---------
+
+TlsTestServer g_relay;
+
+class HostilePeer : public AdcDownload {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(tls_test_relay_start(&g_relay), ""); }
+    static void TearDownTestSuite() { tls_test_server_stop(&g_relay); }
+    // The owner's $ConnectToMe for peer, or for the TLS relay in front of it.
+    void run_via(TestHub& peer, bool tls) {
+        if (!tls) return run(peer);
+        tls_test_relay_to(&g_relay, peer.port());
+        download_take_connect(("$ConnectToMe me 127.0.0.1:" + g_relay.port + "S").c_str());
+        ASSERT_TRUE(wait_download_ended());
+    }
+};
+
+std::string link_target(const std::string& name) {
+    char target[256];
+    ssize_t n = readlink(name.c_str(), target, sizeof target);
+    return n < 0 ? "" : std::string(target, (size_t)n);
+}
+
+// Whatever holds the part's name without being a part the client left (a
+// link, a second name of a file, a file as long as the download) keeps its
+// bytes and its kind; the download takes the next part name and finishes.
+// A part left under that name is found again and continued.
+TEST_F(HostilePeer, NamesAtThePartsPlaceThatAreNotItsOwnAreLeftAlone) {
+    const std::string longer = sample(data_.size() + 100, 2), shorter = sample(1000, 3);
+    { std::ofstream("longer.doc", std::ios::binary) << longer; }
+    { std::ofstream("shorter.doc", std::ios::binary) << shorter; }
+    const std::string next = "a.mp3." + tth_ + ".1.part";
+    for (bool tls : {false, true}) {
+        for (int kind = 0; kind < 4; kind++) {
+            SCOPED_TRACE(std::string(tls ? "TLS, " : "plain, ") + "case " + std::to_string(kind));
+            chatlog_clear();
+            const std::string p = part();
+            int planted = kind == 0   ? symlink("longer.doc", p.c_str())
+                          : kind == 1 ? symlink("shorter.doc", p.c_str())
+                          : kind == 2 ? link("shorter.doc", p.c_str())
+                                      : !(std::ofstream(p, std::ios::binary) << longer);
+            ASSERT_EQ(planted, 0);
+            TestHub peer;
+            script_adc_peer(peer, "TTH/" + tth_, data_, 0);
+            request_tth();
+            run_via(peer, tls);
+            EXPECT_EQ(chat_text(), "::start download::\r\na.mp3\r\n ::downloaded:: TTH verified\r\n");
+            EXPECT_TRUE(file_text("a.mp3") == data_);
+            EXPECT_TRUE(file_text("longer.doc") == longer);
+            EXPECT_TRUE(file_text("shorter.doc") == shorter);
+            EXPECT_EQ(link_target(part()), kind == 0 ? "longer.doc" : kind == 1 ? "shorter.doc" : "");
+            EXPECT_TRUE(kind != 3 || file_text(part()) == longer);
+            EXPECT_EQ(files_in("."), 4);
+            unlink(part().c_str());
+            unlink("a.mp3");
+        }
+        // Interrupted and asked again: the part under the next name goes on.
+        ASSERT_EQ(symlink("shorter.doc", part().c_str()), 0);
+        TestHub first, second;
+        script_adc_peer(first, "TTH/" + tth_, data_, 0, 5000);
+        script_adc_peer(second, "TTH/" + tth_, data_, 5000);
+        request_tth();
+        run_via(first, tls);
+        EXPECT_TRUE(file_text(next) == data_.substr(0, 5000));
+        request_tth();
+        run_via(second, tls);
+        EXPECT_NE(chat_text().find(" ::download:: resumed at 5000 of "), std::string::npos);
+        EXPECT_TRUE(file_text("a.mp3") == data_);
+        EXPECT_TRUE(file_text("shorter.doc") == shorter);
+        EXPECT_FALSE(file_exists(next));
+        unlink(part().c_str());
+        unlink("a.mp3");
+    }
 }
 
 }  // namespace
