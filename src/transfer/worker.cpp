@@ -77,6 +77,7 @@ enum DownloadEnd {
     END_GREETING,
     END_NICK,
     END_LENGTH,
+    END_LENGTH_DIFFERS,
     END_REFUSED,
     END_FILE,
     END_PART_NAME,
@@ -93,7 +94,8 @@ struct DownloadNote {
     const char* text;  // printf format; see note_for for its arguments
 };
 
-// %s: a detail text; %llu %llu: bytes held and the file's length.
+// %s: a detail text; %llu %llu: bytes held and the file's length, or for
+// END_LENGTH_DIFFERS the length announced and the result's size.
 const DownloadNote DOWNLOAD_NOTES[] = {
     {END_DONE, " ::downloaded::"},
     {END_REQUEST, " ::download failed:: malformed $ConnectToMe"},
@@ -105,6 +107,7 @@ const DownloadNote DOWNLOAD_NOTES[] = {
     {END_CLOSED, " ::download failed:: peer closed the connection"},
     {END_GREETING, " ::download failed:: malformed greeting: %s"},
     {END_LENGTH, " ::download failed:: bad length reply: %s"},
+    {END_LENGTH_DIFFERS, " ::download failed:: peer announced %llu bytes, the file has %llu"},
     {END_REFUSED, " ::download failed:: %s"},
     {END_FILE, " ::download failed:: cannot create file"},
     {END_PART_NAME, " ::download failed:: no free name for the part file"},
@@ -263,6 +266,9 @@ DownloadEnd receive_length(WorkerRun* run) {
     // offset, eiskaltdcpp the bytes that remain: the result's size tells which.
     uint64_t size = g_state.download.size;
     if (run->offset > 0 && run->total < size && run->total + run->offset == size) run->total = size;
+    // Another length than the result's would make a short file, or one with
+    // bytes of the peer's choosing, look whole (0: the result gave none).
+    if (size > 0 && run->total != size) return END_LENGTH_DIFFERS;
     if (run->total < run->offset) return refused_or_bad(run, quoted);
     run->data_start = run->reply_length;  // nothing comes before "$Send|"
     if (!send_counted(run, SEND_REQUEST_TEXT, (int)strlen(SEND_REQUEST_TEXT))) return END_SEND;
@@ -279,6 +285,9 @@ DownloadEnd receive_adc_send(WorkerRun* run, const AdcAsked* asked) {
     AdcSendStatus status = parse_adc_send(run->reply, run->reply_length, asked, &count, &quoted);
     if (status != ADCSND_OK) return refused_or_bad(run, quoted);
     run->total = run->offset + count;
+    // Fewer bytes than asked would leave a short file that looks whole (more
+    // are refused by the parser).
+    if (asked->length >= 0 && count != (uint64_t)asked->length) return END_LENGTH_DIFFERS;
     run->data_start = quoted + 1;
     return END_DONE;
 }
@@ -477,6 +486,9 @@ void note_for(const WorkerRun* run, DownloadEnd end, char* note) {
             snprintf(note, NOTE_BYTES, n.text, run->detail);
         } else if (end == END_SHORT || end == END_STOPPED) {
             snprintf(note, NOTE_BYTES, n.text, (unsigned long long)run->received, (unsigned long long)run->total);
+        } else if (end == END_LENGTH_DIFFERS) {
+            snprintf(note, NOTE_BYTES, n.text, (unsigned long long)run->total,
+                     (unsigned long long)g_state.download.size);
         } else {
             text_copy(note, NOTE_BYTES, n.text);
         }

@@ -353,4 +353,43 @@ TEST_F(HostilePeer, NamesAtThePartsPlaceThatAreNotItsOwnAreLeftAlone) {
     }
 }
 
+// Without a TTH only the length tells a whole file: a reply announcing
+// another length than the file's ends the download, and a part it had
+// keeps its bytes.
+TEST_F(HostilePeer, AnnouncedLengthOtherThanTheFilesIsAFailureThatKeepsThePart) {
+    const std::string file = sample(5000, 4), id = "/share/notth.bin";
+    const std::string held = file.substr(0, 1000), part = part_name("bob", "share\\notth.bin", "notth.bin", "", 5000);
+    const struct {
+        bool adc;
+        bool resumed;
+        std::string reply;
+        std::string note;
+    } cases[] = {
+        {true, false, "$ADCSND file " + id + " 0 2500|", "peer announced 2500 bytes, the file has 5000"},
+        {true, true, "$ADCSND file " + id + " 1000 6000|", "bad length reply: $ADCSND file " + id + " 1000 6000"},
+        {false, false, "$FileLength 2500|", "peer announced 2500 bytes, the file has 5000"},
+        {false, true, "$FileLength 9000|", "peer announced 9000 bytes, the file has 5000"},
+    };
+    for (bool tls : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(tls ? "TLS: " : "plain: ") + c.reply);
+            chatlog_clear();
+            if (c.resumed) std::ofstream(part, std::ios::binary) << held;
+            TestHub peer;
+            peer.expect(CLIENT_GREETING).send(c.adc ? ADC_GREETING : PEER_GREETING);
+            peer.expect(c.adc ? "$ADCGET file " + id : "$Get share\\notth.bin$").send(c.reply);
+            if (!c.adc) peer.expect("$Send|");
+            peer.send(std::string(2500, 'x'));
+            request_download("bob", "share\\notth.bin", "notth.bin", "", 5000);
+            run_via(peer, tls);
+            EXPECT_NE(chat_text().find(" ::download failed:: " + c.note + "\r\n"), std::string::npos) << chat_text();
+            EXPECT_EQ(chat_text().find("::downloaded::"), std::string::npos);
+            EXPECT_FALSE(file_exists("notth.bin"));
+            EXPECT_EQ(file_exists(part), c.resumed);
+            EXPECT_TRUE(!c.resumed || file_text(part) == held);
+            unlink(part.c_str());
+        }
+    }
+}
+
 }  // namespace
