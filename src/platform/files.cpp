@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -39,6 +40,16 @@ int path_to_utf16(const char* path, char16_t* dst, int dst_units) {
     return u16_len(dst);
 }
 
+// A file the program may take as its own: a regular file (no link, device,
+// pipe or folder), with no second name elsewhere, owned by this user.
+bool own_plain_file(const struct stat* st) {
+    return S_ISREG(st->st_mode) && st->st_nlink == 1 && st->st_uid == geteuid();
+}
+
+// Bytes file_write may still put before failing as a full disk would, or -1
+// for no limit (see file_write_room_set).
+std::atomic<int64_t> g_write_room{-1};
+
 // The length of text without its trailing separators.
 int without_trailing_slashes(const char* text) {
     int n = (int)strlen(text);
@@ -47,8 +58,39 @@ int without_trailing_slashes(const char* text) {
 }
 }  // namespace
 
-int file_open_or_create(const char16_t* path) {
-    return open_utf16(path, O_RDWR | O_CREAT);
+int file_open_own(const char16_t* path, int* created) {
+    *created = 0;
+    char name[PATH_BYTES];
+    utf16_to_utf8(path, -1, name, sizeof name);
+    int fd;
+    do {
+        fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+        *created = 1;
+        return fd;
+    }
+    if (errno != EEXIST) return FILE_INVALID;
+    // Something holds the name. It is looked at before it is opened, so that
+    // a device or a pipe there is never opened at all; O_NOFOLLOW, O_NONBLOCK
+    // and the second look on the open file cover a name changed in between.
+    struct stat st;
+    if (lstat(name, &st) != 0) return FILE_INVALID;
+    if (!own_plain_file(&st)) return FILE_NOT_OWN;
+    do {
+        fd = open(name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        // Another kind of file came under the name, or this one is not to be written.
+        bool other = errno == ELOOP || errno == EISDIR || errno == ENXIO || errno == EACCES || errno == EPERM ||
+                     errno == ETXTBSY;
+        return other ? FILE_NOT_OWN : FILE_INVALID;
+    }
+    if (fstat(fd, &st) != 0 || !own_plain_file(&st)) {
+        close(fd);
+        return FILE_NOT_OWN;
+    }
+    return fd;
 }
 
 int file_open_read(const char16_t* path) {
@@ -62,10 +104,6 @@ int file_create_new(const char16_t* path) {
     return 1;
 }
 
-int file_create_truncate(const char16_t* path) {
-    return open_utf16(path, O_RDWR | O_CREAT | O_TRUNC);
-}
-
 int file_read(int file, void* buffer, int bytes) {
     ssize_t got;
     do {
@@ -74,15 +112,28 @@ int file_read(int file, void* buffer, int bytes) {
     return (int)got;
 }
 
+void file_write_room_set(int64_t bytes) {
+    g_write_room.store(bytes);
+}
+
 int file_write(int file, const void* data, int bytes) {
     const char* p = (const char*)data;
     int left = bytes;
+    int64_t room = g_write_room.load();
+    if (room >= 0) {  // a test's full disk: what fits is written, then ENOSPC
+        if (room < bytes) left = (int)room;
+        g_write_room.store(room - left);
+    }
     while (left > 0) {
         ssize_t put = write(file, p, (size_t)left);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return -1;
         p += put;
         left -= (int)put;
+    }
+    if (p != (const char*)data + bytes) {
+        errno = ENOSPC;
+        return -1;
     }
     return bytes;
 }
@@ -95,11 +146,6 @@ int64_t file_length(int file) {
     struct stat st;
     if (fstat(file, &st) != 0) return -1;
     return (int64_t)st.st_size;
-}
-
-int file_cut(int file, uint64_t length) {
-    if (ftruncate(file, (off_t)length) != 0) return 0;
-    return lseek(file, (off_t)length, SEEK_SET) == (off_t)length ? 1 : 0;
 }
 
 int file_seek_end(int file) {

@@ -281,22 +281,25 @@ int recv_once(int socket, char* buffer, int bytes);
 
 // --- Files (platform/files.cpp) ---------------------------------------------------
 constexpr int FILE_INVALID = -1;
-// Opens for reading and writing, creating when absent; never truncates.
-int file_open_or_create(const char16_t* path);
+// Opens a file the program keeps as its own for reading and writing, never
+// through a symbolic link and never truncating: a new one (*created 1), or
+// one that is a regular file with one link, owned by this user. A name that
+// holds anything else is left untouched: FILE_NOT_OWN. FILE_INVALID when it
+// cannot be created or opened.
+constexpr int FILE_NOT_OWN = -2;
+int file_open_own(const char16_t* path, int* created);
 // Opens for reading only; FILE_INVALID when it cannot.
 int file_open_read(const char16_t* path);
 // Creates an empty file only when none of that name exists; 1 when it did.
 int file_create_new(const char16_t* path);
-// Opens for reading and writing, creating when absent and truncating to 0.
-int file_create_truncate(const char16_t* path);
 int file_read(int file, void* buffer, int bytes);
 int file_write(int file, const void* data, int bytes);  // writes all or returns -1
+// For tests, a disk that fills up: from now on file_write puts at most bytes
+// more in all, then fails with ENOSPC; -1 (the start value) lifts the limit.
+void file_write_room_set(int64_t bytes);
 void file_close(int file);
 // Length of an open file in bytes, or -1.
 int64_t file_length(int file);
-// Cuts an open file to length bytes and puts the position there; 1 or 0.
-// Only for the client's own part files, never for a file a person has.
-int file_cut(int file, uint64_t length);
 // Moves the position to the end of the file; 1 or 0.
 int file_seek_end(int file);
 // Renames from to to only when no file of the name to exists, so nothing is

@@ -11,7 +11,9 @@
 namespace {
 constexpr int IDENTITY_CHARS = 13;  // 65 bits of the hash: enough to tell parts apart
 constexpr int IDENTITY_TEXT_BYTES = RESULT_NICK_BYTES + RESULT_PATH_BYTES + 24;
+// The name, the id, and ".<n>.part" with its dot: 24 bytes are room to spare.
 constexpr int PART_NAME_BYTES = RESULT_SHORT_BYTES + 16 + TTH_TEXT_BYTES + 8;
+static_assert(PART_NAME_CHOICES <= 1000, "a choice's number takes at most three digits");
 }  // namespace
 
 void download_identity(const char* tth, const char* nick, const char* path, uint64_t size, char* out) {
@@ -29,13 +31,28 @@ void download_identity(const char* tth, const char* nick, const char* path, uint
     text_copy_n(out, TTH_TEXT_BYTES, root, IDENTITY_CHARS);
 }
 
-int part_file_name(const char* name, const char* id, char16_t* out, int out_units) {
+int part_file_name(const char* name, const char* id, int n, char16_t* out, int out_units) {
     char part[PART_NAME_BYTES];
-    int n = snprintf(part, sizeof part, "%s.%s.part", name, id);
-    if (n < 0 || n >= (int)sizeof part) return 0;
+    int length = n == 0 ? snprintf(part, sizeof part, "%s.%s.part", name, id)
+                        : snprintf(part, sizeof part, "%s.%s.%d.part", name, id, n);
+    if (length < 0 || length >= (int)sizeof part) return 0;
     // A name cut to fit would be another file's: it must fit with room to spare.
     int units = hub_text_to_utf16(part, -1, out, out_units);
     return units > 0 && units < out_units ? 1 : 0;
+}
+
+int part_open(const char* name, const char* id, uint64_t size, char16_t* part, int part_units, int* created) {
+    for (int n = 0; n < PART_NAME_CHOICES; n++) {
+        if (!part_file_name(name, id, n, part, part_units)) break;
+        int file = file_open_own(part, created);
+        if (file == FILE_NOT_OWN) continue;
+        if (file == FILE_INVALID) return FILE_INVALID;
+        int64_t held = file_length(file);
+        if (held >= 0 && (held == 0 || (uint64_t)held < size)) return file;
+        file_close(file);
+        if (held < 0) return FILE_INVALID;
+    }
+    return FILE_NOT_OWN;
 }
 
 int free_name_choice(const char* name, int n, char* out, int out_bytes) {

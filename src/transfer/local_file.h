@@ -5,7 +5,10 @@
 // file "<name>.<id>.part", whose id says which file it holds (the TTH, or for
 // a result without one a short hash of the owner, path and size), so asking
 // for the same file again finds its part and continues it, even after a
-// restart, and a part of another file is never mistaken for it. The finished
+// restart, and a part of another file is never mistaken for it. When that
+// name holds something that is not such a part, the part is
+// "<name>.<id>.1.part", "<name>.<id>.2.part", ..., tried in the same order
+// each time, so that one is found again too. The finished
 // part takes the name "<name>", or when that is taken "<stem> (1)<ext>",
 // "<stem> (2)<ext>", ...: the rename refuses an existing name, so nothing is
 // replaced.
@@ -18,8 +21,19 @@
 // The part's id: the TTH, else 13 base32 characters of a hash of the nick,
 // path and size. out holds TTH_TEXT_BYTES.
 void download_identity(const char* tth, const char* nick, const char* path, uint64_t size, char* out);
-// "<name>.<id>.part" as UTF-16. Returns 1, or 0 when it does not fit.
-int part_file_name(const char* name, const char* id, char16_t* out, int out_units);
+// The n-th choice of part name as UTF-16: "<name>.<id>.part" for n 0, else
+// "<name>.<id>.<n>.part". Returns 1, or 0 when it does not fit.
+int part_file_name(const char* name, const char* id, int n, char16_t* out, int out_units);
+// The number of part names tried before a download gives up.
+constexpr int PART_NAME_CHOICES = 100;
+// Opens the part of a file of size bytes: the first choice of part name that
+// is free (created, *created 1) or holds a part the client left (a regular
+// file with one link, owned by the user, holding less than size bytes: a
+// whole part was renamed). Whatever else holds a choice's name, a person's
+// file behind a link or a file as long as the download, is left untouched,
+// never cut. Returns the open file with its name in part, FILE_INVALID when
+// it cannot be created or opened, or FILE_NOT_OWN when no choice was free.
+int part_open(const char* name, const char* id, uint64_t size, char16_t* part, int part_units, int* created);
 // The n-th choice for a finished file named name (in the hub's encoding): name itself for n 0,
 // else the stem, " (n)" and the extension (the text from the last '.', when
 // that is not the first character). Returns 1, or 0 when it does not fit.

@@ -77,8 +77,10 @@ enum DownloadEnd {
     END_GREETING,
     END_NICK,
     END_LENGTH,
+    END_LENGTH_DIFFERS,
     END_REFUSED,
     END_FILE,
+    END_PART_NAME,
     END_WRITE,
     END_SHORT,
     END_STOPPED,
@@ -92,7 +94,8 @@ struct DownloadNote {
     const char* text;  // printf format; see note_for for its arguments
 };
 
-// %s: a detail text; %llu %llu: bytes held and the file's length.
+// %s: a detail text; %llu %llu: bytes held and the file's length, or for
+// END_LENGTH_DIFFERS the length announced and the result's size.
 const DownloadNote DOWNLOAD_NOTES[] = {
     {END_DONE, " ::downloaded::"},
     {END_REQUEST, " ::download failed:: malformed $ConnectToMe"},
@@ -104,8 +107,10 @@ const DownloadNote DOWNLOAD_NOTES[] = {
     {END_CLOSED, " ::download failed:: peer closed the connection"},
     {END_GREETING, " ::download failed:: malformed greeting: %s"},
     {END_LENGTH, " ::download failed:: bad length reply: %s"},
+    {END_LENGTH_DIFFERS, " ::download failed:: peer announced %llu bytes, the file has %llu"},
     {END_REFUSED, " ::download failed:: %s"},
     {END_FILE, " ::download failed:: cannot create file"},
+    {END_PART_NAME, " ::download failed:: no free name for the part file"},
     {END_WRITE, " ::download failed:: cannot write file"},
     {END_SHORT, " ::download failed:: peer stopped at %llu of %llu bytes"},
     {END_STOPPED, " ::download stopped:: at %llu of %llu bytes"},
@@ -131,6 +136,7 @@ struct WorkerRun {
     int socket;      // -1 until connected
     int tls;         // 1 while session is open: every byte to and from the peer goes through it
     int file;        // the part file, FILE_INVALID until opened
+    int part_created;  // 1 when this run created the part file
     int silence_ms;
     int hashing;     // 1 while the ring hashes: the job has a TTH
     uint64_t offset;    // bytes the part held when the request went out
@@ -260,6 +266,9 @@ DownloadEnd receive_length(WorkerRun* run) {
     // offset, eiskaltdcpp the bytes that remain: the result's size tells which.
     uint64_t size = g_state.download.size;
     if (run->offset > 0 && run->total < size && run->total + run->offset == size) run->total = size;
+    // Another length than the result's would make a short file, or one with
+    // bytes of the peer's choosing, look whole (0: the result gave none).
+    if (size > 0 && run->total != size) return END_LENGTH_DIFFERS;
     if (run->total < run->offset) return refused_or_bad(run, quoted);
     run->data_start = run->reply_length;  // nothing comes before "$Send|"
     if (!send_counted(run, SEND_REQUEST_TEXT, (int)strlen(SEND_REQUEST_TEXT))) return END_SEND;
@@ -276,6 +285,9 @@ DownloadEnd receive_adc_send(WorkerRun* run, const AdcAsked* asked) {
     AdcSendStatus status = parse_adc_send(run->reply, run->reply_length, asked, &count, &quoted);
     if (status != ADCSND_OK) return refused_or_bad(run, quoted);
     run->total = run->offset + count;
+    // Fewer bytes than asked would leave a short file that looks whole (more
+    // are refused by the parser).
+    if (asked->length >= 0 && count != (uint64_t)asked->length) return END_LENGTH_DIFFERS;
     run->data_start = quoted + 1;
     return END_DONE;
 }
@@ -320,22 +332,18 @@ void post_chat_paint() {
     if (g_state.main_window != 0) post_message(g_state.main_window, WM_PAINT, 0, 0);
 }
 
-// Opens the part file of this download, continuing what it holds. A part as
-// long as the file or longer cannot be continued: it is emptied (it is the
-// client's own file, named after this download) and the download starts over.
+// Opens the part file of this download (transfer/local_file.h), continuing
+// what it holds.
 DownloadEnd open_part(WorkerRun* run) {
     char id[TTH_TEXT_BYTES];
     const DownloadJob& job = g_state.download;
     download_identity(job.tth, job.nick, job.path, job.size, id);
-    if (!part_file_name(run->name, id, run->part, LOCAL_NAME_UNITS)) return END_NAME;
-    run->file = file_open_or_create(run->part);
-    if (run->file == FILE_INVALID) return END_FILE;
+    int file = part_open(run->name, id, job.size, run->part, LOCAL_NAME_UNITS, &run->part_created);
+    if (file == FILE_NOT_OWN) return END_PART_NAME;
+    if (file == FILE_INVALID) return END_FILE;
+    run->file = file;
     int64_t held = file_length(run->file);
     if (held < 0) return END_FILE;
-    if (held > 0 && (uint64_t)held >= job.size) {
-        if (!file_cut(run->file, 0)) return END_WRITE;
-        held = 0;
-    }
     run->offset = (uint64_t)held;
     run->received = run->offset;
     download_set_received(run->received);
@@ -478,6 +486,9 @@ void note_for(const WorkerRun* run, DownloadEnd end, char* note) {
             snprintf(note, NOTE_BYTES, n.text, run->detail);
         } else if (end == END_SHORT || end == END_STOPPED) {
             snprintf(note, NOTE_BYTES, n.text, (unsigned long long)run->received, (unsigned long long)run->total);
+        } else if (end == END_LENGTH_DIFFERS) {
+            snprintf(note, NOTE_BYTES, n.text, (unsigned long long)run->total,
+                     (unsigned long long)g_state.download.size);
         } else {
             text_copy(note, NOTE_BYTES, n.text);
         }
@@ -490,15 +501,15 @@ void note_for(const WorkerRun* run, DownloadEnd end, char* note) {
     }
 }
 
-// Closes what the run holds. A part that holds nothing is removed: it keeps
-// no bytes worth continuing, and it is the client's own file.
+// Closes what the run holds. A part this run created that still holds
+// nothing is removed: it keeps no bytes worth continuing.
 void release_run(WorkerRun* run) {
     if (run->hashing) ring_abandon();
     run->hashing = 0;
     if (run->file != FILE_INVALID) {
         bool empty = file_length(run->file) == 0;
         file_close(run->file);
-        if (empty) file_remove(run->part);
+        if (empty && run->part_created) file_remove(run->part);
     }
     run->file = FILE_INVALID;
     // The session first: its goodbye still needs the socket.
@@ -553,6 +564,7 @@ void reset_run(WorkerRun* run) {
     run->socket = -1;
     run->tls = 0;
     run->file = FILE_INVALID;
+    run->part_created = 0;
     run->silence_ms = g_worker_handover.silence_ms;
     run->hashing = 0;
     run->offset = 0;

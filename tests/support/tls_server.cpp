@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 
 #include "platform/platform.h"
 
@@ -77,4 +78,42 @@ void tls_test_server_stop(TlsTestServer* server) {
     }
     if (server->folder_made) command_output(std::string("rm -rf ") + server->folder);
     server->folder_made = false;
+}
+
+// Decrypted records may wait inside the session with nothing on the socket:
+// pending() is asked before select, which sees only the socket.
+static const char* const RELAY_SCRIPT = R"PY(
+import os, select, socket, ssl, sys
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(sys.argv[1], sys.argv[2])
+listener = socket.create_server(('127.0.0.1', 0))
+print(listener.getsockname()[1], flush=True)
+while True:
+    connection = listener.accept()[0]
+    try:
+        port = int(open(os.path.join(sys.argv[3], 'backend')).read())
+        with context.wrap_socket(connection, server_side=True) as tls, socket.create_connection(('127.0.0.1', port)) as plain:
+            tls.settimeout(0.2)
+            while True:
+                ready = select.select([tls, plain], [], [], 0 if tls.pending() else 10)[0]
+                try:
+                    data = tls.recv(65536) if tls.pending() or tls in ready else None
+                except (TimeoutError, ssl.SSLWantReadError):
+                    data = None
+                back = plain.recv(65536) if plain in ready else None
+                if data == b'' or back == b'':
+                    break
+                plain.sendall(data or b'')
+                tls.sendall(back or b'')
+    except (OSError, ValueError):
+        pass
+    connection.close()
+)PY";
+
+std::string tls_test_relay_start(TlsTestServer* server) {
+    return tls_test_server_start(server, "kivo-peer", RELAY_SCRIPT);
+}
+
+void tls_test_relay_to(const TlsTestServer* server, int port) {
+    std::ofstream(std::string(server->folder) + "/backend") << port;
 }

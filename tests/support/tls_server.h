@@ -26,3 +26,9 @@ std::string command_output(const std::string& command);
 std::string tls_test_server_start(TlsTestServer* server, const char* common_name, const char* script);
 // Kills and reaps the child and removes the folder; safe twice.
 void tls_test_server_stop(TlsTestServer* server);
+
+// A TLS front for a plain scripted peer: each connection it accepts is
+// decrypted and relayed both ways to 127.0.0.1 at the port last given to
+// tls_test_relay_to (read at each accept), and closed when either side closes.
+std::string tls_test_relay_start(TlsTestServer* server);
+void tls_test_relay_to(const TlsTestServer* server, int port);

@@ -138,11 +138,13 @@ private:
     bool ok_ = false;
 };
 
-// Ends any worker a test left running and restores the silence limit.
+// Ends any worker a test left running and restores the silence limit and
+// the room on the disk.
 inline void end_download_worker() {
     download_set_stop(1);
     EXPECT_TRUE(wait_download_ended(3000));
     g_state.download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
+    file_write_room_set(-1);
 }
 
 }  // namespace download_test

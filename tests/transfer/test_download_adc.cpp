@@ -4,6 +4,7 @@
 // The expected roots come from the rhash command, not from the code under
 // test: the data is written to a file and `rhash --tth` hashes it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "support/test_hub.h"
 #include "transfer/download.h"
 #include "transfer/download_fixture.h"
+#include "support/tls_server.h"
 
 using namespace download_test;
 
@@ -179,7 +181,9 @@ TEST_F(AdcDownload, ResumedPartWithAWrongByteFailsTheWholeFile) {
     EXPECT_EQ(files_in("."), 0);
 }
 
-TEST_F(AdcDownload, PartLongerThanTheFileIsDiscardedAndTheDownloadStartsOver) {
+// No part the client leaves is as long as the file (a whole one is renamed):
+// such a file is not cut, and the download starts over under the next name.
+TEST_F(AdcDownload, PartLongerThanTheFileIsKeptAndTheDownloadStartsOver) {
     { std::ofstream(part(), std::ios::binary) << data_ << "surplus"; }
     TestHub peer;
     script_adc_peer(peer, "TTH/" + tth_, data_, 0);
@@ -187,7 +191,8 @@ TEST_F(AdcDownload, PartLongerThanTheFileIsDiscardedAndTheDownloadStartsOver) {
     run(peer);
     EXPECT_TRUE(file_text("a.mp3") == data_);
     EXPECT_EQ(chat_text().find("resumed"), std::string::npos);
-    EXPECT_EQ(files_in("."), 1);
+    EXPECT_TRUE(file_text(part()) == data_ + "surplus");
+    EXPECT_EQ(files_in("."), 2);
 }
 
 TEST_F(AdcDownload, LegacyPeerIsAskedFromThePartsLengthCountingFromOne) {
@@ -271,6 +276,97 @@ TEST_F(AdcDownload, APersonsFileOfTheSameNameIsNeverTouched) {
     EXPECT_TRUE(file_text("a (1).mp3") == data_);
     EXPECT_NE(chat_text().find(" ::downloaded:: TTH verified as a (1).mp3\r\n"), std::string::npos) << chat_text();
     EXPECT_EQ(files_in("."), 2);
+}
+
+// --- Peers and names that are not what they claim, in the clear and over TLS ---------
+
+TlsTestServer g_relay;
+
+class HostilePeer : public AdcDownload {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(tls_test_relay_start(&g_relay), ""); }
+    static void TearDownTestSuite() { tls_test_server_stop(&g_relay); }
+    // The owner's $ConnectToMe for peer, or for the TLS relay in front of it.
+    void run_via(TestHub& peer, bool tls) {
+        if (!tls) return run(peer);
+        tls_test_relay_to(&g_relay, peer.port());
+        download_take_connect(("$ConnectToMe me 127.0.0.1:" + g_relay.port + "S").c_str());
+        ASSERT_TRUE(wait_download_ended());
+    }
+};
+
+// Whatever holds the part's name without being a part the client left (a
+// link to a longer or a shorter file, a second name of a file, a file longer
+// than the download) keeps its bytes; the download takes the next part name,
+// where an interrupted one is found again and continued.
+TEST_F(HostilePeer, NamesAtThePartsPlaceThatAreNotItsOwnAreLeftAlone) {
+    const std::string longer = sample(data_.size() + 100, 2), shorter = sample(1000, 3), p = part();
+    const std::string next = "a.mp3." + tth_ + ".1.part";
+    { std::ofstream("longer.doc", std::ios::binary) << longer; }
+    { std::ofstream("shorter.doc", std::ios::binary) << shorter; }
+    for (bool tls : {false, true}) {
+        for (int kind = 0; kind < 5; kind++) {
+            SCOPED_TRACE(std::string(tls ? "TLS, case " : "plain, case ") + std::to_string(kind));
+            chatlog_clear();
+            int planted = kind == 0   ? symlink("longer.doc", p.c_str())
+                          : kind == 2 ? link("shorter.doc", p.c_str())
+                          : kind == 3 ? !(std::ofstream(p, std::ios::binary) << longer)
+                                      : symlink("shorter.doc", p.c_str());
+            ASSERT_EQ(planted, 0);
+            if (kind == 4) std::ofstream(next, std::ios::binary) << data_.substr(0, 5000);
+            TestHub peer;
+            script_adc_peer(peer, "TTH/" + tth_, data_, kind == 4 ? 5000 : 0);
+            request_tth();
+            run_via(peer, tls);
+            EXPECT_NE(chat_text().find(" ::downloaded:: TTH verified\r\n"), std::string::npos);
+            EXPECT_EQ(chat_text().find("resumed at 5000 of") != std::string::npos, kind == 4);
+            EXPECT_TRUE(file_text("a.mp3") == data_);
+            EXPECT_TRUE(file_text("longer.doc") == longer && file_text("shorter.doc") == shorter);
+            EXPECT_TRUE(file_text(p) == (kind == 0 || kind == 3 ? longer : shorter));
+            EXPECT_EQ(files_in("."), 4);
+            unlink(p.c_str());
+            unlink("a.mp3");
+        }
+    }
+}
+
+// Without a TTH only the length tells a whole file: a reply announcing
+// another length than the file's ends the download, and a part it had
+// keeps its bytes.
+TEST_F(HostilePeer, AnnouncedLengthOtherThanTheFilesIsAFailureThatKeepsThePart) {
+    const std::string held = sample(1000, 4), id = "/share/notth.bin";
+    const std::string part = part_name("bob", "share\\notth.bin", "notth.bin", "", 5000);
+    const struct {
+        bool adc;
+        bool resumed;
+        std::string reply;
+        std::string note;
+    } cases[] = {
+        {true, false, "$ADCSND file " + id + " 0 2500|", "peer announced 2500 bytes, the file has 5000"},
+        {true, true, "$ADCSND file " + id + " 1000 6000|", "bad length reply: $ADCSND file " + id + " 1000 6000"},
+        {false, false, "$FileLength 2500|", "peer announced 2500 bytes, the file has 5000"},
+        {false, true, "$FileLength 9000|", "peer announced 9000 bytes, the file has 5000"},
+    };
+    for (bool tls : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(tls ? "TLS: " : "plain: ") + c.reply);
+            chatlog_clear();
+            if (c.resumed) std::ofstream(part, std::ios::binary) << held;
+            TestHub peer;
+            peer.expect(CLIENT_GREETING).send(c.adc ? ADC_GREETING : PEER_GREETING);
+            peer.expect(c.adc ? "$ADCGET file " + id : "$Get share\\notth.bin$").send(c.reply);
+            if (!c.adc) peer.expect("$Send|");
+            peer.send(std::string(2500, 'x'));
+            request_download("bob", "share\\notth.bin", "notth.bin", "", 5000);
+            run_via(peer, tls);
+            EXPECT_NE(chat_text().find(" ::download failed:: " + c.note + "\r\n"), std::string::npos) << chat_text();
+            EXPECT_EQ(chat_text().find("::downloaded::"), std::string::npos);
+            EXPECT_FALSE(file_exists("notth.bin"));
+            EXPECT_EQ(file_exists(part), c.resumed);
+            EXPECT_TRUE(!c.resumed || file_text(part) == held);
+            unlink(part.c_str());
+        }
+    }
 }
 
 }  // namespace

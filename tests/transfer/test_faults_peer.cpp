@@ -1,6 +1,6 @@
 // Fault tests of the download: a peer that closes or falls silent at each
 // step of the exchange, and a local file that cannot be created or written
-// (a name that leads nowhere, a full device, a read-only or full file system).
+// (a folder that is gone, a full disk, a read-only or full file system).
 //
 // Each case must end the worker within its time bound with exactly one
 // failure note in the chat, the row back at -1, and the socket and file
@@ -143,15 +143,17 @@ TEST_F(PeerFaults, PeerClosingOrFallingSilentAtEachStepEndsWithItsNote) {
 
 // --- The local file ----------------------------------------------------------------
 
-TEST_F(PeerFaults, FullDeviceUnderTheNameIsACannotWriteFailure) {
-    ASSERT_EQ(symlink("/dev/full", part_name().c_str()), 0);  // every write: ENOSPC
+TEST_F(PeerFaults, FullDiskIsACannotWriteFailure) {
+    file_write_room_set(0);  // every write: ENOSPC
     TestHub peer;
     script_peer(peer, "$FileLength 5|", "hello");
     expect_download_fails(peer, " ::download failed:: cannot write file");
 }
 
-TEST_F(PeerFaults, NameLeadingIntoAMissingDirectoryIsACannotCreateFailure) {
-    ASSERT_EQ(symlink("/nonexistent-kivo-dir/a.mp3", part_name().c_str()), 0);
+TEST_F(PeerFaults, RemovedCurrentDirectoryIsACannotCreateFailure) {
+    ASSERT_EQ(mkdir("gone", 0700), 0);
+    ASSERT_EQ(chdir("gone"), 0);
+    ASSERT_EQ(rmdir("../gone"), 0);
     TestHub peer;
     script_peer(peer, "$FileLength 5|", "hello");
     expect_download_fails(peer, " ::download failed:: cannot create file");

@@ -46,13 +46,13 @@ TEST(FreeName, PartIdTellsFilesApartAndKeepsTheTth) {
 TEST(FreeName, PartNameIsInTheHubsEncodingAndNeverCut) {
     reset_download_state();
     char16_t out[64];
-    EXPECT_EQ(part_file_name("\xC2\xEE\xE9\xED\xE0.txt", "ID", out, 64), 1);
+    EXPECT_EQ(part_file_name("\xC2\xEE\xE9\xED\xE0.txt", "ID", 0, out, 64), 1);
     EXPECT_EQ(std::u16string(out), u"Война.txt.ID.part");
     hub_encoding_set(ENCODING_UTF8);
-    EXPECT_EQ(part_file_name("Война.txt", "ID", out, 64), 1);
+    EXPECT_EQ(part_file_name("Война.txt", "ID", 0, out, 64), 1);
     EXPECT_EQ(std::u16string(out), u"Война.txt.ID.part");
-    EXPECT_EQ(part_file_name("Война.txt", "ID", out, 19), 1);
-    EXPECT_EQ(part_file_name("Война.txt", "ID", out, 18), 0);
+    EXPECT_EQ(part_file_name("Война.txt", "ID", 0, out, 19), 1);
+    EXPECT_EQ(part_file_name("Война.txt", "ID", 0, out, 18), 0);
     hub_encoding_set(ENCODING_CP1251);
 }
 
