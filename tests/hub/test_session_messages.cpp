@@ -66,6 +66,17 @@ TEST_F(SessionMessages, GetPassIsAnsweredWithTheKnownPassword) {
     EXPECT_FALSE(chat_has("secret"));
 }
 
+// A password holding '|' or '$' goes out escaped as chat is: raw, its rest
+// would reach the hub as a command of its own.
+TEST_F(SessionMessages, PasswordCannotInjectAHubCommand) {
+    text_copy(g_state.settings.password, PASSWORD_BYTES, "a|b$c|$GetNickList");
+    TestHub hub;
+    connect_to(hub, "$GetPass|");
+    ASSERT_TRUE(pump_until_sent(hub, "NickList"));
+    pump_for(50);
+    EXPECT_EQ(after_login(hub), "$MyPass a&#124;b&#36;c&#124;&#36;GetNickList|");
+}
+
 // Without a password the main window is asked to get one; nothing is sent
 // until it is given.
 TEST_F(SessionMessages, GetPassWithoutAPasswordAsksAndSendsWhatIsGiven) {
