@@ -153,6 +153,29 @@ TEST_F(SessionMessages, RefusalsEndTheConnectionAndARedirectIsOnlyShown) {
     }
 }
 
+// What follows a refusal in the same receive belongs to a session that is
+// over: no chat shown, no ghost users, no $ConnectToMe for the download.
+TEST_F(SessionMessages, NothingAfterARefusalInTheSameReceiveIsHandled) {
+    const std::string after = "<Bot> after the close|$MyINFO $ALL ghost d$ $Modem $$1$|"
+                              "$ConnectToMe [i]mpx200 127.0.0.1:1|$HubName Ghost|<Bot> tail";
+    for (const char* refusal : {"$BadPass|", "$ValidateDenide|", "$HubIsFull|"}) {
+        SCOPED_TRACE(refusal);
+        TestHub hub;
+        connect_to(hub);
+        text_copy(g_state.download.nick, RESULT_NICK_BYTES, "bob");
+        ASSERT_TRUE(download_request(0));
+        ASSERT_TRUE(hub.send_now(0, refusal + after));
+        ASSERT_TRUE(pump_until([] { return g_state.hub_socket == 0; }));
+        pump_for(50);
+        EXPECT_FALSE(chat_has("after the close"));
+        EXPECT_EQ(g_state.user_count, 0);
+        EXPECT_EQ(g_state.hub_name[0], 0);
+        EXPECT_EQ(g_state.hub_tail_len, 0);
+        EXPECT_EQ(download_phase(), DOWNLOAD_REQUESTED);
+        download_set_phase(DOWNLOAD_IDLE);
+    }
+}
+
 // Chat and private messages arrive with '|', '$' and '&' escaped; they are
 // shown as typed. Text that only looks like part of an escape stays.
 TEST_F(SessionMessages, EscapedChatIsShownUnescaped) {
