@@ -68,9 +68,9 @@ protected:
         hub.send(LOCK).expect(BLOCK_END).send(reply);
         connect_to(hub);
         ASSERT_GT(g_state.hub_socket, 0);
+        chatlog_clear();  // asks for its paint, which comes before the count starts
         pump_for(100);
         g_paints = 0;
-        chatlog_clear();
     }
 
     Window probe_ = 0;
