@@ -4,9 +4,8 @@
 // The input is the hub's byte stream, run three times from a fresh,
 // logged-in state (a socket pair stands in for the hub, so answers really go
 // out and a refusal really closes):
-//  - as the login's first reply: at most FIRST_REPLY_BYTES of it, shown
-//    through the hub's text conversion and dispatched as the login's result
-//    is, with the password known, then with none known (a $GetPass then asks
+//  - as the login's first reply: at most FIRST_REPLY_BYTES of it,
+//    dispatched as the login's result is, with the password known, then with none known (a $GetPass then asks
 //    the main window; nothing may be sent);
 //  - as later receives of 1 to 64 bytes (the size taken from the last byte),
 //    after the kept tail, with the password known.
@@ -96,10 +95,6 @@ void first_reply(const uint8_t* data, size_t size, HubEncoding encoding, const c
     int length = (int)(size < (size_t)FIRST_REPLY_BYTES ? size : (size_t)FIRST_REPLY_BYTES);
     std::vector<char> reply(data, data + length);
     reply.push_back('\0');
-    // Shown first: the reply up to its first NUL, cut to what the chat shows.
-    std::vector<char16_t> shown(FIRST_REPLY_SHOWN_UNITS);
-    int units = hub_text_to_utf16(reply.data(), -1, shown.data(), FIRST_REPLY_SHOWN_UNITS);
-    if (units < 1 || units > FIRST_REPLY_SHOWN_UNITS || shown[(size_t)units - 1] != 0) abort();
     static char buffer[HUB_DATA_BYTES];
     memcpy(buffer, reply.data(), (size_t)length);
     buffer[length] = '\0';

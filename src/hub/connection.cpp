@@ -1,13 +1,14 @@
 // Hub connection and login.
 //
 // Connect starts a login on a thread of its own, so the screen keeps painting
-// and taking keys: the name lookup and the connect, the hub's first data (its
-// lock), one send of the whole login block, the hub's first reply. Each wait
-// is bounded by g_state.hub_io_timeout_ms and sees the run's cancel flag
+// and taking keys: the name lookup and the connect, the hub's first message
+// (its lock), one send of the whole login block, the hub's first reply. Each
+// wait is bounded by g_state.hub_io_timeout_ms and sees the run's cancel flag
 // several times a second. The thread hands its result to the main window
 // (WM_HUB_LOGIN); the user-interface thread takes it only when it is the
 // result of the latest Connect that nobody gave up, registers the socket for
-// socket events, shows the first reply and dispatches every message of it.
+// socket events, says "connected to ..." and dispatches everything the hub
+// sent after its lock like any later receive (nothing of it is shown raw).
 //
 // An nmdcs:// hub (settings.hub_tls) is TLS from the first byte: the login
 // thread runs the handshake right after the connect, within the same time
@@ -19,15 +20,19 @@
 // match ends the login before a byte of it is sent: never in the clear.
 //
 // Limits (every byte from the hub is untrusted):
-//  - The lock receive takes at most LOCK_RECEIVE_BYTES; only the lock is used,
-//    the rest of that receive is dropped.
+//  - The lock is read up to its '|', over as many receives as it takes within
+//    the time limit, into LOCK_RECEIVE_BYTES: a lock with no '|' in
+//    LOCK_RECEIVE_BYTES - 1 bytes fails the login (LOGIN_LOCK_TOO_LONG). The
+//    bytes after its '|' are the hub's first messages: they go in front of
+//    the first reply. A first message that is no lock is kept the same way.
 //  - The login block is at most LOGIN_BLOCK_BYTES - 1 characters. A nick or
 //    share text that would overflow it refuses the login (LOGIN_TOO_LONG)
 //    rather than cut it: a cut nick would log in as somebody else than the
 //    nick every later message names.
-//  - The first reply is shown cut to FIRST_REPLY_SHOWN_UNITS - 1 units and
-//    dispatched like any later receive: its unterminated end is kept as the
-//    receive tail.
+//  - The first reply (those bytes and one receive after the login block, at
+//    most FIRST_REPLY_BYTES in all) is dispatched like any later receive:
+//    its unterminated end is kept as the receive tail; what did not fit
+//    stays in the socket (or the TLS library) for the next receive.
 //  - A first reply that fails (close, error or timeout) closes the connection:
 //    a logged-in socket that nobody reads would only hold the hub's traffic.
 //  - Messages to the hub that the socket does not take at once wait in
@@ -145,18 +150,6 @@ void hub_note(const char16_t* format, const char* reason = "") {
     chatlog_append_note(note);
 }
 
-// Shows "connected to <host>:<port>", the line break and the first reply in
-// one append, so a download worker's line cannot land between them.
-void show_first_reply(const char* reply) {
-    char16_t notice[NOTICE_UNITS];
-    wide_format(notice, NOTICE_UNITS, u"connected to %S", g_state.hub_address);
-    u16_append(notice, NOTICE_UNITS, g_state.line_break);
-    int have = u16_len(notice);
-    int room = NOTICE_UNITS - have;
-    hub_text_to_utf16(reply, -1, notice + have, room < FIRST_REPLY_SHOWN_UNITS ? room : FIRST_REPLY_SHOWN_UNITS);
-    chatlog_append_note(notice, false);
-}
-
 struct LoginFailure {
     int code;
     const char* text;
@@ -173,6 +166,7 @@ const LoginFailure LOGIN_FAILURES[] = {
     {LOGIN_NO_RUN, "the last connects are still ending"},
     {LOGIN_TLS_FAILED, "TLS handshake failed"},
     {LOGIN_KEYPRINT_MISMATCH, "TLS handshake failed: the hub's keyprint does not match"},
+    {LOGIN_LOCK_TOO_LONG, "the hub's lock is too long"},
 };
 
 // A connect failure of the platform as a login result.
@@ -261,7 +255,7 @@ void login_finished(WPARAM index, LPARAM generation) {
         post_message(g_state.main_window, WM_SOCKET_EVENT, (WPARAM)result, (LPARAM)make_long(FD_READ, 0));
     }
     timer_set(g_state.main_window, KEEPALIVE_TIMER, KEEPALIVE_MS);
-    show_first_reply(run.reply);
+    hub_note(u"connected to %S");
     // Dispatched like any later receive; it may close the connection again
     // (a refused nick), which is why the run is freed first. A TLS session
     // stays in the freed run until hub_close: a new run is only taken by
@@ -273,6 +267,26 @@ void login_finished(WPARAM index, LPARAM generation) {
     run.busy = 0;
     dispatch_hub_data(data, length);
     repaint_request(g_state.main_window);
+}
+
+// Reads the hub's first message (its lock) into lock (LOCK_RECEIVE_BYTES)
+// up to its '|', within timeout_ms in all. Returns the message's length with
+// its '|', *have the bytes received (the lock and what came after it in the
+// same receive), or a LOGIN_* code.
+int receive_lock(int sock, TlsSession* session, char* lock, int* have, int timeout_ms, int (*give_up)()) {
+    uint64_t start = monotonic_ms();
+    *have = 0;
+    for (;;) {
+        int room = LOCK_RECEIVE_BYTES - 1 - *have;
+        if (room < 1) return LOGIN_LOCK_TOO_LONG;
+        uint64_t waited = monotonic_ms() - start;
+        int left = waited >= (uint64_t)timeout_ms ? 0 : timeout_ms - (int)waited;
+        int got = recv_within(sock, session, lock + *have, room, left, give_up);
+        if (got < 1) return login_receive_failure(got);
+        const char* bar = (const char*)memchr(lock + *have, '|', (size_t)got);
+        *have += got;
+        if (bar != nullptr) return (int)(bar - lock) + 1;
+    }
 }
 
 // Appends a note made of a fixed text and a text from the hub.
@@ -311,14 +325,22 @@ int hub_login(const char* host, const char* port, const char* nick, const char* 
         session = tls->session;
     }
     char lock[LOCK_RECEIVE_BYTES];
-    int got = recv_within(sock, session, lock, LOCK_RECEIVE_BYTES, timeout_ms, give_up);
-    if (got < 1) return login_abandon(sock, session, login_receive_failure(got));
+    int have = 0;
+    int lock_length = receive_lock(sock, session, lock, &have, timeout_ms, give_up);
+    if (lock_length < 0) return login_abandon(sock, session, lock_length);
     traffic_add_received(LOCK_COUNTED_BYTES);
 
-    // Only a second character 'L' is checked: the data is taken as "$Lock ...".
+    // Only a second character 'L' is checked: the message is taken as "$Lock ...".
     char key_text[KEY_TEXT_BYTES];
     const char* key = nullptr;
-    if (got >= 2 && lock[1] == 'L') key = lock_to_key(lock, got, key_text);
+    bool is_lock = lock_length >= 2 && lock[1] == 'L';
+    if (is_lock) key = lock_to_key(lock, lock_length, key_text);
+    // What came after the lock (or a first message that is none) is the
+    // hub's: it leads the first reply.
+    static_assert(LOCK_RECEIVE_BYTES <= FIRST_REPLY_BYTES, "what follows the lock fits the reply");
+    int kept = is_lock ? have - lock_length : have;
+    memcpy(reply, lock + (have - kept), (size_t)kept);
+    reply[kept] = '\0';
     char block[LOGIN_BLOCK_BYTES];
     int length = build_login_block(key, nick, share, announce_tls, block, LOGIN_BLOCK_BYTES);
     if (length < 0) return login_abandon(sock, session, LOGIN_TOO_LONG);
@@ -332,11 +354,11 @@ int hub_login(const char* host, const char* port, const char* nick, const char* 
     }
     traffic_add_sent((uint32_t)length);
 
-    got = recv_within(sock, session, reply, FIRST_REPLY_BYTES, timeout_ms, give_up);
+    int got = recv_within(sock, session, reply + kept, FIRST_REPLY_BYTES - kept, timeout_ms, give_up);
     if (got < 1) return login_abandon(sock, session, login_receive_failure(got));
     traffic_add_received((uint32_t)got);
-    reply[got] = '\0';
-    *reply_length = got;
+    reply[kept + got] = '\0';
+    *reply_length = kept + got;
     return sock;
 }
 

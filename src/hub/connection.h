@@ -25,10 +25,11 @@ constexpr int LOGIN_CLOSED = -9;       // the hub closed before its lock or firs
 constexpr int LOGIN_NO_RUN = -10;      // no login could be started (no thread, or both runs still ending)
 constexpr int LOGIN_TLS_FAILED = -11;  // the TLS handshake failed: LoginTls.reason says why
 constexpr int LOGIN_KEYPRINT_MISMATCH = -12;  // the hub's certificate is not the one its address names
+constexpr int LOGIN_LOCK_TOO_LONG = -13;  // no '|' ends the hub's first message within LOCK_RECEIVE_BYTES - 1
 
-constexpr int LOCK_RECEIVE_BYTES = 1000;
+constexpr int LOCK_RECEIVE_BYTES = 1000;  // the hub's lock, its '|' and the NUL room
+// What the hub sent after its lock and one receive after the login block.
 constexpr int FIRST_REPLY_BYTES = 1000;
-constexpr int FIRST_REPLY_SHOWN_UNITS = 255;  // the reply is shown cut to 254 units
 constexpr int NOTICE_UNITS = 1000;
 constexpr int LOCK_COUNTED_BYTES = 20;  // the lock receive counts as 20 bytes, whatever its size
 
@@ -56,12 +57,13 @@ struct LoginTls {
 
 // The whole login, blocking, on the calling thread: connects (name lookup
 // included), with tls the TLS handshake (the host as the server name) and
-// the keyprint check, reads the hub's first data, answers its lock, sends
-// the login block with nick and share (in the hub's encoding; its $MyINFO
+// the keyprint check, reads the hub's first message up to its '|' (over
+// several receives when it comes in pieces), answers its lock, sends the
+// login block with nick and share (in the hub's encoding; its $MyINFO
 // offers TLS transfers when announce_tls is set) in one send and receives
-// the hub's first reply into reply (FIRST_REPLY_BYTES + 1
-// bytes: terminated, its length in *reply_length); with tls all of it
-// through the session. Every wait is bounded by timeout_ms; with give_up, it
+// once more. reply (FIRST_REPLY_BYTES + 1 bytes: terminated, its length in
+// *reply_length) gets what came after the lock and that receive: hub
+// messages, for the dispatcher. With tls all of it goes through the session. Every wait is bounded by timeout_ms; with give_up, it
 // gives up (LOGIN_CANCELLED) soon after that returns nonzero. Returns the
 // socket (blocking; with tls its session open) or one of the LOGIN_* codes
 // above but LOGIN_NO_RUN (the session then closed). Nothing is sent after a
@@ -79,7 +81,8 @@ void hub_close();
 // Session notes, each on a line of its own in the ChatLog (the hub's address
 // is g_state.hub_address):
 //   "connecting to <host>:<port>..."          Connect
-//   "connected to <host>:<port>"              the login's first reply came
+//   "connected to <host>:<port>"              the login's first reply came (its
+//                                             messages are dispatched after it)
 //   "cannot connect to <host>:<port>: <why>"  the login failed
 //   "disconnected from <host>:<port>"         Disconnect while connected
 //   "connection to <host>:<port> lost: <why>" the hub closed, or the socket failed

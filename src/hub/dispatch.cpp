@@ -8,6 +8,9 @@
 // appended, the hub's name or its user count (the title) (or for the notices
 // and short reads). A burst of $MyINFO costs one repaint per receive.
 //
+// A message that ends the connection ends the dispatch: nothing after it
+// in the same receive is handled.
+//
 // Every receive is untrusted: a message holding a NUL byte is dropped whole
 // (the walk goes on after its '|'), a tail too long to keep is dropped whole,
 // and each handler gets one NUL-terminated message inside the data buffer.
@@ -169,7 +172,11 @@ int dispatch_hub_data(char* text, int length) {
     }
     g_state.hub_tail_len = 0;
     int appended = 0;
-    while (p < length) {
+    // A message may end the connection ($BadPass, a refused nick, a hub that
+    // does not read what is sent): what came after it in this receive
+    // belongs to a session that is over and is dropped, tail included.
+    int connection = g_state.hub_socket;
+    while (p < length && g_state.hub_socket == connection) {
         int end = p + find_bar(text + p);
         if (text[end] == '|') {
             text[end] = '\0';

@@ -30,6 +30,7 @@ void hub_tail_keep(const char* rest, int length);
 
 // Routes every '|'-terminated message of text[0, length) (NUL at text[length],
 // kept tail already in front) and keeps the unterminated end as the new tail.
-// Cuts the text in place. Returns 1 when the main screen shows something new
+// A message that closes the connection ends the walk: the rest is dropped,
+// no tail kept. Cuts the text in place. Returns 1 when the main screen shows something new
 // (a chat line appended, the hub's name or its user count changed), else 0.
 int dispatch_hub_data(char* text, int length);

@@ -15,8 +15,8 @@
 // below.
 //
 // Own state: the key ring (g_keys, g_key_head, g_key_count), whether the
-// display needs drawing (g_dirty) and whether the terminal hung up
-// (g_hung_up). They are the platform's own (its input queue and drawing), not
+// display needs drawing (g_dirty), whether the terminal hung up
+// (g_hung_up) and whether the calling thread runs the loop (t_loop_thread). They are the platform's own (its input queue and drawing), not
 // the client's, so they live here and not in the client's one record.
 #include <poll.h>
 
@@ -34,6 +34,9 @@ DisplayKeyEvent g_keys[KEY_RING];
 int g_key_head, g_key_count;
 bool g_dirty = true;
 bool g_hung_up;
+// Set on the thread that runs the loop, the only one that may touch the
+// window table and the screens.
+thread_local bool t_loop_thread;
 
 bool key_take(DisplayKeyEvent* out) {
     if (g_key_count == 0) return false;
@@ -111,6 +114,8 @@ int wait_time(int paint_wait_ms, uint64_t deadline_ms) {
 
 void display_mark_dirty() { g_dirty = true; }
 
+bool loop_thread() { return t_loop_thread; }
+
 int key_room() { return KEY_RING - g_key_count; }
 
 void key_push(const DisplayKeyEvent* key) {
@@ -121,6 +126,7 @@ void key_push(const DisplayKeyEvent* key) {
 
 int loop_run(const bool* ended, int (*done)(void*), void* context, uint64_t deadline_ms) {
     assert(!display_idle_hook_running());  // an idle hook must not run screens or pump messages
+    t_loop_thread = true;
     int done_value = 0;
     while (!should_stop(ended, done, context, &done_value, deadline_ms)) {
         take_resize();

@@ -133,7 +133,9 @@ intptr_t send_message(Window window, uint32_t message, WPARAM wparam, LPARAM lpa
 // Queues a message for the window; safe from any thread. Nonzero on success.
 int post_message(Window window, uint32_t message, WPARAM wparam, LPARAM lparam);
 // Asks for a paint message of the whole window with its background erased.
-// Requests are coalesced and throttled; the paint arrives when the queue is empty.
+// Requests are coalesced and throttled; the paint arrives when the queue is
+// empty. Safe from any thread: from one that does not run the loop the
+// request wakes the loop, which delivers the paint on its own thread.
 void repaint_request(Window window);
 
 Window control_by_id(Window screen, int control_id);

@@ -42,6 +42,9 @@ Window window_alloc(WindowKind kind, ScreenProc proc, int screen, int control);
 void window_free(Window window);
 WindowSlot* window_slot(Window window);  // nullptr for a stale or empty handle
 
+// True on a thread that has run the message loop (the user-interface
+// thread); false on others, and on the first thread before its first loop.
+bool loop_thread();
 // Delivers due paint messages; returns 1 when it delivered any. *wait_ms gets
 // the time until the next throttled paint is due (-1 when none waits).
 int paints_deliver(int* wait_ms);

@@ -10,9 +10,14 @@
 //
 // Repaints: a request sets the window's paint flag; paints_deliver sends
 // WM_PAINT once the posted queue is empty, to each window that asked, and no
-// sooner than PAINT_INTERVAL_MS after that window's previous paint.
+// sooner than PAINT_INTERVAL_MS after that window's previous paint. A thread
+// that does not run the loop (a download worker) must not touch the window
+// table: its request is kept in an atomic slot of its own, found from the
+// handle alone, and the loop, woken through the wake pipe, takes it at its
+// next paints_deliver. So requests from any thread are coalesced alike.
 //
-// Own state: the window table (g_windows), the posted-message ring (g_ring)
+// Own state: the window table (g_windows), the posted-message ring (g_ring),
+// the repaint requests of other threads (g_asked_elsewhere, g_any_asked)
 // and the wake pipe (g_wake_fds, g_wake_once). They are the platform's own
 // (the stand-in for the phone's window manager and message queue), not the
 // client's, so they live here and not in the client's one record.
@@ -20,6 +25,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "platform/platform_internal.h"
@@ -38,12 +44,28 @@ struct PostRing {
 };
 PostRing g_ring;
 
+// Per window slot: the handle whose repaint another thread asked for, 0 for
+// none; g_any_asked is set after any of them, so the loop looks only then.
+std::atomic<Window> g_asked_elsewhere[WINDOW_SLOTS];
+std::atomic<bool> g_any_asked;
+
 int g_wake_fds[2] = {-1, -1};
 pthread_once_t g_wake_once = PTHREAD_ONCE_INIT;
 
 void wake_pipe_open() {
     if (pipe2(g_wake_fds, O_NONBLOCK | O_CLOEXEC) != 0) {
         g_wake_fds[0] = g_wake_fds[1] = -1;  // posts still queue; the loop just wakes later
+    }
+}
+
+// Wakes the loop from another thread.
+void wake_loop() {
+    pthread_once(&g_wake_once, wake_pipe_open);
+    if (g_wake_fds[1] >= 0) {
+        char b = 1;
+        // A full pipe already holds a wake-up for the loop: nothing is lost.
+        ssize_t ignored = write(g_wake_fds[1], &b, 1);
+        (void)ignored;
     }
 }
 
@@ -140,14 +162,8 @@ int post_local(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
 }
 
 int post_message(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    pthread_once(&g_wake_once, wake_pipe_open);
     if (!ring_push(window, message, wparam, lparam)) return 0;
-    if (g_wake_fds[1] >= 0) {
-        char b = 1;
-        // A full pipe already holds a wake-up for the loop: nothing is lost.
-        ssize_t ignored = write(g_wake_fds[1], &b, 1);
-        (void)ignored;
-    }
+    wake_loop();
     return 1;
 }
 
@@ -182,6 +198,14 @@ void wake_pipe_drain() {
 }
 
 void repaint_request(Window window) {
+    if (!loop_thread()) {
+        int slot = slot_of(window);
+        if (slot < 0) return;
+        g_asked_elsewhere[slot].store(window, std::memory_order_relaxed);
+        g_any_asked.store(true, std::memory_order_release);
+        wake_loop();
+        return;
+    }
     WindowSlot* w = window_slot(window);
     if (!w) return;
     if (w->kind == WINDOW_CONTROL || w->kind == WINDOW_BAR) {
@@ -194,6 +218,14 @@ void repaint_request(Window window) {
 
 int paints_deliver(int* wait_ms) {
     *wait_ms = -1;
+    // Requests of other threads become requests of this one (a handle gone
+    // stale meanwhile asks for nothing).
+    if (g_any_asked.exchange(false, std::memory_order_acquire)) {
+        for (std::atomic<Window>& asked : g_asked_elsewhere) {
+            Window window = asked.exchange(0, std::memory_order_relaxed);
+            if (window != 0) repaint_request(window);
+        }
+    }
     uint64_t now = monotonic_ms();
     int delivered = 0;
     for (int i = 0; i < WINDOW_SLOTS; i++) {

@@ -166,7 +166,9 @@ int build_search_message(const char* nick, const char* words, char* out, int out
 int build_my_pass(const char* password, char* out, int out_bytes) {
     MessageBuilder m = message_begin(out, out_bytes);
     message_add(&m, "$MyPass ");
-    message_add(&m, password);
+    // Escaped as chat is: a raw '|' would end the message there and send the
+    // rest of the password as a hub command of its own.
+    add_escaped(&m, password, false);
     message_add(&m, "|");
     return message_finish(&m);
 }

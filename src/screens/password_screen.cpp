@@ -3,7 +3,7 @@
 // The typed password is never shown (the field draws '*') and never logged.
 //
 // State of this file alone: where the typed password goes while the prompt
-// is open, the opener's buffer on its stack.
+// is open, the opener's buffer on its stack; set only while a prompt is open.
 //
 // Reaches g_state: the settings (the password kept for the session),
 // module_instance, hub_socket, the nick and the host (in the label).
@@ -56,8 +56,9 @@ const ScreenKind PASSWORD_SCREEN = {
 }  // namespace
 
 void password_prompt_run() {
-    // The hub may have gone since it asked.
-    if (g_state.hub_socket <= 0) return;
+    // The hub may have gone since it asked. One prompt at a time: a hub that
+    // asks again while one is open gets the answer of the one open.
+    if (g_state.hub_socket <= 0 || g_typed != nullptr) return;
     char16_t typed[PASSWORD_UNITS];
     typed[0] = 0;
     g_typed = typed;

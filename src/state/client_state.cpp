@@ -104,11 +104,20 @@ void append_locked(const char16_t* text) {
     memcpy(g_state.chat_log + have, text, (size_t)add * sizeof(char16_t));
     g_state.chat_log[have + add] = 0;
 }
+
+// Every change of the log asks the main screen to show it, from whichever
+// thread made it (a download worker's note too), once the lock is let go.
+void chatlog_changed() {
+    if (g_state.main_window != 0) repaint_request(g_state.main_window);
+}
 }  // namespace
 
 void chatlog_append(const char16_t* text) {
-    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-    append_locked(text);
+    {
+        std::lock_guard<std::mutex> hold(g_chatlog_mutex);
+        append_locked(text);
+    }
+    chatlog_changed();
 }
 
 HubEncoding hub_encoding() {
@@ -131,15 +140,18 @@ int utf16_to_hub_text(const char16_t* src, int src_len, char* dst, int dst_bytes
 void chatlog_append_note(const char16_t* text, bool end_line) {
     char16_t note[NOTE_UNITS + 2 * LINE_BREAK_UNITS];
     note[0] = 0;
-    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-    // Read and appended under one hold, so no line of the download worker
-    // lands between the check and the note.
-    int have = log_length_locked();
-    if (have > 0 && g_state.chat_log[have - 1] != u'\n') u16_copy(note, LINE_BREAK_UNITS, g_state.line_break);
-    int start = u16_len(note);
-    u16_copy(note + start, NOTE_UNITS, text);
-    if (end_line) u16_append(note, NOTE_UNITS + 2 * LINE_BREAK_UNITS, g_state.line_break);
-    append_locked(note);
+    {
+        std::lock_guard<std::mutex> hold(g_chatlog_mutex);
+        // Read and appended under one hold, so no line of the download worker
+        // lands between the check and the note.
+        int have = log_length_locked();
+        if (have > 0 && g_state.chat_log[have - 1] != u'\n') u16_copy(note, LINE_BREAK_UNITS, g_state.line_break);
+        int start = u16_len(note);
+        u16_copy(note + start, NOTE_UNITS, text);
+        if (end_line) u16_append(note, NOTE_UNITS + 2 * LINE_BREAK_UNITS, g_state.line_break);
+        append_locked(note);
+    }
+    chatlog_changed();
 }
 
 int chatlog_append_line(const char* text) {
@@ -151,13 +163,19 @@ int chatlog_append_line(const char* text) {
 }
 
 void chatlog_set(const char16_t* text) {
-    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-    u16_copy(g_state.chat_log, CHATLOG_UNITS, text);
+    {
+        std::lock_guard<std::mutex> hold(g_chatlog_mutex);
+        u16_copy(g_state.chat_log, CHATLOG_UNITS, text);
+    }
+    chatlog_changed();
 }
 
 void chatlog_clear() {
-    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-    g_state.chat_log[0] = 0;
+    {
+        std::lock_guard<std::mutex> hold(g_chatlog_mutex);
+        g_state.chat_log[0] = 0;
+    }
+    chatlog_changed();
 }
 
 int chatlog_length() {

@@ -329,7 +329,8 @@ void traffic_add_sent(uint32_t bytes);
 uint32_t traffic_received();
 uint32_t traffic_sent();
 
-// ChatLog operations, safe from any thread. An append that would not fit in
+// ChatLog operations, safe from any thread; each change asks the main
+// window (when there is one) to repaint. An append that would not fit in
 // CHATLOG_UNITS drops the oldest whole lines first, so the newest text stays;
 // a text longer than the whole log keeps its first CHATLOG_UNITS - 1 units.
 void chatlog_append(const char16_t* text);

@@ -323,15 +323,6 @@ DownloadEnd exchange_handshake(WorkerRun* run) {
     return receive_adc_send(run, &asked);
 }
 
-// The main screen shows the ChatLog only when it paints, and a worker cannot
-// ask for a paint (repaint requests belong to the user-interface thread), so
-// it posts the paint message itself after its notes: without it they would
-// stay unseen until some hub traffic or key press repainted the screen.
-void post_chat_paint() {
-    // main_window is set once, before any worker starts.
-    if (g_state.main_window != 0) post_message(g_state.main_window, WM_PAINT, 0, 0);
-}
-
 // Opens the part file of this download (transfer/local_file.h), continuing
 // what it holds.
 DownloadEnd open_part(WorkerRun* run) {
@@ -392,7 +383,6 @@ DownloadEnd receive_file(WorkerRun* run) {
     chatlog_append_line("::start download::");
     chatlog_append_line(g_state.download.short_name);
     if (run->offset > 0) note_resumed(run);
-    post_chat_paint();
     // File bytes that came in the same receive as the reply (counted as
     // received with it).
     int early = run->reply_length - run->data_start;
@@ -528,7 +518,6 @@ void finish_download(WorkerRun* run, DownloadEnd end) {
     download_lock();
     g_state.download.spare_waiting = 0;
     download_unlock();
-    post_chat_paint();
     download_set_outcome(end == END_DONE ? DOWNLOAD_DONE : end == END_STOPPED ? DOWNLOAD_STOPPED : DOWNLOAD_FAILED);
     download_set_phase(DOWNLOAD_IDLE);  // last: from here the UI thread may start another
 }
@@ -552,7 +541,6 @@ AfterMismatch after_mismatch() {
         // The note before the phase: once the request waits again, the worker
         // touches nothing shared.
         chatlog_append_line(" ::download:: peer nick mismatch, still waiting for the owner");
-        post_chat_paint();
         download_set_phase(DOWNLOAD_REQUESTED);
         next = WAIT_AGAIN;
     }

@@ -37,11 +37,13 @@ e2e_wait_gone "+ About -"
 e2e_wait_main
 
 # Connect: "connecting to" starts a line below the banner (the banner has no
-# line break), the first reply shows raw after "connected to", and the chat
-# lines of it and after it are dispatched.
+# line break), the first reply is not shown raw after "connected to": its chat
+# lines, and those after it, are dispatched, each once.
 e2e_keys F1 2
-e2e_wait_text "Pelmark tarvol v 0.05 connecting to 127.0.0.1:$HUB_PORT... connected to 127.0.0.1:$HUB_PORT \$Supports NoHello UserCommand|\$Hello [i]mpx200|\$HubName Kivo Demo Hub|<Hub-Security> This hub is running demohub 1.0" 15
+e2e_wait_text "Pelmark tarvol v 0.05 connecting to 127.0.0.1:$HUB_PORT... connected to 127.0.0.1:$HUB_PORT <Hub-Security> This hub is running demohub 1.0" 15
 e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, [i]mpx200!" 10
+[ "$(e2e_text | grep -oF "This hub is running demohub" | wc -l)" = 1 ] || e2e_fail "the hub's notice is not shown once"
+e2e_shows "\$Hello" && e2e_fail "the first reply is shown raw"
 
 # Sets TRAFFIC to N of "in N bytes" or "out N bytes" in the Traffic box,
 # checks the kbytes line against it, and closes the box.

@@ -33,7 +33,7 @@ exit_kivo
 E2E_KIVO_ARGS="\"nmdcs://127.0.0.1:$TLS_PORT?kp=$KEYPRINT\""
 e2e_start_kivo
 e2e_wait_text "connecting to 127.0.0.1:$TLS_PORT... connected to 127.0.0.1:$TLS_PORT" 15
-e2e_wait_text "\$Hello cmdline|" 10
+e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, cmdline!" 10   # the first favourite's nick
 e2e_until 5 test "$(e2e_kivo_sockets established "$TLS_PORT")" = 1 || e2e_fail "no connection to the TLS port"
 exit_kivo
 e2e_pass "dchub:// with a favourite's nick and password, nmdcs:// with a keyprint, each connected at start"

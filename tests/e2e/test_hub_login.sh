@@ -154,7 +154,8 @@ e2e_type "wrongpass7"
 stars_shown 10
 e2e_keys Enter                              # OK
 e2e_wait_main
-e2e_wait "wrong password" 10
+e2e_wait "|wrong password" 10              # a line of its own, nothing raw before it
+e2e_shows "GetPass" && e2e_fail "the hub's raw text is shown"
 connections_to 0 "$hub_port"
 e2e_shows_text "Welcome to" && e2e_fail "logged in with a wrong password"
 no_password_shown

@@ -27,7 +27,7 @@ e2e_wait_main
 
 # The first favourite: over TLS with the keyprint it names.
 e2e_keys F1 2
-e2e_wait_text "connecting to 127.0.0.1:$TLS_PORT... connected to 127.0.0.1:$TLS_PORT \$Supports NoHello UserCommand|\$Hello [i]mpx200|\$HubName Kivo Demo Hub|" 15
+e2e_wait_text "connecting to 127.0.0.1:$TLS_PORT... connected to 127.0.0.1:$TLS_PORT <Hub-Security> This hub is running demohub 1.0" 15
 e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, [i]mpx200!" 10
 e2e_type "hello Mira, over TLS"
 e2e_keys Enter

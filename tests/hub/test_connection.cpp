@@ -14,6 +14,7 @@
 
 #include "hub/connection.h"
 #include "hub/hub_test_state.h"
+#include "protocol/lock_to_key.h"
 #include "support/test_hub.h"
 
 namespace {
@@ -76,11 +77,38 @@ TEST_F(Login, BlockWithoutLockHasNoKeyMessage) {
     EXPECT_EQ(login_bytes(hub), SUPPORTS + AFTER_KEY);
 }
 
-TEST_F(Login, LockWithFurtherMessagesInOneSegmentUsesOnlyTheLock) {
+// What follows the lock in its receive is hub messages: they lead the reply.
+TEST_F(Login, LockWithFurtherMessagesInOneSegmentKeysOnlyTheLockAndKeepsTheRest) {
     TestHub hub;
-    hub.send("$Lock aaba Pk=x|$HubName Big hub|$Hello [i]mpx200|<Bot> hello there|").expect(BLOCK_END).send(REPLY);
+    const std::string rest = "$HubName Big hub|$Hello [i]mpx200|<Bot> hello there|";
+    hub.send("$Lock aaba Pk=x|" + rest).expect(BLOCK_END).send(REPLY);
     EXPECT_EQ(login_bytes(hub), SUPPORTS + "$Key v/%DCN000%/00|" + AFTER_KEY);
-    EXPECT_EQ(reply(), REPLY);  // the rest of the lock's receive is not the reply
+    EXPECT_EQ(reply(), rest + REPLY);
+}
+
+// A lock that comes in pieces is read up to its '|' and keyed whole; the
+// first piece is no reply.
+TEST_F(Login, LockSplitOverReceivesIsKeyedWhole) {
+    TestHub hub;
+    hub.send("$Lock EXTENDEDPROTOCOL").pause(150).send("ABCABC Pk=x").pause(150).send("|$HubName Big|");
+    hub.expect(BLOCK_END).send(REPLY);
+    const std::string lock = "$Lock EXTENDEDPROTOCOLABCABC Pk=x|";
+    char key[KEY_TEXT_BYTES];
+    lock_to_key(lock.data(), (int)lock.size(), key);
+    EXPECT_EQ(login_bytes(hub), SUPPORTS + key + AFTER_KEY);
+    EXPECT_EQ(reply(), "$HubName Big|" + REPLY);
+}
+
+// A first message with no '|' in the lock buffer fails the login; nothing
+// is sent and nothing is written past the buffer.
+TEST_F(Login, OverlongLockFailsTheLoginAndSendsNothing) {
+    TestHub hub;
+    hub.send("$Lock " + std::string(3 * LOCK_RECEIVE_BYTES, 'L'));
+    int result = 0;
+    EXPECT_EQ(login_bytes(hub, &result), "");
+    EXPECT_EQ(result, LOGIN_LOCK_TOO_LONG);
+    EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+    EXPECT_EQ(traffic_sent(), 0u);
 }
 
 TEST_F(Login, CountsTwentyForTheLockTheReplyAndTheBlockLength) {

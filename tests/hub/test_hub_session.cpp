@@ -21,6 +21,7 @@
 #include "hub/dispatch.h"
 #include "hub/hub_test_state.h"
 #include "platform/display.h"
+#include "protocol/lock_to_key.h"
 #include "resources/ids.h"
 #include "screens/main_screen.h"
 #include "support/test_hub.h"
@@ -68,9 +69,9 @@ protected:
         hub.send(LOCK).expect(BLOCK_END).send(reply);
         connect_to(hub);
         ASSERT_GT(g_state.hub_socket, 0);
+        chatlog_clear();  // asks for its paint, which comes before the count starts
         pump_for(100);
         g_paints = 0;
-        chatlog_clear();
     }
 
     Window probe_ = 0;
@@ -78,14 +79,15 @@ protected:
 
 }  // namespace
 
-TEST_F(HubSession, GoodConnectShowsFirstReplyRawAndCountsIt) {
+TEST_F(HubSession, GoodConnectIsNotedAndItsFirstReplyCounted) {
     TestHub hub;
     const std::string reply = "$Supports NoHello|$Hello [i]mpx200|$HubName Big|";
     hub.send(LOCK).expect(BLOCK_END).send(reply);
     connect_to(hub);
     ASSERT_GT(g_state.hub_socket, 0);
     EXPECT_EQ(g_state.hub_phase, HUB_ONLINE);
-    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected() + reply);
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected());
+    EXPECT_EQ(std::u16string(g_state.hub_name), u"Big");
     ASSERT_TRUE(hub.wait_received(0, BLOCK_END, 2000));
     EXPECT_EQ(traffic_received(), 20u + (uint32_t)reply.size());
     EXPECT_EQ(traffic_sent(), (uint32_t)hub.received(0).size());
@@ -93,7 +95,7 @@ TEST_F(HubSession, GoodConnectShowsFirstReplyRawAndCountsIt) {
 }
 
 // Hubs send their user list and greeting chat in the first reply: every
-// message of it is dispatched like a later receive, after the raw reply.
+// message of it is dispatched like a later receive, and shown only so.
 TEST_F(HubSession, FirstReplyIsDispatchedLikeAnyReceive) {
     TestHub hub;
     const std::string reply = "$Hello [i]mpx200|<Bot> welcome|$MyINFO $ALL bob d$ $Modem $$1$|"
@@ -105,18 +107,42 @@ TEST_F(HubSession, FirstReplyIsDispatchedLikeAnyReceive) {
     for (const UserEntry& u : g_state.users)
         if (u.present) present.insert(u.name);
     EXPECT_EQ(present, (std::set<std::string>{"ann", "cid"}));
-    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected() + reply + "<Bot> welcome\r\n");
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected() + "<Bot> welcome\r\n");
 }
 
-TEST_F(HubSession, LongFirstReplyIsShownCutTo254Characters) {
+TEST_F(HubSession, LongFirstReplyIsShownOnceWholeAsItsChatLine) {
     TestHub hub;
     const std::string reply = "<Bot> " + std::string(600, 'w') + "|";
     hub.send(LOCK).expect(BLOCK_END).send(reply);
     connect_to(hub);
-    // Shown cut, then dispatched whole: the chat line follows the cut reply.
-    EXPECT_EQ(chat_log_text(),
-              note_connecting() + note_connected() + reply.substr(0, 254) + reply.substr(0, 606) + "\r\n");
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected() + reply.substr(0, 606) + "\r\n");
     EXPECT_EQ(traffic_received(), 20u + (uint32_t)reply.size());
+}
+
+// A lock in pieces: answered with the key of the whole lock, and neither a
+// piece of it nor what follows it is shown raw; its messages are handled.
+// A lock too long for its buffer fails the login with a note of its own.
+TEST_F(HubSession, LockInPiecesIsAnsweredWholeAndAnOverlongOneFailsTheLogin) {
+    TestHub hub;
+    hub.send("$Lock EXTENDEDPROTOCOL").pause(150).send("ABCABC Pk=x|$HubName Big|");
+    hub.expect(BLOCK_END).send("$Hello [i]mpx200|<Bot> hi|");
+    connect_to(hub);
+    ASSERT_GT(g_state.hub_socket, 0);
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected() + "<Bot> hi\r\n");
+    EXPECT_EQ(std::u16string(g_state.hub_name), u"Big");
+    const std::string lock = "$Lock EXTENDEDPROTOCOLABCABC Pk=x|";
+    char key[KEY_TEXT_BYTES];
+    EXPECT_NE(hub.received(0).find(lock_to_key(lock.data(), (int)lock.size(), key)), std::string::npos);
+    hub_close();
+
+    chatlog_clear();
+    TestHub overlong;
+    overlong.send("$Lock " + std::string(3 * LOCK_RECEIVE_BYTES, 'L'));
+    connect_to(overlong);
+    EXPECT_EQ(g_state.hub_socket, LOGIN_LOCK_TOO_LONG);
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("the hub's lock is too long"));
+    EXPECT_TRUE(overlong.wait_client_closed(0, 2000));
+    EXPECT_EQ(overlong.received(0), "");
 }
 
 TEST_F(HubSession, RefusedConnectionShowsConnectError) {
@@ -141,7 +167,7 @@ TEST_F(HubSession, FirstReplyOfOneByteIsAReplyAndTheConnectionWorks) {
     hub.send(LOCK).expect(BLOCK_END).send("$");
     connect_to(hub);
     ASSERT_GT(g_state.hub_socket, 0);
-    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected() + "$");
+    EXPECT_EQ(chat_log_text(), note_connecting() + note_connected());
     EXPECT_EQ(traffic_received(), 21u);
     // The byte starts a message that the next receive completes.
     hub.send_now(0, "Hello x|<bob> hi|");
@@ -460,7 +486,7 @@ TEST_F(ChatSend, SendingWithoutConnectionSendsAndCountsNothing) {
 
 TEST_F(HubSession, FailedRegistrationIsNotedAndTheReplyStillShown) {
     TestHub hub;
-    hub.send(LOCK).expect(BLOCK_END).send("$Hello x|");
+    hub.send(LOCK).expect(BLOCK_END).send("$Hello x|<Bot> x|");
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, hub.port_text().c_str());
     // Every registration the platform has is taken: the hub socket gets none.
     std::vector<int> taken;
@@ -477,7 +503,7 @@ TEST_F(HubSession, FailedRegistrationIsNotedAndTheReplyStillShown) {
         close(fd);
     }
     EXPECT_GT(g_state.hub_socket, 0);
-    EXPECT_EQ(chat_log_text(), note_connecting() + "wsa select Error \r\n" + note_connected() + "$Hello x|");
+    EXPECT_EQ(chat_log_text(), note_connecting() + "wsa select Error \r\n" + note_connected() + "<Bot> x\r\n");
 }
 
 namespace {

@@ -6,6 +6,7 @@
 // whose encoding is UTF-8.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "hub/connection.h"
@@ -66,6 +67,17 @@ TEST_F(SessionMessages, GetPassIsAnsweredWithTheKnownPassword) {
     EXPECT_FALSE(chat_has("secret"));
 }
 
+// A password holding '|' or '$' goes out escaped as chat is: raw, its rest
+// would reach the hub as a command of its own.
+TEST_F(SessionMessages, PasswordCannotInjectAHubCommand) {
+    text_copy(g_state.settings.password, PASSWORD_BYTES, "a|b$c|$GetNickList");
+    TestHub hub;
+    connect_to(hub, "$GetPass|");
+    ASSERT_TRUE(pump_until_sent(hub, "NickList"));
+    pump_for(50);
+    EXPECT_EQ(after_login(hub), "$MyPass a&#124;b&#36;c&#124;&#36;GetNickList|");
+}
+
 // Without a password the main window is asked to get one; nothing is sent
 // until it is given.
 TEST_F(SessionMessages, GetPassWithoutAPasswordAsksAndSendsWhatIsGiven) {
@@ -112,7 +124,12 @@ TEST_F(SessionMessages, RefusalsEndTheConnectionAndARedirectIsOnlyShown) {
                 hub.send_now(0, c.message);
             }
             ASSERT_TRUE(pump_until([&] { return chat_has(c.note); }));
+            // The note stands alone: nothing of the hub's raw text before it.
             std::string chat = chat_log_text();
+            if (in_first_reply) {
+                const std::string alone = note_connecting() + note_connected() + c.note;
+                EXPECT_EQ(chat.substr(chat.size() - std::min(chat.size(), alone.size())), alone);
+            }
             EXPECT_EQ(chat.substr(chat.size() - c.note.size()), c.note);
             if (c.closes) {
                 EXPECT_EQ(g_state.hub_socket, 0);
@@ -139,6 +156,29 @@ TEST_F(SessionMessages, RefusalsEndTheConnectionAndARedirectIsOnlyShown) {
             EXPECT_FALSE(chat_has("secret"));
             hub_close();
         }
+    }
+}
+
+// What follows a refusal in the same receive belongs to a session that is
+// over: no chat shown, no ghost users, no $ConnectToMe for the download.
+TEST_F(SessionMessages, NothingAfterARefusalInTheSameReceiveIsHandled) {
+    const std::string after = "<Bot> after the close|$MyINFO $ALL ghost d$ $Modem $$1$|"
+                              "$ConnectToMe [i]mpx200 127.0.0.1:1|$HubName Ghost|<Bot> tail";
+    for (const char* refusal : {"$BadPass|", "$ValidateDenide|", "$HubIsFull|"}) {
+        SCOPED_TRACE(refusal);
+        TestHub hub;
+        connect_to(hub);
+        text_copy(g_state.download.nick, RESULT_NICK_BYTES, "bob");
+        ASSERT_TRUE(download_request(0));
+        ASSERT_TRUE(hub.send_now(0, refusal + after));
+        ASSERT_TRUE(pump_until([] { return g_state.hub_socket == 0; }));
+        pump_for(50);
+        EXPECT_FALSE(chat_has("after the close"));
+        EXPECT_EQ(g_state.user_count, 0);
+        EXPECT_EQ(g_state.hub_name[0], 0);
+        EXPECT_EQ(g_state.hub_tail_len, 0);
+        EXPECT_EQ(download_phase(), DOWNLOAD_REQUESTED);
+        download_set_phase(DOWNLOAD_IDLE);
     }
 }
 
@@ -173,8 +213,7 @@ TEST_F(SessionMessages, Utf8HubIsReadAndWrittenInUtf8) {
     ASSERT_TRUE(hub.wait_received(0, HUB_TEST_BLOCK_END, 2000));
     EXPECT_NE(hub.received(0).find("$ValidateNick Кот|"), std::string::npos);
     EXPECT_EQ(chat_log_text(),
-              note_connecting() + note_connected() + "$Hello Кот|<Бот> привет, Кот|"
-              "<Бот> привет, Кот\r\n");
+              note_connecting() + note_connected() + "<Бот> привет, Кот\r\n");
     chatlog_clear();
     hub.send_now(0,
                  "<Борис> ок ✓ 😀|"

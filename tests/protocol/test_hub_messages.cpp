@@ -176,11 +176,14 @@ TEST(Unescape, TheThreeEscapesAndNothingElse) {
 
 // --- The password answer ---------------------------------------------------------
 
-TEST(MyPass, PasswordGoesOutAsItIs) {
+TEST(MyPass, PasswordGoesOutAsItIsButForTheEscapes) {
     char out[MY_PASS_BYTES];
     EXPECT_EQ(build_my_pass("se cr\xE5t", out, sizeof out), 16);
     EXPECT_STREQ(out, "$MyPass se cr\xE5t|");
-    std::string longest(PASSWORD_BYTES - 1, 'p');
+    // A raw '|' would end the message and send the rest as a hub command.
+    EXPECT_GT(build_my_pass("a|b$c&#36;|$GetNickList", out, sizeof out), 0);
+    EXPECT_STREQ(out, "$MyPass a&#124;b&#36;c&amp;#36;&#124;&#36;GetNickList|");
+    std::string longest(PASSWORD_BYTES - 1, '|');
     EXPECT_EQ(build_my_pass(longest.c_str(), out, sizeof out), MY_PASS_BYTES - 1);
     char small[12];
     EXPECT_EQ(build_my_pass("secret", small, sizeof small), -1);

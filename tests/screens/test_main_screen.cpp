@@ -444,7 +444,7 @@ TEST_F(MainScreen, TitleAndNotesFollowTheSessionThroughConnectUsersAndDisconnect
     const std::string first = "127.0.0.1:" + hub.port_text();
     const std::string refused = hub_address_text();
     EXPECT_EQ(state.grid, "banner without a line break\r\nconnecting to " + first + "...\r\nconnected to " + first +
-                              "\r\n$Hello [i]mpx200|\r\ndisconnected from " + first + "\r\nconnecting to " + refused +
+                              "\r\ndisconnected from " + first + "\r\nconnecting to " + refused +
                               "...\r\ncannot connect to " + refused + ": connection refused\r\n");
 }
 

@@ -121,6 +121,27 @@ TEST_F(PasswordPrompt, OkSendsTheTypedPasswordDrawnAsStarsAndKeepsIt) {
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
 }
 
+// A second $GetPass while the prompt is open opens no second prompt: the
+// one open takes the answer, and that answer is what goes out, once.
+TEST_F(PasswordPrompt, SecondGetPassWhileOpenIsIgnored) {
+    static uint32_t before;
+    state.script.add([](void*) {
+        before = traffic_received();
+        return run->hub->send_now(0, "$GetPass|");
+    });
+    state.script.add([](void*) { return traffic_received() >= before + 9; });
+    state.script.add([](void*) {
+        display_type("abc");
+        display_press(DISPLAY_KEY_SOFT_LEFT);  // OK
+        return true;
+    });
+    state.script.add([](void*) { return hub_got("$MyPass"); });
+    state.script.add([](void*) { return display_find("Password for") < 0; });
+    state.script.add(close_main);
+    run_main();
+    EXPECT_EQ(after_login(), "$MyPass abc|");
+}
+
 TEST_F(PasswordPrompt, CancelDisconnects) {
     state.script.add([](void*) {
         display_type("abc");

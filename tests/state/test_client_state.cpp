@@ -128,3 +128,35 @@ TEST(ChatLogNote, NoteStartsALineOfItsOwn) {
     chatlog_take_for_display(out, CHATLOG_UNITS, CHATLOG_UNITS);
     EXPECT_EQ(std::u16string(out), u"first\r\nglued\r\nsecond\r\nthird\r\nopen end");
 }
+
+namespace {
+int g_paints;
+intptr_t count_paints(Window, uint32_t message, WPARAM, LPARAM) {
+    if (message == WM_PAINT) g_paints++;
+    return 0;
+}
+int painted(void*) { return g_paints > 0 ? 1 : 0; }
+}  // namespace
+
+// The main screen shows the log only when it paints: every change asks for
+// that paint itself, from the loop's thread (a hub handler's note) and from
+// any other (a download worker's), or a note stays unseen until something
+// else repaints.
+TEST(ChatLogPaint, EveryChangeAsksTheMainWindowToPaintFromAnyThread) {
+    client_state_reset();
+    g_state.main_window = window_create(count_paints);
+    message_pump(nullptr, nullptr, 50);  // this thread runs the loop; nothing left pending
+    void (*changes[])() = {
+        [] { chatlog_append_line(" ::download failed:: $ConnectToMe too long"); },
+        [] { std::thread([] { chatlog_append_line(" ::downloaded::"); }).join(); },
+        [] { std::thread([] { chatlog_append_note(u"connection lost"); }).join(); },
+        [] { chatlog_clear(); },
+    };
+    for (auto change : changes) {
+        g_paints = 0;
+        change();
+        EXPECT_NE(message_pump(painted, nullptr, 2000), 0);
+    }
+    window_destroy(g_state.main_window);
+    g_state.main_window = 0;
+}
