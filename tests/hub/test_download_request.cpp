@@ -112,6 +112,7 @@ TEST_F(DownloadRequest, SecondDownloadWhileOneRunsIsRefusedWithANote) {
     ASSERT_TRUE(dir.ok());
     TestHub owner;
     script_peer(owner, "$FileLength 100|", "part");  // then silent: the download keeps running
+    g_state.results[1].size = 100;
     press_download();
     connect_to_me(owner);
     ASSERT_TRUE(wait_until(2000, [] { return download_received() == 4; }));
