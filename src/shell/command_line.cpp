@@ -48,7 +48,8 @@ const char HELP_TEXT[] =
     "  ./              downloads go to the current directory, each through a\n"
     "                  part file; an existing file is never replaced.\n"
     "\n"
-    "Exit status: 0, 1 when the terminal cannot be used, 2 for a bad command line.\n";
+    "Exit status: 0, 1 when the terminal or the single-instance lock cannot be\n"
+    "used, 2 for a bad command line.\n";
 
 const char VERSION_TEXT[] = "kivo " KIVO_VERSION_TEXT "\n";
 

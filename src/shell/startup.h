@@ -15,6 +15,10 @@ int client_main(ModuleInstance instance, const HubAddress* start_hub);
 // 0 on success or E_FAIL_STATUS; *found is 1 when a running copy was found
 // and brought to the front.
 uint32_t find_running_instance(const char16_t* class_name, const char16_t* title, int* found);
+// The single-instance rule as client_main applies it: -1 when this is the only
+// copy (start-up goes on), 0 when a running copy was brought to the front, 1
+// when there is no telling; the last two say so on stderr.
+int single_instance_exit(bool has_start_hub);
 // Start-up's preparation of the ClientState, before the single-instance check:
 // module directory, banner, favourites, line break, local IP, settings.
 void prepare_client_state(const char16_t* executable_path);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -210,6 +211,28 @@ TEST_F(FavoritesLocation, StartUpReadsTheConfigHomeFileOfAnInstalledCopy) {
     EXPECT_STREQ(g_state.settings.hub_host, "home.example");
     EXPECT_STREQ(g_state.settings.nick, "homed");
     EXPECT_EQ(std::u16string(g_state.module_dir), wide(exe_dir));
+}
+
+// The single-instance lock: in a folder whose path leaves no room for the
+// file's name, start-up ends with 1 and one line on stderr, not in silence.
+TEST(SingleInstance, LockPathThatDoesNotFitIsAnErrorOnStderr) {
+    EnvironmentKeep keep_runtime{"XDG_RUNTIME_DIR"};
+    char root[64] = "/tmp/kivo-lock-XXXXXX";
+    ASSERT_NE(mkdtemp(root), nullptr);
+    setenv("XDG_RUNTIME_DIR", root, 1);
+    EXPECT_EQ(single_instance_exit(false), -1) << "the only copy goes on";
+    std::string deep = root;  // 4080 bytes: "<deep>/movraClass-<uid>.lock" is past PATH_MAX
+    while (deep.size() < 4080) {
+        deep += "/" + std::string(std::min<size_t>(200, 4079 - deep.size()), 'd');
+        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+    }
+    setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(single_instance_exit(false), 1);
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.rfind("kivo: cannot tell whether Kivo is already running", 0), 0u) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << "one line";
+    EXPECT_EQ(system((std::string("rm -rf ") + root).c_str()), 0);
 }
 
 TEST(ModuleFileName, PathThatDoesNotFitIsRefused) {
