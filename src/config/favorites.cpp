@@ -13,8 +13,9 @@
 // Values go into their fields as code page 1251, cut to the field:
 //   name 19, nick 19, password 31 characters; Server parsed by
 //   parse_hub_address (config/hub_address.h): its scheme (dchub://, nmdc://,
-//   or nmdcs:// for TLS), up to 40 characters of host:port (port cut to 9,
-//   "411" without one) and a keyprint ?kp=SHA256/... .
+//   or nmdcs:// for TLS), up to 40 characters of host:port (port 1-65535,
+//   "411" without one; host of letters, digits, '.', '-', '_') and a
+//   keyprint ?kp=SHA256/... .
 // A Hub element counts only when it has a Server attribute that is a hub
 // address (one that is not is left out, and named in a note); at most
 // FAVORITE_SLOTS count.

@@ -147,32 +147,31 @@ TEST_F(Favorites, LongValuesAreCutToTheirFields) {
     EXPECT_STREQ(g_state.favorites[0].port, "411");
 }
 
-TEST_F(Favorites, LongPortTextIsCutNotOverflowed) {
-    write(hub("a", "b", "host:12345678901234567890"));
-    load_favorites(path);
-    ASSERT_EQ(g_state.favorites_count, 1);
-    EXPECT_STREQ(g_state.favorites[0].host, "host");
-    EXPECT_STREQ(g_state.favorites[0].port, "123456789");
+TEST_F(Favorites, PortOutsideItsRangeOrAHostOfOtherCharactersIsLeftOut) {
+    for (const char* server : {"host:12345678901234567890", "dchub://127.0.0.1:69847", "dchub://a b:99999999999"}) {
+        reload_hubs(hub("a", "b", server) + hub("good", "b", "good.example:4111"));
+        ASSERT_EQ(g_state.favorites_count, 1) << server;
+        EXPECT_STREQ(g_state.favorites[0].host, "good.example");
+        EXPECT_EQ(chat_log_text(), "\r\na hub with a bad Server address is left out: " + file + "\r\n");
+    }
 }
 
 TEST_F(Favorites, ColonCasesDecideThePort) {
-    // ':' as the 33rd character: no port.
+    // ':' as the 33rd character: no port, so all host, and no host has a ':'.
     write(hub("a", "b", std::string(32, 'h') + ":411"));
     load_favorites(path);
-    EXPECT_EQ(std::string(g_state.favorites[0].host), std::string(32, 'h') + ":411");
-    EXPECT_STREQ(g_state.favorites[0].port, "411");
+    EXPECT_EQ(g_state.favorites_count, 0);
     // ':' as the 32nd character (index 31): still a port.
     client_state_reset();
     write(hub("a", "b", std::string(31, 'h') + ":2000"));
     load_favorites(path);
     EXPECT_EQ(std::string(g_state.favorites[0].host), std::string(31, 'h'));
     EXPECT_STREQ(g_state.favorites[0].port, "2000");
-    // A value that starts with ':' is all host.
+    // A value that starts with ':' is all host: none.
     client_state_reset();
     write(hub("a", "b", ":7"));
     load_favorites(path);
-    EXPECT_STREQ(g_state.favorites[0].host, ":7");
-    EXPECT_STREQ(g_state.favorites[0].port, "411");
+    EXPECT_EQ(g_state.favorites_count, 0);
     // A ':' after the closing quote is not used.
     client_state_reset();
     write("<Hub Name=\"a\" Nick=\"b\" Password=\"\" Server=\"example.org\" Other=\"x:1\"/>");
