@@ -128,8 +128,9 @@ int favorites_file_choose(const char16_t* module_dir, char16_t* dst, int dst_uni
         if (!file_exists(dst)) folder_create_all(folder);
         return 1;
     }
-    // No home to keep it in: the one beside the executable, read if it can be.
-    if (beside_fits) return path_join(dst, dst_units, beside, u"") ? 1 : 0;
+    // No settings folder that fits (or no home): none at all. The executable's
+    // folder was found not to be Kivo's own above, and a file made there
+    // would be read by every later start in place of the settings folder's.
     if (dst_units > 0) dst[0] = 0;
     return 0;
 }
@@ -194,7 +195,7 @@ void prepare_client_state(const char16_t* executable_path) {
     if (favorites_file_choose(g_state.module_dir, favorites_path, FAVORITES_PATH_UNITS)) {
         load_favorites(favorites_path);
     } else {
-        chatlog_append_note(u"no Favorites.xml: its folder's path is too long");
+        chatlog_append_note(u"no Favorites.xml: its folder's path is too long, or there is no home folder");
     }
 
     WSAStartup(0x0202);

@@ -29,8 +29,8 @@ void start_hub_take(const HubAddress* hub);
 // Where Favorites.xml is read from, for an executable in module_dir (with
 // its trailing separator; empty when unknown): beside the executable when a
 // file is there or Kivo may make files in that folder, else in the per-user
-// settings folder (made when missing), else beside the executable after all.
-// 1 with the path in dst, or 0 (dst empty) when no path fits whole.
+// settings folder (made when missing). 1 with the path in dst, or 0 (dst
+// empty) when no path fits whole or there is no home for the settings folder.
 int favorites_file_choose(const char16_t* module_dir, char16_t* dst, int dst_units);
 // Cuts an executable's path after its last separator, as start-up does for
 // the module directory (indices n down to 2 are examined).

@@ -194,12 +194,17 @@ TEST_F(FavoritesLocation, PathsTooLongAreRefusedNotCut) {
     EXPECT_EQ(choose(too_deep), config + "/kivo/Favorites.xml");
     setenv("XDG_CONFIG_HOME", (std::string(root) + "/" + std::string(FAVORITES_PATH_UNITS, 'c')).c_str(), 1);
     EXPECT_EQ(choose(too_deep), "(none)");
-    EXPECT_EQ(choose(deep), deep + "Favorites.xml") << "no home that fits: the one beside, read if it can be";
-    // Start-up then reads nothing and says why.
-    prepare_client_state(wide(too_deep + "kivo").c_str());
-    EXPECT_NE(std::u16string(g_state.chat_log).find(u"no Favorites.xml: its folder's path is too long"),
-              std::u16string::npos);
-    EXPECT_EQ(g_state.favorites_count, 0);
+    EXPECT_EQ(choose(deep), "(none)") << "no settings folder that fits: never the executable's after all";
+    // Start-up then reads nothing, makes nothing in a read-only executable's
+    // folder (which the superuser could write), and says why.
+    ASSERT_EQ(chmod(exe_dir.c_str(), 0555), 0);
+    for (const std::string& folder : {too_deep, exe_dir}) {
+        prepare_client_state(wide(folder + "kivo").c_str());
+        EXPECT_NE(std::u16string(g_state.chat_log).find(u"no Favorites.xml: its folder's path is too long"),
+                  std::u16string::npos);
+        EXPECT_EQ(g_state.favorites_count, 0);
+    }
+    EXPECT_NE(access((exe_dir + "Favorites.xml").c_str(), F_OK), 0);
 }
 
 TEST_F(FavoritesLocation, StartUpReadsTheConfigHomeFileOfAnInstalledCopy) {
