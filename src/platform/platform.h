@@ -283,7 +283,8 @@ int recv_once(int socket, char* buffer, int bytes);
 constexpr int FILE_INVALID = -1;
 // Opens for reading and writing, creating when absent; never truncates.
 int file_open_or_create(const char16_t* path);
-// Opens for reading only; FILE_INVALID when it cannot.
+// Opens a regular file for reading only; FILE_INVALID when it cannot or the
+// name holds anything else (a FIFO, a device, a folder).
 int file_open_read(const char16_t* path);
 // Creates an empty file only when none of that name exists; 1 when it did.
 int file_create_new(const char16_t* path);

@@ -2,9 +2,13 @@
 // any order, either quote, entities, the file's encoding), field limits, the
 // Server split at ':', the file created empty when absent, and the one note
 // for a file that cannot be read or holds no hub.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <cstdio>
 #include <cstdlib>
@@ -107,6 +111,23 @@ TEST_F(Favorites, UnreadableFileSaysSoAndReadOnlyFileIsRead) {
     client_state_reset();
     load_favorites(path);
     EXPECT_EQ(g_state.favorites_count, 1);
+}
+
+// A FIFO would block start-up on a blank screen until something wrote to it.
+TEST_F(Favorites, FifoIsNotReadAndSaysSo) {
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        load_favorites(path);
+        done = true;
+    });
+    for (int i = 0; i < 300 && !done; i++) usleep(10 * 1000);
+    bool in_time = done;
+    if (!in_time) close(open(file.c_str(), O_WRONLY | O_NONBLOCK));  // lets a blocked open end
+    reader.join();
+    EXPECT_TRUE(in_time) << "the reader waited on the FIFO";
+    EXPECT_EQ(g_state.favorites_count, 0);
+    EXPECT_EQ(chat_log_text(), "\r\ncannot read " + file + "\r\n");
 }
 
 TEST_F(Favorites, TwentySixElementsGiveTwentyFive) {
