@@ -156,6 +156,18 @@ TEST_F(Favorites, LargestFileIsReadWholeWithinTheParsersMemory) {
     EXPECT_STREQ(g_state.favorites[24].host, "s24");
 }
 
+// One attribute nearly as long as the file the reader takes, in code page
+// 1251 whose '\xb9' (U+2116) is three bytes in the parser's UTF-8: it is cut
+// like any other, and the parse still fits the parser's fixed memory.
+TEST_F(Favorites, AttributeAsLongAsTheFileIsCutAndTheHubKept) {
+    write("<?xml version=\"1.0\" encoding=\"windows-1251\"?><Hub Name=\"" +
+          std::string(FAVORITES_FILE_BYTES - 100, '\xb9') + "\" Server=\"h:1\"/>");
+    load_favorites(path);
+    ASSERT_EQ(g_state.favorites_count, 1) << chat_log_text();
+    EXPECT_EQ(std::string(g_state.favorites[0].name), std::string(19, '\xb9'));
+    EXPECT_STREQ(g_state.favorites[0].host, "h");
+}
+
 TEST_F(Favorites, LongValuesAreCutToTheirFields) {
     write("<Hub Name=\"" + std::string(25, 'N') + "\" Nick=\"" + std::string(30, 'k') + "\" Password=\"" +
           std::string(40, 'p') + "\" Server=\"" + std::string(45, 's') + "\"/>");
