@@ -26,9 +26,10 @@ BENCH_NAME=$(basename "$0" .sh)
 BENCH_WORK=$(mktemp -d "/tmp/kivo-bench-$BENCH_NAME-XXXXXX")
 BENCH_TMUX="tmux -L kivo-bench-$BENCH_NAME-$$ -f /dev/null"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-# The running-copy lock and socket live in TMPDIR: a private one keeps this
-# copy apart from any other kivo on the machine.
+# The running-copy lock and socket live in TMPDIR when XDG_RUNTIME_DIR is
+# unset: a private one keeps this copy apart from any other kivo on the machine.
 export TMPDIR="$BENCH_WORK/tmp"
+unset XDG_RUNTIME_DIR
 mkdir -p "$TMPDIR" "$BENCH_WORK/bin" "$BENCH_WORK/cwd"
 cp "$KIVO_BIN" "$BENCH_WORK/bin/kivo"
 BENCH_FAVORITES="$BENCH_WORK/bin/Favorites.xml"

@@ -13,8 +13,9 @@
 // Values go into their fields as code page 1251, cut to the field:
 //   name 19, nick 19, password 31 characters; Server parsed by
 //   parse_hub_address (config/hub_address.h): its scheme (dchub://, nmdc://,
-//   or nmdcs:// for TLS), up to 40 characters of host:port (port cut to 9,
-//   "411" without one) and a keyprint ?kp=SHA256/... .
+//   or nmdcs:// for TLS), up to 40 characters of host:port (port 1-65535,
+//   "411" without one; host of letters, digits, '.', '-', '_') and a
+//   keyprint ?kp=SHA256/... .
 // A Hub element counts only when it has a Server attribute that is a hub
 // address (one that is not is left out, and named in a note); at most
 // FAVORITE_SLOTS count.
@@ -51,9 +52,11 @@ constexpr int SERVER_TEXT_CHARS = 127;    // a Server value with its scheme and 
 constexpr int VALUE_UNITS = 256;          // one attribute value as UTF-16, cut
 constexpr int NOTE_UNITS = 600;
 // expat's memory for one parse of at most FAVORITES_FILE_BYTES: its parser,
-// name tables and attribute buffers: the largest file the reader takes, with
-// long attributes, needs 33 to 48 KiB (tests/config holds it).
-constexpr size_t ARENA_BYTES = 96 * 1024;
+// name tables and attribute buffers. The largest file the reader takes needs
+// about 40 KiB with many long attributes, and about 170 KiB with one value as
+// long as the file in code page 1251, each of whose bytes may take three in
+// expat's UTF-8 (tests/config holds both).
+constexpr size_t ARENA_BYTES = 192 * 1024;
 constexpr size_t ARENA_ALIGN = 16;
 
 alignas(ARENA_ALIGN) unsigned char g_arena[ARENA_BYTES];
@@ -61,9 +64,11 @@ size_t g_arena_used;
 // Hub elements of the last parse left out for a Server that is no hub address.
 int g_bad_servers;
 
+size_t arena_whole(size_t bytes);
+
 // A block of the arena, its size kept in front of it for realloc.
 void* arena_malloc(size_t bytes) {
-    size_t whole = ARENA_ALIGN + ((bytes + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1));
+    size_t whole = arena_whole(bytes);
     if (whole > ARENA_BYTES - g_arena_used) return nullptr;  // expat reports "out of memory"
     unsigned char* block = g_arena + g_arena_used;
     g_arena_used += whole;
@@ -71,17 +76,44 @@ void* arena_malloc(size_t bytes) {
     return block + ARENA_ALIGN;
 }
 
+// The rounded size of a block of `bytes` with its header.
+size_t arena_whole(size_t bytes) {
+    return ARENA_ALIGN + ((bytes + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1));
+}
+
+// Whether the block is the last one handed out: it can grow or shrink in place.
+bool arena_last(void* block, size_t had) {
+    return (unsigned char*)block - ARENA_ALIGN + arena_whole(had) == g_arena + g_arena_used;
+}
+
+// expat doubles its buffers while it reads a long attribute value: the last
+// block grows where it is, so a value as long as the file costs its own size
+// about twice (the text and the value), not the sum of every doubling.
 void* arena_realloc(void* old, size_t bytes) {
     if (old == nullptr) return arena_malloc(bytes);
     size_t had;
     memcpy(&had, (unsigned char*)old - ARENA_ALIGN, sizeof had);
     if (bytes <= had) return old;
+    if (arena_last(old, had)) {
+        size_t start = (size_t)((unsigned char*)old - ARENA_ALIGN - g_arena);
+        if (arena_whole(bytes) > ARENA_BYTES - start) return nullptr;  // expat reports "out of memory"
+        g_arena_used = start + arena_whole(bytes);
+        memcpy((unsigned char*)old - ARENA_ALIGN, &bytes, sizeof bytes);
+        return old;
+    }
     void* grown = arena_malloc(bytes);
     if (grown != nullptr) memcpy(grown, old, had);
     return grown;
 }
 
-void arena_free(void*) {}  // the whole arena is reset after the parse
+// The last block is given back; the others stay until the arena is reset
+// after the parse.
+void arena_free(void* block) {
+    if (block == nullptr) return;
+    size_t had;
+    memcpy(&had, (unsigned char*)block - ARENA_ALIGN, sizeof had);
+    if (arena_last(block, had)) g_arena_used -= arena_whole(had);
+}
 
 const XML_Memory_Handling_Suite ARENA = {arena_malloc, arena_realloc, arena_free};
 

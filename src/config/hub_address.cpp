@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "state/text_scan.h"
+
 namespace {
 
 constexpr int HOST_COLON_MAX = 31;  // a ':' further in is not a port
@@ -74,6 +76,10 @@ int parse_hub_address(const char* text, const char* default_port, int address_ch
     } else {
         text_copy_n(address->host, HUB_HOST_BYTES, text, length);
         text_copy(address->port, HUB_PORT_BYTES, default_port);
+    }
+    if (!host_port_valid(address->host, address->port)) {
+        *address = HubAddress{};
+        return 0;
     }
     return 1;
 }

@@ -10,6 +10,8 @@
 // scheme, before a '?') is cut to address_chars characters, then split at its
 // first ':' when that lies at index 1 to 31: host before, port text after
 // (cut to the field); otherwise it is all host and the port is default_port.
+// The host and port must then pass host_port_valid (state/text_scan.h): a
+// port outside 1-65535 or a host with other characters is no address.
 // 1251 text in, 1251 text out, every field terminated and bounded.
 #pragma once
 
@@ -26,6 +28,7 @@ struct HubAddress {
 };
 
 // Parses text into address. Returns 1, or 0 (address emptied) when the text
-// is not a hub address: a scheme with nothing after it, or a '?' part that
-// is not one keyprint "kp=SHA256/" followed by 52 base32 characters.
+// is not a hub address: a scheme with nothing after it, a '?' part that is
+// not one keyprint "kp=SHA256/" followed by 52 base32 characters, or a host
+// or port that host_port_valid refuses.
 int parse_hub_address(const char* text, const char* default_port, int address_chars, HubAddress* address);

@@ -94,7 +94,15 @@ int file_open_own(const char16_t* path, int* created) {
 }
 
 int file_open_read(const char16_t* path) {
-    return open_utf16(path, O_RDONLY);
+    // O_NONBLOCK: opening a FIFO would wait for a writer; what is not a
+    // regular file (FIFO, device, folder) is never read at all.
+    int fd = open_utf16(path, O_RDONLY | O_NONBLOCK);
+    struct stat st;
+    if (fd != FILE_INVALID && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        return FILE_INVALID;
+    }
+    return fd;
 }
 
 int file_create_new(const char16_t* path) {

@@ -4,12 +4,18 @@
 // is always there (no instance, the dialog's default procedure).
 //
 // Named mutex: a lock file "<dir>/<name>-<uid>.lock" held with flock, where
-// dir is $TMPDIR or /tmp. The lock is the mutex: whoever holds it is the
-// running copy; when that process ends, the kernel drops the lock, so a stale
-// file never blocks a new start. Another holder means ERROR_ALREADY_EXISTS.
+// dir is the first of $XDG_RUNTIME_DIR, $TMPDIR and /tmp that names an
+// existing folder by an absolute path (a missing one would make no lock at
+// all). The lock is the mutex: whoever holds it is the running copy; when
+// that process ends, the kernel drops the lock, so a stale file never blocks
+// a new start. Another holder means ERROR_ALREADY_EXISTS. A path longer than
+// LOCAL_PATH_BYTES makes no mutex (never a cut name: it would be another one).
 //
 // Running copy: while a screen whose template names a registered class is
 // open, the process listens on the local socket "<dir>/<class>-<title>-<uid>.sock".
+// A socket address holds only sizeof sun_path (108) bytes of path: a longer
+// one is reached through the folder opened on its own, as
+// "/proc/self/fd/<n>/<file>", which the kernel resolves to the same file.
 // A peer asks with one byte, 'F' (find) or 'R' (come to front), and gets 'K';
 // on 'R' the running copy redraws its whole screen (a terminal program cannot
 // raise its window; showing itself afresh is what it can do). find_window
@@ -23,14 +29,17 @@
 // in the client's one record.
 #include <fcntl.h>
 #include <poll.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/platform_internal.h"
 
@@ -38,7 +47,7 @@ namespace {
 
 constexpr int CLASS_SLOTS = 8;
 constexpr int REMOTE_SLOTS = 4;
-constexpr int PATH_BYTES = sizeof(((struct sockaddr_un*)nullptr)->sun_path);
+constexpr int LOCAL_PATH_BYTES = PATH_MAX;  // lock and socket paths: longer are refused
 constexpr int NAME_BYTES = 64;          // class, title and mutex names: longer are cut
 constexpr int ANSWER_WAIT_MS = 1000;    // how long a running copy may take to answer
 constexpr int REQUEST_WAIT_MS = 200;    // how long the running copy waits for a request
@@ -49,10 +58,10 @@ intptr_t dialog_class_proc(Window, uint32_t, WPARAM, LPARAM) {
 }
 
 WindowClassInfo g_classes[CLASS_SLOTS];
-char g_remote_paths[REMOTE_SLOTS][PATH_BYTES];
+char g_remote_paths[REMOTE_SLOTS][LOCAL_PATH_BYTES];
 int g_remote_next;
 int g_listener = -1;
-char g_listener_path[PATH_BYTES];
+char g_listener_path[LOCAL_PATH_BYTES];
 
 bool same_name(const char16_t* a, const char16_t* b) {
     int i = 0;
@@ -72,19 +81,45 @@ void safe_name(const char16_t* name, char* out, int bytes) {
     out[n] = 0;
 }
 
-const char* temp_dir() {
-    const char* dir = getenv("TMPDIR");
-    return dir && dir[0] ? dir : "/tmp";
+const char* runtime_dir() {
+    static const char* const VARIABLES[] = {"XDG_RUNTIME_DIR", "TMPDIR"};
+    for (const char* variable : VARIABLES) {
+        const char* dir = getenv(variable);
+        struct stat st;
+        if (dir != nullptr && dir[0] == '/' && stat(dir, &st) == 0 && S_ISDIR(st.st_mode)) return dir;
+    }
+    return "/tmp";
 }
 
-// Fills the path; false when it would not fit.
+// Fills the path (LOCAL_PATH_BYTES); false when it would not fit.
 bool make_path(char* path, const char16_t* first, const char16_t* second, const char* suffix) {
     char a[NAME_BYTES], b[NAME_BYTES];
     safe_name(first, a, sizeof a);
     safe_name(second ? second : u"", b, sizeof b);
-    int n = second ? snprintf(path, PATH_BYTES, "%s/%s-%s-%u.%s", temp_dir(), a, b, (unsigned)getuid(), suffix)
-                   : snprintf(path, PATH_BYTES, "%s/%s-%u.%s", temp_dir(), a, (unsigned)getuid(), suffix);
-    return n > 0 && n < PATH_BYTES;
+    const char* dir = runtime_dir();
+    int n = second ? snprintf(path, LOCAL_PATH_BYTES, "%s/%s-%s-%u.%s", dir, a, b, (unsigned)getuid(), suffix)
+                   : snprintf(path, LOCAL_PATH_BYTES, "%s/%s-%u.%s", dir, a, (unsigned)getuid(), suffix);
+    return n > 0 && n < LOCAL_PATH_BYTES;
+}
+
+// The socket address of path. One that does not fit sun_path goes through
+// its folder, opened into *folder (-1 when not; the caller closes it after
+// bind or connect). False when neither fits.
+bool socket_address(const char* path, struct sockaddr_un* address, int* folder) {
+    *address = {};
+    address->sun_family = AF_UNIX;
+    *folder = -1;
+    if (strlen(path) < sizeof address->sun_path) {
+        text_copy(address->sun_path, sizeof address->sun_path, path);
+        return true;
+    }
+    const char* file = strrchr(path, '/');
+    char dir[LOCAL_PATH_BYTES];
+    text_copy_n(dir, sizeof dir, path, (int)(file - path));
+    *folder = open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (*folder < 0) return false;
+    int n = snprintf(address->sun_path, sizeof address->sun_path, "/proc/self/fd/%d/%s", *folder, file + 1);
+    return n > 0 && n < (int)sizeof address->sun_path;
 }
 
 bool class_known(const char16_t* name) {
@@ -97,12 +132,13 @@ bool class_known(const char16_t* name) {
 bool ask_running_copy(const char* path, char request) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    struct sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    text_copy(address.sun_path, sizeof address.sun_path, path);
+    struct sockaddr_un address;
+    int folder;
+    bool connected = socket_address(path, &address, &folder) && connect(fd, (struct sockaddr*)&address, sizeof address) == 0;
+    if (folder >= 0) close(folder);
     char answer = 0;
-    bool ok = connect(fd, (struct sockaddr*)&address, sizeof address) == 0 && send_once(fd, &request, 1) == 1 &&
-              recv_timeout(fd, &answer, 1, ANSWER_WAIT_MS) == 1 && answer == 'K';
+    bool ok = connected && send_once(fd, &request, 1) == 1 && recv_timeout(fd, &answer, 1, ANSWER_WAIT_MS) == 1 &&
+              answer == 'K';
     close(fd);
     return ok;
 }
@@ -157,7 +193,7 @@ int named_mutex_create(const char16_t* name, uint32_t* last_error) {
     uint32_t ignored;
     if (!last_error) last_error = &ignored;
     *last_error = 0;
-    char path[PATH_BYTES];
+    char path[LOCAL_PATH_BYTES];
     if (!name || !make_path(path, name, nullptr, "lock")) return 0;
     int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return 0;
@@ -178,12 +214,12 @@ void named_mutex_close(int handle) {
 // --- The running copy --------------------------------------------------------------------
 
 Window find_window(const char16_t* class_name, const char16_t* title) {
-    char path[PATH_BYTES];
+    char path[LOCAL_PATH_BYTES];
     if (!class_name || !make_path(path, class_name, title ? title : u"", "sock")) return 0;
     if (!ask_running_copy(path, 'F')) return 0;
     int slot = g_remote_next;
     g_remote_next = (g_remote_next + 1) % REMOTE_SLOTS;
-    text_copy(g_remote_paths[slot], PATH_BYTES, path);
+    text_copy(g_remote_paths[slot], LOCAL_PATH_BYTES, path);
     return REMOTE_WINDOW_BASE | ((slot + 1) << 1);
 }
 
@@ -208,11 +244,13 @@ bool running_copy_open(const char16_t* class_name, const char16_t* title) {
     if (!make_path(g_listener_path, class_name, title, "sock")) return false;
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return false;
-    struct sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    text_copy(address.sun_path, sizeof address.sun_path, g_listener_path);
+    struct sockaddr_un address;
+    int folder;
+    bool addressed = socket_address(g_listener_path, &address, &folder);
     unlink(g_listener_path);  // left by a copy that died; the named mutex says we are the one
-    if (bind(fd, (struct sockaddr*)&address, sizeof address) != 0 || listen(fd, 4) != 0) {
+    bool bound = addressed && bind(fd, (struct sockaddr*)&address, sizeof address) == 0;
+    if (folder >= 0) close(folder);
+    if (!bound || listen(fd, 4) != 0) {
         close(fd);
         return false;
     }

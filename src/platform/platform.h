@@ -290,7 +290,8 @@ constexpr int FILE_INVALID = -1;
 // cannot be created or opened.
 constexpr int FILE_NOT_OWN = -2;
 int file_open_own(const char16_t* path, int* created);
-// Opens for reading only; FILE_INVALID when it cannot.
+// Opens a regular file for reading only; FILE_INVALID when it cannot or the
+// name holds anything else (a FIFO, a device, a folder).
 int file_open_read(const char16_t* path);
 // Creates an empty file only when none of that name exists; 1 when it did.
 int file_create_new(const char16_t* path);

@@ -120,6 +120,11 @@ int parse_connect_request(const char* request, int own_nick_length, ConnectAddre
     if (digits < 1 || digits > CONNECT_PORT_BYTES - 1) return 0;
     text_copy_n(out->host, CONNECT_HOST_BYTES, request + k, host_length);
     text_copy_n(out->port, CONNECT_PORT_BYTES, request + colon + 1, digits);
+    if (!host_port_valid(out->host, out->port)) {
+        out->host[0] = 0;
+        out->port[0] = 0;
+        return 0;
+    }
     // "S", or NAT traversal's "NS" / "RS": the port speaks only TLS.
     const char* mark = request + colon + 1 + digits;
     if (*mark == 'N' || *mark == 'R') mark++;

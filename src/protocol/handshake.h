@@ -42,8 +42,11 @@ struct ConnectAddress {
 // byte before the address must be that blank. The host runs to the first ':';
 // the port is the run of digits after it. An 'S' right behind the digits
 // (or behind NAT traversal's 'N' or 'R') marks a TLS port ("127.0.0.1:411S"):
-// the peer speaks only TLS there. Other text after the digits is ignored. Returns 1 with *out filled, 0 when the request is malformed (too short, no
-// blank before the address, no ':', empty or overlong host, no port digits).
+// the peer speaks only TLS there. Other text after the digits is ignored.
+// Returns 1 with *out filled, 0 (host and port emptied) when the request is
+// malformed (too short, no blank before the address, no ':', empty or
+// overlong host, no port digits) or host_port_valid (state/text_scan.h)
+// refuses the host's characters or the port's range.
 int parse_connect_request(const char* request, int own_nick_length, ConnectAddress* out);
 
 // --- Greeting -----------------------------------------------------------------

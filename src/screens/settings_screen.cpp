@@ -14,8 +14,10 @@
 // keeps at most 51 characters, a port in it wins over the port field. The
 // keyprint is not shown (it does not fit): an address typed without one
 // keeps the keyprint of the chosen favourite, or of the hub in use, when it
-// names that same hub. A host field that is no hub address stores nothing:
-// "not a hub address" says so and the screen stays.
+// names that same hub. A host field that is no hub address (with the port
+// field when it gives none: a port outside 1-65535, a host of other
+// characters than letters, digits, '.', '-', '_') stores nothing: "not a hub
+// address" says so and the screen stays.
 //
 // State of this file alone: which favourite was chosen while the screen is
 // open.

@@ -10,7 +10,6 @@
 namespace {
 
 const char DEFAULT_HUB_PORT[] = "411";  // NMDC's port, as favourites take it
-constexpr int32_t PORT_MAX = 65535;
 constexpr int ARGUMENT_SHOWN_BYTES = 100;  // of a refused argument, in its error line
 const char ARGUMENT_TAIL[] = " (see kivo --help)";
 
@@ -48,22 +47,10 @@ const char HELP_TEXT[] =
     "  ./              downloads go to the current directory, each through a\n"
     "                  part file; an existing file is never replaced.\n"
     "\n"
-    "Exit status: 0, 1 when the terminal cannot be used, 2 for a bad command line.\n";
+    "Exit status: 0, 1 when the terminal or the single-instance lock cannot be\n"
+    "used, 2 for a bad command line.\n";
 
 const char VERSION_TEXT[] = "kivo " KIVO_VERSION_TEXT "\n";
-
-bool host_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-           c == '_';
-}
-
-// 1 to 5 digits worth 1 to 65535.
-bool port_text(const char* port) {
-    int n = 0;
-    for (; port[n] != '\0'; n++)
-        if (port[n] < '0' || port[n] > '9' || n >= 5) return false;
-    return n > 0 && decimal_to_int(port) >= 1 && decimal_to_int(port) <= PORT_MAX;
-}
 
 void refuse(CommandLine* out, const char* what, const char* text) {
     out->action = COMMAND_ERROR;
@@ -84,14 +71,11 @@ void refuse(CommandLine* out, const char* what, const char* text) {
 }  // namespace
 
 int parse_command_address(const char* text, HubAddress* address) {
-    // No cut (-1): an address longer than its fields is refused below, never shortened.
+    // No cut (-1): an address longer than its fields is refused below, never
+    // shortened. The parser checks the host's characters and the port's range.
     bool whole = parse_hub_address(text, DEFAULT_HUB_PORT, -1, address) == 1;
-    int host_length = whole ? (int)strlen(address->host) : 0;
     // A field filled to its capacity may have been cut.
-    whole = whole && host_length > 0 && host_length < HUB_HOST_BYTES - 1 &&
-            (int)strlen(address->port) < HUB_PORT_BYTES - 1 && port_text(address->port);
-    for (int i = 0; whole && i < host_length; i++) whole = host_char(address->host[i]);
-    whole = whole && address->host[0] != '-';  // no host name starts with one
+    whole = whole && (int)strlen(address->host) < HUB_HOST_BYTES - 1;
     if (!whole) *address = HubAddress{};
     return whole ? 1 : 0;
 }

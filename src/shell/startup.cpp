@@ -13,7 +13,8 @@
 //
 // The running copy is marked by a named mutex that lives until the process
 // ends; a second start finds the first copy's main window, brings it to the
-// front and ends with 0 without drawing anything.
+// front and ends with 0 without drawing anything. When neither the mutex can
+// be made nor a running copy found, start-up says so on stderr and ends with 1.
 //
 // Reaches g_state: all of it: start-up fills the whole record.
 #include "shell/startup.h"
@@ -127,8 +128,9 @@ int favorites_file_choose(const char16_t* module_dir, char16_t* dst, int dst_uni
         if (!file_exists(dst)) folder_create_all(folder);
         return 1;
     }
-    // No home to keep it in: the one beside the executable, read if it can be.
-    if (beside_fits) return path_join(dst, dst_units, beside, u"") ? 1 : 0;
+    // No settings folder that fits (or no home): none at all. The executable's
+    // folder was found not to be Kivo's own above, and a file made there
+    // would be read by every later start in place of the settings folder's.
     if (dst_units > 0) dst[0] = 0;
     return 0;
 }
@@ -162,6 +164,24 @@ uint32_t find_running_instance(const char16_t* class_name, const char16_t* title
     return E_FAIL_STATUS;
 }
 
+int single_instance_exit(bool has_start_hub) {
+    int found = 0;
+    if (find_running_instance(MAIN_CLASS, MAIN_TITLE, &found) != 0) {
+        // Neither the lock nor a running copy: never a silent end.
+        fputs("kivo: cannot tell whether Kivo is already running: no lock file can be made in "
+              "$XDG_RUNTIME_DIR, $TMPDIR or /tmp (path too long or not writable), or the copy holding it "
+              "does not answer\n",
+              stderr);
+        return 1;
+    }
+    if (!found) return -1;
+    // The running copy keeps its own hub: the address given here is not passed on.
+    fputs(has_start_hub ? "Kivo is already running; brought it to the front (the hub address is not used)\n"
+                        : "Kivo is already running; brought it to the front\n",
+          stderr);
+    return 0;
+}
+
 void prepare_client_state(const char16_t* executable_path) {
     // An empty path (one too long to fetch whole) leaves no module directory.
     if (executable_path[0] != 0 && path_join(g_state.module_dir, MODULE_DIR_UNITS, executable_path, u"")) {
@@ -175,7 +195,7 @@ void prepare_client_state(const char16_t* executable_path) {
     if (favorites_file_choose(g_state.module_dir, favorites_path, FAVORITES_PATH_UNITS)) {
         load_favorites(favorites_path);
     } else {
-        chatlog_append_note(u"no Favorites.xml: its folder's path is too long");
+        chatlog_append_note(u"no Favorites.xml: its folder's path is too long, or there is no home folder");
     }
 
     WSAStartup(0x0202);
@@ -196,15 +216,8 @@ int client_main(ModuleInstance instance, const HubAddress* start_hub) {
     prepare_client_state(executable);
     if (start_hub != nullptr) start_hub_take(start_hub);
 
-    int found = 0;
-    if (find_running_instance(MAIN_CLASS, MAIN_TITLE, &found) != 0) return 0;
-    if (found) {
-        // The running copy keeps its own hub: the address given here is not passed on.
-        fprintf(stderr, start_hub != nullptr
-                            ? "Kivo is already running; brought it to the front (the hub address is not used)\n"
-                            : "Kivo is already running; brought it to the front\n");
-        return 0;
-    }
+    int status = single_instance_exit(start_hub != nullptr);
+    if (status >= 0) return status;
     g_state.module_instance = instance;
     if (!register_main_class(instance)) return 0;
     return (int)dialog_run(instance, DIALOG_MAIN, 0, main_screen_proc, 0);

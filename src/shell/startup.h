@@ -15,6 +15,10 @@ int client_main(ModuleInstance instance, const HubAddress* start_hub);
 // 0 on success or E_FAIL_STATUS; *found is 1 when a running copy was found
 // and brought to the front.
 uint32_t find_running_instance(const char16_t* class_name, const char16_t* title, int* found);
+// The single-instance rule as client_main applies it: -1 when this is the only
+// copy (start-up goes on), 0 when a running copy was brought to the front, 1
+// when there is no telling; the last two say so on stderr.
+int single_instance_exit(bool has_start_hub);
 // Start-up's preparation of the ClientState, before the single-instance check:
 // module directory, banner, favourites, line break, local IP, settings.
 void prepare_client_state(const char16_t* executable_path);
@@ -25,8 +29,8 @@ void start_hub_take(const HubAddress* hub);
 // Where Favorites.xml is read from, for an executable in module_dir (with
 // its trailing separator; empty when unknown): beside the executable when a
 // file is there or Kivo may make files in that folder, else in the per-user
-// settings folder (made when missing), else beside the executable after all.
-// 1 with the path in dst, or 0 (dst empty) when no path fits whole.
+// settings folder (made when missing). 1 with the path in dst, or 0 (dst
+// empty) when no path fits whole or there is no home for the settings folder.
 int favorites_file_choose(const char16_t* module_dir, char16_t* dst, int dst_units);
 // Cuts an executable's path after its last separator, as start-up does for
 // the module directory (indices n down to 2 are examined).

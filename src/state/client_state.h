@@ -38,7 +38,7 @@ struct SessionSettings {
     char nick[NICK_BYTES];              // 1251; "[i]mpx200" after start-up
     char share_size[SHARE_TEXT_BYTES];  // decimal bytes, as sent in $MyINFO
     char hub_host[HUB_HOST_BYTES];      // name or dotted IPv4
-    char hub_port[HUB_PORT_BYTES];      // decimal text, taken modulo 65536
+    char hub_port[HUB_PORT_BYTES];      // decimal text, 1-65535 (host_port_valid)
     char local_ip[LOCAL_IP_BYTES];      // dotted IPv4, display only
     // The chosen favourite's password, in the hub's encoding; empty: asked
     // for when the hub wants one. Never shown, never logged.

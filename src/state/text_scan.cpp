@@ -82,3 +82,18 @@ int tth_take(const char* text, char* out) {
     out[CHARS] = '\0';
     return 1;
 }
+
+int host_port_valid(const char* host, const char* port) {
+    if (host[0] == '\0' || host[0] == '-') return 0;
+    for (const char* c = host; *c != '\0'; c++) {
+        bool letter = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z');
+        if (!letter && !is_digit(*c) && *c != '.' && *c != '-' && *c != '_') return 0;
+    }
+    int value = 0;
+    int n = 0;
+    for (; port[n] != '\0'; n++) {
+        if (!is_digit(port[n]) || n >= 5) return 0;  // 5 digits always fit an int
+        value = value * 10 + (port[n] - '0');
+    }
+    return n > 0 && value >= 1 && value <= 65535 ? 1 : 0;
+}

@@ -35,3 +35,10 @@ inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // taken in upper case. Returns 1 with the 39 characters and a NUL in out
 // (at least 40 bytes), or 0 (out emptied): a malformed hash is no hash at all.
 int tth_take(const char* text, char* out);
+
+// A host and a port to connect to, as Kivo takes them from a person, a
+// favourite or a peer: the host 1 or more letters, digits, '.', '-' and '_'
+// (a name or a dotted IPv4), not starting with '-'; the port 1 to 5 digits
+// worth 1 to 65535. 1 when both are, else 0: nothing is ever taken modulo
+// 65536 or guessed from part of the text.
+int host_port_valid(const char* host, const char* port);

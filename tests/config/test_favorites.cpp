@@ -2,9 +2,13 @@
 // any order, either quote, entities, the file's encoding), field limits, the
 // Server split at ':', the file created empty when absent, and the one note
 // for a file that cannot be read or holds no hub.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <cstdio>
 #include <cstdlib>
@@ -109,6 +113,23 @@ TEST_F(Favorites, UnreadableFileSaysSoAndReadOnlyFileIsRead) {
     EXPECT_EQ(g_state.favorites_count, 1);
 }
 
+// A FIFO would block start-up on a blank screen until something wrote to it.
+TEST_F(Favorites, FifoIsNotReadAndSaysSo) {
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        load_favorites(path);
+        done = true;
+    });
+    for (int i = 0; i < 300 && !done; i++) usleep(10 * 1000);
+    bool in_time = done;
+    if (!in_time) close(open(file.c_str(), O_WRONLY | O_NONBLOCK));  // lets a blocked open end
+    reader.join();
+    EXPECT_TRUE(in_time) << "the reader waited on the FIFO";
+    EXPECT_EQ(g_state.favorites_count, 0);
+    EXPECT_EQ(chat_log_text(), "\r\ncannot read " + file + "\r\n");
+}
+
 TEST_F(Favorites, TwentySixElementsGiveTwentyFive) {
     std::string text = "<Favorites><Hubs>";
     for (int i = 0; i < 26; i++) text += hub(std::string("hub").append(std::to_string(i)), "n", std::string("h").append(std::to_string(i)).append(":1"));
@@ -135,6 +156,18 @@ TEST_F(Favorites, LargestFileIsReadWholeWithinTheParsersMemory) {
     EXPECT_STREQ(g_state.favorites[24].host, "s24");
 }
 
+// One attribute nearly as long as the file the reader takes, in code page
+// 1251 whose '\xb9' (U+2116) is three bytes in the parser's UTF-8: it is cut
+// like any other, and the parse still fits the parser's fixed memory.
+TEST_F(Favorites, AttributeAsLongAsTheFileIsCutAndTheHubKept) {
+    write("<?xml version=\"1.0\" encoding=\"windows-1251\"?><Hub Name=\"" +
+          std::string(FAVORITES_FILE_BYTES - 100, '\xb9') + "\" Server=\"h:1\"/>");
+    load_favorites(path);
+    ASSERT_EQ(g_state.favorites_count, 1) << chat_log_text();
+    EXPECT_EQ(std::string(g_state.favorites[0].name), std::string(19, '\xb9'));
+    EXPECT_STREQ(g_state.favorites[0].host, "h");
+}
+
 TEST_F(Favorites, LongValuesAreCutToTheirFields) {
     write("<Hub Name=\"" + std::string(25, 'N') + "\" Nick=\"" + std::string(30, 'k') + "\" Password=\"" +
           std::string(40, 'p') + "\" Server=\"" + std::string(45, 's') + "\"/>");
@@ -147,32 +180,31 @@ TEST_F(Favorites, LongValuesAreCutToTheirFields) {
     EXPECT_STREQ(g_state.favorites[0].port, "411");
 }
 
-TEST_F(Favorites, LongPortTextIsCutNotOverflowed) {
-    write(hub("a", "b", "host:12345678901234567890"));
-    load_favorites(path);
-    ASSERT_EQ(g_state.favorites_count, 1);
-    EXPECT_STREQ(g_state.favorites[0].host, "host");
-    EXPECT_STREQ(g_state.favorites[0].port, "123456789");
+TEST_F(Favorites, PortOutsideItsRangeOrAHostOfOtherCharactersIsLeftOut) {
+    for (const char* server : {"host:12345678901234567890", "dchub://127.0.0.1:69847", "dchub://a b:99999999999"}) {
+        reload_hubs(hub("a", "b", server) + hub("good", "b", "good.example:4111"));
+        ASSERT_EQ(g_state.favorites_count, 1) << server;
+        EXPECT_STREQ(g_state.favorites[0].host, "good.example");
+        EXPECT_EQ(chat_log_text(), "\r\na hub with a bad Server address is left out: " + file + "\r\n");
+    }
 }
 
 TEST_F(Favorites, ColonCasesDecideThePort) {
-    // ':' as the 33rd character: no port.
+    // ':' as the 33rd character: no port, so all host, and no host has a ':'.
     write(hub("a", "b", std::string(32, 'h') + ":411"));
     load_favorites(path);
-    EXPECT_EQ(std::string(g_state.favorites[0].host), std::string(32, 'h') + ":411");
-    EXPECT_STREQ(g_state.favorites[0].port, "411");
+    EXPECT_EQ(g_state.favorites_count, 0);
     // ':' as the 32nd character (index 31): still a port.
     client_state_reset();
     write(hub("a", "b", std::string(31, 'h') + ":2000"));
     load_favorites(path);
     EXPECT_EQ(std::string(g_state.favorites[0].host), std::string(31, 'h'));
     EXPECT_STREQ(g_state.favorites[0].port, "2000");
-    // A value that starts with ':' is all host.
+    // A value that starts with ':' is all host: none.
     client_state_reset();
     write(hub("a", "b", ":7"));
     load_favorites(path);
-    EXPECT_STREQ(g_state.favorites[0].host, ":7");
-    EXPECT_STREQ(g_state.favorites[0].port, "411");
+    EXPECT_EQ(g_state.favorites_count, 0);
     // A ':' after the closing quote is not used.
     client_state_reset();
     write("<Hub Name=\"a\" Nick=\"b\" Password=\"\" Server=\"example.org\" Other=\"x:1\"/>");

@@ -38,8 +38,7 @@ TEST(HubAddress, SchemesDecideTlsAndTheRestSplitsAsBefore) {
         {"nmdc://h.example:4111", "h.example", "4111", 0},
         {"h.example:4111", "h.example", "4111", 0},
         {"h.example", "h.example", "411", 0},
-        {":7", ":7", "411", 0},                       // a ':' first is not a port
-        {"adcs://h:1", "adcs", "//h:1", 0},           // no scheme of ours: as written
+        {"h_1-x:65535", "h_1-x", "65535", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -50,11 +49,26 @@ TEST(HubAddress, SchemesDecideTlsAndTheRestSplitsAsBefore) {
         EXPECT_EQ(p.address.tls, c.tls);
         EXPECT_STREQ(p.address.keyprint, "");
     }
-    // The address part is cut before it is split; the port to its field.
+    // The address part is cut before it is split.
     Parsed cut = parse("nmdcs://" + std::string(45, 's'));
     EXPECT_EQ(std::string(cut.address.host), std::string(40, 's'));
-    Parsed long_port = parse("h:12345678901234567890", "411", 51);
-    EXPECT_STREQ(long_port.address.port, "12345678901");
+}
+
+// Favourites, the settings screen and the command line all come here: a port
+// is never taken modulo 65536, and a host has only the characters of one.
+TEST(HubAddress, PortOutsideItsRangeOrAHostOfOtherCharactersIsNoAddress) {
+    const char* bad[] = {
+        "dchub://127.0.0.1:69847", "dchub://a b:99999999999", "h:12345678901234567890", "h:0", "h:65536",
+        "h:411x", ":7", "adcs://h:1", "-h:411", "h\x01st:411",
+    };
+    for (const char* text : bad) {
+        SCOPED_TRACE(text);
+        Parsed p = parse(text, "411", 51);
+        EXPECT_EQ(p.ok, 0);
+        EXPECT_STREQ(p.address.host, "");
+        EXPECT_STREQ(p.address.port, "");
+    }
+    EXPECT_EQ(parse("h", "70000").ok, 0) << "the default port (the settings' Port field) is held to it too";
 }
 
 TEST(HubAddress, KeyprintIsKeptUpperCaseAndAnythingElseAfterAQuestionMarkIsRefused) {

@@ -36,7 +36,10 @@ E2E_NAME=$(basename "$0" .sh)
 E2E_WORK=$(mktemp -d "/tmp/kivo-e2e-$E2E_NAME-XXXXXX")
 E2E_TMUX="tmux -L kivo-$E2E_NAME-$$ -f /dev/null"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
+# The running-copy lock and socket: in the private TMPDIR (XDG_RUNTIME_DIR
+# would come first and be shared with every other test).
 export TMPDIR="$E2E_WORK/tmp"
+unset XDG_RUNTIME_DIR
 mkdir -p "$TMPDIR" "$E2E_WORK/bin" "$E2E_WORK/cwd"
 cp "$KIVO_BIN" "$E2E_WORK/bin/kivo"
 E2E_FAVORITES="$E2E_WORK/bin/Favorites.xml"

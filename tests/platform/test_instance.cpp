@@ -1,6 +1,7 @@
 // Window classes, the named mutex and the running copy's "come to front".
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,18 +19,24 @@ namespace {
 class Instance : public ::testing::Test {
 protected:
     char dir[64] = "/tmp/kivo-instance-XXXXXX";
-    std::string saved_tmpdir;
-    bool had_tmpdir = false;
+    std::string saved_tmpdir, saved_runtime;
+    bool had_tmpdir = false, had_runtime = false;
     void SetUp() override {
         ASSERT_NE(mkdtemp(dir), nullptr);
         const char* t = getenv("TMPDIR");
         had_tmpdir = t != nullptr;
         if (t) saved_tmpdir = t;
+        const char* r = getenv("XDG_RUNTIME_DIR");
+        had_runtime = r != nullptr;
+        if (r) saved_runtime = r;
         setenv("TMPDIR", dir, 1);
+        unsetenv("XDG_RUNTIME_DIR");
     }
     void TearDown() override {
         if (had_tmpdir) setenv("TMPDIR", saved_tmpdir.c_str(), 1);
         else unsetenv("TMPDIR");
+        if (had_runtime) setenv("XDG_RUNTIME_DIR", saved_runtime.c_str(), 1);
+        else unsetenv("XDG_RUNTIME_DIR");
         std::string cleanup = std::string("rm -rf ") + dir;
         ASSERT_EQ(system(cleanup.c_str()), 0);
     }
@@ -95,7 +102,8 @@ intptr_t running_proc(Window w, uint32_t message, WPARAM, LPARAM) {
     return FALSE;
 }
 
-TEST_F(Instance, TheRunningCopyAnswersFindAndComesToFront) {
+// A main screen runs on a thread of its own; it must answer find and come to front.
+void running_copy_answers() {
     register_main_class();
     g_running_screen = 0;
     std::thread running([] {
@@ -117,6 +125,33 @@ TEST_F(Instance, TheRunningCopyAnswersFindAndComesToFront) {
     post_message(g_running_screen, WM_CLOSE, 0, 0);
     running.join();
     EXPECT_EQ(find_window(u"movraClass", u"Kivo"), 0);  // gone with its screen
+}
+
+TEST_F(Instance, TheRunningCopyAnswersFindAndComesToFront) {
+    running_copy_answers();
+}
+
+// $XDG_RUNTIME_DIR first, then $TMPDIR: a missing folder is passed over, and
+// one too long for a socket address still holds the lock and the socket.
+TEST_F(Instance, MissingFolderIsPassedOverAndALongOneStillServes) {
+    const std::string missing = std::string(dir) + "/missing";
+    const std::string lock_name = "/movraClass-" + std::to_string(getuid()) + ".lock";
+    setenv("XDG_RUNTIME_DIR", dir, 1);
+    setenv("TMPDIR", missing.c_str(), 1);
+    uint32_t error = 99;
+    int lock = named_mutex_create(u"movraClass", &error);
+    EXPECT_GT(lock, 0);
+    EXPECT_EQ(error, 0u);
+    named_mutex_close(lock);
+    EXPECT_EQ(access((dir + lock_name).c_str(), F_OK), 0);
+    const std::string runtime = std::string(dir) + "/" + std::string(150, 'r');
+    ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    lock = named_mutex_create(u"movraClass", &error);
+    EXPECT_GT(lock, 0);
+    EXPECT_EQ(access((runtime + lock_name).c_str(), F_OK), 0);
+    named_mutex_close(lock);
+    running_copy_answers();
 }
 
 }  // namespace

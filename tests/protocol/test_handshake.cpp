@@ -95,6 +95,10 @@ TEST(ConnectRequest, MalformedRequestsAreRefusedWithoutOverrun) {
         "$ConnectToMe me 127.0.0.1:",        // no port
         "$ConnectToMe me 127.0.0.1:x411",    // port without digits
         "$ConnectToMe mex127.0.0.1:4111",    // nick length does not fit the message
+        "$ConnectToMe me 127.0.0.1:69848",   // never taken modulo 65536 (as 4312)
+        "$ConnectToMe me 127.0.0.1:0",
+        "$ConnectToMe me a b:411",           // no host has a blank
+        "$ConnectToMe me -h:411",
         "",
     };
     for (const char* text : bad) {

@@ -246,10 +246,10 @@ TEST_F(SettingsScreen, PlatformOkAndCancelDoNotCloseTheScreen) {
 }
 
 TEST_F(SettingsScreen, OverlongEntriesAreCutToTheirFields) {
-    static std::u16string host(80, u'h'), port(30, u'9'), nick(150, u'n');
+    // A port has no overlong form: past 5 digits it is refused (below).
+    static std::u16string host(80, u'h'), nick(150, u'n');
     state.script.add([](void*) {
         control_set_text(run->screen, ID_SETTINGS_HOST, host.c_str());
-        control_set_text(run->screen, ID_SETTINGS_PORT, port.c_str());
         control_set_text(run->screen, ID_SETTINGS_NICK, nick.c_str());
         control_set_text(run->screen, ID_SETTINGS_LOCAL_IP, host.c_str());
         return true;
@@ -258,7 +258,7 @@ TEST_F(SettingsScreen, OverlongEntriesAreCutToTheirFields) {
     run_settings();
     const SessionSettings& s = g_state.settings;
     EXPECT_EQ(std::string(s.hub_host), std::string(51, 'h'));
-    EXPECT_EQ(std::string(s.hub_port), std::string(11, '9'));
+    EXPECT_STREQ(s.hub_port, "2225");
     EXPECT_EQ(std::string(s.nick), std::string(99, 'n'));
     EXPECT_EQ(std::string(s.local_ip), std::string(51, 'h'));
 }
@@ -357,6 +357,25 @@ TEST_F(SettingsScreen, HostThatIsNoHubAddressStoresNothingAndSaysSo) {
     EXPECT_STREQ(g_state.settings.hub_host, "127.0.0.1");
     EXPECT_STREQ(g_state.settings.nick, "me");
     EXPECT_EQ(g_state.settings.hub_tls, 0);
+}
+
+// The port field is held to 1-65535 like an address's own port: 69847 would
+// otherwise connect to 4311, and 30 nines were cut to 11.
+TEST_F(SettingsScreen, PortOutsideItsRangeIsRefusedOnOk) {
+    static std::u16string port = u"69847" + std::u16string(25, u'9');
+    state.script.add([](void*) {
+        control_set_text(run->screen, ID_SETTINGS_PORT, port.c_str());
+        return true;
+    });
+    state.script.add(press_ok);
+    state.script.add([](void*) {
+        if (display_find("not a hub address") < 0) return false;
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    state.script.add(press_cancel);
+    run_settings();
+    EXPECT_STREQ(g_state.settings.hub_port, "2225");
 }
 
 }  // namespace

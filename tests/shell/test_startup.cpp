@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -193,12 +194,17 @@ TEST_F(FavoritesLocation, PathsTooLongAreRefusedNotCut) {
     EXPECT_EQ(choose(too_deep), config + "/kivo/Favorites.xml");
     setenv("XDG_CONFIG_HOME", (std::string(root) + "/" + std::string(FAVORITES_PATH_UNITS, 'c')).c_str(), 1);
     EXPECT_EQ(choose(too_deep), "(none)");
-    EXPECT_EQ(choose(deep), deep + "Favorites.xml") << "no home that fits: the one beside, read if it can be";
-    // Start-up then reads nothing and says why.
-    prepare_client_state(wide(too_deep + "kivo").c_str());
-    EXPECT_NE(std::u16string(g_state.chat_log).find(u"no Favorites.xml: its folder's path is too long"),
-              std::u16string::npos);
-    EXPECT_EQ(g_state.favorites_count, 0);
+    EXPECT_EQ(choose(deep), "(none)") << "no settings folder that fits: never the executable's after all";
+    // Start-up then reads nothing, makes nothing in a read-only executable's
+    // folder (which the superuser could write), and says why.
+    ASSERT_EQ(chmod(exe_dir.c_str(), 0555), 0);
+    for (const std::string& folder : {too_deep, exe_dir}) {
+        prepare_client_state(wide(folder + "kivo").c_str());
+        EXPECT_NE(std::u16string(g_state.chat_log).find(u"no Favorites.xml: its folder's path is too long"),
+                  std::u16string::npos);
+        EXPECT_EQ(g_state.favorites_count, 0);
+    }
+    EXPECT_NE(access((exe_dir + "Favorites.xml").c_str(), F_OK), 0);
 }
 
 TEST_F(FavoritesLocation, StartUpReadsTheConfigHomeFileOfAnInstalledCopy) {
@@ -210,6 +216,28 @@ TEST_F(FavoritesLocation, StartUpReadsTheConfigHomeFileOfAnInstalledCopy) {
     EXPECT_STREQ(g_state.settings.hub_host, "home.example");
     EXPECT_STREQ(g_state.settings.nick, "homed");
     EXPECT_EQ(std::u16string(g_state.module_dir), wide(exe_dir));
+}
+
+// The single-instance lock: in a folder whose path leaves no room for the
+// file's name, start-up ends with 1 and one line on stderr, not in silence.
+TEST(SingleInstance, LockPathThatDoesNotFitIsAnErrorOnStderr) {
+    EnvironmentKeep keep_runtime{"XDG_RUNTIME_DIR"};
+    char root[64] = "/tmp/kivo-lock-XXXXXX";
+    ASSERT_NE(mkdtemp(root), nullptr);
+    setenv("XDG_RUNTIME_DIR", root, 1);
+    EXPECT_EQ(single_instance_exit(false), -1) << "the only copy goes on";
+    std::string deep = root;  // 4080 bytes: "<deep>/movraClass-<uid>.lock" is past PATH_MAX
+    while (deep.size() < 4080) {
+        deep += "/" + std::string(std::min<size_t>(200, 4079 - deep.size()), 'd');
+        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+    }
+    setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(single_instance_exit(false), 1);
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.rfind("kivo: cannot tell whether Kivo is already running", 0), 0u) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << "one line";
+    EXPECT_EQ(system((std::string("rm -rf ") + root).c_str()), 0);
 }
 
 TEST(ModuleFileName, PathThatDoesNotFitIsRefused) {
