@@ -1,16 +1,9 @@
 #!/usr/bin/env bash
-# Keys never move text between screens, and Exit is never one key too many,
-# in the real binary against the demo hub (run with -vv: its log holds every
-# message Kivo sent).
-#  - Random key sequences with a fixed seed on the results screen: mixes of
-#    Backspace, Esc, search words, arrows and Enter, each sent at once as
-#    typed ahead. Esc closes the screen and drops what was typed behind it;
-#    Backspace never closes it. After each one the main screen's input line,
-#    when it is on top, is empty; at the end the hub has had searches but no
-#    chat from Kivo, while a line typed on the main screen does reach it.
-#  - Exit while connected: Menu and Enter choose Connect (the menu opens
-#    there, not on "exit"); Menu 1 asks "connected to <hub>: exit anyway?",
-#    Enter and Esc keep Kivo running, only the question's OK (F1) ends it.
+# Keys never move text between screens, against the demo hub (-vv: its log
+# holds what Kivo sent): random mixes of Backspace, Esc, search words, arrows
+# and Enter (fixed seed) on the results screen leave the main screen's input
+# line empty and send searches but no chat. Then Exit while connected: Menu
+# and Enter choose Connect; Menu 1 asks, Enter and Esc cancel, OK (F1) exits.
 . "$(dirname "$0")/lib.sh" "$@"
 
 SEQUENCES=${E2E_KEY_SEQUENCES:-250}

@@ -382,45 +382,6 @@ TEST_F(Screens, ScreenOpenedFromAScreenReturnsItsResultAndTakesItsTypedKeysAlong
     EXPECT_EQ(back_hotkeys(), 0);
 }
 
-// A question box (MB_OKCANCEL) opened by the Action key: only its OK soft key
-// answers OK; Enter, Back, Ctrl-C and CANCEL cancel; Backspace does nothing.
-std::vector<int> g_answers;
-intptr_t asker_proc(Window w, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_COMMAND && low_word(wparam) == IDOK) {
-        g_answers.push_back(message_box(w, u"Sure?", u"Ask", MB_OKCANCEL));
-        return TRUE;
-    }
-    return test_proc(w, message, wparam, lparam);
-}
-
-const DisplayKey ASKED[] = {DISPLAY_KEY_ACTION, DISPLAY_KEY_ACTION, DISPLAY_KEY_ACTION, DISPLAY_KEY_BACK,
-                            DISPLAY_KEY_ACTION, DISPLAY_KEY_CLOSE,  DISPLAY_KEY_ACTION, DISPLAY_KEY_SOFT_RIGHT,
-                            DISPLAY_KEY_ACTION, DISPLAY_KEY_BACKSPACE, DISPLAY_KEY_SOFT_LEFT};
-
-TEST_F(Screens, QuestionBoxAnswersOkOnlyToItsOkSoftKey) {
-    g_answers.clear();
-    static int pressed;
-    pressed = 0;
-    IdleScript script;
-    // One key a step: a key that ends the box drops any typed behind it.
-    for (size_t i = 0; i < sizeof ASKED / sizeof ASKED[0]; i++) {
-        script.add([](void*) {
-            if (pressed == 1) {
-                EXPECT_GE(display_find("CANCEL"), 1) << grid_text();
-            }
-            display_press(ASKED[pressed++]);
-            return true;
-        });
-    }
-    script.add([](void*) {
-        display_press(DISPLAY_KEY_CLOSE);
-        return true;
-    });
-    display_set_idle_hook(IdleScript::hook, &script);
-    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, asker_proc, 0);
-    EXPECT_EQ(g_answers, (std::vector<int>{IDCANCEL, IDCANCEL, IDCANCEL, IDCANCEL, IDOK}));
-}
-
 TEST_F(Screens, MessageBoxBlocksItsCallerWhilePostedMessagesReachOtherWindows) {
     g_plain = window_create(plain_proc);
     g_box_returned = true;

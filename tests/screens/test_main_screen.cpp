@@ -209,7 +209,8 @@ TEST_F(MainScreen, ExitFromTheMenuEndsWithZero) {
 }
 
 // Online, Exit asks "connected to <hub>: exit anyway?" and only the
-// question's OK soft key ends Kivo: Enter, Ctrl-C and Back keep it running.
+// question's OK soft key ends Kivo: Enter, Ctrl-C, Back and CANCEL keep it
+// running, Backspace does nothing; Ctrl-C on the main screen asks too.
 TEST_F(MainScreen, ExitWhileOnlineAsksAndOnlyItsOkSoftKeyEnds) {
     static TestHub* hub_ptr;
     TestHub hub;
@@ -217,7 +218,8 @@ TEST_F(MainScreen, ExitWhileOnlineAsksAndOnlyItsOkSoftKeyEnds) {
     hub.send(HUB_TEST_LOCK).expect(HUB_TEST_BLOCK_END).send("$Hello [i]mpx200|$HubName Demo|");
     hub_test_state(hub.port_text());
     g_state.module_instance = KIVO_INSTANCE;
-    static const DisplayKey CANCELS[] = {DISPLAY_KEY_ACTION, DISPLAY_KEY_CLOSE, DISPLAY_KEY_BACK};
+    static const DisplayKey CANCELS[] = {DISPLAY_KEY_ACTION, DISPLAY_KEY_CLOSE, DISPLAY_KEY_BACK,
+                                         DISPLAY_KEY_SOFT_RIGHT};
     static int asked;
     asked = 0;
     state.script.add([](void*) {
@@ -225,7 +227,7 @@ TEST_F(MainScreen, ExitWhileOnlineAsksAndOnlyItsOkSoftKeyEnds) {
         display_type("2");  // Menu > Connect
         return true;
     });
-    for (int i = 0; i < 3; i++) {
+    for (int i = 0; i < 4; i++) {
         state.script.add([](void*) {
             if (grid_row(0).find("Demo (") == std::string::npos || display_find("exit anyway") >= 0) return false;
             display_press(DISPLAY_KEY_SOFT_LEFT);
@@ -246,10 +248,12 @@ TEST_F(MainScreen, ExitWhileOnlineAsksAndOnlyItsOkSoftKeyEnds) {
     });
     state.script.add([](void*) {
         if (display_find("exit anyway") < 0) return false;
+        display_press(DISPLAY_KEY_BACKSPACE);
         display_press(DISPLAY_KEY_SOFT_LEFT);  // OK
         return true;
     });
     EXPECT_EQ(run_main(), 0);
+    EXPECT_EQ(state.script.next, state.script.count) << "ended before OK";
     EXPECT_TRUE(hub_ptr->wait_client_closed(0, 2000));
 }
 
