@@ -352,6 +352,9 @@ bool control_key(int screen, Control* c, const DisplayKeyEvent* key) {
     case DISPLAY_KEY_RIGHT: caret_move(c, 1); return true;
     case DISPLAY_KEY_HOME: edit_set_caret(c, 0); return true;
     case DISPLAY_KEY_END: edit_set_caret(c, c->length); return true;
+    // An empty field, or the caret at its start: nothing, and nothing else
+    // takes the key either.
+    case DISPLAY_KEY_BACKSPACE: edit_delete_back(screen, c); return true;
     default: return false;
     }
 }

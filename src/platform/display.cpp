@@ -34,6 +34,7 @@ bool g_terminal_preferred;
 void headless_present(const DisplayGrid*) {}
 int headless_input_fd() { return -1; }
 void headless_read_input(int) {}
+void headless_drop_input() {}  // its keys are all in the loop's ring
 void headless_redraw_all() {}
 void headless_stop() {}
 
@@ -46,7 +47,7 @@ int headless_take_resize(int* cols, int* rows) {
 }
 
 const Display HEADLESS = {
-    headless_present, headless_input_fd, headless_read_input, headless_take_resize,
+    headless_present, headless_input_fd, headless_read_input, headless_drop_input, headless_take_resize,
     headless_redraw_all, headless_stop, nullptr,
 };
 

@@ -50,7 +50,8 @@ struct DisplayGrid {
 };
 
 // The phone's keys as the terminal maps them: F1/F2 soft keys, Enter Action,
-// Esc and Backspace Back, arrows, Home/End, Tab, PageUp/PageDown, Ctrl-C close.
+// Esc Back (it closes the screen), Backspace (it deletes in a field and never
+// closes), arrows, Home/End, Tab, PageUp/PageDown, Ctrl-C close.
 enum DisplayKey : int {
     DISPLAY_KEY_CHAR = 0,  // a typed character, in DisplayKeyEvent::ch
     DISPLAY_KEY_SOFT_LEFT,
@@ -67,6 +68,7 @@ enum DisplayKey : int {
     DISPLAY_KEY_PAGE_UP,
     DISPLAY_KEY_PAGE_DOWN,
     DISPLAY_KEY_CLOSE,
+    DISPLAY_KEY_BACKSPACE,
 };
 
 struct DisplayKeyEvent {

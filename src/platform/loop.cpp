@@ -11,8 +11,9 @@
 // loop therefore sleeps in the kernel and costs no CPU.
 //
 // Keys wait in a ring of KEY_RING events (typed ahead by the terminal, or
-// pressed by a test); a key that ends a screen leaves the rest for the screen
-// below.
+// pressed by a test). When a screen ends, by a key or otherwise, the keys
+// typed ahead for it are dropped (keys_drop): text meant for one screen's
+// field never lands in the field of the screen below.
 //
 // Own state: the key ring (g_keys, g_key_head, g_key_count), whether the
 // display needs drawing (g_dirty), whether the terminal hung up
@@ -117,6 +118,14 @@ void display_mark_dirty() { g_dirty = true; }
 bool loop_thread() { return t_loop_thread; }
 
 int key_room() { return KEY_RING - g_key_count; }
+
+void keys_drop() {
+    g_key_head = 0;
+    g_key_count = 0;
+    if (!g_hung_up) display_current()->drop_input();
+}
+
+bool input_hung_up() { return g_hung_up; }
 
 void key_push(const DisplayKeyEvent* key) {
     if (g_key_count == KEY_RING) return;  // typed too far ahead: the key is dropped

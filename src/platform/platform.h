@@ -106,19 +106,12 @@ int fullscreen_init(Window screen, uint32_t flags_mask, uint32_t flags);
 // Creates the soft-key bar from a menubar resource; nonzero on success, with
 // the bar's window in *bar (to which SHCMBM_OVERRIDEKEY is sent).
 int softkey_bar_create(Window parent, int menubar_id, ModuleInstance instance, Window* bar);
-// Hands a Back key press (the hot-key message's parameters) to the focused
-// control: an editable field that holds text deletes before its caret.
-// Returns 1 when such a field took it, 0 when nothing did.
-int back_key_forward(Window screen, WPARAM wparam, LPARAM lparam);
 
 // What every full screen does when it opens: the full-screen set-up, the
 // soft-key bar from menubar_id, and the Back key handed to the screen as a
 // hot-key message. Nonzero on success; 0 at the first step that failed, the
 // later ones skipped.
 int screen_open_full(Window screen, int menubar_id, ModuleInstance instance);
-// A screen's hot-key message: a Back key press goes to the focused control;
-// 1 when a field with text took it.
-int screen_hotkey(Window screen, WPARAM wparam, LPARAM lparam);
 
 // Timers (platform/timers.cpp), user-interface thread only: WM_TIMER with the
 // id in wparam every interval_ms to the window, from interval_ms after the
@@ -155,8 +148,10 @@ struct ViewScroll {
 int control_view_scroll(Window screen, int control_id, ViewScroll* out);
 
 // A message box with an "OK" soft key; returns when closed. With
-// MB_OKCANCEL the right soft key reads "CANCEL": the box returns IDOK for OK
-// or the Action key, IDCANCEL for CANCEL, Back or close.
+// MB_OKCANCEL it is a question whose right soft key reads "CANCEL": it
+// returns IDOK for the OK soft key only and IDCANCEL for CANCEL, the Action
+// key, Back or Ctrl-C. A box asked to close by the system (WM_CLOSE, as when
+// the terminal has gone) returns IDOK.
 constexpr uint32_t MB_OKCANCEL = 1;
 int message_box(Window owner, const char16_t* text, const char16_t* title, uint32_t type);
 

@@ -167,6 +167,10 @@ int loop_run(const bool* ended, int (*done)(void*), void* context, uint64_t dead
 void display_mark_dirty();
 void key_push(const DisplayKeyEvent* key);
 int key_room();  // keys the ring still takes
+// A screen has ended: the keys typed for it and not yet taken, in the ring
+// and still in the terminal, are dropped so the screen below never gets them.
+void keys_drop();
+bool input_hung_up();  // the terminal has gone: no key will come any more
 
 // --- Socket events (socket_events.cpp) ---------------------------------------------------
 constexpr int SOCKET_SLOTS = 16;
@@ -241,6 +245,7 @@ struct Display {
     void (*present)(const DisplayGrid* grid);
     int (*input_fd)();                 // -1: no input to wait on
     void (*read_input)(int hangup);    // input is waiting (or the terminal hung up)
+    void (*drop_input)();              // forgets what was typed and not yet read
     int (*take_resize)(int* cols, int* rows);  // nonzero once after a resize
     void (*redraw_all)();
     void (*stop)();

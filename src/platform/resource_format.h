@@ -70,6 +70,7 @@ struct MenuResource {
     const char16_t* popup_label;
     int entry_count;
     const MenuEntry* entries;
+    int opens_on;  // the entry selected when the popup opens (Enter chooses it)
 };
 
 struct SoftKey {

@@ -8,10 +8,17 @@
 // message box is a screen without a template or procedure of its own.
 //
 // Keys on the topmost screen, in order: an open popup takes them all; then
-// the focused control takes what it uses (typing, caret, list steps); the
-// rest are the screen's: soft keys, Action (IDOK), Back, focus moves, chat
-// view scrolling and Ctrl-C (WM_CLOSE). End is both: it takes the chat view
-// to its newest line before the focused control gets it.
+// the focused control takes what it uses (typing, Backspace, caret, list
+// steps); the rest are the screen's: soft keys, Action (IDOK), Back, focus
+// moves, chat view scrolling and Ctrl-C (WM_CLOSE). End is both: it takes the
+// chat view to its newest line before the focused control gets it.
+//
+// Back closes, Backspace deletes: Back goes to the screen (as the hot key
+// when the screen overrides it, else as IDCANCEL) whatever has the focus, a
+// field with text included; Backspace only ever deletes before the caret of
+// an editable field, and elsewhere does nothing. A screen that has ended
+// drops the keys typed ahead for it (keys_drop), so its text never reaches
+// the screen below.
 //
 // Default handling of what a procedure leaves (returns FALSE for): WM_PAINT
 // draws the screen; WM_CLOSE sends the cancel command (IDCANCEL) and, when
@@ -184,18 +191,14 @@ void soft_key(Screen* s, int which) {
     }
     const MenuResource* menu = resource_menu(KIVO_INSTANCE, s->menubar->id);
     if (!menu || menu->entry_count == 0) return;
-    s->popup = Popup{POPUP_MENU, menu, -1, 0};
+    int opens_on = menu->opens_on >= 0 && menu->opens_on < menu->entry_count ? menu->opens_on : 0;
+    s->popup = Popup{POPUP_MENU, menu, -1, opens_on};
     display_mark_dirty();
 }
 
 void back_key(Screen* s) {
     if (s->back_override) {
         send_message(s->window, WM_HOTKEY, 0, (LPARAM)make_long(0, (uint16_t)VK_BACK_KEY));
-        return;
-    }
-    Control* c = screen_focused(s);
-    if (c && edit_editable(c)) {
-        edit_delete_back(g_depth - 1, c);
         return;
     }
     send_command(s, IDCANCEL, 0);
@@ -215,12 +218,17 @@ void action_key(Screen* s) {
     send_command(s, IDOK, 0);
 }
 
+// A question (OK and CANCEL) is answered OK by its OK soft key only: Enter,
+// Back, Ctrl-C and CANCEL all cancel, so a key pressed by habit never says
+// yes. A plain box closes with OK on any of OK, Enter, Back and Ctrl-C.
 void message_box_key(Screen* s, const DisplayKeyEvent* key) {
     DisplayKey k = key->key;
-    bool leave = k == DISPLAY_KEY_BACK || k == DISPLAY_KEY_CLOSE || k == DISPLAY_KEY_SOFT_RIGHT;
-    if (s->box_cancel && leave) {
+    bool close = k == DISPLAY_KEY_ACTION || k == DISPLAY_KEY_BACK || k == DISPLAY_KEY_CLOSE;
+    if (k == DISPLAY_KEY_SOFT_LEFT) {
+        dialog_end(s->window, IDOK);
+    } else if (s->box_cancel && (close || k == DISPLAY_KEY_SOFT_RIGHT)) {
         dialog_end(s->window, IDCANCEL);
-    } else if (k == DISPLAY_KEY_ACTION || k == DISPLAY_KEY_SOFT_LEFT || (leave && k != DISPLAY_KEY_SOFT_RIGHT)) {
+    } else if (close) {
         dialog_end(s->window, IDOK);
     }
 }
@@ -344,6 +352,7 @@ static intptr_t screen_run(Screen* s, LPARAM init) {
     loop_run(&s->ended, nullptr, nullptr, 0);
     // Screens nest strictly: every screen opened above this one has ended.
     assert(s == screen_top());
+    keys_drop();
     intptr_t result = s->result;
     screen_pop();
     return result;
@@ -398,20 +407,14 @@ int softkey_bar_create(Window parent, int menubar_id, ModuleInstance instance, W
     return 1;
 }
 
-int back_key_forward(Window screen, WPARAM, LPARAM lparam) {
-    Screen* s = screen_of(screen);
-    if (!s || high_word((uintptr_t)lparam) != VK_BACK_KEY) return 0;
-    Control* c = screen_focused(s);
-    if (!c || !edit_editable(c) || c->length == 0) return 0;
-    edit_delete_back(screen_index(s), c);
-    return 1;
-}
-
 int message_box(Window, const char16_t* text, const char16_t* title, uint32_t type) {
     display_current();
     Screen* s = screen_push(nullptr, message_box_proc, title);
     if (!s) return 0;
     s->box_cancel = (type & MB_OKCANCEL) != 0;
     u16_copy(s->box_text, BOX_TEXT_UNITS, text ? text : u"");
+    // Once the terminal has gone every screen was asked to close; a box
+    // opened after that is asked too, or it would wait for keys forever.
+    if (input_hung_up()) post_local(s->window, WM_CLOSE, 0, 0);
     return (int)screen_run(s, 0);
 }

@@ -1,4 +1,4 @@
-// The opening and the Back key handling that every full screen shares.
+// The opening that every full screen shares, the Back key handed to it.
 #include "platform/platform.h"
 
 int screen_open_full(Window screen, int menubar_id, ModuleInstance instance) {
@@ -7,9 +7,4 @@ int screen_open_full(Window screen, int menubar_id, ModuleInstance instance) {
     if (!softkey_bar_create(screen, menubar_id, instance, &bar)) return 0;
     send_message(bar, SHCMBM_OVERRIDEKEY, VK_BACK_KEY, SHMBOF_OVERRIDE_BACK);
     return 1;
-}
-
-int screen_hotkey(Window screen, WPARAM wparam, LPARAM lparam) {
-    if (high_word((uintptr_t)lparam) == VK_BACK_KEY) return back_key_forward(screen, wparam, lparam);
-    return 0;
 }

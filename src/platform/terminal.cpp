@@ -1,8 +1,13 @@
 // The terminal display: ncurses (wide-character build), UTF-8 in and out.
 //
-// Keys, as on the phone: F1/F2 the soft keys, Enter the Action key, Esc and
-// Backspace the Back key, arrows, Home/End, Tab, PageUp/PageDown, Ctrl-C the
-// close request (the terminal is raw, so Ctrl-C is a key, not a signal).
+// Keys, as on the phone: F1/F2 the soft keys, Enter the Action key, Esc the
+// Back key, Backspace the field's delete key (both codes terminals send for
+// it, 127 and 8, and curses' KEY_BACKSPACE), arrows, Home/End, Tab,
+// PageUp/PageDown, Ctrl-C the close request (the terminal is raw, so Ctrl-C
+// is a key, not a signal).
+//
+// Keys typed ahead for a screen that has ended are dropped with the ring's
+// (flushinp, terminal_drop_input): the screen below never gets them.
 //
 // Resizing: the SIGWINCH handler only sets a flag. The signal is blocked on
 // the user-interface thread except while the loop waits in ppoll, so a resize
@@ -62,14 +67,14 @@ struct KeyMap {
 };
 constexpr KeyMap FUNCTION_KEYS[] = {
     {KEY_F(1), DISPLAY_KEY_SOFT_LEFT}, {KEY_F(2), DISPLAY_KEY_SOFT_RIGHT}, {KEY_ENTER, DISPLAY_KEY_ACTION},
-    {KEY_BACKSPACE, DISPLAY_KEY_BACK}, {KEY_UP, DISPLAY_KEY_UP},         {KEY_DOWN, DISPLAY_KEY_DOWN},
+    {KEY_BACKSPACE, DISPLAY_KEY_BACKSPACE}, {KEY_UP, DISPLAY_KEY_UP},         {KEY_DOWN, DISPLAY_KEY_DOWN},
     {KEY_LEFT, DISPLAY_KEY_LEFT},      {KEY_RIGHT, DISPLAY_KEY_RIGHT},   {KEY_HOME, DISPLAY_KEY_HOME},
     {KEY_END, DISPLAY_KEY_END},        {KEY_PPAGE, DISPLAY_KEY_PAGE_UP}, {KEY_NPAGE, DISPLAY_KEY_PAGE_DOWN},
     {KEY_BTAB, DISPLAY_KEY_TAB},
 };
 constexpr KeyMap CHARACTER_KEYS[] = {
-    {'\r', DISPLAY_KEY_ACTION}, {'\n', DISPLAY_KEY_ACTION}, {27, DISPLAY_KEY_BACK}, {127, DISPLAY_KEY_BACK},
-    {8, DISPLAY_KEY_BACK},      {'\t', DISPLAY_KEY_TAB},    {CTRL_C, DISPLAY_KEY_CLOSE},
+    {'\r', DISPLAY_KEY_ACTION}, {'\n', DISPLAY_KEY_ACTION}, {27, DISPLAY_KEY_BACK}, {127, DISPLAY_KEY_BACKSPACE},
+    {8, DISPLAY_KEY_BACKSPACE},      {'\t', DISPLAY_KEY_TAB},    {CTRL_C, DISPLAY_KEY_CLOSE},
 };
 
 void push(DisplayKey key, char32_t ch) {
@@ -105,6 +110,8 @@ void terminal_read_input(int hangup) {
 }
 
 int terminal_input_fd() { return STDIN_FILENO; }
+
+void terminal_drop_input() { flushinp(); }
 
 int terminal_take_resize(int* cols, int* rows) {
     if (!g_resized) return 0;
@@ -160,7 +167,7 @@ void terminal_stop() {
 void stop_at_exit() { terminal_stop(); }
 
 const Display TERMINAL = {
-    terminal_present, terminal_input_fd, terminal_read_input, terminal_take_resize,
+    terminal_present, terminal_input_fd, terminal_read_input, terminal_drop_input, terminal_take_resize,
     terminal_redraw_all, terminal_stop, &g_wait_mask,
 };
 

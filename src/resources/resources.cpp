@@ -87,11 +87,13 @@ constexpr MenuEntry PROGRESS_MENU[] = {
     {u"Stop", CMD_STOP},
 };
 
+// The main menu opens on "Connect", not on its first entry "exit": Menu and
+// then Enter must not end the program. The order and the digits stay.
 constexpr MenuResource MENUS[] = {
-    {MENUBAR_MAIN, u"Menu", COUNT_OF(MAIN_MENU), MAIN_MENU},
-    {MENUBAR_SEARCH, u"Menu", COUNT_OF(SEARCH_MENU), SEARCH_MENU},
-    {MENUBAR_USERS, u"Menu", COUNT_OF(USERS_MENU), USERS_MENU},
-    {MENUBAR_PROGRESS, u"Menu", COUNT_OF(PROGRESS_MENU), PROGRESS_MENU},
+    {MENUBAR_MAIN, u"Menu", COUNT_OF(MAIN_MENU), MAIN_MENU, 1},
+    {MENUBAR_SEARCH, u"Menu", COUNT_OF(SEARCH_MENU), SEARCH_MENU, 0},
+    {MENUBAR_USERS, u"Menu", COUNT_OF(USERS_MENU), USERS_MENU, 0},
+    {MENUBAR_PROGRESS, u"Menu", COUNT_OF(PROGRESS_MENU), PROGRESS_MENU, 0},
 };
 
 // --- Soft-key bars ----------------------------------------------------------------

@@ -51,6 +51,8 @@ constexpr int CHAT_VIEW_SCROLL_LINES = 1000;
 constexpr int TITLE_TEXT_UNITS = HUB_NAME_UNITS + 40;
 // " (<N> users)": up to ten digits.
 constexpr int USER_COUNT_UNITS = 24;
+// "connected to <hub name>: exit anyway?"; a long name is cut.
+constexpr int EXIT_QUESTION_UNITS = HUB_NAME_UNITS + 40;
 
 // 8-bit, code page 1251, shown through the conversion like any hub text.
 const char ABOUT_TEXT[] =
@@ -103,13 +105,23 @@ void input_line_fit(Window screen) {
 void command_send(Window) { send_input_line(); }
 // EN_CHANGE (and EN_SETFOCUS, which changes nothing here) from the input line.
 void command_input_changed(Window screen) { input_line_fit(screen); }
-// Exit asks first while a download runs: ending now would stop it.
+// Exit asks first while a download runs (ending now would stop it) or the
+// hub is online (ending now would leave it); the question's default is
+// CANCEL, only its OK soft key exits.
 void command_exit(Window screen) {
-    if (download_running() &&
-        message_box(screen, u"a download is running: exit anyway?", u"Exit", MB_OKCANCEL) != IDOK) {
+    char16_t question[EXIT_QUESTION_UNITS];
+    if (download_running()) {
+        u16_copy(question, EXIT_QUESTION_UNITS, u"a download is running: exit anyway?");
+    } else if (g_state.hub_phase == HUB_ONLINE) {
+        char16_t hub[HUB_NAME_UNITS];
+        if (g_state.hub_name[0] != 0) u16_copy(hub, HUB_NAME_UNITS, g_state.hub_name);
+        else wide_format(hub, HUB_NAME_UNITS, u"%S", g_state.hub_address);
+        wide_format(question, EXIT_QUESTION_UNITS, u"connected to %s: exit anyway?", hub);
+    } else {
+        hub_exit_command(screen);
         return;
     }
-    hub_exit_command(screen);
+    if (message_box(screen, question, u"Exit", MB_OKCANCEL) == IDOK) hub_exit_command(screen);
 }
 void command_connect(Window) { hub_connect_command(); }
 void command_disconnect(Window) { hub_disconnect_command(); }
@@ -177,7 +189,8 @@ intptr_t main_screen_other(Window, uint32_t message, WPARAM wparam, LPARAM lpara
     return hub_window_message(message, wparam, lparam);
 }
 
-// Back gives up a login that is still running; otherwise the input line takes it.
+// Back gives up a login that is still running; otherwise it does nothing
+// here (the screen stays, its input line untouched): only Exit ends Kivo.
 bool main_screen_back(Window) { return hub_cancel_login(); }
 
 const ScreenKind MAIN_SCREEN = {

@@ -50,7 +50,7 @@ const ScreenCommand PASSWORD_COMMANDS[] = {
 
 const ScreenKind PASSWORD_SCREEN = {
     password_screen_open, nullptr, command_cancel, PASSWORD_COMMANDS, command_count(PASSWORD_COMMANDS),
-    nullptr, nullptr, false,  // Back on an empty field cancels, like close
+    nullptr, nullptr, false,  // Back cancels, like close, whatever the field holds
 };
 
 }  // namespace

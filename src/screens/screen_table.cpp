@@ -24,7 +24,6 @@ intptr_t screen_kind_run(const ScreenKind& kind, Window screen, uint32_t message
     case WM_HOTKEY:
         if (high_word((uintptr_t)lparam) != VK_BACK_KEY) return FALSE;
         if (kind.back != nullptr && kind.back(screen)) return TRUE;
-        if (screen_hotkey(screen, wparam, lparam)) return TRUE;
         if (!kind.back_stays) (kind.close != nullptr ? kind.close : screen_end)(screen);
         return TRUE;
     case WM_CLOSE:

@@ -27,8 +27,9 @@ struct ScreenKind {
     // The Back key, before anything else: true when the screen took it.
     // nullptr: nothing comes first.
     bool (*back)(Window screen);
-    // Back deletes in an editable field that holds text, as on the phone;
-    // otherwise it closes the screen (as close does), unless back_stays.
+    // Back closes the screen (as close does), a field with text included:
+    // what was typed goes with it. back_stays: the screen stays (the main
+    // screen, which only Exit ends).
     bool back_stays;
 };
 
@@ -40,7 +41,7 @@ constexpr int command_count(const ScreenCommand (&)[N]) {
 // The screen procedure's body: WM_COMMAND runs the table's command with the
 // id in the low word of wparam (TRUE), or leaves an id the table lacks to the
 // platform (FALSE); WM_HOTKEY offers the Back key to the screen's back, then
-// to a focused field with text, then closes the screen unless back_stays.
+// closes the screen unless back_stays.
 intptr_t screen_kind_run(const ScreenKind& kind, Window screen, uint32_t message, WPARAM wparam,
                          LPARAM lparam);
 

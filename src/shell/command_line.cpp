@@ -33,7 +33,7 @@ const char HELP_TEXT[] =
     "\n"
     "Keys:\n"
     "  F1 menu (left soft key)       F2 search (right soft key)\n"
-    "  Enter   send, choose, act     Esc/Backspace  delete, or back\n"
+    "  Enter   send, choose, act     Esc back (closes)  Backspace delete\n"
     "  Up/Down fields and lists      PageUp/PageDown/End  scroll the chat\n"
     "  Ctrl-C  close the screen on top   digits choose in a menu\n"
     "  A chat line \">nick text\" goes to that user privately.\n"

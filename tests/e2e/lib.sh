@@ -23,6 +23,7 @@
 #   e2e_text                             # the screen inside its frame, rows joined by blanks
 #   e2e_kivo_sockets state port          # kivo's TCP sockets in that ss state to 127.0.0.1:port
 #   e2e_wait_exit [status]               # kivo ended with that status (0)
+#   e2e_exit                             # Menu, "exit"; OK (F1) when Kivo asks; ended with 0
 #   e2e_terminal_given_back              # after the end: no alternate screen, tty modes as before
 #   e2e_pass "what was shown"            # with the seconds the test took
 #
@@ -229,6 +230,16 @@ e2e_wait_exit() {
     local expected=${1:-0} file="$E2E_WORK/kivo-exit-status"
     e2e_until 10 test -s "$file" || e2e_fail "kivo did not end"
     [ "$(cat "$file")" = "$expected" ] || e2e_fail "kivo exit status $(cat "$file")"
+}
+
+# Menu, "exit": online or during a download Kivo asks first, and only the
+# question's OK soft key (F1) exits; kivo then ends with 0.
+e2e_exit_asked_or_ended() { test -s "$E2E_WORK/kivo-exit-status" || e2e_shows "exit anyway?"; }
+e2e_exit() {
+    e2e_keys F1 1
+    e2e_until 10 e2e_exit_asked_or_ended || e2e_fail "exit neither asked nor ended kivo"
+    test -s "$E2E_WORK/kivo-exit-status" || e2e_keys F1
+    e2e_wait_exit 0
 }
 
 # After kivo ended: the pane has left the alternate screen, shows the shell's

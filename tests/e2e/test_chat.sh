@@ -100,11 +100,15 @@ e2e_wait_text "слово word конец!!!" 10
 traffic_bytes out
 [ "$TRAFFIC" = $((out_cyrillic + 614)) ] || e2e_fail "a 600-character paste sent $((TRAFFIC - out_cyrillic - 14)) characters"
 
-# The Back key in the input line deletes there (it is not the screen's Back).
+# Backspace deletes in the input line; Esc (Back) neither deletes there nor
+# leaves the main screen.
 e2e_type "abc"
-e2e_keys Escape
+e2e_keys BSpace
 e2e_wait "|[ab                                                                          ]|"
-e2e_keys Escape Escape
+e2e_keys Escape
+e2e_wait_main
+e2e_shows "|[ab                                                                          ]|" || e2e_fail "Esc changed the input line"
+e2e_keys BSpace BSpace BSpace
 e2e_wait "|[                                                                            ]|"
 
 # The hub goes away: the close is noted, lines sent into the closed
@@ -120,9 +124,6 @@ e2e_keys F1 2
 e2e_wait_text "lost: closed by the hub connecting to 127.0.0.1:$HUB_PORT... cannot connect to 127.0.0.1:$HUB_PORT: connection refused"
 [ ! -s "$E2E_WORK/kivo-exit-status" ] || e2e_fail "kivo ended after the hub went away"
 
-e2e_keys F1
-e2e_wait "1 exit"
-e2e_keys 1
-e2e_wait_exit 0
+e2e_exit
 e2e_terminal_given_back
 e2e_pass "banner, Traffic, About, Connect, public and Cyrillic chat, Clear Chat, long paste, exit with 0 and the terminal back"

@@ -14,13 +14,6 @@ e2e_start_tls_hub
 e2e_favorite_hub "Elsewhere" 127.0.0.1 1 cmdline ""
 e2e_favorite_hub "Known" 127.0.0.1 "$HUB_PORT" Member letmein
 
-exit_kivo() {
-    e2e_keys F1
-    e2e_wait "1 exit"
-    e2e_keys 1
-    e2e_wait_exit 0
-}
-
 E2E_KIVO_ARGS="\"dchub://127.0.0.1:$HUB_PORT\""
 e2e_start_kivo
 e2e_wait_text "connecting to 127.0.0.1:$HUB_PORT... connected to 127.0.0.1:$HUB_PORT" 15
@@ -28,12 +21,12 @@ e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, Member!" 15
 e2e_until 10 sh -c "[ \"\$($E2E_TMUX capture-pane -p -t kivo | head -1 | grep -c 'Kivo Demo Hub (')\" = 1 ]" ||
     e2e_fail "the title does not name the hub"
 if e2e_text | grep -qF "127.0.0.1:1"; then e2e_fail "the first favourite's hub was tried"; fi
-exit_kivo
+e2e_exit
 
 E2E_KIVO_ARGS="\"nmdcs://127.0.0.1:$TLS_PORT?kp=$KEYPRINT\""
 e2e_start_kivo
 e2e_wait_text "connecting to 127.0.0.1:$TLS_PORT... connected to 127.0.0.1:$TLS_PORT" 15
 e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, cmdline!" 10   # the first favourite's nick
 e2e_until 5 test "$(e2e_kivo_sockets established "$TLS_PORT")" = 1 || e2e_fail "no connection to the TLS port"
-exit_kivo
+e2e_exit
 e2e_pass "dchub:// with a favourite's nick and password, nmdcs:// with a keyprint, each connected at start"

@@ -58,6 +58,5 @@ files=$(cd "$E2E_WORK/cwd" && ls -A | LC_ALL=C sort | tr '\n' '/')
 [ "$files" = "01 - Opening Theme.mp3/legacy-get-only.mp3/slow-song.mp3/Война и мир.txt/" ] ||
     e2e_fail "kivo's folder holds: $files"
 
-e2e_keys F1 1                                   # Menu, "exit"
-e2e_wait_exit 0
+e2e_exit                                   # Menu, "exit"
 e2e_pass "progress $growth, four files whole under their names, the notes in the chat"

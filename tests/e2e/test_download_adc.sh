@@ -50,6 +50,5 @@ e2e_same_file "$E2E_WORK/cwd/slow-song.mp3" "$E2E_WORK/mine.mp3"
 files=$(cd "$E2E_WORK/cwd" && ls -A | LC_ALL=C sort | tr '\n' '/')
 [ "$files" = "slow-song (1).mp3/slow-song.mp3/$song/" ] || e2e_fail "kivo's folder holds: $files"
 
-e2e_keys F1 1                                   # Menu, "exit"
-e2e_wait_exit 0
+e2e_exit                                   # Menu, "exit"
 e2e_pass "ADC-only peer verified, stopped at $stopped_at and resumed, the person's file untouched"

@@ -53,6 +53,5 @@ e2e_wait "1000 / 1000 bytes"
 e2e_keys F2
 e2e_wait_gone "done from Slowpoke"
 
-e2e_keys F1 1                                   # Menu, "exit"
-e2e_wait_exit 0
+e2e_exit                                   # Menu, "exit"
 e2e_pass "receiving, stopped, failed after a chat burst, done"

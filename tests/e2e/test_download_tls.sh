@@ -44,6 +44,5 @@ port=$(last_connect_port)
 # The hub logs each plain request that Secure refuses.
 ! grep -qF "Secure takes requests over TLS only" "$HUB_LOG" || e2e_fail "a request reached Secure in the clear"
 
-e2e_keys F1 1                                   # Menu, "exit"
-e2e_wait_exit 0
+e2e_exit                                   # Menu, "exit"
 e2e_pass "Secure's and Seeder's files over TLS, whole and TTH-verified"

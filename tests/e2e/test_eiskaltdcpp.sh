@@ -23,6 +23,5 @@ peer_kivo_connect
 peer_kivo_fetch_verified 30
 peer_connect_was_tls getter || e2e_fail "eiskaltdcpp's \$ConnectToMe port is not marked S"
 peer_kivo_stop_and_resume 1000000
-e2e_keys F1 1                                   # Menu, "exit"
-e2e_wait_exit 0
+e2e_exit                                   # Menu, "exit"
 e2e_pass "eiskaltdcpp ($EISK_UP_SECONDS s to come up): $PEER_SAMPLE_SIZE bytes over TLS verified, stopped at $PEER_STOPPED_AT and resumed"

@@ -177,7 +177,6 @@ e2e_keys Enter
 e2e_wait "|>PenPal> You wrote: эх $escaped "
 hub_received "\$To: PenPal From: " " $wire |'"
 
-e2e_keys F1 1
-e2e_wait_exit 0
+e2e_exit
 mdc_stop
 e2e_pass "UTF-8 and 1251 ports: Cyrillic nick, chat, Mira and microdc2 both ways; '|', '\$' and '&' escapes in chat and a private message; Users in Cyrillic; Encoding shown"

@@ -54,9 +54,6 @@ not_connected() { [ "$(e2e_title)" = "not connected" ]; }
 e2e_until 5 not_connected || e2e_fail "the title is $(e2e_title)"
 e2e_until 5 test "$(e2e_kivo_sockets connected "$TLS_PORT")" = 0 || e2e_fail "a connection to the TLS port stayed open"
 
-e2e_keys F1
-e2e_wait "1 exit"
-e2e_keys 1
-e2e_wait_exit 0
+e2e_exit
 e2e_terminal_given_back
 e2e_pass "About names TLS, login and chat over nmdcs:// with the keyprint, a wrong keyprint refused with its note"

@@ -50,7 +50,6 @@ screen=$(e2e_screen)
 grep -qF "::start download::" <<<"$screen" && e2e_fail "a refused download was started"
 [ ! -e "$E2E_WORK/cwd/$WITHDRAWN" ] || e2e_fail "a refused download left a file"
 
-e2e_keys F1 1                                   # Menu, "exit"
-e2e_wait_exit 0
+e2e_exit                                   # Menu, "exit"
 peer_stop_microdc2
 e2e_pass "4194311 bytes from microdc2 through its search result and \$ConnectToMe, whole; its \$Error reported"

@@ -24,6 +24,5 @@ peer_kivo_fetch_verified 20
 peer_connect_was_tls getter || e2e_fail "ncdc's \$ConnectToMe port is not marked S"
 peer_ncdc_type "/set upload_rate 256K"         # slowly enough to stop it halfway
 peer_kivo_stop_and_resume 500000
-e2e_keys F1 1                                   # Menu, "exit"
-e2e_wait_exit 0
+e2e_exit                                   # Menu, "exit"
 e2e_pass "ncdc ($NCDC_UP_SECONDS s to come up): $PEER_SAMPLE_SIZE bytes over TLS verified, stopped at $PEER_STOPPED_AT and resumed"

@@ -36,6 +36,5 @@ e2e_keys F1 6                                   # "Exit search"
 e2e_wait_gone "Download"
 e2e_wait "Welcome to"
 
-e2e_keys F1 1                                   # Menu, "exit"
-e2e_wait_exit 0
+e2e_exit                                   # Menu, "exit"
 e2e_pass "search sent, result listed, Full, Info and Exit search"

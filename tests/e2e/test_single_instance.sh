@@ -48,8 +48,7 @@ e2e_wait_gone "SMUDGE-ON-THE-SCREEN" 3
 e2e_wait "|Pelmark tarvol v 0.05 "
 e2e_keys F1 2
 e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, single!" 15
-e2e_keys F1 1
-e2e_wait_exit 0
+e2e_exit
 
 # With the first copy gone, a new start is the only copy and draws.
 $E2E_TMUX kill-window -t kivo:1

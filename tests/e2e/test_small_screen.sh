@@ -70,7 +70,6 @@ e2e_wait_main
 e2e_wait "$main_keys"
 e2e_wait "|<small> tiny Привет "
 
-e2e_keys F1 1
-e2e_wait_exit 0
+e2e_exit
 e2e_terminal_given_back
 e2e_pass "36x16: soft keys, menu, Connect, chat, Users, settings, resize, exit"

@@ -94,6 +94,5 @@ e2e_wait "|[bob:                                                                
 e2e_keys Enter
 e2e_wait "|<lister> bob: "
 
-e2e_keys F1 1
-e2e_wait_exit 0
+e2e_exit
 e2e_pass "$count users sorted, PRIVAT to PenPal answered, ToChat on bob"

@@ -11,7 +11,7 @@
 namespace {
 
 // A small procedure like the program's own screens: full screen, a soft-key
-// bar, Back forwarded to the focused control, close ends with CLOSE_RESULT.
+// bar, Back taken as the hot key, close ends with CLOSE_RESULT.
 constexpr intptr_t CLOSE_RESULT = 77;
 
 struct Seen {
@@ -36,9 +36,6 @@ intptr_t test_proc(Window w, uint32_t message, WPARAM wparam, LPARAM lparam) {
         if (g_override_back) send_message(bar, SHCMBM_OVERRIDEKEY, VK_BACK_KEY, SHMBOF_OVERRIDE_BACK);
         return TRUE;
     }
-    case WM_HOTKEY:
-        if (high_word((uintptr_t)lparam) == VK_BACK_KEY) back_key_forward(w, wparam, lparam);
-        return FALSE;
     case WM_CLOSE:
         g_text_at_close = control_text(w, g_text_control);
         dialog_end(w, CLOSE_RESULT);
@@ -91,33 +88,47 @@ TEST_F(Screens, InitDialogComesFirstWithTheInitValue) {
     EXPECT_EQ(g_seen[0].lparam, 1234);
 }
 
-TEST_F(Screens, BackDeletesTheCharacterBeforeTheCaretInAnEditField) {
+int back_hotkeys() {
+    int n = 0;
+    for (const Seen& s : g_seen) n += s.message == WM_HOTKEY && high_word((uintptr_t)s.lparam) == VK_BACK_KEY;
+    return n;
+}
+
+// Backspace deletes before the caret and nothing else; Back reaches the
+// screen (as the hot key, 0x1B in lparam's high word) and leaves the text.
+TEST_F(Screens, BackspaceDeletesInTheFieldAndBackGoesToTheScreenWithTheTextKept) {
+    display_press(DISPLAY_KEY_BACKSPACE);  // empty field: nothing
     display_type("abcd");
-    display_press(DISPLAY_KEY_BACK);
+    display_press(DISPLAY_KEY_BACKSPACE);
     display_press(DISPLAY_KEY_LEFT);
+    display_press(DISPLAY_KEY_BACKSPACE);
+    display_press(DISPLAY_KEY_HOME);
+    display_press(DISPLAY_KEY_BACKSPACE);  // caret at the start: nothing
     display_press(DISPLAY_KEY_BACK);
     display_press(DISPLAY_KEY_CLOSE);
     dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, test_proc, 0);
     EXPECT_EQ(g_text_at_close, u"ac");
-    // With the override, Back came as the hot key with 0x1B in lparam's high word.
-    int hotkeys = 0;
-    for (const Seen& s : g_seen)
-        if (s.message == WM_HOTKEY && high_word((uintptr_t)s.lparam) == VK_BACK_KEY) hotkeys++;
-    EXPECT_EQ(hotkeys, 2);
+    EXPECT_EQ(back_hotkeys(), 1);
     for (int id : commands_seen()) EXPECT_NE(id, IDCANCEL);
 }
 
-TEST_F(Screens, BackWithoutOverrideDeletesInAnEditFieldAndCancelsElsewhere) {
+// Without the override Back is the cancel command, in a field with text as
+// on a list; Backspace off a field, in a popup or in a box does nothing.
+TEST_F(Screens, BackWithoutOverrideCancelsEvenInAFieldWithTextAndBackspaceNeverDoes) {
     g_override_back = false;
     display_type("xy");
     display_press(DISPLAY_KEY_BACK);
+    display_press(DISPLAY_KEY_SOFT_LEFT);
+    display_press(DISPLAY_KEY_BACKSPACE);  // the menu stays open
+    display_type("3");                     // and chooses Disconnect
     display_press(DISPLAY_KEY_CLOSE);
     dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, test_proc, 0);
-    EXPECT_EQ(g_text_at_close, u"x");
-    EXPECT_TRUE(commands_seen().empty());
+    EXPECT_EQ(g_text_at_close, u"xy");
+    EXPECT_EQ(commands_seen(), (std::vector<int>{IDCANCEL, 6007}));
 
     g_seen.clear();
     g_menubar = MENUBAR_USERS;  // the Users screen: a list has the focus
+    display_press(DISPLAY_KEY_BACKSPACE);
     display_press(DISPLAY_KEY_BACK);
     display_press(DISPLAY_KEY_CLOSE);
     dialog_run(KIVO_INSTANCE, DIALOG_USERS, 0, test_proc, 0);
@@ -143,19 +154,24 @@ TEST_F(Screens, ActionKeySendsIdokAndCommandKeySendsItsCommand) {
     EXPECT_EQ(commands_seen(), (std::vector<int>{IDOK, 12005}));
 }
 
+// The main menu opens on its second entry, "Connect": Menu and Enter never
+// choose its first, "exit", whose digit stays 1.
 TEST_F(Screens, MenuKeyOpensThePopupAndADigitChoosesTheEntry) {
     display_press(DISPLAY_KEY_SOFT_LEFT);
     display_type("3");  // Disconnect
     display_press(DISPLAY_KEY_SOFT_LEFT);
-    display_press(DISPLAY_KEY_DOWN);
+    display_press(DISPLAY_KEY_ACTION);  // Connect, where it opened
+    display_press(DISPLAY_KEY_SOFT_LEFT);
     display_press(DISPLAY_KEY_DOWN);
     display_press(DISPLAY_KEY_DOWN);
     display_press(DISPLAY_KEY_ACTION);  // Clear Chat
     display_press(DISPLAY_KEY_SOFT_LEFT);
     display_press(DISPLAY_KEY_BACK);    // closes the popup: no command, no hot key
+    display_press(DISPLAY_KEY_SOFT_LEFT);
+    display_type("1");                  // exit
     display_press(DISPLAY_KEY_CLOSE);
     dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, test_proc, 0);
-    EXPECT_EQ(commands_seen(), (std::vector<int>{6007, 6008}));
+    EXPECT_EQ(commands_seen(), (std::vector<int>{6007, 6004, 6008, 6002}));
     for (const Seen& s : g_seen) EXPECT_NE(s.message, WM_HOTKEY);
 }
 
@@ -203,7 +219,7 @@ TEST_F(Screens, AstralCharactersAreTypedSteppedOverAndDeletedWhole) {
     display_type("-");
     display_press(DISPLAY_KEY_END);
     display_press(DISPLAY_KEY_LEFT);
-    display_press(DISPLAY_KEY_BACK);          // both halves go
+    display_press(DISPLAY_KEY_BACKSPACE);     // both halves go
     display_press(DISPLAY_KEY_CLOSE);
     dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, test_proc, 0);
     EXPECT_EQ(g_text_at_close, u"a-b");
@@ -345,13 +361,25 @@ intptr_t plain_proc(Window, uint32_t message, WPARAM, LPARAM) {
     return 0;
 }
 
-TEST_F(Screens, ScreenOpenedFromAScreenReturnsItsResultToTheCaller) {
+// The keys typed ahead behind the one that ended the inner screen were meant
+// for it: the outer screen's field and procedure never see them.
+TEST_F(Screens, ScreenOpenedFromAScreenReturnsItsResultAndTakesItsTypedKeysAlong) {
     g_inner_result = 0;
     display_press(DISPLAY_KEY_SOFT_RIGHT);  // opens the search screen
+    display_type("ab");
     display_press(DISPLAY_KEY_SOFT_RIGHT);  // its "Download" ends it with 42
-    display_press(DISPLAY_KEY_CLOSE);       // then closes the outer one
+    display_type("xyz");
+    display_press(DISPLAY_KEY_BACK);
+    IdleScript script;
+    script.add([](void*) {
+        display_press(DISPLAY_KEY_CLOSE);  // the outer screen is on top again
+        return true;
+    });
+    display_set_idle_hook(IdleScript::hook, &script);
     EXPECT_EQ(dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, opener_proc, 0), CLOSE_RESULT);
     EXPECT_EQ(g_inner_result, 42);
+    EXPECT_EQ(g_text_at_close, u"");
+    EXPECT_EQ(back_hotkeys(), 0);
 }
 
 TEST_F(Screens, MessageBoxBlocksItsCallerWhilePostedMessagesReachOtherWindows) {

@@ -2,6 +2,8 @@
 // the paint rule, the command table, Traffic, About, Clear Chat and Back (a
 // login still running is given up by it), and reading back in the chat view.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -138,11 +140,16 @@ TEST_F(MainScreen, ClearChatRemovesTheBanner) {
     EXPECT_EQ(chatlog_length(), 0);
 }
 
-TEST_F(MainScreen, BackDeletesInTheInputLineAndLeavesTheScreenOpen) {
+// Back on the main screen, with text in the input line, closes nothing and
+// deletes nothing; Backspace deletes.
+TEST_F(MainScreen, BackLeavesTheInputLineAndTheScreenAloneAndBackspaceDeletes) {
     state.script.add(set_target);
     state.script.add([](void*) {
         display_type("abc");
         display_press(DISPLAY_KEY_BACK);
+        display_press(DISPLAY_KEY_BACK);
+        display_press(DISPLAY_KEY_BACKSPACE);
+        display_type("d");  // still reaches the input line: the screen is open
         return true;
     });
     state.script.add([](void*) {
@@ -151,7 +158,45 @@ TEST_F(MainScreen, BackDeletesInTheInputLineAndLeavesTheScreenOpen) {
     });
     state.script.add(close_main);
     EXPECT_EQ(run_main(), 0);
-    EXPECT_EQ(state.input, u"ab");
+    EXPECT_EQ(state.input, u"abd");
+}
+
+// Words typed on the search screen stay there: Backspace past the start of
+// its field keeps it open, and after Back closes it the keys typed behind
+// Back are dropped, so nothing lands in the input line or goes to the hub.
+TEST_F(MainScreen, SearchWordsNeverReachTheChatWhateverBackAndBackspaceDo) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    g_state.hub_socket = pair[0];  // what would go to the hub is read back
+    text_copy(g_state.hub_nick, HUB_NICK_BYTES, "me");
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        display_press(DISPLAY_KEY_SOFT_RIGHT);  // the search screen
+        display_type("secure");
+        for (int i = 0; i < 7; i++) display_press(DISPLAY_KEY_BACKSPACE);  // one too many
+        display_type("tls");
+        return true;
+    });
+    state.script.add([](void*) {
+        if (control_text(g_state.search_window, ID_SEARCH_WORDS) != u"tls") return false;
+        display_press(DISPLAY_KEY_BACK);
+        display_type("private Проверка");
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (g_state.search_window != 0) return false;
+        run->input = control_text(g_state.main_window, ID_MAIN_INPUT_LINE);
+        return true;
+    });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    EXPECT_EQ(state.input, u"");
+    char sent[256];
+    EXPECT_LE(recv(pair[1], sent, sizeof sent, MSG_DONTWAIT), 0) << "something went to the hub";
+    if (g_state.hub_socket == pair[0]) close(pair[0]);
+    close(pair[1]);
+    g_state.hub_socket = 0;
 }
 
 TEST_F(MainScreen, ExitFromTheMenuEndsWithZero) {
@@ -163,8 +208,57 @@ TEST_F(MainScreen, ExitFromTheMenuEndsWithZero) {
     EXPECT_EQ(run_main(), 0);
 }
 
+// Online, Exit asks "connected to <hub>: exit anyway?" and only the
+// question's OK soft key ends Kivo: Enter, Ctrl-C, Back and CANCEL keep it
+// running, Backspace does nothing; Ctrl-C on the main screen asks too.
+TEST_F(MainScreen, ExitWhileOnlineAsksAndOnlyItsOkSoftKeyEnds) {
+    static TestHub* hub_ptr;
+    TestHub hub;
+    hub_ptr = &hub;
+    hub.send(HUB_TEST_LOCK).expect(HUB_TEST_BLOCK_END).send("$Hello [i]mpx200|$HubName Demo|");
+    hub_test_state(hub.port_text());
+    g_state.module_instance = KIVO_INSTANCE;
+    static const DisplayKey CANCELS[] = {DISPLAY_KEY_ACTION, DISPLAY_KEY_CLOSE, DISPLAY_KEY_BACK,
+                                         DISPLAY_KEY_SOFT_RIGHT};
+    static int asked;
+    asked = 0;
+    state.script.add([](void*) {
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("2");  // Menu > Connect
+        return true;
+    });
+    for (int i = 0; i < 4; i++) {
+        state.script.add([](void*) {
+            if (grid_row(0).find("Demo (") == std::string::npos || display_find("exit anyway") >= 0) return false;
+            display_press(DISPLAY_KEY_SOFT_LEFT);
+            display_type("1");  // Menu > exit
+            return true;
+        });
+        state.script.add([](void*) {
+            if (display_find("connected to Demo: exit anyway?") < 0) return false;
+            display_press(CANCELS[asked++]);
+            return true;
+        });
+    }
+    state.script.add([](void*) {
+        if (display_find("exit anyway") >= 0) return false;
+        EXPECT_EQ(g_state.hub_phase, HUB_ONLINE);
+        display_press(DISPLAY_KEY_CLOSE);  // Ctrl-C asks too
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("exit anyway") < 0) return false;
+        display_press(DISPLAY_KEY_BACKSPACE);
+        display_press(DISPLAY_KEY_SOFT_LEFT);  // OK
+        return true;
+    });
+    EXPECT_EQ(run_main(), 0);
+    EXPECT_EQ(state.script.next, state.script.count) << "ended before OK";
+    EXPECT_TRUE(hub_ptr->wait_client_closed(0, 2000));
+}
+
 // While a login runs, Back gives it up and the input line keeps its text;
-// afterwards Back deletes in the input line again.
+// afterwards Back does nothing there and Backspace deletes.
 TEST_F(MainScreen, BackWhileConnectingGivesUpTheLogin) {
     static TestHub* silent;
     TestHub hub;  // accepts and never sends its lock
@@ -190,6 +284,7 @@ TEST_F(MainScreen, BackWhileConnectingGivesUpTheLogin) {
         if (hub_login_running() || display_find("connect cancelled") < 0) return false;
         run->input = control_text(g_state.main_window, ID_MAIN_INPUT_LINE);
         display_press(DISPLAY_KEY_BACK);
+        display_press(DISPLAY_KEY_BACKSPACE);
         return true;
     });
     state.script.add([](void*) { return control_text(g_state.main_window, ID_MAIN_INPUT_LINE) == u"a"; });

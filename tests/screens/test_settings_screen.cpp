@@ -191,8 +191,8 @@ TEST_F(SettingsScreen, FocusOnTheListReplacesATypedHostWithTheSelectedFavourite)
     state.script.add([](void*) {
         display_press(DISPLAY_KEY_RIGHT);  // select "Only"
         display_press(DISPLAY_KEY_DOWN);   // to the host field, caret at its end
-        // Back deletes while the field has text; one more would close the screen.
-        for (int i = 0; i < 11; i++) display_press(DISPLAY_KEY_BACK);  // "fav.example"
+        // Backspace deletes "fav.example"; one more on the empty field does nothing.
+        for (int i = 0; i < 12; i++) display_press(DISPLAY_KEY_BACKSPACE);
         display_type("typed.example");
         return true;
     });

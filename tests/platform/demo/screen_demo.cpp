@@ -2,10 +2,10 @@
 // display with a trivial procedure, for the tmux test and the idle benchmark.
 //
 // The chat view shows a banner and one line per command; the Action key moves
-// the input line into the view as "> text"; "About" (6025) opens a message
-// box; "exit" (6002), the cancel command and Ctrl-C end it. After the terminal
-// is given back it prints "screen_demo: ended" so a test can see the shell's
-// screen again.
+// the input line into the view as "> text", the Back key adds "back";
+// "About" (6025) opens a message box; "exit" (6002), the cancel command and
+// Ctrl-C end it. After the terminal is given back it prints "screen_demo:
+// ended" so a test can see the shell's screen again.
 #include <cstdio>
 
 #include "platform/display.h"
@@ -64,9 +64,11 @@ intptr_t demo_proc(Window w, uint32_t message, WPARAM wparam, LPARAM lparam) {
         control_set_text(w, 4003, view);
         control_send(w, 4003, EM_LINESCROLL, 0, 1000);
         return FALSE;
-    case WM_HOTKEY:
-        if (high_word((uintptr_t)lparam) == VK_BACK_KEY) back_key_forward(w, wparam, lparam);
-        return FALSE;
+    case WM_HOTKEY:  // the Back key: shown, the input line left as it is
+        if (high_word((uintptr_t)lparam) != VK_BACK_KEY) return FALSE;
+        view_add(u"back", u"");
+        repaint_request(w);
+        return TRUE;
     case WM_CLOSE:
         dialog_end(w, 0);
         return TRUE;

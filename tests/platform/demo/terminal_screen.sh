@@ -2,7 +2,8 @@
 # The terminal display for real: screen_demo runs the main screen's template in
 # a tmux pane; keys go in with send-keys and what a person sees comes back
 # with capture-pane. Checks: the screen shows, typed text (Cyrillic too)
-# reaches the input line, Enter is the Action key, Back deletes, F1 opens the
+# reaches the input line, Enter is the Action key, Backspace deletes and Esc
+# is the Back key that leaves the text alone, F1 opens the
 # numbered menu and a digit chooses, a message box opens and closes, a resize
 # redraws at the phone's size, and the terminal is given back at the end.
 # Also: without a terminal the demo refuses to start, saying why.
@@ -59,6 +60,9 @@ wait_for "Search |"
 t send-keys -t "$session" -l "hello Привет"
 wait_for "[hello Привет"
 t send-keys -t "$session" BSpace BSpace
+wait_for "[hello Прив "
+t send-keys -t "$session" Escape
+wait_for "back"
 wait_for "[hello Прив "
 t send-keys -t "$session" Enter
 wait_for "> hello Прив"
