@@ -171,7 +171,10 @@ int tcp_connect_within(const char* host, const char* port_text, int type, int ti
     struct sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    address.sin_port = htons((uint16_t)((uint32_t)decimal_to_int(port_text) & 0xFFFF));
+    // Callers pass checked ports; one outside 1-65535 is refused, never wrapped.
+    int port = decimal_to_int(port_text);
+    if (port < 1 || port > 65535) return TCP_CONNECT_FAILED;
+    address.sin_port = htons((uint16_t)port);
     uint32_t found;
     // The lookup and the connect are bounded each on its own, like every
     // step of a login.

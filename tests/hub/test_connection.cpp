@@ -122,6 +122,10 @@ TEST_F(Login, CountsTwentyForTheLockTheReplyAndTheBlockLength) {
 TEST_F(Login, RefusedConnectionFailsWithoutCounting) {
     std::string port = std::to_string(unused_port());
     EXPECT_EQ(tcp_connect("127.0.0.1", port.c_str(), SOCKET_STREAM), TCP_CONNECT_REFUSED);
+    // A port past 65535 is refused, never wrapped onto the listening hub's port.
+    TestHub listening;
+    std::string wrapped = std::to_string(atoi(listening.port_text().c_str()) + 65536);
+    EXPECT_EQ(tcp_connect("127.0.0.1", wrapped.c_str(), SOCKET_STREAM), TCP_CONNECT_FAILED);
     EXPECT_EQ(login(port.c_str()), LOGIN_REFUSED);
     EXPECT_EQ(reply_length_, 0);
     EXPECT_EQ(traffic_received(), 0u);
