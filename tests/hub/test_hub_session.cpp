@@ -241,13 +241,14 @@ TEST_F(HubSession, ConnectAnnouncesTlsTransfersUnlessSwitchedOff) {
     EXPECT_NE(hub.received(1).find("$ $Modem $$1234567890$|"), std::string::npos) << hub.received(1);
 }
 
-TEST_F(HubSession, PortTextAbove65535IsTakenModulo65536) {
+TEST_F(HubSession, PortTextAbove65535IsRefusedNotWrappedOntoAnother) {
     TestHub hub;
     hub.send(LOCK).expect(BLOCK_END).send("$Hello [i]mpx200|");
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(hub.port() + 65536).c_str());
     ASSERT_TRUE(connect_and_wait());
-    EXPECT_GT(g_state.hub_socket, 0);
-    EXPECT_EQ(hub.connections(), 1);
+    EXPECT_LT(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+    EXPECT_EQ(hub.connections(), 0);
 }
 
 // --- Socket events after the login -------------------------------------------------
