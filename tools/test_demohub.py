@@ -127,14 +127,16 @@ def welcome(nick, name=b"Kivo Demo Hub"):
 
 def start_hub(data, *extra):
     """Runs demohub.py on free ports; returns (process, {"": port, "utf-8":
-    UTF-8 port, "tls": TLS port}), the last two only when asked for."""
+    UTF-8 port, "cp1252": code page 1252 port, "tls": TLS port}), the last
+    three only when asked for."""
     proc = subprocess.Popen(
         [sys.executable, os.path.join(HERE, "demohub.py"), "--port", "0", "--big-mib", "0",
          "--churn-seconds", "0", "--quiet", "--data-dir", data] + list(extra),
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     ready, _, _ = select.select([proc.stdout], [], [], 30)
     lines = [proc.stdout.readline().decode() if ready else ""]
-    kinds = [""] + [kind for kind, option in (("utf-8", "--utf8-port"), ("tls", "--tls-port"))
+    kinds = [""] + [kind for kind, option in (("utf-8", "--utf8-port"), ("cp1252", "--cp1252-port"),
+                                              ("tls", "--tls-port"))
                     if option in extra]
     for _ in kinds[1:]:
         lines.append(proc.stdout.readline().decode())   # printed right after the first
@@ -230,6 +232,7 @@ class HubCase(unittest.TestCase):
         cls.proc, ports = start_hub(cls.data, *cls.HUB_ARGS)
         cls.port = ports[""]
         cls.utf8_port = ports.get("utf-8")
+        cls.cp1252_port = ports.get("cp1252")
         cls.tls_port = ports.get("tls")
 
     @classmethod
@@ -258,7 +261,7 @@ class HubCase(unittest.TestCase):
 
 
 class DemoHub(HubCase):
-    HUB_ARGS = ("--utf8-port", "0")
+    HUB_ARGS = ("--utf8-port", "0", "--cp1252-port", "0")
 
     def test_right_key_gets_greeting_then_users_and_welcome(self):
         c = self.login(b"tester1")
@@ -634,6 +637,19 @@ class DemoHub(HubCase):
         paths = {c.until(lambda m: m.startswith(b"$SR ")).split(b"\x05")[0] for _ in range(2)}
         self.assertEqual(paths, {b"$SR maxim Misc\\Ke$ha & Friends - Tik Tok.mp3",
                                  b"$SR n00b Misc\\Ke$ha & Friends - Tik Tok.mp3"})
+
+    # ---- the code page 1252 port ------------------------------------------
+
+    def test_cp1252_port_shares_the_hub_in_western_european_text(self):
+        a = self.login(b"Hans", port=self.cp1252_port)
+        self.assertIn(b"$HubName Kivo Demo Hub (CP1252)|", a.sock.recv(1 << 20))
+        b = self.logged_in("Лена".encode(), port=self.utf8_port)
+        line = "<Hans> gr\u00fc\u00dfe, \u00fcn\u00efcode \u20ac \u00bd"
+        a.send(line.encode("cp1252") + b"|")
+        self.assertEqual(b.until(lambda m: m.startswith(b"<Hans> ")), line.encode())
+        b.send("<Лена> \u00fcn\u00efcode и кот|".encode())
+        self.assertEqual(a.until(lambda m: m.startswith(b"<") and b"Hans" not in m[:6]),
+                         "<????> \u00fcn\u00efcode ? ???".encode("cp1252"))
 
     # ---- the UTF-8 port ----------------------------------------------------
 

@@ -24,8 +24,9 @@
 // is the one in use; the hub connection follows Server either way. A file that breaks off or is not well-formed keeps
 // the hubs read before the fault.
 //
-// Encoding names the hub's encoding: UTF-8 or utf8 for UTF-8; CP1251,
-// windows-1251 or 1251 (and anything else or nothing) for code page 1251.
+// Encoding names the hub's encoding: UTF-8 or utf8; CP1251, windows-1251 or
+// 1251; CP1252, windows-1252 or 1252; Auto (and anything else or nothing):
+// the legacy code page until the hub shows that it sends UTF-8.
 //
 // State of this file alone: the arena expat allocates from while it parses
 // (it is reset after every parse), so reading the file takes no heap; the
@@ -169,7 +170,10 @@ bool switched_off(const char* value) {
 }
 
 uint8_t encoding_of(const char* value) {
-    return value_is(value, "utf-8") || value_is(value, "utf8") ? ENCODING_UTF8 : ENCODING_CP1251;
+    if (value_is(value, "utf-8") || value_is(value, "utf8")) return ENCODING_UTF8;
+    if (value_is(value, "cp1251") || value_is(value, "windows-1251") || value_is(value, "1251")) return ENCODING_CP1251;
+    if (value_is(value, "cp1252") || value_is(value, "windows-1252") || value_is(value, "1252")) return ENCODING_CP1252;
+    return ENCODING_AUTO;
 }
 
 void XMLCALL element_start(void*, const XML_Char* name, const XML_Char** attributes) {
@@ -241,8 +245,10 @@ void parse_favorites_text(int length) {
 void favorite_password(const FavoriteHub* hub, char* dst, int dst_bytes) {
     char16_t wide[FAV_PASSWORD_BYTES];
     cp1251_to_utf16(hub->password, -1, wide, FAV_PASSWORD_BYTES);
+    // Auto sends the password as its legacy code page: it goes before the
+    // hub has said much.
     if (hub->encoding == ENCODING_UTF8) utf16_to_utf8(wide, -1, dst, dst_bytes);
-    else utf16_to_cp1251(wide, -1, dst, dst_bytes);
+    else utf16_to_code_page(hub->encoding == ENCODING_CP1252 ? CODE_PAGE_1252 : CODE_PAGE_1251, wide, -1, dst, dst_bytes);
 }
 
 void favorite_take(const FavoriteHub* hub, bool with_address) {

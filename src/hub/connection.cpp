@@ -413,7 +413,7 @@ void hub_connect_command() {
     text_append(g_state.hub_address, HUB_ADDRESS_BYTES, ":");
     text_append(g_state.hub_address, HUB_ADDRESS_BYTES, s.hub_port);
     g_state.hub_name[0] = 0;
-    hub_encoding_set(s.encoding == ENCODING_UTF8 ? ENCODING_UTF8 : ENCODING_CP1251);
+    hub_encoding_choose(s.encoding);
     char16_t wide[NICK_BYTES];
     cp1251_to_utf16(s.nick, -1, wide, NICK_BYTES);
     utf16_to_hub_text(wide, -1, g_state.hub_nick, HUB_NICK_BYTES);

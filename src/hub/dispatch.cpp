@@ -11,13 +11,20 @@
 // A message that ends the connection ends the dispatch: nothing after it
 // in the same receive is handled.
 //
+// A hub whose encoding is Auto is read in its legacy code page until a
+// message comes that is UTF-8 holding more than ASCII: from that message on
+// (it included, since the check comes before any handler converts it) the
+// hub is read and written as UTF-8, and a note says so, once. Text in code
+// page 1251 or 1252 is hardly ever UTF-8 as well: their letters beyond ASCII
+// are not followed by the continuation bytes UTF-8 needs.
+//
 // Every receive is untrusted: a message holding a NUL byte is dropped whole
 // (the walk goes on after its '|'), a tail too long to keep is dropped whole,
 // and each handler gets one NUL-terminated message inside the data buffer.
 //
 // Reaches g_state: hub_socket, the receive tail, main_window, hub_name, the
-// TrafficCounters; its routes reach the ChatLog, the UserTable, the results and
-// the DownloadJob.
+// hub's encoding and its watch, the TrafficCounters; its routes reach the
+// ChatLog, the UserTable, the results and the DownloadJob.
 #include "hub/dispatch.h"
 
 #include <cstring>
@@ -92,6 +99,15 @@ int route_hub_message(char* message) {
         if (is_prefix(route.prefix, message)) return route.handler(message);
     }
     return 0;  // greeting, lock, nick lists, searches: ignored
+}
+
+// Auto's watch over one message (length bytes, before it is unescaped or
+// converted). Returns 1 when it switched the hub to UTF-8 (a note shown).
+int watch_for_utf8(const char* message, int length) {
+    if (g_state.hub_encoding_watch == 0 || !text_is_utf8_beyond_ascii(message, length)) return 0;
+    hub_encoding_found_utf8();
+    chatlog_append_note(u"the hub sends UTF-8: reading and writing it as UTF-8");
+    return 1;
 }
 
 // Index of the first '|' in text[from, length), NUL bytes included; length when none.
@@ -180,6 +196,7 @@ int dispatch_hub_data(char* text, int length) {
         int end = p + find_bar(text + p);
         if (text[end] == '|') {
             text[end] = '\0';
+            if (watch_for_utf8(text + p, end - p)) appended = 1;
             if (route_hub_message(text + p)) appended = 1;
             p = end + 1;
         } else if (end >= length) {

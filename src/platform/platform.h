@@ -204,6 +204,17 @@ int set_foreground(Window window);
 int cp1251_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units);
 // UTF-16 to code page 1251; characters 1251 lacks become '?'. Same rules.
 int utf16_to_cp1251(const char16_t* src, int src_len, char* dst, int dst_bytes);
+// The 8-bit code pages hubs use: 1251 (Cyrillic) and 1252 (Western European).
+// The same conversions for either, by name.
+enum CodePage : uint8_t { CODE_PAGE_1251, CODE_PAGE_1252 };
+int code_page_to_utf16(CodePage page, const char* src, int src_len, char16_t* dst, int dst_units);
+int utf16_to_code_page(CodePage page, const char16_t* src, int src_len, char* dst, int dst_bytes);
+// The index of the first unit of the terminated text that the code page has
+// no byte for (the first of a surrogate pair), or -1 when it has all.
+int code_page_lacks(CodePage page, const char16_t* text);
+// True when length bytes of text are UTF-8 (no overlong form, no surrogate,
+// no sequence cut at the end) and at least one of them is not ASCII.
+bool text_is_utf8_beyond_ascii(const char* text, int length);
 // UTF-8 <-> UTF-16 for the terminal and file names; same rules.
 int utf8_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units);
 int utf16_to_utf8(const char16_t* src, int src_len, char* dst, int dst_bytes);

@@ -1,9 +1,13 @@
-// Text conversion and formatting: code page 1251, UTF-16 and UTF-8.
+// Text conversion and formatting: code pages 1251 and 1252, UTF-16 and UTF-8.
 //
 // Every conversion writes at most the capacity it is given and terminates its
-// output when asked to (src_len -1); input that does not fit is cut. The 1251
-// table is the standard one; the one byte it leaves undefined, 0x98, maps to
-// U+0098 and back, so that any byte sequence survives a round trip.
+// output when asked to (src_len -1); input that does not fit is cut. The code
+// page tables are the standard ones (tools/gen_codepage.py writes them from
+// Python's codecs); a byte a code page leaves undefined (0x98 in 1251; 0x81,
+// 0x8D, 0x8F, 0x90, 0x9D in 1252) maps to the C1 control of the same value and
+// back, so that any byte sequence survives a round trip. A character the code
+// page lacks becomes '?' (code_page_lacks finds it first, for those who must
+// not send it changed).
 #include <cassert>
 #include <cstdarg>
 #include <cstring>
@@ -12,36 +16,24 @@
 
 namespace {
 
-// UTF-16 values of the bytes 0x80 to 0xFF in code page 1251.
-const char16_t CP1251_HIGH[128] = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
-    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
-    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
-    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
-    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
-    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
-    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
-    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
-    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
-    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
-    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
-    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
-};
+// CP1251_HIGH and CP1252_HIGH: the UTF-16 values of the bytes 0x80 to 0xFF,
+// written by tools/gen_codepage.py from Python's codecs.
+#include "platform/codepage_tables.inc"
 
-char16_t byte_to_unit(unsigned char b) {
-    return b < 0x80 ? (char16_t)b : CP1251_HIGH[b - 0x80];
+const char16_t* high_half(CodePage page) { return page == CODE_PAGE_1252 ? CP1252_HIGH : CP1251_HIGH; }
+
+char16_t byte_to_unit(unsigned char b, CodePage page = CODE_PAGE_1251) {
+    return b < 0x80 ? (char16_t)b : high_half(page)[b - 0x80];
 }
 
-char unit_to_byte(char16_t u) {
-    if (u < 0x80) return (char)u;
+// The byte for u, or -1 when the code page has none.
+int unit_byte(char16_t u, CodePage page) {
+    if (u < 0x80) return u;
+    const char16_t* high = high_half(page);
     for (int i = 0; i < 128; i++) {
-        if (CP1251_HIGH[i] == u) return (char)(0x80 + i);
+        if (high[i] == u) return 0x80 + i;
     }
-    return '?';
+    return -1;
 }
 
 int source_length_8(const char* src, int src_len) {
@@ -115,22 +107,40 @@ int text_append(char* dst, int dst_bytes, const char* src) {
     return have + text_copy(dst + have, dst_bytes - have, src);
 }
 
-int cp1251_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units) {
+int code_page_to_utf16(CodePage page, const char* src, int src_len, char16_t* dst, int dst_units) {
     if (dst_units <= 0) return 0;
     int n = source_length_8(src, src_len);
     int room = output_room(src_len, dst_units);
     if (n > room) n = room;
-    for (int i = 0; i < n; i++) dst[i] = byte_to_unit((unsigned char)src[i]);
+    for (int i = 0; i < n; i++) dst[i] = byte_to_unit((unsigned char)src[i], page);
     return output_end(dst, n, src_len);
 }
 
-int utf16_to_cp1251(const char16_t* src, int src_len, char* dst, int dst_bytes) {
+int utf16_to_code_page(CodePage page, const char16_t* src, int src_len, char* dst, int dst_bytes) {
     if (dst_bytes <= 0) return 0;
     int n = source_length_16(src, src_len);
     int room = output_room(src_len, dst_bytes);
     if (n > room) n = room;
-    for (int i = 0; i < n; i++) dst[i] = unit_to_byte(src[i]);
+    for (int i = 0; i < n; i++) {
+        int b = unit_byte(src[i], page);
+        dst[i] = b < 0 ? '?' : (char)b;
+    }
     return output_end(dst, n, src_len);
+}
+
+int code_page_lacks(CodePage page, const char16_t* text) {
+    for (int i = 0; text[i] != 0; i++) {
+        if (unit_byte(text[i], page) < 0) return i;
+    }
+    return -1;
+}
+
+int cp1251_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units) {
+    return code_page_to_utf16(CODE_PAGE_1251, src, src_len, dst, dst_units);
+}
+
+int utf16_to_cp1251(const char16_t* src, int src_len, char* dst, int dst_bytes) {
+    return utf16_to_code_page(CODE_PAGE_1251, src, src_len, dst, dst_bytes);
 }
 
 namespace {
@@ -179,6 +189,20 @@ int utf8_encode(uint32_t cp, char* out) {
 }
 
 }  // namespace
+
+bool text_is_utf8_beyond_ascii(const char* text, int length) {
+    const unsigned char* s = (const unsigned char*)text;
+    bool beyond = false;
+    for (int i = 0; i < length;) {
+        uint32_t cp;
+        int used = utf8_decode(s + i, length - i, &cp);
+        // U+FFFD written out in UTF-8 is as valid as any other character.
+        if (cp == 0xFFFD && !(used == 3 && s[i] == 0xEF && s[i + 1] == 0xBF && s[i + 2] == 0xBD)) return false;
+        beyond = beyond || s[i] >= 0x80;
+        i += used;
+    }
+    return beyond;
+}
 
 int utf16_encode(char32_t code_point, char16_t units[2]) {
     if (code_point > 0x10FFFF) code_point = 0xFFFD;

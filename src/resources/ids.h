@@ -48,7 +48,8 @@ constexpr int ID_SETTINGS_SHARE_LABEL = 4010;
 constexpr int ID_SETTINGS_LOCAL_IP = 4011;
 constexpr int ID_SETTINGS_LOCAL_IP_LABEL = 4012;
 constexpr int ID_SETTINGS_BYTES_LABEL = 4013;
-constexpr int ID_SETTINGS_ENCODING = 4014;  // which encoding the hub is read in
+constexpr int ID_SETTINGS_ENCODING = 4014;  // which encoding the hub is read in: Auto, UTF-8, CP1251, CP1252
+constexpr int ID_SETTINGS_ENCODING_LABEL = 4020;
 constexpr int ID_SETTINGS_FAVORITES = 4015;
 constexpr int ID_SETTINGS_HUB_LABEL = 4016;
 // Results screen (its OK button is IDOK).

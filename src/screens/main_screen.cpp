@@ -240,6 +240,13 @@ void send_input_line() {
     input_line_fit(screen);  // the own nick may have changed since it was typed
     char16_t input[CHAT_INPUT_UNITS];
     input_line_units(screen, input);
+    // A character the hub's encoding cannot carry is not sent as '?': the
+    // note names it and the line stays to be changed.
+    char16_t refused[NOTE_UNITS];
+    if (!hub_text_sendable(input, u"line", refused, NOTE_UNITS)) {
+        chatlog_append_note(refused);
+        return;
+    }
     char text[CHAT_INPUT_BYTES];
     utf16_to_hub_text(input, -1, text, CHAT_INPUT_BYTES);
     chat_send(text);

@@ -21,6 +21,7 @@
 namespace {
 
 constexpr int STATUS_UNITS = 40;
+constexpr int REFUSAL_UNITS = 80;  // "cannot send ..." in the status line
 
 // The text of a row as the list shows it: its short name, or in "Full" mode
 // its path; a folder's with a backslash after it.
@@ -161,9 +162,16 @@ const ScreenKind SEARCH_SCREEN = {
 }  // namespace
 
 void search_screen_send(Window screen) {
-    control_send(screen, ID_SEARCH_LIST, LB_RESETCONTENT, 0, 0);
     char16_t text[SEARCH_TEXT_UNITS];
     control_get_text(screen, ID_SEARCH_WORDS, text, SEARCH_TEXT_UNITS);
+    // Words the hub's encoding cannot carry are not sent changed: the status
+    // line names the character, and nothing else changes.
+    char16_t refused[REFUSAL_UNITS];
+    if (!hub_text_sendable(text, u"words", refused, REFUSAL_UNITS)) {
+        control_set_text(screen, ID_SEARCH_STATUS, refused);
+        return;
+    }
+    control_send(screen, ID_SEARCH_LIST, LB_RESETCONTENT, 0, 0);
     char words[SEARCH_WORDS_BYTES];
     utf16_to_hub_text(text, -1, words, SEARCH_WORDS_BYTES);
     // The words stay in the field: to search again, or with one changed.

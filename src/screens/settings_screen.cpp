@@ -2,9 +2,11 @@
 //
 // The five fields show the SessionSettings texts (8-bit, 1251) and store them
 // back on "OK" only; choosing a favourite fills just the host and port fields
-// and shows its encoding, and on "OK" its password, encoding and TLS switch
-// for transfers are taken too. On "OK" each field's text (at most 99 units)
-// is converted into its SessionSettings field cut to that field's capacity,
+// and its encoding, and on "OK" its password, encoding and TLS switch for
+// transfers are taken too. An encoding chosen by hand in the Encoding combo
+// (Auto, UTF-8, CP1251, CP1252, in HubEncoding's order) is stored on "OK"
+// and is in force for the connected hub from its next message on. On "OK"
+// each field's text (at most 99 units) is converted into its SessionSettings field cut to that field's capacity,
 // and never more than 100 bytes: local IP keeps at most 51 characters, the
 // port 11, the nick and share size 99.
 //
@@ -20,9 +22,10 @@
 // address" says so and the screen stays.
 //
 // State of this file alone: which favourite was chosen while the screen is
-// open.
+// open, and the encoding it showed last.
 //
-// Reaches g_state: the settings, the FavoritesTable (read), module_instance.
+// Reaches g_state: the settings, the FavoritesTable (read), module_instance,
+// the hub's encoding (hub_encoding_choose).
 #include "screens/settings_screen.h"
 
 #include <cstring>
@@ -45,10 +48,21 @@ const char TLS_SCHEME[] = "nmdcs://";
 // The favourite chosen since the screen opened, or -1: its password and
 // encoding are taken on OK with the fields.
 int g_chosen = -1;
+// The encoding the screen itself last put in the Encoding combo: another one
+// there on OK was chosen by hand.
+intptr_t g_encoding_shown = 0;
+
+constexpr uint8_t ENCODING_CHOICES = ENCODING_CP1252 + 1;
 
 void show_encoding(Window screen, uint8_t encoding) {
-    control_set_text(screen, ID_SETTINGS_ENCODING,
-                     encoding == ENCODING_UTF8 ? u"Encoding: UTF-8" : u"Encoding: CP1251");
+    g_encoding_shown = encoding < ENCODING_CHOICES ? encoding : 0;
+    control_send(screen, ID_SETTINGS_ENCODING, CB_SETCURSEL, (WPARAM)g_encoding_shown, 0);
+}
+
+void fill_encodings(Window screen) {
+    control_send(screen, ID_SETTINGS_ENCODING, CB_RESETCONTENT, 0, 0);
+    for (uint8_t e = 0; e < ENCODING_CHOICES; e++)
+        control_send(screen, ID_SETTINGS_ENCODING, CB_ADDSTRING, 0, (LPARAM)hub_encoding_name(e));
 }
 
 void show_field(Window screen, int control, const char* text) {
@@ -88,6 +102,7 @@ intptr_t settings_screen_open(Window screen) {
     show_field(screen, ID_SETTINGS_PORT, s.hub_port);
     show_field(screen, ID_SETTINGS_NICK, s.nick);
     show_field(screen, ID_SETTINGS_SHARE, s.share_size);
+    fill_encodings(screen);
     show_encoding(screen, s.encoding);
     // The combo names the favourite the fields come from, when one does.
     int shown = favorite_shown_by_fields();
@@ -164,6 +179,9 @@ void command_ok(Window screen) {
     }
     store_fields(screen, address);
     if (g_chosen >= 0 && g_chosen < g_state.favorites_count) favorite_take(&g_state.favorites[g_chosen], false);
+    intptr_t encoding = control_send(screen, ID_SETTINGS_ENCODING, CB_GETCURSEL, 0, 0);
+    if (encoding >= 0 && encoding < ENCODING_CHOICES) g_state.settings.encoding = (uint8_t)encoding;
+    if (encoding != g_encoding_shown) hub_encoding_choose(g_state.settings.encoding);
     dialog_end(screen, 0);
 }
 

@@ -98,7 +98,7 @@ void take_start_hub(const HubAddress* hub) {
     s.hub_tls = hub->tls;
     text_copy(s.hub_keyprint, TLS_KEYPRINT_BYTES, hub->keyprint);
     s.password[0] = 0;
-    s.encoding = ENCODING_CP1251;
+    s.encoding = ENCODING_AUTO;
     s.tls_transfers_off = 0;
     for (int i = 0; i < g_state.favorites_count; i++) {
         const FavoriteHub& f = g_state.favorites[i];

@@ -127,14 +127,52 @@ void hub_encoding_set(HubEncoding encoding) {
     std::atomic_ref<uint8_t>(g_state.hub_text_encoding).store((uint8_t)encoding, std::memory_order_relaxed);
 }
 
+void hub_encoding_choose(uint8_t choice) {
+    bool known = g_state.hub_utf8_address[0] != 0 && strcmp(g_state.hub_utf8_address, g_state.hub_address) == 0;
+    g_state.hub_encoding_watch = choice == ENCODING_AUTO && !known ? 1 : 0;
+    if (choice == ENCODING_AUTO) choice = known ? ENCODING_UTF8 : ENCODING_AUTO_LEGACY;
+    hub_encoding_set(choice == ENCODING_UTF8 || choice == ENCODING_CP1252 ? (HubEncoding)choice : ENCODING_CP1251);
+}
+
+void hub_encoding_found_utf8() {
+    hub_encoding_set(ENCODING_UTF8);
+    g_state.hub_encoding_watch = 0;
+    text_copy(g_state.hub_utf8_address, HUB_ADDRESS_BYTES, g_state.hub_address);
+}
+
+const char16_t* hub_encoding_name(uint8_t encoding) {
+    switch (encoding) {
+        case ENCODING_AUTO: return u"Auto";
+        case ENCODING_UTF8: return u"UTF-8";
+        case ENCODING_CP1252: return u"CP1252";
+        default: return u"CP1251";
+    }
+}
+
+namespace {
+CodePage hub_code_page() { return hub_encoding() == ENCODING_CP1252 ? CODE_PAGE_1252 : CODE_PAGE_1251; }
+}  // namespace
+
 int hub_text_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units) {
     if (hub_encoding() == ENCODING_UTF8) return utf8_to_utf16(src, src_len, dst, dst_units);
-    return cp1251_to_utf16(src, src_len, dst, dst_units);
+    return code_page_to_utf16(hub_code_page(), src, src_len, dst, dst_units);
 }
 
 int utf16_to_hub_text(const char16_t* src, int src_len, char* dst, int dst_bytes) {
     if (hub_encoding() == ENCODING_UTF8) return utf16_to_utf8(src, src_len, dst, dst_bytes);
-    return utf16_to_cp1251(src, src_len, dst, dst_bytes);
+    return utf16_to_code_page(hub_code_page(), src, src_len, dst, dst_bytes);
+}
+
+bool hub_text_sendable(const char16_t* text, const char16_t* what, char16_t* note, int note_units) {
+    if (hub_encoding() == ENCODING_UTF8) return true;
+    int at = code_page_lacks(hub_code_page(), text);
+    if (at < 0) return true;
+    // The character whole: both halves of a surrogate pair.
+    char16_t lacking[3] = {text[at], 0, 0};
+    if (utf16_is_high_surrogate(text[at]) && utf16_is_low_surrogate(text[at + 1])) lacking[1] = text[at + 1];
+    wide_format(note, note_units, u"cannot send \"%s\" in %s: change the %s", lacking,
+                hub_encoding_name(hub_encoding()), what);
+    return false;
 }
 
 void chatlog_append_note(const char16_t* text, bool end_line) {

@@ -27,12 +27,17 @@ constexpr int HUB_PORT_BYTES = 12;
 constexpr int LOCAL_IP_BYTES = 52;
 constexpr int PASSWORD_BYTES = 100;
 
-// How a hub's bytes are read and written. Code page 1251 is the default;
-// a favourite may name UTF-8.
+// How a hub's bytes are read and written. Auto, what a hub gets when nothing
+// names its encoding, reads and writes the legacy code page
+// (ENCODING_AUTO_LEGACY) until the hub sends text that is UTF-8 beyond ASCII,
+// and UTF-8 from then on (hub/dispatch.cpp).
 enum HubEncoding : uint8_t {
-    ENCODING_CP1251 = 0,
+    ENCODING_AUTO = 0,
     ENCODING_UTF8 = 1,
+    ENCODING_CP1251 = 2,
+    ENCODING_CP1252 = 3,
 };
+constexpr HubEncoding ENCODING_AUTO_LEGACY = ENCODING_CP1251;
 
 struct SessionSettings {
     char nick[NICK_BYTES];              // 1251; "[i]mpx200" after start-up
@@ -43,7 +48,7 @@ struct SessionSettings {
     // The chosen favourite's password, in the hub's encoding; empty: asked
     // for when the hub wants one. Never shown, never logged.
     char password[PASSWORD_BYTES];
-    uint8_t encoding;                   // a HubEncoding, from the next Connect on
+    uint8_t encoding;                   // a HubEncoding, Auto included (hub_encoding_choose)
     // TLS is on by default: $MyINFO says so and a $ConnectToMe port marked S
     // is answered over TLS. Nonzero when the chosen favourite switched it off
     // for transfers (the hub connection follows its address either way).
@@ -195,7 +200,7 @@ struct FavoriteHub {
     char port[FAV_PORT_BYTES];
     char name[FAV_NAME_BYTES];
     char password[FAV_PASSWORD_BYTES];
-    uint8_t encoding;  // a HubEncoding: the favourite's Encoding attribute, 1251 without one
+    uint8_t encoding;  // a HubEncoding: the favourite's Encoding attribute, Auto without one
     uint8_t tls;       // Server was nmdcs://
     uint8_t tls_transfers_off;  // its TLS="0": transfers without TLS while it is the hub in use
     char keyprint[TLS_KEYPRINT_BYTES];  // from Server's ?kp=, or empty
@@ -248,7 +253,13 @@ struct ClientState {
     int32_t hub_socket;  // socket, negative code of the last login, 0 before any
     uint8_t hub_phase;   // a HubPhase
     uint32_t hub_login_generation;  // counts Connects: a login's result is taken only by its own
-    uint8_t hub_text_encoding;      // a HubEncoding: read through hub_encoding()
+    uint8_t hub_text_encoding;      // a HubEncoding, never Auto: read through hub_encoding()
+    // Nonzero while the hub's encoding is Auto and it has sent nothing that
+    // shows it to be UTF-8.
+    uint8_t hub_encoding_watch;
+    // The address ("host:port") of the hub Auto last found to send UTF-8:
+    // a later Connect to it under Auto reads UTF-8 from the first byte.
+    char hub_utf8_address[HUB_ADDRESS_BYTES];
     // The own nick in the connected hub's encoding, as every message to the
     // hub and to peers names it; made at each Connect.
     char hub_nick[HUB_NICK_BYTES];
@@ -313,12 +324,26 @@ void user_index_empty();
 
 // The encoding of the connected hub, set at each Connect from the settings:
 // how chat lines, nicks and paths from it are shown and how text goes to it.
-// Read by the download worker too (atomic).
+// Never Auto (Auto reads as its legacy code page). Read by the download
+// worker too (atomic).
 HubEncoding hub_encoding();
 void hub_encoding_set(HubEncoding encoding);
+// Puts a chosen encoding (Auto included) in force for the hub of the latest
+// Connect, from its next message on: Auto starts on the legacy code page and
+// watches, unless this session already found that hub to send UTF-8.
+void hub_encoding_choose(uint8_t choice);
+// Auto's switch: UTF-8 from now on, for this hub's address too.
+void hub_encoding_found_utf8();
+// "Auto", "UTF-8", "CP1251", "CP1252".
+const char16_t* hub_encoding_name(uint8_t encoding);
+// Checks that the hub's encoding carries every character of text (what the
+// person typed, to be sent as it is). When one is lacking, writes the note
+// `cannot send "<c>" in <encoding>: change the <what>` into note (note_units,
+// terminated) and returns false.
+bool hub_text_sendable(const char16_t* text, const char16_t* what, char16_t* note, int note_units);
 // Converts text of the connected hub (src_len -1: NUL-terminated, and the
 // result terminated) to UTF-16, and back; the conversion rules of
-// cp1251_to_utf16 and utf8_to_utf16. Invalid UTF-8 becomes U+FFFD; a
+// code_page_to_utf16 and utf8_to_utf16. Invalid UTF-8 becomes U+FFFD; a
 // character is never cut in two.
 int hub_text_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units);
 int utf16_to_hub_text(const char16_t* src, int src_len, char* dst, int dst_bytes);

@@ -291,8 +291,8 @@ TEST_F(Favorites, FileAsDcPlusPlusWritesIt) {
 }
 
 // The Encoding attribute after Server, in the spellings clients write; any
-// other value, or none, is code page 1251. An element without one does not
-// take the next element's.
+// other value, or none, is Auto. An element without one does not take the
+// next element's.
 TEST_F(Favorites, EncodingAttributeSpellings) {
     struct Case {
         const char* attribute;  // nullptr: none
@@ -301,8 +301,9 @@ TEST_F(Favorites, EncodingAttributeSpellings) {
     const Case cases[] = {
         {"UTF-8", ENCODING_UTF8},     {"utf-8", ENCODING_UTF8},      {"utf8", ENCODING_UTF8},
         {"UTF8", ENCODING_UTF8},      {"CP1251", ENCODING_CP1251},   {"windows-1251", ENCODING_CP1251},
-        {"1251", ENCODING_CP1251},    {"KOI8-R", ENCODING_CP1251},   {"", ENCODING_CP1251},
-        {"utf-16", ENCODING_CP1251},  {nullptr, ENCODING_CP1251},
+        {"1251", ENCODING_CP1251},    {"CP1252", ENCODING_CP1252},   {"Windows-1252", ENCODING_CP1252},
+        {"1252", ENCODING_CP1252},    {"Auto", ENCODING_AUTO},       {"KOI8-R", ENCODING_AUTO},
+        {"", ENCODING_AUTO},          {"utf-16", ENCODING_AUTO},     {nullptr, ENCODING_AUTO},
     };
     std::string text = "<Favorites><Hubs>\n";
     for (const Case& c : cases) {
@@ -321,7 +322,7 @@ TEST_F(Favorites, EncodingAttributeSpellings) {
         EXPECT_EQ(g_state.favorites[i].encoding, cases[i].encoding) << (cases[i].attribute ? cases[i].attribute : "none");
         EXPECT_STREQ(g_state.favorites[i].password, "p");
     }
-    EXPECT_EQ(g_state.favorites[n].encoding, ENCODING_CP1251);
+    EXPECT_EQ(g_state.favorites[n].encoding, ENCODING_AUTO);
     EXPECT_EQ(g_state.favorites[n + 1].encoding, ENCODING_UTF8);
 }
 

@@ -2,8 +2,8 @@
 # Text to and from hubs: the demo hub's UTF-8 port and its code page 1251
 # port, both favourites of one kivo whose own nick is Cyrillic (Писатель),
 # and Debian's microdc2 as another user on the 1251 port.
-#  - The first favourite says Encoding="UTF-8": Option shows "Encoding:
-#    UTF-8"; the nick, Cyrillic chat (Ё, ё and № too) and Mira's answer come
+#  - The first favourite says Encoding="UTF-8": Option's Encoding shows
+#    UTF-8; the nick, Cyrillic chat (Ё, ё and № too) and Mira's answer come
 #    back right; a line microdc2 writes in Cyrillic reads right; the Users
 #    screen shows the Cyrillic nicks; microdc2, on the other port, reads
 #    kivo's Cyrillic line as it was typed.
@@ -11,8 +11,9 @@
 #    a chat line and a private message to PenPal reach the hub escaped as the
 #    protocol writes them (read from the hub's log) and come back as typed in
 #    kivo's own echo, in Mira's and PenPal's quotes, and in microdc2.
-#  - The second favourite, chosen in Option (now "Encoding: CP1251"): the
-#    same lines on the 1251 port, the same way.
+#  - The second favourite, with no Encoding (Auto), chosen in Option: the
+#    same lines on the 1251 port, the same way; Auto stays on code page 1251
+#    there (no note that the hub sends UTF-8).
 # microdc2 parts are left out (with a note) when it is missing and cannot be
 # installed; everything else still runs.
 . "$(dirname "$0")/lib.sh" "$@"
@@ -106,7 +107,7 @@ e2e_keys F1 9
 e2e_wait "+ Settings -"
 e2e_wait "[Писатель "
 e2e_wait "[$utf8_port "
-e2e_wait "|Encoding: UTF-8 "
+e2e_wait "|Encoding               [UTF-8 "
 e2e_keys F2                                 # "CANCEL"
 e2e_wait_main
 
@@ -154,12 +155,12 @@ e2e_keys Enter
 e2e_wait "|2 Демо 1251 "
 e2e_keys 2
 e2e_wait "[$HUB_PORT "
-e2e_wait "|Encoding: CP1251 "
+e2e_wait "|Encoding               [Auto "
 e2e_keys F1                                 # "OK"
 e2e_wait_main
 e2e_keys F1 9
 e2e_wait "+ Settings -"
-e2e_wait "|Encoding: CP1251 "
+e2e_wait "|Encoding               [Auto "
 e2e_keys F2
 e2e_wait_main
 
@@ -176,6 +177,7 @@ e2e_type ">PenPal эх $escaped"
 e2e_keys Enter
 e2e_wait "|>PenPal> You wrote: эх $escaped "
 hub_received "\$To: PenPal From: " " $wire |'"
+e2e_shows "the hub sends UTF-8" && e2e_fail "Auto took the 1251 port for UTF-8"
 
 e2e_exit
 mdc_stop

@@ -159,3 +159,44 @@ TEST_F(Dispatch, HubNameIsUnescapedReplacedAndCut) {
     EXPECT_EQ(g_state.hub_name[0], 0);
     EXPECT_EQ(chat_log_text(), "");
 }
+
+// Auto reads code page 1251 until a message is UTF-8 beyond ASCII: that very
+// message is read as UTF-8, a note says so once, and the hub stays UTF-8 (for
+// a later Connect to it too). ASCII and 1251 text never switch it, nor does
+// UTF-8 on a hub whose encoding was named.
+TEST_F(Dispatch, AutoSwitchesToUtf8OnTheFirstMessageThatIsUtf8AndSaysSoOnce) {
+    text_copy(g_state.hub_address, HUB_ADDRESS_BYTES, "127.0.0.1:2225");
+    hub_encoding_choose(ENCODING_AUTO);
+    EXPECT_EQ(hub_encoding(), ENCODING_CP1251);
+    receive("<bob> plain|$MyINFO $ALL \xC2\xE0\xF1\xFF desc$ $Modem $$1$|<bob> \xCF\xF0\xE8\xE2\xE5\xF2 \xB9" "5|");
+    EXPECT_EQ(hub_encoding(), ENCODING_CP1251);
+    EXPECT_EQ(chat_log_text(), "<bob> plain\r\n<bob> Привет №5\r\n");
+
+    const std::string note = "the hub sends UTF-8: reading and writing it as UTF-8\r\n";
+    EXPECT_EQ(receive("$HubName \xD0\xA5\xD0\xB0\xD0\xB1|<ann> Проверка_файл.txt|<ann> ещё|"), 1);
+    EXPECT_EQ(hub_encoding(), ENCODING_UTF8);
+    EXPECT_EQ(std::u16string(g_state.hub_name), u"Хаб");
+    EXPECT_EQ(chat_log_text(), "<bob> plain\r\n<bob> Привет №5\r\n" + note + "<ann> Проверка_файл.txt\r\n<ann> ещё\r\n");
+    char16_t refused[NOTE_UNITS];
+    EXPECT_TRUE(hub_text_sendable(u"ünïcode Жук", u"line", refused, NOTE_UNITS));
+
+    // Connect again to the same hub: UTF-8 from the first byte, no second note.
+    hub_encoding_choose(ENCODING_AUTO);
+    EXPECT_EQ(hub_encoding(), ENCODING_UTF8);
+    receive("<ann> снова|");
+    std::string log = chat_log_text();
+    EXPECT_EQ(log.find(note), log.rfind(note));
+    EXPECT_NE(log.find("<ann> снова"), std::string::npos);
+
+    // Another hub under Auto starts over; one named CP1251 or CP1252 stays so.
+    text_copy(g_state.hub_address, HUB_ADDRESS_BYTES, "127.0.0.1:2226");
+    hub_encoding_choose(ENCODING_AUTO);
+    EXPECT_EQ(hub_encoding(), ENCODING_CP1251);
+    for (HubEncoding named : {ENCODING_CP1251, ENCODING_CP1252}) {
+        chatlog_clear();
+        hub_encoding_choose(named);
+        receive("<ann> Проверка|");
+        EXPECT_EQ(hub_encoding(), named);
+        EXPECT_EQ(chat_log_text().find("UTF-8"), std::string::npos);
+    }
+}

@@ -1,15 +1,19 @@
-// Code page 1251, UTF-8 and UTF-16 conversions, formatting and the decimal
-// conversion, held against glibc's iconv and the C library.
+// Code pages 1251 and 1252, UTF-8 and UTF-16 conversions, formatting and the
+// decimal conversion, held against Python's codecs (codepage_oracle.inc),
+// glibc's iconv and the C library.
 #include <gtest/gtest.h>
 #include <iconv.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
 namespace {
+
+#include "platform/codepage_oracle.inc"
 
 // What glibc's iconv makes of one 1251 byte: the UTF-16 unit, or -1.
 int iconv_1251_unit(unsigned char byte) {
@@ -42,6 +46,62 @@ TEST(Cp1251, EveryByteMatchesIconvAndRoundTrips) {
         ASSERT_EQ(utf16_to_cp1251(wide, -1, back, 2), 2);
         EXPECT_EQ((unsigned char)back[0], b) << "byte " << b;
     }
+}
+
+// Each code page against what Python decodes: every byte to UTF-16 and back,
+// an undefined byte as its C1 control and back, and every other UTF-16 unit
+// found lacking (and written as '?').
+TEST(CodePages, EveryByteAndEveryUnitMatchPythonsCodecs) {
+    struct Page {
+        CodePage page;
+        const char* const* python;
+    };
+    for (Page p : {Page{CODE_PAGE_1251, PYTHON_CP1251}, Page{CODE_PAGE_1252, PYTHON_CP1252}}) {
+        SCOPED_TRACE(p.page == CODE_PAGE_1251 ? "1251" : "1252");
+        std::vector<int> byte_of(0x10000, -1);
+        for (int b = 1; b < 256; b++) {
+            char16_t expected = (char16_t)b;  // undefined: its C1 control
+            if (p.python[b] != nullptr) {
+                char16_t decoded[4] = {};
+                ASSERT_EQ(utf8_to_utf16(p.python[b], -1, decoded, 4), 2) << "byte " << b;
+                expected = decoded[0];
+            } else {
+                EXPECT_TRUE(b >= 0x80 && b < 0xA0) << "byte " << b;
+            }
+            char src[2] = {(char)b, 0};
+            char16_t wide[2] = {};
+            ASSERT_EQ(code_page_to_utf16(p.page, src, -1, wide, 2), 2);
+            EXPECT_EQ(wide[0], expected) << "byte " << b;
+            byte_of[expected] = b;
+        }
+        for (int u = 1; u < 0x10000; u++) {
+            char16_t unit[2] = {(char16_t)u, 0};
+            char out[2] = {};
+            ASSERT_EQ(utf16_to_code_page(p.page, unit, -1, out, 2), 2);
+            int want = byte_of[u] < 0 ? '?' : byte_of[u];
+            ASSERT_EQ((unsigned char)out[0], want) << "unit " << u;
+            ASSERT_EQ(code_page_lacks(p.page, unit), byte_of[u] < 0 ? 0 : -1) << "unit " << u;
+        }
+    }
+    // The first character lacking is found where it stands.
+    EXPECT_EQ(code_page_lacks(CODE_PAGE_1251, u"Жук \u00fcber"), 4);
+    EXPECT_EQ(code_page_lacks(CODE_PAGE_1252, u"\u00fcber Жук"), 5);
+}
+
+// Only well-formed UTF-8 that holds more than ASCII counts: not ASCII, not
+// text in 1251 or 1252, not overlong forms, surrogates or a cut sequence.
+TEST(CodePages, TextIsUtf8BeyondAsciiOnlyWhenItIs) {
+    auto is = [](const std::string& t) { return text_is_utf8_beyond_ascii(t.data(), (int)t.size()); };
+    EXPECT_TRUE(is("<bob> \xD0\x9F\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB5\xD1\x80\xD0\xBA\xD0\xB0"));
+    EXPECT_TRUE(is("\xEF\xBF\xBD and \xF0\x9F\x98\x80"));  // U+FFFD and an emoji, as UTF-8
+    EXPECT_FALSE(is(""));
+    EXPECT_FALSE(is("<bob> plain ASCII $ & |"));
+    EXPECT_FALSE(is("<bob> \xCF\xF0\xEE\xE2\xE5\xF0\xEA\xE0"));        // "Проверка" in 1251
+    EXPECT_FALSE(is("<bob> \xC2\xE0\xF1\xFF \xA8\xEB\xEA\xE0 \xB9" "5"));  // "Вася Ёлка №5" in 1251
+    EXPECT_FALSE(is("<bob> \xFCn\xEF" "code"));                       // "ünïcode" in 1252
+    EXPECT_FALSE(is("\xC0\xAF"));                                     // overlong '/'
+    EXPECT_FALSE(is("\xED\xA0\x80"));                                 // a surrogate
+    EXPECT_FALSE(is("ok \xD0"));                                      // cut at the end
 }
 
 TEST(Cp1251, CharactersOutsideTheCodePageBecomeQuestionMarks) {

@@ -397,6 +397,30 @@ TEST_F(MainScreen, ScrollBackSurvivesIncomingChatUntilEndOrSending) {
     EXPECT_EQ(after_end, VIEW_LAST_ROW);
 }
 
+// A line with a character the hub's encoding lacks is not sent: a note names
+// the character and the line stays; changed, it goes.
+TEST_F(MainScreen, LineWithACharacterTheHubCannotTakeStaysWithANote) {
+    static std::u16string kept;
+    hub_encoding_set(ENCODING_CP1252);
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        display_type("\xC3\xBC" "ber \xD0\x96\xD1\x83\xD0\xBA");  // "über Жук"
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("cannot send \"\xD0\x96\" in CP1252: change the line") < 0) return false;
+        kept = control_text(g_state.main_window, ID_MAIN_INPUT_LINE);
+        for (int i = 0; i < 4; i++) display_press(DISPLAY_KEY_BACK);
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    state.script.add([](void*) { return control_text(g_state.main_window, ID_MAIN_INPUT_LINE).empty(); });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    EXPECT_EQ(kept, u"\u00fcber Жук");
+}
+
 // A narrower display wraps the chat into more lines: a view that showed the
 // newest line still does, and is not taken for one read back.
 TEST_F(MainScreen, ViewAtItsEndStaysThereThroughAResize) {

@@ -127,6 +127,29 @@ TEST_F(SearchScreen, ActionSendsExactSearchBytesClearsResultsKeepsTheWordsAndCou
     EXPECT_EQ(g_state.result_count, 0);  // the old row is past the count: never read again
 }
 
+// Words with a character the hub's encoding lacks are not sent: the status
+// line names it, the words and the old results stay.
+TEST_F(SearchScreen, WordsTheHubCannotTakeAreNotSentAndTheStatusSaysWhy) {
+    hub_encoding_set(ENCODING_CP1251);
+    feed(file_result("old", "stale.mp3", "1"));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        display_type("\xD0\xBF\xD0\xB5\xD1\x81\xD0\xBD\xD0\xB8 gr\xC3\xBC\xC3\x9F" "e");  // "песни grüße"
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_EQ(control_text(g_state.search_window, ID_SEARCH_STATUS), u"cannot send \"\u00fc\" in CP1251: change the words");
+        EXPECT_EQ(control_text(g_state.search_window, ID_SEARCH_WORDS), u"песни gr\u00fc\u00dfe");
+        EXPECT_EQ(list_count(), 1);
+        return true;
+    });
+    script.add(close_screen);
+    run(&script);
+    EXPECT_EQ(sent(), "");
+}
+
 TEST_F(SearchScreen, EmptySearchFromTheMenuStillSendsAndClears) {
     feed(file_result("old", "stale.mp3", "1"));
     IdleScript script;

@@ -137,53 +137,87 @@ TEST_F(SettingsScreen, ChoosingTheSecondEntryFillsHostAndPortButNotTheNick) {
     EXPECT_STREQ(g_state.settings.hub_port, "2225");
 }
 
-// The label names the encoding of the settings, then that of the chosen
-// favourite; OK takes the favourite's password and encoding, CANCEL nothing.
-TEST_F(SettingsScreen, EncodingLabelFollowsTheChosenFavouriteAndOkTakesItsPasswordAndEncoding) {
-    static std::u16string labels[3];
+intptr_t encoding_shown() { return control_send(run->screen, ID_SETTINGS_ENCODING, CB_GETCURSEL, 0, 0); }
+
+// The Encoding combo shows the encoding of the settings, then that of the
+// chosen favourite; OK takes the favourite's password and encoding, CANCEL
+// nothing. Neither changes the encoding the connected hub is read in.
+TEST_F(SettingsScreen, EncodingFollowsTheChosenFavouriteAndOkTakesItsPasswordAndEncoding) {
+    static intptr_t shown[2];
     for (bool ok : {false, true}) {
         SCOPED_TRACE(ok ? "OK" : "CANCEL");
         client_state_reset();
         g_state.module_instance = KIVO_INSTANCE;
         g_state.settings.encoding = ENCODING_UTF8;
+        hub_encoding_choose(ENCODING_AUTO);
         strcpy(g_state.settings.password, "old");
         add_favorite("Utf", "utf.example", "411", "n1", "", ENCODING_UTF8);
-        add_favorite("Cyr", "cyr.example", "412", "n2", "pw2", ENCODING_CP1251);
+        add_favorite("Cyr", "cyr.example", "412", "n2", "pw2", ENCODING_CP1252);
         state = SettingsRun();
         state.script.add([](void*) {
             run->script.close_target = run->screen;
             return display_find("Settings") >= 0;
         });
         state.script.add([](void*) {
-            labels[0] = control_text(run->screen, ID_SETTINGS_ENCODING);
-            if (display_find("Encoding: UTF-8") < 0) return false;
+            shown[0] = encoding_shown();
+            if (display_find("UTF-8") < 0) return false;
             display_press(DISPLAY_KEY_RIGHT);  // entry 0: UTF-8
-            display_press(DISPLAY_KEY_RIGHT);  // entry 1: CP1251
+            display_press(DISPLAY_KEY_RIGHT);  // entry 1: CP1252
             return true;
         });
         state.script.add([](void*) {
-            if (display_find("Encoding: CP1251") < 0) return false;
-            labels[1] = control_text(run->screen, ID_SETTINGS_ENCODING);
+            if (display_find("CP1252") < 0) return false;
+            shown[1] = encoding_shown();
             return true;
         });
         state.script.add(ok ? press_ok : press_cancel);
         run_settings();
-        EXPECT_EQ(labels[0], u"Encoding: UTF-8");
-        EXPECT_EQ(labels[1], u"Encoding: CP1251");
+        EXPECT_EQ(shown[0], ENCODING_UTF8);
+        EXPECT_EQ(shown[1], ENCODING_CP1252);
         EXPECT_STREQ(g_state.settings.password, ok ? "pw2" : "old");
-        EXPECT_EQ(g_state.settings.encoding, ok ? ENCODING_CP1251 : ENCODING_UTF8);
+        EXPECT_EQ(g_state.settings.encoding, ok ? ENCODING_CP1252 : ENCODING_UTF8);
         EXPECT_STREQ(g_state.settings.hub_host, ok ? "cyr.example" : "");
+        EXPECT_EQ(hub_encoding(), ENCODING_CP1251) << "a favourite's encoding waits for its Connect";
+        EXPECT_EQ(g_state.hub_encoding_watch, 1);
     }
     // Opened again without choosing, OK keeps the password and encoding.
     state = SettingsRun();
     state.script.add([](void*) {
         run->script.close_target = run->screen;
-        return display_find("Encoding: CP1251") >= 0;
+        return display_find("CP1252") >= 0;
     });
     state.script.add(press_ok);
     run_settings();
     EXPECT_STREQ(g_state.settings.password, "pw2");
-    EXPECT_EQ(g_state.settings.encoding, ENCODING_CP1251);
+    EXPECT_EQ(g_state.settings.encoding, ENCODING_CP1252);
+    EXPECT_EQ(hub_encoding(), ENCODING_CP1251);
+}
+
+// An encoding chosen by hand is stored on OK and is in force for the hub in
+// use at once; Auto chosen again watches again.
+TEST_F(SettingsScreen, EncodingChosenByHandIsInForceAtOnce) {
+    hub_encoding_choose(ENCODING_AUTO);
+    for (uint8_t wanted : {ENCODING_CP1252, ENCODING_UTF8, ENCODING_AUTO}) {
+        static uint8_t target;
+        target = wanted;
+        state = SettingsRun();
+        state.script.add([](void*) {
+            run->script.close_target = run->screen;
+            if (display_find("Settings") < 0) return false;
+            control_set_focus(run->screen, ID_SETTINGS_ENCODING);
+            return true;
+        });
+        state.script.add([](void*) {
+            if (encoding_shown() == target) return true;
+            display_press(encoding_shown() < target ? DISPLAY_KEY_RIGHT : DISPLAY_KEY_LEFT);
+            return false;
+        });
+        state.script.add(press_ok);
+        run_settings();
+        EXPECT_EQ(g_state.settings.encoding, wanted);
+        EXPECT_EQ(hub_encoding(), wanted == ENCODING_AUTO ? ENCODING_CP1251 : (HubEncoding)wanted);
+        EXPECT_EQ(g_state.hub_encoding_watch, wanted == ENCODING_AUTO ? 1 : 0);
+    }
 }
 
 TEST_F(SettingsScreen, FocusOnTheListReplacesATypedHostWithTheSelectedFavourite) {

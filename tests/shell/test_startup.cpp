@@ -46,7 +46,7 @@ TEST_F(Startup, DefaultsWithoutAFavouritesFile) {
     EXPECT_STREQ(g_state.settings.hub_host, "127.0.0.1");
     EXPECT_STREQ(g_state.settings.hub_port, "2225");
     EXPECT_STREQ(g_state.settings.password, "");
-    EXPECT_EQ(g_state.settings.encoding, ENCODING_CP1251);
+    EXPECT_EQ(g_state.settings.encoding, ENCODING_AUTO);
     // The favourites file, created empty, is named in a note of its own.
     EXPECT_EQ(std::u16string(g_state.chat_log),
               u"Pelmark tarvol v 0.05 \r\nno hub in " + wide(std::string(dir) + "/Favorites.xml") + u"\r\n");
@@ -262,7 +262,7 @@ TEST_F(Startup, CommandLineHubTakesNoPasswordOfAnotherHub) {
     EXPECT_STREQ(g_state.settings.hub_port, "2228");
     EXPECT_EQ(g_state.settings.hub_tls, 1);
     EXPECT_STREQ(g_state.settings.password, "");
-    EXPECT_EQ(g_state.settings.encoding, ENCODING_CP1251);
+    EXPECT_EQ(g_state.settings.encoding, ENCODING_AUTO);
     EXPECT_EQ(g_state.settings.tls_transfers_off, 0);
     EXPECT_STREQ(g_state.settings.nick, "first") << "the nick is the person's, whatever the hub";
     EXPECT_EQ(g_state.connect_at_start, 1);

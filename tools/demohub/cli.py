@@ -5,7 +5,8 @@ for all files not in the cache), the TLS certificate (openssl, once; see
 tls.py) and the keyprint file, build the population, listen, write the port
 files, take over SIGTERM and SIGINT, and last print the line
 "demohub listening on 127.0.0.1:<port>", with --utf8-port a line
-"demohub utf-8 listening on 127.0.0.1:<port>" and with --tls-port a line
+"demohub utf-8 listening on 127.0.0.1:<port>", with --cp1252-port a line
+"demohub cp1252 listening on 127.0.0.1:<port>" and with --tls-port a line
 "demohub tls listening on 127.0.0.1:<port>", in this order: whoever waits
 for them (the tests do) finds the files written and can stop the hub at once.
 Without a certificate (no openssl) the hub runs without TLS, unless
@@ -99,6 +100,9 @@ def parse_args(argv):
     p.add_argument("--utf8-port", type=int, default=None, metavar="N",
                    help="also listen on this port of 127.0.0.1 with UTF-8 text; 0: any free port")
     p.add_argument("--utf8-port-file", type=Path, help="write the UTF-8 port number to this file")
+    p.add_argument("--cp1252-port", type=int, default=None, metavar="N",
+                   help="also listen on this port of 127.0.0.1 with code page 1252 text; 0: any free port")
+    p.add_argument("--cp1252-port-file", type=Path, help="write the code page 1252 port number to this file")
     p.add_argument("--tls-port", type=int, default=None, metavar="N",
                    help="also listen on this port of 127.0.0.1 with TLS (nmdcs://); "
                         "0: any free port")
@@ -131,6 +135,10 @@ def parse_args(argv):
         p.error("bad --utf8-port")
     if opts.utf8_port_file and opts.utf8_port is None:
         p.error("--utf8-port-file needs --utf8-port")
+    if opts.cp1252_port is not None and not 0 <= opts.cp1252_port <= 65535:
+        p.error("bad --cp1252-port")
+    if opts.cp1252_port_file and opts.cp1252_port is None:
+        p.error("--cp1252-port-file needs --cp1252-port")
     if opts.tls_port is not None and not 0 <= opts.tls_port <= 65535:
         p.error("bad --tls-port")
     if opts.tls_port_file and opts.tls_port is None:
@@ -164,7 +172,7 @@ async def run(opts) -> int:
     try:
         port = await hub.start()
     except OSError as e:
-        ports = " or ".join("%d" % p for p in (opts.port, opts.utf8_port, opts.tls_port)
+        ports = " or ".join("%d" % p for p in (opts.port, opts.utf8_port, opts.cp1252_port, opts.tls_port)
                             if p is not None)
         print("demohub: cannot listen on 127.0.0.1 port %s: %s" % (ports, e), file=sys.stderr)
         return 1
@@ -172,6 +180,8 @@ async def run(opts) -> int:
         write_port(opts.port_file, port)
     if opts.utf8_port_file:
         write_port(opts.utf8_port_file, hub.utf8_port)
+    if opts.cp1252_port_file:
+        write_port(opts.cp1252_port_file, hub.cp1252_port)
     if opts.tls_port_file:
         write_port(opts.tls_port_file, hub.tls_port)
     stop = asyncio.Event()
@@ -181,6 +191,8 @@ async def run(opts) -> int:
     print("demohub listening on 127.0.0.1:%d" % port, flush=True)
     if hub.utf8_port is not None:
         print("demohub utf-8 listening on 127.0.0.1:%d" % hub.utf8_port, flush=True)
+    if hub.cp1252_port is not None:
+        print("demohub cp1252 listening on 127.0.0.1:%d" % hub.cp1252_port, flush=True)
     if hub.tls_port is not None:
         print("demohub tls listening on 127.0.0.1:%d" % hub.tls_port, flush=True)
     await stop.wait()

@@ -61,7 +61,7 @@ from .lockkey import lock_to_key
 from .realfiles import share_key
 from .search import parse_search, search_users
 from .tls import HANDSHAKE_SECONDS, TLS_FLAG
-from .wire import CP1251, UTF8, as_raw_bytes, decode, encode, writable_in
+from .wire import CP1251, CP1252, UTF8, as_raw_bytes, decode, encode, writable_in
 
 VERSION = "1.0"
 BOT_NICK = "Hub-Security"
@@ -78,6 +78,7 @@ SR_GROUP = 8                 # results written back to back before a pause
 BAD_NICK_CHARS = set(" $|") | {chr(c) for c in range(32)}
 PM_RE = re.compile(r"\$To: (\S+) From: (\S+) \$(.*)", re.S)
 UTF8_NAME_SUFFIX = " (UTF-8)"
+CP1252_NAME_SUFFIX = " (CP1252)"
 
 MIRA_LINES = (
     "Привет всем!", "hi there", "who has some good music?", "кто-нибудь знает хороший фильм?",
@@ -225,6 +226,8 @@ class Hub:
         self.main = Listener(CP1251, options.name, port=options.port)
         self.utf8 = (Listener(UTF8, options.name + UTF8_NAME_SUFFIX, port=options.utf8_port)
                      if options.utf8_port is not None else None)
+        self.cp1252 = (Listener(CP1252, options.name + CP1252_NAME_SUFFIX, port=options.cp1252_port)
+                       if options.cp1252_port is not None else None)
         self.secure = None
         if options.tls_port is not None:
             if tls is None:
@@ -254,11 +257,15 @@ class Hub:
         return self.utf8.port if self.utf8 is not None else None
 
     @property
+    def cp1252_port(self):
+        return self.cp1252.port if self.cp1252 is not None else None
+
+    @property
     def tls_port(self):
         return self.secure.port if self.secure is not None else None
 
     def listeners(self):
-        return [x for x in (self.main, self.utf8, self.secure) if x is not None]
+        return [x for x in (self.main, self.utf8, self.cp1252, self.secure) if x is not None]
 
     async def listen(self, listener) -> None:
         async def on_connect(reader, writer):

@@ -1,7 +1,7 @@
 """Text on the wire: code page 1251 or UTF-8, and the NMDC escapes.
 
 Every connection reads and writes one encoding: code page 1251 on the main
-port, UTF-8 on the UTF-8 port.  The hub works on Python text and encodes
+port, UTF-8 on the UTF-8 port, code page 1252 on the 1252 port.  The hub works on Python text and encodes
 it for each receiver, so a line relayed from a 1251 client to a UTF-8 one
 (or back) keeps every character that both encodings can write.
 
@@ -23,6 +23,7 @@ import re
 
 CP1251 = "cp1251"
 UTF8 = "utf-8"
+CP1252 = "cp1252"
 ERRORS = "demohub-wire"
 
 _UNESCAPE = {"&#36;": "$", "&#124;": "|", "&amp;": "&"}
