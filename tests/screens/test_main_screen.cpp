@@ -411,7 +411,7 @@ TEST_F(MainScreen, LineWithACharacterTheHubCannotTakeStaysWithANote) {
     state.script.add([](void*) {
         if (display_find("cannot send \"\xD0\x96\" in CP1252: change the line") < 0) return false;
         kept = control_text(g_state.main_window, ID_MAIN_INPUT_LINE);
-        for (int i = 0; i < 4; i++) display_press(DISPLAY_KEY_BACK);
+        for (int i = 0; i < 4; i++) display_press(DISPLAY_KEY_BACKSPACE);
         display_press(DISPLAY_KEY_ACTION);
         return true;
     });
