@@ -16,11 +16,9 @@
 //
 // BM_PlainChat: 4000 public chat lines of 20 to 200 bytes, Latin and
 // Cyrillic (code page 1251); each is converted to UTF-16 and appended to the
-// ChatLog. The ChatLog is one terminated text, so every append first finds
-// its end. With argument 0 no screen takes the log, which empties itself when
-// full (the worst case: the user-interface thread never gets to paint); with
-// argument 1 the log is taken after every receive as the main screen's paint
-// takes it (chatlog_take_for_display, emptied beyond CHATLOG_SHOW_UNITS).
+// ChatLog, whose oldest lines make room. With argument 0 no screen reads the
+// log (the user-interface thread never gets to paint); with argument 1 its
+// newest lines are copied after every receive, about what a paint reads.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -137,7 +135,7 @@ void reset_session() {
 // The read path of hub_socket_event with the recv replaced by a copy from
 // the stream: tail in front, one receive after it, counted, dispatched.
 int feed_stream(const HubStream& s, bool paint_each_receive) {
-    static char16_t shown[CHATLOG_UNITS];
+    static char16_t shown[2000];
     char data[HUB_DATA_BYTES];
     int appended = 0;
     for (int at = 0; at < s.length; at += HUB_RECEIVE_BYTES) {
@@ -147,7 +145,7 @@ int feed_stream(const HubStream& s, bool paint_each_receive) {
         traffic_add_received((uint32_t)got);
         data[kept + got] = '\0';
         appended += dispatch_hub_data(data, kept + got);
-        if (paint_each_receive) chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS);
+        if (paint_each_receive) chatlog_copy_text(shown, 2000);
     }
     return appended;
 }

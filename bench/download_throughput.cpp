@@ -281,8 +281,8 @@ double kivo_download(int port, uint64_t total, const char* tth, bool* whole) {
     download_take_connect(request.c_str());
     while (download_running()) usleep(1000);
     double s = seconds_since(start);
-    static char16_t log[CHATLOG_UNITS];
-    chatlog_take_for_display(log, CHATLOG_UNITS, CHATLOG_UNITS);
+    static char16_t log[10000];
+    chatlog_copy_text(log, 10000);
     std::u16string notes(log);
     bool named = file_size(SHORT_NAME) == (int64_t)total;
     bool checked = tth[0] == '\0' || notes.find(u"TTH verified") != std::u16string::npos;

@@ -52,7 +52,7 @@ void check_tables() {
     }
     // Nothing from the hub alone may start or request a download.
     if (download_running() || download_requested() || download_row() != -1) abort();
-    if (chatlog_length() > CHATLOG_UNITS - 1) abort();
+    if (chatlog_length() > CHATLOG_TEXT_UNITS) abort();
 }
 
 // Feeds data to the dispatcher in receives of at most chunk bytes.

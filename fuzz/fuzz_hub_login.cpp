@@ -76,7 +76,7 @@ void check_state() {
     // A refusal closes: no socket, nothing queued, offline.
     if (g_state.hub_socket == 0 && (g_state.hub_phase != HUB_OFFLINE || g_state.hub_out_len != 0)) abort();
     if (g_state.hub_socket != 0 && g_state.hub_phase != HUB_ONLINE) abort();
-    if (chatlog_length() > CHATLOG_UNITS - 1) abort();
+    if (chatlog_length() > CHATLOG_TEXT_UNITS) abort();
     if (download_running() || download_requested()) abort();
 }
 

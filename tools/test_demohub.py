@@ -611,6 +611,14 @@ class DemoHub(HubCase):
         self.assertEqual(c.until(lambda m: m.startswith(b"$ForceMove")), b"$ForceMove 127.0.0.1:2226")
         self.assertTrue(c.closed_by_peer())
 
+    def test_flood_command_sends_numbered_lines_to_the_asker_alone(self):
+        c = self.logged_in(b"flooder1")
+        c.send(b"<flooder1> +flood 3|")
+        got = [c.until(lambda m: m.startswith(b"<Chatterbox> flood")) for _ in range(3)]
+        self.assertEqual(got, [b"<Chatterbox> flood %05d of 3" % i for i in (1, 2, 3)])
+        c.send(b"<flooder1> +flood 50001|")
+        self.assertIn(b"Usage: +flood", c.until(lambda m: m.startswith(b"<Hub-Security> ")))
+
     def test_keep_alive_is_ignored_during_and_after_login(self):
         c, key = self.connect()
         c.send(b"|" + login_block(b"alive1", key).replace(b"|$Version", b"||$Version"))

@@ -417,6 +417,7 @@ int control_view_scroll(Window screen, int control_id, ViewScroll* out) {
     out->first = c->top_line;
     out->shown = box.rows;
     out->lines = wrap_count(c->text, c->length, box.cols > 0 ? box.cols : 1);
+    out->width = box.cols;
     return 1;
 }
 

@@ -41,6 +41,17 @@ constexpr uint32_t WM_COMMAND = 0x0111;  // low word of wparam: command or contr
 constexpr uint32_t WM_HOTKEY = 0x0312;   // high word of lparam: virtual-key code
 constexpr uint32_t WM_TIMER = 0x0113;    // wparam: the timer's id
 constexpr uint32_t WM_SOCKET_EVENT = 1025;  // wparam: socket; low word of lparam: event
+// Sent to a screen when the person pages its multi-line view (PageUp,
+// PageDown, Home, End), as a scroll bar tells its parent: the low word of
+// wparam is the request (SB_*), lparam the view's window. A screen that
+// fills the view itself from a longer text moves its own position and
+// returns TRUE; otherwise the view scrolls by its height less one line, or
+// to its first or last line.
+constexpr uint32_t WM_VSCROLL = 0x0115;
+constexpr uint16_t SB_PAGEUP = 2;
+constexpr uint16_t SB_PAGEDOWN = 3;
+constexpr uint16_t SB_TOP = 6;
+constexpr uint16_t SB_BOTTOM = 7;
 
 // Socket events (low word of the socket event message's lparam) and the mask
 // the hub connection registers for.
@@ -140,11 +151,20 @@ void control_set_focus(Window screen, int control_id);
 int control_focused_id(Window screen);
 // A multi-line view's vertical scrolling, as the phone's scroll bar knew it:
 // the first line shown, the lines its box shows and its lines in all, at the
-// display's current size. Returns 0 when the control is no multi-line view
+// display's current size, and the width it wraps at. Returns 0 when the control is no multi-line view
 // on the display.
 struct ViewScroll {
     int first, shown, lines;
+    int width;  // cells of a row: where the view wraps its text
 };
+// An edit's text at most, in UTF-16 units with the terminator (the phone's
+// edit control held 32,767 characters); a longer text is cut.
+constexpr int CONTROL_TEXT_UNITS = 32768;
+// How a multi-line view wraps: the row of text that starts at unit `from`
+// fits `width` cells (a width below 1 counts as 1), broken at its last blank
+// that fits (hard at the width when none does) or at a CR LF or LF; returns
+// the unit where the row ends, and *next gets where the following row starts.
+int wrap_line(const char16_t* text, int length, int from, int width, int* next);
 int control_view_scroll(Window screen, int control_id, ViewScroll* out);
 
 // A message box with an "OK" soft key; returns when closed. With
@@ -349,3 +369,6 @@ int thread_start_joinable(ThreadHandle* handle, void (*body)(void* argument), vo
 void thread_join(ThreadHandle handle);
 void sleep_ms(int ms);
 uint64_t monotonic_ms();
+// The local wall-clock time of day, as the phone's GetLocalTime gave it:
+// minutes since midnight (0 to 1439).
+int local_minute_of_day();

@@ -67,7 +67,6 @@ void wake_pipe_drain();
 
 // --- Controls (controls.cpp) --------------------------------------------------------
 constexpr int CONTROL_SLOTS = 64;
-constexpr int CONTROL_TEXT_UNITS = 10000;  // longer texts are cut
 constexpr int LIST_STORES = 3;
 constexpr int LIST_ENTRIES = 3000;
 constexpr int LIST_POOL_UNITS = 240000;
@@ -200,10 +199,8 @@ void cells_measure_utf8();
 int char_cells(char32_t ch);
 // Cells that text[from, to) takes.
 int text_cells(const char16_t* text, int from, int to);
-// The end of the wrapped line that starts at from; *next gets where the
-// following line starts. Lines break at CR LF or LF, and wrap at the last
+// wrap_line (platform.h): lines break at CR LF or LF, and wrap at the last
 // blank that fits (or hard at the width; a width below 1 counts as 1).
-int wrap_line(const char16_t* text, int length, int from, int width, int* next);
 // Lines of the text when wrapped at the width.
 int wrap_count(const char16_t* text, int length, int width);
 

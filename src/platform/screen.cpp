@@ -10,8 +10,9 @@
 // Keys on the topmost screen, in order: an open popup takes them all; then
 // the focused control takes what it uses (typing, Backspace, caret, list
 // steps); the rest are the screen's: soft keys, Action (IDOK), Back, focus
-// moves, chat view scrolling and Ctrl-C (WM_CLOSE). End is both: it takes the
-// chat view to its newest line before the focused control gets it.
+// moves, chat view scrolling and Ctrl-C (WM_CLOSE). Home and End are both: they
+// take the chat view to its oldest and newest line before the focused control
+// gets them.
 //
 // Back closes, Backspace deletes: Back goes to the screen (as the hot key
 // when the screen overrides it, else as IDCANCEL) whatever has the focus, a
@@ -114,14 +115,19 @@ Control* first_multiline(Screen* s) {
     return nullptr;
 }
 
-// PageUp/PageDown scroll the screen's multi-line view, whatever has the focus,
-// by its height less one line; direction 0 (End) goes to its last line.
-void view_page(Screen* s, int direction) {
+// PageUp/PageDown, Home and End page the screen's multi-line view, whatever
+// has the focus: the screen is asked first (WM_VSCROLL); when it leaves the
+// request, the view scrolls by its height less one line, or to its first or
+// last line.
+void view_page(Screen* s, uint16_t request) {
     Control* c = first_multiline(s);
     Box box;
     if (!c || !control_box(c, &box)) return;
+    if (send_message(s->window, WM_VSCROLL, request, (LPARAM)c->window) != FALSE) return;
     int page = box.rows > 1 ? box.rows - 1 : 1;
-    control_message(c, EM_LINESCROLL, 0, direction == 0 ? CONTROL_TEXT_UNITS : direction * page);
+    int lines = request == SB_PAGEUP ? -page : request == SB_PAGEDOWN ? page : request == SB_TOP ? -CONTROL_TEXT_UNITS
+                                                                                                 : CONTROL_TEXT_UNITS;
+    control_message(c, EM_LINESCROLL, 0, lines);
 }
 
 // --- Popups: the soft key's menu and a combo's drop-down -----------------------------
@@ -242,8 +248,8 @@ void screen_own_key(Screen* s, const DisplayKeyEvent* key) {
     case DISPLAY_KEY_UP: focus_step(s, -1, false); break;
     case DISPLAY_KEY_DOWN: focus_step(s, 1, false); break;
     case DISPLAY_KEY_TAB: focus_step(s, 1, true); break;
-    case DISPLAY_KEY_PAGE_UP: view_page(s, -1); break;
-    case DISPLAY_KEY_PAGE_DOWN: view_page(s, 1); break;
+    case DISPLAY_KEY_PAGE_UP: view_page(s, SB_PAGEUP); break;
+    case DISPLAY_KEY_PAGE_DOWN: view_page(s, SB_PAGEDOWN); break;
     case DISPLAY_KEY_CLOSE: send_message(s->window, WM_CLOSE, 0, 0); break;
     default: break;
     }
@@ -308,9 +314,10 @@ void screen_key(const DisplayKeyEvent* key) {
         popup_key(s, key);
         return;
     }
-    // End returns the view to its newest line whatever has the focus; an
-    // edit field with the focus also takes it for its caret.
-    if (key->key == DISPLAY_KEY_END) view_page(s, 0);
+    // Home and End take the view to its oldest and newest line whatever has
+    // the focus; an edit field with the focus also takes them for its caret.
+    if (key->key == DISPLAY_KEY_HOME) view_page(s, SB_TOP);
+    if (key->key == DISPLAY_KEY_END) view_page(s, SB_BOTTOM);
     Control* c = screen_focused(s);
     if (c && control_key(g_depth - 1, c, key)) return;
     screen_own_key(s, key);

@@ -72,3 +72,10 @@ uint64_t monotonic_ms() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return (uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u;
 }
+
+int local_minute_of_day() {
+    time_t now = time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local) == nullptr) return 0;  // no time zone known: midnight
+    return local.tm_hour * 60 + local.tm_min;
+}

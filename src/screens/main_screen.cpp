@@ -2,12 +2,11 @@
 //
 // Input changes state, paint only reads it: hub traffic (the socket event
 // message) and commands append to the ChatLog and ask for a repaint; the paint
-// rule copies the ChatLog into the chat view, dropping its oldest whole lines
-// first when it has grown past CHATLOG_SHOW_UNITS, so the view never holds
-// more than that. The view follows its newest line unless the person has
-// scrolled back (PageUp): then it keeps the lines being read in place,
-// moved up by the lines dropped, and the platform marks that more lies
-// below; End, PageDown to the end or sending a line follow again.
+// rule puts the rows the chat view shows into it (screens/chat_view.cpp).
+// The view follows its newest line unless the person has paged back
+// (PageUp, Home: the platform's WM_VSCROLL): then it keeps the lines being
+// read in place, whatever comes in, and the view marks that more lies
+// below; End, PageDown to the end, sending a line or Clear Chat follow again.
 //
 // The input line holds no more than one chat message carries
 // (CHAT_MESSAGE_MAX_BYTES on the wire, in the hub's encoding with the nick
@@ -22,8 +21,8 @@
 // connected". Whatever changes the phase, the name or the count asks for a
 // repaint (hub/connection.cpp, hub/dispatch.cpp).
 //
-// Reaches g_state: main_window, module_instance, connect_at_start, the ChatLog, the
-// TrafficCounters, hub_phase, hub_address, hub_name and user_count (read); the own nick through
+// Reaches g_state: main_window, module_instance, connect_at_start, the ChatLog and
+// the chat view's position (through chat_view), the TrafficCounters, hub_phase, hub_address, hub_name and user_count (read); the own nick through
 // chat_message_length.
 #include "screens/main_screen.h"
 
@@ -33,6 +32,7 @@
 #include "platform/tls.h"
 #include "protocol/hub_messages.h"
 #include "resources/ids.h"
+#include "screens/chat_view.h"
 #include "screens/password_screen.h"
 #include "screens/progress_screen.h"
 #include "screens/screen_table.h"
@@ -46,7 +46,6 @@ namespace {
 constexpr int ABOUT_UNITS = 555;
 constexpr int TRAFFIC_UNITS = 200;
 constexpr int TLS_VERSION_BYTES = 48;  // "mbed TLS 2.28.3", with room
-constexpr int CHAT_VIEW_SCROLL_LINES = 1000;
 // The title as made; the platform cuts it to the room it has.
 constexpr int TITLE_TEXT_UNITS = HUB_NAME_UNITS + 40;
 // " (<N> users)": up to ten digits.
@@ -132,6 +131,7 @@ void command_search(Window) { open_sub_screen(DIALOG_SEARCH, search_screen_proc)
 
 void command_clear_chat(Window screen) {
     chatlog_clear();
+    chat_view_follow();
     repaint_request(screen);
 }
 
@@ -179,9 +179,13 @@ intptr_t main_screen_open(Window screen) {
     return TRUE;
 }
 
-// Hub traffic, login results, the keep-alive, and the hub's request for a
-// password nobody has given.
-intptr_t main_screen_other(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
+// Paging the chat view, hub traffic, login results, the keep-alive, and the
+// hub's request for a password nobody has given.
+intptr_t main_screen_other(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_VSCROLL) {
+        chat_view_page(screen, ID_MAIN_CHAT_VIEW, low_word(wparam));
+        return TRUE;
+    }
     if (message == WM_HUB_PASSWORD) {
         password_prompt_run();
         return TRUE;
@@ -222,17 +226,7 @@ void main_screen_title(Window screen) {
 
 void main_screen_paint(Window screen) {
     main_screen_title(screen);
-    static char16_t shown[CHATLOG_UNITS];  // UI thread only
-    ViewScroll was;
-    bool reading_back = control_view_scroll(screen, ID_MAIN_CHAT_VIEW, &was) && was.first + was.shown < was.lines;
-    int dropped = 0;
-    chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS, &dropped);
-    // Whole lines go, so the unit dropped first now starts a line of the old text.
-    int lines_dropped = reading_back && dropped > 0
-        ? (int)control_send(screen, ID_MAIN_CHAT_VIEW, EM_LINEFROMCHAR, (WPARAM)dropped, 0) : 0;
-    control_set_text(screen, ID_MAIN_CHAT_VIEW, shown);
-    int scroll = reading_back ? was.first - lines_dropped : CHAT_VIEW_SCROLL_LINES;
-    control_send(screen, ID_MAIN_CHAT_VIEW, EM_LINESCROLL, 0, scroll);
+    chat_view_fill(screen, ID_MAIN_CHAT_VIEW);
 }
 
 void send_input_line() {
@@ -252,7 +246,8 @@ void send_input_line() {
     chat_send(text);
     control_set_text(screen, ID_MAIN_INPUT_LINE, u"");
     // Sending returns the chat view to its newest line.
-    control_send(screen, ID_MAIN_CHAT_VIEW, EM_LINESCROLL, 0, CHAT_VIEW_SCROLL_LINES);
+    chat_view_follow();
+    repaint_request(screen);
 }
 
 intptr_t main_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {

@@ -11,9 +11,9 @@ void send_input_line();
 
 intptr_t main_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam);
 
-// The paint rule: the title (main_screen_title) first; an over-long ChatLog
-// loses its oldest lines, the chat view shows the rest with its end in view,
-// or, while the person reads back, the lines being read.
+// The paint rule: the title (main_screen_title) first; the chat view shows
+// the ChatLog's newest lines or, while the person reads back, the lines
+// being read (chat_view_fill).
 void main_screen_paint(Window screen);
 // Sets the screen's title from the session: "<hub name> (<N> users)" (the
 // hub's "<host>:<port>" until its $HubName came) while online, otherwise

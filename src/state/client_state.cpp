@@ -13,12 +13,13 @@
 ClientState g_state;  // zero-filled: static storage
 
 namespace {
-// Guards every read and write of chat_log, from either thread.
+// Guards every read and write of chat_log, from any thread.
 std::mutex g_chatlog_mutex;
 
 // The fields whose process-start value is not zero.
 void set_start_values() {
     g_state.short_names = 1;
+    g_state.settings.chat_timestamps = 1;
     g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
     g_state.download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
 }
@@ -71,38 +72,78 @@ uint32_t traffic_sent() {
 }
 
 namespace {
-int log_length_locked() {
-    int n = 0;
-    while (n < CHATLOG_UNITS && g_state.chat_log[n] != 0) n++;
-    return n;
+ChatLog& chat() { return g_state.chat_log; }
+
+ChatLine& line_record(uint64_t number) { return chat().lines[number & (CHATLOG_LINES - 1)]; }
+
+char16_t* text_at(uint32_t position) { return chat().text + (position & (CHATLOG_TEXT_UNITS - 1)); }
+
+// Drops the oldest lines, never the newest, until text up to new_end leaves
+// every kept line's text whole.
+void make_room_locked(uint32_t new_end) {
+    ChatLog& log = chat();
+    while (log.end - log.first > 1 && new_end - line_record(log.first).text_start > (uint32_t)CHATLOG_TEXT_UNITS)
+        log.first++;
 }
 
-// Drops the oldest whole lines until the log holds at most keep units: the
-// cut goes just after a '\n'. When the newest line alone is longer than
-// keep, only its last keep units stay. Returns the new length.
-int log_drop_oldest_locked(int length, int keep) {
-    if (length <= keep) return length;
-    int cut = length - keep;  // the fewest units to drop
-    int at = cut;
-    while (at < length && g_state.chat_log[at - 1] != u'\n') at++;
-    if (at == length) at = cut;  // no line starts in what may stay
-    memmove(g_state.chat_log, g_state.chat_log + at, (size_t)(length - at) * sizeof(char16_t));
-    g_state.chat_log[length - at] = 0;
-    return length - at;
+void begin_line_locked() {
+    ChatLog& log = chat();
+    if (log.end - log.first == (uint64_t)CHATLOG_LINES) log.first++;
+    line_record(log.end) = ChatLine{log.text_end, 0, (uint16_t)local_minute_of_day()};
+    log.end++;
+    log.open = 1;  // its text comes through extend_line_locked, which makes room
+}
+
+// Adds units (no line break among them) to the newest line, which stays
+// in one piece: moved to the store's start when it would run past its end.
+void extend_line_locked(const char16_t* units, int n) {
+    ChatLog& log = chat();
+    if (!log.open) begin_line_locked();
+    ChatLine& line = line_record(log.end - 1);
+    int room = CHATLOG_LINE_UNITS - line.units;
+    if (n > room) {
+        n = room;
+        // Not half a surrogate pair at the cut.
+        if (n > 0 && utf16_is_high_surrogate(units[n - 1])) n--;
+    }
+    if (n <= 0) return;
+    uint32_t offset = line.text_start & (CHATLOG_TEXT_UNITS - 1);
+    if (offset + line.units + (uint32_t)n > (uint32_t)CHATLOG_TEXT_UNITS) {
+        uint32_t moved = line.text_start + ((uint32_t)CHATLOG_TEXT_UNITS - offset);  // the store's start
+        make_room_locked(moved + line.units + (uint32_t)n);
+        // The line lies at the store's end and a line is far shorter than
+        // the store: old and new places do not overlap.
+        memmove(text_at(moved), text_at(line.text_start), (size_t)line.units * sizeof(char16_t));
+        line.text_start = moved;
+    } else {
+        make_room_locked(line.text_start + line.units + (uint32_t)n);
+    }
+    memcpy(text_at(line.text_start + line.units), units, (size_t)n * sizeof(char16_t));
+    line.units = (uint16_t)(line.units + n);
+    log.text_end = line.text_start + line.units;
+}
+
+void end_line_locked() {
+    if (!chat().open) begin_line_locked();  // a line break alone: an empty line
+    chat().open = 0;
 }
 
 void append_locked(const char16_t* text) {
-    int add = u16_len(text);
-    int have = log_length_locked();
-    // Too long for what is left: the oldest lines make room.
-    if (have + add > CHATLOG_UNITS - 1) {
-        int keep = CHATLOG_UNITS - 1 - add;
-        have = keep > 0 ? log_drop_oldest_locked(have, keep) : 0;
+    for (int at = 0; text[at] != 0;) {
+        if (text[at] == u'\n') {
+            end_line_locked();
+            at++;
+            continue;
+        }
+        if (text[at] == u'\r') {
+            at++;
+            continue;
+        }
+        int run = at;
+        while (text[run] != 0 && text[run] != u'\n' && text[run] != u'\r') run++;
+        extend_line_locked(text + at, run - at);
+        at = run;
     }
-    int room = CHATLOG_UNITS - 1 - have;
-    if (add > room) add = room;
-    memcpy(g_state.chat_log + have, text, (size_t)add * sizeof(char16_t));
-    g_state.chat_log[have + add] = 0;
 }
 
 // Every change of the log asks the main screen to show it, from whichever
@@ -176,18 +217,15 @@ bool hub_text_sendable(const char16_t* text, const char16_t* what, char16_t* not
 }
 
 void chatlog_append_note(const char16_t* text, bool end_line) {
-    char16_t note[NOTE_UNITS + 2 * LINE_BREAK_UNITS];
-    note[0] = 0;
+    char16_t note[NOTE_UNITS];
+    u16_copy(note, NOTE_UNITS, text);
     {
+        // One hold: no line of the download worker lands between the line
+        // ended and the note.
         std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-        // Read and appended under one hold, so no line of the download worker
-        // lands between the check and the note.
-        int have = log_length_locked();
-        if (have > 0 && g_state.chat_log[have - 1] != u'\n') u16_copy(note, LINE_BREAK_UNITS, g_state.line_break);
-        int start = u16_len(note);
-        u16_copy(note + start, NOTE_UNITS, text);
-        if (end_line) u16_append(note, NOTE_UNITS + 2 * LINE_BREAK_UNITS, g_state.line_break);
+        chat().open = 0;
         append_locked(note);
+        if (end_line) end_line_locked();
     }
     chatlog_changed();
 }
@@ -195,7 +233,7 @@ void chatlog_append_note(const char16_t* text, bool end_line) {
 int chatlog_append_line(const char* text) {
     char16_t line[CHAT_LINE_UNITS + LINE_BREAK_UNITS];
     hub_text_to_utf16(text, -1, line, CHAT_LINE_UNITS);
-    u16_append(line, CHAT_LINE_UNITS + LINE_BREAK_UNITS, g_state.line_break);
+    u16_append(line, CHAT_LINE_UNITS + LINE_BREAK_UNITS, u"\n");
     chatlog_append(line);
     return 1;
 }
@@ -203,7 +241,9 @@ int chatlog_append_line(const char* text) {
 void chatlog_set(const char16_t* text) {
     {
         std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-        u16_copy(g_state.chat_log, CHATLOG_UNITS, text);
+        chat().first = chat().end;
+        chat().open = 0;
+        append_locked(text);
     }
     chatlog_changed();
 }
@@ -211,22 +251,63 @@ void chatlog_set(const char16_t* text) {
 void chatlog_clear() {
     {
         std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-        g_state.chat_log[0] = 0;
+        chat().first = chat().end;
+        chat().open = 0;
     }
     chatlog_changed();
 }
 
 int chatlog_length() {
     std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-    return log_length_locked();
+    int units = 0;
+    for (uint64_t n = chat().first; n < chat().end; n++) units += line_record(n).units;
+    return units;
 }
 
-int chatlog_take_for_display(char16_t* out, int out_units, int limit, int* dropped) {
+void chatlog_span(uint64_t* first, uint64_t* end) {
     std::lock_guard<std::mutex> hold(g_chatlog_mutex);
-    int length = log_length_locked();
-    int kept = log_drop_oldest_locked(length, limit);
-    if (dropped) *dropped = length - kept;
-    return u16_copy(out, out_units, g_state.chat_log);
+    *first = chat().first;
+    *end = chat().end;
+}
+
+int chatlog_line(uint64_t number, char16_t* out, int out_units, int* minute) {
+    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
+    if (number < chat().first || number >= chat().end || out_units < 1) return -1;
+    const ChatLine& line = line_record(number);
+    int n = line.units < out_units - 1 ? line.units : out_units - 1;
+    memcpy(out, text_at(line.text_start), (size_t)n * sizeof(char16_t));
+    out[n] = 0;
+    if (minute) *minute = line.minute;
+    return n;
+}
+
+int chatlog_copy_text(char16_t* out, int out_units) {
+    if (out_units < 1) return 0;
+    std::lock_guard<std::mutex> hold(g_chatlog_mutex);
+    const ChatLog& log = chat();
+    int brk = u16_len(g_state.line_break);
+    // The newest lines that fit, counted back from the newest.
+    uint64_t from = log.end;
+    int total = 0;
+    while (from > log.first) {
+        bool ended = from < log.end || !log.open;
+        int need = line_record(from - 1).units + (ended ? brk : 0);
+        if (total + need > out_units - 1) break;
+        total += need;
+        from--;
+    }
+    int at = 0;
+    for (uint64_t n = from; n < log.end; n++) {
+        const ChatLine& line = line_record(n);
+        memcpy(out + at, text_at(line.text_start), (size_t)line.units * sizeof(char16_t));
+        at += line.units;
+        if (n + 1 < log.end || !log.open) {
+            memcpy(out + at, g_state.line_break, (size_t)brk * sizeof(char16_t));
+            at += brk;
+        }
+    }
+    out[at] = 0;
+    return at;
 }
 
 uint64_t download_received() {

@@ -58,6 +58,9 @@ struct SessionSettings {
     // ("SHA256/<base32>"), empty when the address named none.
     uint8_t hub_tls;
     char hub_keyprint[TLS_KEYPRINT_BYTES];
+    // Nonzero (the default): each chat line is shown after its time,
+    // "[HH:MM] "; read at each paint.
+    uint8_t chat_timestamps;
 };
 
 // --- TrafficCounters -------------------------------------------------------
@@ -69,9 +72,53 @@ struct TrafficCounters {
 };
 
 // --- ChatLog ---------------------------------------------------------------
-constexpr int CHATLOG_UNITS = 10000;     // UTF-16 units including the terminator
-constexpr int CHATLOG_SHOW_UNITS = 1000; // longer than this at paint: the oldest lines go
+// The chat and the client's notes as lines: a ring of line records and a
+// ring text store, both fixed. Lines are numbered from 0 at process start and
+// never renumbered; the log keeps lines first to end - 1, the newest last.
+// A line's text lies in one piece in the store (no line break, no carriage
+// return): text_start is a position that only grows, wrapping modulo 2^32,
+// and unit p of it is text[p % CHATLOG_TEXT_UNITS]; a line that would run
+// past the store's end starts again at its beginning. Invariants: end - first
+// <= CHATLOG_LINES, and text_end - (the oldest line's text_start) <=
+// CHATLOG_TEXT_UNITS, so no kept line's text is overwritten: a new line, or
+// more text for the newest, takes the place of the oldest lines first.
+//
+// The bound: 8,192 lines and 1 MiB of text (524,288 UTF-16 units), 1.06 MiB
+// in all. 5,000 lines stay while they average up to 104 characters; longer
+// lines leave fewer (a flood of 3,549-character lines keeps the last 147).
+// Pages of the store are touched only where text has been written: emptying
+// resets counters alone.
+constexpr int CHATLOG_LINES = 8192;          // a power of two
+constexpr int CHATLOG_TEXT_UNITS = 1 << 19;  // a power of two, so positions may wrap at 2^32
+constexpr int CHATLOG_LINE_UNITS = 4096;     // one line's text at most: the rest of a longer one is dropped
 constexpr int LINE_BREAK_UNITS = 4;
+static_assert((CHATLOG_LINES & (CHATLOG_LINES - 1)) == 0, "ring index by mask");
+static_assert((CHATLOG_TEXT_UNITS & (CHATLOG_TEXT_UNITS - 1)) == 0, "positions wrap at 2^32");
+static_assert(CHATLOG_LINE_UNITS <= 0xFFFF && CHATLOG_LINE_UNITS < CHATLOG_TEXT_UNITS, "a line fits its record");
+
+struct ChatLine {
+    uint32_t text_start;  // position of its first unit (see above)
+    uint16_t units;       // UTF-16 units of text
+    uint16_t minute;      // local time when the line began: minutes since midnight
+};
+
+struct ChatLog {
+    ChatLine lines[CHATLOG_LINES];     // line n in lines[n % CHATLOG_LINES]
+    char16_t text[CHATLOG_TEXT_UNITS];
+    uint64_t first;     // number of the oldest line kept
+    uint64_t end;       // one past the newest line's number; first == end: empty
+    uint32_t text_end;  // position just after the newest line's text
+    uint8_t open;       // the newest line has had no line break: more text continues it
+};
+
+// Where the chat view stands, written by the main screen on the UI thread:
+// following the newest line, or (reading_back) with its top row at row
+// top_row of the wrapped line top_line, whatever comes in later.
+struct ChatViewPosition {
+    uint8_t reading_back;
+    uint64_t top_line;
+    int32_t top_row;
+};
 
 // --- UserTable -------------------------------------------------------------
 constexpr int USER_SLOTS = 3000;
@@ -243,7 +290,8 @@ struct ClientState {
     SessionSettings settings;
     TrafficCounters traffic;
 
-    char16_t chat_log[CHATLOG_UNITS];
+    ChatLog chat_log;  // under its lock: reach it through chatlog_*
+    ChatViewPosition chat_view;
     char16_t line_break[LINE_BREAK_UNITS];
 
     ModuleInstance module_instance;
@@ -355,28 +403,35 @@ uint32_t traffic_received();
 uint32_t traffic_sent();
 
 // ChatLog operations, safe from any thread; each change asks the main
-// window (when there is one) to repaint. An append that would not fit in
-// CHATLOG_UNITS drops the oldest whole lines first, so the newest text stays;
-// a text longer than the whole log keeps its first CHATLOG_UNITS - 1 units.
+// window (when there is one) to repaint. Text is taken as lines: "\n" (or
+// "\r\n") ends the newest line, other text continues it (or begins a new
+// line after a line break), carriage returns are dropped. A new line takes
+// the local time. A line's text beyond CHATLOG_LINE_UNITS is dropped.
 void chatlog_append(const char16_t* text);
-// A note of the client's own (a session event): on a line of its own, so a
-// line break goes first when the log does not end with one, and (end_line)
-// one after it; the text cut to NOTE_UNITS - 1 units. Any thread.
+// A note of the client's own (a session event): on a line of its own, so the
+// newest line is ended first when it has no line break, and (end_line) the
+// note ended too; the text cut to NOTE_UNITS - 1 units. Any thread.
 constexpr int NOTE_UNITS = 1000;
 void chatlog_append_note(const char16_t* text, bool end_line = true);
 void chatlog_set(const char16_t* text);  // replace the whole log
+// Empties the log; line numbers go on from where they were.
 void chatlog_clear();
-int chatlog_length();
+int chatlog_length();  // units of text kept, line breaks not counted
 // Appends text of the connected hub (hub_encoding), converted to UTF-16 (cut
-// to CHAT_LINE_UNITS - 1 units), and the line break to the ChatLog, in one
-// append. Returns 1. Any thread.
+// to CHAT_LINE_UNITS - 1 units), and ends its line, in one append. Returns 1.
+// Any thread.
 constexpr int CHAT_LINE_UNITS = 3550;  // one chat line in UTF-16 with its terminator; longer is cut
 int chatlog_append_line(const char* text);
-// Copies the log into out (capacity in units, terminated); when the log is
-// longer than limit units its oldest whole lines are dropped first (the
-// newest line alone cut to its last limit units). Returns the units copied;
-// *dropped (when given) gets the units dropped from the log's start.
-int chatlog_take_for_display(char16_t* out, int out_units, int limit, int* dropped = nullptr);
+// The numbers of the lines kept: *first to *end - 1 (first == end: none).
+void chatlog_span(uint64_t* first, uint64_t* end);
+// Copies line `number` (terminated, cut to out_units - 1 units) and its
+// minute of the day; returns its units, or -1 when the log no longer (or not
+// yet) keeps it.
+int chatlog_line(uint64_t number, char16_t* out, int out_units, int* minute);
+// The newest whole lines that fit in out (capacity in units, terminated),
+// each ended line followed by the line break: the log as one text. Returns
+// the units copied.
+int chatlog_copy_text(char16_t* out, int out_units);
 
 // Download job fields shared with the worker: atomic access.
 uint64_t download_received();

@@ -19,7 +19,8 @@
 #   e2e_title                            # the title in the screen's top border
 #   e2e_keys F1 2 ...                    # tmux send-keys
 #   e2e_type "literal text"
-#   e2e_screen                           # prints the screen
+#   e2e_screen                           # prints the screen, the chat's times left out
+#   e2e_screen_stamped                   # prints the screen as shown
 #   e2e_text                             # the screen inside its frame, rows joined by blanks
 #   e2e_kivo_sockets state port          # kivo's TCP sockets in that ss state to 127.0.0.1:port
 #   e2e_wait_exit [status]               # kivo ended with that status (0)
@@ -150,8 +151,16 @@ e2e_start_kivo() {
     $E2E_TMUX new-session -d -x "$cols" -y "$rows" -s kivo "$E2E_KIVO_COMMAND"
 }
 
-e2e_screen() {
+# The screen as shown, with the time before each chat line ("[HH:MM] ").
+e2e_screen_stamped() {
     $E2E_TMUX capture-pane -p -t kivo 2>/dev/null | tee "$E2E_WORK/last-screen"
+}
+
+# The screen with the chat's times left out: the tests compare chat and
+# notes as they were said, whatever the minute (test_chat_history.sh reads
+# the times).
+e2e_screen() {
+    e2e_screen_stamped | sed -E 's/\[[0-2][0-9]:[0-5][0-9]\] //g'
 }
 
 # The screen inside its frame, each row's border column cut off and trailing

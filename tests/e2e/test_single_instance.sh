@@ -54,7 +54,7 @@ e2e_exit
 $E2E_TMUX kill-window -t kivo:1
 e2e_kivo_command third
 $E2E_TMUX new-window -d -t kivo:2 -n third "$E2E_KIVO_COMMAND"
-third_draws() { $E2E_TMUX capture-pane -p -t kivo:2 | grep -qF "|Pelmark tarvol v 0.05 "; }
+third_draws() { $E2E_TMUX capture-pane -p -t kivo:2 | grep -qE '^\|\[[0-9]{2}:[0-9]{2}\] Pelmark tarvol v 0\.05 '; }
 e2e_until 5 third_draws || e2e_fail "a start after the first copy ended did not draw"
 $E2E_TMUX send-keys -t kivo:2 F1 1
 e2e_until 5 test -s "$E2E_WORK/third-exit-status" || e2e_fail "the start after the first copy did not end"

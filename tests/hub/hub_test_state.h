@@ -27,11 +27,12 @@ inline void hub_test_state(const std::string& port_text = "2225") {
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, port_text.c_str());
 }
 
-// The ChatLog as UTF-8, for readable comparisons.
+// The ChatLog's newest lines as UTF-8, for readable comparisons.
+constexpr int LOG_COPY_UNITS = 20000;
 inline std::string chat_log_text() {
-    static char16_t copy[CHATLOG_UNITS];
-    chatlog_take_for_display(copy, CHATLOG_UNITS, CHATLOG_UNITS);
-    static char utf8[CHATLOG_UNITS * 3];
+    static char16_t copy[LOG_COPY_UNITS];
+    chatlog_copy_text(copy, LOG_COPY_UNITS);
+    static char utf8[LOG_COPY_UNITS * 3];
     utf16_to_utf8(copy, -1, utf8, (int)sizeof utf8);
     return std::string(utf8);
 }

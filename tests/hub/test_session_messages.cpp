@@ -20,8 +20,8 @@ const std::string HELLO = "$Hello [i]mpx200|";
 // A UTF-16 surrogate without its partner in the ChatLog (what no UTF-8 text
 // can stand for).
 bool log_has_lone_surrogate() {
-    static char16_t log[CHATLOG_UNITS];
-    chatlog_take_for_display(log, CHATLOG_UNITS, CHATLOG_UNITS);
+    static char16_t log[LOG_COPY_UNITS];
+    chatlog_copy_text(log, LOG_COPY_UNITS);
     for (int i = 0; log[i] != 0; i++) {
         if (utf16_is_high_surrogate(log[i]) && utf16_is_low_surrogate(log[i + 1])) {
             i++;

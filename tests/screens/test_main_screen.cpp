@@ -1,6 +1,7 @@
 // The main screen run from its real template through the headless display:
 // the paint rule, the command table, Traffic, About, Clear Chat and Back (a
-// login still running is given up by it), and reading back in the chat view.
+// login still running is given up by it), and reading back through a long
+// history in the chat view, as the visible grid shows it.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,41 +51,9 @@ protected:
     }
 };
 
-std::u16string units(int n, char16_t c) { return std::u16string((size_t)n, c); }
-
 bool set_target(void*) {
     run->script.close_target = g_state.main_window;
     return true;
-}
-
-TEST_F(MainScreen, PaintShowsAThousandUnitsWholeAndTheEndOfALongerLog) {
-    static std::u16string log;
-    state.script.add(set_target);
-    state.script.add([](void*) {
-        log = units(1000, u'a');
-        chatlog_set(log.c_str());
-        repaint_request(g_state.main_window);
-        return true;
-    });
-    state.script.add([](void*) {
-        // Paints are throttled: wait for the one that shows the log.
-        run->chat_view = control_text(g_state.main_window, ID_MAIN_CHAT_VIEW);
-        if (run->chat_view != log) return false;
-        log = units(1001, u'b');
-        chatlog_set(log.c_str());
-        repaint_request(g_state.main_window);
-        return true;
-    });
-    state.script.add([](void*) {
-        // One line longer than the view's bound: its last 1000 units stay.
-        run->input = control_text(g_state.main_window, ID_MAIN_CHAT_VIEW);
-        return run->input == units(1000, u'b');
-    });
-    state.script.add(close_main);
-    EXPECT_EQ(run_main(), 0);
-    EXPECT_EQ(state.chat_view, units(1000, u'a'));
-    EXPECT_EQ(state.input, units(1000, u'b'));
-    EXPECT_EQ(chatlog_length(), 1000) << "the paint drops the oldest units of the log itself";
 }
 
 TEST_F(MainScreen, TrafficBoxShowsKilobytesAndBytes) {
@@ -307,10 +276,6 @@ void append_ascii(const std::string& text) {
     repaint_request(g_state.main_window);
 }
 
-bool view_has(const char16_t* text) {
-    return control_text(g_state.main_window, ID_MAIN_CHAT_VIEW).find(text) != std::u16string::npos;
-}
-
 std::string numbered(int from, int to) {
     std::string text;
     for (int i = from; i <= to; i++) {
@@ -329,14 +294,14 @@ TEST_F(MainScreen, NewestLineShowsAfterALineLongerThanTheView) {
         append_ascii(numbered(1, 5) + "<bob> " + std::string(2000, 'x') + "END\r\n");
         return true;
     });
-    // Cut to its last CHATLOG_SHOW_UNITS units, the long line ends on the view's last row.
+    // Wrapped into more rows than the view has, the long line ends on its last row.
     state.script.add([](void*) { return display_find("xxEND") == 12; });
     state.script.add([](void*) {
         append_ascii("<ann> newest\r\n");
         return true;
     });
-    // The long line leaves the log whole to make room: the newest is shown.
-    state.script.add([](void*) { return display_find("<ann> newest") >= 1; });
+    // The newest line follows it on the last row.
+    state.script.add([](void*) { return display_find("<ann> newest") == 12; });
     state.script.add(close_main);
     EXPECT_EQ(run_main(), 0);
 }
@@ -347,6 +312,7 @@ TEST_F(MainScreen, NewestLineShowsAfterALineLongerThanTheView) {
 TEST_F(MainScreen, ScrollBackSurvivesIncomingChatUntilEndOrSending) {
     static int top_read, more_row, after_end;
     static std::string top_text;
+    static uint64_t appended_ms;
     state.script.add(set_target);
     state.script.add([](void*) {
         append_ascii(numbered(1, 60));
@@ -359,33 +325,38 @@ TEST_F(MainScreen, ScrollBackSurvivesIncomingChatUntilEndOrSending) {
         return true;
     });
     state.script.add([](void*) {
+        if (display_find("-- more below --") < 0) return false;
         top_text = grid_row(1);
         append_ascii(numbered(61, 65));
+        appended_ms = monotonic_ms();
         return true;
     });
     state.script.add([](void*) {
-        if (!view_has(u"line 065")) return false;  // painted since the lines came
+        // Nothing on the grid changes: wait well past the paint's throttle.
+        if (monotonic_ms() - appended_ms < 300) return false;
         top_read = grid_row(1) == top_text;
         more_row = display_find("-- more below --");
         EXPECT_LT(display_find("line 065"), 0);
         display_press(DISPLAY_KEY_END);
         return true;
     });
+    // Paging asks for a paint: each step waits for what it shows.
     state.script.add([](void*) {
         after_end = display_find("line 065");
+        if (after_end < 0) return false;
         EXPECT_LT(display_find("-- more below --"), 0);
         display_press(DISPLAY_KEY_PAGE_UP);
         display_press(DISPLAY_KEY_PAGE_UP);
         return true;
     });
     state.script.add([](void*) {
-        EXPECT_GE(display_find("-- more below --"), 0);
+        if (display_find("-- more below --") < 0) return false;
         display_type("hi");
         display_press(DISPLAY_KEY_ACTION);  // not connected: nothing goes out, the view still follows
         return true;
     });
     state.script.add([](void*) {
-        EXPECT_LT(display_find("-- more below --"), 0);
+        if (display_find("-- more below --") >= 0) return false;
         append_ascii(numbered(66, 66));
         return true;
     });
@@ -445,37 +416,159 @@ TEST_F(MainScreen, ViewAtItsEndStaysThereThroughAResize) {
     EXPECT_EQ(run_main(), 0);
 }
 
-// The view holds CHATLOG_SHOW_UNITS: lines that arrive while one reads back
-// push the oldest out, and the lines being read stay where they are.
-TEST_F(MainScreen, LinesBeingReadStayPutWhenTheOldestAreDropped) {
-    static std::string top_text, top_after;
+// "line 00001" to "line <to>", one line each, in one append.
+std::string numbered5(int from, int to) {
+    std::string text;
+    for (int i = from; i <= to; i++) {
+        char line[24];
+        snprintf(line, sizeof line, "line %05d\r\n", i);
+        text += line;
+    }
+    return text;
+}
+
+bool row_shows(int row, const char* text) { return grid_row(row).find(text) != std::string::npos; }
+
+// A history far longer than any view: Home reaches its first line, PageUp
+// and PageDown move by the view's height less one row (19 of 20), End and
+// PageDown at the end return to the newest.
+TEST_F(MainScreen, HomePageUpPageDownAndEndWalkSixThousandLines) {
     state.script.add(set_target);
     state.script.add([](void*) {
-        append_ascii(numbered(1, 120));  // 1200 units: the paint keeps lines 21 to 120
+        append_ascii(numbered5(1, 6000));
         return true;
     });
     state.script.add([](void*) {
-        if (display_find("line 120") != VIEW_LAST_ROW) return false;
+        if (display_find("line 06000") != VIEW_LAST_ROW) return false;
+        display_press(DISPLAY_KEY_HOME);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (!row_shows(1, "line 00001")) return false;
+        EXPECT_EQ(display_find("-- more below --"), VIEW_LAST_ROW);
+        EXPECT_TRUE(row_shows(VIEW_LAST_ROW - 1, "line 00019"));
+        display_press(DISPLAY_KEY_PAGE_DOWN);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (!row_shows(1, "line 00020")) return false;
+        display_press(DISPLAY_KEY_PAGE_UP);
+        display_press(DISPLAY_KEY_PAGE_UP);  // already at the oldest: stays
+        return true;
+    });
+    state.script.add([](void*) {
+        if (!row_shows(1, "line 00001") || display_find("line 00020") >= 0) return false;
+        display_press(DISPLAY_KEY_END);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("line 06000") != VIEW_LAST_ROW) return false;
+        EXPECT_TRUE(row_shows(1, "line 05981"));
         display_press(DISPLAY_KEY_PAGE_UP);
         return true;
     });
     state.script.add([](void*) {
-        top_text = grid_row(1);
-        append_ascii(numbered(121, 130));  // ten more: lines 21 to 30 go
+        if (!row_shows(1, "line 05962")) return false;
+        EXPECT_EQ(display_find("-- more below --"), VIEW_LAST_ROW);
+        display_press(DISPLAY_KEY_PAGE_DOWN);
+        return true;
+    });
+    // Fewer rows than a page were left below: PageDown follows the newest.
+    state.script.add([](void*) { return display_find("line 06000") == VIEW_LAST_ROW && display_find("-- more below --") < 0; });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+}
+
+// At 200x60 every row of the view shows chat, the newest on its last row.
+TEST_F(MainScreen, ViewFillsA200x60Display) {
+    display_start_headless(200, 60);
+    static int shown;
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        std::string text;
+        for (int i = 1; i <= 6000; i++) text += "<bob> " + std::to_string(i) + " " + std::string(70, 'w') + "\r\n";
+        append_ascii(text);
         return true;
     });
     state.script.add([](void*) {
-        if (!view_has(u"line 130")) return false;  // painted since the lines came
-        EXPECT_FALSE(view_has(u"line 030"));
-        EXPECT_TRUE(view_has(u"line 031"));
-        EXPECT_GE(display_find("-- more below --"), 0);
-        top_after = grid_row(1);
-        return true;
+        ViewScroll v;
+        if (!control_view_scroll(g_state.main_window, ID_MAIN_CHAT_VIEW, &v)) return false;
+        shown = v.shown;
+        return row_shows(shown, "<bob> 6000 ");
     });
     state.script.add(close_main);
     EXPECT_EQ(run_main(), 0);
-    EXPECT_NE(top_text.find("line 082"), std::string::npos) << top_text;
-    EXPECT_EQ(top_after, top_text);
+    EXPECT_GE(shown, 50);
+    for (int r = 1; r <= shown; r++) EXPECT_NE(grid_row(r).find("<bob> "), std::string::npos) << r;
+    EXPECT_NE(grid_row(1).find("<bob> " + std::to_string(6001 - shown) + " "), std::string::npos) << grid_row(1);
+}
+
+// While one reads back, lines coming in push the oldest out of the history:
+// the lines being read stay where they are as long as they are kept; once
+// they are gone, the view shows the oldest kept line.
+TEST_F(MainScreen, ReadingBackStaysPutWhileTheOldestLinesAreEvicted) {
+    static std::string top_text;
+    static uint64_t appended_ms;
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        append_ascii(numbered5(1, CHATLOG_LINES));
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("line 08192") != VIEW_LAST_ROW) return false;
+        display_press(DISPLAY_KEY_PAGE_UP);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("-- more below --") < 0) return false;
+        top_text = grid_row(1);
+        append_ascii(numbered5(CHATLOG_LINES + 1, CHATLOG_LINES + 100));  // lines 1 to 100 go
+        appended_ms = monotonic_ms();
+        return true;
+    });
+    state.script.add([](void*) {
+        // Nothing on the grid changes: wait well past the paint's throttle.
+        if (monotonic_ms() - appended_ms < 300) return false;
+        EXPECT_EQ(grid_row(1), top_text);
+        EXPECT_EQ(display_find("-- more below --"), VIEW_LAST_ROW);
+        display_press(DISPLAY_KEY_HOME);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (!row_shows(1, "line 00101")) return false;
+        append_ascii(numbered5(CHATLOG_LINES + 101, CHATLOG_LINES + 150));  // 101 to 150 go too
+        return true;
+    });
+    state.script.add([](void*) { return row_shows(1, "line 00151") && display_find("-- more below --") == VIEW_LAST_ROW; });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    EXPECT_NE(top_text.find("line 08154"), std::string::npos) << top_text;
+}
+
+// Each line shows after the local time it came at; the setting, read at each
+// paint, leaves the time out.
+TEST_F(MainScreen, TimestampsShowAndTheSettingSwitchesThemOff) {
+    static std::string stamped;
+    state.script.add(set_target);
+    state.script.add([](void*) {
+        append_ascii("<bob> hi\r\n");
+        char16_t text[16];
+        int minute = 0;
+        chatlog_line(0, text, 16, &minute);
+        char stamp[32];
+        snprintf(stamp, sizeof stamp, "[%02d:%02d] ", minute / 60, minute % 60);
+        stamped = std::string(stamp) + "<bob> hi";
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find(stamped.c_str()) != 1) return false;
+        g_state.settings.chat_timestamps = 0;
+        repaint_request(g_state.main_window);
+        return true;
+    });
+    state.script.add([](void*) { return grid_row(1).find("<bob> hi") == 1 && display_find("] <bob>") < 0; });
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
 }
 
 // The title and the session notes through a whole session, as the person

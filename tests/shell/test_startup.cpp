@@ -16,6 +16,12 @@
 
 namespace {
 
+std::u16string chat_text16() {
+    static char16_t copy[4096];
+    chatlog_copy_text(copy, 4096);
+    return copy;
+}
+
 std::u16string wide(const std::string& s) {
     char16_t out[600];
     utf8_to_utf16(s.c_str(), -1, out, 600);
@@ -48,7 +54,7 @@ TEST_F(Startup, DefaultsWithoutAFavouritesFile) {
     EXPECT_STREQ(g_state.settings.password, "");
     EXPECT_EQ(g_state.settings.encoding, ENCODING_AUTO);
     // The favourites file, created empty, is named in a note of its own.
-    EXPECT_EQ(std::u16string(g_state.chat_log),
+    EXPECT_EQ(chat_text16(),
               u"Pelmark tarvol v 0.05 \r\nno hub in " + wide(std::string(dir) + "/Favorites.xml") + u"\r\n");
     EXPECT_EQ(std::u16string(g_state.line_break), u"\r\n");
     EXPECT_EQ(traffic_received(), 0u);
@@ -200,7 +206,7 @@ TEST_F(FavoritesLocation, PathsTooLongAreRefusedNotCut) {
     ASSERT_EQ(chmod(exe_dir.c_str(), 0555), 0);
     for (const std::string& folder : {too_deep, exe_dir}) {
         prepare_client_state(wide(folder + "kivo").c_str());
-        EXPECT_NE(std::u16string(g_state.chat_log).find(u"no Favorites.xml: its folder's path is too long"),
+        EXPECT_NE(chat_text16().find(u"no Favorites.xml: its folder's path is too long"),
                   std::u16string::npos);
         EXPECT_EQ(g_state.favorites_count, 0);
     }

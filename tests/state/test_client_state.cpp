@@ -1,5 +1,6 @@
 // The ClientState's process-start values and the operations shared with the
-// download worker: counters that wrap, and a ChatLog that stays bounded.
+// download worker: counters that wrap, and a ChatLog of lines that stays
+// within its bound.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,16 +10,17 @@
 
 namespace {
 
-TEST(ClientStateStart, ZeroFilledExceptShortNames) {
+TEST(ClientStateStart, ZeroFilledExceptShortNamesAndTimestamps) {
     client_state_reset();
     EXPECT_EQ(g_state.short_names, 1);
+    EXPECT_EQ(g_state.settings.chat_timestamps, 1);
     EXPECT_EQ(g_state.hub_socket, 0);
     EXPECT_EQ(g_state.user_selection, 0);
     EXPECT_EQ(g_state.result_count, 0);
     EXPECT_EQ(g_state.favorites_count, 0);
     EXPECT_EQ(traffic_received(), 0u);
     EXPECT_EQ(traffic_sent(), 0u);
-    EXPECT_EQ(g_state.chat_log[0], 0);
+    EXPECT_EQ(chatlog_length(), 0);
     for (const UserEntry& u : g_state.users) ASSERT_EQ(u.present, 0);
 }
 
@@ -35,63 +37,120 @@ TEST(TrafficCounters, WrapModulo2To32AndAddFromTwoThreads) {
     EXPECT_EQ(traffic_sent(), 200000u);
 }
 
-TEST(ChatLog, AppendThatWouldNotFitDropsTheOldestFirst) {
-    client_state_reset();
-    static char16_t chunk[4001];
-    for (int i = 0; i < 4000; i++) chunk[i] = u'a';
-    chunk[4000] = 0;
-    chatlog_append(chunk);
-    chunk[0] = u'b';  // marks the second chunk's start
-    chatlog_append(chunk);
-    EXPECT_EQ(chatlog_length(), 8000);
-    chunk[0] = u'c';
-    chatlog_append(chunk);  // 12000 > 9999: no line to cut at, the oldest units go
-    EXPECT_EQ(chatlog_length(), CHATLOG_UNITS - 1);
-    EXPECT_EQ(g_state.chat_log[CHATLOG_UNITS - 1 - 4000], u'c');
-    EXPECT_EQ(g_state.chat_log[CHATLOG_UNITS - 1 - 8000], u'b');
+std::u16string line_text(uint64_t n) {
+    static char16_t out[CHATLOG_LINE_UNITS + 1];
+    int minute = 0;
+    return chatlog_line(n, out, CHATLOG_LINE_UNITS + 1, &minute) < 0 ? u"(gone)" : std::u16string(out);
 }
 
-TEST(ChatLog, TextLongerThanTheWholeLogIsCut) {
-    client_state_reset();
-    static char16_t huge[CHATLOG_UNITS + 100];
-    for (int i = 0; i < CHATLOG_UNITS + 99; i++) huge[i] = u'x';
-    huge[CHATLOG_UNITS + 99] = 0;
-    chatlog_append(huge);
-    EXPECT_EQ(chatlog_length(), CHATLOG_UNITS - 1);
+std::u16string numbered(int i) {
+    std::string digits = std::to_string(i);
+    return u"line " + std::u16string(digits.begin(), digits.end());
 }
 
-// Over the limit, the oldest whole lines go and the newest stay, both at the
-// paint and when an append would not fit; a single line longer than the
-// limit keeps its end.
-TEST(ChatLog, TheOldestWholeLinesGoTheNewestStay) {
+uint64_t kept_first() {
+    uint64_t first, end;
+    chatlog_span(&first, &end);
+    return first;
+}
+
+uint64_t kept_end() {
+    uint64_t first, end;
+    chatlog_span(&first, &end);
+    return end;
+}
+
+// Text is taken as lines: a text without a line break continues the newest
+// line, a break alone makes an empty one, carriage returns go, and each line
+// takes the time it began.
+TEST(ChatLog, PartialAppendsJoinIntoLinesThatCarryTheirTime) {
     client_state_reset();
-    static char16_t shown[CHATLOG_UNITS];
-    std::u16string log;
-    for (int i = 0; i < 10; i++) log += std::u16string(98, (char16_t)(u'a' + i)) + u"\r\n";  // 1000 units
-    chatlog_set(log.c_str());
-    EXPECT_EQ(chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS), 1000);
-    chatlog_append(u"k\r\n");  // 1003 units: the first line goes
-    EXPECT_EQ(chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS), 903);
-    EXPECT_EQ(shown[0], u'b');
-    EXPECT_EQ(std::u16string(shown).substr(900), u"k\r\n");
+    u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
+    int before = local_minute_of_day();
+    chatlog_append(u"abc");
+    chatlog_append(u"def\r\n");
+    chatlog_append(u"\r\n");
+    chatlog_append(u"x\ny\rz");
+    int after = local_minute_of_day();
+    ASSERT_EQ(kept_end(), 4u);
+    EXPECT_EQ(line_text(0), u"abcdef");
+    EXPECT_EQ(line_text(1), u"");
+    EXPECT_EQ(line_text(2), u"x");
+    EXPECT_EQ(line_text(3), u"yz");
+    char16_t out[16];
+    int minute = -1;
+    chatlog_line(0, out, 16, &minute);
+    EXPECT_TRUE(minute == before || minute == after) << minute;
+    EXPECT_EQ(chatlog_line(4, out, 16, &minute), -1);
+    chatlog_copy_text(out, 16);
+    EXPECT_EQ(std::u16string(out), u"abcdef\r\n\r\nx\r\nyz");
+    chatlog_copy_text(out, 6);  // room for the newest whole lines only
+    EXPECT_EQ(std::u16string(out), u"x\r\nyz");
+    EXPECT_EQ(chatlog_length(), 9);
+}
 
-    std::u16string one_long(1500, u'x');
-    one_long += u"END";
-    chatlog_set(one_long.c_str());
-    EXPECT_EQ(chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS), 1000);
-    EXPECT_EQ(std::u16string(shown).substr(997), u"END");
+// Past CHATLOG_LINES lines the oldest go, one for each new one.
+TEST(ChatLog, OldestLinesGoFirstWhenTheLineRecordsRunOut) {
+    client_state_reset();
+    for (int i = 0; i < CHATLOG_LINES + 100; i++) chatlog_append((numbered(i) + u"\n").c_str());
+    EXPECT_EQ(kept_first(), 100u);
+    EXPECT_EQ(kept_end(), (uint64_t)CHATLOG_LINES + 100);
+    EXPECT_EQ(line_text(99), u"(gone)");
+    EXPECT_EQ(line_text(100), numbered(100));
+    EXPECT_EQ(line_text(CHATLOG_LINES + 99), numbered(CHATLOG_LINES + 99));
+}
 
-    // A full log makes room by lines for the next append.
-    std::u16string full;
-    while ((int)full.size() + 10 <= CHATLOG_UNITS - 1) full += u"line-xxx\r\n";
-    chatlog_set(full.c_str());
-    chatlog_append(u"newest\r\n");
-    int length = chatlog_length();
-    EXPECT_LE(length, CHATLOG_UNITS - 1);
-    chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_UNITS);
-    std::u16string kept(shown);
-    EXPECT_EQ(kept.substr(0, 10), u"line-xxx\r\n");  // starts at a whole line
-    EXPECT_EQ(kept.substr(kept.size() - 8), u"newest\r\n");
+// Long lines fill the text store before the records run out: the oldest lines
+// make room, lines that reach the store's end start again at its beginning in
+// one piece (also while they are still growing), and every kept line stays
+// whole, whatever the flood.
+TEST(ChatLog, AFloodOfLongLinesKeepsTheNewestWholeWithinTheStore) {
+    client_state_reset();
+    static char16_t piece[1001];
+    const int lines = 1000;
+    for (int i = 0; i < lines; i++) {
+        for (int k = 0; k < 1000; k++) piece[k] = (char16_t)(u'A' + i % 26);
+        piece[1000] = 0;
+        for (int part = 0; part < 3; part++) chatlog_append(piece);  // 3000 units, in three appends
+        chatlog_append(u"\n");
+    }
+    uint64_t first = kept_first();
+    EXPECT_EQ(kept_end(), (uint64_t)lines);
+    EXPECT_GE(lines - (int)first, CHATLOG_TEXT_UNITS / 3000 - 1);
+    EXPECT_LE(chatlog_length(), CHATLOG_TEXT_UNITS);
+    for (uint64_t n = first; n < (uint64_t)lines; n++) {
+        std::u16string text = line_text(n);
+        ASSERT_EQ(text, std::u16string(3000, (char16_t)(u'A' + n % 26))) << n;
+    }
+}
+
+// A line keeps its first CHATLOG_LINE_UNITS units, never half a surrogate
+// pair; the rest of it is dropped and the next line is whole.
+TEST(ChatLog, ALineLongerThanItsShareKeepsItsStart) {
+    client_state_reset();
+    std::u16string longer(CHATLOG_LINE_UNITS - 1, u'x');
+    chatlog_append(longer.c_str());
+    chatlog_append(u"\U0001F600 and more\n");  // the pair would end past the share
+    std::u16string huge(3 * CHATLOG_LINE_UNITS, u'y');
+    chatlog_append((huge + u"\nnext\n").c_str());
+    EXPECT_EQ(line_text(0), longer);
+    EXPECT_EQ(line_text(1), std::u16string(CHATLOG_LINE_UNITS, u'y'));
+    EXPECT_EQ(line_text(2), u"next");
+}
+
+// Clear forgets the lines by their counters alone: no page of the store is
+// written, and numbering goes on, so a position held by a screen reads as gone.
+TEST(ChatLog, ClearResetsCountersAndKeepsNumbering) {
+    client_state_reset();
+    chatlog_append(u"one\ntwo\nopen");
+    chatlog_clear();
+    EXPECT_EQ(kept_first(), 3u);
+    EXPECT_EQ(kept_end(), 3u);
+    EXPECT_EQ(chatlog_length(), 0);
+    EXPECT_EQ(line_text(2), u"(gone)");
+    EXPECT_EQ(g_state.chat_log.text[0], u'o') << "clear wrote the store";
+    chatlog_append(u"after");  // the open line was ended by the clear
+    EXPECT_EQ(line_text(3), u"after");
 }
 
 TEST(ChatLog, AppendsFromTwoThreadsDoNotInterleave) {
@@ -99,15 +158,12 @@ TEST(ChatLog, AppendsFromTwoThreadsDoNotInterleave) {
     std::thread worker([] {
         for (int i = 0; i < 2000; i++) chatlog_append(u"AAAA\r\n");
     });
-    for (int i = 0; i < 2000; i++) chatlog_append(u"BBBB\r\n");
+    for (int i = 0; i < 2000; i++) chatlog_append_line("BBBB");
     worker.join();
-    // Every line is whole: the log is a run of complete six-unit lines.
-    int n = chatlog_length();
-    ASSERT_EQ(n % 6, 0);
-    for (int i = 0; i < n; i += 6) {
-        char16_t c = g_state.chat_log[i];
-        ASSERT_TRUE(c == u'A' || c == u'B');
-        for (int k = 1; k < 4; k++) ASSERT_EQ(g_state.chat_log[i + k], c);
+    ASSERT_EQ(kept_end(), 4000u);
+    for (uint64_t n = 0; n < 4000; n++) {
+        std::u16string text = line_text(n);
+        ASSERT_TRUE(text == u"AAAA" || text == u"BBBB") << n;
     }
 }
 
@@ -124,8 +180,8 @@ TEST(ChatLogNote, NoteStartsALineOfItsOwn) {
     chatlog_append_note(u"third");
     chatlog_append_note(u"open", false);
     chatlog_append(u" end");
-    char16_t out[CHATLOG_UNITS];
-    chatlog_take_for_display(out, CHATLOG_UNITS, CHATLOG_UNITS);
+    char16_t out[100];
+    chatlog_copy_text(out, 100);
     EXPECT_EQ(std::u16string(out), u"first\r\nglued\r\nsecond\r\nthird\r\nopen end");
 }
 

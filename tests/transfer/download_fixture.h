@@ -67,10 +67,11 @@ inline void script_peer(TestHub& peer, const std::string& length_reply, const st
 }
 
 inline std::string chat_text() {
-    char16_t wide[CHATLOG_UNITS];
-    chatlog_take_for_display(wide, CHATLOG_UNITS, CHATLOG_UNITS);
-    char text[CHATLOG_UNITS];
-    utf16_to_cp1251(wide, -1, text, CHATLOG_UNITS);
+    constexpr int COPY_UNITS = 10000;
+    static char16_t wide[COPY_UNITS];
+    chatlog_copy_text(wide, COPY_UNITS);
+    static char text[COPY_UNITS];
+    utf16_to_cp1251(wide, -1, text, COPY_UNITS);
     return text;
 }
 

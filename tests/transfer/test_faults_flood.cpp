@@ -39,12 +39,12 @@ const std::string FIRST_REPLY = "$Hello me|";
 #endif
 #endif
 
-// The main screen's part in this: socket events to the dispatcher, and the
-// paint rule that empties a ChatLog grown past what the screen shows.
+// The main screen's part in this: socket events to the dispatcher, and a
+// paint that reads the newest lines.
 intptr_t main_window_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_PAINT) {
-        static char16_t shown[CHATLOG_UNITS];
-        chatlog_take_for_display(shown, CHATLOG_UNITS, CHATLOG_SHOW_UNITS);
+        static char16_t shown[1000];
+        chatlog_copy_text(shown, 1000);
         return TRUE;
     }
     return hub_window_message(message, wparam, lparam);
@@ -207,7 +207,7 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
         EXPECT_LT(strnlen(u.name, USER_NAME_BYTES), (size_t)USER_NAME_BYTES);
     }
     EXPECT_GT(present, 0);
-    EXPECT_LE(chatlog_length(), CHATLOG_UNITS - 1);
+    EXPECT_LE(chatlog_length(), CHATLOG_TEXT_UNITS);
 
     // The download ends after the flood, and says so.
     ASSERT_NE(download_running(), 0) << chat_text();

@@ -65,6 +65,7 @@ from .wire import CP1251, CP1252, UTF8, as_raw_bytes, decode, encode, writable_i
 
 VERSION = "1.0"
 BOT_NICK = "Hub-Security"
+FLOOD_LINES_MAX = 50000  # the most lines one "+flood" sends (1.7 MB, within MAX_BUFFER_BYTES)
 BOT_MYINFO = "$MyINFO $ALL Hub-Security demohub security bot$ $$$0$"
 OP_NICKS = (BOT_NICK, "Mira")
 LOGIN_SECONDS = 60
@@ -553,8 +554,11 @@ class Hub:
         if command in ("+help", "+about"):
             session.chat("demohub %s plays %d demo users. Try: search for mp3, music or "
                          "Война; download from Seeder; write to Mira or PenPal. Commands: "
-                         "+help; +forcemove <address> (the hub moves you there and closes "
-                         "your connection)." % (VERSION, len(self.users)))
+                         "+help; +flood <N> (N numbered chat lines to you at once, up to "
+                         "%d); +forcemove <address> (the hub moves you there and closes "
+                         "your connection)." % (VERSION, len(self.users), FLOOD_LINES_MAX))
+        elif command == "+flood":
+            self.flood(session, arg)
         elif command == "+forcemove":
             if arg and " " not in arg:
                 self.force_move(session, arg)
@@ -562,6 +566,15 @@ class Hub:
                 session.chat("Usage: +forcemove <address>, for example +forcemove 127.0.0.1:2226")
         else:
             session.chat("Unknown command. Try +help.")
+
+    def flood(self, session, arg: str) -> None:
+        """N chat lines from Chatterbox to this client alone, in one write:
+        "<Chatterbox> flood 00001 of N", for tests of a long chat history."""
+        if not arg.isdigit() or not 1 <= int(arg) <= FLOOD_LINES_MAX:
+            session.chat("Usage: +flood <N>, N from 1 to %d" % FLOOD_LINES_MAX)
+            return
+        n = int(arg)
+        session.send("".join("<Chatterbox> flood %05d of %d|" % (i, n) for i in range(1, n + 1)))
 
     def mira_hears(self, session, text: str) -> None:
         if "Mira" not in self.present:
