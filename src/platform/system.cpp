@@ -72,3 +72,9 @@ uint64_t monotonic_ms() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return (uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u;
 }
+
+uint64_t wall_clock_seconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec > 0 ? (uint64_t)now.tv_sec : 0;
+}
