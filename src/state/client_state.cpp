@@ -19,6 +19,7 @@ std::mutex g_chatlog_mutex;
 // The fields whose process-start value is not zero.
 void set_start_values() {
     g_state.short_names = 1;
+    g_state.settings.chat_timestamps = 1;
     g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
     g_state.download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
 }
