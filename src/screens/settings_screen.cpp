@@ -53,6 +53,9 @@ const char TLS_SCHEME[] = "nmdcs://";
 // The favourite chosen since the screen opened, or -1: its password and
 // encoding are taken on OK with the fields.
 int g_chosen = -1;
+// The combo's selection as this file last saw it: the combo tells of its
+// focus too, and only a new selection is a choice.
+int g_selection_seen = -1;
 
 void show_encoding(Window screen, uint8_t encoding) {
     control_set_text(screen, ID_SETTINGS_ENCODING,
@@ -98,6 +101,9 @@ int favorite_shown_by_fields() {
 intptr_t settings_screen_open(Window screen) {
     if (!screen_open_full(screen, MENUBAR_SETTINGS, g_state.module_instance)) return FALSE;
     fill_favorites_list(screen);
+    // The combo names the favourite the fields come from, when one does.
+    int shown = favorite_shown_by_fields();
+    if (shown >= 0) control_send(screen, ID_SETTINGS_FAVORITES, CB_SETCURSEL, (WPARAM)shown, 0);
     const SessionSettings& s = g_state.settings;
     show_field(screen, ID_SETTINGS_LOCAL_IP, s.local_ip);
     show_host(screen, s.hub_host, s.hub_tls != 0);
@@ -111,10 +117,8 @@ intptr_t settings_screen_open(Window screen) {
     control_send(screen, ID_SETTINGS_TIMES, CB_ADDSTRING, 0, (LPARAM)u"off");
     control_send(screen, ID_SETTINGS_TIMES, CB_SETCURSEL, s.chat_timestamps ? 0 : 1, 0);
     show_encoding(screen, s.encoding);
-    // The combo names the favourite the fields come from, when one does.
-    int shown = favorite_shown_by_fields();
-    if (shown >= 0) control_send(screen, ID_SETTINGS_FAVORITES, CB_SETCURSEL, (WPARAM)shown, 0);
     g_chosen = -1;
+    g_selection_seen = shown;
     return TRUE;
 }
 
@@ -122,8 +126,13 @@ void favorite_chosen(Window screen) {
     intptr_t chosen = control_send(screen, ID_SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0);
     if (chosen < 0 || chosen >= g_state.favorites_count) return;
     const FavoriteHub& hub = g_state.favorites[chosen];
+    // The focus coming back to the combo puts the selected favourite's
+    // address back; the rest only comes with a new choice, so opening the
+    // screen shows the settings in use (the saved nick and password).
     show_host(screen, hub.host, hub.tls != 0);
     show_field(screen, ID_SETTINGS_PORT, hub.port);
+    if (chosen == g_selection_seen) return;
+    g_selection_seen = (int)chosen;
     // A one-character favourite nick is ignored, as at start-up.
     if (hub.nick[0] != 0 && hub.nick[1] != 0) show_field(screen, ID_SETTINGS_NICK, hub.nick);
     show_password(screen, hub.password, ENCODING_CP1251);  // a favourite's is 1251 text

@@ -437,6 +437,25 @@ TEST_F(SettingsScreen, OkStoresPasswordFolderAndChatTimeAndSavesThem) {
     EXPECT_EQ(system(("rm -rf '" + std::string(dir) + "'").c_str()), 0);
 }
 
+// The combo tells of its focus too: opening the screen on the favourite the
+// address comes from shows the saved nick and password, not the favourite's,
+// and OK without a choice keeps them and the encoding.
+TEST_F(SettingsScreen, OpeningOnTheFavouriteInUseKeepsTheSavedNickAndPassword) {
+    add_favorite("Here", "127.0.0.1", "2225", "nick2", "favpw", ENCODING_CP1251);
+    strcpy(g_state.settings.password, "saved");
+    g_state.settings.encoding = ENCODING_UTF8;
+    state.script.add([](void*) {
+        if (control_send(run->screen, ID_SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0) != 0) return false;
+        return read_fields(nullptr);
+    });
+    state.script.add(press_ok);
+    run_settings();
+    EXPECT_EQ(state.nick, u"me");
+    EXPECT_STREQ(g_state.settings.nick, "me");
+    EXPECT_STREQ(g_state.settings.password, "saved");
+    EXPECT_EQ(g_state.settings.encoding, ENCODING_UTF8);
+}
+
 // While a hub is connected (or connecting) it knows the session by the old
 // nick: a new one says it counts from the next Connect; an unchanged one,
 // or one changed while offline, says nothing.
