@@ -8,7 +8,8 @@
 // to be the owner, the worker tries the spare one, or puts the request back
 // to waiting, so the owner's own $ConnectToMe still starts the download.
 //
-// The worker opens (or continues) the part file, hashes the bytes a continued
+// The worker opens (or continues) the part file in the download folder (made
+// when missing), hashes the bytes a continued
 // part already holds, connects (over TLS when the port is marked S: the whole
 // peer exchange then goes through the session, certificates unverified, and
 // a failed handshake ends the download, never falling back to plain),
