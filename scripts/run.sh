@@ -26,12 +26,19 @@ if ! (exec 3<>/dev/tcp/127.0.0.1/2225) 2>/dev/null; then
     done
     # The keyprint file is written before the hub listens.
     if [ -s build/demohub.keyprint ]; then
-        echo "the TLS hub: nmdcs://127.0.0.1:2228?kp=$(cat build/demohub.keyprint)"
+        # Kivo shows it too, as a line in its chat at start.
+        KIVO_DEMO_TLS_HUB="nmdcs://127.0.0.1:2228?kp=$(cat build/demohub.keyprint)"
+        export KIVO_DEMO_TLS_HUB
+        echo "the TLS hub: $KIVO_DEMO_TLS_HUB"
     fi
 fi
 
-# Favorites.xml beside the executable names the hubs; see README. The
-# arguments go to kivo (a hub address to connect to at start, --help).
+# Downloads go to build/run/downloads, never into the checkout (unless a
+# download folder saved in Option says otherwise). A Favorites.xml placed in
+# build/run is used, with settings.xml beside it (a portable copy); without
+# one Kivo keeps both in ~/.config/kivo/. See README. The arguments go to
+# kivo (a hub address to connect to at start, --help).
+export XDG_DOWNLOAD_DIR="$PWD/build/run/downloads"
 status=0
 build/run/kivo "$@" || status=$?
 exit $status

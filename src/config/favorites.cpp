@@ -28,9 +28,9 @@
 // 1251; CP1252, windows-1252 or 1252; Auto (and anything else or nothing):
 // the legacy code page until the hub shows that it sends UTF-8.
 //
-// State of this file alone: the arena expat allocates from while it parses
-// (it is reset after every parse), so reading the file takes no heap; the
-// count of Hub elements left out for a bad Server, for the note.
+// State of this file alone: the count of Hub elements left out for a bad
+// Server, for the note. expat allocates from config/xml_arena.h, so reading
+// the file takes no heap.
 //
 // Reaches g_state: the FavoritesTable and its count, the file text buffer,
 // the line break and the ChatLog (the notes at start); the settings (the
@@ -39,10 +39,10 @@
 
 #include <expat.h>
 
-#include <cstddef>
 #include <cstring>
 
 #include "config/hub_address.h"
+#include "config/xml_arena.h"
 #include "platform/platform.h"
 #include "state/client_state.h"
 
@@ -52,71 +52,8 @@ constexpr int SERVER_ADDRESS_CHARS = 40;  // longest host:port used of a Server 
 constexpr int SERVER_TEXT_CHARS = 127;    // a Server value with its scheme and keyprint
 constexpr int VALUE_UNITS = 256;          // one attribute value as UTF-16, cut
 constexpr int NOTE_UNITS = 600;
-// expat's memory for one parse of at most FAVORITES_FILE_BYTES: its parser,
-// name tables and attribute buffers. The largest file the reader takes needs
-// about 40 KiB with many long attributes, and about 170 KiB with one value as
-// long as the file in code page 1251, each of whose bytes may take three in
-// expat's UTF-8 (tests/config holds both).
-constexpr size_t ARENA_BYTES = 192 * 1024;
-constexpr size_t ARENA_ALIGN = 16;
-
-alignas(ARENA_ALIGN) unsigned char g_arena[ARENA_BYTES];
-size_t g_arena_used;
 // Hub elements of the last parse left out for a Server that is no hub address.
 int g_bad_servers;
-
-size_t arena_whole(size_t bytes);
-
-// A block of the arena, its size kept in front of it for realloc.
-void* arena_malloc(size_t bytes) {
-    size_t whole = arena_whole(bytes);
-    if (whole > ARENA_BYTES - g_arena_used) return nullptr;  // expat reports "out of memory"
-    unsigned char* block = g_arena + g_arena_used;
-    g_arena_used += whole;
-    memcpy(block, &bytes, sizeof bytes);
-    return block + ARENA_ALIGN;
-}
-
-// The rounded size of a block of `bytes` with its header.
-size_t arena_whole(size_t bytes) {
-    return ARENA_ALIGN + ((bytes + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1));
-}
-
-// Whether the block is the last one handed out: it can grow or shrink in place.
-bool arena_last(void* block, size_t had) {
-    return (unsigned char*)block - ARENA_ALIGN + arena_whole(had) == g_arena + g_arena_used;
-}
-
-// expat doubles its buffers while it reads a long attribute value: the last
-// block grows where it is, so a value as long as the file costs its own size
-// about twice (the text and the value), not the sum of every doubling.
-void* arena_realloc(void* old, size_t bytes) {
-    if (old == nullptr) return arena_malloc(bytes);
-    size_t had;
-    memcpy(&had, (unsigned char*)old - ARENA_ALIGN, sizeof had);
-    if (bytes <= had) return old;
-    if (arena_last(old, had)) {
-        size_t start = (size_t)((unsigned char*)old - ARENA_ALIGN - g_arena);
-        if (arena_whole(bytes) > ARENA_BYTES - start) return nullptr;  // expat reports "out of memory"
-        g_arena_used = start + arena_whole(bytes);
-        memcpy((unsigned char*)old - ARENA_ALIGN, &bytes, sizeof bytes);
-        return old;
-    }
-    void* grown = arena_malloc(bytes);
-    if (grown != nullptr) memcpy(grown, old, had);
-    return grown;
-}
-
-// The last block is given back; the others stay until the arena is reset
-// after the parse.
-void arena_free(void* block) {
-    if (block == nullptr) return;
-    size_t had;
-    memcpy(&had, (unsigned char*)block - ARENA_ALIGN, sizeof had);
-    if (arena_last(block, had)) g_arena_used -= arena_whole(had);
-}
-
-const XML_Memory_Handling_Suite ARENA = {arena_malloc, arena_realloc, arena_free};
 
 // Case-insensitive equality of a value with an ASCII name.
 bool value_is(const char* value, const char* name) {
@@ -209,15 +146,13 @@ XML_Error parse_once(const char* text, int length, const char* forced) {
     for (FavoriteHub& f : g_state.favorites) f = FavoriteHub{};
     g_state.favorites_count = 0;
     g_bad_servers = 0;
-    g_arena_used = 0;
-    XML_Parser parser = XML_ParserCreate_MM(forced, &ARENA, nullptr);
+    XML_Parser parser = xml_parser_create(forced);
     if (parser == nullptr) return XML_ERROR_NO_MEMORY;
     XML_SetUnknownEncodingHandler(parser, unknown_encoding, nullptr);
     XML_SetStartElementHandler(parser, element_start);
     XML_Error error = XML_ERROR_NONE;
     if (XML_Parse(parser, text, length, 1) == XML_STATUS_ERROR) error = XML_GetErrorCode(parser);
-    XML_ParserFree(parser);
-    g_arena_used = 0;
+    xml_parser_free(parser);
     return error;
 }
 
@@ -264,20 +199,21 @@ void favorite_take(const FavoriteHub* hub, bool with_address) {
     s.tls_transfers_off = hub->tls_transfers_off;
 }
 
-void load_favorites(const char16_t* path) {
+int load_favorites(const char16_t* path) {
     int file = file_open_read(path);
     if (file == FILE_INVALID) {
-        note(file_create_new(path) ? u"no hub in " : u"cannot read ", path);
-        return;
+        if (file_create_new(path)) return 1;
+        note(u"cannot read ", path);
+        return 0;
     }
     int got = file_read(file, g_state.file_text, FAVORITES_FILE_BYTES);
     file_close(file);
     if (got < 0) {
         note(u"cannot read ", path);
-        return;
+        return 0;
     }
     g_state.file_text[got] = '\0';
     parse_favorites_text(got);
     if (g_bad_servers > 0) note(u"a hub with a bad Server address is left out: ", path);
-    if (g_state.favorites_count == 0) note(u"no hub in ", path);
+    return 1;
 }

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 
-// Fills the FavoritesTable from the file at path (UTF-16). A file that cannot
-// be read, or holds no hub, leaves one chat line that says so and names it.
-void load_favorites(const char16_t* path);
+// Fills the FavoritesTable from the file at path (UTF-16), creating it empty
+// when absent. A file that cannot be read leaves one chat line that says so
+// and names it, and 0 is returned; otherwise 1 (start-up says what an empty
+// table means).
+int load_favorites(const char16_t* path);
 
 // Parses the favourites text held in g_state.file_text (terminated, length
 // bytes) into the table; load_favorites calls it after reading the file.

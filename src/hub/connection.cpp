@@ -406,7 +406,10 @@ bool hub_cancel_login() {
 
 void hub_connect_command() {
     hub_cancel_login();
+    // Leaving a connected hub for the next one says so, as Disconnect does.
+    bool was_connected = g_state.hub_socket > 0;
     hub_close();
+    if (was_connected) hub_note(u"disconnected from %S");
     // The hub's address, encoding and the own nick in it, for the whole session.
     const SessionSettings& s = g_state.settings;
     text_copy(g_state.hub_address, HUB_ADDRESS_BYTES, s.hub_host);

@@ -210,29 +210,103 @@ int folder_for_own_files(const char16_t* folder) {
     return 1;
 }
 
-int user_config_folder(const char16_t* name, char16_t* dst, int dst_units) {
+namespace {
+// $HOME when it is an absolute path, else the user's record's home; nullptr
+// when neither is one. record holds the user's record when it is used.
+const char* home_folder(struct passwd* entry, char* record, int record_bytes) {
+    const char* home = getenv("HOME");
+    if (home != nullptr && home[0] == '/') return home;
+    struct passwd* found = nullptr;
+    if (getpwuid_r(getuid(), entry, record, (size_t)record_bytes, &found) != 0 || found == nullptr) return nullptr;
+    home = entry->pw_dir;
+    return home != nullptr && home[0] == '/' ? home : nullptr;
+}
+
+// The folder named by an absolute XDG variable, else the home's fallback,
+// then "/<program>/" when program is not empty, into dst whole.
+int xdg_folder(const char* variable, const char* fallback, const char* program, char16_t* dst, int dst_units) {
     if (dst_units > 0) dst[0] = 0;
-    char program[PATH_BYTES];
-    utf16_to_utf8(name, -1, program, sizeof program);
     char folder[PATH_BYTES];
+    const char* tail = program[0] != 0 ? "/" : "";
     int n;
-    const char* config = getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') {
-        n = snprintf(folder, sizeof folder, "%.*s/%s/", without_trailing_slashes(config), config, program);
+    const char* named = getenv(variable);
+    if (named != nullptr && named[0] == '/') {
+        n = snprintf(folder, sizeof folder, "%.*s/%s%s", without_trailing_slashes(named), named, program, tail);
     } else {
-        const char* home = getenv("HOME");
         struct passwd entry;
-        struct passwd* found = nullptr;
         char record[2048];
-        if (home == nullptr || home[0] != '/') {
-            if (getpwuid_r(getuid(), &entry, record, sizeof record, &found) != 0 || found == nullptr) return 0;
-            home = entry.pw_dir;
-            if (home == nullptr || home[0] != '/') return 0;
-        }
-        n = snprintf(folder, sizeof folder, "%.*s/.config/%s/", without_trailing_slashes(home), home, program);
+        const char* home = home_folder(&entry, record, (int)sizeof record);
+        if (home == nullptr) return 0;
+        n = snprintf(folder, sizeof folder, "%.*s/%s/%s%s", without_trailing_slashes(home), home, fallback, program,
+                     tail);
     }
     if (n < 0 || n >= (int)sizeof folder) return 0;
     return path_to_utf16(folder, dst, dst_units);
+}
+}  // namespace
+
+int user_config_folder(const char16_t* name, char16_t* dst, int dst_units) {
+    char program[PATH_BYTES];
+    utf16_to_utf8(name, -1, program, sizeof program);
+    return xdg_folder("XDG_CONFIG_HOME", ".config", program, dst, dst_units);
+}
+
+int user_download_folder(char16_t* dst, int dst_units) {
+    return xdg_folder("XDG_DOWNLOAD_DIR", "Downloads", "", dst, dst_units);
+}
+
+int environment_value(const char* name, char* dst, int dst_bytes) {
+    if (dst_bytes > 0) dst[0] = 0;
+    const char* value = getenv(name);
+    if (value == nullptr || (int)strlen(value) >= dst_bytes) return 0;
+    return text_copy(dst, dst_bytes, value);
+}
+
+namespace {
+// Makes new_name anew (0600, never through a link); a leftover of the
+// program's own there is removed and the name tried once more.
+int create_fresh(const char* new_name) {
+    for (int attempt = 0; attempt < 2; attempt++) {
+        int fd;
+        do {
+            fd = open(new_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || errno != EEXIST) return fd;
+        struct stat st;
+        if (lstat(new_name, &st) != 0 || !own_plain_file(&st) || unlink(new_name) != 0) return -1;
+    }
+    return -1;
+}
+
+// Syncs the folder that holds name, so a rename in it lasts.
+void sync_folder_of(const char* name) {
+    char folder[PATH_BYTES];
+    int cut = (int)strlen(name);
+    while (cut > 0 && name[cut - 1] != '/') cut--;
+    if (cut == 0) text_copy(folder, (int)sizeof folder, ".");
+    else text_copy_n(folder, (int)sizeof folder, name, cut);
+    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;  // the file is renamed already; only its lasting is less sure
+    fsync(fd);
+    close(fd);
+}
+}  // namespace
+
+int file_replace_whole(const char16_t* path, const char16_t* new_path, const void* data, int bytes) {
+    char name[PATH_BYTES];
+    char new_name[PATH_BYTES];
+    utf16_to_utf8(path, -1, name, sizeof name);
+    utf16_to_utf8(new_path, -1, new_name, sizeof new_name);
+    int fd = create_fresh(new_name);
+    if (fd < 0) return 0;
+    bool written = file_write(fd, data, bytes) == bytes && fsync(fd) == 0;
+    written = close(fd) == 0 && written;
+    if (!written || rename(new_name, name) != 0) {
+        unlink(new_name);
+        return 0;
+    }
+    sync_folder_of(name);
+    return 1;
 }
 
 int folder_create_all(const char16_t* folder) {

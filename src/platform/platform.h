@@ -359,6 +359,19 @@ int user_config_folder(const char16_t* name, char16_t* dst, int dst_units);
 // Makes the folder and those above it that are missing, each private to the
 // user (0700); existing folders are left as they are. 1 when it exists after.
 int folder_create_all(const char16_t* folder);
+// The person's folder for downloads, with its trailing separator:
+// $XDG_DOWNLOAD_DIR when it is an absolute path, else ~/Downloads. 0 (dst
+// empty) when there is no home or the path does not fit whole. Nothing is made.
+int user_download_folder(char16_t* dst, int dst_units);
+// Writes a file the program keeps whole: the bytes go into new_path (made
+// anew, mode 0600; a leftover of the program's own there is removed first,
+// anything else under that name is left alone and the write fails), which
+// is synced to disk and then renamed over path. 1 on success; on failure 0,
+// path as it was, and no new_path of this write left behind.
+int file_replace_whole(const char16_t* path, const char16_t* new_path, const void* data, int bytes);
+// An environment variable's value into dst, whole: its length, or 0 (dst
+// empty) when it is unset or does not fit.
+int environment_value(const char* name, char* dst, int dst_bytes);
 
 // --- Threads and time (platform/system.cpp) -----------------------------------------
 // Starts a detached thread; nonzero on success.
@@ -372,3 +385,5 @@ uint64_t monotonic_ms();
 // The local wall-clock time of day, as the phone's GetLocalTime gave it:
 // minutes since midnight (0 to 1439).
 int local_minute_of_day();
+// Seconds since 1970 by the wall clock (names on disk use it).
+uint64_t wall_clock_seconds();

@@ -112,7 +112,7 @@ void control_notify(int screen, Control* c, uint16_t code);
 
 // --- Screens (screen.cpp) ------------------------------------------------------------
 constexpr int SCREEN_DEPTH = 8;
-constexpr int SCREEN_CONTROLS = 16;
+constexpr int SCREEN_CONTROLS = 24;  // the most controls of one template (the settings screen has 20)
 constexpr int TITLE_UNITS = 64;
 constexpr int BOX_TEXT_UNITS = 1024;  // message box text; longer is cut
 

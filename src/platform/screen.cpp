@@ -44,6 +44,7 @@ void send_command(Screen* s, int id, LPARAM lparam) {
 
 void screen_open_controls(Screen* s, int index) {
     s->control_count = 0;
+    assert((!s->tmpl || s->tmpl->control_count <= SCREEN_CONTROLS) && "a template with more controls than a screen holds");
     for (int i = 0; s->tmpl && i < s->tmpl->control_count && i < SCREEN_CONTROLS; i++) {
         int slot = control_create(index, &s->tmpl->controls[i]);
         if (slot < 0) break;  // out of control slots: the rest are not created

@@ -79,3 +79,9 @@ int local_minute_of_day() {
     if (localtime_r(&now, &local) == nullptr) return 0;  // no time zone known: midnight
     return local.tm_hour * 60 + local.tm_min;
 }
+
+uint64_t wall_clock_seconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec > 0 ? (uint64_t)now.tv_sec : 0;
+}

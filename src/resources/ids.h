@@ -52,6 +52,12 @@ constexpr int ID_SETTINGS_ENCODING = 4014;  // which encoding the hub is read in
 constexpr int ID_SETTINGS_ENCODING_LABEL = 4020;
 constexpr int ID_SETTINGS_FAVORITES = 4015;
 constexpr int ID_SETTINGS_HUB_LABEL = 4016;
+constexpr int ID_SETTINGS_PASSWORD = 4020;  // drawn as stars
+constexpr int ID_SETTINGS_PASSWORD_LABEL = 4021;
+constexpr int ID_SETTINGS_FOLDER = 4022;    // where downloads go
+constexpr int ID_SETTINGS_FOLDER_LABEL = 4023;
+constexpr int ID_SETTINGS_TIMES = 4024;     // chat timestamps: "on" or "off"
+constexpr int ID_SETTINGS_TIMES_LABEL = 4025;
 // Results screen (its OK button is IDOK).
 constexpr int ID_SEARCH_WORDS = 4007;
 constexpr int ID_SEARCH_LIST = 4008;

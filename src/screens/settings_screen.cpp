@@ -1,14 +1,20 @@
 // The settings screen's procedure.
 //
-// The five fields show the SessionSettings texts (8-bit, 1251) and store them
-// back on "OK" only; choosing a favourite fills just the host and port fields
-// and its encoding, and on "OK" its password, encoding and TLS switch for
-// transfers are taken too. An encoding chosen by hand in the Encoding combo
-// (Auto, UTF-8, CP1251, CP1252, in HubEncoding's order) is stored on "OK"
-// and is in force for the connected hub from its next message on. On "OK"
-// each field's text (at most 99 units) is converted into its SessionSettings field cut to that field's capacity,
-// and never more than 100 bytes: local IP keeps at most 51 characters, the
-// port 11, the nick and share size 99.
+// The fields show the SessionSettings (texts 8-bit 1251, the password in the
+// hub's encoding, drawn as stars, the download folder UTF-16) and store them
+// back on "OK" only, which also saves them to settings.xml
+// (config/settings_file.h). Choosing a favourite fills the host, port and
+// password fields, the nick field when its nick has two or more characters,
+// and shows its encoding; on "OK" its encoding and TLS switch for transfers
+// are taken too. An encoding chosen by hand in the Encoding combo (Auto,
+// UTF-8, CP1251, CP1252, in HubEncoding's order) is stored on "OK" and is in
+// force for the connected hub from its next message on. On "OK" each text field's text (at most 99 units) is
+// converted into its SessionSettings field cut to that field's capacity, and
+// never more than OPTION_FIELD_BYTES: local IP keeps at most 51 characters,
+// the port 11, the nick, share size and password 99 bytes. A download folder
+// too long for its field is refused ("folder path too long"), never cut. A
+// nick changed while a hub is connected or connecting says that it is used
+// from the next Connect: the hub knows the session by the old one.
 //
 // The host field holds a hub address (config/hub_address.h): a bare host,
 // or host:port, dchub://, or nmdcs:// for TLS (shown so for a TLS hub), with
@@ -24,7 +30,8 @@
 // State of this file alone: which favourite was chosen while the screen is
 // open, and the encoding it showed last.
 //
-// Reaches g_state: the settings, the FavoritesTable (read), module_instance,
+// Reaches g_state: the settings and where they are saved, the FavoritesTable
+// (read), module_instance, the hub phase (read), the ChatLog (notes) and
 // the hub's encoding (hub_encoding_choose).
 #include "screens/settings_screen.h"
 
@@ -32,6 +39,7 @@
 
 #include "config/favorites.h"
 #include "config/hub_address.h"
+#include "config/settings_file.h"
 #include "resources/ids.h"
 #include "screens/screen_table.h"
 #include "state/client_state.h"
@@ -40,7 +48,7 @@ namespace {
 
 constexpr int FIELD_SHOW_UNITS = 255;   // one field's text as shown
 constexpr int FIELD_READ_UNITS = 100;   // one field's text as read back
-constexpr int FIELD_STORE_BYTES = 100;  // most bytes stored from one field
+constexpr int FIELD_STORE_BYTES = OPTION_FIELD_BYTES;  // most bytes stored from one field
 constexpr int FAVORITE_NAME_UNITS = 550;
 constexpr int HOST_READ_UNITS = 160;    // the host field: an address with a keyprint
 const char TLS_SCHEME[] = "nmdcs://";
@@ -54,6 +62,10 @@ intptr_t g_encoding_shown = 0;
 
 constexpr uint8_t ENCODING_CHOICES = ENCODING_CP1252 + 1;
 
+// The combo's selection as this file last saw it: the combo tells of its
+// focus too, and only a new selection is a choice.
+int g_selection_seen = -1;
+
 void show_encoding(Window screen, uint8_t encoding) {
     g_encoding_shown = encoding < ENCODING_CHOICES ? encoding : 0;
     control_send(screen, ID_SETTINGS_ENCODING, CB_SETCURSEL, (WPARAM)g_encoding_shown, 0);
@@ -63,6 +75,13 @@ void fill_encodings(Window screen) {
     control_send(screen, ID_SETTINGS_ENCODING, CB_RESETCONTENT, 0, 0);
     for (uint8_t e = 0; e < ENCODING_CHOICES; e++)
         control_send(screen, ID_SETTINGS_ENCODING, CB_ADDSTRING, 0, (LPARAM)hub_encoding_name(e));
+}
+
+// The password as the field shows it: from the hub's encoding.
+void show_password(Window screen, const char* password, uint8_t encoding) {
+    char16_t shown[PASSWORD_BYTES];
+    encoded_to_utf16(encoding, password, -1, shown, PASSWORD_BYTES);
+    control_set_text(screen, ID_SETTINGS_PASSWORD, shown);
 }
 
 void show_field(Window screen, int control, const char* text) {
@@ -96,6 +115,9 @@ int favorite_shown_by_fields() {
 intptr_t settings_screen_open(Window screen) {
     if (!screen_open_full(screen, MENUBAR_SETTINGS, g_state.module_instance)) return FALSE;
     fill_favorites_list(screen);
+    // The combo names the favourite the fields come from, when one does.
+    int shown = favorite_shown_by_fields();
+    if (shown >= 0) control_send(screen, ID_SETTINGS_FAVORITES, CB_SETCURSEL, (WPARAM)shown, 0);
     const SessionSettings& s = g_state.settings;
     show_field(screen, ID_SETTINGS_LOCAL_IP, s.local_ip);
     show_host(screen, s.hub_host, s.hub_tls != 0);
@@ -103,11 +125,15 @@ intptr_t settings_screen_open(Window screen) {
     show_field(screen, ID_SETTINGS_NICK, s.nick);
     show_field(screen, ID_SETTINGS_SHARE, s.share_size);
     fill_encodings(screen);
+    show_password(screen, s.password, s.encoding);
+    control_set_text(screen, ID_SETTINGS_FOLDER, s.download_folder);
+    control_send(screen, ID_SETTINGS_TIMES, CB_RESETCONTENT, 0, 0);
+    control_send(screen, ID_SETTINGS_TIMES, CB_ADDSTRING, 0, (LPARAM)u"on");
+    control_send(screen, ID_SETTINGS_TIMES, CB_ADDSTRING, 0, (LPARAM)u"off");
+    control_send(screen, ID_SETTINGS_TIMES, CB_SETCURSEL, s.chat_timestamps ? 0 : 1, 0);
     show_encoding(screen, s.encoding);
-    // The combo names the favourite the fields come from, when one does.
-    int shown = favorite_shown_by_fields();
-    if (shown >= 0) control_send(screen, ID_SETTINGS_FAVORITES, CB_SETCURSEL, (WPARAM)shown, 0);
     g_chosen = -1;
+    g_selection_seen = shown;
     return TRUE;
 }
 
@@ -115,8 +141,16 @@ void favorite_chosen(Window screen) {
     intptr_t chosen = control_send(screen, ID_SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0);
     if (chosen < 0 || chosen >= g_state.favorites_count) return;
     const FavoriteHub& hub = g_state.favorites[chosen];
+    // The focus coming back to the combo puts the selected favourite's
+    // address back; the rest only comes with a new choice, so opening the
+    // screen shows the settings in use (the saved nick and password).
     show_host(screen, hub.host, hub.tls != 0);
     show_field(screen, ID_SETTINGS_PORT, hub.port);
+    if (chosen == g_selection_seen) return;
+    g_selection_seen = (int)chosen;
+    // A one-character favourite nick is ignored, as at start-up.
+    if (hub.nick[0] != 0 && hub.nick[1] != 0) show_field(screen, ID_SETTINGS_NICK, hub.nick);
+    show_password(screen, hub.password, ENCODING_CP1251);  // a favourite's is 1251 text
     show_encoding(screen, hub.encoding);
     g_chosen = (int)chosen;
 }
@@ -169,6 +203,25 @@ void store_fields(Window screen, const HubAddress& address) {
     text_copy(s.hub_port, HUB_PORT_BYTES, address.port);
     s.hub_tls = address.tls;
     text_copy(s.hub_keyprint, TLS_KEYPRINT_BYTES, address.keyprint);
+    s.chat_timestamps = control_send(screen, ID_SETTINGS_TIMES, CB_GETCURSEL, 0, 0) == 1 ? 0 : 1;
+}
+
+// The password field into the settings, in the encoding in use (after a
+// chosen favourite's was taken).
+void store_password(Window screen) {
+    SessionSettings& s = g_state.settings;
+    char16_t typed[FIELD_READ_UNITS];
+    control_get_text(screen, ID_SETTINGS_PASSWORD, typed, FIELD_READ_UNITS);
+    utf16_to_encoded(s.encoding, typed, -1, s.password, FIELD_STORE_BYTES);
+}
+
+// The folder field whole into folder, or false when it is too long.
+bool read_folder(Window screen, char16_t* folder) {
+    char16_t typed[DOWNLOAD_FOLDER_UNITS + 1];
+    control_get_text(screen, ID_SETTINGS_FOLDER, typed, DOWNLOAD_FOLDER_UNITS + 1);
+    if (u16_len(typed) >= DOWNLOAD_FOLDER_UNITS) return false;
+    u16_copy(folder, DOWNLOAD_FOLDER_UNITS, typed);
+    return true;
 }
 
 void command_ok(Window screen) {
@@ -177,11 +230,23 @@ void command_ok(Window screen) {
         message_box(screen, u"not a hub address", u"Host", 0);
         return;
     }
+    SessionSettings& s = g_state.settings;
+    if (!read_folder(screen, s.download_folder)) {
+        message_box(screen, u"folder path too long", u"Downloads", 0);
+        return;
+    }
+    char nick_before[NICK_BYTES];
+    text_copy(nick_before, NICK_BYTES, s.nick);
     store_fields(screen, address);
     if (g_chosen >= 0 && g_chosen < g_state.favorites_count) favorite_take(&g_state.favorites[g_chosen], false);
     intptr_t encoding = control_send(screen, ID_SETTINGS_ENCODING, CB_GETCURSEL, 0, 0);
     if (encoding >= 0 && encoding < ENCODING_CHOICES) g_state.settings.encoding = (uint8_t)encoding;
     if (encoding != g_encoding_shown) hub_encoding_choose(g_state.settings.encoding);
+    store_password(screen);
+    if (strcmp(nick_before, s.nick) != 0 && g_state.hub_phase != HUB_OFFLINE) {
+        chatlog_append_note(u"the new nick is used from the next Connect");
+    }
+    settings_save(g_state.settings_path);
     dialog_end(screen, 0);
 }
 

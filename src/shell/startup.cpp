@@ -1,12 +1,13 @@
-// Start-up: prepares the ClientState, loads the favourites, enforces one
-// running copy per user, registers the main screen's class and runs it.
+// Start-up: prepares the ClientState, loads the favourites and the saved
+// settings, enforces one running copy per user, registers the main screen's
+// class and runs it.
 //
-// Favorites.xml is looked for beside the executable first: a file there is
-// the one used. Without one, the executable's folder still takes it (created
-// empty, as before) when Kivo may make files there; an executable in /usr or
-// in a folder that cannot be written (an installed one) uses the per-user
-// settings folder instead (~/.config/kivo/ by the XDG rule), made when
-// missing. A path that does not fit its buffer is never used cut.
+// Favorites.xml and settings.xml live side by side: beside the executable
+// when a Favorites.xml is there already (a portable copy), otherwise in the
+// per-user settings folder (~/.config/kivo/ by the XDG rule), made private
+// to the user when missing. A path that does not fit its buffer is never used
+// cut. The settings start from the defaults, take the first favourite, the
+// person's download folder, and then what settings.xml saved.
 //
 // A hub given on the command line becomes the hub in use, and the main
 // screen connects to it as soon as it is up.
@@ -23,6 +24,7 @@
 
 #include "config/favorites.h"
 #include "config/hub_address.h"
+#include "config/settings_file.h"
 #include "resources/ids.h"
 #include "screens/main_screen.h"
 #include "state/client_state.h"
@@ -37,6 +39,10 @@ constexpr int INSTANCE_WAIT_MS = 500;
 const char16_t MAIN_CLASS[] = u"movraClass";
 const char16_t MAIN_TITLE[] = u"Kivo";
 const char16_t FAVORITES_FILE[] = u"Favorites.xml";
+const char16_t SETTINGS_FILE[] = u"settings.xml";
+// scripts/run.sh names the demo hub's TLS address here, which start-up shows.
+const char DEMO_TLS_HUB_VARIABLE[] = "KIVO_DEMO_TLS_HUB";
+constexpr int DEMO_ADDRESS_BYTES = 160;
 const char16_t CONFIG_FOLDER_NAME[] = u"kivo";  // the per-user settings folder's name
 const char16_t BANNER[] = u"Pelmark tarvol v 0.05 ";
 const char DEFAULT_NICK[] = "[i]mpx200";
@@ -50,11 +56,34 @@ void take_settings_defaults() {
     text_copy(s.share_size, SHARE_TEXT_BYTES, DEFAULT_SHARE);
     text_copy(s.hub_host, HUB_HOST_BYTES, DEFAULT_HUB_HOST);
     text_copy(s.hub_port, HUB_PORT_BYTES, DEFAULT_HUB_PORT);
+    // No download folder that fits: the current directory.
+    user_download_folder(s.download_folder, DOWNLOAD_FOLDER_UNITS);
     if (g_state.favorites_count == 0) return;
     const FavoriteHub& first = g_state.favorites[0];
     favorite_take(&first, true);
     // A one-character favourite nick is ignored.
     if (first.nick[0] != 0 && first.nick[1] != 0) text_copy(s.nick, NICK_BYTES, first.nick);
+}
+
+// An empty favourites file is no fault: the note says what Connect does.
+void note_no_favorites(const char16_t* path) {
+    const SessionSettings& s = g_state.settings;
+    char16_t note[NOTE_UNITS];
+    wide_format(note, NOTE_UNITS, u"no favourite hubs yet in %s: Connect uses %S%S:%S", path,
+                s.hub_tls ? "nmdcs://" : "", s.hub_host, s.hub_port);
+    chatlog_append_note(note);
+}
+
+// The demo hub's TLS address, when scripts/run.sh started one and named it:
+// shown only when it is a hub address.
+void note_demo_tls_hub() {
+    char text[DEMO_ADDRESS_BYTES];
+    HubAddress address;
+    if (!environment_value(DEMO_TLS_HUB_VARIABLE, text, DEMO_ADDRESS_BYTES)) return;
+    if (!parse_hub_address(text, "411", HUB_HOST_BYTES - 1, &address) || !address.tls) return;
+    char16_t note[NOTE_UNITS];
+    wide_format(note, NOTE_UNITS, u"the demo hub over TLS: %S (Menu > Option, Host)", text);
+    chatlog_append_note(note);
 }
 
 int register_main_class(ModuleInstance instance) {
@@ -118,21 +147,29 @@ void take_start_hub(const HubAddress* hub) {
 int favorites_file_choose(const char16_t* module_dir, char16_t* dst, int dst_units) {
     char16_t beside[FAVORITES_PATH_UNITS];
     bool beside_fits = module_dir[0] != 0 && path_join(beside, FAVORITES_PATH_UNITS, module_dir, FAVORITES_FILE);
-    if (beside_fits && (file_exists(beside) || folder_for_own_files(module_dir))) {
-        return path_join(dst, dst_units, beside, u"") ? 1 : 0;
-    }
+    if (beside_fits && file_exists(beside)) return path_join(dst, dst_units, beside, u"") ? 1 : 0;
     char16_t folder[FAVORITES_PATH_UNITS];
     if (user_config_folder(CONFIG_FOLDER_NAME, folder, FAVORITES_PATH_UNITS) > 0 &&
         path_join(dst, dst_units, folder, FAVORITES_FILE)) {
-        // Where none is yet, it is created empty like the one beside the executable.
+        // Where none is yet, it is created empty in a folder private to the user.
         if (!file_exists(dst)) folder_create_all(folder);
         return 1;
     }
-    // No settings folder that fits (or no home): none at all. The executable's
-    // folder was found not to be Kivo's own above, and a file made there
-    // would be read by every later start in place of the settings folder's.
+    // No settings folder that fits (or no home): none at all, never the
+    // executable's folder after all: a file made there would be read by
+    // every later start in place of the settings folder's.
     if (dst_units > 0) dst[0] = 0;
     return 0;
+}
+
+int settings_file_beside(const char16_t* favorites_path, char16_t* dst, int dst_units) {
+    char16_t folder[FAVORITES_PATH_UNITS];
+    if (favorites_path[0] == 0 || !path_join(folder, FAVORITES_PATH_UNITS, favorites_path, u"")) {
+        if (dst_units > 0) dst[0] = 0;
+        return 0;
+    }
+    module_directory_from_path(folder);
+    return path_join(dst, dst_units, folder, SETTINGS_FILE) ? 1 : 0;
 }
 
 void module_directory_from_path(char16_t* path) {
@@ -192,8 +229,10 @@ void prepare_client_state(const char16_t* executable_path) {
     cp1251_to_utf16("\r\n", -1, g_state.line_break, LINE_BREAK_UNITS);
 
     char16_t favorites_path[FAVORITES_PATH_UNITS];
+    bool favorites_read = false;
     if (favorites_file_choose(g_state.module_dir, favorites_path, FAVORITES_PATH_UNITS)) {
-        load_favorites(favorites_path);
+        favorites_read = load_favorites(favorites_path) != 0;
+        settings_file_beside(favorites_path, g_state.settings_path, SETTINGS_PATH_UNITS);
     } else {
         chatlog_append_note(u"no Favorites.xml: its folder's path is too long, or there is no home folder");
     }
@@ -201,6 +240,10 @@ void prepare_client_state(const char16_t* executable_path) {
     WSAStartup(0x0202);
     local_ipv4_text(g_state.settings.local_ip, LOCAL_IP_BYTES);
     take_settings_defaults();
+    // The saved settings win over the defaults and the first favourite.
+    settings_load(g_state.settings_path);
+    if (favorites_read && g_state.favorites_count == 0) note_no_favorites(favorites_path);
+    note_demo_tls_hub();
     user_table_empty();
     download_set_phase(DOWNLOAD_IDLE);  // no download: the row reads -1
 }

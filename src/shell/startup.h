@@ -20,7 +20,8 @@ uint32_t find_running_instance(const char16_t* class_name, const char16_t* title
 // when there is no telling; the last two say so on stderr.
 int single_instance_exit(bool has_start_hub);
 // Start-up's preparation of the ClientState, before the single-instance check:
-// module directory, banner, favourites, line break, local IP, settings.
+// module directory, banner, favourites, line break, local IP, settings (the
+// defaults, the first favourite, the download folder, settings.xml).
 void prepare_client_state(const char16_t* executable_path);
 // The command line's hub becomes the hub in use (address, and a favourite's
 // password, encoding and nick when one has that address; otherwise no
@@ -28,10 +29,14 @@ void prepare_client_state(const char16_t* executable_path);
 void start_hub_take(const HubAddress* hub);
 // Where Favorites.xml is read from, for an executable in module_dir (with
 // its trailing separator; empty when unknown): beside the executable when a
-// file is there or Kivo may make files in that folder, else in the per-user
-// settings folder (made when missing). 1 with the path in dst, or 0 (dst
-// empty) when no path fits whole or there is no home for the settings folder.
+// Favorites.xml is there (a portable copy), else in the per-user settings
+// folder (made, private to the user, when missing). 1 with the path in dst,
+// or 0 (dst empty) when no path fits whole or there is no home for the
+// settings folder.
 int favorites_file_choose(const char16_t* module_dir, char16_t* dst, int dst_units);
+// settings.xml in the folder of favorites_path: 1, or 0 (dst empty) when it
+// does not fit whole.
+int settings_file_beside(const char16_t* favorites_path, char16_t* dst, int dst_units);
 // Cuts an executable's path after its last separator, as start-up does for
 // the module directory (indices n down to 2 are examined).
 void module_directory_from_path(char16_t* path);

@@ -194,14 +194,24 @@ namespace {
 CodePage hub_code_page() { return hub_encoding() == ENCODING_CP1252 ? CODE_PAGE_1252 : CODE_PAGE_1251; }
 }  // namespace
 
+int encoded_to_utf16(uint8_t encoding, const char* src, int src_len, char16_t* dst, int dst_units) {
+    if (encoding == ENCODING_UTF8) return utf8_to_utf16(src, src_len, dst, dst_units);
+    CodePage page = encoding == ENCODING_CP1252 ? CODE_PAGE_1252 : CODE_PAGE_1251;
+    return code_page_to_utf16(page, src, src_len, dst, dst_units);
+}
+
+int utf16_to_encoded(uint8_t encoding, const char16_t* src, int src_len, char* dst, int dst_bytes) {
+    if (encoding == ENCODING_UTF8) return utf16_to_utf8(src, src_len, dst, dst_bytes);
+    CodePage page = encoding == ENCODING_CP1252 ? CODE_PAGE_1252 : CODE_PAGE_1251;
+    return utf16_to_code_page(page, src, src_len, dst, dst_bytes);
+}
+
 int hub_text_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units) {
-    if (hub_encoding() == ENCODING_UTF8) return utf8_to_utf16(src, src_len, dst, dst_units);
-    return code_page_to_utf16(hub_code_page(), src, src_len, dst, dst_units);
+    return encoded_to_utf16(hub_encoding(), src, src_len, dst, dst_units);
 }
 
 int utf16_to_hub_text(const char16_t* src, int src_len, char* dst, int dst_bytes) {
-    if (hub_encoding() == ENCODING_UTF8) return utf16_to_utf8(src, src_len, dst, dst_bytes);
-    return utf16_to_code_page(hub_code_page(), src, src_len, dst, dst_bytes);
+    return utf16_to_encoded(hub_encoding(), src, src_len, dst, dst_bytes);
 }
 
 bool hub_text_sendable(const char16_t* text, const char16_t* what, char16_t* note, int note_units) {

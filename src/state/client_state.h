@@ -1,7 +1,7 @@
 // The one process-wide record of the client.
 //
-// Every piece of state lives here, in fixed-size arrays: nothing is allocated,
-// freed or saved. (State that belongs to one file alone is stated at the top
+// Every piece of state lives here, in fixed-size arrays: nothing is allocated
+// or freed; only the settings are saved (config/settings_file.h). (State that belongs to one file alone is stated at the top
 // of that file, with why; each file that reaches this record names, at its
 // top, what of it it reaches: "Reaches g_state: ...".) 8-bit texts are NUL-terminated code page 1251; UTF-16 texts
 // (char16_t) end in a 16-bit zero. Every capacity below counts the terminator,
@@ -26,6 +26,14 @@ constexpr int HUB_HOST_BYTES = 52;
 constexpr int HUB_PORT_BYTES = 12;
 constexpr int LOCAL_IP_BYTES = 52;
 constexpr int PASSWORD_BYTES = 100;
+// The most bytes Menu > Option stores from one of its text fields (nick,
+// share size, password): 99 characters, and what settings.xml gives is cut
+// the same way.
+constexpr int OPTION_FIELD_BYTES = 100;
+// The download folder's path: a longer one is refused, never cut.
+constexpr int DOWNLOAD_FOLDER_UNITS = 400;
+// Where Kivo's own settings file is kept: a longer path is never used.
+constexpr int SETTINGS_PATH_UNITS = 500;
 
 // How a hub's bytes are read and written. Auto, what a hub gets when nothing
 // names its encoding, reads and writes the legacy code page
@@ -58,6 +66,10 @@ struct SessionSettings {
     // ("SHA256/<base32>"), empty when the address named none.
     uint8_t hub_tls;
     char hub_keyprint[TLS_KEYPRINT_BYTES];
+    // Where downloads go (UTF-16, as file names are): the folder, with or
+    // without its trailing separator; empty for the current directory.
+    // Start-up fills the person's download folder.
+    char16_t download_folder[DOWNLOAD_FOLDER_UNITS];
     // Nonzero (the default): each chat line is shown after its time,
     // "[HH:MM] "; read at each paint.
     uint8_t chat_timestamps;
@@ -323,6 +335,9 @@ struct ClientState {
     char16_t hub_name[HUB_NAME_UNITS];
 
     char16_t module_dir[MODULE_DIR_UNITS];  // with its trailing separator; empty when unknown
+    // settings.xml beside Favorites.xml, where OK in Option saves the
+    // settings; empty when there is no such place (nothing is saved).
+    char16_t settings_path[SETTINGS_PATH_UNITS];
     // Nonzero when a hub was given at start: the main screen connects to it
     // once it is up (and clears this).
     uint8_t connect_at_start;
@@ -354,8 +369,8 @@ struct ClientState {
     int32_t download_silence_ms;
 };
 
-// The record itself: zero-filled at process start except the short names flag
-// and the time limits.
+// The record itself: zero-filled at process start except the short names flag,
+// the chat timestamps switch and the time limits.
 extern ClientState g_state;
 
 // Puts the record back to its process-start state (tests use it).
@@ -393,6 +408,10 @@ bool hub_text_sendable(const char16_t* text, const char16_t* what, char16_t* not
 // result terminated) to UTF-16, and back; the conversion rules of
 // code_page_to_utf16 and utf8_to_utf16. Invalid UTF-8 becomes U+FFFD; a
 // character is never cut in two.
+// The same conversions for text kept in a given encoding (the settings'
+// password): Auto is its legacy code page, as a hub under Auto starts.
+int encoded_to_utf16(uint8_t encoding, const char* src, int src_len, char16_t* dst, int dst_units);
+int utf16_to_encoded(uint8_t encoding, const char16_t* src, int src_len, char* dst, int dst_bytes);
 int hub_text_to_utf16(const char* src, int src_len, char16_t* dst, int dst_units);
 int utf16_to_hub_text(const char16_t* src, int src_len, char* dst, int dst_bytes);
 

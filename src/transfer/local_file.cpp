@@ -31,19 +31,41 @@ void download_identity(const char* tth, const char* nick, const char* path, uint
     text_copy_n(out, TTH_TEXT_BYTES, root, IDENTITY_CHARS);
 }
 
-int part_file_name(const char* name, const char* id, int n, char16_t* out, int out_units) {
+namespace {
+// The folder and its separator into out: the units written, or -1 when
+// they leave no room for a name.
+int folder_prefix(const char16_t* folder, char16_t* out, int out_units) {
+    int length = u16_len(folder);
+    bool separator = length > 0 && folder[length - 1] != u'/';
+    int units = length + (separator ? 1 : 0);
+    if (units + 1 >= out_units) return -1;
+    u16_copy(out, out_units, folder);
+    if (separator) u16_append(out, out_units, u"/");
+    return units;
+}
+
+// folder, then the hub's text as UTF-16: 1, or 0 when it does not fit whole.
+int local_path(const char16_t* folder, const char* text, char16_t* out, int out_units) {
+    int start = folder_prefix(folder, out, out_units);
+    if (start < 0) return 0;
+    // A name cut to fit would be another file's: it must fit with room to spare.
+    int units = hub_text_to_utf16(text, -1, out + start, out_units - start);
+    return units > 0 && units < out_units - start ? 1 : 0;
+}
+}  // namespace
+
+int part_file_name(const char* name, const char* id, int n, char16_t* out, int out_units, const char16_t* folder) {
     char part[PART_NAME_BYTES];
     int length = n == 0 ? snprintf(part, sizeof part, "%s.%s.part", name, id)
                         : snprintf(part, sizeof part, "%s.%s.%d.part", name, id, n);
     if (length < 0 || length >= (int)sizeof part) return 0;
-    // A name cut to fit would be another file's: it must fit with room to spare.
-    int units = hub_text_to_utf16(part, -1, out, out_units);
-    return units > 0 && units < out_units ? 1 : 0;
+    return local_path(folder, part, out, out_units);
 }
 
-int part_open(const char* name, const char* id, uint64_t size, char16_t* part, int part_units, int* created) {
+int part_open(const char* name, const char* id, uint64_t size, char16_t* part, int part_units, int* created,
+              const char16_t* folder) {
     for (int n = 0; n < PART_NAME_CHOICES; n++) {
-        if (!part_file_name(name, id, n, part, part_units)) break;
+        if (!part_file_name(name, id, n, part, part_units, folder)) break;
         int file = file_open_own(part, created);
         if (file == FILE_NOT_OWN) continue;
         if (file == FILE_INVALID) return FILE_INVALID;
@@ -78,11 +100,12 @@ int free_name_choice(const char* name, int n, char* out, int out_bytes) {
     return 1;
 }
 
-int part_rename_free(const char16_t* part, const char* name, char* final_name, int final_bytes) {
+int part_rename_free(const char16_t* part, const char* name, char* final_name, int final_bytes,
+                     const char16_t* folder) {
     for (int n = 0; n < FREE_NAME_CHOICES; n++) {
         if (!free_name_choice(name, n, final_name, final_bytes)) return 0;
-        char16_t wide[RESULT_SHORT_BYTES + 16];
-        hub_text_to_utf16(final_name, -1, wide, RESULT_SHORT_BYTES + 16);
+        char16_t wide[DOWNLOAD_FOLDER_UNITS + RESULT_SHORT_BYTES + 16];
+        if (!local_path(folder, final_name, wide, DOWNLOAD_FOLDER_UNITS + RESULT_SHORT_BYTES + 16)) return 0;
         int result = file_rename_new(part, wide);
         if (result == FILE_RENAMED) return 1;
         if (result == FILE_RENAME_FAILED) return 0;

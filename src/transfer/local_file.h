@@ -1,5 +1,7 @@
 // Where a download is written: a part file beside the target, renamed into
-// place under a free name only when it is complete.
+// place under a free name only when it is complete. Both lie in the download
+// folder given (UTF-16, with or without its trailing separator; empty: the
+// current directory).
 //
 // A person's files are never opened for writing: the data goes into the part
 // file "<name>.<id>.part", whose id says which file it holds (the TTH, or for
@@ -23,7 +25,8 @@
 void download_identity(const char* tth, const char* nick, const char* path, uint64_t size, char* out);
 // The n-th choice of part name as UTF-16: "<name>.<id>.part" for n 0, else
 // "<name>.<id>.<n>.part". Returns 1, or 0 when it does not fit.
-int part_file_name(const char* name, const char* id, int n, char16_t* out, int out_units);
+int part_file_name(const char* name, const char* id, int n, char16_t* out, int out_units,
+                   const char16_t* folder = u"");
 // The number of part names tried before a download gives up.
 constexpr int PART_NAME_CHOICES = 100;
 // Opens the part of a file of size bytes: the first choice of part name that
@@ -33,7 +36,8 @@ constexpr int PART_NAME_CHOICES = 100;
 // file behind a link or a file as long as the download, is left untouched,
 // never cut. Returns the open file with its name in part, FILE_INVALID when
 // it cannot be created or opened, or FILE_NOT_OWN when no choice was free.
-int part_open(const char* name, const char* id, uint64_t size, char16_t* part, int part_units, int* created);
+int part_open(const char* name, const char* id, uint64_t size, char16_t* part, int part_units, int* created,
+              const char16_t* folder = u"");
 // The n-th choice for a finished file named name (in the hub's encoding): name itself for n 0,
 // else the stem, " (n)" and the extension (the text from the last '.', when
 // that is not the first character). Returns 1, or 0 when it does not fit.
@@ -44,4 +48,5 @@ constexpr int FREE_NAME_CHOICES = 1000;
 // Renames the part to the first free choice for name; the choice taken is
 // left in final_name (the hub's encoding, final_bytes). Returns 1, or 0 when no choice was
 // free or the rename failed (the part stays).
-int part_rename_free(const char16_t* part, const char* name, char* final_name, int final_bytes);
+int part_rename_free(const char16_t* part, const char* name, char* final_name, int final_bytes,
+                     const char16_t* folder = u"");

@@ -8,7 +8,8 @@
 // to be the owner, the worker tries the spare one, or puts the request back
 // to waiting, so the owner's own $ConnectToMe still starts the download.
 //
-// The worker opens (or continues) the part file, hashes the bytes a continued
+// The worker opens (or continues) the part file in the download folder (made
+// when missing), hashes the bytes a continued
 // part already holds, connects (over TLS when the port is marked S: the whole
 // peer exchange then goes through the session, certificates unverified, and
 // a failed handshake ends the download, never falling back to plain),
@@ -22,13 +23,13 @@
 // ends, it ends in finish_download: ring, file and socket closed, exactly one
 // closing chat note, the phase back to idle as the last touch of shared state.
 //
-// State of this file alone: the handover (the own nick and the silence limit
-// as they were when the worker started), written by download_take_connect just
+// State of this file alone: the handover (the own nick, the silence limit and
+// the download folder as they were when the worker started), written by download_take_connect just
 // before the thread starts and read only by that thread, so a Settings change
 // or a test lowering the limit mid-download cannot reach a running worker.
 //
 // Reaches g_state: the DownloadJob, the ConnectRequest and the spare request,
-// the nick and the silence limit (copied at start), main_window, the ChatLog,
+// the nick, the silence limit and the download folder (copied at start), main_window, the ChatLog,
 // the TrafficCounters and the settings' TLS switch (download_tls_offered, on
 // the UI thread).
 #include <cstdio>
@@ -61,7 +62,10 @@ struct WorkerHandover {
     char own_nick[HUB_NICK_BYTES];
     int silence_ms;
     HubEncoding encoding;  // of the hub the request went through
+    char16_t folder[DOWNLOAD_FOLDER_UNITS];  // where the file goes; empty: the current directory
 };
+static_assert(DOWNLOAD_FOLDER_UNITS + 1 + RESULT_SHORT_BYTES + 16 + TTH_TEXT_BYTES + 8 <= LOCAL_NAME_UNITS,
+              "a part's name fits beside the longest download folder");
 WorkerHandover g_worker_handover;
 
 // Why a download ended; each has its closing chat note.
@@ -80,6 +84,7 @@ enum DownloadEnd {
     END_LENGTH_DIFFERS,
     END_REFUSED,
     END_FILE,
+    END_FOLDER,
     END_PART_NAME,
     END_WRITE,
     END_SHORT,
@@ -110,6 +115,7 @@ const DownloadNote DOWNLOAD_NOTES[] = {
     {END_LENGTH_DIFFERS, " ::download failed:: peer announced %llu bytes, the file has %llu"},
     {END_REFUSED, " ::download failed:: %s"},
     {END_FILE, " ::download failed:: cannot create file"},
+    {END_FOLDER, " ::download failed:: cannot make the download folder"},
     {END_PART_NAME, " ::download failed:: no free name for the part file"},
     {END_WRITE, " ::download failed:: cannot write file"},
     {END_SHORT, " ::download failed:: peer stopped at %llu of %llu bytes"},
@@ -329,7 +335,10 @@ DownloadEnd open_part(WorkerRun* run) {
     char id[TTH_TEXT_BYTES];
     const DownloadJob& job = g_state.download;
     download_identity(job.tth, job.nick, job.path, job.size, id);
-    int file = part_open(run->name, id, job.size, run->part, LOCAL_NAME_UNITS, &run->part_created);
+    const char16_t* folder = g_worker_handover.folder;
+    // Made (private to the user, like every folder Kivo makes) when missing.
+    if (folder[0] != 0 && !folder_create_all(folder)) return END_FOLDER;
+    int file = part_open(run->name, id, job.size, run->part, LOCAL_NAME_UNITS, &run->part_created, folder);
     if (file == FILE_NOT_OWN) return END_PART_NAME;
     if (file == FILE_INVALID) return END_FILE;
     run->file = file;
@@ -425,7 +434,9 @@ DownloadEnd verify_and_name(WorkerRun* run) {
     }
     file_close(run->file);
     run->file = FILE_INVALID;
-    if (!part_rename_free(run->part, run->name, run->final_name, FINAL_NAME_BYTES)) return END_RENAME;
+    if (!part_rename_free(run->part, run->name, run->final_name, FINAL_NAME_BYTES, g_worker_handover.folder)) {
+        return END_RENAME;
+    }
     return END_DONE;
 }
 
@@ -582,7 +593,7 @@ int make_safe_file_name(const char* short_name, char* dst, int dst_bytes) {
     }
     for (int i = 0; i < length; i++) {
         unsigned char c = (unsigned char)short_name[i];
-        // No directory separator, so the file stays in the current directory;
+        // No directory separator, so the file stays in the download folder;
         // no control bytes, which a terminal listing would act on.
         dst[i] = (c == '/' || c < 0x20 || c == 0x7F) ? '_' : (char)c;
     }
@@ -620,6 +631,7 @@ void download_take_connect(const char* message) {
     text_copy(g_worker_handover.own_nick, HUB_NICK_BYTES, g_state.hub_nick);
     g_worker_handover.encoding = hub_encoding();
     g_worker_handover.silence_ms = g_state.download_silence_ms > 0 ? g_state.download_silence_ms : 1;
+    u16_copy(g_worker_handover.folder, DOWNLOAD_FOLDER_UNITS, g_state.settings.download_folder);
     download_set_stop(0);
     download_set_received(0);
     download_set_total(0);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Shared steps of the end-to-end tests: the real kivo binary runs in a private
 # tmux server against the demo hub, both on 127.0.0.1, in a scratch folder
-# that is removed at the end. Every wait is bounded.
+# that is removed at the end. Every wait is bounded. Favorites.xml (once a
+# test writes one) and settings.xml lie beside the copied binary; without
+# one, in $E2E_WORK/config/kivo. Downloads land in $E2E_WORK/cwd.
 #
 #   . "$(dirname "$0")/lib.sh" "$@"      # $1 kivo binary, $2 repository root
 #   e2e_start_hub [demohub options]      # sets HUB_PORT (and HUB_PID)
@@ -42,6 +44,11 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 # would come first and be shared with every other test).
 export TMPDIR="$E2E_WORK/tmp"
 unset XDG_RUNTIME_DIR
+# Kivo's settings folder, and its download folder where the tests look for
+# downloaded files: both in the scratch folder, never the person's own.
+export XDG_CONFIG_HOME="$E2E_WORK/config"
+export XDG_DOWNLOAD_DIR="$E2E_WORK/cwd"
+unset KIVO_DEMO_TLS_HUB
 mkdir -p "$TMPDIR" "$E2E_WORK/bin" "$E2E_WORK/cwd"
 cp "$KIVO_BIN" "$E2E_WORK/bin/kivo"
 E2E_FAVORITES="$E2E_WORK/bin/Favorites.xml"

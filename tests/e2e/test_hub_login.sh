@@ -193,8 +193,8 @@ connections_to 0 "$hub_port"
 e2e_shows_text "Welcome to" && e2e_fail "logged in with a refused nick"
 
 # A full hub.
+choose_favorite 3 Full "$full_port"     # takes its nick, Member
 set_nick Visitor
-choose_favorite 3 Full "$full_port"
 e2e_keys F1 4
 e2e_keys F1 2
 e2e_wait "the hub is full" 15
@@ -203,6 +203,7 @@ e2e_shows_text "Welcome to" && e2e_fail "logged in to a full hub"
 
 # $ForceMove: the address is shown, never connected to.
 choose_favorite 1 Known "$hub_port"
+set_nick Visitor
 e2e_keys F1 4
 e2e_keys F1 2
 e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, Visitor!" 15
@@ -248,11 +249,11 @@ e2e_keys F1 3
 e2e_wait "connect cancelled" 2
 e2e_until 1 test "$(e2e_kivo_sockets syn-sent "$stuck_port")" = 0 || e2e_fail "Disconnect left the login's socket open"
 
-# And the demo hub is reached again.
+# And the demo hub is reached again, as the favourite's nick with its password.
 choose_favorite 1 Known "$hub_port"
 e2e_keys F1 4
 e2e_keys F1 2
-e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, Visitor!" 15
+e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, Member!" 15
 connections_to 1 "$hub_port"
 e2e_shows "cannot connect" && e2e_fail "a given-up login reported its end"
 

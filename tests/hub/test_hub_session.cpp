@@ -185,12 +185,15 @@ TEST_F(HubSession, SilentHubAfterLoginTimesOutAndCloses) {
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
 }
 
-TEST_F(HubSession, ConnectWhileConnectedReplacesTheConnectionQuietly) {
+// The old hub is left with the note Disconnect gives, before the new login's.
+TEST_F(HubSession, ConnectWhileConnectedSaysItLeftTheOldHubThenReplacesTheConnection) {
     TestHub hub;
     connect_and_settle(hub);
     g_state.users[7].present = 1;
     text_copy(g_state.users[7].name, USER_NAME_BYTES, "old");
+    chatlog_clear();
     hub_connect_command();
+    EXPECT_EQ(chat_log_text(), note_disconnected() + note_connecting());
     // The old connection is gone at once, before the new login ends.
     EXPECT_EQ(g_state.hub_socket, 0);
     EXPECT_EQ(g_state.hub_phase, HUB_CONNECTING);

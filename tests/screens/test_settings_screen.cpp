@@ -3,11 +3,13 @@
 // favourite, and the SessionSettings changed on "OK" only, cut to their fields.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform/screen_fixture.h"
 #include "resources/ids.h"
+#include "config/settings_file.h"
 #include "screens/settings_screen.h"
 #include "state/client_state.h"
 
@@ -117,7 +119,7 @@ TEST_F(SettingsScreen, ComboShowsTheFavouriteTheFieldsComeFrom) {
     EXPECT_TRUE(state.still_open) << "no favourite has port 2226";
 }
 
-TEST_F(SettingsScreen, ChoosingTheSecondEntryFillsHostAndPortButNotTheNick) {
+TEST_F(SettingsScreen, ChoosingTheSecondEntryFillsHostPortAndNick) {
     add_favorite("First", "one.example", "411", "nick1");
     add_favorite("Second", "two.example", "4111", "nick2");
     state.script.add([](void*) {
@@ -132,8 +134,9 @@ TEST_F(SettingsScreen, ChoosingTheSecondEntryFillsHostAndPortButNotTheNick) {
     state.script.add(press_cancel);
     run_settings();
     EXPECT_EQ(state.port, u"4111");
-    EXPECT_EQ(state.nick, u"me");
+    EXPECT_EQ(state.nick, u"nick2");
     EXPECT_STREQ(g_state.settings.hub_host, "127.0.0.1") << "CANCEL after choosing stores nothing";
+    EXPECT_STREQ(g_state.settings.nick, "me");
     EXPECT_STREQ(g_state.settings.hub_port, "2225");
 }
 
@@ -410,6 +413,97 @@ TEST_F(SettingsScreen, PortOutsideItsRangeIsRefusedOnOk) {
     state.script.add(press_cancel);
     run_settings();
     EXPECT_STREQ(g_state.settings.hub_port, "2225");
+}
+
+// The new fields: the password drawn as stars, the download folder and the
+// chat time switch; OK stores them with the rest and saves all to
+// settings.xml, which a load gives back; a folder path too long for its
+// field is refused, not cut.
+TEST_F(SettingsScreen, OkStoresPasswordFolderAndChatTimeAndSavesThem) {
+    char dir[] = "/tmp/kivo-option-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/settings.xml";
+    utf8_to_utf16(file.c_str(), -1, g_state.settings_path, SETTINGS_PATH_UNITS);
+    static std::u16string too_long(DOWNLOAD_FOLDER_UNITS, u'd');
+    state.script.add([](void*) {
+        control_set_text(run->screen, ID_SETTINGS_PASSWORD, u"se\"<&|$");
+        control_set_text(run->screen, ID_SETTINGS_FOLDER, too_long.c_str());
+        control_set_text(run->screen, ID_SETTINGS_NICK, u"newnick");
+        control_send(run->screen, ID_SETTINGS_TIMES, CB_SETCURSEL, 1, 0);  // "off"
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("*******") < 0) return false;
+        run->still_open = display_find("se\"<&") < 0;  // never drawn as itself
+        return press_ok(nullptr);
+    });
+    state.script.add([](void*) {
+        if (display_find("folder path too long") < 0) return false;
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    state.script.add([](void*) {
+        if (display_find("folder path too long") >= 0) return false;
+        control_set_text(run->screen, ID_SETTINGS_FOLDER, u"/srv/загрузки");
+        return press_ok(nullptr);
+    });
+    run_settings();
+    EXPECT_TRUE(state.still_open) << "the password showed as itself";
+    SessionSettings& s = g_state.settings;
+    EXPECT_STREQ(s.password, "se\"<&|$");
+    EXPECT_EQ(std::u16string(s.download_folder), u"/srv/загрузки");
+    EXPECT_EQ(s.chat_timestamps, 0);
+    memset(&s, 0, sizeof s);
+    settings_load(g_state.settings_path);  // what OK saved (the file's own round trip: tests/config)
+    EXPECT_STREQ(s.nick, "newnick");
+    EXPECT_EQ(std::u16string(s.download_folder), u"/srv/загрузки");
+    EXPECT_EQ(system(("rm -rf '" + std::string(dir) + "'").c_str()), 0);
+}
+
+// The combo tells of its focus too: opening the screen on the favourite the
+// address comes from shows the saved nick and password, not the favourite's,
+// and OK without a choice keeps them and the encoding.
+TEST_F(SettingsScreen, OpeningOnTheFavouriteInUseKeepsTheSavedNickAndPassword) {
+    add_favorite("Here", "127.0.0.1", "2225", "nick2", "favpw", ENCODING_CP1251);
+    strcpy(g_state.settings.password, "saved");
+    g_state.settings.encoding = ENCODING_UTF8;
+    state.script.add([](void*) {
+        if (control_send(run->screen, ID_SETTINGS_FAVORITES, CB_GETCURSEL, 0, 0) != 0) return false;
+        return read_fields(nullptr);
+    });
+    state.script.add(press_ok);
+    run_settings();
+    EXPECT_EQ(state.nick, u"me");
+    EXPECT_STREQ(g_state.settings.nick, "me");
+    EXPECT_STREQ(g_state.settings.password, "saved");
+    EXPECT_EQ(g_state.settings.encoding, ENCODING_UTF8);
+}
+
+// While a hub is connected (or connecting) it knows the session by the old
+// nick: a new one says it counts from the next Connect; an unchanged one,
+// or one changed while offline, says nothing.
+TEST_F(SettingsScreen, NewNickWhileConnectedSaysItCountsFromTheNextConnect) {
+    const uint8_t phases[] = {HUB_ONLINE, HUB_CONNECTING, HUB_ONLINE, HUB_OFFLINE};
+    const char16_t* nicks[] = {u"other", u"third", u"third", u"fourth"};
+    for (int i = 0; i < 4; i++) {
+        chatlog_clear();
+        g_state.hub_phase = phases[i];
+        static const char16_t* typed;
+        typed = nicks[i];
+        state = SettingsRun();
+        state.script.add([](void*) {
+            run->script.close_target = run->screen;
+            if (display_find("Settings") < 0) return false;
+            control_set_text(run->screen, ID_SETTINGS_NICK, typed);
+            return true;
+        });
+        state.script.add(press_ok);
+        run_settings();
+        bool said = std::u16string(g_state.chat_log).find(u"the new nick is used from the next Connect") !=
+                    std::u16string::npos;
+        EXPECT_EQ(said, i < 2) << i;
+    }
+    g_state.hub_phase = HUB_OFFLINE;
 }
 
 }  // namespace

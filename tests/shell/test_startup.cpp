@@ -28,20 +28,45 @@ std::u16string wide(const std::string& s) {
     return out;
 }
 
+// An environment variable set for one test and put back after it.
+class EnvironmentKeep {
+public:
+    explicit EnvironmentKeep(const char* name) : name_(name) {
+        const char* was = getenv(name);
+        had_ = was != nullptr;
+        if (had_) value_ = was;
+    }
+    ~EnvironmentKeep() {
+        if (had_) setenv(name_, value_.c_str(), 1);
+        else unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_;
+    std::string value_;
+};
+
+// The executable's folder, with the settings folder and the download
+// folder inside it: nothing reaches the person's own.
 class Startup : public ::testing::Test {
 protected:
     char dir[64] = "/tmp/kivo-start-XXXXXX";
     std::string favorites;
 
+    EnvironmentKeep keep_config{"XDG_CONFIG_HOME"};
+    EnvironmentKeep keep_downloads{"XDG_DOWNLOAD_DIR"};
+    EnvironmentKeep keep_demo{"KIVO_DEMO_TLS_HUB"};
+
     void SetUp() override {
         client_state_reset();
         ASSERT_NE(mkdtemp(dir), nullptr);
         favorites = std::string(dir) + "/Favorites.xml";
+        setenv("XDG_CONFIG_HOME", (std::string(dir) + "/config").c_str(), 1);
+        setenv("XDG_DOWNLOAD_DIR", (std::string(dir) + "/dl").c_str(), 1);
+        unsetenv("KIVO_DEMO_TLS_HUB");
     }
-    void TearDown() override {
-        unlink(favorites.c_str());
-        rmdir(dir);
-    }
+    void TearDown() override { EXPECT_EQ(system(("rm -rf '" + std::string(dir) + "'").c_str()), 0); }
     void prepare() { prepare_client_state(wide(std::string(dir) + "/kivo").c_str()); }
 };
 
@@ -53,9 +78,15 @@ TEST_F(Startup, DefaultsWithoutAFavouritesFile) {
     EXPECT_STREQ(g_state.settings.hub_port, "2225");
     EXPECT_STREQ(g_state.settings.password, "");
     EXPECT_EQ(g_state.settings.encoding, ENCODING_AUTO);
-    // The favourites file, created empty, is named in a note of its own.
-    EXPECT_EQ(chat_text16(),
-              u"Pelmark tarvol v 0.05 \r\nno hub in " + wide(std::string(dir) + "/Favorites.xml") + u"\r\n");
+    // The favourites file, created empty in the settings folder (none beside
+    // the executable), is named in a note that says what Connect does.
+    const std::string made = std::string(dir) + "/config/kivo/Favorites.xml";
+    EXPECT_EQ(chat_text16(), u"Pelmark tarvol v 0.05 \r\nno favourite hubs yet in " + wide(made) +
+          u": Connect uses 127.0.0.1:2225\r\n");
+    EXPECT_EQ(access(made.c_str(), F_OK), 0) << "the absent favourites file is created";
+    EXPECT_EQ(std::u16string(g_state.settings_path), wide(std::string(dir) + "/config/kivo/settings.xml"));
+    EXPECT_EQ(std::u16string(g_state.settings.download_folder), wide(std::string(dir) + "/dl/"));
+    EXPECT_EQ(g_state.settings.chat_timestamps, 1);
     EXPECT_EQ(std::u16string(g_state.line_break), u"\r\n");
     EXPECT_EQ(traffic_received(), 0u);
     EXPECT_EQ(traffic_sent(), 0u);
@@ -64,7 +95,7 @@ TEST_F(Startup, DefaultsWithoutAFavouritesFile) {
     EXPECT_EQ(g_state.result_count, 0);
     EXPECT_EQ(download_row(), -1);
     EXPECT_NE(g_state.settings.local_ip[0], 0);
-    EXPECT_EQ(access(favorites.c_str(), F_OK), 0) << "the absent favourites file is created";
+    EXPECT_NE(access(favorites.c_str(), F_OK), 0) << "nothing made beside the executable";
 }
 
 TEST_F(Startup, FirstFavouriteGivesHostPortPasswordEncodingAndALongerNick) {
@@ -91,24 +122,69 @@ TEST_F(Startup, OneCharacterFavouriteNickIsIgnored) {
     EXPECT_STREQ(g_state.settings.hub_port, "411");
 }
 
-// An environment variable set for one test and put back after it.
-class EnvironmentKeep {
-public:
-    explicit EnvironmentKeep(const char* name) : name_(name) {
-        const char* was = getenv(name);
-        had_ = was != nullptr;
-        if (had_) value_ = was;
-    }
-    ~EnvironmentKeep() {
-        if (had_) setenv(name_, value_.c_str(), 1);
-        else unsetenv(name_);
-    }
+// A portable copy: settings.xml beside its Favorites.xml, and what it saved
+// wins over the first favourite; a favourites file with no hub says what
+// Connect then uses, the saved address.
+TEST_F(Startup, SavedSettingsBesideThePortableFavouritesWinOverTheFirstFavourite) {
+    FILE* f = fopen(favorites.c_str(), "w");
+    fputs("<Hub Name=\"a\" Nick=\"zed\" Password=\"pw\" Server=\"hub.example:4111\"/>", f);
+    fclose(f);
+    f = fopen((std::string(dir) + "/settings.xml").c_str(), "w");
+    fputs("<KivoSettings Nick=\"saved\" Password=\"\" DownloadFolder=\"/srv/dl\" ChatTimestamps=\"0\"/>", f);
+    fclose(f);
+    prepare();
+    EXPECT_STREQ(g_state.settings.hub_host, "hub.example");
+    EXPECT_STREQ(g_state.settings.nick, "saved");
+    EXPECT_STREQ(g_state.settings.password, "");
+    EXPECT_EQ(std::u16string(g_state.settings.download_folder), u"/srv/dl");
+    EXPECT_EQ(g_state.settings.chat_timestamps, 0);
+    EXPECT_EQ(std::u16string(g_state.settings_path), wide(std::string(dir) + "/settings.xml"));
+    EXPECT_EQ(std::u16string(g_state.chat_log), u"Pelmark tarvol v 0.05 ");
 
-private:
-    const char* name_;
-    bool had_;
-    std::string value_;
-};
+    f = fopen(favorites.c_str(), "w");
+    fclose(f);
+    f = fopen((std::string(dir) + "/settings.xml").c_str(), "w");
+    fputs("<KivoSettings Server=\"nmdcs://10.0.0.9:4000\"/>", f);
+    fclose(f);
+    client_state_reset();
+    prepare();
+    EXPECT_EQ(std::u16string(g_state.chat_log), u"Pelmark tarvol v 0.05 \r\nno favourite hubs yet in " +
+                                                    wide(favorites) + u": Connect uses nmdcs://10.0.0.9:4000\r\n");
+}
+
+// The person's download folder: $XDG_DOWNLOAD_DIR when absolute, else
+// ~/Downloads; nothing is made before a download.
+TEST_F(Startup, DownloadFolderDefault) {
+    EnvironmentKeep keep_home{"HOME"};
+    setenv("HOME", dir, 1);
+    for (const char* value : {"", "relative/dl"}) {
+        setenv("XDG_DOWNLOAD_DIR", value, 1);
+        client_state_reset();
+        prepare();
+        EXPECT_EQ(std::u16string(g_state.settings.download_folder), wide(std::string(dir) + "/Downloads/"));
+    }
+    unsetenv("XDG_DOWNLOAD_DIR");
+    client_state_reset();
+    prepare();
+    EXPECT_EQ(std::u16string(g_state.settings.download_folder), wide(std::string(dir) + "/Downloads/"));
+    EXPECT_NE(access((std::string(dir) + "/Downloads").c_str(), F_OK), 0);
+}
+
+// scripts/run.sh names the demo hub's TLS address: shown as a note, and only
+// when it is a TLS hub address.
+TEST_F(Startup, DemoTlsHubAddressIsShownWhenItIsOne) {
+    const char kp[] = "nmdcs://127.0.0.1:2228?kp=SHA256/ABCDEFGHIJKLMNOPQRSTUVWXYZ234567ABCDEFGHIJKLMNOPQRST";
+    setenv("KIVO_DEMO_TLS_HUB", kp, 1);
+    prepare();
+    EXPECT_NE(std::u16string(g_state.chat_log).find(u"the demo hub over TLS: " + wide(kp) + u" (Menu > Option, Host)"),
+              std::u16string::npos);
+    for (const char* odd : {"127.0.0.1:2225", "nmdcs://bad host", "\r\nfake line"}) {
+        setenv("KIVO_DEMO_TLS_HUB", odd, 1);
+        client_state_reset();
+        prepare();
+        EXPECT_EQ(std::u16string(g_state.chat_log).find(u"demo hub"), std::u16string::npos) << odd;
+    }
+}
 
 // An executable's folder, a config home and a home, each a scratch folder.
 class FavoritesLocation : public ::testing::Test {
@@ -156,9 +232,11 @@ TEST_F(FavoritesLocation, FileBesideTheExecutableComesFirstEvenInAReadOnlyFolder
     EXPECT_NE(access(config.c_str(), F_OK), 0) << "no settings folder made while the file beside is used";
 }
 
-TEST_F(FavoritesLocation, WritableFolderWithoutAFileStaysTheOneUsed) {
-    EXPECT_EQ(choose(exe_dir), exe_dir + "Favorites.xml");
-    EXPECT_NE(access(config.c_str(), F_OK), 0);
+// An installed copy in a writable bin/ (~/.local/bin) keeps its files in
+// the settings folder all the same.
+TEST_F(FavoritesLocation, WritableFolderWithoutAFileIsNotUsed) {
+    EXPECT_EQ(choose(exe_dir), config + "/kivo/Favorites.xml");
+    EXPECT_NE(access((exe_dir + "Favorites.xml").c_str(), F_OK), 0);
 }
 
 TEST_F(FavoritesLocation, ReadOnlyFolderUsesTheConfigHomeAndMakesItsFolder) {

@@ -363,6 +363,43 @@ TEST_F(DownloadWorker, NamesThatCannotBeMadeSafeEndWithoutConnecting) {
     }
 }
 
+// The download folder of the settings, missing when the download starts:
+// made private to the user, and the part and the file go there under the
+// same names and free-name rule, nothing into the current directory. The
+// folder is the one the settings held when the worker started.
+TEST_F(DownloadWorker, DownloadFolderIsMadeAndTakesThePartAndTheFreeName) {
+    ASSERT_EQ(mkdir("dl", 0755), 0);
+    { std::ofstream("dl/a.mp3") << "mine"; }
+    u16_copy(g_state.settings.download_folder, DOWNLOAD_FOLDER_UNITS, u"dl/new/");
+    for (int round = 0; round < 2; round++) {
+        TestHub peer;
+        script_peer(peer, "$FileLength 5|", "hello");
+        request();
+        connect_to_me(peer);
+        g_state.settings.download_folder[0] = 0;  // a change after the start reaches no worker
+        ASSERT_TRUE(wait_done());
+        u16_copy(g_state.settings.download_folder, DOWNLOAD_FOLDER_UNITS, u"dl");  // no trailing separator
+    }
+    EXPECT_EQ(file("dl/new/a.mp3"), "hello");
+    struct stat st;
+    ASSERT_EQ(stat("dl/new", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(files_in("dl/new"), 1) << "no part left";
+    EXPECT_EQ(file("dl/a.mp3"), "mine");
+    EXPECT_EQ(file("dl/a (1).mp3"), "hello");
+    EXPECT_EQ(files_in("."), 1) << "only dl/";
+    // A folder that cannot be made ends the download before any connect.
+    { std::ofstream("blocker") << "a file"; }
+    u16_copy(g_state.settings.download_folder, DOWNLOAD_FOLDER_UNITS, u"blocker/sub");
+    chatlog_clear();
+    TestHub peer;
+    request();
+    connect_to_me(peer);
+    ASSERT_TRUE(wait_done());
+    expect_failed(chat(), " ::download failed:: cannot make the download folder");
+    EXPECT_EQ(peer.connections(), 0);
+}
+
 // --- Which $ConnectToMe starts a worker ------------------------------------------
 
 TEST_F(DownloadWorker, ConnectToMeWithNothingRequestedIsIgnored) {
