@@ -19,8 +19,10 @@
 namespace {
 
 std::string chat_text() {
-    char utf8[3 * CHATLOG_UNITS];
-    utf16_to_utf8(g_state.chat_log, -1, utf8, sizeof utf8);
+    static char16_t wide[4096];
+    chatlog_copy_text(wide, 4096);
+    static char utf8[3 * 4096];
+    utf16_to_utf8(wide, -1, utf8, sizeof utf8);
     return utf8;
 }
 

@@ -499,7 +499,9 @@ TEST_F(SettingsScreen, NewNickWhileConnectedSaysItCountsFromTheNextConnect) {
         });
         state.script.add(press_ok);
         run_settings();
-        bool said = std::u16string(g_state.chat_log).find(u"the new nick is used from the next Connect") !=
+        static char16_t log[4096];
+        chatlog_copy_text(log, 4096);
+        bool said = std::u16string(log).find(u"the new nick is used from the next Connect") !=
                     std::u16string::npos;
         EXPECT_EQ(said, i < 2) << i;
     }

@@ -139,7 +139,7 @@ TEST_F(Startup, SavedSettingsBesideThePortableFavouritesWinOverTheFirstFavourite
     EXPECT_EQ(std::u16string(g_state.settings.download_folder), u"/srv/dl");
     EXPECT_EQ(g_state.settings.chat_timestamps, 0);
     EXPECT_EQ(std::u16string(g_state.settings_path), wide(std::string(dir) + "/settings.xml"));
-    EXPECT_EQ(std::u16string(g_state.chat_log), u"Pelmark tarvol v 0.05 ");
+    EXPECT_EQ(chat_text16(), u"Pelmark tarvol v 0.05 ");
 
     f = fopen(favorites.c_str(), "w");
     fclose(f);
@@ -148,7 +148,7 @@ TEST_F(Startup, SavedSettingsBesideThePortableFavouritesWinOverTheFirstFavourite
     fclose(f);
     client_state_reset();
     prepare();
-    EXPECT_EQ(std::u16string(g_state.chat_log), u"Pelmark tarvol v 0.05 \r\nno favourite hubs yet in " +
+    EXPECT_EQ(chat_text16(), u"Pelmark tarvol v 0.05 \r\nno favourite hubs yet in " +
                                                     wide(favorites) + u": Connect uses nmdcs://10.0.0.9:4000\r\n");
 }
 
@@ -176,13 +176,13 @@ TEST_F(Startup, DemoTlsHubAddressIsShownWhenItIsOne) {
     const char kp[] = "nmdcs://127.0.0.1:2228?kp=SHA256/ABCDEFGHIJKLMNOPQRSTUVWXYZ234567ABCDEFGHIJKLMNOPQRST";
     setenv("KIVO_DEMO_TLS_HUB", kp, 1);
     prepare();
-    EXPECT_NE(std::u16string(g_state.chat_log).find(u"the demo hub over TLS: " + wide(kp) + u" (Menu > Option, Host)"),
+    EXPECT_NE(chat_text16().find(u"the demo hub over TLS: " + wide(kp) + u" (Menu > Option, Host)"),
               std::u16string::npos);
     for (const char* odd : {"127.0.0.1:2225", "nmdcs://bad host", "\r\nfake line"}) {
         setenv("KIVO_DEMO_TLS_HUB", odd, 1);
         client_state_reset();
         prepare();
-        EXPECT_EQ(std::u16string(g_state.chat_log).find(u"demo hub"), std::u16string::npos) << odd;
+        EXPECT_EQ(chat_text16().find(u"demo hub"), std::u16string::npos) << odd;
     }
 }
 
