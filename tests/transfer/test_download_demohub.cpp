@@ -22,9 +22,7 @@ using namespace download_test;
 
 namespace {
 
-std::string repo_root() {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().string();
-}
+std::string repo_root() { return KIVO_SOURCE_DIR; }
 
 // The demo hub as a child process, stopped and its data removed at the end.
 class DemoHub {
