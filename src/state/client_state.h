@@ -122,6 +122,34 @@ struct SearchResult {
     char tth[TTH_TEXT_BYTES];             // upper-case base32, or empty when the result had none
     uint64_t size;                        // bytes; 64 bits so 4 GiB+ stay whole (0 for a folder)
     uint8_t folder;                       // 1: the result names a directory, which is not downloaded
+    // The sharer's upload slots as the result said them ("<free>/<total>"),
+    // each at most RESULT_SLOTS_MAX; slots_known 0 when the field was not two
+    // decimals around a '/' (both counts are then 0).
+    uint8_t slots_known;
+    uint16_t free_slots;
+    uint16_t total_slots;
+};
+constexpr int RESULT_SLOTS_MAX = 999;  // larger counts are taken as this
+
+// Orders of the results list. Ties go by arrival, so every order is total.
+enum ResultSort : uint8_t {
+    RESULT_SORT_ARRIVAL = 0,  // as the results came
+    RESULT_SORT_NAME,         // short name, letters A-Z in either case alike
+    RESULT_SORT_SIZE,         // largest first
+    RESULT_SORT_SOURCES,      // most users first
+};
+
+// What the results list shows: one entry per file, results with the same
+// TTH taken together (their sources), each result without a TTH (folders,
+// clients that do not hash) an entry of its own. leader[p] is the first
+// result row of the entry at list position p, sources[p] how many rows it
+// has; positions 0 .. count-1 are in the order `sort` says. Kept in step
+// with the SearchResultTable by hub/search.
+struct ResultView {
+    int32_t count;
+    int16_t leader[RESULT_ROWS];
+    int16_t sources[RESULT_ROWS];
+    uint8_t sort;  // a ResultSort; kept across searches
 };
 
 // Where the last search stands, for the results screen's status line.
@@ -276,6 +304,7 @@ struct ClientState {
     uint16_t favorites_count;
 
     SearchResult results[RESULT_ROWS];
+    ResultView result_view;
     UserEntry users[USER_SLOTS];
     UserIndex user_index;
     DownloadJob download;
