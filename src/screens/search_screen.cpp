@@ -48,7 +48,7 @@ ResultListPicture g_listed;
 constexpr int NAME_MIN_CELLS = 10;
 constexpr int SIZE_CELLS = 10;        // "1023.9 MiB"
 constexpr int USER_MIN_CELLS = 8;     // "12 users" fits
-constexpr int USER_MAX_CELLS = 16;
+constexpr int USER_MAX_CELLS = 12;
 constexpr int SLOTS_CELLS = 7;        // "999/999"
 
 struct ResultColumns {
