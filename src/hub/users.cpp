@@ -22,6 +22,10 @@
 // or without five '$' after it, or whose nick or share does not fit its field,
 // is skipped whole; no scan goes past the message's NUL.
 //
+// Every $MyINFO of a present user writes his slot's info text, flag byte and
+// mode anew (what INFO shows is what the hub said last); the share text stays
+// the one of his first $MyINFO.
+//
 // g_state.user_count is the number of present slots, kept by every change.
 //
 // The index (g_state.user_index) holds exactly the present slots, each under
