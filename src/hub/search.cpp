@@ -108,6 +108,11 @@ void search_result_take(char* message) {
     if (g_state.search_window != 0) send_message(g_state.search_window, WM_RESULT_ADDED, (WPARAM)r, 0);
 }
 
+void result_view_rebuild() {
+    g_state.result_view.count = 0;
+    for (int r = 0; r < g_state.result_count; r++) view_add(r);
+}
+
 void result_view_sort(uint8_t sort) {
     g_state.result_view.sort = sort;
     view_order();

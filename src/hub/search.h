@@ -27,6 +27,9 @@ void search_send(const char* words);
 // are in use.
 void search_result_take(char* message);
 
+// Makes the ResultView anew from the stored rows, in its order, for code
+// that wrote rows directly (tests that lay out a table).
+void result_view_rebuild();
 // Puts the ResultView in the order (a ResultSort), which later results keep.
 void result_view_sort(uint8_t sort);
 // Whether result rows a and b are sources of one file: both carry the same
