@@ -240,7 +240,9 @@ void command_download(Window screen) {
         control_set_text(screen, ID_SEARCH_STATUS, u"a folder cannot be downloaded");
         return;
     }
-    download_request_send(result_best_source(result_view_position(row)));
+    int source = result_best_source(result_view_position(row));
+    if (source < 0) return;  // the listed entry is no longer in the view: nothing to take
+    download_request_send(source);
     close_search_screen(screen);
 }
 
