@@ -127,4 +127,4 @@ e2e_wait "|<lister> bob: hi "
 
 e2e_keys F1 1
 e2e_wait_exit 0
-e2e_pass "$count users sorted, PRIVAT to PenPal answered, ToChat on bob"
+e2e_pass "$count users sorted with shares in units, PenPal found by typing and his INFO shown, PRIVAT to PenPal answered, ToChat on bob"
