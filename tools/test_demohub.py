@@ -336,6 +336,21 @@ class DemoHub(HubCase):
             pass
         self.assertGreater(count, 334)
 
+    def test_the_same_virtual_file_of_several_users_carries_one_tth(self):
+        c = self.login(b"tester6")
+        c.send(b"$Search Hub:tester6 F?T?0?1?alpha.txt|")
+        hits = {}
+        c.sock.settimeout(1.0)
+        try:
+            while True:
+                m = c.message()
+                if m.startswith(b"$SR ") and m.split(b" ")[2].startswith(b"\\share\\alpha.txt\x05"):
+                    hits[m.split(b" ")[1]] = m.split(b"\x05")[2].split(b" ")[0]
+        except socket.timeout:
+            pass
+        self.assertEqual(sorted(hits), [b"linux_fan", b"tux"])
+        self.assertEqual(set(hits.values()), {b"TTH:NO7SPF3VBJB4LSTKNBV63REQKOMU5VMZLRM6ZLI"})
+
     def download(self, nick, owner, path):
         """Kivo's exchange up to $FileLength; returns (peer conn, greeting, reply)."""
         c = self.login(nick)

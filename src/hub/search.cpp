@@ -5,18 +5,90 @@
 // written once, whole, and only after its message has been checked, so a
 // dropped message leaves no trace.
 //
-// Reaches g_state: the results and their count, search_phase, search_window, the nick,
-// hub_socket, the TrafficCounters.
+// The ResultView lists those rows as the results screen shows them: one
+// entry per file. An entry is led by its first row; a later row with the
+// same TTH adds a source to it instead of an entry. Rows are never moved, so
+// a row number stays valid for downloads while the view is re-ordered; only
+// the view's positions move. Every change to the view ends with the view in
+// its sort order (an insertion sort: one arrival moves at most one entry, so
+// it costs one pass).
+//
+// Reaches g_state: the results and their count, result_view, search_phase,
+// search_window, the nick, hub_socket, the TrafficCounters.
 #include "hub/search.h"
+
+#include <cstring>
 
 #include "hub/connection.h"
 #include "protocol/hub_messages.h"
 #include "state/client_state.h"
 
+namespace {
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+
+// Byte-wise with ASCII letters folded; other bytes by their unsigned value.
+int name_compare(const char* a, const char* b) {
+    for (int i = 0;; i++) {
+        unsigned char x = (unsigned char)ascii_lower(a[i]), y = (unsigned char)ascii_lower(b[i]);
+        if (x != y || x == 0) return (int)x - (int)y;
+    }
+}
+
+// Whether the entry at position p goes before the one at q in the view's order.
+bool entry_before(int p, int q) {
+    const ResultView& v = g_state.result_view;
+    const SearchResult& a = g_state.results[v.leader[p]];
+    const SearchResult& b = g_state.results[v.leader[q]];
+    int order = 0;
+    switch (v.sort) {
+    case RESULT_SORT_NAME: order = name_compare(a.short_name, b.short_name); break;
+    case RESULT_SORT_SIZE: order = a.size > b.size ? -1 : a.size < b.size ? 1 : 0; break;
+    case RESULT_SORT_SOURCES: order = v.sources[q] - v.sources[p]; break;
+    default: break;
+    }
+    return order != 0 ? order < 0 : v.leader[p] < v.leader[q];
+}
+
+void swap_entries(int p, int q) {
+    ResultView& v = g_state.result_view;
+    int16_t leader = v.leader[p], sources = v.sources[p];
+    v.leader[p] = v.leader[q];
+    v.sources[p] = v.sources[q];
+    v.leader[q] = leader;
+    v.sources[q] = sources;
+}
+
+void view_order() {
+    for (int i = 1; i < g_state.result_view.count; i++) {
+        for (int p = i; p > 0 && entry_before(p, p - 1); p--) swap_entries(p, p - 1);
+    }
+}
+
+// Enters a stored row: one more source of the entry with its TTH, or a new entry.
+void view_add(int row) {
+    ResultView& v = g_state.result_view;
+    int position = -1;
+    for (int p = 0; p < v.count && position < 0; p++) {
+        if (results_same_file(v.leader[p], row)) position = p;
+    }
+    if (position >= 0) {
+        v.sources[position]++;
+    } else {
+        v.leader[v.count] = (int16_t)row;
+        v.sources[v.count] = 1;
+        v.count++;
+    }
+    view_order();
+}
+
+}  // namespace
+
 void search_send(const char* words) {
     // Each row is written whole when it is taken, so the table is not cleared:
     // clearing it would touch all of its pages (about 100 KB) for every search.
     g_state.result_count = 0;
+    g_state.result_view.count = 0;
     g_state.search_phase = SEARCH_WAITING;
     char message[SEARCH_MESSAGE_BYTES];
     int length = build_search_message(g_state.hub_nick, words, message, SEARCH_MESSAGE_BYTES);
@@ -32,5 +104,41 @@ void search_result_take(char* message) {
     int r = g_state.result_count;
     g_state.results[r] = row;
     g_state.result_count = r + 1;
+    view_add(r);
     if (g_state.search_window != 0) send_message(g_state.search_window, WM_RESULT_ADDED, (WPARAM)r, 0);
+}
+
+void result_view_rebuild() {
+    g_state.result_view.count = 0;
+    for (int r = 0; r < g_state.result_count; r++) view_add(r);
+}
+
+void result_view_sort(uint8_t sort) {
+    g_state.result_view.sort = sort;
+    view_order();
+}
+
+bool results_same_file(int a, int b) {
+    const SearchResult& x = g_state.results[a];
+    const SearchResult& y = g_state.results[b];
+    return x.tth[0] != '\0' && !x.folder && !y.folder && strcmp(x.tth, y.tth) == 0;
+}
+
+int result_view_position(int row) {
+    const ResultView& v = g_state.result_view;
+    for (int p = 0; p < v.count; p++) {
+        if (v.leader[p] == row || (v.sources[p] > 1 && results_same_file(v.leader[p], row))) return p;
+    }
+    return -1;
+}
+
+int result_best_source(int position) {
+    const ResultView& v = g_state.result_view;
+    if (position < 0 || position >= v.count) return -1;
+    int leader = v.leader[position];
+    int best = leader;
+    for (int r = leader + 1; r < g_state.result_count && v.sources[position] > 1; r++) {
+        if (results_same_file(leader, r) && g_state.results[r].free_slots > g_state.results[best].free_slots) best = r;
+    }
+    return best;
 }

@@ -21,6 +21,23 @@ constexpr uint32_t WM_RESULT_ADDED = 0x8001;
 // length to the bytes sent.
 // Not connected, the search goes nowhere, in silence, and still counts.
 void search_send(const char* words);
-// One hub message beginning "$SR": stored as the next row, and sent to the
-// results screen while one is open. Dropped when all rows are in use.
+// One hub message beginning "$SR": stored as the next row, entered in the
+// ResultView (a new entry, or one more source of the entry with its TTH),
+// and sent to the results screen while one is open. Dropped when all rows
+// are in use.
 void search_result_take(char* message);
+
+// Makes the ResultView anew from the stored rows, in its order, for code
+// that wrote rows directly (tests that lay out a table).
+void result_view_rebuild();
+// Puts the ResultView in the order (a ResultSort), which later results keep.
+void result_view_sort(uint8_t sort);
+// Whether result rows a and b are sources of one file: both carry the same
+// TTH (rows without one stand alone).
+bool results_same_file(int a, int b);
+// The list position of the entry that holds result row `row`, or -1.
+int result_view_position(int row);
+// Of the entry at list position p, the row that a download takes: the
+// source with the most free slots (unknown slots count as none), the
+// earliest on a tie. -1 for a position outside the view.
+int result_best_source(int position);

@@ -22,6 +22,10 @@
 // or without five '$' after it, or whose nick or share does not fit its field,
 // is skipped whole; no scan goes past the message's NUL.
 //
+// Every $MyINFO of a present user writes his slot's info text, flag byte and
+// mode anew (what INFO shows is what the hub said last); the share text stays
+// the one of his first $MyINFO.
+//
 // g_state.user_count is the number of present slots, kept by every change.
 //
 // The index (g_state.user_index) holds exactly the present slots, each under
@@ -139,21 +143,74 @@ int lowest_free_slot() {
 
 // --- Messages ---------------------------------------------------------------------
 
+// The tag: a description's last "<...>" when it ends the description.
+// Gives its start, or -1.
+int tag_start(const char* description, int length) {
+    if (length < 2 || description[length - 1] != '>') return -1;
+    for (int i = length - 2; i >= 0; i--) {
+        if (description[i] == '<') return i;
+    }
+    return -1;
+}
+
+// The mode in a tag's "M:" item ("<++ V:0.868,M:A,H:1/0/0,S:3>").
+uint8_t tag_mode(const char* tag, int length) {
+    for (int i = 1; i + 2 < length; i++) {
+        bool item = tag[i - 1] == ',' || tag[i - 1] == ' ' || tag[i - 1] == '<';
+        if (!item || tag[i] != 'M' || tag[i + 1] != ':') continue;
+        char m = tag[i + 2];
+        return m == 'A' || m == 'P' || m == '5' ? (uint8_t)m : (uint8_t)USER_MODE_UNKNOWN;
+    }
+    return USER_MODE_UNKNOWN;
+}
+
+// Keeps what a $MyINFO said of a present user besides nick and share. The
+// fields lie between the '$' signs: description (from desc to dollars[0]),
+// a filler, connection and flag byte (dollars[1] to dollars[2]), e-mail
+// (dollars[2] to dollars[3]); none holds a '$'.
+void take_info(UserEntry* user, const char* text, int desc, const int* dollars) {
+    const char* description = text + desc;
+    int description_length = dollars[0] - desc;
+    const char* connection = text + dollars[1] + 1;
+    int connection_length = dollars[2] - dollars[1] - 1;
+    user->flag = connection_length > 0 ? (uint8_t)connection[connection_length - 1] : 0;
+    if (connection_length > 0) connection_length--;
+    int tag = tag_start(description, description_length);
+    int tag_length = tag < 0 ? 0 : description_length - tag;
+    user->mode = tag < 0 ? (uint8_t)USER_MODE_UNKNOWN : tag_mode(description + tag, tag_length);
+    if (tag >= 0) description_length = tag;
+    while (description_length > 0 && description[description_length - 1] == ' ') description_length--;
+    char* out = user->info;
+    out[0] = '\0';
+    text_copy_n(out, USER_INFO_BYTES, connection, connection_length);
+    text_append(out, USER_INFO_BYTES, "$");
+    int at = (int)strlen(out);
+    text_copy_n(out + at, USER_INFO_BYTES - at, text + dollars[2] + 1, dollars[3] - dollars[2] - 1);
+    text_append(out, USER_INFO_BYTES, "$");
+    at = (int)strlen(out);
+    text_copy_n(out + at, USER_INFO_BYTES - at, tag < 0 ? "" : description + tag, tag_length);
+    text_append(out, USER_INFO_BYTES, "$");
+    at = (int)strlen(out);
+    text_copy_n(out + at, USER_INFO_BYTES - at, description, description_length);
+}
+
 // The message from just past "$MyINFO $ALL ", which starts with the nick.
 void handle_my_info(char* text) {
     int blank = index_in_message(text, ' ');
     if (blank <= 0) return;  // no blank after the nick, or an empty nick
+    int dollars[MYINFO_SHARE_DOLLARS];
     int at = blank;
-    int share_start = 0;
-    for (int k = 1; k <= MYINFO_SHARE_DOLLARS; k++) {
+    for (int k = 0; k < MYINFO_SHARE_DOLLARS; k++) {
         int d = index_in_message(text + at + 1, '$');
         if (d < 0) return;  // fewer than five '$': skipped
         at += 1 + d;
-        if (k == MYINFO_SHARE_DOLLARS - 1) share_start = at + 1;
+        dollars[k] = at;
     }
     text[blank] = '\0';
     text[at] = '\0';
-    update_user(text, text + share_start, 1);
+    update_user(text, text + dollars[MYINFO_SHARE_DOLLARS - 2] + 1, 1);
+    int slot = find_user(text);
+    if (slot >= 0) take_info(&g_state.users[slot], text, blank + 1, dollars);
 }
 
 void handle_quit(char* text) { update_user(text, "", 0); }
@@ -252,6 +309,17 @@ void update_user(const char* nick, const char* share, uint8_t present) {
         g_state.user_count--;
     }
     // A user already present keeps the share text of his first $MyINFO.
+}
+
+int user_info_field(const UserEntry* user, int field, char* out, int out_bytes) {
+    const char* text = user->info;
+    for (int k = 0; k < field; k++) {
+        int d = index_in_message(text, '$');
+        if (d < 0) return text_copy(out, out_bytes, "");
+        text += d + 1;
+    }
+    int end = index_in_message(text, '$');
+    return text_copy_n(out, out_bytes, text, end < 0 ? USER_INFO_BYTES : end);
 }
 
 void handle_user_message(char* message) {

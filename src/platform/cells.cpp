@@ -156,3 +156,16 @@ int wrap_count(const char16_t* text, int length, int width) {
     for (int at = 0; at < length; lines++) wrap_line(text, length, at, width, &at);
     return lines;
 }
+
+int text_fit_cells(const char16_t* text, int length, int cells, int* used) {
+    int at = 0, taken = 0;
+    while (at < length) {
+        int step = at;
+        int w = char_cells(utf16_decode(text, length, &step));
+        if (taken + w > cells) break;
+        taken += w;
+        at = step;
+    }
+    if (used != nullptr) *used = taken;
+    return at;
+}

@@ -336,6 +336,9 @@ void list_focus_gained(int screen, Control* c) {
 bool control_key(int screen, Control* c, const DisplayKeyEvent* key) {
     ControlKind kind = c->tmpl->kind;
     if (kind == CONTROL_LIST) {
+        int target = list_key_target(c, key);  // pages, Home/End, typed letters
+        if (target >= 0 && target != c->selection) list_select_by_user(screen, c, target);
+        if (target != LIST_KEY_UNUSED) return true;
         if (key->key == DISPLAY_KEY_UP) return list_step(screen, c, -1);
         if (key->key == DISPLAY_KEY_DOWN) return list_step(screen, c, 1);
         return false;

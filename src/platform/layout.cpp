@@ -133,3 +133,15 @@ bool control_box(const Control* c, Box* box) {
     }
     return false;
 }
+
+int list_text_cells(Window screen, int control_id) {
+    const Screen* s = screen_of(screen);
+    for (int i = 0; s && i < s->control_count; i++) {
+        const Control* c = control_at(s->controls[i]);
+        if (!c || c->tmpl->id != control_id || c->tmpl->kind != CONTROL_LIST) continue;
+        Box box;
+        // The first cell of each row holds the selection mark (draw_list).
+        return control_box(c, &box) && box.cols > 1 ? box.cols - 1 : 0;
+    }
+    return 0;
+}

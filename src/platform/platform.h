@@ -149,6 +149,11 @@ int control_get_text(Window screen, int control_id, char16_t* buffer, int units)
 intptr_t control_send(Window screen, int control_id, uint32_t message, WPARAM wparam, LPARAM lparam);
 void control_set_focus(Window screen, int control_id);
 int control_focused_id(Window screen);
+// The cells a list's entry text has in its box at the display's current
+// size (the box less the selection mark before each entry); 0 when the
+// control is no list shown on the display. A screen that lays entries out
+// in columns formats them for this width, and again when it changes.
+int list_text_cells(Window screen, int control_id);
 // A multi-line view's vertical scrolling, as the phone's scroll bar knew it:
 // the first line shown, the lines its box shows and its lines in all, at the
 // display's current size, and the width it wraps at. Returns 0 when the control is no multi-line view
@@ -258,6 +263,11 @@ int wide_format(char16_t* dst, int dst_units, const char16_t* format, ...);
 // first non-digit; 0 when there is none. Saturates instead of overflowing.
 int32_t decimal_to_int(const char* text);
 uint64_t decimal_to_u64(const char* text);
+
+// How much of text[0, length) fits in `cells` display cells (a wide
+// character takes two): the units that fit, a character never cut in two;
+// *used (when given) gets the cells they take.
+int text_fit_cells(const char16_t* text, int length, int cells, int* used);
 
 // Bounded UTF-16 helpers.
 int u16_len(const char16_t* text);

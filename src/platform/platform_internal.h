@@ -108,6 +108,14 @@ void edit_delete_back(int screen, Control* c);
 // A list that gets the focus with entries and no selection selects its
 // first entry, notifying as a key's selection does.
 void list_focus_gained(int screen, Control* c);
+// The keys a list takes besides Up/Down (list_keys.cpp): PageUp/PageDown
+// by its box's height less one, Home/End to its first and last entry, and
+// typed characters that select the first entry beginning with them. Gives
+// the entry to select, LIST_KEY_STAYS when the key was used and the
+// selection stays, or LIST_KEY_UNUSED for a key the list leaves alone.
+constexpr int LIST_KEY_STAYS = -2;
+constexpr int LIST_KEY_UNUSED = -3;
+int list_key_target(const Control* c, const DisplayKeyEvent* key);
 void control_notify(int screen, Control* c, uint16_t code);
 
 // --- Screens (screen.cpp) ------------------------------------------------------------

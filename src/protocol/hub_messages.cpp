@@ -49,6 +49,22 @@ int directory_slots_start(const char* text, int length) {
     return i;
 }
 
+// Reads "<free>/<total>" ending at a NUL, 0x05 or blank into the result's
+// slot fields; anything else leaves them unknown (0/0). Counts above
+// RESULT_SLOTS_MAX are taken as it: they are only shown and compared.
+void slots_take(const char* text, SearchResult* out) {
+    int slash = 0;
+    while (is_digit(text[slash])) slash++;
+    if (slash == 0 || text[slash] != '/') return;
+    int end = slash + 1;
+    while (is_digit(text[end])) end++;
+    if (end == slash + 1 || (text[end] != '\0' && text[end] != '\x05' && text[end] != ' ')) return;
+    uint64_t free_slots = decimal_to_u64(text), total_slots = decimal_to_u64(text + slash + 1);
+    out->free_slots = (uint16_t)(free_slots < RESULT_SLOTS_MAX ? free_slots : RESULT_SLOTS_MAX);
+    out->total_slots = (uint16_t)(total_slots < RESULT_SLOTS_MAX ? total_slots : RESULT_SLOTS_MAX);
+    out->slots_known = 1;
+}
+
 // The escapes of chat, private messages and search words, and what each
 // stands for. Only these three are written or read.
 struct Escape {
@@ -191,6 +207,7 @@ int parse_search_fields(char* message, SearchResult* out) {
     const char* hub_field = path + path_end + 1;  // a directory: right after its slots
     int path_length = directory_slots_start(path, path_end);
     bool folder = path_length >= 0;
+    const char* slots = folder ? path + path_length + 1 : nullptr;
     if (folder) {
         // Some clients end a directory's path with its separator: dropped,
         // so the short name is the directory's own.
@@ -203,7 +220,7 @@ int parse_search_fields(char* message, SearchResult* out) {
         if (size_end < 0) return 0;
         size_text[size_end] = '\0';
         size = decimal_to_u64(size_text);
-        const char* slots = size_text + size_end + 1;
+        slots = size_text + size_end + 1;
         int slots_end = field_end(slots, '\x05');
         hub_field = slots_end < 0 ? nullptr : slots + slots_end + 1;
     }
@@ -225,5 +242,6 @@ int parse_search_fields(char* message, SearchResult* out) {
     out->folder = folder ? 1 : 0;
     // Clients that hash their share put "TTH:<root>" where the hub name would be.
     if (hub_field != nullptr && is_prefix("TTH:", hub_field)) tth_take(hub_field + 4, out->tth);
+    slots_take(slots, out);
     return 1;
 }

@@ -96,10 +96,13 @@ constexpr int CMD_SEARCH_EXIT = 6016;    // "Exit search" and "Ok"
 constexpr int CMD_RESULT_INFO = 6017;
 constexpr int CMD_SHORT_NAMES = 6018;
 constexpr int CMD_FULL_PATHS = 6019;
+constexpr int CMD_SORT_NAME = 6041;
+constexpr int CMD_SORT_SIZE = 6042;
+constexpr int CMD_SORT_SOURCES = 6043;
 // Users screen menu.
 constexpr int CMD_USERS_TO_CHAT = 6001;
 constexpr int CMD_USERS_PRIVATE = 6020;
-constexpr int CMD_USERS_INFO = 6022;  // in the menu, without an action
+constexpr int CMD_USERS_INFO = 6022;
 constexpr int CMD_USERS_REFRESH = 6026;
 // Progress screen menu.
 constexpr int CMD_STOP = 6023;

@@ -85,6 +85,7 @@ constexpr MenuEntry MAIN_MENU[] = {
 constexpr MenuEntry SEARCH_MENU[] = {
     {u"Info", CMD_RESULT_INFO}, {u"Short", CMD_SHORT_NAMES}, {u"Full", CMD_FULL_PATHS}, {u"CANCEL", CMD_SEARCH_CANCEL},
     {u"Search", CMD_SEARCH}, {u"Exit search", CMD_SEARCH_EXIT}, {u"Ok", CMD_SEARCH_EXIT},
+    {u"By name", CMD_SORT_NAME}, {u"By size", CMD_SORT_SIZE}, {u"By users", CMD_SORT_SOURCES},
 };
 
 constexpr MenuEntry USERS_MENU[] = {

@@ -8,6 +8,10 @@
 // picture of the open screen's list, meaningless to anything else, and is
 // rebuilt by every fill.
 //
+// Letters typed on the list select the first nick that begins with them,
+// and PageUp/PageDown/Home/End move by pages: the platform's list box does
+// both (its type-ahead reads the entries, which begin with the nick).
+//
 // Reaches g_state: the UserTable (read), user_selection, main_window (its input
 // line), module_instance.
 #include "screens/users_screen.h"
@@ -15,6 +19,7 @@
 #include "hub/users.h"
 #include "resources/ids.h"
 #include "screens/screen_table.h"
+#include "state/byte_size.h"
 
 namespace {
 
@@ -27,8 +32,9 @@ struct UserListView {
 };
 UserListView g_view;
 
-// ">" + 49-byte name + " " and the terminator.
+// ">" + 49-byte name + " " (or name + ": ") and the terminator.
 constexpr int ADDRESS_UNITS = USER_NAME_BYTES + 3;
+constexpr int INFO_UNITS = 800;
 
 // The user shown at the selected position, or nullptr when there is no
 // selection or that user has left (or his slot has a new user) since the fill.
@@ -42,9 +48,9 @@ const UserEntry* selected_user() {
 }
 
 // Puts the selected user's name, in the given form, into the main screen's
-// input line (replacing its text) and closes the Users screen. Nothing
-// happens without a user to address.
-void address_user(Window screen, const char16_t* format, bool caret_to_end) {
+// input line (replacing its text), with the caret after it, and closes the
+// Users screen. Nothing happens without a user to address.
+void address_user(Window screen, const char16_t* format) {
     const UserEntry* user = selected_user();
     if (user == nullptr) return;
     char16_t name[USER_NAME_BYTES];
@@ -52,24 +58,56 @@ void address_user(Window screen, const char16_t* format, bool caret_to_end) {
     char16_t text[ADDRESS_UNITS];
     int length = wide_format(text, ADDRESS_UNITS, format, name);
     control_set_text(g_state.main_window, ID_MAIN_INPUT_LINE, text);
-    if (caret_to_end) control_send(g_state.main_window, ID_MAIN_INPUT_LINE, EM_SETSEL, (WPARAM)length, length);
+    control_send(g_state.main_window, ID_MAIN_INPUT_LINE, EM_SETSEL, (WPARAM)length, length);
     dialog_end(screen, 0);
 }
 
-void command_to_chat(Window screen) { address_user(screen, u"%s:", false); }
-void command_private(Window screen) { address_user(screen, u">%s ", true); }
+void command_to_chat(Window screen) { address_user(screen, u"%s: "); }
+void command_private(Window screen) { address_user(screen, u">%s "); }
 
 // Any notification of the list: remember its selection (-1 for none).
 void list_notified(Window screen) {
     g_state.user_selection = (int32_t)control_send(screen, ID_USERS_LIST, LB_GETCURSEL, 0, 0);
 }
 
-// "INFO" has no action and, like every command not listed, is left to the
-// platform.
+const char16_t* mode_text(uint8_t mode) {
+    switch (mode) {
+    case USER_MODE_ACTIVE: return u"active";
+    case USER_MODE_PASSIVE: return u"passive";
+    case USER_MODE_SOCKS5: return u"through a SOCKS5 proxy";
+    default: return u"not said";
+    }
+}
+
+// "INFO": what the hub's last $MyINFO said of the selected user, in a box.
+void command_info(Window screen) {
+    const UserEntry* user = selected_user();
+    if (user == nullptr) return;
+    char16_t fields[4][USER_INFO_BYTES];
+    for (int f = USER_INFO_CONNECTION; f <= USER_INFO_DESCRIPTION; f++) {
+        char field[USER_INFO_BYTES];
+        user_info_field(user, f, field, USER_INFO_BYTES);
+        hub_text_to_utf16(field, -1, fields[f], USER_INFO_BYTES);
+    }
+    char16_t name[USER_NAME_BYTES];
+    hub_text_to_utf16(user->name, -1, name, USER_NAME_BYTES);
+    unsigned long long share = decimal_to_u64(user->share);
+    char16_t size[BYTE_SIZE_UNITS];
+    byte_size_text(share, size, BYTE_SIZE_UNITS);
+    char16_t text[INFO_UNITS];
+    wide_format(text, INFO_UNITS,
+                u"%s\ndescription: %s\ntag: %s\nconnection: %s\ne-mail: %s\nshare: %llu bytes (%s)\nmode: %s\nTLS: %s",
+                name, fields[USER_INFO_DESCRIPTION], fields[USER_INFO_TAG], fields[USER_INFO_CONNECTION],
+                fields[USER_INFO_EMAIL], share, size, mode_text(user->mode),
+                (user->flag & USER_FLAG_TLS) != 0 ? u"yes" : u"no");
+    message_box(screen, text, u"user", 0);
+}
+
 const ScreenCommand USERS_COMMANDS[] = {
     {ID_USERS_LIST, list_notified},          {CMD_USERS_TO_CHAT, command_to_chat},
     {CMD_USERS_PRIVATE, command_private},    {IDOK, command_private},
     {CMD_USERS_REFRESH, fill_user_list},     {CMD_SCREEN_EXIT, screen_end},
+    {CMD_USERS_INFO, command_info},
 };
 
 intptr_t users_screen_open(Window screen) {
@@ -87,10 +125,11 @@ const ScreenKind USERS_SCREEN = {
 
 int format_user_line(const UserEntry* user, char16_t* line, int units) {
     // Read into 64 bits: shares of 2^31 bytes and more are common.
-    unsigned long long bytes = decimal_to_u64(user->share);
+    char16_t size[BYTE_SIZE_UNITS];
+    byte_size_text(decimal_to_u64(user->share), size, BYTE_SIZE_UNITS);
     char16_t name[USER_NAME_BYTES];
     hub_text_to_utf16(user->name, -1, name, USER_NAME_BYTES);
-    return wide_format(line, units, u"%s   %llu b", name, bytes);
+    return wide_format(line, units, u"%s   %s", name, size);
 }
 
 void fill_user_list(Window screen) {

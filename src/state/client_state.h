@@ -136,11 +136,32 @@ struct ChatViewPosition {
 constexpr int USER_SLOTS = 3000;
 constexpr int USER_NAME_BYTES = 50;   // a longer nick: the user is not added
 constexpr int USER_SHARE_BYTES = 30;  // a longer share text: the user is not added
+// What the last $MyINFO said besides nick and share, for the Users screen's
+// INFO: "<connection>$<e-mail>$<tag>$<description>" (1251, as sent; the
+// connection without its flag byte, the description without its tag).
+// Longer text is cut, so the description's end goes first. 128 bytes a
+// slot: the table's pages are touched only for slots ever used (a hub of 50
+// users pages in about 10 KB of it), and 3000 slots add 384 KB of address
+// space, never of resident memory unless the hub has that many users.
+constexpr int USER_INFO_BYTES = 128;
+
+// User modes from the tag's "M:" (active, passive, through a SOCKS5 proxy).
+enum UserMode : uint8_t {
+    USER_MODE_UNKNOWN = 0,
+    USER_MODE_ACTIVE = 'A',
+    USER_MODE_PASSIVE = 'P',
+    USER_MODE_SOCKS5 = '5',
+};
+// Bit of the flag byte by which a client says it can do TLS transfers.
+constexpr uint8_t USER_FLAG_TLS = 0x10;
 
 struct UserEntry {
     char name[USER_NAME_BYTES];
     char share[USER_SHARE_BYTES];  // decimal bytes as the hub sent it
     uint8_t present;               // 1 while the user is on the hub
+    uint8_t flag;                  // the flag byte after the connection; 0 when the field was empty
+    uint8_t mode;                  // a UserMode
+    char info[USER_INFO_BYTES];
     // Counts the users ever written into this slot, and moves with them when
     // the table is sorted: the Users screen tells by it whether a slot still
     // holds the user it listed. Kept when the table is emptied.
@@ -152,7 +173,7 @@ struct UserEntry {
 // the lowest free slot without one either. Kept in step with the table by
 // every change hub/users makes to it; all zero is the empty index, so an
 // emptied record is a consistent one. 16 KB of index and 376 bytes of bits
-// beside the 264 KB table: a lookup reads the index and the slots it names,
+// beside the 648 KB table: a lookup reads the index and the slots it names,
 // never the table's unused pages.
 //
 // Open addressing with linear probing, deleted by backward shift (no
@@ -186,6 +207,34 @@ struct SearchResult {
     char tth[TTH_TEXT_BYTES];             // upper-case base32, or empty when the result had none
     uint64_t size;                        // bytes; 64 bits so 4 GiB+ stay whole (0 for a folder)
     uint8_t folder;                       // 1: the result names a directory, which is not downloaded
+    // The sharer's upload slots as the result said them ("<free>/<total>"),
+    // each at most RESULT_SLOTS_MAX; slots_known 0 when the field was not two
+    // decimals around a '/' (both counts are then 0).
+    uint8_t slots_known;
+    uint16_t free_slots;
+    uint16_t total_slots;
+};
+constexpr int RESULT_SLOTS_MAX = 999;  // larger counts are taken as this
+
+// Orders of the results list. Ties go by arrival, so every order is total.
+enum ResultSort : uint8_t {
+    RESULT_SORT_ARRIVAL = 0,  // as the results came
+    RESULT_SORT_NAME,         // short name, letters A-Z in either case alike
+    RESULT_SORT_SIZE,         // largest first
+    RESULT_SORT_SOURCES,      // most users first
+};
+
+// What the results list shows: one entry per file, results with the same
+// TTH taken together (their sources), each result without a TTH (folders,
+// clients that do not hash) an entry of its own. leader[p] is the first
+// result row of the entry at list position p, sources[p] how many rows it
+// has; positions 0 .. count-1 are in the order `sort` says. Kept in step
+// with the SearchResultTable by hub/search.
+struct ResultView {
+    int32_t count;
+    int16_t leader[RESULT_ROWS];
+    int16_t sources[RESULT_ROWS];
+    uint8_t sort;  // a ResultSort; kept across searches
 };
 
 // Where the last search stands, for the results screen's status line.
@@ -350,6 +399,7 @@ struct ClientState {
     uint16_t favorites_count;
 
     SearchResult results[RESULT_ROWS];
+    ResultView result_view;
     UserEntry users[USER_SLOTS];
     UserIndex user_index;
     DownloadJob download;
@@ -378,7 +428,7 @@ void client_state_reset();
 
 // Empties the UserTable and its index, writing only the slots and index
 // entries that were ever used: the pages of a table never filled stay
-// untouched (about 240 KB of the 3000 slots are never paged in on a small
+// untouched (about 630 KB of the 3000 slots are never paged in on a small
 // hub).
 void user_table_empty();
 // Empties the UserIndex alone, writing only its entries in use (the table's

@@ -2,8 +2,9 @@
 # Steps of the download tests, on top of lib.sh (source lib.sh first). They
 # read the screen only through e2e_screen, and every wait is bounded.
 #
-#   e2e_download "words" "name"          # main screen -> search, the result shown
-#                                        # exactly as "name" selected, Download (F2)
+#   e2e_download "words" "name"          # main screen -> search, the result whose
+#                                        # name column reads exactly "name" selected,
+#                                        # Download (F2)
 #   e2e_rows                             # the screen inside its frame, one row a
 #                                        # line, trailing blanks dropped
 #   e2e_wait_notes "name" [seconds] [note]  # "::start download::", name and a
@@ -22,13 +23,30 @@ e2e_rows() {
     e2e_screen | sed -e '1d' -e '$d' -e 's/^.//' -e 's/.$//' -e 's/ *$//'
 }
 
-# Index (0-based) of the first list entry that reads exactly $1 on the search
-# screen: the rows below the input line and the status line ("N results"),
-# in order; an entry is shown after a blank, or after '>' when selected.
+# Whether a list row (from stdin) has exactly the name $1 in its name
+# column: after a blank, or after '>' when selected, the name, then blanks
+# and the size column ("2.0 MiB", "123 B").
+e2e_is_result_row() {
+    E2E_NAME_SEEN="$1" awk '
+        BEGIN { name = ENVIRON["E2E_NAME_SEEN"]; status = 1 }
+        (substr($0, 1, 1) == " " || substr($0, 1, 1) == ">") && substr($0, 2, length(name)) == name &&
+        substr($0, 2 + length(name)) ~ /^ +[0-9]+(\.[0-9])? (B|[KMGTPE]iB) / { status = 0 }
+        END { exit status }'
+}
+
+# Index (0-based) of the first list entry whose name is exactly $1 on the
+# search screen: the rows below the input line and the status line ("N
+# results"), in order.
 e2e_result_index() {
-    e2e_rows | sed '1,2d' | E2E_NAME_SEEN="$1" awk '
-        BEGIN { name = ENVIRON["E2E_NAME_SEEN"] }
-        !found && ($0 == " " name || $0 == ">" name) { print NR - 1; found = 1 }'
+    local rows i=0 row
+    rows=$(e2e_rows | sed '1,2d')
+    while IFS= read -r row; do
+        if e2e_is_result_row "$1" <<<"$row"; then
+            echo "$i"
+            return
+        fi
+        i=$((i + 1))
+    done <<<"$rows"
 }
 
 e2e_download() {
@@ -48,7 +66,8 @@ e2e_download() {
     for i in $(seq 1 "$index"); do e2e_keys Down; done
     local entry
     entry=$(e2e_rows | sed -n "$((index + 3))p")     # below the input and status lines
-    [ "$entry" = ">$name" ] || e2e_fail "the entry $name is not the selected one: $entry"
+    [ "${entry:0:1}" = ">" ] && e2e_is_result_row "$name" <<<"$entry" ||
+        e2e_fail "the entry $name is not the selected one: $entry"
     e2e_keys F2                                 # "Download"
     e2e_wait_gone "Download"
 }

@@ -124,8 +124,8 @@ e2e_shows "+ Password" && e2e_fail "the Password screen showed with a password i
 connections_to 1 "$hub_port"
 no_password_shown
 e2e_keys F1 8
-e2e_wait "| Member   1234567890 b "
-e2e_wait "| Mira   0 b "
+e2e_wait "| Member   1.1 GiB "
+e2e_wait "| Mira   0 B "
 e2e_keys F2                                 # "EXIT"
 e2e_wait_main
 e2e_keys F1 3                               # "Disconnect"
@@ -172,7 +172,7 @@ e2e_wait_text "<Hub-Security> Welcome to Kivo Demo Hub, Member!" 15
 connections_to 1 "$hub_port"
 no_password_shown
 e2e_keys F1 8
-e2e_wait "| Member   1234567890 b "
+e2e_wait "| Member   1.1 GiB "
 e2e_keys F2
 e2e_wait_main
 # The typed password is kept for this session: Connect again, no prompt.

@@ -135,10 +135,10 @@ e2e_wait "|>PenPal> You wrote: $escaped эх "
 hub_received "\$To: PenPal From: " " $wire "
 
 e2e_keys F1 8
-e2e_wait "Alice   734003200 b "
+e2e_wait "Alice   700.0 MiB "
 screen=$(e2e_screen)
 for nick in Вася Василий Кот Котик Маша МАША Писатель; do
-    grep -qE "^\|[> ]$nick   [0-9]+ b +\|$" <<<"$screen" || e2e_fail "Users lacks $nick"
+    grep -qE "^\|[> ]$nick   [0-9]+(\.[0-9])? (B|[KMGTPE]iB) +\|$" <<<"$screen" || e2e_fail "Users lacks $nick"
 done
 if [ $have_mdc = 1 ]; then grep -qE '^\|[> ]mdcpeer   ' <<<"$screen" || e2e_fail "Users lacks mdcpeer"; fi
 e2e_keys F2                                 # "EXIT"

@@ -32,9 +32,27 @@ path_row=$(grep -nF 'Music\Kivo Demo Band\02 - Keypad Blues.mp3' <<<"$screen" | 
 e2e_keys Enter                                  # closes the box
 e2e_wait_gone "user: Seeder"
 
+# Two users share the same alpha.txt (one TTH): one entry, "2 users" in its
+# user column, and Info lists both with their slots.
+e2e_keys Up Up                                  # back into the search field
+e2e_keys BSpace BSpace BSpace BSpace BSpace BSpace BSpace BSpace BSpace BSpace BSpace BSpace
+e2e_type "alpha.txt"
+e2e_keys Enter
+e2e_wait "2 users"
+row=$(e2e_screen | grep -F '2 users')
+grep -qE 'alpha\.txt +6 B 2 users +[0-9]+/[0-9]+ *\|$' <<<"$row" || e2e_fail "not one entry in columns: $row"
+[ "$(e2e_screen | grep -cE '^\|[> ].*alpha\.txt')" = 1 ] || e2e_fail "the sources are listed apart"
+e2e_keys F1 1                                   # "Info" on the selected (first) entry
+e2e_wait "TTH:NO7SPF3VBJB4LSTKNBV63REQKOMU5VMZLRM6ZLI"
+screen=$(e2e_screen)
+grep -qE '^\| *linux_fan [0-9]+/[0-9]+ ' <<<"$screen" || e2e_fail "Info lacks linux_fan and his slots"
+grep -qE '^\| *tux [0-9]+/[0-9]+ ' <<<"$screen" || e2e_fail "Info lacks tux and his slots"
+e2e_keys Enter
+e2e_wait_gone "TTH:NO7SPF3"
+
 e2e_keys F1 6                                   # "Exit search"
 e2e_wait_gone "Download"
 e2e_wait "Welcome to"
 
 e2e_exit                                   # Menu, "exit"
-e2e_pass "search sent, result listed, Full, Info and Exit search"
+e2e_pass "search sent, result listed, Full, Info, one entry with 2 users and its sources, Exit search"

@@ -35,6 +35,7 @@ void add_result(const char* nick, const char* path, const char* short_name) {
     text_copy(r.path, RESULT_PATH_BYTES, path);
     text_copy(r.short_name, RESULT_SHORT_BYTES, short_name);
     r.size = 5;
+    result_view_rebuild();
 }
 
 class DownloadRequest : public ScreenTest {

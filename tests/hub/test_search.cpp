@@ -58,3 +58,46 @@ TEST(SearchResultTable, ResultsArriveInOrderWhileTheScreenIsClosed) {
 }
 
 }  // namespace
+namespace {
+
+// --- The view: one entry per file -------------------------------------------------
+
+std::string hashed(const std::string& nick, const std::string& name, const std::string& size, const std::string& slots,
+                   char tth) {
+    return "$SR " + nick + " share\\" + name + "\x05" + size + " " + slots + "\x05TTH:" + std::string(38, tth) + "A";
+}
+
+std::vector<int> leaders() {
+    const ResultView& v = g_state.result_view;
+    return std::vector<int>(v.leader, v.leader + v.count);
+}
+
+// Rows with the same TTH are one entry; rows without one (and folders, even
+// with a hash field) stand alone; each sort keeps every row findable at its
+// position and a new arrival lands where the order says.
+TEST(SearchResultView, SameTthIsOneEntryAndEverySortKeepsPositionsTrue) {
+    client_state_reset();
+    feed(hashed("ann", "beta.bin", "500", "0/2", 'B'));     // row 0
+    feed(file_result("bob", "Alpha.txt", "9000"));          // 1: no TTH
+    feed(hashed("cid", "beta.bin", "500", "3/4", 'B'));     // 2: joins 0
+    feed(file_result("dan", "alpha.txt", "9000"));          // 3: alone
+    feed("$SR eve Music\\Albums 1/1\x05TTH:" + std::string(38, 'B') + "A");  // 4: a folder, alone
+    feed(hashed("fay", "gamma.iso", "70000", "1/1", 'C'));  // 5
+    feed(hashed("gus", "beta.bin", "500", "2/9", 'B'));     // 6: joins 0
+    EXPECT_EQ(leaders(), (std::vector<int>{0, 1, 3, 4, 5}));
+    EXPECT_EQ(g_state.result_view.sources[0], 3);
+    EXPECT_EQ(result_view_position(6), 0);
+    EXPECT_EQ(result_best_source(0), 2) << "cid has the most free slots";
+    result_view_sort(RESULT_SORT_NAME);  // letters alike in either case; ties by arrival
+    EXPECT_EQ(leaders(), (std::vector<int>{4, 1, 3, 0, 5}));  // Albums, Alpha, alpha, beta, gamma
+    result_view_sort(RESULT_SORT_SIZE);  // largest first
+    EXPECT_EQ(leaders(), (std::vector<int>{5, 1, 3, 0, 4}));
+    result_view_sort(RESULT_SORT_SOURCES);
+    // A second source lifts gamma above the single ones.
+    feed(hashed("hal", "gamma.iso", "70000", "0/1", 'C'));
+    EXPECT_EQ(leaders(), (std::vector<int>{0, 5, 1, 3, 4}));
+    EXPECT_EQ(g_state.result_view.sources[1], 2);  // the counts moved with their entries
+    for (int p = 0; p < g_state.result_view.count; p++) EXPECT_EQ(result_view_position(g_state.result_view.leader[p]), p);
+}
+
+}  // namespace

@@ -53,6 +53,57 @@ TEST_F(UserTable, ShareIsTakenBetweenFourthAndFifthDollarEvenWithEmail) {
     EXPECT_STREQ(g_state.users[0].share, "5368709120");
 }
 
+namespace {
+
+// The four fields of the user's info text, joined by '|'.
+std::string fields_of(const char* nick) {
+    std::string all;
+    for (int k = USER_INFO_CONNECTION; k <= USER_INFO_DESCRIPTION; k++) {
+        char field[USER_INFO_BYTES];
+        user_info_field(&g_state.users[find_user(nick)], k, field, USER_INFO_BYTES);
+        all += (k > 0 ? "|" : "") + std::string(field);
+    }
+    return all;
+}
+
+const UserEntry& user_named(const char* nick) { return g_state.users[find_user(nick)]; }
+
+}  // namespace
+
+// What INFO shows: connection without its flag byte, e-mail, tag and
+// description apart, the mode from the tag's M: and the flag byte, for the
+// forms real hubs send and for malformed tags; a description too long for
+// the field is cut from its end, and a later $MyINFO replaces it all.
+TEST_F(UserTable, InfoKeepsConnectionEmailTagDescriptionModeAndFlag) {
+    feed("$MyINFO $ALL bob Hello there <++ V:0.868,M:A,H:1/0/0,S:3>$ $LAN(T1)\x11$bob@mail$3298534895673$");
+    EXPECT_EQ(fields_of("bob"), "LAN(T1)|bob@mail|<++ V:0.868,M:A,H:1/0/0,S:3>|Hello there");
+    EXPECT_EQ(user_named("bob").mode, USER_MODE_ACTIVE);
+    EXPECT_EQ(user_named("bob").flag, 0x11);
+    feed("$MyINFO $ALL ptx some text$A$56KbpsA$$3150364$");  // PtokaX strips tags
+    EXPECT_EQ(fields_of("ptx"), "56Kbps|||some text");
+    EXPECT_EQ(user_named("ptx").mode, USER_MODE_UNKNOWN);
+    feed("$MyINFO $ALL bare $ $$$0$");  // no flag byte at all
+    EXPECT_EQ(fields_of("bare"), "|||");
+    EXPECT_EQ(user_named("bare").flag, 0);
+    const struct { const char* description; uint8_t mode; } tags[] = {
+        {"<DC++ 0.7,M:P,H:1/0/0>", USER_MODE_PASSIVE}, {"x <M:5>", USER_MODE_SOCKS5},
+        {"<x,M:Q>", USER_MODE_UNKNOWN}, {"<x,M:A", USER_MODE_UNKNOWN},  // no closing '>': no tag
+        {"M:A <x>", USER_MODE_UNKNOWN}, {"<xM:A>", USER_MODE_UNKNOWN},  // M: outside, or not an item
+    };
+    for (const auto& t : tags) {
+        feed(std::string("$MyINFO $ALL tagged ") + t.description + "$ $DSL\x01$$1$");
+        EXPECT_EQ(user_named("tagged").mode, t.mode) << t.description;
+    }
+    std::string long_text(300, 'd');
+    feed("$MyINFO $ALL bob " + long_text + " <T,M:P>$ $Cable\x10$b@x$7$");
+    std::string fixed = "Cable|b@x|<T,M:P>|";
+    EXPECT_EQ(fields_of("bob"), fixed + long_text.substr(0, USER_INFO_BYTES - 1 - fixed.size()));
+    EXPECT_EQ(user_named("bob").mode, USER_MODE_PASSIVE);
+    EXPECT_EQ(user_named("bob").flag, 0x10);
+    feed("$MyINFO $ALL bob new$ $" + std::string(200, 'c') + "\x01$e$7$");  // takes the room of the rest
+    EXPECT_EQ(fields_of("bob"), std::string(USER_INFO_BYTES - 1, 'c') + "|||");
+}
+
 TEST_F(UserTable, SecondInfoForSameUserKeepsFirstShareAndAddsNoSlot) {
     feed(info("bob", "1000"));
     feed(info("bob", "2000"));

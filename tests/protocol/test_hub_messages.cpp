@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "protocol/hub_messages.h"
@@ -376,6 +377,28 @@ TEST(SearchResultTth, RootIsKeptWithTheResultAndOnlyAWellFormedOne) {
     // No hub field at all: no hash, nothing read past the end.
     ASSERT_EQ(parse_copy("$SR x a.txt\x05" "1 1/1", &r), 1);
     EXPECT_STREQ(r.tth, "");
+}
+
+// The "<free>/<total>" slots of files and folders; a malformed field leaves
+// them unknown, the result in place and the TTH after it found.
+TEST(SearchResultSlots, FreeAndTotalAreReadAndAMalformedFieldLeavesThemUnknown) {
+    const struct { std::string message; int known, free_slots, total_slots; } cases[] = {
+        {"$SR b Music\\Albums\\ 0/12\x05Hub", 1, 0, 12},  // a folder
+        {"$SR x a.txt\x05" "1 7/9", 1, 7, 9},            // the message ends with them
+        {"$SR x a.txt\x05" "1 99999999999999999999999/1000\x05Hub", 1, RESULT_SLOTS_MAX, RESULT_SLOTS_MAX},
+        {"$SR x a.txt\x05" "1 3\x05Hub", 0, 0, 0},
+        {"$SR x a.txt\x05" "1 /3\x05Hub", 0, 0, 0},
+        {"$SR x a.txt\x05" "1 3/4x\x05TTH:" + std::string(ALPHA_TTH), 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SearchResult r;
+        ASSERT_EQ(parse_copy(c.message, &r), 1) << c.message;
+        EXPECT_EQ(std::make_tuple((int)r.slots_known, (int)r.free_slots, (int)r.total_slots),
+                  std::make_tuple(c.known, c.free_slots, c.total_slots)) << c.message;
+    }
+    SearchResult r;
+    ASSERT_EQ(parse_copy("$SR x a.txt\x05" "1 3/4x\x05TTH:" + std::string(ALPHA_TTH), &r), 1);
+    EXPECT_STREQ(r.tth, ALPHA_TTH);
 }
 
 // --- Field limits: overlong results are dropped whole, never cut ---------------

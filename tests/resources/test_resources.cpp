@@ -82,7 +82,8 @@ TEST(Resources, MenusKeepTheirEntriesInOrderWithTheirCommands) {
                                                            CMD_OPTION}));
     EXPECT_EQ(commands_of(MENUBAR_SEARCH), (std::vector<int>{CMD_RESULT_INFO, CMD_SHORT_NAMES, CMD_FULL_PATHS,
                                                              CMD_SEARCH_CANCEL, CMD_SEARCH, CMD_SEARCH_EXIT,
-                                                             CMD_SEARCH_EXIT}));
+                                                             CMD_SEARCH_EXIT, CMD_SORT_NAME, CMD_SORT_SIZE,
+                                                             CMD_SORT_SOURCES}));
     EXPECT_EQ(commands_of(MENUBAR_USERS),
               (std::vector<int>{CMD_USERS_TO_CHAT, CMD_USERS_REFRESH, CMD_USERS_PRIVATE, CMD_USERS_INFO}));
     EXPECT_EQ(commands_of(MENUBAR_PROGRESS), (std::vector<int>{CMD_STOP}));

@@ -511,3 +511,97 @@ TEST_F(SearchScreen, FolderResultIsMarkedAndIsNotDownloaded) {
     EXPECT_EQ(download_row(), -1);
     EXPECT_FALSE(download_requested());
 }
+
+namespace {
+
+std::string hashed(const std::string& nick, const std::string& size, const std::string& slots) {
+    return "$SR " + nick + " share\\alpha.txt\x05" + size + " " + slots + "\x05TTH:" + ALPHA_TTH + " (1.2.3.4:411)";
+}
+
+std::string row_with(const char* utf8) { return display_find(utf8) < 0 ? "" : grid_row(display_find(utf8)); }
+
+}  // namespace
+
+// Four users' alpha.txt is one entry in columns for the list's width: name,
+// size, "4 users", the best source's slots, lined up with a single result's;
+// a narrow screen drops slots and users, a wide one brings them back. Info
+// lists the sources; Download takes the one with most free slots.
+TEST_F(SearchScreen, SameFileFromFourUsersIsOneEntryInColumnsThatFollowTheWidth) {
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        for (const char* s : {"ann 0/2", "bob 1/3", "cid 4/4", "dan 2/2"}) {
+            feed(hashed(std::string(s, 3), "2816", s + 4));
+        }
+        feed(file_result("eve", "docs\\alpha.txt", "123"));  // no TTH: an entry of its own
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_EQ(list_count(), 2);
+        std::string row = row_with("4 users"), single = row_with("eve");
+        EXPECT_EQ(row.find(">alpha.txt"), 1u) << grid_text();
+        EXPECT_LT(row.find("4 users"), row.find("4/4")) << row;  // cid's, whom Download takes
+        EXPECT_EQ(row.find("2.8 KiB") + 7, single.find("123 B") + 5) << "sizes end in one column";
+        EXPECT_EQ(row.find("4 users"), single.find("eve"));
+        EXPECT_EQ(row.find("4/4"), single.find("2/3"));
+        display_headless_resize(36, 16);
+        return true;
+    });
+    script.add([](void*) {
+        if (display_cols() != 36 || shows("4/4")) return false;
+        EXPECT_NE(row_with("alpha.txt").find("2.8 KiB"), std::string::npos) << grid_text();
+        display_headless_resize(100, 30);
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("4/4")) return false;
+        menu("1");  // "Info"
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("item")) return false;
+        int users = display_find("4 users");
+        EXPECT_EQ(display_find("size:2816 bytes (2.8 KiB)"), users + 1) << grid_text();
+        EXPECT_EQ(display_find("ann 0/2"), users + 3) << "below the TTH";
+        EXPECT_EQ(display_find("dan 2/2"), users + 6);
+        display_press(DISPLAY_KEY_ACTION);
+        display_press(DISPLAY_KEY_SOFT_RIGHT);  // "Download"
+        return true;
+    });
+    EXPECT_EQ(run(&script), 0);
+    EXPECT_EQ(sent(), "$RevConnectToMe me cid|");
+    EXPECT_EQ(download_row(), 2);
+}
+
+// A sort from the menu moves the selection with its entry: Info and
+// Download act on the entry shown selected, whatever its row.
+TEST_F(SearchScreen, SortFromTheMenuKeepsInfoAndDownloadOnTheSelectedEntry) {
+    feed(file_result("ann", "x\\small.txt", "10"));
+    feed(file_result("bob", "y\\Big.iso", "5368709120"));
+    feed(hashed("cid", "2816", "1/1"));
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        list_select(0);  // small.txt
+        menu("9");       // "By size"
+        return true;
+    });
+    script.add([](void*) {
+        EXPECT_EQ(display_find("small.txt"), display_find("Big.iso") + 2);
+        EXPECT_EQ(list_selection(), 2) << "the selection moved with small.txt";
+        list_select(0);  // Big.iso
+        menu("1");
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("item")) return false;
+        EXPECT_TRUE(shows("user: bob, slots 2/3"));
+        EXPECT_TRUE(shows("size:5368709120 bytes (5.0 GiB)"));
+        display_press(DISPLAY_KEY_ACTION);
+        display_press(DISPLAY_KEY_SOFT_RIGHT);
+        return true;
+    });
+    EXPECT_EQ(run(&script), 0);
+    EXPECT_EQ(sent(), "$RevConnectToMe me bob|");
+    EXPECT_EQ(download_row(), 1);
+}

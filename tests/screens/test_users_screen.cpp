@@ -44,20 +44,20 @@ std::string line_of(const UserEntry& user) {
 
 }  // namespace
 
-TEST_F(UserListLine, ListLineShowsShareInBytesAfterThreeBlanksAndZeroWhenEmpty) {
+TEST_F(UserListLine, ListLineShowsShareInUnitsAfterThreeBlanksAndZeroWhenEmpty) {
     put_user(0, "bob", "1073741824");
     put_user(1, "ann", "");
-    EXPECT_EQ(line_of(g_state.users[0]), "bob   1073741824 b");
-    EXPECT_EQ(line_of(g_state.users[1]), "ann   0 b");
+    EXPECT_EQ(line_of(g_state.users[0]), "bob   1.0 GiB");
+    EXPECT_EQ(line_of(g_state.users[1]), "ann   0 B");
 }
 
-TEST_F(UserListLine, ListLineShowsSharesOf2To31AndAboveWhole) {
+TEST_F(UserListLine, ListLineShowsSharesOf2To31AndAboveInTheirUnit) {
     put_user(0, "a", "2147483648");
     put_user(1, "b", "5368709120");
     put_user(2, "c", "18446744073709551615");
-    EXPECT_EQ(line_of(g_state.users[0]), "a   2147483648 b");
-    EXPECT_EQ(line_of(g_state.users[1]), "b   5368709120 b");
-    EXPECT_EQ(line_of(g_state.users[2]), "c   18446744073709551615 b");
+    EXPECT_EQ(line_of(g_state.users[0]), "a   2.0 GiB");
+    EXPECT_EQ(line_of(g_state.users[1]), "b   5.0 GiB");
+    EXPECT_EQ(line_of(g_state.users[2]), "c   16.0 EiB");
 }
 
 // --- The Users screen ------------------------------------------------------------
@@ -184,9 +184,9 @@ TEST_F(UsersScreen, OpeningSortsListsSharesAndRestoresSelectionByPosition) {
     Script script;
     script.steps = {
         [] {
-            EXPECT_EQ(row_of_list_entry(0).substr(0, 14), "| Alice   5 b ");
-            EXPECT_EQ(row_of_list_entry(1).substr(0, 14), "| alice   0 b ");
-            EXPECT_EQ(row_of_list_entry(2).substr(0, 21), "|>bob   1073741824 b ");
+            EXPECT_EQ(row_of_list_entry(0).substr(0, 14), "| Alice   5 B ");
+            EXPECT_EQ(row_of_list_entry(1).substr(0, 14), "| alice   0 B ");
+            EXPECT_EQ(row_of_list_entry(2).substr(0, 16), "|>bob   1.0 GiB ");
             EXPECT_EQ(control_send(g_users, ID_USERS_LIST, LB_GETCOUNT, 0, 0), 3);
             EXPECT_EQ(control_send(g_users, ID_USERS_LIST, LB_GETCURSEL, 0, 0), 2);
             display_press(DISPLAY_KEY_SOFT_RIGHT);  // "EXIT"
@@ -237,7 +237,7 @@ TEST_F(UsersScreen, ActionKeyAddressesTheSelectedUserPrivately) {
     EXPECT_EQ(g_input_at_close, u">bob ");
 }
 
-TEST_F(UsersScreen, ToChatLeavesNameAndColonInPlaceOfTheDraft) {
+TEST_F(UsersScreen, ToChatLeavesNameColonAndBlankWithCaretAfterThem) {
     put_user(0, "\xC1\xEE\xE1", "1");  // Cyrillic "Боб"
     Script script;
     script.steps = {
@@ -245,9 +245,14 @@ TEST_F(UsersScreen, ToChatLeavesNameAndColonInPlaceOfTheDraft) {
             press_users_menu("1");  // "ToChat"
             return true;
         },
-        users_closed, close_main};
+        users_closed,
+        [] {
+            display_type("hi");  // typed where the caret was left: after the blank
+            return true;
+        },
+        close_main};
     run(script);
-    EXPECT_EQ(g_input_at_close, u"\u0411\u043E\u0431:");
+    EXPECT_EQ(g_input_at_close, u"\u0411\u043E\u0431: hi");
 }
 
 TEST_F(UsersScreen, ToChatAndPrivatWithoutSelectionDoNothing) {
@@ -320,7 +325,7 @@ TEST_F(UsersScreen, CommandsNeverAddressWhoeverTookTheShownUsersSlot) {
             return true;
         },
         [] {
-            EXPECT_EQ(row_of_list_entry(1).substr(0, 11), "|>zed   1 b");
+            EXPECT_EQ(row_of_list_entry(1).substr(0, 11), "|>zed   1 B");
             press_users_menu("3");
             return true;
         },
@@ -342,14 +347,14 @@ TEST_F(UsersScreen, AfterDepartureAndRefreshTheUserShownAtThePositionIsAddressed
             return true;
         },
         [] {
-            EXPECT_EQ(row_of_list_entry(0).substr(0, 11), "| bob   1 b");
-            EXPECT_EQ(row_of_list_entry(1).substr(0, 12), "|>carl   1 b");
+            EXPECT_EQ(row_of_list_entry(0).substr(0, 11), "| bob   1 B");
+            EXPECT_EQ(row_of_list_entry(1).substr(0, 12), "|>carl   1 B");
             press_users_menu("1");
             return true;
         },
         users_closed, close_main};
     run(script);
-    EXPECT_EQ(g_input_at_close, u"carl:");
+    EXPECT_EQ(g_input_at_close, u"carl: ");
 }
 
 TEST_F(UsersScreen, RefreshListsANewcomerInSlotOrderWithoutSorting) {
@@ -363,7 +368,7 @@ TEST_F(UsersScreen, RefreshListsANewcomerInSlotOrderWithoutSorting) {
             return true;
         },
         [] {
-            EXPECT_EQ(row_of_list_entry(2).substr(0, 13), "| aaron   1 b");
+            EXPECT_EQ(row_of_list_entry(2).substr(0, 13), "| aaron   1 B");
             EXPECT_EQ(slot_of("aaron"), 2);
             display_press(DISPLAY_KEY_SOFT_RIGHT);
             return true;
@@ -393,7 +398,7 @@ TEST_F(UsersScreen, SelectionFollowsTheListAndSurvivesReopening) {
         [] { return g_users_open; },
         [] {
             EXPECT_EQ(control_send(g_users, ID_USERS_LIST, LB_GETCURSEL, 0, 0), 2);
-            EXPECT_EQ(row_of_list_entry(2).substr(0, 12), "|>carl   1 b");
+            EXPECT_EQ(row_of_list_entry(2).substr(0, 12), "|>carl   1 B");
             display_press(DISPLAY_KEY_SOFT_RIGHT);
             return true;
         },
@@ -413,7 +418,7 @@ TEST_F(UsersScreen, FullTableOpensWithEveryUserListedInOrder) {
     script.steps = {
         [] {
             EXPECT_EQ(control_send(g_users, ID_USERS_LIST, LB_GETCOUNT, 0, 0), USER_SLOTS);
-            EXPECT_GE(display_find(">u2999   1 b"), 1);
+            EXPECT_GE(display_find(">u2999   1 B"), 1);
             display_press(DISPLAY_KEY_ACTION);
             return true;
         },
@@ -422,9 +427,94 @@ TEST_F(UsersScreen, FullTableOpensWithEveryUserListedInOrder) {
     EXPECT_EQ(g_input_at_close, u">u2999 ");
 }
 
-TEST(UsersScreenProc, InfoUnknownCommandsAndPaintAreLeftToThePlatform) {
-    EXPECT_EQ(users_screen_proc(0, WM_COMMAND, CMD_USERS_INFO, 0), FALSE);
+TEST(UsersScreenProc, UnknownCommandsAndPaintAreLeftToThePlatform) {
     EXPECT_EQ(users_screen_proc(0, WM_COMMAND, CMD_SETTINGS_OK, 0), FALSE);
     EXPECT_EQ(users_screen_proc(0, WM_PAINT, 0, 0), FALSE);
     EXPECT_EQ(users_screen_proc(0, WM_HOTKEY, 0, (LPARAM)make_long(0, 0x20)), FALSE);
+}
+
+namespace {
+
+int users_selection() { return (int)control_send(g_users, ID_USERS_LIST, LB_GETCURSEL, 0, 0); }
+
+}  // namespace
+
+// INFO shows what the hub's $MyINFO said of the selected user, one line a
+// field, and the screen stays open under the box.
+TEST_F(UsersScreen, InfoShowsDescriptionTagConnectionEmailShareModeAndTls) {
+    feed("$MyINFO $ALL bob Hello there <++ V:0.868,M:A,H:1/0/0,S:3>$ $LAN(T1)\x11$bob@mail$3298534895673$");
+    Script script;
+    script.steps = {
+        [] {
+            press_users_menu("4");  // "INFO"
+            return true;
+        },
+        [] {
+            int top = display_find("description: Hello there");
+            if (top < 0) return false;
+            const char* below[] = {"tag: <++ V:0.868,M:A,H:1/0/0,S:3>", "connection: LAN(T1)", "e-mail: bob@mail",
+                                   "share: 3298534895673 bytes (3.0 TiB)", "mode: active", "TLS: yes"};
+            for (int i = 0; i < 6; i++) EXPECT_EQ(display_find(below[i]), top + 1 + i) << grid_text();
+            display_press(DISPLAY_KEY_ACTION);  // closes the box
+            return true;
+        },
+        [] {
+            if (display_find("TLS:") >= 0) return false;
+            EXPECT_TRUE(g_users_open);
+            display_press(DISPLAY_KEY_SOFT_RIGHT);  // "EXIT"
+            return true;
+        },
+        users_closed, close_main};
+    run(script);
+}
+
+// Typed letters select the first nick that begins with them, in either
+// case; letters typed in a row extend the prefix, another key or a pause
+// starts a new one. PageDown/PageUp move by the list's height less one line,
+// Home and End to the ends; ToChat addresses whom the keys selected. Keys
+// are handled after the step that pressed them: each step checks the last.
+TEST_F(UsersScreen, TypedLettersFindANickAndPageKeysMoveByPages) {
+    char name[8];
+    for (int i = 0; i < 60; i++) {
+        snprintf(name, sizeof name, "u%02d", i);
+        put_user(i, name, "1");
+    }
+    put_user(60, "mike", "1");
+    put_user(61, "Mira", "1");
+    put_user(62, "Zed", "1");  // listed: Mira, Zed, mike, u00 .. u59
+    static int page;
+    auto after = [](int expected, std::function<void()> next) {
+        return std::function<bool()>([expected, next] {
+            EXPECT_EQ(users_selection(), expected);
+            next();
+            return true;
+        });
+    };
+    Script script;
+    script.steps = {
+        [] { display_type("m"); return true; },
+        after(0, [] { display_type("IK"); }),               // Mira; then "mik"
+        after(2, [] { display_type("q"); }),                // mike; "mikq" is nobody
+        after(2, [] { display_press(DISPLAY_KEY_DOWN); }),  // the selection stayed
+        after(3, [] { display_type("u1"); }),               // another key: a new prefix
+        after(13, [] { sleep_ms(1100); display_type("z"); }),  // a pause: a new prefix
+        after(1, [] { display_press(DISPLAY_KEY_END); }),
+        after(62, [] { display_press(DISPLAY_KEY_HOME); }),
+        after(0, [] { display_press(DISPLAY_KEY_PAGE_DOWN); }),
+        [] {
+            page = users_selection();
+            EXPECT_GE(page, 10) << "the list shows about twenty rows at 80x24";
+            display_press(DISPLAY_KEY_PAGE_DOWN);
+            display_press(DISPLAY_KEY_PAGE_UP);
+            display_press(DISPLAY_KEY_PAGE_UP);
+            display_press(DISPLAY_KEY_PAGE_DOWN);
+            return true;
+        },
+        [] { return users_selection() == page; },  // 2 pages, 1, 0, 1
+        [] { display_type("mik"); return true; },
+        after(2, [] { press_users_menu("1"); }),  // "ToChat"
+        users_closed, close_main};
+    run(script);
+    EXPECT_EQ(g_input_at_close, u"mike: ");
+    EXPECT_EQ(g_state.user_selection, 2);
 }

@@ -186,6 +186,13 @@ def make_myinfo(nick: str, share: int, rng: random.Random, style: str, flags: in
     return "$MyINFO $ALL %s %s%s$ $%s%s$%s$%d$" % (nick, desc, tag, conn, status, email, share)
 
 
+# Virtual files that several users share byte for byte, with the TTH of
+# those bytes (rhash --tth of the six bytes "alpha\n"): every sharer's result
+# carries it, so a client sees one file with several sources, as on a real
+# hub.  Like every virtual entry they cannot be downloaded.
+SHARED_VIRTUAL_TTHS = {"share\\alpha.txt": "NO7SPF3VBJB4LSTKNBV63REQKOMU5VMZLRM6ZLI"}
+
+
 def seed_of(text: str) -> int:
     return zlib.crc32(text.encode("utf-8"))
 
@@ -212,6 +219,10 @@ def _make_user(nick, role, share, interests, real_files, tths):
                 user.tth[share_key(f.path)] = digest
                 user.by_tth[digest] = f
     files = virtual_files(rng, interests)
+    for path, _size in files:
+        digest = SHARED_VIRTUAL_TTHS.get(share_key(path))
+        if digest and user.adc:
+            user.tth[share_key(path)] = digest
     user.entries += [(p, s, False) for p, s in files]
     user.entries += directories_of(user.entries)
     user.share = share if share is not None else sum(f.size for f in user.real.values())
