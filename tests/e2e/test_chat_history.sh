@@ -57,6 +57,6 @@ e2e_wait_gone "-- more below --"
 
 e2e_keys F1
 e2e_wait "1 exit"
-e2e_keys 1
-e2e_wait_exit 0
+e2e_keys Escape
+e2e_exit
 e2e_pass "times shown, 12,000 lines: Home, PageUp/PageDown, End, a full 200x60 view, the oldest kept line, sending"
