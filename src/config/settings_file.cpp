@@ -138,12 +138,26 @@ bool take_switch(const char* value, uint8_t* field) {
     return true;
 }
 
+// Server as server_text wrote it: scheme, host, ':' and port, maybe a
+// keyprint. The port is taken off first, at the last ':' of the address:
+// Option holds hosts longer than the 31 characters before a ':' that a
+// favourite's Server may have, and a saved one must read back.
 bool take_server(const char* value, SessionSettings* s) {
     char text[ADDRESS_TEXT_BYTES];
     if ((int)strlen(value) >= ADDRESS_TEXT_BYTES) return false;
     text_copy(text, ADDRESS_TEXT_BYTES, value);
+    char* query = strchr(text, '?');
+    char* end = query != nullptr ? query : text + strlen(text);
+    char* colon = end;
+    while (colon > text && colon[-1] != ':') colon--;
+    char port[HUB_PORT_BYTES] = "411";
+    if (colon > text && colon[0] != '/') {  // not the scheme's "://"
+        if (end - colon >= HUB_PORT_BYTES) return false;
+        text_copy_n(port, HUB_PORT_BYTES, colon, (int)(end - colon));
+        memmove(colon - 1, end, strlen(end) + 1);  // the keyprint, when there is one, and the NUL
+    }
     HubAddress address;
-    if (!parse_hub_address(text, "411", HUB_HOST_BYTES - 1, &address)) return false;
+    if (!parse_hub_address(text, port, HUB_HOST_BYTES - 1, &address)) return false;
     text_copy(s->hub_host, HUB_HOST_BYTES, address.host);
     text_copy(s->hub_port, HUB_PORT_BYTES, address.port);
     s->hub_tls = address.tls;

@@ -115,8 +115,16 @@ TEST_F(SettingsFile, EveryFieldSurvivesASaveAndALoad) {
     strcpy(s.password, "пароль");
     ASSERT_EQ(settings_save(path), 1);
     EXPECT_NE(read(file).find("Server=\"dchub://hub.example:4112\""), std::string::npos);
+    // A host as long as Option takes (51 characters) reads back with its port.
+    memset(s.hub_host, 'h', HUB_HOST_BYTES - 1);
+    s.hub_host[HUB_HOST_BYTES - 1] = 0;
+    const SessionSettings long_host = s;
+    ASSERT_EQ(settings_save(path), 1);
     reset();
     settings_load(path);
+    EXPECT_EQ(chat_text(), "") << "read whole, not kept aside";
+    EXPECT_STREQ(s.hub_host, long_host.hub_host);
+    EXPECT_STREQ(s.hub_port, "4112");
     EXPECT_EQ(s.chat_timestamps, 1);
     EXPECT_EQ(s.tls_transfers_off, 0);
     EXPECT_EQ(s.hub_tls, 0);
