@@ -35,7 +35,7 @@ int send_rev_connect(const char* peer_nick) {
     return hub_send(message, m.length) ? 1 : 0;
 }
 
-void download_request_send(int row) {
+void download_request_send(int row, int name_row) {
     if (download_running()) {
         chatlog_append_line(" ::download refused:: a download is running");
         return;
@@ -49,7 +49,8 @@ void download_request_send(int row) {
     DownloadJob& job = g_state.download;
     text_copy(job.nick, RESULT_NICK_BYTES, result.nick);
     text_copy(job.path, RESULT_PATH_BYTES, result.path);
-    text_copy(job.short_name, RESULT_SHORT_BYTES, result.short_name);
+    bool named = name_row >= 0 && name_row < g_state.result_count;
+    text_copy(job.short_name, RESULT_SHORT_BYTES, g_state.results[named ? name_row : row].short_name);
     text_copy(job.tth, TTH_TEXT_BYTES, result.tth);
     job.size = result.size;
     download_request((int16_t)row);

@@ -17,7 +17,9 @@ int send_rev_connect(const char* peer_nick);
 // While a worker runs it is refused with a note in the chat instead; a
 // request still waiting is replaced. A row the table lacks does nothing;
 // without a hub connection, or when the request cannot be sent, a note says so.
-void download_request_send(int row);
+// name_row (when a row) names the local file: the entry the person chose,
+// when another source of the same file is asked.
+void download_request_send(int row, int name_row = -1);
 
 // Hands a $ConnectToMe from the hub to the download (transfer/download.h)
 // and tells the open Downloads screen.

@@ -121,7 +121,9 @@ void result_view_sort(uint8_t sort) {
 bool results_same_file(int a, int b) {
     const SearchResult& x = g_state.results[a];
     const SearchResult& y = g_state.results[b];
-    return x.tth[0] != '\0' && !x.folder && !y.folder && strcmp(x.tth, y.tth) == 0;
+    // The size too: a source that names another size for the same hash
+    // could only fail, and must not stand for the file's other sources.
+    return x.tth[0] != '\0' && !x.folder && !y.folder && x.size == y.size && strcmp(x.tth, y.tth) == 0;
 }
 
 int result_view_position(int row) {

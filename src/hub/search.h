@@ -33,7 +33,7 @@ void result_view_rebuild();
 // Puts the ResultView in the order (a ResultSort), which later results keep.
 void result_view_sort(uint8_t sort);
 // Whether result rows a and b are sources of one file: both carry the same
-// TTH (rows without one stand alone).
+// TTH and size (rows without a TTH stand alone).
 bool results_same_file(int a, int b);
 // The list position of the entry that holds result row `row`, or -1.
 int result_view_position(int row);

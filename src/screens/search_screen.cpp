@@ -243,7 +243,7 @@ void command_download(Window screen) {
     }
     int source = result_best_source(result_view_position(row));
     if (source < 0) return;  // the listed entry is no longer in the view: nothing to take
-    download_request_send(source);
+    download_request_send(source, row);  // saved under the name the person chose
     close_search_screen(screen);
 }
 

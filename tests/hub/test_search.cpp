@@ -84,7 +84,11 @@ TEST(SearchResultView, SameTthIsOneEntryAndEverySortKeepsPositionsTrue) {
     feed("$SR eve Music\\Albums 1/1\x05TTH:" + std::string(38, 'B') + "A");  // 4: a folder, alone
     feed(hashed("fay", "gamma.iso", "70000", "1/1", 'C'));  // 5
     feed(hashed("gus", "beta.bin", "500", "2/9", 'B'));     // 6: joins 0
-    EXPECT_EQ(leaders(), (std::vector<int>{0, 1, 3, 4, 5}));
+    // Another size under the same hash is no source of that file, whatever slots it offers.
+    feed(hashed("liar", "beta-x.bin", "9", "99/99", 'B'));   // 7: alone
+    EXPECT_EQ(leaders(), (std::vector<int>{0, 1, 3, 4, 5, 7}));
+    g_state.result_count = 7;
+    result_view_rebuild();
     EXPECT_EQ(g_state.result_view.sources[0], 3);
     EXPECT_EQ(result_view_position(6), 0);
     EXPECT_EQ(result_best_source(0), 2) << "cid has the most free slots";
