@@ -158,11 +158,9 @@ XML_Error parse_once(const char* text, int length, const char* forced) {
 
 void note(const char16_t* head, const char16_t* path) {
     char16_t line[NOTE_UNITS];
-    u16_copy(line, NOTE_UNITS, g_state.line_break);
-    u16_append(line, NOTE_UNITS, head);
+    u16_copy(line, NOTE_UNITS, head);
     u16_append(line, NOTE_UNITS, path);
-    u16_append(line, NOTE_UNITS, g_state.line_break);
-    chatlog_append(line);
+    chatlog_append_note(line);
 }
 
 }  // namespace
@@ -182,8 +180,7 @@ void favorite_password(const FavoriteHub* hub, char* dst, int dst_bytes) {
     cp1251_to_utf16(hub->password, -1, wide, FAV_PASSWORD_BYTES);
     // Auto sends the password as its legacy code page: it goes before the
     // hub has said much.
-    if (hub->encoding == ENCODING_UTF8) utf16_to_utf8(wide, -1, dst, dst_bytes);
-    else utf16_to_code_page(hub->encoding == ENCODING_CP1252 ? CODE_PAGE_1252 : CODE_PAGE_1251, wide, -1, dst, dst_bytes);
+    utf16_to_encoded(hub->encoding, wide, -1, dst, dst_bytes);
 }
 
 void favorite_take(const FavoriteHub* hub, bool with_address) {

@@ -198,18 +198,6 @@ int file_exists(const char16_t* path) {
     return lstat(name, &st) == 0 ? 1 : 0;
 }
 
-int folder_for_own_files(const char16_t* folder) {
-    char name[PATH_BYTES];
-    utf16_to_utf8(folder, -1, name, sizeof name);
-    if (strncmp(name, "/usr/", 5) == 0) return 0;
-    struct stat st;
-    if (stat(name, &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
-    if (access(name, W_OK | X_OK) != 0) return 0;
-    // The superuser passes every access check: the folder's own bits decide.
-    if (geteuid() == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return 0;
-    return 1;
-}
-
 namespace {
 // $HOME when it is an absolute path, else the user's record's home; nullptr
 // when neither is one. record holds the user's record when it is used.

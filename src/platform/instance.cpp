@@ -195,8 +195,15 @@ int named_mutex_create(const char16_t* name, uint32_t* last_error) {
     *last_error = 0;
     char path[LOCAL_PATH_BYTES];
     if (!name || !make_path(path, name, nullptr, "lock")) return 0;
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Never through a link, and only a plain file of this user's: in a
+    // shared folder such as /tmp another user may have put anything there.
+    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) return 0;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        close(fd);
+        return 0;
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK) {
             close(fd);

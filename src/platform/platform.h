@@ -355,11 +355,6 @@ int file_remove(const char16_t* path);
 int module_file_name(char16_t* dst, int dst_units);
 // 1 when something of that name exists.
 int file_exists(const char16_t* path);
-// 1 when the program may make its own files in the folder: it is a folder the
-// caller can write to (for the superuser: one with a write bit set, so a
-// folder a person made read-only stays so), and it is not in /usr, the tree
-// of installed programs and their data, which the package system owns.
-int folder_for_own_files(const char16_t* folder);
 // The per-user folder of a program's settings, with its trailing separator:
 // $XDG_CONFIG_HOME/<name>/ when that is set to an absolute path, otherwise
 // <home>/.config/<name>/ (home: $HOME when absolute, else the user database).

@@ -104,7 +104,7 @@ TEST_F(Favorites, UnreadableFileSaysSoAndReadOnlyFileIsRead) {
     ASSERT_EQ(mkdir(file.c_str(), 0755), 0);  // a folder where the file should be
     load_favorites(path);
     EXPECT_EQ(g_state.favorites_count, 0);
-    EXPECT_EQ(chat_log_text(), "\r\ncannot read " + file + "\r\n");
+    EXPECT_EQ(chat_log_text(), "cannot read " + file + "\r\n");
     ASSERT_EQ(rmdir(file.c_str()), 0);
     reload("<Hubs>" + hub("a", "b", "h:1") + "</Hubs>");
     ASSERT_EQ(chmod(file.c_str(), 0444), 0);
@@ -128,7 +128,7 @@ TEST_F(Favorites, FifoIsNotReadAndSaysSo) {
     reader.join();
     EXPECT_TRUE(in_time) << "the reader waited on the FIFO";
     EXPECT_EQ(g_state.favorites_count, 0);
-    EXPECT_EQ(chat_log_text(), "\r\ncannot read " + file + "\r\n");
+    EXPECT_EQ(chat_log_text(), "cannot read " + file + "\r\n");
 }
 
 TEST_F(Favorites, TwentySixElementsGiveTwentyFive) {
@@ -186,7 +186,7 @@ TEST_F(Favorites, PortOutsideItsRangeOrAHostOfOtherCharactersIsLeftOut) {
         reload_hubs(hub("a", "b", server) + hub("good", "b", "good.example:4111"));
         ASSERT_EQ(g_state.favorites_count, 1) << server;
         EXPECT_STREQ(g_state.favorites[0].host, "good.example");
-        EXPECT_EQ(chat_log_text(), "\r\na hub with a bad Server address is left out: " + file + "\r\n");
+        EXPECT_EQ(chat_log_text(), "a hub with a bad Server address is left out: " + file + "\r\n");
     }
 }
 

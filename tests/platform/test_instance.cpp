@@ -75,6 +75,27 @@ TEST_F(Instance, TheSecondHolderOfANamedMutexLearnsItAlreadyExists) {
     named_mutex_close(third);
 }
 
+// In a shared folder another user may plant the lock's name: a link (to a
+// file of the person's) or a pipe is never opened through, and its target is
+// left as it was.
+TEST_F(Instance, LockNameHoldingALinkOrAPipeIsNotTakenAsTheLock) {
+    const std::string lock = std::string(dir) + "/movraClass-" + std::to_string(getuid()) + ".lock";
+    const std::string target = std::string(dir) + "/person.txt";
+    FILE* f = fopen(target.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("keep", f);
+    fclose(f);
+    ASSERT_EQ(symlink(target.c_str(), lock.c_str()), 0);
+    uint32_t error = 99;
+    EXPECT_EQ(named_mutex_create(u"movraClass", &error), 0);
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 4);
+    ASSERT_EQ(unlink(lock.c_str()), 0);
+    ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0);
+    EXPECT_EQ(named_mutex_create(u"movraClass", &error), 0) << "and it does not hang on the pipe";
+}
+
 TEST_F(Instance, DialogClassIsAlwaysThereAndARegisteredCopyIsFoundOnceOnly) {
     WindowClassInfo dialog;
     ASSERT_TRUE(class_info_get(0, u"Dialog", &dialog));
