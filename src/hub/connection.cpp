@@ -536,7 +536,13 @@ void hub_flush() {
 void hub_send_password(const char* password) {
     char message[MY_PASS_BYTES];
     int length = build_my_pass(password, message, MY_PASS_BYTES);
-    if (length > 0) hub_send(message, length);
+    if (length > 0) {
+        hub_send(message, length);
+        return;
+    }
+    // The hub waits for an answer that cannot be given: the session ends.
+    hub_close();
+    chatlog_append_note(u"the password holds a \"|\", which no hub can take: not sent");
 }
 
 int hub_take_get_pass(char*) {

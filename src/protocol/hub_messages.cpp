@@ -180,11 +180,16 @@ int build_search_message(const char* nick, const char* words, char* out, int out
 }
 
 int build_my_pass(const char* password, char* out, int out_bytes) {
+    // Hubs compare the password as it stands, '$' and '&' included, so it is
+    // not escaped; a '|' would end the message there and send the rest of the
+    // password as a hub command of its own, and no hub can take one: refused.
+    if (strchr(password, '|') != nullptr) {
+        if (out_bytes > 0) out[0] = '\0';
+        return -1;
+    }
     MessageBuilder m = message_begin(out, out_bytes);
     message_add(&m, "$MyPass ");
-    // Escaped as chat is: a raw '|' would end the message there and send the
-    // rest of the password as a hub command of its own.
-    add_escaped(&m, password, false);
+    message_add(&m, password);
     message_add(&m, "|");
     return message_finish(&m);
 }

@@ -62,10 +62,10 @@ constexpr int SEARCH_MESSAGE_BYTES =
 // message would lose its closing '|'.
 int build_search_message(const char* nick, const char* words, char* out, int out_bytes);
 
-// "$MyPass <password>|": the answer to the hub's $GetPass, the password
-// escaped as chat is. Returns its length, or -1 (out emptied) when it does
-// not fit.
-constexpr int MY_PASS_BYTES = 8 + ESCAPED_BYTES_PER_BYTE * (PASSWORD_BYTES - 1) + 1 + 1;
+// "$MyPass <password>|": the answer to the hub's $GetPass, the password as it
+// stands. Returns its length, or -1 (out emptied) when it does not fit or
+// the password holds a '|', which would end the message.
+constexpr int MY_PASS_BYTES = 8 + (PASSWORD_BYTES - 1) + 1 + 1;
 int build_my_pass(const char* password, char* out, int out_bytes);
 
 // Reads one $SR message (NUL-terminated, its '|' removed) into *out. A

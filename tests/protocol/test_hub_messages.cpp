@@ -177,14 +177,17 @@ TEST(Unescape, TheThreeEscapesAndNothingElse) {
 
 // --- The password answer ---------------------------------------------------------
 
-TEST(MyPass, PasswordGoesOutAsItIsButForTheEscapes) {
+TEST(MyPass, PasswordGoesOutAsItStandsAndOneWithABarIsRefused) {
     char out[MY_PASS_BYTES];
     EXPECT_EQ(build_my_pass("se cr\xE5t", out, sizeof out), 16);
     EXPECT_STREQ(out, "$MyPass se cr\xE5t|");
+    // Hubs compare it as typed: '$' and '&' go out as they are.
+    EXPECT_GT(build_my_pass("b$c&#36;", out, sizeof out), 0);
+    EXPECT_STREQ(out, "$MyPass b$c&#36;|");
     // A raw '|' would end the message and send the rest as a hub command.
-    EXPECT_GT(build_my_pass("a|b$c&#36;|$GetNickList", out, sizeof out), 0);
-    EXPECT_STREQ(out, "$MyPass a&#124;b&#36;c&amp;#36;&#124;&#36;GetNickList|");
-    std::string longest(PASSWORD_BYTES - 1, '|');
+    EXPECT_EQ(build_my_pass("a|b$c|$GetNickList", out, sizeof out), -1);
+    EXPECT_STREQ(out, "");
+    std::string longest(PASSWORD_BYTES - 1, '$');
     EXPECT_EQ(build_my_pass(longest.c_str(), out, sizeof out), MY_PASS_BYTES - 1);
     char small[12];
     EXPECT_EQ(build_my_pass("secret", small, sizeof small), -1);
