@@ -178,6 +178,16 @@ struct DownloadJob {
     uint8_t stop;        // set by "Stop"; the worker ends at its next check
     uint8_t spare_waiting;  // 1 while spare_request holds a $ConnectToMe for the worker
     uint8_t outcome;        // a DownloadOutcome: how the last download ended
+    uint8_t link;           // a DownloadLink: how the worker reaches the peer (atomic)
+};
+
+// How the transfer's connection runs, for the Downloads screen: written
+// (atomic) by the worker once connected and once its handshake is done,
+// cleared by the next request.
+enum DownloadLink : uint8_t {
+    DOWNLOAD_LINK_NONE = 0,  // not connected yet
+    DOWNLOAD_LINK_PLAIN,
+    DOWNLOAD_LINK_TLS,
 };
 
 // --- FavoritesTable ----------------------------------------------------------
@@ -364,6 +374,8 @@ DownloadPhase download_phase();
 void download_set_phase(DownloadPhase phase);
 DownloadOutcome download_outcome();
 void download_set_outcome(DownloadOutcome outcome);
+DownloadLink download_link();
+void download_set_link(DownloadLink link);
 // A request waits for its $ConnectToMe.
 bool download_requested();
 // A worker exists: connecting, receiving, verifying or ending.

@@ -109,6 +109,7 @@ TEST_F(HubTls, LoginChatAndTheHubsCloseAllGoThroughTheSession) {
     ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
     EXPECT_EQ(g_state.hub_phase, HUB_ONLINE);
+    EXPECT_TRUE(hub_tls_online());
     // The first reply was longer than the login's receive: the rest, held by
     // the library with nothing more on the socket, is read all the same and
     // completes the chat line the first reply began.
@@ -148,11 +149,21 @@ TEST_F(HubTls, LoginChatAndTheHubsCloseAllGoThroughTheSession) {
     EXPECT_EQ(log.find("lost"), log.rfind("lost")) << log;
 }
 
+// Without a keyprint in the address any certificate is taken, and the one
+// seen is shown once after "connected to", with how to pin it.
 TEST_F(HubTls, DisconnectEndsTheSessionAndConnectAgainLogsInAfresh) {
     aim(g_tls_server.port, "");  // no keyprint named: any certificate
     ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
+    const std::string& seen = g_tls_server.keyprint;
+    EXPECT_EQ(chat_log_text().rfind(note_connecting() + note_connected() + "the hub's keyprint is " + seen +
+                                        ": add ?kp=" + seen + " to its address to pin it\r\n",
+                                    0),
+              0u)
+        << chat_log_text();
+    EXPECT_TRUE(hub_tls_online());
     hub_disconnect_command();
+    EXPECT_FALSE(hub_tls_online());
     EXPECT_TRUE(chat_has(note_disconnected()));
     ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
@@ -168,8 +179,10 @@ TEST_F(HubTls, KeyprintThatDoesNotMatchEndsTheLoginBeforeAnythingIsSent) {
     ASSERT_TRUE(connect_and_wait());
     EXPECT_EQ(g_state.hub_socket, LOGIN_KEYPRINT_MISMATCH);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+    // Both keyprints are named: the one the address asks for and the one seen.
     EXPECT_EQ(chat_log_text(),
-              note_connecting() + note_cannot_connect("TLS handshake failed: the hub's keyprint does not match"));
+              note_connecting() + note_cannot_connect("TLS handshake failed: the hub's keyprint does not match: "
+                                                      "expected " + wrong + ", seen " + g_tls_server.keyprint));
     pump_for(200);
     EXPECT_EQ(received_by_hub(), "") << "nothing of the login reaches a hub with the wrong certificate";
 }
