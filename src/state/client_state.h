@@ -190,6 +190,27 @@ enum DownloadLink : uint8_t {
     DOWNLOAD_LINK_TLS,
 };
 
+// --- PrivateChats --------------------------------------------------------------
+// One conversation per nick that sent or was sent a private message, with its
+// last lines as the main chat shows them (UTF-16, each ending in the line
+// break). UI thread only. A conversation keeps at most PRIVATE_CHAT_LINES
+// lines and PRIVATE_CHAT_UNITS - 1 units: the oldest whole lines go first;
+// a line longer than the whole store keeps its first units. A free slot has
+// an empty nick; the text of a slot never used is never written, so its
+// pages are never touched. Operations: hub/private_chats.h.
+constexpr int PRIVATE_CHATS = 16;
+constexpr int PRIVATE_CHAT_LINES = 200;
+constexpr int PRIVATE_CHAT_UNITS = 8000;  // shown whole: within what a view holds (10000)
+
+struct PrivateChat {
+    char nick[USER_NAME_BYTES];  // hub encoding, as the hub names the user; empty: a free slot
+    uint32_t last_used;          // g_state.private_clock at its last line or opening
+    uint16_t unread;             // lines received while it was not on screen
+    int16_t lines;               // whole lines in text
+    int32_t length;              // units in text, terminator not counted
+    char16_t text[PRIVATE_CHAT_UNITS];
+};
+
 // --- FavoritesTable ----------------------------------------------------------
 constexpr int FAVORITE_SLOTS = 25;
 constexpr int FAV_NICK_BYTES = 20;
@@ -303,6 +324,14 @@ struct ClientState {
     // which tests lower to stay fast. A worker reads its limit when it starts.
     int32_t hub_io_timeout_ms;
     int32_t download_silence_ms;
+
+    PrivateChat private_chats[PRIVATE_CHATS];
+    uint32_t private_clock;  // counts the uses of conversations, for their last_used
+    // The open Private list and conversation screens, 0 when none;
+    // private_open: the conversation's slot while its screen is open.
+    Window private_list_window;
+    Window private_chat_window;
+    uint8_t private_open;
 };
 
 // The record itself: zero-filled at process start except the short names flag
