@@ -2,8 +2,9 @@
 // login through the session against a local TLS hub (Python's ssl module in a
 // child process, with a certificate made by the openssl command for this
 // run), the bytes the library holds after the first reply, chat both ways
-// once online, the hub ending the session, a keyprint that does not match
-// refused before anything is sent, and a plain hub behind an nmdcs://
+// once online, the hub ending the session, the main screen's title marked
+// TLS, the keyprint shown when the address names none, one that does not
+// match refused before anything is sent (both named), and a plain hub behind an nmdcs://
 // address refused without a byte of the login in the clear. Everything on
 // 127.0.0.1, every wait bounded, the child killed and reaped at the end.
 //
@@ -21,7 +22,9 @@
 
 #include "hub/connection.h"
 #include "hub/hub_test_state.h"
+#include "platform/screen_fixture.h"
 #include "platform/tls.h"
+#include "screens/main_screen.h"
 #include "support/test_hub.h"
 #include "support/tls_server.h"
 
@@ -189,6 +192,41 @@ TEST_F(HubTls, KeyprintThatDoesNotMatchEndsTheLoginBeforeAnythingIsSent) {
 
 // A hub that speaks plain NMDC where the address says nmdcs://: the
 // handshake fails, and the only bytes it got are the TLS client's greeting.
+// The real main screen on the headless display: its title ends in " TLS"
+// while online over TLS; after Disconnect the mark is gone.
+TEST_F(HubTls, MainScreenTitleIsMarkedWhileOnlineOverTls) {
+    aim(g_tls_server.port, "");
+    g_state.module_instance = KIVO_INSTANCE;
+    display_start_headless(80, 24);
+    static IdleScript script;
+    script = IdleScript{};
+    script.add([](void*) {
+        script.close_target = g_state.main_window;
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("2");  // Menu > Connect
+        return true;
+    });
+    script.add([](void*) {
+        if (grid_row(0).find("Secure Hub (0 users) TLS -") == std::string::npos) return false;
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("3");  // Menu > Disconnect
+        return true;
+    });
+    script.add([](void*) { return grid_row(0).find("+ not connected -") != std::string::npos; });
+    // Run out, it disconnects first: Exit would ask while online.
+    display_set_idle_hook(
+        [](void* s) {
+            if (script.turns >= IdleScript::TURNS_MAX) hub_disconnect_command();
+            IdleScript::hook(s);
+        },
+        &script);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, main_screen_proc, 0);
+    display_set_idle_hook(nullptr, nullptr);
+    EXPECT_FALSE(script.ran_out) << "step " << script.next << " never completed\n" << grid_text();
+    display_stop();
+    g_state.main_window = window_;
+}
+
 TEST_F(HubTls, PlainHubBehindAnNmdcsAddressGetsNoLoginInTheClear) {
     TestHub hub;
     hub.send(HUB_TEST_LOCK).expect(HUB_TEST_BLOCK_END, 1000).send("$Hello [i]mpx200|");
