@@ -128,6 +128,7 @@ void login_thread(void* argument) {
     run->tls_login.session = &run->session;
     run->tls_login.keyprint = run->keyprint;
     run->tls_login.reason[0] = '\0';
+    run->tls_login.seen[0] = '\0';
     run->result = hub_login(run->host, run->port, run->nick, run->share, run->announce_tls != 0, run->reply,
                             &run->reply_length, run->timeout_ms, login_give_up, run->tls ? &run->tls_login : nullptr);
     // main_window is set once, before any login starts.
@@ -188,14 +189,21 @@ int login_receive_failure(int got) {
 }
 
 // A login that could not start or did not succeed: its note, with the
-// handshake's own reason when it failed (tls_reason).
-void login_failed(int code, const char* tls_reason = "") {
+// handshake's own reason when it failed, or both keyprints when the hub's
+// was not the one named (tls, when the hub is nmdcs://).
+void login_failed(int code, const LoginTls* tls = nullptr) {
     g_state.hub_phase = HUB_OFFLINE;
-    char why[TLS_REASON_BYTES + 32];
+    char why[TLS_REASON_BYTES + 2 * TLS_KEYPRINT_BYTES + 64];
     text_copy(why, (int)sizeof why, login_failure_text(code));
-    if (code == LOGIN_TLS_FAILED && tls_reason[0] != '\0') {
+    if (code == LOGIN_TLS_FAILED && tls != nullptr && tls->reason[0] != '\0') {
         text_append(why, (int)sizeof why, ": ");
-        text_append(why, (int)sizeof why, tls_reason);
+        text_append(why, (int)sizeof why, tls->reason);
+    }
+    if (code == LOGIN_KEYPRINT_MISMATCH && tls != nullptr) {
+        text_append(why, (int)sizeof why, ": expected ");
+        text_append(why, (int)sizeof why, tls->keyprint);
+        text_append(why, (int)sizeof why, ", seen ");
+        text_append(why, (int)sizeof why, tls->seen);
     }
     hub_note(u"cannot connect to %S: %S", why);
     repaint_request(g_state.main_window);
@@ -207,10 +215,9 @@ int login_tls_start(int sock, const char* host, int timeout_ms, int (*give_up)()
     if (!tls_handshake(tls->session, sock, host, timeout_ms, give_up, tls->reason, TLS_REASON_BYTES)) {
         return give_up != nullptr && give_up() ? LOGIN_CANCELLED : LOGIN_TLS_FAILED;
     }
+    tls_keyprint(tls->session, tls->seen, TLS_KEYPRINT_BYTES);
     if (tls->keyprint == nullptr || tls->keyprint[0] == '\0') return 0;
-    char keyprint[TLS_KEYPRINT_BYTES];
-    tls_keyprint(tls->session, keyprint, TLS_KEYPRINT_BYTES);
-    if (strcmp(keyprint, tls->keyprint) == 0) return 0;
+    if (strcmp(tls->seen, tls->keyprint) == 0) return 0;
     tls_close(tls->session);
     return LOGIN_KEYPRINT_MISMATCH;
 }
@@ -238,7 +245,7 @@ void login_finished(WPARAM index, LPARAM generation) {
     if (result < 0) {
         run.busy = 0;
         g_state.hub_socket = result;
-        login_failed(result, run.tls_login.reason);
+        login_failed(result, run.tls ? &run.tls_login : nullptr);
         return;
     }
     g_state.hub_socket = result;
@@ -256,6 +263,14 @@ void login_finished(WPARAM index, LPARAM generation) {
     }
     timer_set(g_state.main_window, KEEPALIVE_TIMER, KEEPALIVE_MS);
     hub_note(u"connected to %S");
+    // An nmdcs:// address without its keyprint takes any certificate: the
+    // one seen is shown once, so that the person can pin it.
+    if (g_hub_session != nullptr && run.keyprint[0] == '\0' && run.tls_login.seen[0] != '\0') {
+        char16_t note[NOTICE_UNITS];
+        wide_format(note, NOTICE_UNITS, u"the hub's keyprint is %S: add ?kp=%S to its address to pin it",
+                    run.tls_login.seen, run.tls_login.seen);
+        chatlog_append_note(note);
+    }
     // Dispatched like any later receive; it may close the connection again
     // (a refused nick), which is why the run is freed first. A TLS session
     // stays in the freed run until hub_close: a new run is only taken by
@@ -461,6 +476,8 @@ void hub_exit_command(Window main_screen) {
     hub_close();
     dialog_end(main_screen, 0);
 }
+
+bool hub_tls_online() { return g_state.hub_phase == HUB_ONLINE && g_hub_session != nullptr; }
 
 bool hub_login_running() {
     for (const LoginRun& run : g_login_runs)

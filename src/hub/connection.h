@@ -53,6 +53,9 @@ struct LoginTls {
     TlsSession* session;
     const char* keyprint;  // the keyprint the hub's certificate must have; empty: any
     char reason[TLS_REASON_BYTES];  // why the handshake failed (LOGIN_TLS_FAILED)
+    // The keyprint of the certificate the hub showed, once the handshake is
+    // done (empty before): for the notes that name it.
+    char seen[TLS_KEYPRINT_BYTES];
 };
 
 // The whole login, blocking, on the calling thread: connects (name lookup
@@ -86,9 +89,12 @@ void hub_close();
 //   "cannot connect to <host>:<port>: <why>"  the login failed
 //   "disconnected from <host>:<port>"         Disconnect while connected
 //   "connection to <host>:<port> lost: <why>" the hub closed, or the socket failed
+// and after "connected to" on an nmdcs:// hub whose address named no keyprint:
+//   "the hub's keyprint is SHA256/<b32>: add ?kp=SHA256/<b32> to its address to pin it"
 // The reason of a failed login, for its note. A failed TLS handshake reads
 // "TLS handshake failed: <reason>", a keyprint that does not match "TLS
-// handshake failed: the hub's keyprint does not match".
+// handshake failed: the hub's keyprint does not match" (its note goes on
+// with ": expected <keyprint named>, seen <keyprint shown>").
 const char* login_failure_text(int code);
 
 // Command Connect: empties the UserTable, closes the connection (a login
@@ -108,6 +114,8 @@ bool hub_cancel_login();
 void hub_exit_command(Window main_screen);
 // True while a login thread has not handed in its result (tests wait on it).
 bool hub_login_running();
+// True while the hub is online over TLS (an nmdcs:// hub): the title says so.
+bool hub_tls_online();
 
 // The main window's messages that belong to the hub connection: socket
 // events, login results and the keep-alive timer. Returns TRUE when the

@@ -193,7 +193,7 @@ void draw_popup(DisplayGrid* g, const Screen* s) {
         int row = top + 1 + r;
         grid_put(g, row, 1, U'|', 0);
         grid_fill(g, row, 2, width, U' ', attr);
-        grid_put(g, row, 2, index < 9 ? (char32_t)(U'1' + index) : U' ', attr);
+        grid_put(g, row, 2, index < 9 ? (char32_t)(U'1' + index) : index == 9 ? U'0' : U' ', attr);
         const char16_t* label = popup_label(s, index);
         grid_put_text(g, row, 4, width - 3, label, 0, u16_len(label), attr);
         grid_put(g, row, width + 2, U'|', 0);

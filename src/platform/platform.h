@@ -109,8 +109,10 @@ constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 // The screen's procedure gets WM_INITDIALOG with `init` as lparam first.
 intptr_t dialog_run(ModuleInstance instance, int template_id, Window owner, ScreenProc proc, LPARAM init);
 void dialog_end(Window screen, intptr_t result);
-// Replaces the title the screen shows (cut to the platform's title room); the
-// template's title stays what the running copy is found by.
+// Replaces the title the screen shows (at most WINDOW_TITLE_UNITS - 1 units:
+// a longer one is cut); the template's title stays what the running copy is
+// found by.
+constexpr int WINDOW_TITLE_UNITS = 64;
 void window_set_title(Window screen, const char16_t* title);
 // Sizes the screen to the full display; nonzero on success.
 int fullscreen_init(Window screen, uint32_t flags_mask, uint32_t flags);

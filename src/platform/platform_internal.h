@@ -121,7 +121,7 @@ void control_notify(int screen, Control* c, uint16_t code);
 // --- Screens (screen.cpp) ------------------------------------------------------------
 constexpr int SCREEN_DEPTH = 8;
 constexpr int SCREEN_CONTROLS = 24;  // the most controls of one template (the settings screen has 20)
-constexpr int TITLE_UNITS = 64;
+constexpr int TITLE_UNITS = WINDOW_TITLE_UNITS;
 constexpr int BOX_TEXT_UNITS = 1024;  // message box text; longer is cut
 
 enum PopupKind : uint8_t { POPUP_NONE, POPUP_MENU, POPUP_COMBO };

@@ -182,6 +182,7 @@ void popup_key(Screen* s, const DisplayKeyEvent* key) {
         break;
     case DISPLAY_KEY_CHAR:
         if (key->ch >= U'1' && key->ch <= U'9') popup_choose(s, (int)(key->ch - U'1'));
+        if (key->ch == U'0') popup_choose(s, 9);  // the tenth entry, as on a keypad
         break;
     default:
         break;

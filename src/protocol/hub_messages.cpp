@@ -144,11 +144,9 @@ int build_chat_message(const char* input, const char* own_nick, char* out, int o
     const char* text = input;
     int blanks = 0;
     if (input[0] == '>') {
-        // The addressee runs up to the first blank (find_char: or one past the end).
-        int k = find_char(input, ' ');
+        int k = find_char(input, ' ');  // the blank after the addressee, or one past the end
         char target[TARGET_NICK_BYTES];
-        memset(target, 0, sizeof target);
-        text_copy_n(target, TARGET_NICK_BYTES, input + 1, k - 1);  // cut to 49
+        private_target(input, target);
         message_add(&m, "$To: ");
         message_add(&m, target);
         message_add(&m, " From: ");
@@ -166,6 +164,23 @@ int build_chat_message(const char* input, const char* own_nick, char* out, int o
     add_escaped(&m, text, false);
     message_add(&m, " |");
     return message_finish(&m);
+}
+
+int private_target(const char* input, char* out) {
+    memset(out, 0, TARGET_NICK_BYTES);
+    if (input[0] != '>') return 0;
+    // The addressee runs up to the first blank (find_char: or one past the end).
+    int k = find_char(input, ' ');
+    return text_copy_n(out, TARGET_NICK_BYTES, input + 1, k - 1);  // cut to 49
+}
+
+int private_sender(const char* message, char* out, int out_bytes) {
+    if (out_bytes > 0) out[0] = '\0';
+    int from = find_past(message, " From: ");
+    if (from == 0) return 0;
+    int end = field_end(message + from, ' ');
+    if (end <= 0 || end > out_bytes - 1) return 0;
+    return text_copy_n(out, out_bytes, message + from, end);
 }
 
 int build_search_message(const char* nick, const char* words, char* out, int out_bytes) {

@@ -48,6 +48,19 @@ constexpr int CHAT_MESSAGE_MAX_BYTES = 999;
 // when it does not fit in out_bytes.
 int build_chat_message(const char* input, const char* own_nick, char* out, int out_bytes);
 
+// The addressee of an input line ">bob text": the bytes after '>' up to the
+// first blank (or the end), cut to TARGET_NICK_BYTES - 1, into out
+// (TARGET_NICK_BYTES). Returns its length; 0 (out emptied) for a line that
+// does not start with '>'.
+int private_target(const char* input, char* out);
+
+// The sender of a received private message "$To: me From: bob $<bob> hi":
+// the bytes after " From: " up to the next blank, into out (out_bytes).
+// Returns its length, or 0 (out emptied) when there is no such field, it is
+// empty, no blank ends it, or it does not fit: dropped whole, since a cut
+// nick would name somebody else.
+int private_sender(const char* message, char* out, int out_bytes);
+
 // The search field is read as at most 199 UTF-16 units, each at most three
 // bytes in the hub's encoding.
 constexpr int SEARCH_TEXT_UNITS = 200;

@@ -12,6 +12,8 @@ constexpr int DIALOG_SEARCH = 1003;
 constexpr int DIALOG_PROGRESS = 1004;
 constexpr int DIALOG_USERS = 1005;
 constexpr int DIALOG_PASSWORD = 1006;
+constexpr int DIALOG_PRIVATE_LIST = 1007;  // Menu > Private: the conversations
+constexpr int DIALOG_PRIVATE_CHAT = 1008;  // one conversation
 
 // --- Soft-key bars (and the menus their "Menu" keys open) -------------------------
 constexpr int MENUBAR_MAIN = 2001;
@@ -20,6 +22,8 @@ constexpr int MENUBAR_SEARCH = 2003;
 constexpr int MENUBAR_USERS = 2004;
 constexpr int MENUBAR_PROGRESS = 2005;
 constexpr int MENUBAR_PASSWORD = 2006;
+constexpr int MENUBAR_PRIVATE_LIST = 2007;
+constexpr int MENUBAR_PRIVATE_CHAT = 2008;
 
 constexpr int ICON_PROGRAM = 8001;
 
@@ -30,6 +34,8 @@ constexpr int STRING_OK = 12006;
 constexpr int STRING_CANCEL = 12007;
 constexpr int STRING_DOWNLOAD = 12008;
 constexpr int STRING_EXIT = 12009;
+constexpr int STRING_OPEN = 12010;
+constexpr int STRING_SEND = 12011;
 
 // --- Controls, by screen -------------------------------------------------------------
 // Main screen.
@@ -72,6 +78,10 @@ constexpr int ID_USERS_LIST = 4009;
 // Password prompt.
 constexpr int ID_PASSWORD_LABEL = 4017;
 constexpr int ID_PASSWORD_FIELD = 4018;
+// Private list and conversation screens.
+constexpr int ID_PRIVATE_LIST = 4020;
+constexpr int ID_PRIVATE_VIEW = 4021;
+constexpr int ID_PRIVATE_INPUT = 4022;
 
 // --- Commands (menu entries and command soft keys) ----------------------------------
 // Main menu, and the main screen's "Search" soft key.
@@ -84,6 +94,7 @@ constexpr int CMD_DISCONNECT = 6007;
 constexpr int CMD_CLEAR_CHAT = 6008;
 constexpr int CMD_TRAFFIC = 6009;
 constexpr int CMD_ABOUT = 6025;
+constexpr int CMD_PRIVATE = 6029;
 constexpr int CMD_SEARCH_SCREEN = 12005;
 // Settings soft keys.
 constexpr int CMD_SETTINGS_OK = 6011;
@@ -111,3 +122,6 @@ constexpr int CMD_SCREEN_EXIT = 6024;
 // Password prompt soft keys.
 constexpr int CMD_PASSWORD_OK = 6027;
 constexpr int CMD_PASSWORD_CANCEL = 6028;
+// Private list and conversation soft keys ("EXIT" is CMD_SCREEN_EXIT).
+constexpr int CMD_PRIVATE_OPEN = 6030;
+constexpr int CMD_PRIVATE_SEND = 6031;

@@ -63,6 +63,15 @@ constexpr ControlTemplate PASSWORD_CONTROLS[] = {
     {ID_PASSWORD_FIELD, CONTROL_EDIT, 0, 40, 140, 12, STYLE_AUTOHSCROLL | STYLE_BORDER | STYLE_PASSWORD, u""},
 };
 
+constexpr ControlTemplate PRIVATE_LIST_CONTROLS[] = {
+    {ID_PRIVATE_LIST, CONTROL_LIST, 0, 0, 140, 108, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
+};
+
+constexpr ControlTemplate PRIVATE_CHAT_CONTROLS[] = {
+    {ID_PRIVATE_VIEW, CONTROL_EDIT, 0, 0, 140, 96, STYLE_MULTILINE | STYLE_READONLY | STYLE_VSCROLL | STYLE_BORDER, u""},
+    {ID_PRIVATE_INPUT, CONTROL_EDIT, 0, 96, 140, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+};
+
 #define COUNT_OF(a) ((int)(sizeof(a) / sizeof((a)[0])))
 
 constexpr DialogTemplate DIALOGS[] = {
@@ -72,6 +81,8 @@ constexpr DialogTemplate DIALOGS[] = {
     {DIALOG_PROGRESS, u"", nullptr, COUNT_OF(PROGRESS_CONTROLS), PROGRESS_CONTROLS},
     {DIALOG_USERS, u"", nullptr, COUNT_OF(USERS_CONTROLS), USERS_CONTROLS},
     {DIALOG_PASSWORD, u"Password", nullptr, COUNT_OF(PASSWORD_CONTROLS), PASSWORD_CONTROLS},
+    {DIALOG_PRIVATE_LIST, u"Private", nullptr, COUNT_OF(PRIVATE_LIST_CONTROLS), PRIVATE_LIST_CONTROLS},
+    {DIALOG_PRIVATE_CHAT, u"", nullptr, COUNT_OF(PRIVATE_CHAT_CONTROLS), PRIVATE_CHAT_CONTROLS},
 };
 
 // --- Menus: the popups that "Menu" soft keys open --------------------------------
@@ -80,6 +91,7 @@ constexpr MenuEntry MAIN_MENU[] = {
     {u"exit", CMD_EXIT}, {u"Connect", CMD_CONNECT}, {u"Disconnect", CMD_DISCONNECT},
     {u"Clear Chat", CMD_CLEAR_CHAT}, {u"Downloads", CMD_DOWNLOADS}, {u"About", CMD_ABOUT},
     {u"Traffic", CMD_TRAFFIC}, {u"Users", CMD_USERS}, {u"Option", CMD_OPTION},
+    {u"Private", CMD_PRIVATE},  // the tenth: key 0
 };
 
 constexpr MenuEntry SEARCH_MENU[] = {
@@ -114,6 +126,8 @@ constexpr MenuBarResource MENUBARS[] = {
     {MENUBAR_USERS, {{STRING_MENU, 0, true}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
     {MENUBAR_PROGRESS, {{STRING_MENU, 0, true}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
     {MENUBAR_PASSWORD, {{STRING_OK, CMD_PASSWORD_OK, false}, {STRING_CANCEL, CMD_PASSWORD_CANCEL, false}}},
+    {MENUBAR_PRIVATE_LIST, {{STRING_OPEN, CMD_PRIVATE_OPEN, false}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
+    {MENUBAR_PRIVATE_CHAT, {{STRING_SEND, CMD_PRIVATE_SEND, false}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
 };
 
 constexpr StringResource STRINGS[] = {
@@ -123,6 +137,8 @@ constexpr StringResource STRINGS[] = {
     {STRING_CANCEL, u"CANCEL"},
     {STRING_DOWNLOAD, u"Download"},
     {STRING_EXIT, u"EXIT"},
+    {STRING_OPEN, u"Open"},
+    {STRING_SEND, u"Send"},
 };
 
 constexpr IconResource ICONS[] = {

@@ -17,23 +17,29 @@
 // loops, during which the main screen still receives hub traffic.
 //
 // The title tells the session at each paint: "<hub name> (<N> users)" while
-// online ("<host>:<port>" until the hub has said its name), else "not
-// connected". Whatever changes the phase, the name or the count asks for a
-// repaint (hub/connection.cpp, hub/dispatch.cpp).
+// online ("<host>:<port>" until the hub has said its name), and " TLS" after
+// it while the hub connection is TLS, else "not connected"; then, while
+// private messages wait unread, " [PM: bob]" (" [PM: bob, 2 more]" with
+// more conversations), bob the latest. Whatever changes the phase, the name,
+// the count or a conversation asks for a repaint (hub/connection.cpp,
+// hub/dispatch.cpp, hub/private_chats.cpp).
 //
 // Reaches g_state: main_window, module_instance, connect_at_start, the ChatLog and
-// the chat view's position (through chat_view), the TrafficCounters, hub_phase, hub_address, hub_name and user_count (read); the own nick through
+// the chat view's position (through chat_view), the TrafficCounters, hub_phase, hub_address,
+// hub_name and user_count (read), the private conversations (read); the own nick through
 // chat_message_length.
 #include "screens/main_screen.h"
 
 #include "hub/chat.h"
 #include "hub/connection.h"
 #include "hub/dispatch.h"
+#include "hub/private_chats.h"
 #include "platform/tls.h"
 #include "protocol/hub_messages.h"
 #include "resources/ids.h"
 #include "screens/chat_view.h"
 #include "screens/password_screen.h"
+#include "screens/private_screen.h"
 #include "screens/progress_screen.h"
 #include "screens/screen_table.h"
 #include "screens/search_screen.h"
@@ -46,10 +52,11 @@ namespace {
 constexpr int ABOUT_UNITS = 555;
 constexpr int TRAFFIC_UNITS = 200;
 constexpr int TLS_VERSION_BYTES = 48;  // "mbed TLS 2.28.3", with room
-// The title as made; the platform cuts it to the room it has.
-constexpr int TITLE_TEXT_UNITS = HUB_NAME_UNITS + 40;
-// " (<N> users)": up to ten digits.
-constexpr int USER_COUNT_UNITS = 24;
+// The title as made: the platform shows WINDOW_TITLE_UNITS - 1 units of it,
+// so the hub's name is cut to leave the marks after it in view.
+constexpr int TITLE_TEXT_UNITS = WINDOW_TITLE_UNITS;
+// " (<N> users)": up to ten digits; " TLS"; " [PM: <nick>, <N> more]".
+constexpr int TITLE_MARKS_UNITS = 24 + 4 + USER_NAME_BYTES + 20;
 // "connected to <hub name>: exit anyway?"; a long name is cut.
 constexpr int EXIT_QUESTION_UNITS = HUB_NAME_UNITS + 40;
 
@@ -128,6 +135,7 @@ void command_option(Window) { open_sub_screen(DIALOG_SETTINGS, settings_screen_p
 void command_downloads(Window) { open_sub_screen(DIALOG_PROGRESS, progress_screen_proc); }
 void command_users(Window) { open_sub_screen(DIALOG_USERS, users_screen_proc); }
 void command_search(Window) { open_sub_screen(DIALOG_SEARCH, search_screen_proc); }
+void command_private(Window) { open_sub_screen(DIALOG_PRIVATE_LIST, private_list_proc); }
 
 void command_clear_chat(Window screen) {
     chatlog_clear();
@@ -164,7 +172,7 @@ const ScreenCommand MAIN_COMMANDS[] = {
     {CMD_USERS, command_users},           {CMD_DISCONNECT, command_disconnect},
     {CMD_CLEAR_CHAT, command_clear_chat}, {CMD_TRAFFIC, command_traffic},
     {CMD_ABOUT, command_about},           {CMD_SEARCH_SCREEN, command_search},
-    {ID_MAIN_INPUT_LINE, command_input_changed},
+    {ID_MAIN_INPUT_LINE, command_input_changed}, {CMD_PRIVATE, command_private},
 };
 
 intptr_t main_screen_open(Window screen) {
@@ -204,23 +212,47 @@ const ScreenKind MAIN_SCREEN = {
 
 }  // namespace
 
+namespace {
+
+// " [PM: bob]" or " [PM: bob, 2 more]" while conversations have unread
+// lines (bob the latest of them), else empty.
+void private_mark(char16_t* mark, int units) {
+    mark[0] = 0;
+    int latest = -1;
+    int waiting = private_chats_unread(&latest);
+    if (waiting == 0) return;
+    char16_t nick[USER_NAME_BYTES];
+    hub_text_to_utf16(g_state.private_chats[latest].nick, -1, nick, USER_NAME_BYTES);
+    if (waiting == 1) wide_format(mark, units, u" [PM: %s]", nick);
+    else wide_format(mark, units, u" [PM: %s, %d more]", nick, waiting - 1);
+}
+
+}  // namespace
+
 void main_screen_title(Window screen) {
+    char16_t marks[TITLE_MARKS_UNITS];
+    char16_t pm[TITLE_MARKS_UNITS];
+    private_mark(pm, TITLE_MARKS_UNITS);
     char16_t title[TITLE_TEXT_UNITS];
     if (g_state.hub_phase != HUB_ONLINE) {
-        window_set_title(screen, u"not connected");
+        u16_copy(title, TITLE_TEXT_UNITS, u"not connected");
+        u16_append(title, TITLE_TEXT_UNITS, pm);
+        window_set_title(screen, title);
         return;
     }
-    char16_t count[USER_COUNT_UNITS];
     int32_t users = g_state.user_count;
-    wide_format(count, USER_COUNT_UNITS, users == 1 ? u" (%d user)" : u" (%d users)", users);
-    // The count goes after the name, whose end is cut to leave it room.
-    int room = TITLE_TEXT_UNITS - u16_len(count);
+    wide_format(marks, TITLE_MARKS_UNITS, users == 1 ? u" (%d user)" : u" (%d users)", users);
+    if (hub_tls_online()) u16_append(marks, TITLE_MARKS_UNITS, u" TLS");
+    u16_append(marks, TITLE_MARKS_UNITS, pm);
+    // The marks go after the name, whose end is cut to leave them room.
+    int room = TITLE_TEXT_UNITS - u16_len(marks);
+    if (room < 2) room = 2;
     if (g_state.hub_name[0] != 0) {
         u16_copy(title, room, g_state.hub_name);
     } else {
         wide_format(title, room, u"%S", g_state.hub_address);
     }
-    u16_append(title, TITLE_TEXT_UNITS, count);
+    u16_append(title, TITLE_TEXT_UNITS, marks);
     window_set_title(screen, title);
 }
 

@@ -16,6 +16,7 @@ intptr_t main_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM
 // being read (chat_view_fill).
 void main_screen_paint(Window screen);
 // Sets the screen's title from the session: "<hub name> (<N> users)" (the
-// hub's "<host>:<port>" until its $HubName came) while online, otherwise
-// "not connected".
+// hub's "<host>:<port>" until its $HubName came) while online, " TLS" after
+// it over TLS, otherwise "not connected"; then " [PM: <nick>]" while a
+// private message waits unread.
 void main_screen_title(Window screen);

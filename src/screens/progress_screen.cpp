@@ -3,8 +3,9 @@
 // It shows the DownloadJob: the short name in the File label, the line
 // "<received> / <total> bytes" in the Size label and the same counts on the
 // progress bar, and a state line: the state word (waiting, connecting,
-// receiving, then done, failed or stopped), the peer, the percentage and,
-// while receiving, the speed. The worker writes the counts; this screen only
+// receiving, then done, failed or stopped), the peer, the percentage,
+// while receiving the speed, and once the worker has reached the peer how the
+// connection runs: "TLS" or "plain". The worker writes the counts; this screen only
 // reads them, through the atomic accessors, and repaints only when something
 // it shows has changed. It looks four times a second while a worker runs,
 // and not at all otherwise: a request that waits changes only when its
@@ -43,6 +44,7 @@ struct Shown {
     uint64_t received;
     uint64_t total;
     uint32_t speed;  // bytes a second over the last sample
+    uint8_t link;    // a DownloadLink
 };
 
 Shown g_shown;
@@ -52,7 +54,7 @@ uint64_t g_sample_bytes;
 
 Shown look() {
     Shown now = {download_row(), (uint8_t)download_phase(), (uint8_t)download_outcome(), download_received(),
-                 download_total(), g_shown.speed};
+                 download_total(), g_shown.speed, (uint8_t)download_link()};
     uint64_t ms = monotonic_ms();
     if (now.phase != DOWNLOAD_RECEIVING) {
         now.speed = 0;
@@ -69,7 +71,7 @@ Shown look() {
 
 bool same(const Shown& a, const Shown& b) {
     return a.row == b.row && a.phase == b.phase && a.outcome == b.outcome && a.received == b.received &&
-           a.total == b.total && a.speed == b.speed;
+           a.total == b.total && a.speed == b.speed && a.link == b.link;
 }
 
 const char16_t* state_word(const Shown& s) {
@@ -129,6 +131,10 @@ void show(Window screen, const Shown& s) {
         char16_t part[32];
         wide_format(part, 32, u"  %u KiB/s", s.speed >> 10);
         u16_append(state, STATE_LINE_UNITS, part);
+    }
+    // A request waiting again (its last peer was not the owner) has no link.
+    if (s.link != DOWNLOAD_LINK_NONE && s.phase != DOWNLOAD_REQUESTED) {
+        u16_append(state, STATE_LINE_UNITS, s.link == DOWNLOAD_LINK_TLS ? u"  TLS" : u"  plain");
     }
     control_set_text(screen, ID_PROGRESS_STATE, state);
     repaint_request(screen);

@@ -33,3 +33,24 @@ intptr_t screen_kind_run(const ScreenKind& kind, Window screen, uint32_t message
         return kind.other != nullptr ? kind.other(screen, message, wparam, lparam) : FALSE;
     }
 }
+
+void edit_fit(Window screen, int control_id, int capacity_units, bool (*fits)(const char16_t* text, int units)) {
+    constexpr int EDIT_FIT_UNITS = 4096;
+    char16_t text[EDIT_FIT_UNITS];
+    int room = capacity_units + 2 < EDIT_FIT_UNITS ? capacity_units + 2 : EDIT_FIT_UNITS;
+    int length = control_get_text(screen, control_id, text, room);
+    int caret = low_word((uintptr_t)control_send(screen, control_id, EM_GETSEL, 0, 0));
+    if (caret > length) caret = length;
+    bool taken = false;
+    while (length > 0 && !fits(text, length)) {
+        int end = caret > 0 ? caret : length;
+        int n = end >= 2 && utf16_is_low_surrogate(text[end - 1]) && utf16_is_high_surrogate(text[end - 2]) ? 2 : 1;
+        for (int i = end - n; i + n <= length; i++) text[i] = text[i + n];  // the terminator too
+        length -= n;
+        if (caret > 0) caret -= n;
+        taken = true;
+    }
+    if (!taken) return;
+    control_set_text(screen, control_id, text);
+    control_send(screen, control_id, EM_SETSEL, (WPARAM)caret, caret);
+}

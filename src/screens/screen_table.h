@@ -47,3 +47,10 @@ intptr_t screen_kind_run(const ScreenKind& kind, Window screen, uint32_t message
 
 // Ends the screen with 0: the close of most screens and their "EXIT" keys.
 void screen_end(Window screen);
+
+// Takes back the characters just before the caret of an edit field (a
+// surrogate pair whole; with the caret at the start, the last ones) until
+// fits(text, units) holds, the text read with room for one unit more than
+// capacity_units: what was just typed or pasted into a field that only
+// takes what its message carries.
+void edit_fit(Window screen, int control_id, int capacity_units, bool (*fits)(const char16_t* text, int units));

@@ -17,6 +17,7 @@
 #include "screens/users_screen.h"
 
 #include "hub/users.h"
+#include "screens/private_screen.h"
 #include "resources/ids.h"
 #include "screens/screen_table.h"
 #include "state/byte_size.h"
@@ -64,6 +65,11 @@ void address_user(Window screen, const char16_t* format) {
 
 void command_to_chat(Window screen) { address_user(screen, u"%s: "); }
 void command_private(Window screen) { address_user(screen, u">%s "); }
+// PRIVAT: the selected user's conversation, over this screen.
+void command_open_private(Window) {
+    const UserEntry* user = selected_user();
+    if (user != nullptr) private_chat_run(user->name);
+}
 
 // Any notification of the list: remember its selection (-1 for none).
 void list_notified(Window screen) {
@@ -105,7 +111,7 @@ void command_info(Window screen) {
 
 const ScreenCommand USERS_COMMANDS[] = {
     {ID_USERS_LIST, list_notified},          {CMD_USERS_TO_CHAT, command_to_chat},
-    {CMD_USERS_PRIVATE, command_private},    {IDOK, command_private},
+    {CMD_USERS_PRIVATE, command_open_private}, {IDOK, command_private},
     {CMD_USERS_REFRESH, fill_user_list},     {CMD_SCREEN_EXIT, screen_end},
     {CMD_USERS_INFO, command_info},
 };

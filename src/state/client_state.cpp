@@ -349,6 +349,8 @@ DownloadPhase download_phase() { return (DownloadPhase)flag_load(g_state.downloa
 void download_set_phase(DownloadPhase phase) { flag_store(g_state.download.phase, (uint8_t)phase); }
 DownloadOutcome download_outcome() { return (DownloadOutcome)flag_load(g_state.download.outcome); }
 void download_set_outcome(DownloadOutcome outcome) { flag_store(g_state.download.outcome, (uint8_t)outcome); }
+DownloadLink download_link() { return (DownloadLink)flag_load(g_state.download.link); }
+void download_set_link(DownloadLink link) { flag_store(g_state.download.link, (uint8_t)link); }
 
 int16_t download_row() {
     // The row is written only while the phase is idle or requested, before
@@ -369,6 +371,7 @@ bool download_request(int16_t row) {
     download_set_received(0);
     download_set_total(0);
     download_set_outcome(DOWNLOAD_NO_OUTCOME);
+    download_set_link(DOWNLOAD_LINK_NONE);
     download_set_phase(DOWNLOAD_REQUESTED);
     return true;
 }

@@ -291,6 +291,37 @@ struct DownloadJob {
     uint8_t stop;        // set by "Stop"; the worker ends at its next check
     uint8_t spare_waiting;  // 1 while spare_request holds a $ConnectToMe for the worker
     uint8_t outcome;        // a DownloadOutcome: how the last download ended
+    uint8_t link;           // a DownloadLink: how the worker reaches the peer (atomic)
+};
+
+// How the transfer's connection runs, for the Downloads screen: written
+// (atomic) by the worker once connected and once its handshake is done,
+// cleared by the next request.
+enum DownloadLink : uint8_t {
+    DOWNLOAD_LINK_NONE = 0,  // not connected yet
+    DOWNLOAD_LINK_PLAIN,
+    DOWNLOAD_LINK_TLS,
+};
+
+// --- PrivateChats --------------------------------------------------------------
+// One conversation per nick that sent or was sent a private message, with its
+// last lines as the main chat shows them (UTF-16, each ending in the line
+// break). UI thread only. A conversation keeps at most PRIVATE_CHAT_LINES
+// lines and PRIVATE_CHAT_UNITS - 1 units: the oldest whole lines go first;
+// a line longer than the whole store keeps its first units. A free slot has
+// an empty nick; the text of a slot never used is never written, so its
+// pages are never touched. Operations: hub/private_chats.h.
+constexpr int PRIVATE_CHATS = 16;
+constexpr int PRIVATE_CHAT_LINES = 200;
+constexpr int PRIVATE_CHAT_UNITS = 8000;  // shown whole: within what a view holds (10000)
+
+struct PrivateChat {
+    char nick[USER_NAME_BYTES];  // hub encoding, as the hub names the user; empty: a free slot
+    uint32_t last_used;          // g_state.private_clock at its last line or opening
+    uint16_t unread;             // lines received while it was not on screen
+    int16_t lines;               // whole lines in text
+    int32_t length;              // units in text, terminator not counted
+    char16_t text[PRIVATE_CHAT_UNITS];
 };
 
 // --- FavoritesTable ----------------------------------------------------------
@@ -417,6 +448,14 @@ struct ClientState {
     // which tests lower to stay fast. A worker reads its limit when it starts.
     int32_t hub_io_timeout_ms;
     int32_t download_silence_ms;
+
+    PrivateChat private_chats[PRIVATE_CHATS];
+    uint32_t private_clock;  // counts the uses of conversations, for their last_used
+    // The open Private list and conversation screens, 0 when none;
+    // private_open: the conversation's slot while its screen is open.
+    Window private_list_window;
+    Window private_chat_window;
+    uint8_t private_open;
 };
 
 // The record itself: zero-filled at process start except the short names flag,
@@ -513,6 +552,8 @@ DownloadPhase download_phase();
 void download_set_phase(DownloadPhase phase);
 DownloadOutcome download_outcome();
 void download_set_outcome(DownloadOutcome outcome);
+DownloadLink download_link();
+void download_set_link(DownloadLink link);
 // A request waits for its $ConnectToMe.
 bool download_requested();
 // A worker exists: connecting, receiving, verifying or ending.

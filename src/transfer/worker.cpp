@@ -453,6 +453,7 @@ DownloadEnd start_tls(WorkerRun* run, const char* host) {
 }
 
 DownloadEnd run_download(WorkerRun* run, const char* request) {
+    download_set_link(DOWNLOAD_LINK_NONE);  // a peer tried before (another nick) is not this one
     ConnectAddress address;
     if (!parse_connect_request(request, (int)strlen(g_worker_handover.own_nick), &address)) return END_REQUEST;
     if (!make_safe_file_name(g_state.download.short_name, run->name, RESULT_SHORT_BYTES)) return END_NAME;
@@ -472,6 +473,7 @@ DownloadEnd run_download(WorkerRun* run, const char* request) {
         end = start_tls(run, address.host);
         if (end != END_DONE) return end;
     }
+    download_set_link(address.tls ? DOWNLOAD_LINK_TLS : DOWNLOAD_LINK_PLAIN);
     end = exchange_handshake(run);
     if (end != END_DONE) return end;
     end = receive_file(run);

@@ -244,22 +244,23 @@ namespace {
 class ChatEcho : public HubWindowTest {};
 }  // namespace
 
-// A private message the socket took is shown as the own nick said it,
-// ">[i]mpx200> text", with the text as typed (escapes only on the wire);
-// the hub does not echo it. Public chat waits for the hub's echo, and a
-// message that could not be sent shows nothing.
-TEST_F(ChatEcho, SentPrivateMessageIsShownAsTypedWithTheOwnNick) {
+// A private message the socket took is shown with its addressee and the own
+// nick, "[to bob] <[i]mpx200> text", with the text as typed (escapes only on
+// the wire); the hub does not echo it. Public chat waits for the hub's echo,
+// and a message that could not be sent shows nothing.
+TEST_F(ChatEcho, SentPrivateMessageIsShownAsTypedWithItsAddresseeAndTheOwnNick) {
     TestHub hub;
-    connect_to(hub);
+    connect_to(hub, "$Hello [i]mpx200|$MyINFO $ALL bob d$ $Modem $$1$|");
+    ASSERT_TRUE(pump_until([] { return g_state.user_count == 1; }));
     chatlog_clear();
     chat_send(">bob hi | $ &amp; there");
     EXPECT_TRUE(hub.wait_received(0, "$To: bob From: [i]mpx200 $<[i]mpx200>      hi &#124; &#36; &amp;amp; there |",
                                   2000));
-    EXPECT_EQ(chat_log_text(), ">[i]mpx200> hi | $ &amp; there\r\n");
+    EXPECT_EQ(chat_log_text(), "[to bob] <[i]mpx200> hi | $ &amp; there\r\n");
     chat_send(">bob");  // nothing after the nick: an empty text
     chat_send("public line");
     EXPECT_TRUE(hub.wait_received(0, "<[i]mpx200> public line |", 2000));
-    EXPECT_EQ(chat_log_text(), ">[i]mpx200> hi | $ &amp; there\r\n>[i]mpx200> \r\n");
+    EXPECT_EQ(chat_log_text(), "[to bob] <[i]mpx200> hi | $ &amp; there\r\n[to bob] <[i]mpx200> \r\n");
     hub_disconnect_command();
     chatlog_clear();
     chat_send(">bob unsent");

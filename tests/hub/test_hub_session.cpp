@@ -398,6 +398,9 @@ void type_and_send(const char* typed, ScreenProc proc = chat_screen_proc) {
 
 }  // namespace
 
+// A private message goes only to a nick the hub has listed.
+const std::string HELLO_AND_BOB = "$Hello [i]mpx200|$MyINFO $ALL bob d$ $Modem $$1$|";
+
 class ChatSend : public HubSession {};
 
 TEST_F(ChatSend, PublicLineGoesOutWholeAndIsCounted) {
@@ -413,7 +416,7 @@ TEST_F(ChatSend, PublicLineGoesOutWholeAndIsCounted) {
 
 TEST_F(ChatSend, PrivateLineGoesOutInTheToLayout) {
     TestHub hub;
-    connect_and_settle(hub);
+    connect_and_settle(hub, HELLO_AND_BOB);
     size_t login = hub.received(0).size();
     type_and_send(">bob hi");
     EXPECT_TRUE(hub.wait_received(0, "hi |", 2000));
@@ -433,7 +436,7 @@ TEST_F(ChatSend, CyrillicInputIsSentIn1251) {
 // private lines alike; the addressee is not.
 TEST_F(ChatSend, EscapesGoOutEscaped) {
     TestHub hub;
-    connect_and_settle(hub);
+    connect_and_settle(hub, HELLO_AND_BOB);
     size_t login = hub.received(0).size();
     type_and_send("a|b$c&#36; & &amp;");
     ASSERT_TRUE(hub.wait_received(0, "; |", 2000));
@@ -449,7 +452,7 @@ TEST_F(ChatSend, EscapesGoOutEscaped) {
 TEST_F(ChatSend, Utf8HubGetsAndGivesUtf8) {
     g_state.settings.encoding = ENCODING_UTF8;
     TestHub hub;
-    connect_and_settle(hub);
+    connect_and_settle(hub, "$Hello [i]mpx200|$MyINFO $ALL Борис d$ $Modem $$1$|");
     size_t login = hub.received(0).size();
     type_and_send("привет ✓");
     type_and_send(">Борис да");
@@ -626,7 +629,7 @@ TEST_F(ChatLimit, Cp1251LineStopsWhereTheMessageWouldPass999Bytes) {
 TEST_F(ChatLimit, Utf8LineStopsAtTheSameLimitCountingBytes) {
     g_state.settings.encoding = ENCODING_UTF8;
     TestHub hub;
-    connect_and_settle(hub);
+    connect_and_settle(hub, HELLO_AND_BOB);
     size_t login = hub.received(0).size();
     std::string chunk;
     for (int i = 0; i < 100; i++) chunk += "ж";

@@ -2,8 +2,9 @@
 // login through the session against a local TLS hub (Python's ssl module in a
 // child process, with a certificate made by the openssl command for this
 // run), the bytes the library holds after the first reply, chat both ways
-// once online, the hub ending the session, a keyprint that does not match
-// refused before anything is sent, and a plain hub behind an nmdcs://
+// once online, the hub ending the session, the main screen's title marked
+// TLS, the keyprint shown when the address names none, one that does not
+// match refused before anything is sent (both named), and a plain hub behind an nmdcs://
 // address refused without a byte of the login in the clear. Everything on
 // 127.0.0.1, every wait bounded, the child killed and reaped at the end.
 //
@@ -21,7 +22,9 @@
 
 #include "hub/connection.h"
 #include "hub/hub_test_state.h"
+#include "platform/screen_fixture.h"
 #include "platform/tls.h"
+#include "screens/main_screen.h"
 #include "support/test_hub.h"
 #include "support/tls_server.h"
 
@@ -109,6 +112,7 @@ TEST_F(HubTls, LoginChatAndTheHubsCloseAllGoThroughTheSession) {
     ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
     EXPECT_EQ(g_state.hub_phase, HUB_ONLINE);
+    EXPECT_TRUE(hub_tls_online());
     // The first reply was longer than the login's receive: the rest, held by
     // the library with nothing more on the socket, is read all the same and
     // completes the chat line the first reply began.
@@ -148,11 +152,21 @@ TEST_F(HubTls, LoginChatAndTheHubsCloseAllGoThroughTheSession) {
     EXPECT_EQ(log.find("lost"), log.rfind("lost")) << log;
 }
 
+// Without a keyprint in the address any certificate is taken, and the one
+// seen is shown once after "connected to", with how to pin it.
 TEST_F(HubTls, DisconnectEndsTheSessionAndConnectAgainLogsInAfresh) {
     aim(g_tls_server.port, "");  // no keyprint named: any certificate
     ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
+    const std::string& seen = g_tls_server.keyprint;
+    EXPECT_EQ(chat_log_text().rfind(note_connecting() + note_connected() + "the hub's keyprint is " + seen +
+                                        ": add ?kp=" + seen + " to its address to pin it\r\n",
+                                    0),
+              0u)
+        << chat_log_text();
+    EXPECT_TRUE(hub_tls_online());
     hub_disconnect_command();
+    EXPECT_FALSE(hub_tls_online());
     EXPECT_TRUE(chat_has(note_disconnected()));
     ASSERT_TRUE(connect_and_wait());
     ASSERT_GT(g_state.hub_socket, 0) << chat_log_text();
@@ -168,14 +182,51 @@ TEST_F(HubTls, KeyprintThatDoesNotMatchEndsTheLoginBeforeAnythingIsSent) {
     ASSERT_TRUE(connect_and_wait());
     EXPECT_EQ(g_state.hub_socket, LOGIN_KEYPRINT_MISMATCH);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
+    // Both keyprints are named: the one the address asks for and the one seen.
     EXPECT_EQ(chat_log_text(),
-              note_connecting() + note_cannot_connect("TLS handshake failed: the hub's keyprint does not match"));
+              note_connecting() + note_cannot_connect("TLS handshake failed: the hub's keyprint does not match: "
+                                                      "expected " + wrong + ", seen " + g_tls_server.keyprint));
     pump_for(200);
     EXPECT_EQ(received_by_hub(), "") << "nothing of the login reaches a hub with the wrong certificate";
 }
 
 // A hub that speaks plain NMDC where the address says nmdcs://: the
 // handshake fails, and the only bytes it got are the TLS client's greeting.
+// The real main screen on the headless display: its title ends in " TLS"
+// while online over TLS; after Disconnect the mark is gone.
+TEST_F(HubTls, MainScreenTitleIsMarkedWhileOnlineOverTls) {
+    aim(g_tls_server.port, "");
+    g_state.module_instance = KIVO_INSTANCE;
+    display_start_headless(80, 24);
+    static IdleScript script;
+    script = IdleScript{};
+    script.add([](void*) {
+        script.close_target = g_state.main_window;
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("2");  // Menu > Connect
+        return true;
+    });
+    script.add([](void*) {
+        if (grid_row(0).find("Secure Hub (0 users) TLS -") == std::string::npos) return false;
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        display_type("3");  // Menu > Disconnect
+        return true;
+    });
+    script.add([](void*) { return grid_row(0).find("+ not connected -") != std::string::npos; });
+    // Run out, it disconnects first: Exit would ask while online.
+    display_set_idle_hook(
+        [](void* s) {
+            if (script.turns >= IdleScript::TURNS_MAX) hub_disconnect_command();
+            IdleScript::hook(s);
+        },
+        &script);
+    dialog_run(KIVO_INSTANCE, DIALOG_MAIN, 0, main_screen_proc, 0);
+    display_set_idle_hook(nullptr, nullptr);
+    EXPECT_FALSE(script.ran_out) << "step " << script.next << " never completed\n" << grid_text();
+    display_stop();
+    g_state.main_window = window_;
+}
+
 TEST_F(HubTls, PlainHubBehindAnNmdcsAddressGetsNoLoginInTheClear) {
     TestHub hub;
     hub.send(HUB_TEST_LOCK).expect(HUB_TEST_BLOCK_END, 1000).send("$Hello [i]mpx200|");

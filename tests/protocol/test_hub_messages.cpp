@@ -153,6 +153,26 @@ TEST(ChatMessage, EscapedTextReadsBackAsTyped) {
 
 // --- Escapes read back --------------------------------------------------------
 
+// The sender names the conversation a received message goes to: a field
+// that is missing, empty, unended or too long names nobody, never a cut nick.
+TEST(PrivateSender, NickAfterFromUpToItsBlankAndNothingFromMalformedMessages) {
+    char nick[USER_NAME_BYTES] = "stale";
+    EXPECT_EQ(private_sender("$To: me From: bob $<bob> hi", nick, USER_NAME_BYTES), 3);
+    EXPECT_STREQ(nick, "bob");
+    const std::string too_long = "$To: me From: " + std::string(USER_NAME_BYTES, 'x') + " $<x> hi";
+    for (const std::string& bad : {std::string("$To: me $<bob> hi"), std::string("$To: me From:  $<bob> hi"),
+                                   std::string("$To: me From: bob"), std::string("$To: me From: "), too_long}) {
+        strcpy(nick, "stale");
+        EXPECT_EQ(private_sender(bad.c_str(), nick, USER_NAME_BYTES), 0) << bad;
+        EXPECT_STREQ(nick, "") << bad;
+    }
+    char target[TARGET_NICK_BYTES];
+    EXPECT_EQ(private_target(">bob hi", target), 3);
+    EXPECT_STREQ(target, "bob");
+    EXPECT_EQ(private_target("bob hi", target), 0);
+    EXPECT_EQ(private_target((">" + std::string(60, 'n')).c_str(), target), TARGET_NICK_BYTES - 1);
+}
+
 TEST(Unescape, TheThreeEscapesAndNothingElse) {
     struct Case {
         const char* in;

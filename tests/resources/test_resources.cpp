@@ -12,10 +12,11 @@
 
 namespace {
 
-constexpr int DIALOG_IDS[] = {DIALOG_MAIN, DIALOG_SETTINGS, DIALOG_SEARCH, DIALOG_PROGRESS, DIALOG_USERS,
-                               DIALOG_PASSWORD};
-constexpr int MENUBAR_IDS[] = {MENUBAR_MAIN,  MENUBAR_SETTINGS, MENUBAR_SEARCH,
-                               MENUBAR_USERS, MENUBAR_PROGRESS, MENUBAR_PASSWORD};
+constexpr int DIALOG_IDS[] = {DIALOG_MAIN,     DIALOG_SETTINGS, DIALOG_SEARCH,       DIALOG_PROGRESS,
+                               DIALOG_USERS,    DIALOG_PASSWORD, DIALOG_PRIVATE_LIST, DIALOG_PRIVATE_CHAT};
+constexpr int MENUBAR_IDS[] = {MENUBAR_MAIN,     MENUBAR_SETTINGS,     MENUBAR_SEARCH,
+                               MENUBAR_USERS,    MENUBAR_PROGRESS,     MENUBAR_PASSWORD,
+                               MENUBAR_PRIVATE_LIST, MENUBAR_PRIVATE_CHAT};
 
 // The ids are the contract between the tables and the screen procedures:
 // their numbers stay as they are.
@@ -59,7 +60,7 @@ TEST(Resources, EveryProgramResourceIsFoundAndOnlyInTheProgramsInstance) {
     }
     for (int id : MENUBAR_IDS) EXPECT_NE(resource_menubar(KIVO_INSTANCE, id), nullptr) << id;
     EXPECT_NE(resource_icon(KIVO_INSTANCE, ICON_PROGRAM), nullptr);
-    EXPECT_EQ(resource_dialog(KIVO_INSTANCE, 1007), nullptr);
+    EXPECT_EQ(resource_dialog(KIVO_INSTANCE, 1099), nullptr);
     EXPECT_EQ(resource_string(KIVO_INSTANCE, 1), nullptr);
 }
 
@@ -79,7 +80,7 @@ TEST(Resources, EverySoftKeyHasALabelAndEveryPopupKeyHasEntries) {
 TEST(Resources, MenusKeepTheirEntriesInOrderWithTheirCommands) {
     EXPECT_EQ(commands_of(MENUBAR_MAIN), (std::vector<int>{CMD_EXIT, CMD_CONNECT, CMD_DISCONNECT, CMD_CLEAR_CHAT,
                                                            CMD_DOWNLOADS, CMD_ABOUT, CMD_TRAFFIC, CMD_USERS,
-                                                           CMD_OPTION}));
+                                                           CMD_OPTION, CMD_PRIVATE}));
     EXPECT_EQ(commands_of(MENUBAR_SEARCH), (std::vector<int>{CMD_RESULT_INFO, CMD_SHORT_NAMES, CMD_FULL_PATHS,
                                                              CMD_SEARCH_CANCEL, CMD_SEARCH, CMD_SEARCH_EXIT,
                                                              CMD_SEARCH_EXIT, CMD_SORT_NAME, CMD_SORT_SIZE,
@@ -142,6 +143,9 @@ TEST(Resources, EveryControlAScreenUsesIsThereWithItsKind) {
         {DIALOG_SETTINGS, ID_SETTINGS_ENCODING_LABEL, CONTROL_STATIC},
         {DIALOG_PASSWORD, ID_PASSWORD_LABEL, CONTROL_STATIC},
         {DIALOG_PASSWORD, ID_PASSWORD_FIELD, CONTROL_EDIT},
+        {DIALOG_PRIVATE_LIST, ID_PRIVATE_LIST, CONTROL_LIST},
+        {DIALOG_PRIVATE_CHAT, ID_PRIVATE_VIEW, CONTROL_EDIT},
+        {DIALOG_PRIVATE_CHAT, ID_PRIVATE_INPUT, CONTROL_EDIT},
     };
     for (const Expect& e : controls) {
         const ControlTemplate* c = resource_control(resource_dialog(KIVO_INSTANCE, e.dialog), e.control);

@@ -223,7 +223,8 @@ TEST_F(ProgressScreen, AWaitingRequestCostsNothingUntilTheHubsConnectToMe) {
         display_type("1");
         return true;
     });
-    script.add([](void*) { return label(ID_PROGRESS_STATE) == "stopped from bob  0%"; });
+    // The worker reached the peer in the clear: the line says so.
+    script.add([](void*) { return label(ID_PROGRESS_STATE) == "stopped from bob  0%  plain"; });
     script.add([](void*) {
         g_timer_looks = 0;  // the worker has ended: the screen looks no more
         since = monotonic_ms();
@@ -267,11 +268,12 @@ TEST_F(ProgressScreen, StateLineShowsEachOutcome) {
     });
     script.add([](void*) { return label(ID_PROGRESS_STATE) == "connecting from bob  100%"; });
     script.add([](void*) {
+        download_set_link(DOWNLOAD_LINK_TLS);  // the worker's handshake is done
         download_set_outcome(DOWNLOAD_DONE);
         download_set_phase(DOWNLOAD_IDLE);
         return true;
     });
-    script.add([](void*) { return label(ID_PROGRESS_STATE) == "done from bob  100%"; });
+    script.add([](void*) { return label(ID_PROGRESS_STATE) == "done from bob  100%  TLS"; });
     script.add(press_exit);
     EXPECT_EQ(run(&script), 0);
 }

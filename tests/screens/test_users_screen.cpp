@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "hub/private_chats.h"
 #include "hub/users.h"
 #include "platform/screen_fixture.h"
 #include "resources/ids.h"
@@ -198,7 +199,9 @@ TEST_F(UsersScreen, OpeningSortsListsSharesAndRestoresSelectionByPosition) {
     EXPECT_EQ(g_input_at_close, u"draft");
 }
 
-TEST_F(UsersScreen, PrivatLeavesNameAndBlankWithCaretAfterTheBlank) {
+// PRIVAT opens the selected user's conversation over the list; Back returns
+// to the list, and the main screen's draft is left alone.
+TEST_F(UsersScreen, PrivatOpensTheConversationOverTheList) {
     put_user(0, "bob", "1");
     Script script;
     script.steps = {
@@ -206,19 +209,21 @@ TEST_F(UsersScreen, PrivatLeavesNameAndBlankWithCaretAfterTheBlank) {
             press_users_menu("3");  // "PRIVAT"
             return true;
         },
-        users_closed,
         [] {
-            EXPECT_EQ(input_line(), u">bob ");
-            display_type("hi");  // typed where the caret was left
+            if (grid_row(0).find("Private: bob") == std::string::npos) return false;
+            EXPECT_GE(private_chat_find("bob"), 0);
+            display_press(DISPLAY_KEY_BACK);
             return true;
         },
         [] {
-            EXPECT_EQ(input_line(), u">bob hi");
+            if (g_state.private_chat_window != 0 || display_find("bob   1 b") < 0) return false;
+            display_press(DISPLAY_KEY_SOFT_RIGHT);  // "EXIT"
             return true;
         },
-        close_main};
+        users_closed, close_main};
     run(script);
     EXPECT_EQ(g_users_result, 0);
+    EXPECT_EQ(g_input_at_close, u"draft");
 }
 
 TEST_F(UsersScreen, ActionKeyAddressesTheSelectedUserPrivately) {
@@ -326,7 +331,7 @@ TEST_F(UsersScreen, CommandsNeverAddressWhoeverTookTheShownUsersSlot) {
         },
         [] {
             EXPECT_EQ(row_of_list_entry(1).substr(0, 11), "|>zed   1 B");
-            press_users_menu("3");
+            display_press(DISPLAY_KEY_ACTION);  // addresses privately in the input line
             return true;
         },
         users_closed, close_main};
