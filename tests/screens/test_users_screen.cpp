@@ -216,7 +216,7 @@ TEST_F(UsersScreen, PrivatOpensTheConversationOverTheList) {
             return true;
         },
         [] {
-            if (g_state.private_chat_window != 0 || display_find("bob   1 b") < 0) return false;
+            if (g_state.private_chat_window != 0 || display_find("bob   1 B") < 0) return false;
             display_press(DISPLAY_KEY_SOFT_RIGHT);  // "EXIT"
             return true;
         },
