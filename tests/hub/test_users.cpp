@@ -61,7 +61,8 @@ std::string fields_of(const char* nick) {
     for (int k = USER_INFO_CONNECTION; k <= USER_INFO_DESCRIPTION; k++) {
         char field[USER_INFO_BYTES];
         user_info_field(&g_state.users[find_user(nick)], k, field, USER_INFO_BYTES);
-        all += (k > 0 ? "|" : "") + std::string(field);
+        if (k > 0) all += '|';
+        all += field;
     }
     return all;
 }

@@ -170,7 +170,9 @@ TEST(PrivateSender, NickAfterFromUpToItsBlankAndNothingFromMalformedMessages) {
     EXPECT_EQ(private_target(">bob hi", target), 3);
     EXPECT_STREQ(target, "bob");
     EXPECT_EQ(private_target("bob hi", target), 0);
-    EXPECT_EQ(private_target((">" + std::string(60, 'n')).c_str(), target), TARGET_NICK_BYTES - 1);
+    std::string long_target(61, 'n');  // ">" and 60 letters
+    long_target[0] = '>';
+    EXPECT_EQ(private_target(long_target.c_str(), target), TARGET_NICK_BYTES - 1);
 }
 
 TEST(Unescape, TheThreeEscapesAndNothingElse) {
