@@ -86,27 +86,8 @@ bool input_fits(const char16_t* input, int units) {
     return length >= 0 && length <= CHAT_MESSAGE_MAX_BYTES;
 }
 
-// Takes back the characters just before the caret (a surrogate pair whole)
-// until the outgoing message fits; with the caret at the start, the last ones.
-void input_line_fit(Window screen) {
-    // Room for one more character than a fitting line holds: the one just typed.
-    char16_t input[CHAT_INPUT_UNITS + 2];
-    int length = control_get_text(screen, ID_MAIN_INPUT_LINE, input, CHAT_INPUT_UNITS + 2);
-    int caret = low_word((uintptr_t)control_send(screen, ID_MAIN_INPUT_LINE, EM_GETSEL, 0, 0));
-    if (caret > length) caret = length;
-    bool taken = false;
-    while (length > 0 && !input_fits(input, length)) {
-        int end = caret > 0 ? caret : length;
-        int n = end >= 2 && utf16_is_low_surrogate(input[end - 1]) && utf16_is_high_surrogate(input[end - 2]) ? 2 : 1;
-        for (int i = end - n; i + n <= length; i++) input[i] = input[i + n];  // the terminator too
-        length -= n;
-        if (caret > 0) caret -= n;
-        taken = true;
-    }
-    if (!taken) return;
-    control_set_text(screen, ID_MAIN_INPUT_LINE, input);
-    control_send(screen, ID_MAIN_INPUT_LINE, EM_SETSEL, (WPARAM)caret, caret);
-}
+// Takes back what was just typed until the outgoing message fits (edit_fit).
+void input_line_fit(Window screen) { edit_fit(screen, ID_MAIN_INPUT_LINE, CHAT_INPUT_UNITS, input_fits); }
 
 void command_send(Window) { send_input_line(); }
 // EN_CHANGE (and EN_SETFOCUS, which changes nothing here) from the input line.
