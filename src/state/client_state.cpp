@@ -1,6 +1,6 @@
 // The ClientState record and the few operations that the UI thread shares
 // with the download worker: traffic counters (atomic), the ChatLog (one lock)
-// and the DownloadJob's counts and row index (atomic).
+// and the DownloadJobs' phases and counts (atomic).
 //
 // State of this file besides the record: the two locks that guard the parts
 // of it the download worker shares.
@@ -20,6 +20,7 @@ std::mutex g_chatlog_mutex;
 void set_start_values() {
     g_state.short_names = 1;
     g_state.settings.chat_timestamps = 1;
+    g_state.settings.download_slots = DOWNLOAD_SLOTS_DEFAULT;
     g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
     g_state.download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
 }
@@ -320,21 +321,8 @@ int chatlog_copy_text(char16_t* out, int out_units) {
     return at;
 }
 
-uint64_t download_received() {
-    return std::atomic_ref<uint64_t>(g_state.download.received).load(std::memory_order_relaxed);
-}
-uint64_t download_total() {
-    return std::atomic_ref<uint64_t>(g_state.download.total).load(std::memory_order_relaxed);
-}
-void download_set_received(uint64_t v) {
-    std::atomic_ref<uint64_t>(g_state.download.received).store(v, std::memory_order_relaxed);
-}
-void download_set_total(uint64_t v) {
-    std::atomic_ref<uint64_t>(g_state.download.total).store(v, std::memory_order_relaxed);
-}
-
 namespace {
-// Guards the requested <-> connecting moves and the spare request.
+// Guards the requested <-> connecting moves, the spare request and swaps.
 std::mutex g_download_mutex;
 
 uint8_t flag_load(uint8_t& flag) {
@@ -343,36 +331,59 @@ uint8_t flag_load(uint8_t& flag) {
 void flag_store(uint8_t& flag, uint8_t v) {
     std::atomic_ref<uint8_t>(flag).store(v, std::memory_order_release);
 }
+uint64_t count_load(uint64_t& count) {
+    return std::atomic_ref<uint64_t>(count).load(std::memory_order_relaxed);
+}
+void count_store(uint64_t& count, uint64_t v) {
+    std::atomic_ref<uint64_t>(count).store(v, std::memory_order_relaxed);
+}
 }  // namespace
 
-DownloadPhase download_phase() { return (DownloadPhase)flag_load(g_state.download.phase); }
-void download_set_phase(DownloadPhase phase) { flag_store(g_state.download.phase, (uint8_t)phase); }
-DownloadOutcome download_outcome() { return (DownloadOutcome)flag_load(g_state.download.outcome); }
-void download_set_outcome(DownloadOutcome outcome) { flag_store(g_state.download.outcome, (uint8_t)outcome); }
-DownloadLink download_link() { return (DownloadLink)flag_load(g_state.download.link); }
-void download_set_link(DownloadLink link) { flag_store(g_state.download.link, (uint8_t)link); }
+uint64_t download_received(int job) { return count_load(g_state.jobs[job].received); }
+uint64_t download_total(int job) { return count_load(g_state.jobs[job].total); }
+void download_set_received(int job, uint64_t v) { count_store(g_state.jobs[job].received, v); }
+void download_set_total(int job, uint64_t v) { count_store(g_state.jobs[job].total, v); }
 
-int16_t download_row() {
-    // The row is written only while the phase is idle or requested, before
-    // the release store of the phase that publishes it.
-    if (download_phase() == DOWNLOAD_IDLE) return -1;
-    return g_state.download.row_index;
+DownloadPhase download_phase(int job) { return (DownloadPhase)flag_load(g_state.jobs[job].phase); }
+void download_set_phase(int job, DownloadPhase phase) { flag_store(g_state.jobs[job].phase, (uint8_t)phase); }
+DownloadOutcome download_outcome(int job) { return (DownloadOutcome)flag_load(g_state.jobs[job].outcome); }
+void download_set_outcome(int job, DownloadOutcome outcome) {
+    flag_store(g_state.jobs[job].outcome, (uint8_t)outcome);
 }
+DownloadLink download_link(int job) { return (DownloadLink)flag_load(g_state.jobs[job].link); }
+void download_set_link(int job, DownloadLink link) { flag_store(g_state.jobs[job].link, (uint8_t)link); }
+uint8_t download_ended(int job) { return flag_load(g_state.jobs[job].ended); }
+void download_set_ended(int job, uint8_t v) { flag_store(g_state.jobs[job].ended, v); }
 
-bool download_requested() { return download_phase() == DOWNLOAD_REQUESTED; }
-bool download_running() { return download_phase() >= DOWNLOAD_CONNECTING; }
-uint8_t download_stop_requested() { return flag_load(g_state.download.stop); }
-void download_set_stop(uint8_t v) { flag_store(g_state.download.stop, v); }
+bool download_requested(int job) { return download_phase(job) == DOWNLOAD_REQUESTED; }
+bool download_running(int job) { return download_phase(job) >= DOWNLOAD_CONNECTING; }
+bool download_any_running() {
+    for (int job = 0; job < DOWNLOAD_JOBS; job++) {
+        if (download_running(job)) return true;
+    }
+    return false;
+}
+int download_active_count() {
+    int n = 0;
+    for (int job = 0; job < DOWNLOAD_JOBS; job++) {
+        if (download_phase(job) != DOWNLOAD_IDLE) n++;
+    }
+    return n;
+}
+uint8_t download_stop_requested(int job) { return flag_load(g_state.jobs[job].stop); }
+void download_set_stop(int job, uint8_t v) { flag_store(g_state.jobs[job].stop, v); }
 
-bool download_request(int16_t row) {
+bool download_request(int job) {
     std::lock_guard<std::mutex> hold(g_download_mutex);
-    if (download_running()) return false;
-    g_state.download.row_index = row;
-    download_set_received(0);
-    download_set_total(0);
-    download_set_outcome(DOWNLOAD_NO_OUTCOME);
-    download_set_link(DOWNLOAD_LINK_NONE);
-    download_set_phase(DOWNLOAD_REQUESTED);
+    if (download_running(job)) return false;
+    download_set_received(job, 0);
+    download_set_total(job, 0);
+    download_set_outcome(job, DOWNLOAD_NO_OUTCOME);
+    download_set_link(job, DOWNLOAD_LINK_NONE);
+    download_set_ended(job, 0);
+    download_set_stop(job, 0);
+    g_state.jobs[job].requested_ms = monotonic_ms();
+    download_set_phase(job, DOWNLOAD_REQUESTED);
     return true;
 }
 

@@ -73,6 +73,8 @@ struct SessionSettings {
     // Nonzero (the default): each chat line is shown after its time,
     // "[HH:MM] "; read at each paint.
     uint8_t chat_timestamps;
+    // How many downloads run at once: 1 to DOWNLOAD_JOBS.
+    uint8_t download_slots;
 };
 
 // --- TrafficCounters -------------------------------------------------------
@@ -246,19 +248,28 @@ enum SearchPhase : uint8_t {
 
 // --- DownloadJob and ConnectRequest ------------------------------------------
 constexpr int CONNECT_REQUEST_BYTES = 1000;
+// Transfers that may run at once: the setting (SessionSettings::download_slots)
+// chooses 1 to this many, 3 by default.
+constexpr int DOWNLOAD_JOBS = 10;
+constexpr int DOWNLOAD_SLOTS_DEFAULT = 3;
+// A peer's words quoted in a note or kept as an entry's last error.
+constexpr int DOWNLOAD_DETAIL_BYTES = 61;
 
-// The one download's life. Only the moves below exist, each made by the one
+// One transfer's life. Only the moves below exist, each made by the one
 // thread named; the phase is read and written atomically, the moves between
-// requested and connecting (and the spare request) under the job's lock.
-//   idle -> requested        UI: the Download command (again while requested: replaced)
-//   requested -> idle        UI: "Stop" withdraws the request
-//   requested -> connecting  UI: the owner's $ConnectToMe starts the worker
-//   connecting -> requested  worker: the peer greeted with another nick
+// requested and connecting (and the spare request) under the jobs' lock.
+//   idle -> requested        UI: the queue gives the job an entry and asks its user
+//   requested -> idle        UI: the request is withdrawn (paused, removed, unanswered)
+//   requested -> connecting  UI: a $ConnectToMe starts the worker
+//   connecting -> requested  worker: the peer greeted with a nick no job asked for
 //   connecting -> receiving  worker: the peer's reply accepted, data follows
 //   receiving -> verifying   worker: every byte in, the Tiger tree being finished
 //   connecting, receiving, verifying -> ending -> idle   worker: its last steps
 // While the phase is connecting or later, the UI writes nothing of the job but
-// the stop flag and the spare request; the worker writes the counts.
+// the stop flag and the spare request; the worker writes the counts. While
+// two jobs are requested and connecting, a worker whose peer names the
+// other job's user swaps the two jobs' entries under the lock (the
+// requested job has no thread that reads them).
 enum DownloadPhase : uint8_t {
     DOWNLOAD_IDLE = 0,
     DOWNLOAD_REQUESTED,
@@ -268,9 +279,9 @@ enum DownloadPhase : uint8_t {
     DOWNLOAD_ENDING,
 };
 
-// How the last download ended, for the Downloads screen: written (atomic)
-// by the worker just before the phase goes back to idle, or by the UI when
-// "Stop" withdraws a request; cleared by the next request.
+// How the job's last transfer ended, for the queue: written (atomic) by the
+// worker just before the phase goes back to idle, or by the UI when a
+// request is withdrawn; cleared by the next request.
 enum DownloadOutcome : uint8_t {
     DOWNLOAD_NO_OUTCOME = 0,
     DOWNLOAD_DONE,
@@ -278,7 +289,37 @@ enum DownloadOutcome : uint8_t {
     DOWNLOAD_STOPPED,
 };
 
+// Why a transfer ended; each has its closing chat note (transfer/worker.cpp)
+// and the queue decides by it whether and when the entry is tried again.
+enum DownloadEnd : uint8_t {
+    END_DONE = 0,
+    END_REQUEST,
+    END_NAME,
+    END_CONNECT,
+    END_TLS,
+    END_SEND,
+    END_SILENT,
+    END_CLOSED,
+    END_GREETING,
+    END_NICK,
+    END_LENGTH,
+    END_LENGTH_DIFFERS,
+    END_REFUSED,
+    END_FILE,
+    END_FOLDER,
+    END_PART_NAME,
+    END_WRITE,
+    END_SHORT,
+    END_STOPPED,
+    END_HASH,
+    END_MISMATCH,
+    END_RENAME,
+    END_WORKER,      // the thread could not be started
+    END_UNANSWERED,  // no $ConnectToMe came for the request in time
+};
+
 struct DownloadJob {
+    uint32_t entry_id;   // the queue entry the job fetches (QueueEntry::id), 0: none
     char nick[RESULT_NICK_BYTES];
     char path[RESULT_PATH_BYTES];
     char short_name[RESULT_SHORT_BYTES];
@@ -286,12 +327,50 @@ struct DownloadJob {
     uint64_t size;       // the size the search result gave
     uint64_t received;   // bytes of the file held: the resumed part, then each chunk
     uint64_t total;      // the file's whole length, once the peer's reply is in
-    int16_t row_index;   // results row of the job; meaningful while the phase is not idle
+    uint64_t requested_ms;  // monotonic time of the request (UI)
     uint8_t phase;       // a DownloadPhase
-    uint8_t stop;        // set by "Stop"; the worker ends at its next check
-    uint8_t spare_waiting;  // 1 while spare_request holds a $ConnectToMe for the worker
-    uint8_t outcome;        // a DownloadOutcome: how the last download ended
+    uint8_t stop;        // set by Pause or Remove; the worker ends at its next check
+    uint8_t outcome;        // a DownloadOutcome: how the last transfer ended
     uint8_t link;           // a DownloadLink: how the worker reaches the peer (atomic)
+    // Set by the worker as its last touch, with end and detail written
+    // before it: the queue takes the outcome and clears it (UI).
+    uint8_t ended;
+    uint8_t end;        // a DownloadEnd
+    char detail[DOWNLOAD_DETAIL_BYTES];  // the refusal, the quoted reply, the TLS reason
+    // The local name the finished file took (hub encoding).
+    char final_name[RESULT_SHORT_BYTES + 8];
+    char connect_request[CONNECT_REQUEST_BYTES];
+};
+
+// --- The download queue --------------------------------------------------------
+// What the person asked to download, in the order shown; each entry runs on
+// a job when its turn comes (hub/queue.h). Texts are in the encoding named
+// by the entry (the hub's when it was queued). UI thread only.
+constexpr int QUEUE_ENTRIES = 1000;
+
+enum QueueState : uint8_t {
+    QUEUE_WAITING = 0,  // its turn has not come, or it waits to be tried again
+    QUEUE_RUNNING,      // a job has it
+    QUEUE_DONE,
+    QUEUE_FAILED,       // tried and given up until the person says Retry
+    QUEUE_PAUSED,
+};
+
+struct QueueEntry {
+    uint32_t id;  // unique within the process, never 0
+    char nick[RESULT_NICK_BYTES];
+    char path[RESULT_PATH_BYTES];   // backslash-separated, as the source sent it
+    char name[RESULT_SHORT_BYTES];  // the local file name it is saved under
+    char tth[TTH_TEXT_BYTES];       // empty: none, nothing is verified
+    uint64_t size;
+    uint64_t held;             // bytes of it held in its part, as last known
+    uint64_t retry_ms;         // monotonic time before which it is not tried again
+    uint8_t state;             // a QueueState
+    uint8_t encoding;          // a HubEncoding, never Auto: how its texts are written
+    uint8_t last_end;          // a DownloadEnd: how its last try ended (END_DONE: none yet)
+    uint8_t tls;               // its last transfer ran over TLS
+    uint16_t tries;            // transfers started or requested and unanswered
+    char error[DOWNLOAD_DETAIL_BYTES];  // the reason of its last failure, as shown
 };
 
 // How the transfer's connection runs, for the Downloads screen: written
@@ -433,11 +512,19 @@ struct ClientState {
     ResultView result_view;
     UserEntry users[USER_SLOTS];
     UserIndex user_index;
-    DownloadJob download;
-    char connect_request[CONNECT_REQUEST_BYTES];
+    DownloadJob jobs[DOWNLOAD_JOBS];
+    QueueEntry queue[QUEUE_ENTRIES];  // entries 0 .. queue_count - 1, in their order
+    int32_t queue_count;
+    uint32_t queue_next_id;
+    uint8_t queue_dirty;         // changed since queue.xml was last written
+    char16_t queue_path[SETTINGS_PATH_UNITS];  // queue.xml, empty: nowhere to keep it
+    // Where part files are kept: a folder of Kivo's own on the download
+    // folder's file system; empty: beside the finished files.
+    char16_t parts_folder[DOWNLOAD_FOLDER_UNITS];
     // A $ConnectToMe that came while the worker was still finding out whether
     // its peer is the owner: tried when that peer greets with another nick.
     char spare_request[CONNECT_REQUEST_BYTES];
+    uint8_t spare_waiting;  // 1 while spare_request holds a $ConnectToMe (under the jobs' lock)
     FavoriteHub favorites[FAVORITE_SLOTS];
     char file_text[FAVORITES_FILE_BYTES + 1];
 
@@ -541,31 +628,36 @@ int chatlog_line(uint64_t number, char16_t* out, int out_units, int* minute);
 // the units copied.
 int chatlog_copy_text(char16_t* out, int out_units);
 
-// Download job fields shared with the worker: atomic access.
-uint64_t download_received();
-uint64_t download_total();
-void download_set_received(uint64_t v);
-void download_set_total(uint64_t v);
-// The results row of the job while one is set (any phase but idle), else -1.
-int16_t download_row();
-DownloadPhase download_phase();
-void download_set_phase(DownloadPhase phase);
-DownloadOutcome download_outcome();
-void download_set_outcome(DownloadOutcome outcome);
-DownloadLink download_link();
-void download_set_link(DownloadLink link);
+// Job fields shared with the workers: atomic access. job: 0 to DOWNLOAD_JOBS - 1.
+uint64_t download_received(int job);
+uint64_t download_total(int job);
+void download_set_received(int job, uint64_t v);
+void download_set_total(int job, uint64_t v);
+DownloadPhase download_phase(int job);
+void download_set_phase(int job, DownloadPhase phase);
+DownloadOutcome download_outcome(int job);
+void download_set_outcome(int job, DownloadOutcome outcome);
+DownloadLink download_link(int job);
+void download_set_link(int job, DownloadLink link);
+uint8_t download_ended(int job);
+void download_set_ended(int job, uint8_t v);
 // A request waits for its $ConnectToMe.
-bool download_requested();
+bool download_requested(int job);
 // A worker exists: connecting, receiving, verifying or ending.
-bool download_running();
-uint8_t download_stop_requested();
-void download_set_stop(uint8_t v);
-// UI thread, while no worker runs: the job (filled by the caller) becomes the
-// waiting request for results row `row`. Returns false, changing nothing,
-// while a worker runs.
-bool download_request(int16_t row);
-// Serialises the moves between requested and connecting and the spare
-// request's handover (the UI thread's $ConnectToMe against the worker's
-// nick mismatch). Held briefly; nothing blocking happens under it.
+bool download_running(int job);
+// Any job's worker exists.
+bool download_any_running();
+// Jobs with a worker or a request: what the main screen's title counts.
+int download_active_count();
+uint8_t download_stop_requested(int job);
+void download_set_stop(int job, uint8_t v);
+// UI thread, while the job has no worker: the job (filled by the caller)
+// becomes a waiting request. Returns false, changing nothing, while a worker
+// runs.
+bool download_request(int job);
+// Serialises the moves between requested and connecting, the spare
+// request's handover and the swap of two jobs' entries (the UI thread's
+// $ConnectToMe against a worker's nick mismatch). Held briefly; nothing
+// blocking happens under it.
 void download_lock();
 void download_unlock();

@@ -1,12 +1,12 @@
-// One download at a time: the worker thread that fetches the file from the
-// peer, started by the owner's $ConnectToMe (the request itself is sent
-// through the hub: hub/download_request.h).
+// The transfers: one worker thread per running DownloadJob, which fetches a
+// file from a peer, started by a $ConnectToMe (the request itself is sent
+// through the hub by the queue: hub/queue.h).
 //
-// The DownloadJob (g_state.download) lives through the phases set out in
-// state/client_state.h: the Download command (UI) fills the job and makes it
-// the waiting request; the owner's $ConnectToMe (UI) starts the worker; the
-// worker connects, receives, verifies and ends, writing one chat note and
-// putting the phase back to idle as its last touch of shared state.
+// Each job lives through the phases set out in state/client_state.h: the
+// queue (UI) fills a job and makes it a waiting request; a $ConnectToMe (UI)
+// starts its worker; the worker connects, receives, verifies and ends,
+// writing one chat note, its end and reason into the job, and putting the
+// phase back to idle as its last touch of shared state.
 #pragma once
 
 #include <cstdint>
@@ -24,13 +24,18 @@ constexpr int HANDSHAKE_RECEIVE_BYTES = 1000;
 // The local file name as UTF-16, terminator included.
 constexpr int LOCAL_NAME_UNITS = 550;
 
-// One hub message beginning "$C", NUL-terminated without its '|'. Starts the
-// worker only for a "$ConnectToMe " while a download is requested; one that
-// comes while the worker is connecting is kept as its spare; any other is
-// ignored, so that nobody on the hub can make the client connect anywhere.
+// Posted to the main window by a worker that ended (wparam: the job): the
+// queue takes its outcome.
+constexpr uint32_t WM_DOWNLOAD_ENDED = 0x8005;
+
+// One hub message beginning "$C", NUL-terminated without its '|'. Starts one
+// job's worker only for a "$ConnectToMe " while a job is requested; one that
+// comes while none is requested but a worker connects is kept as a spare;
+// any other is ignored, so that nobody on the hub can make the client
+// connect anywhere.
 void download_take_connect(const char* message);
-// The worker's thread body; the argument is the ConnectRequest.
-void download_worker(void* request);
+// The worker's thread body; the argument is its DownloadJob.
+void download_worker(void* job);
 
 // Whether the client offers TLS transfers (the $MyINFO flag bit 0x10): the
 // build speaks TLS and the settings do not switch it off. Either way a

@@ -13,9 +13,10 @@
 // free: the hashing thread, the slower side, then wakes it once every
 // RING_SLOTS / 2 slots instead of after each one.
 //
-// State of this file alone: the one ring, its lock and its sleep flags. They
-// are the working memory of the one download, shared only by the worker and
-// its hashing thread, and their 64 KiB are paged in only by a download.
+// State of this file alone: one ring per job, each with its lock and sleep
+// flags. They are the working memory of that job's transfer, shared only by
+// its worker and its hashing thread, and their 64 KiB are paged in only by
+// a transfer on that job.
 #include "transfer/tth.h"
 
 #include <rhash.h>
@@ -29,6 +30,11 @@
 namespace {
 
 struct Ring {
+    std::mutex mutex;
+    std::condition_variable slot_filled;  // the hashing thread sleeps on it
+    std::condition_variable slot_freed;   // the worker sleeps on it
+    bool hash_sleeping;
+    bool worker_sleeping;
     // Slot k is bytes + k * RING_SLOT_BYTES; without hashing one receive
     // fills the whole of it.
     char bytes[RING_BYTES];
@@ -44,12 +50,7 @@ struct Ring {
 // A sleeping worker is woken when no more than this many slots wait.
 constexpr uint64_t RING_RESUME_FILLED = RING_SLOTS / 2;
 
-Ring g_ring;
-std::mutex g_ring_mutex;
-std::condition_variable g_slot_filled;  // the hashing thread sleeps on it
-std::condition_variable g_slot_freed;   // the worker sleeps on it
-bool g_hash_sleeping;
-bool g_worker_sleeping;
+Ring g_rings[DOWNLOAD_JOBS];
 
 // Finishes a context into its root (upper-case base32, or empty) and frees it.
 void take_root(rhash context, char* root) {
@@ -72,92 +73,96 @@ void library_ready() {
     (void)ready;
 }
 
-void hash_slots(void*) {
-    std::unique_lock<std::mutex> hold(g_ring_mutex);
+void hash_slots(void* ring) {
+    Ring& r = *(Ring*)ring;
+    std::unique_lock<std::mutex> hold(r.mutex);
     for (;;) {
-        g_hash_sleeping = true;
-        g_slot_filled.wait(hold, [] { return g_ring.hashed < g_ring.published || g_ring.closing; });
-        g_hash_sleeping = false;
-        if (g_ring.hashed == g_ring.published) return;  // closing, and nothing left
-        int k = (int)(g_ring.hashed % RING_SLOTS);
+        r.hash_sleeping = true;
+        r.slot_filled.wait(hold, [&] { return r.hashed < r.published || r.closing; });
+        r.hash_sleeping = false;
+        if (r.hashed == r.published) return;  // closing, and nothing left
+        int k = (int)(r.hashed % RING_SLOTS);
         hold.unlock();
-        rhash_update(g_ring.context, g_ring.bytes + k * RING_SLOT_BYTES, (size_t)g_ring.lengths[k]);
+        rhash_update(r.context, r.bytes + k * RING_SLOT_BYTES, (size_t)r.lengths[k]);
         hold.lock();
-        g_ring.hashed++;
-        if (g_worker_sleeping && g_ring.published - g_ring.hashed <= RING_RESUME_FILLED) {
-            g_worker_sleeping = false;
+        r.hashed++;
+        if (r.worker_sleeping && r.published - r.hashed <= RING_RESUME_FILLED) {
+            r.worker_sleeping = false;
             hold.unlock();  // the worker wakes to a free mutex
-            g_slot_freed.notify_one();
+            r.slot_freed.notify_one();
             hold.lock();
         }
     }
 }
 
-void stop_thread() {
+void stop_thread(Ring& r) {
     {
-        std::lock_guard<std::mutex> hold(g_ring_mutex);
-        g_ring.closing = true;
+        std::lock_guard<std::mutex> hold(r.mutex);
+        r.closing = true;
     }
-    g_slot_filled.notify_one();
-    thread_join(g_ring.thread);
+    r.slot_filled.notify_one();
+    thread_join(r.thread);
 }
 
 }  // namespace
 
-int ring_start(int hash) {
-    g_ring.published = 0;
-    g_ring.hashed = 0;
-    g_ring.closing = false;
-    g_ring.hashing = false;
-    g_hash_sleeping = false;
-    g_worker_sleeping = false;
+int ring_start(int job, int hash) {
+    Ring& r = g_rings[job];
+    r.published = 0;
+    r.hashed = 0;
+    r.closing = false;
+    r.hashing = false;
+    r.hash_sleeping = false;
+    r.worker_sleeping = false;
     if (!hash) return 1;
     library_ready();
-    g_ring.context = rhash_init(RHASH_TTH);
-    if (g_ring.context == nullptr) return 0;
-    if (!thread_start_joinable(&g_ring.thread, hash_slots, nullptr)) {
-        rhash_free(g_ring.context);
+    r.context = rhash_init(RHASH_TTH);
+    if (r.context == nullptr) return 0;
+    if (!thread_start_joinable(&r.thread, hash_slots, &r)) {
+        rhash_free(r.context);
         return 0;
     }
-    g_ring.hashing = true;
+    r.hashing = true;
     return 1;
 }
 
-char* ring_slot() {
-    if (!g_ring.hashing) return g_ring.bytes;
-    std::unique_lock<std::mutex> hold(g_ring_mutex);
-    if (g_ring.published - g_ring.hashed == (uint64_t)RING_SLOTS) {
-        g_worker_sleeping = true;
-        g_slot_freed.wait(hold, [] { return !g_worker_sleeping; });
+char* ring_slot(int job, int* room) {
+    Ring& r = g_rings[job];
+    *room = r.hashing ? RING_SLOT_BYTES : RING_BYTES;
+    if (!r.hashing) return r.bytes;
+    std::unique_lock<std::mutex> hold(r.mutex);
+    if (r.published - r.hashed == (uint64_t)RING_SLOTS) {
+        r.worker_sleeping = true;
+        r.slot_freed.wait(hold, [&] { return !r.worker_sleeping; });
     }
-    return g_ring.bytes + (g_ring.published % RING_SLOTS) * RING_SLOT_BYTES;
+    return r.bytes + (r.published % RING_SLOTS) * RING_SLOT_BYTES;
 }
 
-int ring_slot_bytes() { return g_ring.hashing ? RING_SLOT_BYTES : RING_BYTES; }
-
-void ring_publish(int bytes) {
-    if (!g_ring.hashing) return;
+void ring_publish(int job, int bytes) {
+    Ring& r = g_rings[job];
+    if (!r.hashing) return;
     bool wake = false;
     {
-        std::lock_guard<std::mutex> hold(g_ring_mutex);
-        g_ring.lengths[g_ring.published % RING_SLOTS] = bytes;
-        g_ring.published++;
-        wake = g_hash_sleeping;
+        std::lock_guard<std::mutex> hold(r.mutex);
+        r.lengths[r.published % RING_SLOTS] = bytes;
+        r.published++;
+        wake = r.hash_sleeping;
     }
-    if (wake) g_slot_filled.notify_one();
+    if (wake) r.slot_filled.notify_one();
 }
 
-void ring_finish(char* root) {
+void ring_finish(int job, char* root) {
+    Ring& r = g_rings[job];
     root[0] = '\0';
-    if (!g_ring.hashing) return;
-    stop_thread();  // the thread hashes what is pending before it ends
-    take_root(g_ring.context, root);
-    g_ring.hashing = false;
+    if (!r.hashing) return;
+    stop_thread(r);  // the thread hashes what is pending before it ends
+    take_root(r.context, root);
+    r.hashing = false;
 }
 
-void ring_abandon() {
+void ring_abandon(int job) {
     char ignored[TTH_TEXT_BYTES];
-    ring_finish(ignored);
+    ring_finish(job, ignored);
 }
 
 void tth_of_bytes(const void* data, int bytes, char* root) {

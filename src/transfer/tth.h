@@ -7,8 +7,8 @@
 // twice. Without hashing nothing waits on the slots, and one receive may
 // fill the whole ring: the receive size then stays that of a plain copy.
 //
-// One ring in the process, for the one download; only the worker thread
-// calls these. Its pages are touched only as slots are first filled.
+// One ring per job (DownloadJob); only that job's worker thread calls these
+// with its number. Its pages are touched only as slots are first filled.
 #pragma once
 
 #include <cstdint>
@@ -24,19 +24,17 @@ constexpr int RING_BYTES = RING_SLOTS * RING_SLOT_BYTES;
 
 // Starts the ring; with hash nonzero also the hashing thread. Returns 1, or
 // 0 when the hash or its thread cannot be started (nothing is left running).
-int ring_start(int hash);
-// A free slot of ring_slot_bytes(), waiting while the hashing thread still
-// reads every slot.
-char* ring_slot();
-// RING_SLOT_BYTES while hashing, RING_BYTES (the whole ring) without.
-int ring_slot_bytes();
-// Hands on the slot just returned by ring_slot, filled with bytes bytes.
-void ring_publish(int bytes);
+int ring_start(int job, int hash);
+// Where the next bytes go, with the room there in *room (at most
+// RING_BYTES), waiting while the hashing thread still reads every slot.
+char* ring_slot(int job, int* room);
+// Hands on bytes (at most *room) written where ring_slot pointed.
+void ring_publish(int job, int bytes);
 // Waits for every handed-on slot to be hashed, ends the thread and writes the
 // root (upper-case base32, TTH_TEXT_BYTES) into root; root is emptied when
 // hashing was off. The ring is free for the next ring_start.
-void ring_finish(char* root);
+void ring_finish(int job, char* root);
 // Ends the ring without a root, whatever is pending (a failed download).
-void ring_abandon();
+void ring_abandon(int job);
 // The root of a whole text held in memory (used for identities and tests).
 void tth_of_bytes(const void* data, int bytes, char* root);

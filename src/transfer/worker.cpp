@@ -1,37 +1,43 @@
-// The download worker: from the owner's $ConnectToMe to the finished file.
+// The download workers: from a $ConnectToMe to the finished file, one thread
+// per running job (DownloadJob).
 //
-// download_take_connect (UI thread) takes a $ConnectToMe while a download is
-// requested: it copies the message into the ConnectRequest, snapshots the own
-// nick and the silence limit into the handover, moves the phase to connecting
-// and starts the thread. A $ConnectToMe that comes while the worker is still
-// connecting is kept as the spare request: when the first peer turns out not
-// to be the owner, the worker tries the spare one, or puts the request back
-// to waiting, so the owner's own $ConnectToMe still starts the download.
+// download_take_connect (UI thread) takes a $ConnectToMe while a job is
+// requested: a $ConnectToMe does not name its user, so it starts the worker
+// of the request that waits the longest; it copies the message into that
+// job's request, snapshots the own nick, the silence limit and the folders
+// into the job's handover, moves the phase to connecting and starts the
+// thread. A $ConnectToMe that comes while no job is requested but a worker
+// still connects is kept as the spare request.
 //
-// The worker opens (or continues) the part file in the download folder (made
-// when missing), hashes the bytes a continued
-// part already holds, connects (over TLS when the port is marked S: the whole
-// peer exchange then goes through the session, certificates unverified, and
-// a failed handshake ends the download, never falling back to plain),
-// greets, checks the peer's nick, echoes the
-// peer's $Key with its request ($ADCGET when the peer offers it, else $Get),
-// reads the reply and receives the rest of the file through the receive ring
-// (transfer/tth.h), which hashes it on a second thread when the result had a
-// TTH. A complete file whose Tiger tree matches is renamed from its part file
-// to a free name; a mismatch removes the part. Every receive is bounded by
-// the silence limit and sees the stop flag several times a second. However it
-// ends, it ends in finish_download: ring, file and socket closed, exactly one
-// closing chat note, the phase back to idle as the last touch of shared state.
+// The worker connects (over TLS when the port is marked S: the whole peer
+// exchange then goes through the session, certificates unverified, and a
+// failed handshake ends the download, never falling back to plain) and
+// greets. The peer's $MyNick says whose connection it is: the job's user, or
+// the user of another requested job, whose entry the two jobs then swap; a
+// peer nobody asked for ends the connection, and the worker tries the spare
+// request or puts its request back to waiting. Only then is the part file
+// opened (or continued) in the parts folder and the bytes it holds hashed;
+// the worker echoes the peer's $Key with its request ($ADCGET when the peer
+// offers it, else $Get), reads the reply and receives the rest of the file
+// through the job's receive ring (transfer/tth.h), which hashes it on a
+// second thread when the result had a TTH. A complete file whose Tiger tree
+// matches is renamed from its part file to a free name in the download
+// folder; a mismatch removes the part. Every receive is bounded by the
+// silence limit and sees the job's stop flag several times a second. However
+// it ends, it ends in finish_download: ring, file and socket closed, exactly
+// one closing chat note, the end and its reason in the job, the phase back
+// to idle as the last touch of shared state, and the main window told.
 //
-// State of this file alone: the handover (the own nick, the silence limit and
-// the download folder as they were when the worker started), written by download_take_connect just
-// before the thread starts and read only by that thread, so a Settings change
-// or a test lowering the limit mid-download cannot reach a running worker.
+// State of this file alone: one handover per job (the own nick, the silence
+// limit and the folders as they were when the worker started), written by
+// download_take_connect just before the thread starts and read only by that
+// thread, so a Settings change or a test lowering the limit mid-download
+// cannot reach a running worker.
 //
-// Reaches g_state: the DownloadJob, the ConnectRequest and the spare request,
-// the nick, the silence limit and the download folder (copied at start), main_window, the ChatLog,
-// the TrafficCounters and the settings' TLS switch (download_tls_offered, on
-// the UI thread).
+// Reaches g_state: the DownloadJobs and the spare request, the nick, the
+// silence limit, the download and parts folders (copied at start),
+// main_window, the ChatLog, the TrafficCounters and the settings' TLS switch
+// (download_tls_offered, on the UI thread).
 #include <cstdio>
 #include <cstring>
 
@@ -54,7 +60,6 @@ constexpr int ADC_ID_BYTES = 3 * RESULT_PATH_BYTES + 2;
 // The head, the key (< HANDSHAKE_RECEIVE_BYTES), the request and two 20-digit numbers.
 constexpr int REQUEST_BYTES = 64 + HANDSHAKE_RECEIVE_BYTES + 16 + ADC_ID_BYTES + 48;
 constexpr int NOTE_BYTES = 300;
-constexpr int QUOTE_BYTES = 61;  // a peer's reply quoted in a note: at most 60 bytes
 constexpr int FINAL_NAME_BYTES = RESULT_SHORT_BYTES + 8;  // the name and " (999)"
 
 // What download_take_connect hands the worker besides the ConnectRequest.
@@ -63,36 +68,11 @@ struct WorkerHandover {
     int silence_ms;
     HubEncoding encoding;  // of the hub the request went through
     char16_t folder[DOWNLOAD_FOLDER_UNITS];  // where the file goes; empty: the current directory
+    char16_t parts[DOWNLOAD_FOLDER_UNITS];   // where its part is kept; empty: in folder
 };
 static_assert(DOWNLOAD_FOLDER_UNITS + 1 + RESULT_SHORT_BYTES + 16 + TTH_TEXT_BYTES + 8 <= LOCAL_NAME_UNITS,
               "a part's name fits beside the longest download folder");
-WorkerHandover g_worker_handover;
-
-// Why a download ended; each has its closing chat note.
-enum DownloadEnd {
-    END_DONE,
-    END_REQUEST,
-    END_NAME,
-    END_CONNECT,
-    END_TLS,
-    END_SEND,
-    END_SILENT,
-    END_CLOSED,
-    END_GREETING,
-    END_NICK,
-    END_LENGTH,
-    END_LENGTH_DIFFERS,
-    END_REFUSED,
-    END_FILE,
-    END_FOLDER,
-    END_PART_NAME,
-    END_WRITE,
-    END_SHORT,
-    END_STOPPED,
-    END_HASH,
-    END_MISMATCH,
-    END_RENAME,
-};
+WorkerHandover g_handovers[DOWNLOAD_JOBS];
 
 struct DownloadNote {
     DownloadEnd end;
@@ -123,6 +103,8 @@ const DownloadNote DOWNLOAD_NOTES[] = {
     {END_HASH, " ::download failed:: cannot start the TTH check"},
     {END_MISMATCH, " ::download failed:: the file does not match its TTH"},
     {END_RENAME, " ::download failed:: no free name for the finished file"},
+    {END_WORKER, " ::download failed:: cannot start worker"},
+    {END_UNANSWERED, " ::download failed:: no answer from the user"},
 };
 
 struct GreetingReason {
@@ -139,6 +121,7 @@ const GreetingReason GREETING_REASONS[] = {
 // The worker's own storage, on its stack. The TLS session stays where it is
 // from the handshake to tls_close: the library keeps pointers into it.
 struct WorkerRun {
+    int job;         // the job's number: its DownloadJob, handover and ring
     int socket;      // -1 until connected
     int tls;         // 1 while session is open: every byte to and from the peer goes through it
     int file;        // the part file, FILE_INVALID until opened
@@ -150,7 +133,7 @@ struct WorkerRun {
     uint64_t total;     // the file's length, from the peer's reply
     int reply_length;   // bytes in reply
     int data_start;     // index in reply of the file's first byte, if any came with it
-    char detail[QUOTE_BYTES];        // the greeting's fault, the quoted reply, the refusal, the TLS reason
+    char detail[DOWNLOAD_DETAIL_BYTES];        // the greeting's fault, the quoted reply, the refusal, the TLS reason
     char name[RESULT_SHORT_BYTES];   // the safe local name, 1251
     char final_name[FINAL_NAME_BYTES];
     char16_t part[LOCAL_NAME_UNITS];
@@ -164,14 +147,21 @@ constexpr int RECEIVE_ERROR = -1;
 constexpr int RECEIVE_SILENT = -2;
 constexpr int RECEIVE_STOPPED = -3;
 
-int stop_asked() { return download_stop_requested(); }
+DownloadJob& job_of(const WorkerRun* run) { return g_state.jobs[run->job]; }
+const WorkerHandover& handover_of(const WorkerRun* run) { return g_handovers[run->job]; }
+bool stopping(const WorkerRun* run) { return download_stop_requested(run->job) != 0; }
+
+// The stop check of the connect and the TLS handshake, which name no job:
+// the job of the calling worker thread.
+thread_local int t_job = 0;
+int stop_asked() { return download_stop_requested(t_job); }
 
 // One receive of at most bytes, waiting at most the silence limit in slices
 // so that "Stop" is seen within STOP_CHECK_MS.
 int receive_bounded(WorkerRun* run, char* dst, int bytes) {
     uint64_t start = monotonic_ms();
     for (;;) {
-        if (download_stop_requested()) return RECEIVE_STOPPED;
+        if (stopping(run)) return RECEIVE_STOPPED;
         uint64_t waited = monotonic_ms() - start;
         if (waited >= (uint64_t)run->silence_ms) return RECEIVE_SILENT;
         uint64_t left = (uint64_t)run->silence_ms - waited;
@@ -231,18 +221,18 @@ DownloadEnd receive_greeting(WorkerRun* run, PeerGreeting* greeting) {
         // Part of a greeting, then silence or close: judged by what came.
         if (end != END_DONE && (had == 0 || end == END_STOPPED)) return end;
         if (end != END_DONE) break;
-        status = parse_peer_greeting(run->reply, run->reply_length, g_state.download.nick, greeting);
+        status = parse_peer_greeting(run->reply, run->reply_length, job_of(run).nick, greeting);
     }
     if (status == GREETING_OK) return END_DONE;
     if (status == GREETING_NICK_MISMATCH) return END_NICK;
-    text_copy(run->detail, QUOTE_BYTES, greeting_reason(status));
+    text_copy(run->detail, DOWNLOAD_DETAIL_BYTES, greeting_reason(status));
     return END_GREETING;
 }
 
 // A reply that is no acceptable answer: a refusal says why, anything else is quoted.
 DownloadEnd refused_or_bad(WorkerRun* run, int message_length) {
-    if (peer_refusal(run->reply, message_length, run->detail, QUOTE_BYTES)) return END_REFUSED;
-    text_copy_n(run->detail, QUOTE_BYTES, run->reply, message_length);
+    if (peer_refusal(run->reply, message_length, run->detail, DOWNLOAD_DETAIL_BYTES)) return END_REFUSED;
+    text_copy_n(run->detail, DOWNLOAD_DETAIL_BYTES, run->reply, message_length);
     return END_LENGTH;
 }
 
@@ -270,7 +260,7 @@ DownloadEnd receive_length(WorkerRun* run) {
     if (status != LENGTH_OK) return refused_or_bad(run, quoted);
     // microdc2 announces the whole file's length for a request from an
     // offset, eiskaltdcpp the bytes that remain: the result's size tells which.
-    uint64_t size = g_state.download.size;
+    uint64_t size = job_of(run).size;
     if (run->offset > 0 && run->total < size && run->total + run->offset == size) run->total = size;
     // Another length than the result's would make a short file, or one with
     // bytes of the peer's choosing, look whole (0: the result gave none).
@@ -301,28 +291,72 @@ DownloadEnd receive_adc_send(WorkerRun* run, const AdcAsked* asked) {
 // What is still wanted of the file: all of it past the part, or -1 (to the
 // end) when the search result gave no size to count from.
 int64_t rest_of_file(const WorkerRun* run) {
-    uint64_t size = g_state.download.size;
+    uint64_t size = job_of(run).size;
     return size > run->offset ? (int64_t)(size - run->offset) : -1;
 }
 
-DownloadEnd exchange_handshake(WorkerRun* run) {
+// After a greeting from another nick than the job's user: when another job
+// requested from the peer who greeted, the two jobs swap their entries in
+// one step against download_take_connect (that job has no thread yet), and
+// this connection goes on with the peer's own file. Returns whether it did.
+bool claim_by_greeting(WorkerRun* run) {
+    bool claimed = false;
+    download_lock();
+    for (int other = 0; other < DOWNLOAD_JOBS && !claimed; other++) {
+        if (other == run->job || !download_requested(other)) continue;
+        PeerGreeting greeting;
+        if (parse_peer_greeting(run->reply, run->reply_length, g_state.jobs[other].nick, &greeting) != GREETING_OK) {
+            continue;
+        }
+        DownloadJob& mine = job_of(run);
+        DownloadJob& theirs = g_state.jobs[other];
+        DownloadJob held;
+        memcpy(&held, &mine, sizeof held);
+        mine.entry_id = theirs.entry_id;
+        memcpy(mine.nick, theirs.nick, sizeof mine.nick);
+        memcpy(mine.path, theirs.path, sizeof mine.path);
+        memcpy(mine.short_name, theirs.short_name, sizeof mine.short_name);
+        memcpy(mine.tth, theirs.tth, sizeof mine.tth);
+        mine.size = theirs.size;
+        mine.requested_ms = theirs.requested_ms;
+        theirs.entry_id = held.entry_id;
+        memcpy(theirs.nick, held.nick, sizeof theirs.nick);
+        memcpy(theirs.path, held.path, sizeof theirs.path);
+        memcpy(theirs.short_name, held.short_name, sizeof theirs.short_name);
+        memcpy(theirs.tth, held.tth, sizeof theirs.tth);
+        theirs.size = held.size;
+        theirs.requested_ms = held.requested_ms;
+        claimed = true;
+    }
+    download_unlock();
+    return claimed;
+}
+
+// The greeting both ways; the peer's must name the job's user, or the user
+// of another job that waits for him.
+DownloadEnd exchange_greetings(WorkerRun* run, PeerGreeting* greeting) {
     // The greeting is built in the reply buffer, which is free until the answer.
-    int length = build_greeting(run->reply, HANDSHAKE_RECEIVE_BYTES, g_worker_handover.own_nick);
+    int length = build_greeting(run->reply, HANDSHAKE_RECEIVE_BYTES, handover_of(run).own_nick);
     if (!send_counted(run, run->reply, length)) return END_SEND;
-    PeerGreeting greeting;
-    DownloadEnd end = receive_greeting(run, &greeting);
-    if (end != END_DONE) return end;
+    DownloadEnd end = receive_greeting(run, greeting);
+    if (end != END_NICK || !claim_by_greeting(run)) return end;
+    return parse_peer_greeting(run->reply, run->reply_length, job_of(run).nick, greeting) == GREETING_OK ? END_DONE
+                                                                                                     : END_NICK;
+}
+
+DownloadEnd exchange_request(WorkerRun* run, const PeerGreeting& greeting) {
     const char* key = run->reply + greeting.key_start;
+    const DownloadJob& job = job_of(run);
     char request[REQUEST_BYTES];
+    int length;
     if (!greeting.adc_get) {
-        length = build_download_request(request, REQUEST_BYTES, key, greeting.key_length, g_state.download.path,
-                                        run->offset);
+        length = build_download_request(request, REQUEST_BYTES, key, greeting.key_length, job.path, run->offset);
         if (!send_counted(run, request, length)) return END_SEND;
         return receive_length(run);
     }
     char id[ADC_ID_BYTES];
-    bool utf8 = g_worker_handover.encoding == ENCODING_UTF8;
-    if (adc_file_id(g_state.download.tth, g_state.download.path, id, ADC_ID_BYTES, utf8) < 0) return END_NAME;
+    bool utf8 = handover_of(run).encoding == ENCODING_UTF8;
+    if (adc_file_id(job.tth, job.path, id, ADC_ID_BYTES, utf8) < 0) return END_NAME;
     AdcAsked asked = {id, run->offset, rest_of_file(run)};
     length = build_adc_request(request, REQUEST_BYTES, key, greeting.key_length, &asked);
     if (!send_counted(run, request, length)) return END_SEND;
@@ -333,12 +367,14 @@ DownloadEnd exchange_handshake(WorkerRun* run) {
 // what it holds.
 DownloadEnd open_part(WorkerRun* run) {
     char id[TTH_TEXT_BYTES];
-    const DownloadJob& job = g_state.download;
+    const DownloadJob& job = job_of(run);
     download_identity(job.tth, job.nick, job.path, job.size, id);
-    const char16_t* folder = g_worker_handover.folder;
+    const WorkerHandover& handover = handover_of(run);
     // Made (private to the user, like every folder Kivo makes) when missing.
-    if (folder[0] != 0 && !folder_create_all(folder)) return END_FOLDER;
-    int file = part_open(run->name, id, job.size, run->part, LOCAL_NAME_UNITS, &run->part_created, folder);
+    if (handover.folder[0] != 0 && !folder_create_all(handover.folder)) return END_FOLDER;
+    const char16_t* parts = handover.parts[0] != 0 ? handover.parts : handover.folder;
+    if (parts[0] != 0 && !folder_create_all(parts)) return END_FOLDER;
+    int file = part_open(run->name, id, job.size, run->part, LOCAL_NAME_UNITS, &run->part_created, parts);
     if (file == FILE_NOT_OWN) return END_PART_NAME;
     if (file == FILE_INVALID) return END_FILE;
     run->file = file;
@@ -346,7 +382,7 @@ DownloadEnd open_part(WorkerRun* run) {
     if (held < 0) return END_FILE;
     run->offset = (uint64_t)held;
     run->received = run->offset;
-    download_set_received(run->received);
+    download_set_received(run->job, run->received);
     return END_DONE;
 }
 
@@ -355,12 +391,13 @@ DownloadEnd open_part(WorkerRun* run) {
 DownloadEnd hash_held_part(WorkerRun* run) {
     uint64_t left = run->offset;
     while (left > 0) {
-        if (download_stop_requested()) return END_STOPPED;
-        char* slot = ring_slot();
-        int want = left < (uint64_t)RING_SLOT_BYTES ? (int)left : RING_SLOT_BYTES;
+        if (stopping(run)) return END_STOPPED;
+        int room = 0;
+        char* slot = ring_slot(run->job, &room);
+        int want = left < (uint64_t)room ? (int)left : room;
         int got = file_read(run->file, slot, want);
         if (got <= 0) return END_FILE;
-        ring_publish(got);
+        ring_publish(run->job, got);
         left -= (uint64_t)got;
     }
     return file_seek_end(run->file) ? END_DONE : END_FILE;
@@ -370,9 +407,9 @@ DownloadEnd hash_held_part(WorkerRun* run) {
 // part file, then handed on to the hash.
 DownloadEnd take_chunk(WorkerRun* run, char* slot, int got) {
     run->received += (uint64_t)got;
-    download_set_received(run->received);
+    download_set_received(run->job, run->received);
     if (file_write(run->file, slot, got) != got) return END_WRITE;
-    ring_publish(got);
+    ring_publish(run->job, got);
     return END_DONE;
 }
 
@@ -387,27 +424,32 @@ void note_resumed(const WorkerRun* run) {
 // chunk is never asked for beyond what is still due, so a peer that sends
 // more than it announced has its surplus left unread.
 DownloadEnd receive_file(WorkerRun* run) {
-    download_set_phase(DOWNLOAD_RECEIVING);
-    download_set_total(run->total);
+    download_set_phase(run->job, DOWNLOAD_RECEIVING);
+    download_set_total(run->job, run->total);
     chatlog_append_line("::start download::");
-    chatlog_append_line(g_state.download.short_name);
+    chatlog_append_line(job_of(run).short_name);
     if (run->offset > 0) note_resumed(run);
     // File bytes that came in the same receive as the reply (counted as
-    // received with it).
+    // received with it), taken a slot at a time.
     int early = run->reply_length - run->data_start;
-    uint64_t due = run->total - run->received;
-    if (early > 0 && due > 0) {
-        int take = (uint64_t)early < due ? early : (int)due;
-        char* slot = ring_slot();
-        memcpy(slot, run->reply + run->data_start, (size_t)take);
+    int at = run->data_start;
+    while (early > 0 && run->received < run->total) {
+        uint64_t due = run->total - run->received;
+        int room = 0;
+        char* slot = ring_slot(run->job, &room);
+        int take = early < room ? early : room;
+        if ((uint64_t)take > due) take = (int)due;
+        memcpy(slot, run->reply + at, (size_t)take);
         DownloadEnd end = take_chunk(run, slot, take);
         if (end != END_DONE) return end;
+        at += take;
+        early -= take;
     }
     while (run->received < run->total) {
-        due = run->total - run->received;
-        int room = ring_slot_bytes();
+        uint64_t due = run->total - run->received;
+        int room = 0;
+        char* slot = ring_slot(run->job, &room);
         int want = due < (uint64_t)room ? (int)due : room;
-        char* slot = ring_slot();
         int got = receive_bounded(run, slot, want);
         if (got <= 0) return end_of_receive(got, END_SHORT);
         traffic_add_received((uint32_t)got);
@@ -418,14 +460,15 @@ DownloadEnd receive_file(WorkerRun* run) {
 }
 
 // Compares the Tiger tree of every byte with the TTH of the result; a file
-// that does not match is removed. Then the part takes its free name.
+// that does not match is removed. Then the part takes its free name, in the
+// download folder.
 DownloadEnd verify_and_name(WorkerRun* run) {
     if (run->hashing) {
-        download_set_phase(DOWNLOAD_VERIFYING);
+        download_set_phase(run->job, DOWNLOAD_VERIFYING);
         char root[TTH_TEXT_BYTES];
-        ring_finish(root);
+        ring_finish(run->job, root);
         run->hashing = 0;
-        if (strcmp(root, g_state.download.tth) != 0) {
+        if (strcmp(root, job_of(run).tth) != 0) {
             file_close(run->file);
             run->file = FILE_INVALID;
             file_remove(run->part);
@@ -434,7 +477,7 @@ DownloadEnd verify_and_name(WorkerRun* run) {
     }
     file_close(run->file);
     run->file = FILE_INVALID;
-    if (!part_rename_free(run->part, run->name, run->final_name, FINAL_NAME_BYTES, g_worker_handover.folder)) {
+    if (!part_rename_free(run->part, run->name, run->final_name, FINAL_NAME_BYTES, handover_of(run).folder)) {
         return END_RENAME;
     }
     return END_DONE;
@@ -445,36 +488,42 @@ DownloadEnd verify_and_name(WorkerRun* run) {
 // sends no SNI. Peers' certificates are self-signed: not verified.
 DownloadEnd start_tls(WorkerRun* run, const char* host) {
     if (tls_handshake(&run->session, run->socket, host, DOWNLOAD_CONNECT_MS, stop_asked, run->detail,
-                      QUOTE_BYTES)) {
+                      DOWNLOAD_DETAIL_BYTES)) {
         run->tls = 1;
         return END_DONE;
     }
-    return download_stop_requested() ? END_STOPPED : END_TLS;
+    return stopping(run) ? END_STOPPED : END_TLS;
 }
 
+// The part is opened (and what it holds hashed) only once the peer has
+// greeted: until then the connection may turn out to be another job's.
 DownloadEnd run_download(WorkerRun* run, const char* request) {
-    download_set_link(DOWNLOAD_LINK_NONE);  // a peer tried before (another nick) is not this one
+    download_set_link(run->job, DOWNLOAD_LINK_NONE);  // a peer tried before (another nick) is not this one
     ConnectAddress address;
-    if (!parse_connect_request(request, (int)strlen(g_worker_handover.own_nick), &address)) return END_REQUEST;
-    if (!make_safe_file_name(g_state.download.short_name, run->name, RESULT_SHORT_BYTES)) return END_NAME;
-    DownloadEnd end = open_part(run);
+    if (!parse_connect_request(request, (int)strlen(handover_of(run).own_nick), &address)) return END_REQUEST;
+    int sock = tcp_connect_within(address.host, address.port, SOCKET_STREAM, DOWNLOAD_CONNECT_MS, stop_asked);
+    if (sock < 0) return stopping(run) ? END_STOPPED : END_CONNECT;
+    run->socket = sock;
+    DownloadEnd end;
+    if (address.tls) {
+        end = start_tls(run, address.host);
+        if (end != END_DONE) return end;
+    }
+    download_set_link(run->job, address.tls ? DOWNLOAD_LINK_TLS : DOWNLOAD_LINK_PLAIN);
+    PeerGreeting greeting;
+    end = exchange_greetings(run, &greeting);
     if (end != END_DONE) return end;
-    run->hashing = g_state.download.tth[0] != '\0';
-    if (!ring_start(run->hashing)) {
+    if (!make_safe_file_name(job_of(run).short_name, run->name, RESULT_SHORT_BYTES)) return END_NAME;
+    end = open_part(run);
+    if (end != END_DONE) return end;
+    run->hashing = job_of(run).tth[0] != '\0';
+    if (!ring_start(run->job, run->hashing)) {
         run->hashing = 0;
         return END_HASH;
     }
     end = run->hashing ? hash_held_part(run) : (file_seek_end(run->file) ? END_DONE : END_FILE);
     if (end != END_DONE) return end;
-    int sock = tcp_connect_within(address.host, address.port, SOCKET_STREAM, DOWNLOAD_CONNECT_MS, stop_asked);
-    if (sock < 0) return download_stop_requested() ? END_STOPPED : END_CONNECT;
-    run->socket = sock;
-    if (address.tls) {
-        end = start_tls(run, address.host);
-        if (end != END_DONE) return end;
-    }
-    download_set_link(address.tls ? DOWNLOAD_LINK_TLS : DOWNLOAD_LINK_PLAIN);
-    end = exchange_handshake(run);
+    end = exchange_request(run, greeting);
     if (end != END_DONE) return end;
     end = receive_file(run);
     if (end != END_DONE) return end;
@@ -491,13 +540,13 @@ void note_for(const WorkerRun* run, DownloadEnd end, char* note) {
             snprintf(note, NOTE_BYTES, n.text, (unsigned long long)run->received, (unsigned long long)run->total);
         } else if (end == END_LENGTH_DIFFERS) {
             snprintf(note, NOTE_BYTES, n.text, (unsigned long long)run->total,
-                     (unsigned long long)g_state.download.size);
+                     (unsigned long long)job_of(run).size);
         } else {
             text_copy(note, NOTE_BYTES, n.text);
         }
     }
     if (end != END_DONE) return;
-    if (g_state.download.tth[0] != '\0') text_append(note, NOTE_BYTES, " TTH verified");
+    if (job_of(run).tth[0] != '\0') text_append(note, NOTE_BYTES, " TTH verified");
     if (strcmp(run->final_name, run->name) != 0) {
         text_append(note, NOTE_BYTES, " as ");
         text_append(note, NOTE_BYTES, run->final_name);
@@ -507,7 +556,7 @@ void note_for(const WorkerRun* run, DownloadEnd end, char* note) {
 // Closes what the run holds. A part this run created that still holds
 // nothing is removed: it keeps no bytes worth continuing.
 void release_run(WorkerRun* run) {
-    if (run->hashing) ring_abandon();
+    if (run->hashing) ring_abandon(run->job);
     run->hashing = 0;
     if (run->file != FILE_INVALID) {
         bool empty = file_length(run->file) == 0;
@@ -522,51 +571,64 @@ void release_run(WorkerRun* run) {
     run->socket = -1;
 }
 
+// The reason of a note, after its " ::download failed:: " head, as the queue
+// keeps it.
+void keep_reason(const char* note, char* reason) {
+    const char* at = strstr(note, ":: ");
+    text_copy(reason, DOWNLOAD_DETAIL_BYTES, at != nullptr ? at + 3 : note);
+}
+
 void finish_download(WorkerRun* run, DownloadEnd end) {
-    download_set_phase(DOWNLOAD_ENDING);
+    download_set_phase(run->job, DOWNLOAD_ENDING);
     release_run(run);
     char note[NOTE_BYTES];
     note_for(run, end, note);
     chatlog_append_line(note);
-    download_lock();
-    g_state.download.spare_waiting = 0;
-    download_unlock();
-    download_set_outcome(end == END_DONE ? DOWNLOAD_DONE : end == END_STOPPED ? DOWNLOAD_STOPPED : DOWNLOAD_FAILED);
-    download_set_phase(DOWNLOAD_IDLE);  // last: from here the UI thread may start another
+    DownloadJob& job = job_of(run);
+    job.end = (uint8_t)end;
+    keep_reason(note, job.detail);
+    text_copy(job.final_name, (int)sizeof job.final_name, run->final_name);
+    download_set_outcome(run->job,
+                         end == END_DONE ? DOWNLOAD_DONE : end == END_STOPPED ? DOWNLOAD_STOPPED : DOWNLOAD_FAILED);
+    download_set_ended(run->job, 1);
+    download_set_phase(run->job, DOWNLOAD_IDLE);  // last: from here the UI thread may reuse the job
+    // The queue takes the outcome on the UI thread.
+    if (g_state.main_window != 0) post_message(g_state.main_window, WM_DOWNLOAD_ENDED, (WPARAM)run->job, 0);
 }
 
-// After a peer that greeted with another nick, in one step against
-// download_take_connect and "Stop": the spare $ConnectToMe is taken into the
-// ConnectRequest, or the request goes back to waiting for the owner's own,
+// After a peer that greeted with a nick no job asked for, in one step against
+// download_take_connect and Pause: the spare $ConnectToMe is taken into the
+// job's request, or the request goes back to waiting for the owner's own,
 // unless the person stopped it meanwhile.
 enum AfterMismatch { TRY_SPARE, WAIT_AGAIN, STOPPED };
 
-AfterMismatch after_mismatch() {
+AfterMismatch after_mismatch(WorkerRun* run) {
     download_lock();
     AfterMismatch next;
-    if (download_stop_requested()) {
+    if (stopping(run)) {
         next = STOPPED;
-    } else if (g_state.download.spare_waiting != 0) {
-        text_copy(g_state.connect_request, CONNECT_REQUEST_BYTES, g_state.spare_request);
-        g_state.download.spare_waiting = 0;
+    } else if (g_state.spare_waiting != 0) {
+        text_copy(job_of(run).connect_request, CONNECT_REQUEST_BYTES, g_state.spare_request);
+        g_state.spare_waiting = 0;
         next = TRY_SPARE;
     } else {
         // The note before the phase: once the request waits again, the worker
         // touches nothing shared.
         chatlog_append_line(" ::download:: peer nick mismatch, still waiting for the owner");
-        download_set_phase(DOWNLOAD_REQUESTED);
+        download_set_phase(run->job, DOWNLOAD_REQUESTED);
         next = WAIT_AGAIN;
     }
     download_unlock();
     return next;
 }
 
-void reset_run(WorkerRun* run) {
+void reset_run(WorkerRun* run, int job) {
+    run->job = job;
     run->socket = -1;
     run->tls = 0;
     run->file = FILE_INVALID;
     run->part_created = 0;
-    run->silence_ms = g_worker_handover.silence_ms;
+    run->silence_ms = g_handovers[job].silence_ms;
     run->hashing = 0;
     run->offset = 0;
     run->received = 0;
@@ -582,6 +644,16 @@ void reset_run(WorkerRun* run) {
 
 bool is_connect_to_me(const char* message) {
     return strncmp(message, "$ConnectToMe ", 13) == 0;
+}
+
+// The requested job asked the longest ago, or -1.
+int oldest_request() {
+    int found = -1;
+    for (int job = 0; job < DOWNLOAD_JOBS; job++) {
+        if (!download_requested(job)) continue;
+        if (found < 0 || g_state.jobs[job].requested_ms < g_state.jobs[found].requested_ms) found = job;
+    }
+    return found;
 }
 
 }  // namespace
@@ -610,57 +682,71 @@ bool download_tls_offered() {
 
 void download_take_connect(const char* message) {
     // Without a requested download the message is ignored: otherwise anyone
-    // on the hub could make the client connect anywhere.
+    // on the hub could make the client connect anywhere. Each one starts at
+    // most one job's worker, so no more connections are made than requests wait.
     if (!is_connect_to_me(message)) return;
     bool fits = strlen(message) <= (size_t)CONNECT_REQUEST_BYTES - 1;
     download_lock();
-    DownloadPhase phase = download_phase();
-    if (phase == DOWNLOAD_CONNECTING && fits && !g_state.download.spare_waiting) {
-        text_copy(g_state.spare_request, CONNECT_REQUEST_BYTES, message);
-        g_state.download.spare_waiting = 1;
-    }
-    if (phase != DOWNLOAD_REQUESTED) {
+    int job = oldest_request();
+    if (job < 0) {
+        // While a worker still learns whether its peer is its user, one more
+        // is kept for it.
+        bool connecting = false;
+        for (int j = 0; j < DOWNLOAD_JOBS; j++) connecting = connecting || download_phase(j) == DOWNLOAD_CONNECTING;
+        if (connecting && fits && !g_state.spare_waiting) {
+            text_copy(g_state.spare_request, CONNECT_REQUEST_BYTES, message);
+            g_state.spare_waiting = 1;
+        }
         download_unlock();
         return;
     }
     if (!fits) {
-        download_set_phase(DOWNLOAD_IDLE);
         download_unlock();
-        chatlog_append_line(" ::download failed:: $ConnectToMe too long");
+        chatlog_append_line(" ::download:: $ConnectToMe too long, ignored");
         return;
     }
-    text_copy(g_state.connect_request, CONNECT_REQUEST_BYTES, message);
-    text_copy(g_worker_handover.own_nick, HUB_NICK_BYTES, g_state.hub_nick);
-    g_worker_handover.encoding = hub_encoding();
-    g_worker_handover.silence_ms = g_state.download_silence_ms > 0 ? g_state.download_silence_ms : 1;
-    u16_copy(g_worker_handover.folder, DOWNLOAD_FOLDER_UNITS, g_state.settings.download_folder);
-    download_set_stop(0);
-    download_set_received(0);
-    download_set_total(0);
-    download_set_phase(DOWNLOAD_CONNECTING);
+    DownloadJob& j = g_state.jobs[job];
+    text_copy(j.connect_request, CONNECT_REQUEST_BYTES, message);
+    WorkerHandover& handover = g_handovers[job];
+    text_copy(handover.own_nick, HUB_NICK_BYTES, g_state.hub_nick);
+    handover.encoding = hub_encoding();
+    handover.silence_ms = g_state.download_silence_ms > 0 ? g_state.download_silence_ms : 1;
+    u16_copy(handover.folder, DOWNLOAD_FOLDER_UNITS, g_state.settings.download_folder);
+    u16_copy(handover.parts, DOWNLOAD_FOLDER_UNITS, g_state.parts_folder);
+    download_set_stop(job, 0);
+    download_set_ended(job, 0);
+    download_set_received(job, 0);
+    download_set_total(job, 0);
+    download_set_phase(job, DOWNLOAD_CONNECTING);
     download_unlock();
-    if (!thread_start(download_worker, g_state.connect_request)) {
-        download_set_phase(DOWNLOAD_IDLE);
+    if (!thread_start(download_worker, &j)) {
+        j.end = END_WORKER;
+        text_copy(j.detail, DOWNLOAD_DETAIL_BYTES, "cannot start worker");
+        download_set_outcome(job, DOWNLOAD_FAILED);
+        download_set_ended(job, 1);
+        download_set_phase(job, DOWNLOAD_IDLE);
         chatlog_append_line(" ::download failed:: cannot start worker");
     }
 }
 
-void download_worker(void* request) {
+void download_worker(void* job_record) {
+    int job = (int)((DownloadJob*)job_record - g_state.jobs);
+    t_job = job;
     WorkerRun run;
-    reset_run(&run);
+    reset_run(&run, job);
     DownloadEnd end;
     for (;;) {
-        end = run_download(&run, (const char*)request);
+        end = run_download(&run, g_state.jobs[job].connect_request);
         if (end != END_NICK) break;
         // Not the owner: this connection ends, the request does not.
         release_run(&run);
-        AfterMismatch next = after_mismatch();
+        AfterMismatch next = after_mismatch(&run);
         if (next == STOPPED) {
             end = END_STOPPED;
             break;
         }
         if (next == WAIT_AGAIN) return;
-        reset_run(&run);
+        reset_run(&run, job);
     }
     finish_download(&run, end);
 }
