@@ -31,7 +31,8 @@
 
 #include "hub/chat.h"
 #include "hub/connection.h"
-#include "hub/download_request.h"
+#include "hub/queue.h"
+#include "transfer/download.h"
 #include "hub/search.h"
 #include "hub/users.h"
 #include "protocol/hub_messages.h"
@@ -67,7 +68,8 @@ int route_hub_name(char* message) {
 }
 
 int route_download(char* message) {
-    download_take_hub_connect(message);
+    download_take_connect(message);
+    if (g_state.progress_window != 0) post_message(g_state.progress_window, WM_DOWNLOAD_CHANGED, 0, 0);
     return 0;
 }
 

@@ -45,6 +45,7 @@
 #include <bit>
 #include <cstring>
 
+#include "hub/queue.h"
 #include "state/client_state.h"
 #include "state/text_scan.h"
 
@@ -208,9 +209,13 @@ void handle_my_info(char* text) {
     }
     text[blank] = '\0';
     text[at] = '\0';
+    bool arrived = find_user(text) < 0;
     update_user(text, text + dollars[MYINFO_SHARE_DOLLARS - 2] + 1, 1);
     int slot = find_user(text);
-    if (slot >= 0) take_info(&g_state.users[slot], text, blank + 1, dollars);
+    if (slot < 0) return;
+    take_info(&g_state.users[slot], text, blank + 1, dollars);
+    // With his mode known: a passive user's entries fail with their hint.
+    if (arrived) queue_user_arrived(text);
 }
 
 void handle_quit(char* text) { update_user(text, "", 0); }

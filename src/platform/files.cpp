@@ -239,6 +239,45 @@ int user_config_folder(const char16_t* name, char16_t* dst, int dst_units) {
     return xdg_folder("XDG_CONFIG_HOME", ".config", program, dst, dst_units);
 }
 
+int user_data_folder(const char16_t* name, char16_t* dst, int dst_units) {
+    char program[PATH_BYTES];
+    utf16_to_utf8(name, -1, program, sizeof program);
+    return xdg_folder("XDG_DATA_HOME", ".local/share", program, dst, dst_units);
+}
+
+int file_remove_own(const char16_t* path) {
+    char name[PATH_BYTES];
+    utf16_to_utf8(path, -1, name, sizeof name);
+    struct stat st;
+    if (lstat(name, &st) != 0 || !own_plain_file(&st)) return 0;
+    return unlink(name) == 0 ? 1 : 0;
+}
+
+int folder_same_device(const char16_t* a, const char16_t* b) {
+    dev_t devices[2];
+    const char16_t* folders[2] = {a, b};
+    for (int i = 0; i < 2; i++) {
+        char name[PATH_BYTES];
+        if (utf16_to_utf8(folders[i], -1, name, sizeof name) <= 0 || name[0] != '/') return 0;
+        // The nearest folder that exists: a folder still to be made lands on its device.
+        struct stat st;
+        int n = (int)strlen(name);
+        while (stat(name, &st) != 0) {
+            while (n > 1 && name[n - 1] == '/') n--;
+            while (n > 1 && name[n - 1] != '/') n--;
+            if (n <= 1) {
+                n = 1;
+                name[1] = 0;
+                if (stat(name, &st) != 0) return 0;
+                break;
+            }
+            name[n] = 0;
+        }
+        devices[i] = st.st_dev;
+    }
+    return devices[0] == devices[1] ? 1 : 0;
+}
+
 int user_download_folder(char16_t* dst, int dst_units) {
     return xdg_folder("XDG_DOWNLOAD_DIR", "Downloads", "", dst, dst_units);
 }

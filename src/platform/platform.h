@@ -366,6 +366,16 @@ int user_config_folder(const char16_t* name, char16_t* dst, int dst_units);
 // Makes the folder and those above it that are missing, each private to the
 // user (0700); existing folders are left as they are. 1 when it exists after.
 int folder_create_all(const char16_t* folder);
+// The per-user folder of a program's data, with its trailing separator:
+// $XDG_DATA_HOME/<name>/ when that is an absolute path, otherwise
+// <home>/.local/share/<name>/; 0 (dst empty) as user_config_folder.
+int user_data_folder(const char16_t* name, char16_t* dst, int dst_units);
+// Removes a file only when it is a regular file with one link owned by this
+// user (never through a link); 1 when it did.
+int file_remove_own(const char16_t* path);
+// 1 when two absolute folders (or, for one still to be made, the nearest
+// folder above it that exists) lie on the same file system.
+int folder_same_device(const char16_t* a, const char16_t* b);
 // The person's folder for downloads, with its trailing separator:
 // $XDG_DOWNLOAD_DIR when it is an absolute path, else ~/Downloads. 0 (dst
 // empty) when there is no home or the path does not fit whole. Nothing is made.

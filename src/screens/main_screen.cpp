@@ -34,6 +34,7 @@
 #include "hub/connection.h"
 #include "hub/dispatch.h"
 #include "hub/private_chats.h"
+#include "hub/queue.h"
 #include "platform/tls.h"
 #include "protocol/hub_messages.h"
 #include "resources/ids.h"
@@ -46,6 +47,7 @@
 #include "screens/settings_screen.h"
 #include "screens/users_screen.h"
 #include "state/client_state.h"
+#include "transfer/download.h"
 
 namespace {
 
@@ -56,7 +58,11 @@ constexpr int TLS_VERSION_BYTES = 48;  // "mbed TLS 2.28.3", with room
 // so the hub's name is cut to leave the marks after it in view.
 constexpr int TITLE_TEXT_UNITS = WINDOW_TITLE_UNITS;
 // " (<N> users)": up to ten digits; " TLS"; " [PM: <nick>, <N> more]".
-constexpr int TITLE_MARKS_UNITS = 24 + 4 + USER_NAME_BYTES + 20;
+constexpr int TITLE_MARKS_UNITS = 24 + 4 + 16 + USER_NAME_BYTES + 20;
+// How often the queue gives turns and looks for ended jobs and
+// unanswered requests (an ended job also tells the screen at once).
+constexpr uint32_t QUEUE_TIMER = 7;
+constexpr int QUEUE_LOOK_MS = 1000;
 // "connected to <hub name>: exit anyway?"; a long name is cut.
 constexpr int EXIT_QUESTION_UNITS = HUB_NAME_UNITS + 40;
 
@@ -97,7 +103,7 @@ void command_input_changed(Window screen) { input_line_fit(screen); }
 // CANCEL, only its OK soft key exits.
 void command_exit(Window screen) {
     char16_t question[EXIT_QUESTION_UNITS];
-    if (download_running()) {
+    if (download_any_running()) {
         u16_copy(question, EXIT_QUESTION_UNITS, u"a download is running: exit anyway?");
     } else if (g_state.hub_phase == HUB_ONLINE) {
         char16_t hub[HUB_NAME_UNITS];
@@ -105,10 +111,13 @@ void command_exit(Window screen) {
         else wide_format(hub, HUB_NAME_UNITS, u"%S", g_state.hub_address);
         wide_format(question, EXIT_QUESTION_UNITS, u"connected to %s: exit anyway?", hub);
     } else {
+        queue_flush();
         hub_exit_command(screen);
         return;
     }
-    if (message_box(screen, question, u"Exit", MB_OKCANCEL) == IDOK) hub_exit_command(screen);
+    if (message_box(screen, question, u"Exit", MB_OKCANCEL) != IDOK) return;
+    queue_flush();
+    hub_exit_command(screen);
 }
 void command_connect(Window) { hub_connect_command(); }
 void command_disconnect(Window) { hub_disconnect_command(); }
@@ -159,6 +168,9 @@ const ScreenCommand MAIN_COMMANDS[] = {
 intptr_t main_screen_open(Window screen) {
     g_state.main_window = screen;
     if (!screen_open_full(screen, MENUBAR_MAIN, g_state.module_instance)) return FALSE;
+    // The queue's turns come from this screen's timer, which runs while
+    // entries wait or run.
+    timer_set(screen, QUEUE_TIMER, QUEUE_LOOK_MS);
     // A hub given at start: Connect runs from the loop, as the menu's would,
     // once the screen is up.
     if (g_state.connect_at_start != 0) {
@@ -166,6 +178,13 @@ intptr_t main_screen_open(Window screen) {
         post_message(screen, WM_COMMAND, CMD_CONNECT, 0);
     }
     return TRUE;
+}
+
+// The queue's look: takes ended jobs and gives turns, then shows the count.
+void queue_look(Window screen) {
+    int before = download_active_count();
+    queue_tick();
+    if (download_active_count() != before) repaint_request(screen);
 }
 
 // Paging the chat view, hub traffic, login results, the keep-alive, and the
@@ -177,6 +196,10 @@ intptr_t main_screen_other(Window screen, uint32_t message, WPARAM wparam, LPARA
     }
     if (message == WM_HUB_PASSWORD) {
         password_prompt_run();
+        return TRUE;
+    }
+    if (message == WM_DOWNLOAD_ENDED || (message == WM_TIMER && wparam == QUEUE_TIMER)) {
+        queue_look(screen);
         return TRUE;
     }
     return hub_window_message(message, wparam, lparam);
@@ -224,6 +247,12 @@ void main_screen_title(Window screen) {
     int32_t users = g_state.user_count;
     wide_format(marks, TITLE_MARKS_UNITS, users == 1 ? u" (%d user)" : u" (%d users)", users);
     if (hub_tls_online()) u16_append(marks, TITLE_MARKS_UNITS, u" TLS");
+    int running = download_active_count();
+    if (running > 0) {
+        char16_t count[24];
+        wide_format(count, 24, running == 1 ? u" %d download" : u" %d downloads", running);
+        u16_append(marks, TITLE_MARKS_UNITS, count);
+    }
     u16_append(marks, TITLE_MARKS_UNITS, pm);
     // The marks go after the name, whose end is cut to leave them room.
     int room = TITLE_TEXT_UNITS - u16_len(marks);

@@ -21,7 +21,7 @@
 // module_instance, progress_window, the ChatLog.
 #include "screens/progress_screen.h"
 
-#include "hub/download_request.h"
+#include "hub/queue.h"
 #include "resources/ids.h"
 #include "screens/screen_table.h"
 #include "state/client_state.h"
@@ -53,8 +53,8 @@ uint64_t g_sample_ms;
 uint64_t g_sample_bytes;
 
 Shown look() {
-    Shown now = {download_row(), (uint8_t)download_phase(), (uint8_t)download_outcome(), download_received(),
-                 download_total(), g_shown.speed, (uint8_t)download_link()};
+    Shown now = {(int16_t)(download_phase(0) == DOWNLOAD_IDLE ? -1 : 0), (uint8_t)download_phase(0), (uint8_t)download_outcome(0), download_received(0),
+                 download_total(0), g_shown.speed, (uint8_t)download_link(0)};
     uint64_t ms = monotonic_ms();
     if (now.phase != DOWNLOAD_RECEIVING) {
         now.speed = 0;
@@ -103,9 +103,9 @@ const char16_t* state_word(const Shown& s) {
 // numbers by the same power of two.
 void show(Window screen, const Shown& s) {
     g_shown = s;
-    if (g_state.download.nick[0] == '\0') return;  // no download yet: the labels stay
+    if (g_state.jobs[0].nick[0] == '\0') return;  // no download yet: the labels stay
     char16_t name[PROGRESS_NAME_UNITS];
-    hub_text_to_utf16(g_state.download.short_name, -1, name, PROGRESS_NAME_UNITS);
+    hub_text_to_utf16(g_state.jobs[0].short_name, -1, name, PROGRESS_NAME_UNITS);
     control_set_text(screen, ID_PROGRESS_FILE, name);
 
     char16_t line[PROGRESS_LINE_UNITS];
@@ -119,7 +119,7 @@ void show(Window screen, const Shown& s) {
     control_send(screen, ID_PROGRESS_BAR, PBM_SETPOS, (WPARAM)(position >> shift), 0);
 
     char16_t nick[RESULT_NICK_BYTES];
-    hub_text_to_utf16(g_state.download.nick, -1, nick, RESULT_NICK_BYTES);
+    hub_text_to_utf16(g_state.jobs[0].nick, -1, nick, RESULT_NICK_BYTES);
     char16_t state[STATE_LINE_UNITS];
     wide_format(state, STATE_LINE_UNITS, u"%s from %s", state_word(s), nick);
     if (s.total > 0) {
@@ -158,7 +158,7 @@ intptr_t progress_screen_open(Window screen) {
     g_state.progress_window = screen;
     g_shown = Shown{};
     g_sample_ms = monotonic_ms();
-    g_sample_bytes = download_received();
+    g_sample_bytes = download_received(0);
     show(screen, look());
     if (worker_runs(g_shown)) timer_set(screen, PROGRESS_TIMER, PROGRESS_LOOK_MS);
     return TRUE;
@@ -186,15 +186,15 @@ intptr_t progress_screen_other(Window screen, uint32_t message, WPARAM wparam, L
 // still waiting for its $ConnectToMe is withdrawn, so a late one starts nothing.
 void command_stop(Window screen) {
     download_lock();
-    bool withdrawn = download_requested();
+    bool withdrawn = download_requested(0);
     if (withdrawn) {
-        download_set_phase(DOWNLOAD_IDLE);
-    } else if (download_running()) {
-        download_set_stop(1);
+        download_set_phase(0, DOWNLOAD_IDLE);
+    } else if (download_running(0)) {
+        download_set_stop(0, 1);
     }
     download_unlock();
     if (withdrawn) {
-        download_set_outcome(DOWNLOAD_STOPPED);
+        download_set_outcome(0, DOWNLOAD_STOPPED);
         chatlog_append_line(" ::download stopped:: request withdrawn");
         look_and_show(screen);
     }

@@ -23,7 +23,7 @@
 // hub/search), search_phase, short_names, search_window, module_instance.
 #include "screens/search_screen.h"
 
-#include "hub/download_request.h"
+#include "hub/queue.h"
 #include "hub/search.h"
 #include "protocol/hub_messages.h"
 #include "resources/ids.h"
@@ -243,7 +243,7 @@ void command_download(Window screen) {
     }
     int source = result_best_source(result_view_position(row));
     if (source < 0) return;  // the listed entry is no longer in the view: nothing to take
-    download_request_send(source, row);  // saved under the name the person chose
+    queue_add_result(source, row);  // saved under the name the person chose
     close_search_screen(screen);
 }
 

@@ -24,7 +24,9 @@
 
 #include "config/favorites.h"
 #include "config/hub_address.h"
+#include "config/queue_file.h"
 #include "config/settings_file.h"
+#include "hub/queue.h"
 #include "resources/ids.h"
 #include "screens/main_screen.h"
 #include "state/client_state.h"
@@ -245,7 +247,10 @@ void prepare_client_state(const char16_t* executable_path) {
     if (favorites_read && g_state.favorites_count == 0) note_no_favorites(favorites_path);
     note_demo_tls_hub();
     user_table_empty();
-    download_set_phase(DOWNLOAD_IDLE);  // no download: the row reads -1
+    // The queue comes back as it was left; its entries continue from their
+    // parts when their users are on the hub.
+    queue_places_choose();
+    queue_file_load(g_state.queue_path);
 }
 
 void start_hub_take(const HubAddress* hub) {
