@@ -269,24 +269,24 @@ double rhash_tth(char* root, bool* whole) {
 // tth nothing is checked. Whole: every byte in, the part renamed to the
 // short name, and for a TTH the worker's note that it matched.
 double kivo_download(int port, uint64_t total, const char* tth, bool* whole) {
-    text_copy(g_state.download.nick, RESULT_NICK_BYTES, "owner");
-    text_copy(g_state.download.path, RESULT_PATH_BYTES, "share\\kivo.bin");
-    text_copy(g_state.download.short_name, RESULT_SHORT_BYTES, SHORT_NAME);
-    text_copy(g_state.download.tth, TTH_TEXT_BYTES, tth);
-    g_state.download.size = total;
+    text_copy(g_state.jobs[0].nick, RESULT_NICK_BYTES, "owner");
+    text_copy(g_state.jobs[0].path, RESULT_PATH_BYTES, "share\\kivo.bin");
+    text_copy(g_state.jobs[0].short_name, RESULT_SHORT_BYTES, SHORT_NAME);
+    text_copy(g_state.jobs[0].tth, TTH_TEXT_BYTES, tth);
+    g_state.jobs[0].size = total;
     chatlog_clear();
     download_request(0);
     std::string request = "$ConnectToMe me 127.0.0.1:" + std::to_string(port);
     auto start = std::chrono::steady_clock::now();
     download_take_connect(request.c_str());
-    while (download_running()) usleep(1000);
+    while (download_running(0)) usleep(1000);
     double s = seconds_since(start);
     static char16_t log[10000];
     chatlog_copy_text(log, 10000);
     std::u16string notes(log);
     bool named = file_size(SHORT_NAME) == (int64_t)total;
     bool checked = tth[0] == '\0' || notes.find(u"TTH verified") != std::u16string::npos;
-    *whole = download_received() == total && named && checked;
+    *whole = download_received(0) == total && named && checked;
     if (!*whole) {
         std::string ascii;
         for (char16_t c : notes) ascii += c < 0x80 ? (char)c : '?';

@@ -363,6 +363,15 @@ DownloadEnd exchange_request(WorkerRun* run, const PeerGreeting& greeting) {
     return receive_adc_send(run, &asked);
 }
 
+// The download folder and the parts folder, made (private to the user, like
+// every folder Kivo makes) when missing.
+DownloadEnd make_folders(WorkerRun* run) {
+    const WorkerHandover& handover = handover_of(run);
+    if (handover.folder[0] != 0 && !folder_create_all(handover.folder)) return END_FOLDER;
+    if (handover.parts[0] != 0 && !folder_create_all(handover.parts)) return END_FOLDER;
+    return END_DONE;
+}
+
 // Opens the part file of this download (transfer/local_file.h), continuing
 // what it holds.
 DownloadEnd open_part(WorkerRun* run) {
@@ -370,10 +379,7 @@ DownloadEnd open_part(WorkerRun* run) {
     const DownloadJob& job = job_of(run);
     download_identity(job.tth, job.nick, job.path, job.size, id);
     const WorkerHandover& handover = handover_of(run);
-    // Made (private to the user, like every folder Kivo makes) when missing.
-    if (handover.folder[0] != 0 && !folder_create_all(handover.folder)) return END_FOLDER;
     const char16_t* parts = handover.parts[0] != 0 ? handover.parts : handover.folder;
-    if (parts[0] != 0 && !folder_create_all(parts)) return END_FOLDER;
     int file = part_open(run->name, id, job.size, run->part, LOCAL_NAME_UNITS, &run->part_created, parts);
     if (file == FILE_NOT_OWN) return END_PART_NAME;
     if (file == FILE_INVALID) return END_FILE;
@@ -501,10 +507,13 @@ DownloadEnd run_download(WorkerRun* run, const char* request) {
     download_set_link(run->job, DOWNLOAD_LINK_NONE);  // a peer tried before (another nick) is not this one
     ConnectAddress address;
     if (!parse_connect_request(request, (int)strlen(handover_of(run).own_nick), &address)) return END_REQUEST;
+    // What can fail here fails before anyone is connected to.
+    if (!make_safe_file_name(job_of(run).short_name, run->name, RESULT_SHORT_BYTES)) return END_NAME;
+    DownloadEnd end = make_folders(run);
+    if (end != END_DONE) return end;
     int sock = tcp_connect_within(address.host, address.port, SOCKET_STREAM, DOWNLOAD_CONNECT_MS, stop_asked);
     if (sock < 0) return stopping(run) ? END_STOPPED : END_CONNECT;
     run->socket = sock;
-    DownloadEnd end;
     if (address.tls) {
         end = start_tls(run, address.host);
         if (end != END_DONE) return end;

@@ -12,7 +12,7 @@
 
 #include "hub/connection.h"
 #include "hub/dispatch.h"
-#include "hub/download_request.h"
+#include "hub/queue.h"
 #include "hub/hub_test_state.h"
 #include "support/test_hub.h"
 #include "transfer/download.h"

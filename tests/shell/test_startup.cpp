@@ -93,7 +93,7 @@ TEST_F(Startup, DefaultsWithoutAFavouritesFile) {
     EXPECT_EQ(g_state.short_names, 1);
     EXPECT_EQ(g_state.user_selection, 0);
     EXPECT_EQ(g_state.result_count, 0);
-    EXPECT_EQ(download_row(), -1);
+    EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
     EXPECT_NE(g_state.settings.local_ip[0], 0);
     EXPECT_NE(access(favorites.c_str(), F_OK), 0) << "nothing made beside the executable";
 }
