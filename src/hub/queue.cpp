@@ -36,6 +36,8 @@ const char PASSIVE_TOO[] = " is passive too: two passive clients cannot connect"
 
 uint64_t g_saved_ms;  // when queue.xml was last written
 
+void save_when_due(bool now);
+
 int find_entry(uint32_t id) {
     for (int i = 0; i < g_state.queue_count; i++) {
         if (g_state.queue[i].id == id) return i;
@@ -123,6 +125,8 @@ void collect_ended() {
         download_set_ended(job, 0);
         j.entry_id = 0;
         changed();
+        // A finished file is kept as done at once: a restart must not fetch it again.
+        if (index >= 0 && g_state.queue[index].state == QUEUE_DONE) save_when_due(true);
     }
 }
 
@@ -228,6 +232,9 @@ void start_waiting() {
         if (entry.state != QUEUE_WAITING || entry.retry_ms > now) continue;
         int job = free_job();
         if (job < 0) return;
+        // The entry is in queue.xml before its part can exist, so that a
+        // part on disk always has its entry, whenever the process ends.
+        save_when_due(true);
         start_entry(entry, job);
     }
 }

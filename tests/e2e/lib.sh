@@ -47,6 +47,7 @@ unset XDG_RUNTIME_DIR
 # Kivo's settings folder, and its download folder where the tests look for
 # downloaded files: both in the scratch folder, never the person's own.
 export XDG_CONFIG_HOME="$E2E_WORK/config"
+export XDG_DATA_HOME="$E2E_WORK/data"
 export XDG_DOWNLOAD_DIR="$E2E_WORK/cwd"
 unset KIVO_DEMO_TLS_HUB
 mkdir -p "$TMPDIR" "$E2E_WORK/bin" "$E2E_WORK/cwd"
