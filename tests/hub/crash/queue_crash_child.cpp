@@ -4,8 +4,8 @@
 //   queue_crash_child <folder> <seed>
 // <folder>/queue.xml is the queue, <folder>/parts/ the part files and
 // <folder>/dl/ the finished ones. Four users, u0 to u3, each share every
-// file as a local peer that sends it slowly, so that kills land while parts
-// grow.
+// file as a local peer; u0's files finish within a run when the seed is
+// even, the others' grow slowly, so that kills land while parts grow.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,14 +28,15 @@ constexpr uint64_t FILE_BYTES = 64 * 1024;
 
 void set_wide(char16_t* dst, int units, const std::string& text) { utf8_to_utf16(text.c_str(), -1, dst, units); }
 
-// A peer that greets as nick and sends whatever is asked, 4 KiB every few ms.
-void script_peer(TestHub& peer, const std::string& nick) {
-    peer.expect("$Key ")
+// A peer that greets as nick and sends whatever is asked, 4 KiB every
+// pause_ms.
+void script_peer(TestHub& peer, const std::string& nick, int pause_ms) {
+    peer.expect("$Lock ")
         .send("$MyNick " + nick + "|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABCA Pk=X|$Key k|")
         .expect("$Get ")
         .send("$FileLength " + std::to_string(FILE_BYTES) + "|")
         .expect("$Send|");
-    for (uint64_t sent = 0; sent < FILE_BYTES; sent += 4096) peer.send(std::string(4096, 'x')).pause(3);
+    for (uint64_t sent = 0; sent < FILE_BYTES; sent += 4096) peer.send(std::string(4096, 'x')).pause(pause_ms);
 }
 
 }  // namespace
@@ -43,7 +44,8 @@ void script_peer(TestHub& peer, const std::string& nick) {
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
     std::string folder = argv[1];
-    srand((unsigned)atoi(argv[2]));
+    int seed = atoi(argv[2]);
+    srand((unsigned)seed);
     client_state_reset();
     text_copy(g_state.hub_nick, HUB_NICK_BYTES, "me");
     set_wide(g_state.queue_path, SETTINGS_PATH_UNITS, folder + "/queue.xml");
@@ -67,14 +69,24 @@ int main(int argc, char** argv) {
     for (int u = 0; u < USERS; u++) {
         std::string nick = "u" + std::to_string(u);
         update_user(nick.c_str(), "0", 1);
-        script_peer(peers[u], nick);
+        // With an even seed u0 finishes files within a run; the others'
+        // parts outlive it.
+        script_peer(peers[u], nick, u == 0 && seed % 2 == 0 ? 5 : 100);
     }
+    // A long queue from earlier runs is cut back, its parts with it.
+    while (g_state.queue_count > 20) queue_remove(rand() % g_state.queue_count);
     for (int step = 0;; step++) {
         int choice = rand() % 10;
         if (choice < 4) {
             std::string name = "f" + std::to_string(rand() % 1000) + ".bin";
             std::string nick = "u" + std::to_string(rand() % USERS);
-            queue_add(nick.c_str(), ("share\\" + name).c_str(), name.c_str(), "", FILE_BYTES, ENCODING_UTF8);
+            int index = queue_add(nick.c_str(), ("share\\" + name).c_str(), name.c_str(), "", FILE_BYTES,
+                                  ENCODING_UTF8);
+            // Half of them to the front, so that new entries get their turn
+            // within the run.
+            if (index > 0 && rand() % 2 == 0) {
+                while (index > 0) index = queue_move(index, -1);
+            }
         } else if (choice == 4 && g_state.queue_count > 0) {
             queue_remove(rand() % g_state.queue_count);
         } else if (choice == 5 && g_state.queue_count > 1) {
