@@ -139,7 +139,8 @@ TEST_F(HubSession, LockInPiecesIsAnsweredWholeAndAnOverlongOneFailsTheLogin) {
     TestHub overlong;
     overlong.send("$Lock " + std::string(3 * LOCK_RECEIVE_BYTES, 'L'));
     connect_to(overlong);
-    EXPECT_EQ(g_state.hub_socket, LOGIN_LOCK_TOO_LONG);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_login_error, LOGIN_LOCK_TOO_LONG);
     EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("the hub's lock is too long"));
     EXPECT_TRUE(overlong.wait_client_closed(0, 2000));
     EXPECT_EQ(overlong.received(0), "");
@@ -148,7 +149,8 @@ TEST_F(HubSession, LockInPiecesIsAnsweredWholeAndAnOverlongOneFailsTheLogin) {
 TEST_F(HubSession, RefusedConnectionShowsConnectError) {
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(unused_port()).c_str());
     ASSERT_TRUE(connect_and_wait());
-    EXPECT_EQ(g_state.hub_socket, LOGIN_REFUSED);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_login_error, LOGIN_REFUSED);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
     EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("connection refused"));
     EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
@@ -158,7 +160,8 @@ TEST_F(HubSession, HubClosingBeforeItsLockShowsConnectError) {
     TestHub hub;
     hub.close();
     connect_to(hub);
-    EXPECT_EQ(g_state.hub_socket, LOGIN_CLOSED);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_login_error, LOGIN_CLOSED);
     EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("closed by the hub"));
 }
 
@@ -180,7 +183,8 @@ TEST_F(HubSession, SilentHubAfterLoginTimesOutAndCloses) {
     g_state.hub_io_timeout_ms = 300;
     connect_to(hub);
     EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("timed out"));
-    EXPECT_EQ(g_state.hub_socket, LOGIN_TIMED_OUT);  // the failed login's code, no socket
+    EXPECT_EQ(g_state.hub_socket, 0);  // no socket, and the failed login's code apart
+    EXPECT_EQ(g_state.hub_login_error, LOGIN_TIMED_OUT);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
 }
@@ -249,7 +253,8 @@ TEST_F(HubSession, PortTextAbove65535IsRefusedNotWrappedOntoAnother) {
     hub.send(LOCK).expect(BLOCK_END).send("$Hello [i]mpx200|");
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(hub.port() + 65536).c_str());
     ASSERT_TRUE(connect_and_wait());
-    EXPECT_LT(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_NE(g_state.hub_login_error, LOGIN_OK);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
     EXPECT_EQ(hub.connections(), 0);
 }
