@@ -486,8 +486,6 @@ bool hub_login_running() {
 
 intptr_t hub_window_message(uint32_t message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
-    case WM_SOCKET_EVENT:
-        return hub_socket_event(wparam, lparam);
     case WM_HUB_LOGIN:
         login_finished(wparam, lparam);
         return TRUE;

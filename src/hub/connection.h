@@ -107,9 +107,10 @@ bool hub_login_running();
 // True while the hub is online over TLS (an nmdcs:// hub): the title says so.
 bool hub_tls_online();
 
-// The main window's messages that belong to the hub connection: socket
-// events, login results and the keep-alive timer. Returns TRUE when the
-// message was one of them.
+// The main window's messages that the hub connection posts or sets for
+// itself: login results and the keep-alive timer. Returns TRUE when the
+// message was one of them. Socket events come as a HubEvent
+// (hub_socket_event), which the main screen makes of the socket message.
 intptr_t hub_window_message(uint32_t message, WPARAM wparam, LPARAM lparam);
 
 // Plain or TLS: the two calls through which the online hub connection moves

@@ -28,7 +28,7 @@ constexpr int LOGIN_MARGIN_MS = 1000;
 
 
 intptr_t hub_window_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    return hub_window_message(message, wparam, lparam);
+    return main_screen_hub_message(message, wparam, lparam);
 }
 
 int open_descriptors() {

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -38,7 +39,7 @@ int g_socket_events;
 intptr_t probe_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_SOCKET_EVENT) g_socket_events++;
     if (message == WM_PAINT) g_paints++;
-    return hub_window_message(message, wparam, lparam);
+    return main_screen_hub_message(message, wparam, lparam);
 }
 
 
@@ -340,13 +341,25 @@ TEST_F(HubSession, OutOfBandDataAppendsNotice) {
     TestHub hub;
     connect_and_settle(hub);
     // The test hub has no urgent send; the event itself is what matters.
-    hub_socket_event((WPARAM)g_state.hub_socket, (LPARAM)FD_OOB);
+    main_screen_hub_message(WM_SOCKET_EVENT, (WPARAM)g_state.hub_socket, (LPARAM)FD_OOB);
     EXPECT_EQ(chat_log_text(), " OOB ");
     EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
 }
 
+// The close event's error travels in the message's high word: the main
+// screen hands it to the hub, which names it in the note.
+TEST_F(HubSession, CloseEventWithAnErrorEndsTheConnectionWithItsReason) {
+    TestHub hub;
+    connect_and_settle(hub);
+    LPARAM reset = (LPARAM)make_long(FD_CLOSE, ECONNRESET);
+    EXPECT_EQ(main_screen_hub_message(WM_SOCKET_EVENT, (WPARAM)g_state.hub_socket, reset), TRUE);
+    EXPECT_EQ(chat_log_text(), note_lost("connection reset"));
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+}
+
 TEST_F(HubSession, ReadEventWithoutConnectionIsAShortRead) {
-    EXPECT_EQ(hub_socket_event(0, (LPARAM)FD_READ), TRUE);
+    EXPECT_EQ(main_screen_hub_message(WM_SOCKET_EVENT, 0, (LPARAM)FD_READ), TRUE);
     EXPECT_EQ(traffic_received(), 0u);
     EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
 }
