@@ -182,7 +182,8 @@ TEST_F(SearchScreen, EmptySearchFromTheMenuStillSendsAndClears) {
 }
 
 TEST_F(SearchScreen, SearchWithoutHubConnectionStillCountsItsLength) {
-    g_state.hub_socket = -5;  // the last login failed
+    g_state.hub_socket = 0;  // the last login failed: no socket
+    g_state.hub_login_error = LOGIN_REFUSED;
     IdleScript script;
     script.add(remember_screen);
     script.add([](void*) {

@@ -98,9 +98,11 @@ protected:
         // The login on this thread; the hub is read here, not through the loop.
         char reply[FIRST_REPLY_BYTES + 1];
         int reply_length = 0;
-        g_state.hub_socket = hub_login("127.0.0.1", hub_->port().c_str(), g_state.hub_nick,
-                                       g_state.settings.share_size, announce_tls_, reply, &reply_length, 3000, nullptr);
-        ASSERT_GT(g_state.hub_socket, 0);
+        Link link;  // plain: its socket is all there is to keep
+        ASSERT_EQ(hub_login("127.0.0.1", hub_->port().c_str(), g_state.hub_nick, g_state.settings.share_size,
+                            announce_tls_, reply, &reply_length, 3000, nullptr, &link),
+                  LOGIN_OK);
+        g_state.hub_socket = link.socket;
         hub_text_.assign(reply, (size_t)reply_length);
     }
     void TearDown() override {

@@ -47,7 +47,7 @@ intptr_t main_window_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam
         chatlog_copy_text(shown, 1000);
         return TRUE;
     }
-    return hub_window_message(message, wparam, lparam);
+    return main_screen_hub_message(message, wparam, lparam);
 }
 
 // VmRSS or VmHWM of this process in KiB.
