@@ -236,8 +236,11 @@ e2e_title() {
 
 # The main screen's title says the session: "not connected", or the hub's
 # name (its address until the name came) and "(N users)", then " TLS" over
-# TLS; " [PM: nick...]" after it while a private message waits unread.
-e2e_main_shown() { e2e_title | grep -qE '^(not connected|.* \([0-9]+ users?\)( TLS)?)( \[PM: .*\])?$'; }
+# TLS, " N downloads" while transfers run or wait for their peer; " [PM:
+# nick...]" after it while a private message waits unread.
+e2e_main_shown() {
+    e2e_title | grep -qE '^(not connected|.* \([0-9]+ users?\)( TLS)?( [0-9]+ downloads?)?)( \[PM: .*\])?$'
+}
 e2e_wait_main() { e2e_until "${1:-10}" e2e_main_shown || e2e_fail "the main screen is not on top"; }
 
 e2e_keys() { $E2E_TMUX send-keys -t kivo "$@"; sleep 0.2; }
