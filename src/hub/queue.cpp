@@ -105,6 +105,7 @@ void take_end(QueueEntry& entry, const DownloadJob& job, DownloadEnd end) {
     case END_WRITE:
     case END_RENAME:
     case END_HASH:
+    case END_VANISHED:
         entry.state = QUEUE_FAILED;
         return;
     default:

@@ -317,6 +317,7 @@ enum DownloadEnd : uint8_t {
     END_WORKER,      // the thread could not be started
     END_UNANSWERED,  // no $ConnectToMe came for the request in time
     END_PASSIVE,     // the user is passive, as the client is: never asked
+    END_VANISHED,    // the part file was removed while it was written
 };
 
 struct DownloadJob {

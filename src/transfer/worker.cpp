@@ -106,6 +106,7 @@ const DownloadNote DOWNLOAD_NOTES[] = {
     {END_RENAME, " ::download failed:: no free name for the finished file"},
     {END_WORKER, " ::download failed:: cannot start worker"},
     {END_UNANSWERED, " ::download failed:: no answer from the user"},
+    {END_VANISHED, " ::download failed:: the part file vanished"},
 };
 
 struct GreetingReason {
@@ -457,6 +458,9 @@ DownloadEnd receive_file(WorkerRun* run) {
 // that does not match is removed. Then the part takes its free name, in the
 // download folder.
 DownloadEnd verify_and_name(WorkerRun* run) {
+    // Bytes written into a part that lost its name are gone with it: no
+    // rename could bring them back.
+    if (file_unlinked(run->file)) return END_VANISHED;
     if (run->hashing) {
         download_set_phase(run->job, DOWNLOAD_VERIFYING);
         char root[TTH_TEXT_BYTES];
@@ -557,7 +561,7 @@ void release_run(WorkerRun* run) {
     if (run->file != FILE_INVALID) {
         bool empty = file_length(run->file) == 0;
         file_close(run->file);
-        if (empty && run->part_created) file_remove(run->part);
+        if (empty && run->part_created) file_remove_own(run->part);
     }
     run->file = FILE_INVALID;
     link_close(&run->link);

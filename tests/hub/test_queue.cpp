@@ -260,6 +260,47 @@ TEST_F(DownloadQueue, RefusalsAndFaultsDecideWhetherAndWhenTheEntryIsTriedAgain)
     EXPECT_EQ(state_of(0), "connecting");
 }
 
+// A full disk and a part removed under a transfer fail that entry with the
+// reason; the others go on.
+TEST_F(DownloadQueue, AFullDiskOrAVanishedPartFailsItsEntryAndTheOthersGoOn) {
+    TempCurrentDirectory dir;
+    ASSERT_TRUE(dir.ok());
+    add_result("carol", "c.txt", "c.txt");
+    update_user("carol", "0", 1);
+    for (int row : {1, 0, 2}) {
+        g_select_row = row;
+        press_download();
+    }
+    ASSERT_EQ(download_active_count(), 3);
+    // bob's peer sends half, waits, then the rest: the part is removed meanwhile.
+    TestHub bob, alice, carol;
+    bob.expect(CLIENT_GREETING).send(PEER_GREETING).expect("$1|").send("$FileLength 5|").expect("$Send|");
+    bob.send("he").pause(300).send("llo");
+    from_hub("$ConnectToMe me 127.0.0.1:" + bob.port_text() + "|");
+    ASSERT_TRUE(wait_until(3000, [] { return download_received(0) == 2; }));
+    ASSERT_EQ(unlink(part_name("bob", "Music\\a.mp3", "a.mp3", "", 5).c_str()), 0);
+    // alice's file meets a full disk.
+    file_write_room_set(0);
+    alice.expect("$MyNick me|").send("$MyNick alice|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABCA Pk=X|" + PEER_KEY);
+    alice.expect("$Get x\\y.txt$1|").send("$FileLength 5|").expect("$Send|").send("abcde");
+    from_hub("$ConnectToMe me 127.0.0.1:" + alice.port_text() + "|");
+    ASSERT_TRUE(wait_until(3000, [] {
+        queue_tick();
+        return g_state.queue[1].state == QUEUE_FAILED;
+    }));
+    file_write_room_set(-1);
+    carol.expect("$MyNick me|").send("$MyNick carol|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABCA Pk=X|" + PEER_KEY);
+    carol.expect("$Get c.txt$1|").send("$FileLength 5|").expect("$Send|").send("carol");
+    from_hub("$ConnectToMe me 127.0.0.1:" + carol.port_text() + "|");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(state_of(0), "failed: the part file vanished");
+    EXPECT_EQ(state_of(1), "failed: cannot write file");
+    EXPECT_EQ(state_of(2), "done");
+    EXPECT_EQ(file_text("c.txt"), "carol");
+    EXPECT_FALSE(file_exists("a.mp3"));
+    EXPECT_FALSE(file_exists("y.txt"));
+}
+
 TEST_F(DownloadQueue, WithoutAHubConnectionTheEntryWaits) {
     closesocket(g_state.hub_socket);
     g_state.hub_socket = 0;
