@@ -157,6 +157,24 @@ void withdraw_unanswered() {
     }
 }
 
+// Requests that went through a hub which is gone can no longer be
+// answered: their entries wait for the next connection, no try counted.
+void withdraw_offline() {
+    if (g_state.hub_phase == HUB_ONLINE) return;
+    for (int job = 0; job < DOWNLOAD_JOBS; job++) {
+        DownloadJob& j = g_state.jobs[job];
+        if (!download_requested(job) || !withdraw(job)) continue;
+        int index = find_entry(j.entry_id);
+        j.entry_id = 0;
+        if (index < 0) continue;
+        QueueEntry& entry = g_state.queue[index];
+        if (entry.state == QUEUE_RUNNING) entry.state = QUEUE_WAITING;
+        entry.retry_ms = 0;
+        if (entry.tries > 0) entry.tries--;
+        changed();
+    }
+}
+
 bool job_has_user(const char* nick) {
     for (int job = 0; job < DOWNLOAD_JOBS; job++) {
         if (download_phase(job) != DOWNLOAD_IDLE && strcmp(g_state.jobs[job].nick, nick) == 0) return true;
@@ -332,6 +350,7 @@ void queue_add_result(int row, int name_row) {
 
 void queue_tick() {
     collect_ended();
+    withdraw_offline();
     withdraw_unanswered();
     collect_ended();
     start_waiting();

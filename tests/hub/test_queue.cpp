@@ -134,6 +134,12 @@ TEST_F(DownloadQueue, DownloadQueuesTheSelectedRowAndAsksItsOwnerThroughTheHub) 
     EXPECT_EQ(g_state.queue_count, 2);
     EXPECT_EQ(download_active_count(), 2);
     EXPECT_TRUE(hub_->wait_received(0, "$RevConnectToMe me bob|$RevConnectToMe me alice|", 2000));
+    // Offline, the requests are taken back: both wait for the next connection.
+    g_state.hub_phase = HUB_OFFLINE;
+    queue_tick();
+    EXPECT_EQ(download_active_count(), 0);
+    EXPECT_EQ(state_of(0), "waiting");
+    EXPECT_EQ(g_state.queue[0].tries, 0);
 }
 
 TEST_F(DownloadQueue, RelayedConnectToMeRunsEachRequestToItsFileWhicheverComesFirst) {
