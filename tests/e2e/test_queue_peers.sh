@@ -13,7 +13,9 @@
 
 PARTS="$E2E_WORK/data/kivo/parts"
 declare -A SHARE=([mdc]="$E2E_WORK/s-mdc" [ncdc]="$E2E_WORK/s-ncdc" [eisk]="$E2E_WORK/s-eisk")
-declare -A NAME=([mdc]="очередь mdc.bin" [ncdc]="очередь ncdc.bin" [eisk]="очередь eisk.bin")
+# microdc2 finds no Cyrillic words in its share: its file is named in ASCII.
+declare -A NAME=([mdc]="queue mdc.bin" [ncdc]="очередь ncdc.bin" [eisk]="очередь eisk.bin")
+declare -A WORDS=([mdc]="queue mdc" [ncdc]="очередь ncdc" [eisk]="очередь eisk")
 declare -A SIZE=([mdc]=402653203 [ncdc]=12582917 [eisk]=12582929)
 for p in mdc ncdc eisk; do
     mkdir -p "${SHARE[$p]}"
@@ -23,16 +25,16 @@ done
 e2e_start_hub
 status=0
 # microdc2 hashes its share before it answers a search.
-PEER_WAIT_SECONDS=120 peer_start_microdc2 "${SHARE[mdc]}" "очередь mdc" || status=$?
+PEER_WAIT_SECONDS=120 peer_start_microdc2 "${SHARE[mdc]}" "${WORDS[mdc]}" || status=$?
 peer_up_or_skip $status
-PEER_NCDC_TLS_POLICY=prefer peer_start_ncdc "${SHARE[ncdc]}" "очередь ncdc" || status=$?
+PEER_NCDC_TLS_POLICY=prefer peer_start_ncdc "${SHARE[ncdc]}" "${WORDS[ncdc]}" || status=$?
 peer_up_or_skip $status
 peer_ncdc_type "/set upload_rate 512K"
-PEER_EISK_UPLOAD_KIBPS=512 peer_start_eiskalt "${SHARE[eisk]}" "очередь eisk" || status=$?
+PEER_EISK_UPLOAD_KIBPS=512 peer_start_eiskalt "${SHARE[eisk]}" "${WORDS[eisk]}" || status=$?
 peer_up_or_skip $status
 
 peer_kivo_connect
-for p in ncdc eisk mdc; do e2e_download "очередь $p" "${NAME[$p]}"; done
+for p in ncdc eisk mdc; do e2e_download "${WORDS[$p]}" "${NAME[$p]}"; done
 three_running() { e2e_title | grep -q ' 3 downloads$'; }
 e2e_until 20 three_running || e2e_fail "the three downloads never ran at once: $(e2e_title)"
 
