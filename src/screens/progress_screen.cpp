@@ -4,7 +4,8 @@
 // percentage, state word (queue_state_text), size, speed, user and "TLS".
 // Columns go from the right as the width shrinks, so a phone's narrow
 // screen keeps name, percentage and state; the name keeps at least
-// NAME_MIN_CELLS. The size is the entry's (the one the search result gave,
+// NAME_MIN_CELLS, and room left over goes to the name, then to the state
+// (a failure's reason, whole in the details). The size is the entry's (the one the search result gave,
 // known before the peer says it). The percentage and the speed of a running
 // entry come from its job's counts (atomic accessors): the speed is the rate
 // over the last sample of about a second, taken only while the job receives,
@@ -53,6 +54,7 @@ constexpr int PATH_UNITS = DOWNLOAD_FOLDER_UNITS + RESULT_SHORT_BYTES + 1;
 
 // Column widths in cells; 0: the column is left out.
 constexpr int NAME_MIN_CELLS = 10;
+constexpr int NAME_WANT_CELLS = 24;
 constexpr int PERCENT_CELLS = 4;      // "100%"
 constexpr int STATE_MIN_CELLS = 10;   // "connecting"
 constexpr int STATE_MAX_CELLS = 40;
@@ -110,9 +112,17 @@ void sample_speeds() {
     }
 }
 
+// Takes up to `most` cells from *rest into *column.
+void widen(int* column, int most, int* rest) {
+    int grow = *rest < most ? *rest : most;
+    *column += grow;
+    *rest -= grow;
+}
+
 // The columns for entries of `cells` cells: the name first, then each other
-// column while it fits with a blank before it; what is left widens the state
-// (half of it, up to its maximum), the user (likewise) and then the name.
+// column while it fits with a blank before it. What is left widens the name
+// to NAME_WANT_CELLS first (most names fit), then the state (a failure's
+// reason), the user, and the name again.
 QueueColumns columns_for(int cells) {
     QueueColumns c{cells, 0, 0, 0, 0, 0, 0};
     int rest = cells - NAME_MIN_CELLS;
@@ -123,17 +133,11 @@ QueueColumns columns_for(int cells) {
         rest -= need[k] + 1;
     }
     if (rest < 0) return c;  // not even the name's least: the name alone
-    int grow = rest / 2 < STATE_MAX_CELLS - STATE_MIN_CELLS ? rest / 2 : STATE_MAX_CELLS - STATE_MIN_CELLS;
-    if (c.state > 0) {
-        c.state += grow;
-        rest -= grow;
-    }
-    grow = rest / 2 < USER_MAX_CELLS - USER_MIN_CELLS ? rest / 2 : USER_MAX_CELLS - USER_MIN_CELLS;
-    if (c.user > 0) {
-        c.user += grow;
-        rest -= grow;
-    }
-    c.name = NAME_MIN_CELLS + rest;
+    c.name = NAME_MIN_CELLS;
+    widen(&c.name, NAME_WANT_CELLS - NAME_MIN_CELLS, &rest);
+    if (c.state > 0) widen(&c.state, STATE_MAX_CELLS - STATE_MIN_CELLS, &rest);
+    if (c.user > 0) widen(&c.user, USER_MAX_CELLS - USER_MIN_CELLS, &rest);
+    c.name += rest;
     return c;
 }
 

@@ -139,8 +139,9 @@ TEST_F(ProgressScreen, RowsShowEachEntryInColumnsThatFollowTheWidth) {
         return true;
     });
     script.add([](void*) {
-        if (display_cols() != 36 || shows("carol")) return false;
-        EXPECT_NE(row_with("done.mp3").find("100% done"), std::string::npos) << grid_text();
+        // Until the paint has laid the entries out anew, the old ones show cut.
+        if (display_cols() != 36 || row_with("done.mp3").find("100% done") == std::string::npos) return false;
+        EXPECT_FALSE(shows("carol"));
         EXPECT_EQ(row_with("wait.mp3").find("KiB"), std::string::npos) << grid_text();
         display_headless_resize(100, 30);
         return true;
