@@ -22,7 +22,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from demohub import tls, tth  # noqa: E402
+from demohub import population, tls, tth  # noqa: E402
 from demohub.lockkey import lock_of, lock_to_key  # noqa: E402
 from demohub.peer import adc_path_to_share  # noqa: E402
 
@@ -179,6 +179,16 @@ class LockToKey(unittest.TestCase):
 
     def test_lock_stops_at_the_blank_before_pk(self):
         self.assertEqual(lock_of(b"$Lock abc Pk=x"), b"abc")
+
+
+class Modes(unittest.TestCase):
+    def test_users_who_serve_files_say_active_and_passive_says_passive(self):
+        # A passive client gives up at once on a user whose tag says M:P.
+        tags = {u.nick: re.search(r",M:(.),", u.myinfo) for u in population.build_population([])}
+        modes = {nick: tag.group(1) for nick, tag in tags.items() if tag is not None}
+        for nick in ("Seeder", "archivist", "Slowpoke", "HalfWay", "Secure", "OldDC", "NcdcOnly", "Resumer"):
+            self.assertEqual(modes[nick], "A", nick)
+        self.assertEqual(modes["Passive"], "P")
 
 
 class AdcPath(unittest.TestCase):

@@ -12,6 +12,7 @@
 // (settings_load reads the file into it); the ChatLog (the notes).
 #include "config/settings_file.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "config/hub_address.h"
@@ -125,6 +126,19 @@ bool take_server(const char* value, SessionSettings* s) {
     return true;
 }
 
+// "1" to "10" (DOWNLOAD_JOBS), digits only: anything else is no value.
+bool take_slots(const char* value, uint8_t* field) {
+    int n = 0;
+    int digits = 0;
+    for (const char* p = value; *p != 0; p++, digits++) {
+        if (*p < '0' || *p > '9' || digits >= 2) return false;
+        n = n * 10 + (*p - '0');
+    }
+    if (digits == 0 || value[0] == '0' || n < 1 || n > DOWNLOAD_JOBS) return false;
+    *field = (uint8_t)n;
+    return true;
+}
+
 bool take_folder(const char* value, char16_t* folder) {
     char16_t wide[DOWNLOAD_FOLDER_UNITS + 1];
     utf8_to_utf16(value, -1, wide, DOWNLOAD_FOLDER_UNITS + 1);
@@ -158,6 +172,7 @@ bool take_element(const XML_Char** attributes, SessionSettings* into) {
     uint8_t tls_on = s.tls_transfers_off ? 0 : 1;
     if ((v = attribute(attributes, "TlsTransfers")) != nullptr && !take_switch(v, &tls_on)) return false;
     s.tls_transfers_off = tls_on ? 0 : 1;
+    if ((v = attribute(attributes, "DownloadSlots")) != nullptr && !take_slots(v, &s.download_slots)) return false;
     *into = s;
     return true;
 }
@@ -222,6 +237,12 @@ int settings_text_make(const SessionSettings* s, char* out_text, int out_bytes) 
     put_wide(&out, "DownloadFolder", s->download_folder);
     put_attribute(&out, "ChatTimestamps", s->chat_timestamps ? "1" : "0");
     put_attribute(&out, "TlsTransfers", s->tls_transfers_off ? "0" : "1");
+    // A count outside its range (never stored by Option) is written as the
+    // default, so the file always reads back.
+    unsigned n = s->download_slots >= 1 && s->download_slots <= DOWNLOAD_JOBS ? s->download_slots : DOWNLOAD_SLOTS_DEFAULT;
+    char slots[4];
+    snprintf(slots, sizeof slots, "%u", n);
+    put_attribute(&out, "DownloadSlots", slots);
     xml_put(&out, "/>\n");
     if (out.full) {
         out_text[0] = 0;

@@ -6,10 +6,11 @@
 //   <?xml version="1.0" encoding="UTF-8"?>
 //   <KivoSettings Server="nmdcs://host:port?kp=SHA256/..." Nick="..."
 //    Password="..." ShareSize="..." Encoding="cp1251" DownloadFolder="..."
-//    ChatTimestamps="1" TlsTransfers="1"/>
+//    ChatTimestamps="1" TlsTransfers="1" DownloadSlots="3"/>
 //
 // Server is read by the hub address parser; Encoding is a name of
-// encoding_name; the switches are "0" or "1". An attribute left out keeps
+// encoding_name; the switches are "0" or "1"; DownloadSlots, how many
+// downloads run at once, is "1" to "10". An attribute left out keeps
 // the value from the defaults and the favourites; one that is no such value
 // makes the whole file unreadable (it is then kept aside, see settings_load).
 // Texts are cut on reading to what Option stores from its fields, a download

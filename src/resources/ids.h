@@ -64,15 +64,14 @@ constexpr int ID_SETTINGS_FOLDER = 4022;    // where downloads go
 constexpr int ID_SETTINGS_FOLDER_LABEL = 4023;
 constexpr int ID_SETTINGS_TIMES = 4024;     // chat timestamps: "on" or "off"
 constexpr int ID_SETTINGS_TIMES_LABEL = 4025;
+constexpr int ID_SETTINGS_SLOTS = 4027;     // downloads at once: 1 to 10
+constexpr int ID_SETTINGS_SLOTS_LABEL = 4028;
 // Results screen (its OK button is IDOK).
 constexpr int ID_SEARCH_WORDS = 4007;
 constexpr int ID_SEARCH_LIST = 4008;
 constexpr int ID_SEARCH_STATUS = 4019;  // "searching...", "N results", ...
-// Progress screen.
-constexpr int ID_PROGRESS_BAR = 4010;
-constexpr int ID_PROGRESS_FILE = 4012;
-constexpr int ID_PROGRESS_SIZE = 4013;
-constexpr int ID_PROGRESS_STATE = 4014;  // state word, peer, percentage, speed
+// Downloads screen: the queue, one entry a row.
+constexpr int ID_PROGRESS_LIST = 4010;
 // Users screen.
 constexpr int ID_USERS_LIST = 4009;
 // Password prompt.
@@ -115,9 +114,17 @@ constexpr int CMD_USERS_TO_CHAT = 6001;
 constexpr int CMD_USERS_PRIVATE = 6020;
 constexpr int CMD_USERS_INFO = 6022;
 constexpr int CMD_USERS_REFRESH = 6026;
-// Progress screen menu.
-constexpr int CMD_STOP = 6023;
-// The "EXIT" soft key of the Users and progress screens.
+// Downloads screen menu: the person's commands on the selected entry, and
+// on the finished ones.
+constexpr int CMD_QUEUE_PAUSE = 6023;
+constexpr int CMD_QUEUE_RESUME = 6033;
+constexpr int CMD_QUEUE_RETRY = 6034;
+constexpr int CMD_QUEUE_UP = 6035;
+constexpr int CMD_QUEUE_DOWN = 6036;
+constexpr int CMD_QUEUE_REMOVE = 6037;
+constexpr int CMD_QUEUE_CLEAR = 6038;
+constexpr int CMD_QUEUE_DETAILS = 6039;
+// The "EXIT" soft key of the Users and Downloads screens.
 constexpr int CMD_SCREEN_EXIT = 6024;
 // Password prompt soft keys.
 constexpr int CMD_PASSWORD_OK = 6027;

@@ -15,7 +15,7 @@ constexpr ControlTemplate MAIN_CONTROLS[] = {
     {ID_MAIN_SEND, CONTROL_BUTTON, 120, 116, 36, 15, STYLE_DISABLED, u"send"},
 };
 
-// Ten rows of 10 units: each field and its label share one row.
+// Eleven rows of 10 units (the last 8): each field and its label share one row.
 constexpr ControlTemplate SETTINGS_CONTROLS[] = {
     {ID_SETTINGS_HUB_LABEL, CONTROL_STATIC, 0, 1, 40, 8, 0, u"Hub"},
     {ID_SETTINGS_FAVORITES, CONTROL_COMBO, 42, 0, 98, 9, STYLE_VSCROLL, u""},
@@ -38,6 +38,8 @@ constexpr ControlTemplate SETTINGS_CONTROLS[] = {
     {ID_SETTINGS_LOCAL_IP, CONTROL_EDIT, 42, 80, 98, 9, STYLE_AUTOHSCROLL | STYLE_BORDER | STYLE_READONLY | STYLE_DISABLED, u""},
     {ID_SETTINGS_ENCODING_LABEL, CONTROL_STATIC, 0, 91, 40, 8, 0, u"Encoding"},
     {ID_SETTINGS_ENCODING, CONTROL_COMBO, 42, 90, 98, 9, STYLE_VSCROLL, u""},
+    {ID_SETTINGS_SLOTS_LABEL, CONTROL_STATIC, 0, 100, 40, 8, 0, u"At once"},
+    {ID_SETTINGS_SLOTS, CONTROL_COMBO, 42, 100, 98, 8, STYLE_VSCROLL, u""},
 };
 
 constexpr ControlTemplate SEARCH_CONTROLS[] = {
@@ -48,10 +50,7 @@ constexpr ControlTemplate SEARCH_CONTROLS[] = {
 };
 
 constexpr ControlTemplate PROGRESS_CONTROLS[] = {
-    {ID_PROGRESS_FILE, CONTROL_STATIC, 0, 20, 140, 10, STYLE_CENTER, u"File"},
-    {ID_PROGRESS_SIZE, CONTROL_STATIC, 0, 40, 140, 10, STYLE_CENTER, u"Size"},
-    {ID_PROGRESS_BAR, CONTROL_PROGRESS, 0, 60, 140, 10, STYLE_BORDER, u""},
-    {ID_PROGRESS_STATE, CONTROL_STATIC, 0, 80, 140, 10, STYLE_CENTER, u""},
+    {ID_PROGRESS_LIST, CONTROL_LIST, 0, 0, 140, 108, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
 };
 
 constexpr ControlTemplate USERS_CONTROLS[] = {
@@ -78,7 +77,7 @@ constexpr DialogTemplate DIALOGS[] = {
     {DIALOG_MAIN, u"Kivo", u"movraClass", COUNT_OF(MAIN_CONTROLS), MAIN_CONTROLS},
     {DIALOG_SETTINGS, u"Settings", nullptr, COUNT_OF(SETTINGS_CONTROLS), SETTINGS_CONTROLS},
     {DIALOG_SEARCH, u"Search", nullptr, COUNT_OF(SEARCH_CONTROLS), SEARCH_CONTROLS},
-    {DIALOG_PROGRESS, u"", nullptr, COUNT_OF(PROGRESS_CONTROLS), PROGRESS_CONTROLS},
+    {DIALOG_PROGRESS, u"Downloads", nullptr, COUNT_OF(PROGRESS_CONTROLS), PROGRESS_CONTROLS},
     {DIALOG_USERS, u"", nullptr, COUNT_OF(USERS_CONTROLS), USERS_CONTROLS},
     {DIALOG_PASSWORD, u"Password", nullptr, COUNT_OF(PASSWORD_CONTROLS), PASSWORD_CONTROLS},
     {DIALOG_PRIVATE_LIST, u"Private", nullptr, COUNT_OF(PRIVATE_LIST_CONTROLS), PRIVATE_LIST_CONTROLS},
@@ -105,7 +104,9 @@ constexpr MenuEntry USERS_MENU[] = {
 };
 
 constexpr MenuEntry PROGRESS_MENU[] = {
-    {u"Stop", CMD_STOP},
+    {u"Pause", CMD_QUEUE_PAUSE},   {u"Resume", CMD_QUEUE_RESUME},     {u"Retry now", CMD_QUEUE_RETRY},
+    {u"Move up", CMD_QUEUE_UP},    {u"Move down", CMD_QUEUE_DOWN},    {u"Remove", CMD_QUEUE_REMOVE},
+    {u"Clear finished", CMD_QUEUE_CLEAR}, {u"Details", CMD_QUEUE_DETAILS},
 };
 
 // The main menu opens on "Connect", not on its first entry "exit": Menu and

@@ -1,4 +1,5 @@
-// The download progress screen, opened by the main screen's "Downloads".
+// The Downloads screen, opened by the main screen's "Downloads": the
+// download queue, one entry a row, and the person's commands on it.
 #pragma once
 
 #include "platform/platform.h"

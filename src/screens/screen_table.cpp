@@ -54,3 +54,13 @@ void edit_fit(Window screen, int control_id, int capacity_units, bool (*fits)(co
     control_set_text(screen, control_id, text);
     control_send(screen, control_id, EM_SETSEL, (WPARAM)caret, caret);
 }
+
+void column_put(char16_t* line, int units, int* at, const char16_t* text, int cells, bool right) {
+    int used = 0;
+    int fit = text_fit_cells(text, u16_len(text), cells, &used);
+    int pad = cells - used;
+    for (; right && pad > 0 && *at < units - 1; pad--) line[(*at)++] = u' ';
+    for (int i = 0; i < fit && *at < units - 1; i++) line[(*at)++] = text[i];
+    for (; pad > 0 && *at < units - 1; pad--) line[(*at)++] = u' ';
+    line[*at] = 0;
+}

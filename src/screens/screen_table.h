@@ -54,3 +54,9 @@ void screen_end(Window screen);
 // capacity_units: what was just typed or pasted into a field that only
 // takes what its message carries.
 void edit_fit(Window screen, int control_id, int capacity_units, bool (*fits)(const char16_t* text, int units));
+
+// Appends text to line at line[*at], cut to `cells` display cells and padded
+// with blanks to them (before the text when right-aligned), never past
+// units; line stays terminated: one column of a list entry laid out for the
+// list's width (list_text_cells).
+void column_put(char16_t* line, int units, int* at, const char16_t* text, int cells, bool right);

@@ -81,18 +81,6 @@ ResultColumns columns_for(int cells) {
     return c;
 }
 
-// Appends text to line[*at] cut to `cells` cells and padded with blanks to
-// them (before the text when right-aligned); line is terminated.
-void put_column(char16_t* line, int units, int* at, const char16_t* text, int cells, bool right) {
-    int used = 0;
-    int fit = text_fit_cells(text, u16_len(text), cells, &used);
-    int pad = cells - used;
-    for (; right && pad > 0 && *at < units - 1; pad--) line[(*at)++] = u' ';
-    for (int i = 0; i < fit && *at < units - 1; i++) line[(*at)++] = text[i];
-    for (; pad > 0 && *at < units - 1; pad--) line[(*at)++] = u' ';
-    line[*at] = 0;
-}
-
 // The name of a row as the list shows it: its short name, or in "Full" mode
 // its path; a folder's with a backslash after it.
 void result_list_text(const SearchResult* row, char16_t* text, int units) {
@@ -119,24 +107,24 @@ void format_result_entry(int p, int cells, char16_t* line, int units) {
     ResultColumns c = columns_for(cells);
     int at = 0;
     line[0] = 0;
-    put_column(line, units, &at, name, c.name, false);
+    column_put(line, units, &at, name, c.name, false);
     char16_t field[RESULT_NICK_BYTES + 8];
     if (c.size > 0) {
         field[0] = 0;
         if (!leader->folder) byte_size_text(leader->size, field, RESULT_NICK_BYTES + 8);
-        put_column(line, units, &at, u" ", 1, false);
-        put_column(line, units, &at, field, c.size, true);
+        column_put(line, units, &at, u" ", 1, false);
+        column_put(line, units, &at, field, c.size, true);
     }
     if (c.user > 0) {
         if (v.sources[p] > 1) wide_format(field, RESULT_NICK_BYTES + 8, u"%d users", (int)v.sources[p]);
         else hub_text_to_utf16(leader->nick, -1, field, RESULT_NICK_BYTES + 8);
-        put_column(line, units, &at, u" ", 1, false);
-        put_column(line, units, &at, field, c.user, false);
+        column_put(line, units, &at, u" ", 1, false);
+        column_put(line, units, &at, field, c.user, false);
     }
     if (c.slots > 0) {
         slots_text(&g_state.results[result_best_source(p)], field, RESULT_NICK_BYTES + 8);
-        put_column(line, units, &at, u" ", 1, false);
-        put_column(line, units, &at, field, c.slots, true);
+        column_put(line, units, &at, u" ", 1, false);
+        column_put(line, units, &at, field, c.slots, true);
     }
 }
 

@@ -15,6 +15,9 @@
 // too long for its field is refused ("folder path too long"), never cut. A
 // nick changed while a hub is connected or connecting says that it is used
 // from the next Connect: the hub knows the session by the old one.
+// "At once" chooses how many downloads run at once (1 to DOWNLOAD_JOBS);
+// after OK the queue chooses again where it keeps its parts, since the
+// download folder may have changed.
 //
 // The host field holds a hub address (config/hub_address.h): a bare host,
 // or host:port, dchub://, or nmdcs:// for TLS (shown so for a TLS hub), with
@@ -31,8 +34,9 @@
 // open, and the encoding it showed last.
 //
 // Reaches g_state: the settings and where they are saved, the FavoritesTable
-// (read), module_instance, the hub phase (read), the ChatLog (notes) and
-// the hub's encoding (hub_encoding_choose).
+// (read), module_instance, the hub phase (read), the ChatLog (notes), the
+// hub's encoding (hub_encoding_choose) and where the queue keeps its parts
+// (queue_places_choose).
 #include "screens/settings_screen.h"
 
 #include <cstring>
@@ -40,6 +44,7 @@
 #include "config/favorites.h"
 #include "config/hub_address.h"
 #include "config/settings_file.h"
+#include "hub/queue.h"
 #include "resources/ids.h"
 #include "screens/screen_table.h"
 #include "state/client_state.h"
@@ -112,6 +117,18 @@ int favorite_shown_by_fields() {
     return -1;
 }
 
+// "1" to "10": the combo's position is the count less one.
+void fill_slots(Window screen, uint8_t slots) {
+    control_send(screen, ID_SETTINGS_SLOTS, CB_RESETCONTENT, 0, 0);
+    for (int n = 1; n <= DOWNLOAD_JOBS; n++) {
+        char16_t text[4];
+        wide_format(text, 4, u"%d", n);
+        control_send(screen, ID_SETTINGS_SLOTS, CB_ADDSTRING, 0, (LPARAM)text);
+    }
+    int shown = slots >= 1 && slots <= DOWNLOAD_JOBS ? slots : DOWNLOAD_SLOTS_DEFAULT;
+    control_send(screen, ID_SETTINGS_SLOTS, CB_SETCURSEL, (WPARAM)(shown - 1), 0);
+}
+
 intptr_t settings_screen_open(Window screen) {
     if (!screen_open_full(screen, MENUBAR_SETTINGS, g_state.module_instance)) return FALSE;
     fill_favorites_list(screen);
@@ -131,6 +148,7 @@ intptr_t settings_screen_open(Window screen) {
     control_send(screen, ID_SETTINGS_TIMES, CB_ADDSTRING, 0, (LPARAM)u"on");
     control_send(screen, ID_SETTINGS_TIMES, CB_ADDSTRING, 0, (LPARAM)u"off");
     control_send(screen, ID_SETTINGS_TIMES, CB_SETCURSEL, s.chat_timestamps ? 0 : 1, 0);
+    fill_slots(screen, s.download_slots);
     show_encoding(screen, s.encoding);
     g_chosen = -1;
     g_selection_seen = shown;
@@ -204,6 +222,8 @@ void store_fields(Window screen, const HubAddress& address) {
     s.hub_tls = address.tls;
     text_copy(s.hub_keyprint, TLS_KEYPRINT_BYTES, address.keyprint);
     s.chat_timestamps = control_send(screen, ID_SETTINGS_TIMES, CB_GETCURSEL, 0, 0) == 1 ? 0 : 1;
+    intptr_t slots = control_send(screen, ID_SETTINGS_SLOTS, CB_GETCURSEL, 0, 0);
+    if (slots >= 0 && slots < DOWNLOAD_JOBS) s.download_slots = (uint8_t)(slots + 1);
 }
 
 // The password field into the settings, in the encoding in use (after a
@@ -247,6 +267,7 @@ void command_ok(Window screen) {
         chatlog_append_note(u"the new nick is used from the next Connect");
     }
     settings_save(g_state.settings_path);
+    queue_places_choose();
     dialog_end(screen, 0);
 }
 

@@ -84,6 +84,7 @@ TEST_F(SettingsFile, EveryFieldSurvivesASaveAndALoad) {
     u16_copy(s.download_folder, DOWNLOAD_FOLDER_UNITS, u"/home/я/Загрузки & \"more\"/");
     s.chat_timestamps = 0;
     s.tls_transfers_off = 1;
+    s.download_slots = 10;
     const SessionSettings saved = s;
     ASSERT_EQ(settings_save(path), 1);
     struct stat st;
@@ -105,6 +106,7 @@ TEST_F(SettingsFile, EveryFieldSurvivesASaveAndALoad) {
     EXPECT_EQ(std::u16string(s.download_folder), std::u16string(saved.download_folder));
     EXPECT_EQ(s.chat_timestamps, 0);
     EXPECT_EQ(s.tls_transfers_off, 1);
+    EXPECT_EQ(s.download_slots, 10);
 
     // The other values of each switch, a UTF-8 hub's password kept in UTF-8.
     s.chat_timestamps = 1;
@@ -112,8 +114,10 @@ TEST_F(SettingsFile, EveryFieldSurvivesASaveAndALoad) {
     s.hub_tls = 0;
     s.hub_keyprint[0] = 0;
     s.encoding = ENCODING_UTF8;
+    s.download_slots = 1;
     strcpy(s.password, "пароль");
     ASSERT_EQ(settings_save(path), 1);
+    EXPECT_NE(read(file).find(" DownloadSlots=\"1\""), std::string::npos);
     EXPECT_NE(read(file).find("Server=\"dchub://hub.example:4112\""), std::string::npos);
     // A host as long as Option takes (51 characters) reads back with its port.
     memset(s.hub_host, 'h', HUB_HOST_BYTES - 1);
@@ -130,6 +134,7 @@ TEST_F(SettingsFile, EveryFieldSurvivesASaveAndALoad) {
     EXPECT_EQ(s.hub_tls, 0);
     EXPECT_EQ(s.encoding, ENCODING_UTF8);
     EXPECT_STREQ(s.password, "пароль");
+    EXPECT_EQ(s.download_slots, 1);
 }
 
 // What Option cannot hold, a file cannot give either: texts cut to Option's
@@ -151,6 +156,12 @@ TEST_F(SettingsFile, LoadCutsTextsAsOptionDoesAndKeepsWhatIsLeftOut) {
         "<KivoSettings Server=\"host:99999\"/>",
         "<KivoSettings Encoding=\"koi8-r\"/>",
         "<KivoSettings ChatTimestamps=\"yes\"/>",
+        "<KivoSettings DownloadSlots=\"0\"/>",
+        "<KivoSettings DownloadSlots=\"11\"/>",
+        "<KivoSettings DownloadSlots=\"03\"/>",
+        "<KivoSettings DownloadSlots=\"3 \"/>",
+        "<KivoSettings DownloadSlots=\"\"/>",
+        "<KivoSettings DownloadSlots=\"-1\"/>",
         "<Favorites Nick=\"x\"/>",
         "<KivoSettings Nick=\"x\">",
         "",

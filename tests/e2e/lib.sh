@@ -44,8 +44,9 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 # would come first and be shared with every other test).
 export TMPDIR="$E2E_WORK/tmp"
 unset XDG_RUNTIME_DIR
-# Kivo's settings folder, and its download folder where the tests look for
-# downloaded files: both in the scratch folder, never the person's own.
+# Kivo's settings folder, its data folder (queue.xml, the parts in kivo/parts/)
+# and its download folder where the tests look for downloaded files: all in
+# the scratch folder, never the person's own.
 export XDG_CONFIG_HOME="$E2E_WORK/config"
 export XDG_DATA_HOME="$E2E_WORK/data"
 export XDG_DOWNLOAD_DIR="$E2E_WORK/cwd"

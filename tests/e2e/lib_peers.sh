@@ -489,15 +489,15 @@ trap peer_on_exit EXIT
 # ---- Kivo against a peer ------------------------------------------------------
 # The steps the interoperability tests share, on top of lib_transfer.sh: a
 # sample file with a Cyrillic name in a share folder, Kivo logged into the
-# demo hub, one verified download, and a download stopped halfway on
-# "Downloads" and continued from its part file.
+# demo hub, one verified download, and a download paused halfway on
+# "Downloads" and resumed from its part file.
 #
 #   peer_sample size                  # PEER_SHARE/PEER_NAME, size random bytes
 #   peer_up_or_skip status            # after a peer_start_*: SKIP, fail or go on
 #   peer_kivo_connect                 # Kivo started and logged into the demo hub
 #   peer_kivo_fetch_verified seconds  # downloaded, " ::downloaded:: TTH verified",
 #                                     # equal to the shared file, then removed
-#   peer_kivo_stop_and_resume min     # stopped at min bytes or more, asked for again:
+#   peer_kivo_stop_and_resume min     # paused at min bytes or more, resumed:
 #                                     # "resumed at", verified, equal, no part left;
 #                                     # sets PEER_STOPPED_AT
 
@@ -533,6 +533,7 @@ peer_kivo_fetch_verified() {
     e2e_wait_notes "$PEER_NAME" "$1" " ::downloaded:: TTH verified"
     e2e_same_file "$E2E_WORK/cwd/$PEER_NAME" "$PEER_SHARE/$PEER_NAME"
     rm "$E2E_WORK/cwd/$PEER_NAME"
+    e2e_clear_finished
     e2e_keys F1 4                               # Menu, "Clear Chat"
     e2e_wait_gone "::downloaded::"
 }
@@ -540,11 +541,11 @@ peer_kivo_fetch_verified() {
 peer_kivo_stop_and_resume() {
     local min=$1 files
     e2e_download "$PEER_WORDS" "$PEER_NAME"
-    e2e_stop_download_at "$min" "$PEER_SAMPLE_SIZE"
+    e2e_pause_download_at "$PEER_NAME" $((min * 100 / PEER_SAMPLE_SIZE)) "$PEER_SAMPLE_SIZE"
     PEER_STOPPED_AT=$E2E_STOPPED_AT
     e2e_keys F1 4
     e2e_wait_gone "::download stopped::"
-    e2e_download "$PEER_WORDS" "$PEER_NAME"
+    e2e_resume_download "$PEER_NAME"
     e2e_wait " ::download:: resumed at $PEER_STOPPED_AT of $PEER_SAMPLE_SIZE bytes" 15
     e2e_wait " ::downloaded:: TTH verified" 30
     e2e_same_file "$E2E_WORK/cwd/$PEER_NAME" "$PEER_SHARE/$PEER_NAME"

@@ -10,11 +10,20 @@
 #   e2e_wait_notes "name" [seconds] [note]  # "::start download::", name and a
 #                                        # row starting " ::downloaded::" (or
 #                                        # reading exactly note) on consecutive rows
-#   e2e_progress_count                   # N of the progress line "N / T bytes"
-#   e2e_stop_download_at min total       # on the main screen: "Downloads", a count
-#                                        # of at least min, the menu's "Stop", back;
+#   e2e_entry_row "name"                 # on "Downloads": the row of that queue entry
+#                                        # (">" first when selected), or nothing
+#   e2e_entry_percent "name"             # N of its "N%"
+#   e2e_wait_entry "name" "text" [seconds]  # until its row shows text
+#   e2e_queue_command "name" digit       # on "Downloads": selects the entry, then
+#                                        # the menu's entry of that digit
+#   e2e_pause_download_at name min total # on the main screen: "Downloads", the entry
+#                                        # at min % or more, the menu's "Pause", back;
 #                                        # sets E2E_STOPPED_AT from the stop note
-#   e2e_wait_growing total [seconds]     # two rising counts below total, then total
+#   e2e_resume_download name             # on the main screen: "Downloads", "Resume", back
+#   e2e_clear_finished                   # on the main screen: "Downloads", "Clear finished", back
+#   e2e_parts                            # the part files Kivo keeps, one a line
+#   e2e_wait_growing name [seconds]      # on "Downloads": two rising percentages
+#                                        # below 100, then "100% done"
 #   e2e_same_file copy original          # byte for byte, or fail
 #   e2e_start_pane name cols rows "cmd"  # another program in the same tmux server
 #   e2e_pane_wait name "text" [seconds]  # until that pane shows text
@@ -89,23 +98,67 @@ e2e_wait_notes() {
     e2e_fail "the chat never showed the three download notes for: $name"
 }
 
-e2e_progress_count() {
-    e2e_rows | sed -n 's|^ *\([0-9][0-9]*\) / [0-9][0-9]* bytes$|\1|p' | awk 'NR == 1'
+# A row of the Downloads list: after its mark (" " or ">"), the name, then
+# blanks up to the percentage column.
+e2e_entry_row() {
+    e2e_rows | E2E_NAME_SEEN="$1" awk '
+        BEGIN { name = ENVIRON["E2E_NAME_SEEN"] }
+        (substr($0, 1, 1) == " " || substr($0, 1, 1) == ">") && substr($0, 2, length(name)) == name &&
+        substr($0, 2 + length(name)) ~ /^ +([0-9]+%)? / { print; exit }'
 }
 
-e2e_stop_download_at() {
-    local min=$1 total=$2 i n=""
+e2e_entry_percent() {
+    e2e_entry_row "$1" | sed -n 's/^.\{2,\} \([0-9][0-9]*\)% .*$/\1/p'
+}
+
+e2e_entry_shows() { e2e_entry_row "$1" | grep -qF -- "$2"; }
+e2e_entry_shows_not() { ! e2e_entry_shows "$1" "$2"; }
+e2e_entry_selected() { [ "$(e2e_entry_row "$1" | cut -c1)" = ">" ]; }
+e2e_wait_entry() {
+    e2e_until "${3:-10}" e2e_entry_shows "$1" "$2" || e2e_fail "the entry $1 never showed: $2 (row: $(e2e_entry_row "$1"))"
+}
+
+# The position of the selected row and of the entry's row among the list's rows.
+e2e_entry_select() {
+    local rows selected target i
+    rows=$(e2e_rows)
+    selected=$(awk 'substr($0, 1, 1) == ">" { print NR; exit }' <<<"$rows")
+    target=$(e2e_rows | E2E_NAME_SEEN="$1" awk '
+        BEGIN { name = ENVIRON["E2E_NAME_SEEN"] }
+        substr($0, 2, length(name)) == name { print NR; exit }')
+    [ -n "$target" ] || e2e_fail "no entry $1 on the Downloads screen"
+    if [ -z "$selected" ]; then
+        e2e_keys Down                           # a list without a selection selects its first entry
+        selected=1
+    fi
+    for ((i = selected; i < target; i++)); do e2e_keys Down; done
+    for ((i = selected; i > target; i--)); do e2e_keys Up; done
+    e2e_until 3 e2e_entry_selected "$1" || e2e_fail "the entry $1 is not selected"
+}
+
+e2e_queue_command() {
+    e2e_entry_select "$1"
+    e2e_keys F1                                 # the screen's menu
+    e2e_wait "Clear finished"
+    e2e_keys "$2"
+}
+
+e2e_open_downloads() {
     e2e_keys F1 5                               # Menu, "Downloads"
-    e2e_wait "/ $total bytes"
+    e2e_wait "+ Downloads"
+}
+
+e2e_pause_download_at() {
+    local name=$1 min=$2 total=$3 i n=""
+    e2e_open_downloads
     for i in $(seq 1 300); do
-        n=$(e2e_progress_count)
+        n=$(e2e_entry_percent "$name")
         [ -n "$n" ] && [ "$n" -ge "$min" ] && break
         sleep 0.1
     done
-    [ -n "$n" ] && [ "$n" -ge "$min" ] || e2e_fail "the progress count never reached $min"
-    e2e_keys F1                                 # the screen's menu
-    e2e_wait "Stop"
-    e2e_type "1"                                # "Stop"
+    [ -n "$n" ] && [ "$n" -ge "$min" ] || e2e_fail "the entry $name never reached $min %"
+    e2e_queue_command "$name" 1                 # "Pause"
+    e2e_wait_entry "$name" " paused" 5
     e2e_keys F2                                 # "EXIT"
     e2e_wait " ::download stopped:: at " 5
     E2E_STOPPED_AT=$(e2e_rows | sed -n "s/^ ::download stopped:: at \([0-9]*\) of $total bytes\$/\1/p" | head -1)
@@ -113,13 +166,33 @@ e2e_stop_download_at() {
         e2e_fail "no stop note with a count between 0 and $total"
 }
 
-# Seen on the progress screen: a count between 0 and total, a larger one still
-# below total, and at last total / total.
+e2e_resume_download() {
+    e2e_open_downloads
+    e2e_queue_command "$1" 2                    # "Resume"
+    e2e_until 5 e2e_entry_shows_not "$1" " paused" || e2e_fail "the entry $1 stayed paused"
+    e2e_keys F2                                 # "EXIT"
+    e2e_wait_main
+}
+
+e2e_clear_finished() {
+    e2e_open_downloads
+    e2e_keys F1
+    e2e_wait "Clear finished"
+    e2e_keys 7                                  # "Clear finished"
+    e2e_until 5 e2e_shows_not "% done" || e2e_fail "finished entries still listed"
+    e2e_keys F2                                 # "EXIT"
+    e2e_wait_main
+}
+
+e2e_parts() {
+    find "$E2E_WORK/cwd" "$E2E_WORK/data/kivo" -name '*.part' 2>/dev/null || true
+}
+
 e2e_wait_growing() {
-    local total=$1 seconds=${2:-20} i n first="" second=""
+    local name=$1 seconds=${2:-20} i n first="" second=""
     for i in $(seq 1 $((seconds * 10))); do
-        n=$(e2e_progress_count)
-        if [ -n "$n" ] && [ "$n" -gt 0 ] && [ "$n" -lt "$total" ]; then
+        n=$(e2e_entry_percent "$name")
+        if [ -n "$n" ] && [ "$n" -gt 0 ] && [ "$n" -lt 100 ]; then
             if [ -z "$first" ]; then
                 first=$n
             elif [ "$n" -gt "$first" ]; then
@@ -129,9 +202,9 @@ e2e_wait_growing() {
         fi
         sleep 0.1
     done
-    [ -n "$second" ] || e2e_fail "the progress count did not grow below $total (first: ${first:-none})"
-    e2e_wait "$total / $total bytes" "$seconds"
-    E2E_GROWTH="$first < $second < $total"
+    [ -n "$second" ] || e2e_fail "the percentage of $name did not grow below 100 (first: ${first:-none})"
+    e2e_wait_entry "$name" "100% done" "$seconds"
+    E2E_GROWTH="$first % < $second % < 100 %"
 }
 
 e2e_same_file() {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Downloads in the real binary against the demo hub, each chosen on the search
 # screen and fetched with the "Download" soft key:
-# - Slowpoke's song (1 MiB at 200 KiB/s): "Downloads" shows its name and a
-#   count that grows to the whole length;
+# - Slowpoke's song (1 MiB at 200 KiB/s): "Downloads" lists it with its user
+#   and a percentage that grows to "100% done";
 # - Seeder's 3 MiB track, fetched at full speed;
 # - Seeder's "Война и мир.txt": a Cyrillic name (1251 on the wire) that lands
 #   under its own name, UTF-8 on disk;
@@ -22,18 +22,18 @@ e2e_wait "Pelmark tarvol"
 e2e_keys F1 2                                   # Menu, "Connect"
 e2e_wait "Welcome to" 15
 
-# The slow song, watched on the progress screen.
+# The slow song, watched on the Downloads screen.
 e2e_download "slow-song" "slow-song.mp3"
-e2e_keys F1 5                                   # Menu, "Downloads"
-e2e_wait "slow-song.mp3"
-e2e_wait_growing 1048581 20
+e2e_open_downloads
+e2e_wait_entry "slow-song.mp3" "Slowpoke"
+e2e_wait_growing "slow-song.mp3" 20
 growth=$E2E_GROWTH
 e2e_keys F2                                     # "EXIT"
 e2e_wait "Welcome to"
 e2e_wait_notes "slow-song.mp3"
 e2e_same_file "$E2E_WORK/cwd/slow-song.mp3" "$DATA/Slowpoke/Slow/slow-song.mp3"
 
-# A fast one: the notes must come without the progress screen's help.
+# A fast one: the notes must come without the Downloads screen's help.
 e2e_keys F1 4                                   # Menu, "Clear Chat"
 e2e_wait_gone "::start download::"
 e2e_download "opening theme" "01 - Opening Theme.mp3"

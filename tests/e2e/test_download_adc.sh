@@ -3,9 +3,9 @@
 # - NcdcOnly serves only $ADCGET, as ncdc does: its Cyrillic-named song is
 #   fetched by TTH and the chat says it was verified;
 # - Slowpoke's song (1 MiB at 200 KiB/s, asked for with $ADCGET too) grows on
-#   "Downloads", is stopped halfway from that screen's menu, then downloaded
-#   again: it continues where it stopped ("resumed at"), is verified whole and
-#   leaves no part file behind;
+#   "Downloads", is paused halfway from that screen's menu, keeping its part
+#   in Kivo's parts folder, then resumed: it continues where it stopped
+#   ("resumed at"), is verified whole and leaves no part file behind;
 # - a file of the person's own with the song's name is still there, byte for
 #   byte, and the download takes the free name "slow-song (1).mp3".
 . "$(dirname "$0")/lib.sh" "$@"
@@ -29,19 +29,19 @@ e2e_download "песня adc" "$song"
 e2e_wait_notes "$song" 15 " ::downloaded:: TTH verified"
 e2e_same_file "$E2E_WORK/cwd/$song" "$DATA/NcdcOnly/share/ncdc-only/$song"
 
-# Stopped halfway on the progress screen, then asked for again.
+# Paused halfway on the Downloads screen, then resumed.
 e2e_keys F1 4                                   # Menu, "Clear Chat"
 e2e_wait_gone "::start download::"
 e2e_download "slow-song" "slow-song.mp3"
-e2e_stop_download_at 300000 1048581
+e2e_pause_download_at "slow-song.mp3" 29 1048581
 stopped_at=$E2E_STOPPED_AT
-parts=$(cd "$E2E_WORK/cwd" && ls -A | grep -c '\.part$' || true)
-[ "$parts" = 1 ] || e2e_fail "expected one part file after the stop, found $parts"
+parts=$(e2e_parts | grep -c '\.part$' || true)
+[ "$parts" = 1 ] || e2e_fail "expected one part file after the pause, found $parts"
 e2e_same_file "$E2E_WORK/cwd/slow-song.mp3" "$E2E_WORK/mine.mp3"
 
 e2e_keys F1 4
 e2e_wait_gone "::download stopped::"
-e2e_download "slow-song" "slow-song.mp3"
+e2e_resume_download "slow-song.mp3"
 e2e_wait " ::download:: resumed at $stopped_at of 1048581 bytes" 10
 e2e_wait " ::downloaded:: TTH verified as slow-song (1).mp3" 20
 e2e_same_file "$E2E_WORK/cwd/slow-song (1).mp3" "$DATA/Slowpoke/Slow/slow-song.mp3"
@@ -50,5 +50,7 @@ e2e_same_file "$E2E_WORK/cwd/slow-song.mp3" "$E2E_WORK/mine.mp3"
 files=$(cd "$E2E_WORK/cwd" && ls -A | LC_ALL=C sort | tr '\n' '/')
 [ "$files" = "slow-song (1).mp3/slow-song.mp3/$song/" ] || e2e_fail "kivo's folder holds: $files"
 
+[ -z "$(e2e_parts)" ] || e2e_fail "part files left: $(e2e_parts)"
+
 e2e_exit                                   # Menu, "exit"
-e2e_pass "ADC-only peer verified, stopped at $stopped_at and resumed, the person's file untouched"
+e2e_pass "ADC-only peer verified, paused at $stopped_at and resumed, the person's file untouched"

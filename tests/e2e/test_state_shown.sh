@@ -33,6 +33,8 @@ e2e_keys Escape
 e2e_wait_main
 e2e_keys F1 5                                   # Downloads
 e2e_wait "EXIT |"
+e2e_wait "|>the queue is empty "                       # and how to add to it
+e2e_shows "to add: Download on a search result" || e2e_fail "the empty queue does not say how to add"
 e2e_keys Escape
 e2e_wait_main
 e2e_keys F1 9                                   # Option

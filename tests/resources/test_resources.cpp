@@ -32,7 +32,7 @@ static_assert(ID_SETTINGS_HOST == 4002 && ID_SETTINGS_PORT == 4004 && ID_SETTING
               ID_SETTINGS_LOCAL_IP_LABEL == 4012 && ID_SETTINGS_BYTES_LABEL == 4013 &&
               ID_SETTINGS_ENCODING == 4014 && ID_SETTINGS_FAVORITES == 4015 && ID_SETTINGS_HUB_LABEL == 4016);
 static_assert(ID_SEARCH_WORDS == 4007 && ID_SEARCH_LIST == 4008);
-static_assert(ID_PROGRESS_BAR == 4010 && ID_PROGRESS_FILE == 4012 && ID_PROGRESS_SIZE == 4013);
+static_assert(ID_PROGRESS_LIST == 4010);
 static_assert(ID_USERS_LIST == 4009);
 static_assert(CMD_EXIT == 6002 && CMD_OPTION == 6003 && CMD_CONNECT == 6004 && CMD_DOWNLOADS == 6005 &&
               CMD_USERS == 6006 && CMD_DISCONNECT == 6007 && CMD_CLEAR_CHAT == 6008 && CMD_TRAFFIC == 6009 &&
@@ -42,7 +42,7 @@ static_assert(CMD_DOWNLOAD == 6005 && CMD_SEARCH == 6013 && CMD_SEARCH_CANCEL ==
               CMD_RESULT_INFO == 6017 && CMD_SHORT_NAMES == 6018 && CMD_FULL_PATHS == 6019);
 static_assert(CMD_USERS_TO_CHAT == 6001 && CMD_USERS_PRIVATE == 6020 && CMD_USERS_INFO == 6022 &&
               CMD_USERS_REFRESH == 6026);
-static_assert(CMD_STOP == 6023 && CMD_SCREEN_EXIT == 6024);
+static_assert(CMD_QUEUE_PAUSE == 6023 && CMD_SCREEN_EXIT == 6024);
 static_assert(ID_PASSWORD_LABEL == 4017 && ID_PASSWORD_FIELD == 4018 && CMD_PASSWORD_OK == 6027 &&
               CMD_PASSWORD_CANCEL == 6028);
 
@@ -87,7 +87,9 @@ TEST(Resources, MenusKeepTheirEntriesInOrderWithTheirCommands) {
                                                              CMD_SORT_SOURCES}));
     EXPECT_EQ(commands_of(MENUBAR_USERS),
               (std::vector<int>{CMD_USERS_TO_CHAT, CMD_USERS_REFRESH, CMD_USERS_PRIVATE, CMD_USERS_INFO}));
-    EXPECT_EQ(commands_of(MENUBAR_PROGRESS), (std::vector<int>{CMD_STOP}));
+    EXPECT_EQ(commands_of(MENUBAR_PROGRESS),
+              (std::vector<int>{CMD_QUEUE_PAUSE, CMD_QUEUE_RESUME, CMD_QUEUE_RETRY, CMD_QUEUE_UP, CMD_QUEUE_DOWN,
+                                CMD_QUEUE_REMOVE, CMD_QUEUE_CLEAR, CMD_QUEUE_DETAILS}));
     const MenuBarResource* main = resource_menubar(KIVO_INSTANCE, MENUBAR_MAIN);
     EXPECT_TRUE(main->keys[0].popup);
     EXPECT_EQ(main->keys[1].command, CMD_SEARCH_SCREEN);
@@ -135,9 +137,9 @@ TEST(Resources, EveryControlAScreenUsesIsThereWithItsKind) {
         {DIALOG_SEARCH, ID_SEARCH_WORDS, CONTROL_EDIT},
         {DIALOG_SEARCH, IDOK, CONTROL_BUTTON},
         {DIALOG_SEARCH, ID_SEARCH_LIST, CONTROL_LIST},
-        {DIALOG_PROGRESS, ID_PROGRESS_BAR, CONTROL_PROGRESS},
-        {DIALOG_PROGRESS, ID_PROGRESS_FILE, CONTROL_STATIC},
-        {DIALOG_PROGRESS, ID_PROGRESS_SIZE, CONTROL_STATIC},
+        {DIALOG_PROGRESS, ID_PROGRESS_LIST, CONTROL_LIST},
+        {DIALOG_SETTINGS, ID_SETTINGS_SLOTS, CONTROL_COMBO},
+        {DIALOG_SETTINGS, ID_SETTINGS_SLOTS_LABEL, CONTROL_STATIC},
         {DIALOG_USERS, ID_USERS_LIST, CONTROL_LIST},
         {DIALOG_SETTINGS, ID_SETTINGS_ENCODING, CONTROL_COMBO},
         {DIALOG_SETTINGS, ID_SETTINGS_ENCODING_LABEL, CONTROL_STATIC},
@@ -161,7 +163,7 @@ TEST(Resources, EveryControlAScreenUsesIsThereWithItsKind) {
     uint32_t local_ip = resource_control(resource_dialog(KIVO_INSTANCE, DIALOG_SETTINGS), ID_SETTINGS_LOCAL_IP)->style;
     EXPECT_TRUE((local_ip & STYLE_DISABLED) && (local_ip & STYLE_READONLY));
     EXPECT_EQ(std::u16string(resource_dialog(KIVO_INSTANCE, DIALOG_SEARCH)->title), u"Search");
-    EXPECT_EQ(std::u16string(resource_dialog(KIVO_INSTANCE, DIALOG_PROGRESS)->title), u"");
+    EXPECT_EQ(std::u16string(resource_dialog(KIVO_INSTANCE, DIALOG_PROGRESS)->title), u"Downloads");
     EXPECT_EQ(std::u16string(resource_dialog(KIVO_INSTANCE, DIALOG_USERS)->title), u"");
     // What is typed for a password is drawn as '*'.
     const DialogTemplate* prompt = resource_dialog(KIVO_INSTANCE, DIALOG_PASSWORD);

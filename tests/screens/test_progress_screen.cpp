@@ -1,13 +1,15 @@
-// The progress screen through the headless display: what it shows for no
-// download, for a download in progress (64-bit counts included) and after it
-// ends, and "Stop" from its menu ending a real download.
+// The Downloads screen through the headless display: a row per queue entry
+// in columns that follow the width, a running transfer's percentage, speed
+// and TLS against a scripted peer, the menu's commands on the selected
+// entry (the selection following it), Remove asking first, the details box,
+// and the looks: none while nothing runs, four a second while a worker does.
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <fstream>
 #include <string>
 
-#include "platform/screen_fixture.h"
 #include "hub/queue.h"
+#include "platform/screen_fixture.h"
 #include "resources/ids.h"
 #include "screens/progress_screen.h"
 #include "transfer/download_fixture.h"
@@ -19,9 +21,8 @@ namespace {
 Window g_screen;
 int g_paints;
 int g_timer_looks;
+uint64_t g_since;
 
-// The progress screen as the main screen opens it; remembers its window and
-// counts its paints and its timer's wake-ups.
 intptr_t recorded_progress_proc(Window w, uint32_t message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_INITDIALOG) g_screen = w;
     if (message == WM_PAINT) g_paints++;
@@ -29,30 +30,41 @@ intptr_t recorded_progress_proc(Window w, uint32_t message, WPARAM wparam, LPARA
     return progress_screen_proc(w, message, wparam, lparam);
 }
 
-std::string label(int id) {
-    char text[256];
-    char16_t wide[256];
-    control_get_text(g_screen, id, wide, 256);
-    utf16_to_cp1251(wide, -1, text, sizeof text);
-    return text;
+bool shows(const char* text) { return display_find(text) >= 0; }
+
+std::string row_with(const char* text) {
+    int r = display_find(text);
+    return r < 0 ? "" : grid_row(r);
 }
 
-// Filled cells of the progress bar as drawn: the '#' between '[' and ']'.
-int bar_filled(int* inner) {
+// The entry at the list's selection, as its row reads.
+std::string selected_row() {
     for (int r = 0; r < display_rows(); r++) {
         std::string row = grid_row(r);
-        size_t open = row.find('[');
-        size_t close = row.rfind(']');
-        if (open == std::string::npos || close == std::string::npos || close <= open + 1) continue;
-        std::string cells = row.substr(open + 1, close - open - 1);
-        if (cells.find_first_not_of("# ") != std::string::npos) continue;
-        *inner = (int)cells.size();
-        int n = 0;
-        for (char c : cells) n += c == '#';
-        return n;
+        if (row.find('>') == 1) return row;
     }
-    *inner = 0;
-    return -1;
+    return "";
+}
+
+void menu(const char* digit) {
+    display_press(DISPLAY_KEY_SOFT_LEFT);
+    display_type(digit);
+}
+
+int add(const char* nick, const char* name, uint8_t state, uint64_t size = 4000, uint64_t held = 0) {
+    std::string path = std::string("Music\\") + name;
+    int i = queue_add(nick, path.c_str(), name, "", size, ENCODING_CP1251);
+    g_state.queue[i].state = state;
+    g_state.queue[i].held = held;
+    return i;
+}
+
+// The entry's transfer on job 0, requested as the queue's turn leaves it.
+void run_on_job0(int index) {
+    const QueueEntry& e = g_state.queue[index];
+    request_download(e.nick, e.path, e.name, "", e.size);
+    g_state.jobs[0].entry_id = e.id;
+    g_state.queue[index].state = QUEUE_RUNNING;
 }
 
 class ProgressScreen : public ScreenTest {
@@ -61,221 +73,240 @@ protected:
         ScreenTest::SetUp();
         reset_download_state();
         g_screen = 0;
+        ASSERT_TRUE(dir_.ok());
     }
     void TearDown() override {
         end_download_worker();
         ScreenTest::TearDown();
     }
-
     intptr_t run(IdleScript* script) {
+        script->add([](void*) {
+            display_press(DISPLAY_KEY_SOFT_RIGHT);  // "EXIT"
+            return true;
+        });
         display_set_idle_hook(IdleScript::hook, script);
         intptr_t result = dialog_run(g_state.module_instance, DIALOG_PROGRESS, 0, recorded_progress_proc, 0);
         EXPECT_FALSE(script->ran_out) << "stopped at step " << script->next << "\n" << grid_text();
+        EXPECT_EQ(g_state.progress_window, 0);
         return result;
     }
+    TempCurrentDirectory dir_;
 };
 
-bool press_exit(void*) {
-    display_press(DISPLAY_KEY_SOFT_RIGHT);
-    return true;
-}
-
-TEST_F(ProgressScreen, WithoutADownloadKeepsFileAndSize) {
+TEST_F(ProgressScreen, EmptyQueueSaysHowToAddAndActionDoesNothing) {
     IdleScript script;
     script.add([](void*) {
-        EXPECT_EQ(label(ID_PROGRESS_FILE), "File");
-        EXPECT_EQ(label(ID_PROGRESS_SIZE), "Size");
-        EXPECT_GE(display_find("File"), 0);
-        EXPECT_GE(display_find("Size"), 0);
+        if (!shows("the queue is empty")) return false;
+        EXPECT_TRUE(shows("to add: Download on a search result"));
+        EXPECT_EQ(grid_row(0).find("+ Downloads -"), 0u) << grid_row(0);
+        display_press(DISPLAY_KEY_ACTION);
+        menu("1");  // "Pause": no entry, nothing happens
         return true;
     });
-    script.add(press_exit);
+    script.add([](void*) { return !shows("Details") && shows("the queue is empty"); });
     EXPECT_EQ(run(&script), 0);
 }
 
-TEST_F(ProgressScreen, LineAndBarFollowTheCountsAndShowTheFinalOnes) {
-    request_download("bob", "Music\\a.mp3", "\xe0.mp3");  // Cyrillic a
-    download_set_phase(0, DOWNLOAD_RECEIVING);  // a worker runs and counts
-    download_set_total(0, 5000);
-    download_set_received(0, 1250);
+// Each state in its words, percentages of what is held, sizes in units, the
+// user, TLS for a finished transfer that ran over it; a narrow screen keeps
+// name, percentage and state, a wide one brings the rest back.
+TEST_F(ProgressScreen, RowsShowEachEntryInColumnsThatFollowTheWidth) {
+    add("bob", "wait.mp3", QUEUE_WAITING);
+    int done = add("carol", "done.mp3", QUEUE_DONE, 2048);
+    g_state.queue[done].tls = 1;
+    int failed = add("dan", "fail.mp3", QUEUE_FAILED, 3 << 20, 1 << 20);
+    text_copy(g_state.queue[failed].error, DOWNLOAD_DETAIL_BYTES, "no free slot");
+    add("eve", "\xe0.mp3", QUEUE_PAUSED, 4000, 1000);  // Cyrillic a
     IdleScript script;
     script.add([](void*) {
-        if (label(ID_PROGRESS_SIZE) != "1250 / 5000 bytes") return false;
-        EXPECT_GE(display_find("1250 / 5000 bytes"), 0);
-        EXPECT_GE(display_find("а.mp3"), 0);
-        int inner;
-        int filled = bar_filled(&inner);
-        EXPECT_EQ(filled, inner / 4);
-        download_set_received(0, 2500);
+        if (!shows("paused")) return false;
+        EXPECT_EQ(grid_row(0).find("+ Downloads (0 running, 4 in all) -"), 0u) << grid_row(0);
+        std::string wait = row_with("wait.mp3"), fin = row_with("done.mp3"), fail = row_with("fail.mp3"),
+                    pause = row_with("а.mp3");
+        EXPECT_NE(wait.find("  0% waiting"), std::string::npos) << wait;
+        EXPECT_NE(wait.find("3.9 KiB"), std::string::npos) << wait;
+        EXPECT_NE(fin.find("100% done"), std::string::npos) << fin;
+        EXPECT_NE(fin.find("carol"), std::string::npos) << fin;
+        EXPECT_NE(fin.find("TLS"), std::string::npos) << fin;
+        EXPECT_EQ(wait.find("TLS"), std::string::npos) << wait;
+        EXPECT_NE(fail.find(" 33% failed: no"), std::string::npos) << fail;
+        EXPECT_NE(fail.find("3.0 MiB"), std::string::npos) << fail;
+        EXPECT_NE(pause.find(" 25% paused"), std::string::npos) << pause;
+        // Columns line up: the sizes end in one column, the users start in one.
+        EXPECT_EQ(wait.find("3.9 KiB") + 7, fin.find("2.0 KiB") + 7);
+        EXPECT_EQ(wait.find("bob"), fin.find("carol"));
+        display_headless_resize(36, 16);
         return true;
     });
     script.add([](void*) {
-        if (label(ID_PROGRESS_SIZE) != "2500 / 5000 bytes") return false;
-        // The worker's last count, then the end of the download.
-        download_set_received(0, 4000);
-        download_set_phase(0, DOWNLOAD_IDLE);
+        // Until the paint has laid the entries out anew, the old ones show cut.
+        if (display_cols() != 36 || row_with("done.mp3").find("100% done") == std::string::npos) return false;
+        EXPECT_FALSE(shows("carol"));
+        EXPECT_EQ(row_with("wait.mp3").find("KiB"), std::string::npos) << grid_text();
+        display_headless_resize(100, 30);
         return true;
     });
-    script.add([](void*) { return label(ID_PROGRESS_SIZE) == "4000 / 5000 bytes"; });
-    script.add(press_exit);
+    script.add([](void*) { return shows("carol") && shows("3.0 MiB") && shows("failed: no free slot"); });
     EXPECT_EQ(run(&script), 0);
 }
 
-TEST_F(ProgressScreen, CountsBeyond32BitsAreShownWholeAndScaledOnTheBar) {
-    request_download();
-    download_set_total(0, 6000000000ull);
-    download_set_received(0, 4500000000ull);
+// A request that waits for its $ConnectToMe costs no look and no paint; the
+// hub's $ConnectToMe wakes the screen, which then follows the worker: the
+// size known before the peer's reply, the percentage of a resumed part, the
+// speed of what came since (never the part), until Pause ends the looks.
+TEST_F(ProgressScreen, RunningTransferShowsPercentSpeedAndTheLinkAndLooksOnlyWhileItRuns) {
+    g_state.download_silence_ms = 10000;
+    static TestHub peer;
+    peer.expect(CLIENT_GREETING).send(PEER_GREETING).expect("$2001|").send("$FileLength 4000|").expect("$Send|");
+    peer.pause(600).send(std::string(1000, 'd'));
+    int index = add("bob", "a.mp3", QUEUE_WAITING);
+    std::ofstream(part_name("bob", "Music\\a.mp3", "a.mp3", "", 4000), std::ios::binary) << std::string(2000, 'p');
+    run_on_job0(index);
+    static std::string speeds;
     IdleScript script;
     script.add([](void*) {
-        if (label(ID_PROGRESS_SIZE) != "4500000000 / 6000000000 bytes") return false;
-        int inner;
-        int filled = bar_filled(&inner);
-        EXPECT_EQ(filled, inner * 3 / 4);
+        if (!shows("connecting")) return false;
+        EXPECT_NE(row_with("a.mp3").find("  0% connecting"), std::string::npos) << grid_text();
+        EXPECT_NE(row_with("a.mp3").find("3.9 KiB"), std::string::npos) << "the size before the peer's reply";
+        EXPECT_EQ(grid_row(0).find("+ Downloads (1 running, 1 in all) -"), 0u) << grid_row(0);
+        g_paints = g_timer_looks = 0;
+        g_since = monotonic_ms();
         return true;
     });
-    script.add(press_exit);
+    script.add([](void*) {
+        if (monotonic_ms() - g_since < 600) return false;
+        EXPECT_EQ(g_paints, 0);
+        EXPECT_EQ(g_timer_looks, 0);
+        connect_to_me(peer);
+        post_message(g_screen, WM_DOWNLOAD_CHANGED, 0, 0);  // as the hub's dispatch does
+        return true;
+    });
+    script.add([](void*) {
+        std::string row = row_with("a.mp3");
+        size_t at = row.find(" B/s");
+        if (at != std::string::npos) speeds += row.substr(row.rfind(' ', at - 1) + 1, at - row.rfind(' ', at - 1) - 1) + " ";
+        EXPECT_EQ(row.find("KiB/s"), std::string::npos) << "the resumed part counted as speed: " << row;
+        if (row.find(" 75% receiving") == std::string::npos || speeds.find_first_of("123456789") == std::string::npos) {
+            return false;
+        }
+        EXPECT_EQ(row.find("TLS"), std::string::npos) << row;  // a plain connection
+        menu("1");                                          // "Pause"
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("paused") || download_running(0)) return false;
+        g_timer_looks = 0;
+        g_since = monotonic_ms();
+        return true;
+    });
+    script.add([](void*) {
+        if (monotonic_ms() - g_since < 600) return false;
+        EXPECT_LE(g_timer_looks, 1) << "the looks go on after the worker ended";
+        return true;
+    });
     EXPECT_EQ(run(&script), 0);
+    EXPECT_EQ(g_state.queue[0].state, QUEUE_PAUSED);
+    EXPECT_EQ(file_text(part_name("bob", "Music\\a.mp3", "a.mp3", "", 4000)),
+              std::string(2000, 'p') + std::string(1000, 'd'));
+    EXPECT_NE(chat_text().find(" ::download stopped:: at 3000 of 4000 bytes\r\n"), std::string::npos);
 }
 
-TEST_F(ProgressScreen, ActionKeyLeavesTheScreenOpen) {
+// The menu acts on the selected entry and the selection follows it: Resume,
+// Move up, Pause, Retry now, Clear finished; Remove asks, CANCEL keeps it,
+// OK removes it and its part.
+TEST_F(ProgressScreen, MenuCommandsActOnTheSelectedEntryAndTheSelectionFollowsIt) {
+    add("bob", "a.mp3", QUEUE_WAITING);
+    add("bob", "b.mp3", QUEUE_PAUSED);
+    add("carol", "c.mp3", QUEUE_DONE);
+    add("dan", "d.mp3", QUEUE_FAILED);
+    std::ofstream(part_name("bob", "Music\\b.mp3", "b.mp3", "", 4000), std::ios::binary) << "held";
     IdleScript script;
     script.add([](void*) {
+        if (!shows("d.mp3")) return false;
+        control_send(g_screen, ID_PROGRESS_LIST, LB_SETCURSEL, 1, 0);
+        menu("2");  // "Resume"
+        return true;
+    });
+    script.add([](void*) {
+        if (row_with("b.mp3").find("waiting") == std::string::npos) return false;
+        menu("4");  // "Move up"
+        return true;
+    });
+    script.add([](void*) {
+        if (display_find("b.mp3") > display_find("a.mp3")) return false;
+        EXPECT_NE(selected_row().find("b.mp3"), std::string::npos) << grid_text();
+        menu("1");  // "Pause"
+        return true;
+    });
+    script.add([](void*) {
+        if (row_with("b.mp3").find("paused") == std::string::npos) return false;
+        control_send(g_screen, ID_PROGRESS_LIST, LB_SETCURSEL, 3, 0);
+        menu("3");  // "Retry now" on d.mp3
+        return true;
+    });
+    script.add([](void*) {
+        if (row_with("d.mp3").find("waiting") == std::string::npos) return false;
+        menu("7");  // "Clear finished"
+        return true;
+    });
+    script.add([](void*) {
+        if (shows("c.mp3")) return false;
+        EXPECT_NE(selected_row().find("d.mp3"), std::string::npos) << grid_text();
+        EXPECT_TRUE(shows("(0 running, 3 in all)"));
+        control_send(g_screen, ID_PROGRESS_LIST, LB_SETCURSEL, 0, 0);
+        menu("6");  // "Remove" on b.mp3
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("remove b.mp3 from the queue? What came of it is deleted.")) return false;
+        display_press(DISPLAY_KEY_SOFT_RIGHT);  // "CANCEL"
+        return true;
+    });
+    script.add([](void*) {
+        if (shows("remove b.mp3")) return false;
+        EXPECT_TRUE(shows("b.mp3"));
+        menu("6");
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("remove b.mp3")) return false;
+        display_press(DISPLAY_KEY_SOFT_LEFT);  // "OK"
+        return true;
+    });
+    script.add([](void*) { return !shows("b.mp3") && selected_row().find("a.mp3") != std::string::npos; });
+    EXPECT_EQ(run(&script), 0);
+    ASSERT_EQ(g_state.queue_count, 2);
+    EXPECT_STREQ(g_state.queue[0].name, "a.mp3");
+    EXPECT_STREQ(g_state.queue[1].name, "d.mp3");
+    EXPECT_FALSE(file_exists(part_name("bob", "Music\\b.mp3", "b.mp3", "", 4000)));
+}
+
+TEST_F(ProgressScreen, ActionShowsTheSelectedEntrysDetails) {
+    u16_copy(g_state.settings.download_folder, DOWNLOAD_FOLDER_UNITS, u"/srv/загрузки");
+    int i = queue_add("bob", "Music\\a.mp3", "a.mp3", "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567ABCDEFG", 4000, ENCODING_CP1251);
+    g_state.queue[i].held = 1000;
+    g_state.queue[i].tries = 2;
+    text_copy(g_state.queue[i].error, DOWNLOAD_DETAIL_BYTES, "no free slot");
+    IdleScript script;
+    script.add([](void*) {
+        if (!shows("a.mp3")) return false;
+        control_send(g_screen, ID_PROGRESS_LIST, LB_SETCURSEL, 0, 0);
         display_press(DISPLAY_KEY_ACTION);
         return true;
     });
-    script.add([](void*) { return display_find("Size") >= 0; });
-    script.add(press_exit);
-    EXPECT_EQ(run(&script), 0);
-}
-
-TEST_F(ProgressScreen, StopFromTheMenuEndsTheRunningDownload) {
-    TempCurrentDirectory dir;
-    ASSERT_TRUE(dir.ok());
-    g_state.download_silence_ms = 10000;
-    TestHub peer;
-    script_peer(peer, "$FileLength 1000000|", std::string(1000, 'd'));
-    request_download();
-    connect_to_me(peer);
-    IdleScript script;
     script.add([](void*) {
-        if (label(ID_PROGRESS_SIZE) != "1000 / 1000000 bytes") return false;
-        display_press(DISPLAY_KEY_SOFT_LEFT);
+        if (!shows("Details")) return false;
+        int to = display_find("to: /srv/загрузки/a.mp3");
+        EXPECT_GE(to, 0) << grid_text();
+        EXPECT_EQ(display_find("from: bob: Music\\a.mp3"), to + 1);
+        EXPECT_EQ(display_find("TTH: ABCDEFGHIJKLMNOPQRSTUVWXYZ234567ABCDEFG"), to + 2);
+        EXPECT_EQ(display_find("held: 1000 of 4000 bytes"), to + 3);
+        EXPECT_EQ(display_find("tries: 2"), to + 4);
+        EXPECT_EQ(display_find("last error: no free slot"), to + 5);
+        display_press(DISPLAY_KEY_ACTION);
         return true;
     });
-    script.add([](void*) {
-        if (display_find("Stop") < 0) return false;
-        display_type("1");
-        return true;
-    });
-    script.add([](void*) { return download_running(0) == 0; });
-    script.add([](void*) {
-        EXPECT_GE(display_find("1000 / 1000000 bytes"), 0);  // still open, last line kept
-        return true;
-    });
-    script.add(press_exit);
-    EXPECT_EQ(run(&script), 0);
-    EXPECT_EQ(file_text(part_name()), std::string(1000, 'd'));
-    EXPECT_NE(chat_text().find(" ::download stopped:: at 1000 of 1000000 bytes\r\n"), std::string::npos);
-    EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
-}
-
-// The hub's $ConnectToMe as dispatch hands it on, to the peer's port.
-void hub_connect_to_me(const TestHub& peer) {
-    std::string m = "$ConnectToMe me 127.0.0.1:" + peer.port_text();
-    download_take_connect(m.c_str());
-    if (g_state.progress_window != 0) post_message(g_state.progress_window, WM_DOWNLOAD_CHANGED, 0, 0);
-}
-
-// A request that waits for its $ConnectToMe costs no paint and no wake-up;
-// the hub's $ConnectToMe wakes the screen, which then follows the worker
-// (receiving, the counts) until Stop.
-TEST_F(ProgressScreen, AWaitingRequestCostsNothingUntilTheHubsConnectToMe) {
-    TempCurrentDirectory dir;
-    ASSERT_TRUE(dir.ok());
-    g_state.download_silence_ms = 10000;
-    static TestHub peer;
-    script_peer(peer, "$FileLength 1000000|", std::string(1000, 'd'));
-    request_download("bob", "Music\\a.mp3", "a.mp3");
-    static uint64_t since;
-    IdleScript script;
-    script.add([](void*) {
-        if (label(ID_PROGRESS_STATE) != "waiting from bob") return false;
-        g_paints = g_timer_looks = 0;
-        since = monotonic_ms();
-        return true;
-    });
-    script.add([](void*) {
-        if (monotonic_ms() - since < 1500) return false;
-        EXPECT_EQ(g_paints, 0);  // nothing changed: nothing painted
-        EXPECT_EQ(g_timer_looks, 0);  // and nothing looked
-        hub_connect_to_me(peer);
-        return true;
-    });
-    script.add([](void*) {
-        return label(ID_PROGRESS_STATE).rfind("receiving from bob  0%  ", 0) == 0 &&
-               label(ID_PROGRESS_SIZE) == "1000 / 1000000 bytes";
-    });
-    script.add([](void*) {
-        display_press(DISPLAY_KEY_SOFT_LEFT);
-        return true;
-    });
-    script.add([](void*) {
-        if (display_find("Stop") < 0) return false;
-        display_type("1");
-        return true;
-    });
-    // The worker reached the peer in the clear: the line says so.
-    script.add([](void*) { return label(ID_PROGRESS_STATE) == "stopped from bob  0%  plain"; });
-    script.add([](void*) {
-        g_timer_looks = 0;  // the worker has ended: the screen looks no more
-        since = monotonic_ms();
-        return true;
-    });
-    script.add([](void*) { return monotonic_ms() - since >= 600; });
-    script.add([](void*) {
-        EXPECT_EQ(g_timer_looks, 0);
-        return true;
-    });
-    script.add(press_exit);
-    EXPECT_EQ(run(&script), 0);
-    EXPECT_EQ(g_state.progress_window, 0);
-}
-
-// The outcome words as the worker leaves them: the screen, woken when the
-// worker starts, looks until the worker's end and shows it.
-TEST_F(ProgressScreen, StateLineShowsEachOutcome) {
-    request_download("bob", "Music\\a.mp3", "a.mp3");
-    IdleScript script;
-    script.add([](void*) {
-        download_set_phase(0, DOWNLOAD_RECEIVING);
-        download_set_total(0, 4000);
-        download_set_received(0, 1000);
-        send_message(g_screen, WM_DOWNLOAD_CHANGED, 0, 0);  // as the hub does at $ConnectToMe
-        return true;
-    });
-    script.add([](void*) { return label(ID_PROGRESS_STATE).rfind("receiving from bob  25%  ", 0) == 0; });
-    script.add([](void*) {
-        download_set_received(0, 4000);
-        download_set_outcome(0, DOWNLOAD_FAILED);
-        download_set_phase(0, DOWNLOAD_IDLE);
-        return true;
-    });
-    script.add([](void*) { return label(ID_PROGRESS_STATE) == "failed from bob  100%"; });
-    script.add([](void*) {
-        download_set_phase(0, DOWNLOAD_CONNECTING);
-        download_set_outcome(0, DOWNLOAD_NO_OUTCOME);
-        send_message(g_screen, WM_DOWNLOAD_CHANGED, 0, 0);
-        return true;
-    });
-    script.add([](void*) { return label(ID_PROGRESS_STATE) == "connecting from bob  100%"; });
-    script.add([](void*) {
-        download_set_link(0, DOWNLOAD_LINK_TLS);  // the worker's handshake is done
-        download_set_outcome(0, DOWNLOAD_DONE);
-        download_set_phase(0, DOWNLOAD_IDLE);
-        return true;
-    });
-    script.add([](void*) { return label(ID_PROGRESS_STATE) == "done from bob  100%  TLS"; });
-    script.add(press_exit);
+    script.add([](void*) { return !shows("Details"); });
     EXPECT_EQ(run(&script), 0);
 }
 

@@ -23,6 +23,12 @@ struct SettingsRun {
 };
 SettingsRun* run;
 
+std::u16string wide(const std::string& utf8) {
+    char16_t text[512];
+    utf8_to_utf16(utf8.c_str(), -1, text, 512);
+    return text;
+}
+
 intptr_t recording_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_INITDIALOG) run->screen = screen;
     return settings_screen_proc(screen, message, wparam, lparam);
@@ -424,6 +430,9 @@ TEST_F(SettingsScreen, OkStoresPasswordFolderAndChatTimeAndSavesThem) {
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string file = std::string(dir) + "/settings.xml";
     utf8_to_utf16(file.c_str(), -1, g_state.settings_path, SETTINGS_PATH_UNITS);
+    const char* data_home = getenv("XDG_DATA_HOME");
+    const std::string data_before = data_home != nullptr ? data_home : "";
+    setenv("XDG_DATA_HOME", dir, 1);
     static std::u16string too_long(DOWNLOAD_FOLDER_UNITS, u'd');
     state.script.add([](void*) {
         control_set_text(run->screen, ID_SETTINGS_PASSWORD, u"se\"<&|$");
@@ -434,6 +443,10 @@ TEST_F(SettingsScreen, OkStoresPasswordFolderAndChatTimeAndSavesThem) {
     });
     state.script.add([](void*) {
         if (display_find("*******") < 0) return false;
+        // "At once" offers 1 to 10 and shows the setting in force, 3.
+        EXPECT_EQ(control_send(run->screen, ID_SETTINGS_SLOTS, CB_GETCURSEL, 0, 0), 2);
+        EXPECT_GE(display_find("At once"), 0);
+        control_send(run->screen, ID_SETTINGS_SLOTS, CB_SETCURSEL, 9, 0);  // "10"
         run->still_open = display_find("se\"<&") < 0;  // never drawn as itself
         return press_ok(nullptr);
     });
@@ -453,8 +466,14 @@ TEST_F(SettingsScreen, OkStoresPasswordFolderAndChatTimeAndSavesThem) {
     EXPECT_STREQ(s.password, "se\"<&|$");
     EXPECT_EQ(std::u16string(s.download_folder), u"/srv/загрузки");
     EXPECT_EQ(s.chat_timestamps, 0);
+    EXPECT_EQ(s.download_slots, 10);
+    // The queue chose its places anew, for a download folder that may have changed.
+    EXPECT_EQ(std::u16string(g_state.queue_path), wide(std::string(dir) + "/kivo/queue.xml"));
+    if (data_before.empty()) unsetenv("XDG_DATA_HOME");
+    else setenv("XDG_DATA_HOME", data_before.c_str(), 1);
     memset(&s, 0, sizeof s);
     settings_load(g_state.settings_path);  // what OK saved (the file's own round trip: tests/config)
+    EXPECT_EQ(s.download_slots, 10);
     EXPECT_STREQ(s.nick, "newnick");
     EXPECT_EQ(std::u16string(s.download_folder), u"/srv/загрузки");
     EXPECT_EQ(system(("rm -rf '" + std::string(dir) + "'").c_str()), 0);

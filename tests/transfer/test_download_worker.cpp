@@ -11,8 +11,7 @@
 #include <string>
 
 #include "hub/dispatch.h"
-#include "resources/ids.h"
-#include "screens/progress_screen.h"
+#include "hub/queue.h"
 #include "state/client_state.h"
 #include "support/test_hub.h"
 #include "transfer/download.h"
@@ -460,6 +459,19 @@ TEST_F(DownloadWorker, MalformedConnectToMeEndsTheRequestWithANote) {
 
 // --- Stop ----------------------------------------------------------------------------
 
+// Pause on the Downloads screen, as the queue carries it out: on the entry
+// whose transfer job 0 runs, when it has one.
+void pause_job0() {
+    const DownloadJob& j = g_state.jobs[0];
+    if (download_phase(0) != DOWNLOAD_IDLE) {
+        int index = queue_add(j.nick, j.path, j.short_name, j.tth, j.size, ENCODING_CP1251);
+        ASSERT_EQ(index, 0);
+        g_state.jobs[0].entry_id = g_state.queue[0].id;
+        g_state.queue[0].state = QUEUE_RUNNING;
+    }
+    queue_pause(0);
+}
+
 TEST_F(DownloadWorker, StopEndsTheRunningDownloadAndKeepsWhatCame) {
     g_state.download_silence_ms = 10000;
     TestHub peer;
@@ -468,7 +480,7 @@ TEST_F(DownloadWorker, StopEndsTheRunningDownloadAndKeepsWhatCame) {
     connect_to_me(peer);
     ASSERT_TRUE(wait_until(2000, [] { return download_received(0) == 1000; }));
     uint64_t asked = monotonic_ms();
-    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, CMD_STOP, 0), TRUE);
+    pause_job0();
     ASSERT_TRUE(wait_done(2000));
     EXPECT_LT(monotonic_ms() - asked, 1000u);
     EXPECT_EQ(file(part_name()), std::string(1000, 'd'));
@@ -485,7 +497,7 @@ TEST_F(DownloadWorker, StopIsSeenWhileTheConnectStillWaits) {
     ASSERT_TRUE(download_running(0));
     sleep_ms(300);
     uint64_t asked = monotonic_ms();
-    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, CMD_STOP, 0), TRUE);
+    pause_job0();
     ASSERT_TRUE(wait_done(3000));
     EXPECT_LT(monotonic_ms() - asked, 1000u);  // not the connect's 15 s bound
     expect_failed(chat(), " ::download stopped:: at 0 of 0 bytes");
@@ -493,7 +505,7 @@ TEST_F(DownloadWorker, StopIsSeenWhileTheConnectStillWaits) {
 }
 
 TEST_F(DownloadWorker, StopWithoutADownloadDoesNothing) {
-    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, CMD_STOP, 0), TRUE);
+    pause_job0();
     EXPECT_EQ(download_stop_requested(0), 0);
     EXPECT_EQ(chat(), "");
 }
@@ -501,10 +513,11 @@ TEST_F(DownloadWorker, StopWithoutADownloadDoesNothing) {
 TEST_F(DownloadWorker, StopWithdrawsARequestSoALateConnectToMeStartsNothing) {
     TestHub peer;
     request();
-    EXPECT_EQ(progress_screen_proc(0, WM_COMMAND, CMD_STOP, 0), TRUE);
+    pause_job0();
     EXPECT_EQ(download_requested(0), 0);
     EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
-    EXPECT_EQ(chat(), " ::download stopped:: request withdrawn\r\n");
+    EXPECT_EQ(g_state.queue[0].state, QUEUE_PAUSED);
+    EXPECT_EQ(g_state.jobs[0].entry_id, 0u);
     connect_to_me(peer);
     EXPECT_FALSE(peer.wait_connections(1, 200));
 }

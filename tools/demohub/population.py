@@ -15,7 +15,8 @@ Every demo user is a DemoUser with a role:
 - "maxedout" NoSlots: answers every request with $MaxedOut;
 - "resume"   Resumer: a request that starts before the middle of the file
              gets the bytes up to the middle, then the connection closes;
-- "passive"  Passive: in passive mode itself, so it can never connect to a
+- "passive"  Passive: in passive mode itself (M:P in its tag, where every
+             other user with real files says M:A), so it can never connect to a
              passive client: its results come, its $RevConnectToMe goes
              unanswered and a download request waits for good;
 - "secure"   Secure: serves its real files over TLS only, as eiskaltdcpp
@@ -168,9 +169,11 @@ class DemoUser:
         return self.role not in ("chatbot", "passive")
 
 
-def make_myinfo(nick: str, share: int, rng: random.Random, style: str, flags: int = 0) -> str:
+def make_myinfo(nick: str, share: int, rng: random.Random, style: str, flags: int = 0,
+                mode: str = "") -> str:
     """flags are set in the flag byte (not in the PtokaX style, which has a
-    letter there)."""
+    letter there); mode, when given, is the tag's M: in place of a random one
+    (the random draw is made either way, so the other fields stay the same)."""
     desc = rng.choice(DESCRIPTIONS)
     conn = rng.choice(CONNECTIONS)
     status = chr(ord(rng.choice(("\x01", "\x01", "\x01", "\x02", "\x09"))) | flags)
@@ -180,7 +183,9 @@ def make_myinfo(nick: str, share: int, rng: random.Random, style: str, flags: in
         return "$MyINFO $ALL %s %s$A$%sA$$%d$" % (nick, desc, conn, share)
     if style == "plain":
         return "$MyINFO $ALL %s %s$ $%s%s$%s$%d$" % (nick, desc, conn, status, email, share)
-    tag = "<%s,M:%s,H:%d/%d/%d,S:%d>" % (rng.choice(CLIENT_TAGS), rng.choice("AAP"),
+    client = rng.choice(CLIENT_TAGS)
+    drawn = rng.choice("AAP")
+    tag = "<%s,M:%s,H:%d/%d/%d,S:%d>" % (client, mode or drawn,
                                          rng.randint(1, 9), rng.randint(0, 2),
                                          rng.randint(0, 2), rng.randint(1, 10))
     return "$MyINFO $ALL %s %s%s$ $%s%s$%s$%d$" % (nick, desc, tag, conn, status, email, share)
@@ -229,7 +234,10 @@ def _make_user(nick, role, share, interests, real_files, tths):
     style = ("tag", "tag", "plain", "ptokax")[rng.randrange(4)]
     if role != "regular":
         style = "tag"
-    user.myinfo = make_myinfo(nick, user.share, rng, style, TLS_FLAG if user.tls else 0)
+    # Users who serve files answer $RevConnectToMe, as active users do, and
+    # say so; Passive says what it is. Regulars are what their draw makes them.
+    mode = "" if role == "regular" else "P" if role == "passive" else "A"
+    user.myinfo = make_myinfo(nick, user.share, rng, style, TLS_FLAG if user.tls else 0, mode)
     total = rng.randint(1, 10)
     user.slots = (0 if role == "maxedout" else rng.randint(0, total), total)
     return user
