@@ -101,9 +101,11 @@ bool kept_whole(const QueueEntry& e) {
     char utf8[TEXT_UTF8_BYTES];
     char tth[TTH_TEXT_BYTES];
     if (e.encoding != ENCODING_UTF8 && e.encoding != ENCODING_CP1251 && e.encoding != ENCODING_CP1252) return false;
-    if (e.tth[0] != 0 && !take_tth(e.tth, tth)) return false;
-    return exact_utf8(e.encoding, e.nick, utf8) && exact_utf8(e.encoding, e.path, utf8) &&
-           exact_utf8(e.encoding, e.name, utf8);
+    const char* own = queue_text(&e, QUEUE_TTH);
+    if (own[0] != 0 && !take_tth(own, tth)) return false;
+    return exact_utf8(e.encoding, queue_text(&e, QUEUE_NICK), utf8) &&
+           exact_utf8(e.encoding, queue_text(&e, QUEUE_PATH), utf8) &&
+           exact_utf8(e.encoding, queue_text(&e, QUEUE_NAME), utf8);
 }
 
 void put_value(XmlOut* out, const char* name, const char* utf8) {
@@ -134,15 +136,17 @@ void put_text(XmlOut* out, const char* name, uint8_t encoding, const char* text)
 void put_entry(XmlOut* out, const QueueEntry& e) {
     xml_put(out, " <");
     xml_put(out, FILE_NAME);
-    put_text(out, "Nick", e.encoding, e.nick);
-    put_text(out, "Path", e.encoding, e.path);
-    put_text(out, "Name", e.encoding, e.name);
-    if (e.tth[0] != 0) put_value(out, "TTH", e.tth);
+    put_text(out, "Nick", e.encoding, queue_text(&e, QUEUE_NICK));
+    put_text(out, "Path", e.encoding, queue_text(&e, QUEUE_PATH));
+    put_text(out, "Name", e.encoding, queue_text(&e, QUEUE_NAME));
+    const char* tth = queue_text(&e, QUEUE_TTH);
+    if (tth[0] != 0) put_value(out, "TTH", tth);
     put_number(out, "Size", e.size);
     put_number(out, "Held", e.held);
     put_value(out, "State", e.state < QUEUE_PAUSED + 1 ? STATE_NAMES[e.state] : STATE_NAMES[0]);
     put_number(out, "Tries", e.tries);
-    if (e.error[0] != 0) put_text(out, "Error", e.encoding, e.error);
+    const char* error = queue_text(&e, QUEUE_ERROR);
+    if (error[0] != 0) put_text(out, "Error", e.encoding, error);
     put_value(out, "Encoding", encoding_name(e.encoding));
     put_number(out, "LastEnd", e.last_end);
     xml_put(out, "/>\n");
@@ -216,7 +220,7 @@ bool take_tth(const char* value, char* tth) {
 }
 
 // The numbers, state, encoding and TTH of a File: false when one is none.
-bool take_values(const XML_Char** a, QueueEntry* e) {
+bool take_values(const XML_Char** a, QueueEntry* e, QueueTexts* texts) {
     const char* v;
     uint64_t n;
     if ((v = attribute(a, "Size")) == nullptr || !take_number(v, UINT64_MAX, &e->size)) return false;
@@ -235,36 +239,38 @@ bool take_values(const XML_Char** a, QueueEntry* e) {
         (!encoding_from_name(v, &e->encoding) || e->encoding == ENCODING_AUTO)) {
         return false;
     }
-    if ((v = attribute(a, "TTH")) != nullptr && !take_tth(v, e->tth)) return false;
+    if ((v = attribute(a, "TTH")) != nullptr && !take_tth(v, texts->tth)) return false;
     return true;
 }
 
 // One File element into e: TAKE_BAD, TAKE_TOO_LONG (the entry is skipped)
 // or TAKE_OK.
-Take take_file(const XML_Char** a, QueueEntry* e) {
+Take take_file(const XML_Char** a, QueueEntry* e, QueueTexts* texts) {
     memset(e, 0, sizeof *e);
+    memset(texts, 0, sizeof *texts);
     const char* nick = attribute(a, "Nick");
     const char* path = attribute(a, "Path");
     const char* name = attribute(a, "Name");
     if (nick == nullptr || path == nullptr || name == nullptr || nick[0] == 0 || path[0] == 0 || name[0] == 0)
         return TAKE_BAD;
-    if (!take_values(a, e)) return TAKE_BAD;
+    if (!take_values(a, e, texts)) return TAKE_BAD;
     const char* error = attribute(a, "Error");
     if (error != nullptr) {
         // Shown only: cut to its field, a character never cut in two.
         char16_t wide[DOWNLOAD_DETAIL_BYTES];
         utf8_to_utf16(error, -1, wide, DOWNLOAD_DETAIL_BYTES);
-        utf16_to_encoded(e->encoding, wide, -1, e->error, DOWNLOAD_DETAIL_BYTES);
+        utf16_to_encoded(e->encoding, wide, -1, texts->error, DOWNLOAD_DETAIL_BYTES);
     }
-    Take t = take_text(nick, e->encoding, e->nick, RESULT_NICK_BYTES);
-    if (t == TAKE_OK) t = take_text(path, e->encoding, e->path, RESULT_PATH_BYTES);
-    if (t == TAKE_OK) t = take_text(name, e->encoding, e->name, RESULT_SHORT_BYTES);
+    Take t = take_text(nick, e->encoding, texts->nick, RESULT_NICK_BYTES);
+    if (t == TAKE_OK) t = take_text(path, e->encoding, texts->path, RESULT_PATH_BYTES);
+    if (t == TAKE_OK) t = take_text(name, e->encoding, texts->name, RESULT_SHORT_BYTES);
     return t;
 }
 
 void file_element(Parse* parse, const XML_Char** attributes) {
     QueueEntry e;
-    Take t = take_file(attributes, &e);
+    QueueTexts texts;
+    Take t = take_file(attributes, &e, &texts);
     if (t == TAKE_BAD) {
         parse->bad = true;
     } else if (t == TAKE_TOO_LONG) {
@@ -274,7 +280,10 @@ void file_element(Parse* parse, const XML_Char** attributes) {
     } else {
         if (++g_state.queue_next_id == 0) g_state.queue_next_id = 1;  // ids are never 0
         e.id = g_state.queue_next_id;
-        g_state.queue[g_state.queue_count++] = e;
+        QueueEntry& added = g_state.queue[g_state.queue_count];
+        added = e;
+        queue_texts_put(&added, &texts);
+        g_state.queue_count++;
     }
 }
 
@@ -297,7 +306,7 @@ void XMLCALL element_end(void* data, const XML_Char*) {
 
 // The text into the queue, in chunks: 1 when it is a queue file.
 int parse_text(const char* text, int length, Parse* parse) {
-    g_state.queue_count = 0;
+    queue_empty();
     *parse = Parse{};
     parse->parser = xml_parser_create("UTF-8");
     if (parse->parser == nullptr) return 0;
@@ -312,7 +321,7 @@ int parse_text(const char* text, int length, Parse* parse) {
     } while (parsed && at < length);
     xml_parser_free(parse->parser);
     if (!parsed || !parse->root_seen || parse->bad) {
-        g_state.queue_count = 0;
+        queue_empty();
         return 0;
     }
     return 1;
@@ -378,7 +387,7 @@ int queue_text_parse(const char* text, int length) {
 }
 
 void queue_file_load(const char16_t* path) {
-    g_state.queue_count = 0;
+    queue_empty();
     if (path[0] == 0 || !file_exists(path)) return;
     char16_t what[NOTE_UNITS];
     int length = read_text(path);

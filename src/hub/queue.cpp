@@ -88,11 +88,14 @@ void take_end(QueueEntry& entry, const DownloadJob& job, DownloadEnd end) {
     if (end == END_DONE) {
         entry.state = QUEUE_DONE;
         entry.held = entry.size;
-        entry.error[0] = 0;
-        if (job.final_name[0] != 0) text_copy(entry.name, RESULT_SHORT_BYTES, job.final_name);
+        QueueTexts texts;
+        queue_texts_get(&entry, &texts);
+        texts.error[0] = 0;
+        if (job.final_name[0] != 0) text_copy(texts.name, RESULT_SHORT_BYTES, job.final_name);
+        queue_texts_put(&entry, &texts);
         return;
     }
-    text_copy(entry.error, DOWNLOAD_DETAIL_BYTES, job.detail);
+    queue_text_set(&entry, QUEUE_ERROR, job.detail);
     switch (end) {
     case END_STOPPED:
         entry.state = QUEUE_PAUSED;
@@ -191,7 +194,7 @@ int free_job() {
 
 void fail_entry(QueueEntry& entry, const char* reason) {
     entry.state = QUEUE_FAILED;
-    text_copy(entry.error, DOWNLOAD_DETAIL_BYTES, reason);
+    queue_text_set(&entry, QUEUE_ERROR, reason);
     char note[NOTE_BYTES];
     snprintf(note, NOTE_BYTES, " ::download failed:: %s", reason);
     chatlog_append_line(note);
@@ -202,7 +205,7 @@ void fail_entry(QueueEntry& entry, const char* reason) {
 // asked, 0 when it waits on (or failed at once).
 int start_entry(QueueEntry& entry, int job) {
     DownloadJob& j = g_state.jobs[job];
-    if (!to_hub_text(entry.encoding, entry.nick, j.nick, RESULT_NICK_BYTES)) return 0;
+    if (!to_hub_text(entry.encoding, queue_text(&entry, QUEUE_NICK), j.nick, RESULT_NICK_BYTES)) return 0;
     int user = find_user(j.nick);
     if (user < 0 || job_has_user(j.nick)) return 0;
     if (g_state.users[user].mode == USER_MODE_PASSIVE) {
@@ -211,16 +214,16 @@ int start_entry(QueueEntry& entry, int job) {
         chatlog_append_line(note);
         entry.state = QUEUE_FAILED;
         entry.last_end = END_PASSIVE;
-        entry.error[0] = 0;  // the state text names the user
+        queue_text_set(&entry, QUEUE_ERROR, "");  // the state text names the user
         changed();
         return 0;
     }
-    if (!to_hub_text(entry.encoding, entry.path, j.path, RESULT_PATH_BYTES) ||
-        !to_hub_text(entry.encoding, entry.name, j.short_name, RESULT_SHORT_BYTES)) {
+    if (!to_hub_text(entry.encoding, queue_text(&entry, QUEUE_PATH), j.path, RESULT_PATH_BYTES) ||
+        !to_hub_text(entry.encoding, queue_text(&entry, QUEUE_NAME), j.short_name, RESULT_SHORT_BYTES)) {
         fail_entry(entry, "the name cannot be written in this hub's encoding");
         return 0;
     }
-    text_copy(j.tth, TTH_TEXT_BYTES, entry.tth);
+    text_copy(j.tth, TTH_TEXT_BYTES, queue_text(&entry, QUEUE_TTH));
     j.size = entry.size;
     j.entry_id = entry.id;
     j.detail[0] = 0;
@@ -235,7 +238,7 @@ int start_entry(QueueEntry& entry, int job) {
         j.entry_id = 0;
         entry.state = QUEUE_WAITING;
         entry.retry_ms = monotonic_ms() + retry_pause(entry.tries);
-        text_copy(entry.error, DOWNLOAD_DETAIL_BYTES, "request not sent to the hub");
+        queue_text_set(&entry, QUEUE_ERROR, "request not sent to the hub");
     }
     return 1;
 }
@@ -271,8 +274,9 @@ void save_when_due(bool now) {
 void remove_part(const QueueEntry& entry) {
     char name[RESULT_SHORT_BYTES];
     char id[TTH_TEXT_BYTES];
-    if (!make_safe_file_name(entry.name, name, RESULT_SHORT_BYTES)) return;
-    download_identity(entry.tth, entry.nick, entry.path, entry.size, id);
+    if (!make_safe_file_name(queue_text(&entry, QUEUE_NAME), name, RESULT_SHORT_BYTES)) return;
+    download_identity(queue_text(&entry, QUEUE_TTH), queue_text(&entry, QUEUE_NICK), queue_text(&entry, QUEUE_PATH),
+                      entry.size, id);
     const char16_t* folder = g_state.parts_folder[0] != 0 ? g_state.parts_folder : g_state.settings.download_folder;
     for (int n = 0; n < PART_NAME_CHOICES; n++) {
         char16_t part[LOCAL_NAME_UNITS];
@@ -282,8 +286,10 @@ void remove_part(const QueueEntry& entry) {
 }
 
 bool same_file(const QueueEntry& e, const char* nick, const char* path, const char* tth, uint64_t size) {
-    if (tth[0] != 0) return strcmp(e.tth, tth) == 0 && e.size == size;
-    return e.tth[0] == 0 && strcmp(e.nick, nick) == 0 && strcmp(e.path, path) == 0 && e.size == size;
+    const char* own = queue_text(&e, QUEUE_TTH);
+    if (tth[0] != 0) return strcmp(own, tth) == 0 && e.size == size;
+    return own[0] == 0 && strcmp(queue_text(&e, QUEUE_NICK), nick) == 0 &&
+           strcmp(queue_text(&e, QUEUE_PATH), path) == 0 && e.size == size;
 }
 
 }  // namespace
@@ -324,11 +330,14 @@ int queue_add(const char* nick, const char* path, const char* name, const char* 
     int index = g_state.queue_count++;
     QueueEntry& entry = g_state.queue[index];
     memset(&entry, 0, sizeof entry);
+    QueueTexts texts;
+    memset(&texts, 0, sizeof texts);
     entry.id = ++g_state.queue_next_id;
-    text_copy(entry.nick, RESULT_NICK_BYTES, nick);
-    text_copy(entry.path, RESULT_PATH_BYTES, path);
-    text_copy(entry.name, RESULT_SHORT_BYTES, name);
-    text_copy(entry.tth, TTH_TEXT_BYTES, tth);
+    text_copy(texts.nick, RESULT_NICK_BYTES, nick);
+    text_copy(texts.path, RESULT_PATH_BYTES, path);
+    text_copy(texts.name, RESULT_SHORT_BYTES, name);
+    text_copy(texts.tth, TTH_TEXT_BYTES, tth);
+    queue_texts_put(&entry, &texts);
     entry.size = size;
     entry.encoding = encoding == ENCODING_AUTO ? (uint8_t)ENCODING_AUTO_LEGACY : encoding;
     entry.state = QUEUE_WAITING;
@@ -362,7 +371,7 @@ void queue_user_arrived(const char* nick) {
     for (int i = 0; i < g_state.queue_count; i++) {
         QueueEntry& entry = g_state.queue[i];
         char hub_nick[RESULT_NICK_BYTES];
-        if (entry.state != QUEUE_WAITING || !to_hub_text(entry.encoding, entry.nick, hub_nick, RESULT_NICK_BYTES) ||
+        if (entry.state != QUEUE_WAITING || !to_hub_text(entry.encoding, queue_text(&entry, QUEUE_NICK), hub_nick, RESULT_NICK_BYTES) ||
             strcmp(hub_nick, nick) != 0) {
             continue;
         }
@@ -487,11 +496,11 @@ void queue_state_text(int index, char16_t* out, int out_units) {
     case QUEUE_FAILED: {
         char16_t reason[DOWNLOAD_DETAIL_BYTES];
         if (entry.last_end == END_PASSIVE) {
-            encoded_to_utf16(entry.encoding, entry.nick, -1, reason, DOWNLOAD_DETAIL_BYTES);
+            encoded_to_utf16(entry.encoding, queue_text(&entry, QUEUE_NICK), -1, reason, DOWNLOAD_DETAIL_BYTES);
             wide_format(out, out_units, u"failed: %s%S", reason, PASSIVE_TOO);
             return;
         }
-        encoded_to_utf16(entry.encoding, entry.error, -1, reason, DOWNLOAD_DETAIL_BYTES);
+        encoded_to_utf16(entry.encoding, queue_text(&entry, QUEUE_ERROR), -1, reason, DOWNLOAD_DETAIL_BYTES);
         wide_format(out, out_units, u"failed: %s", reason);
         return;
     }

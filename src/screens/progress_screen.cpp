@@ -166,7 +166,7 @@ void format_entry(int index, int cells, char16_t* line, int units) {
     char16_t field[STATE_UNITS];
     int at = 0;
     line[0] = 0;
-    encoded_to_utf16(e.encoding, e.name, -1, field, STATE_UNITS);
+    encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_NAME), -1, field, STATE_UNITS);
     column_put(line, units, &at, field, c.name, false);
     uint64_t held, size;
     entry_counts(index, job, &held, &size);
@@ -197,7 +197,7 @@ void format_entry(int index, int cells, char16_t* line, int units) {
         column_put(line, units, &at, field, c.speed, true);
     }
     if (c.user > 0) {
-        encoded_to_utf16(e.encoding, e.nick, -1, field, STATE_UNITS);
+        encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_NICK), -1, field, STATE_UNITS);
         column_put(line, units, &at, u" ", 1, false);
         column_put(line, units, &at, field, c.user, false);
     }
@@ -304,7 +304,7 @@ void target_path(const QueueEntry& e, char16_t* path, int units) {
     int length = u16_len(path);
     if (length > 0 && path[length - 1] != u'/') u16_append(path, units, u"/");
     char16_t name[RESULT_SHORT_BYTES];
-    encoded_to_utf16(e.encoding, e.name, -1, name, RESULT_SHORT_BYTES);
+    encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_NAME), -1, name, RESULT_SHORT_BYTES);
     u16_append(path, units, name);
 }
 
@@ -319,16 +319,16 @@ void command_details(Window screen) {
     char16_t source[RESULT_PATH_BYTES];
     char16_t error[DOWNLOAD_DETAIL_BYTES];
     char16_t state[STATE_UNITS];
-    encoded_to_utf16(e.encoding, e.nick, -1, nick, RESULT_NICK_BYTES);
-    encoded_to_utf16(e.encoding, e.path, -1, source, RESULT_PATH_BYTES);
-    encoded_to_utf16(e.encoding, e.error, -1, error, DOWNLOAD_DETAIL_BYTES);
+    encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_NICK), -1, nick, RESULT_NICK_BYTES);
+    encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_PATH), -1, source, RESULT_PATH_BYTES);
+    encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_ERROR), -1, error, DOWNLOAD_DETAIL_BYTES);
     queue_state_text(index, state, STATE_UNITS);
     uint64_t held, size;
     entry_counts(index, queue_job_of(index), &held, &size);
     char16_t text[DETAILS_UNITS];
     wide_format(text, DETAILS_UNITS,
                 u"%s\nto: %s\nfrom: %s: %s\nTTH: %S\nheld: %llu of %llu bytes\ntries: %u\nlast error: %s",
-                state, path, nick, source, e.tth[0] != 0 ? e.tth : "none", (unsigned long long)held,
+                state, path, nick, source, queue_text(&e, QUEUE_TTH)[0] != 0 ? queue_text(&e, QUEUE_TTH) : "none", (unsigned long long)held,
                 (unsigned long long)size, (uint32_t)e.tries, error[0] != 0 ? error : u"none");
     message_box(screen, text, u"Details", 0);
 }
@@ -366,7 +366,7 @@ void command_remove(Window screen) {
     if (index < 0) return;
     uint32_t id = g_state.queue[index].id;
     char16_t name[RESULT_SHORT_BYTES];
-    encoded_to_utf16(g_state.queue[index].encoding, g_state.queue[index].name, -1, name, RESULT_SHORT_BYTES);
+    encoded_to_utf16(g_state.queue[index].encoding, queue_text(&g_state.queue[index], QUEUE_NAME), -1, name, RESULT_SHORT_BYTES);
     char16_t question[QUESTION_UNITS];
     wide_format(question, QUESTION_UNITS,
                 g_state.queue[index].state == QUEUE_DONE ? u"remove %s from the queue? The file stays."

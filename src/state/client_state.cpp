@@ -389,3 +389,90 @@ bool download_request(int job) {
 
 void download_lock() { g_download_mutex.lock(); }
 void download_unlock() { g_download_mutex.unlock(); }
+
+namespace {
+
+// The texts packed as the store keeps them: each cut to its capacity and
+// ended by its NUL. Returns the bytes.
+int pack_texts(const QueueTexts* t, char* out) {
+    const char* fields[QUEUE_TEXTS] = {t->nick, t->path, t->name, t->tth, t->error};
+    int at = 0;
+    for (int k = 0; k < QUEUE_TEXTS; k++) at += text_copy(out + at, QUEUE_TEXT_CAPACITY[k], fields[k]) + 1;
+    return at;
+}
+
+int packed_length(const QueueEntry* e) {
+    const char* p = g_state.queue_text + e->text;
+    int at = 0;
+    for (int k = 0; k < QUEUE_TEXTS; k++) at += (int)strlen(p + at) + 1;
+    return at;
+}
+
+// Moves the texts of the queue's entries (but `skip`'s, which is about to
+// get new ones) to the front of the store, in the order they lie there, each
+// keeping just its length: the removed entries' texts and spare room go.
+void compact_texts(const QueueEntry* skip) {
+    static int16_t order[QUEUE_ENTRIES];
+    int n = 0;
+    for (int i = 0; i < g_state.queue_count; i++) {
+        const QueueEntry* e = &g_state.queue[i];
+        if (e == skip || e->text_room == 0) continue;
+        int k = n++;
+        while (k > 0 && g_state.queue[order[k - 1]].text > e->text) {
+            order[k] = order[k - 1];
+            k--;
+        }
+        order[k] = (int16_t)i;
+    }
+    uint32_t at = 0;
+    for (int k = 0; k < n; k++) {
+        QueueEntry* e = &g_state.queue[order[k]];
+        int length = packed_length(e);
+        memmove(g_state.queue_text + at, g_state.queue_text + e->text, (size_t)length);
+        e->text = at;
+        e->text_room = (uint16_t)length;
+        at += (uint32_t)length;
+    }
+    g_state.queue_text_used = at;
+}
+
+}  // namespace
+
+const char* queue_text(const QueueEntry* entry, QueueText which) {
+    if (entry->text_room == 0) return "";
+    const char* p = g_state.queue_text + entry->text;
+    for (int k = 0; k < which; k++) p += strlen(p) + 1;
+    return p;
+}
+
+void queue_texts_get(const QueueEntry* entry, QueueTexts* texts) {
+    char* fields[QUEUE_TEXTS] = {texts->nick, texts->path, texts->name, texts->tth, texts->error};
+    for (int k = 0; k < QUEUE_TEXTS; k++) text_copy(fields[k], QUEUE_TEXT_CAPACITY[k], queue_text(entry, (QueueText)k));
+}
+
+void queue_texts_put(QueueEntry* entry, const QueueTexts* texts) {
+    char packed[QUEUE_ENTRY_TEXT_MAX];
+    int length = pack_texts(texts, packed);
+    if (entry->text_room != 0 && length <= entry->text_room) {
+        memcpy(g_state.queue_text + entry->text, packed, (size_t)length);
+        return;
+    }
+    if (g_state.queue_text_used + (uint32_t)length > (uint32_t)QUEUE_TEXT_STORE) compact_texts(entry);
+    entry->text = g_state.queue_text_used;
+    entry->text_room = (uint16_t)length;
+    memcpy(g_state.queue_text + entry->text, packed, (size_t)length);
+    g_state.queue_text_used += (uint32_t)length;
+}
+
+void queue_text_set(QueueEntry* entry, QueueText which, const char* text) {
+    QueueTexts texts;
+    queue_texts_get(entry, &texts);
+    char* fields[QUEUE_TEXTS] = {texts.nick, texts.path, texts.name, texts.tth, texts.error};
+    text_copy(fields[which], QUEUE_TEXT_CAPACITY[which], text);
+    queue_texts_put(entry, &texts);
+}
+
+void queue_empty() {
+    g_state.queue_count = 0;
+    g_state.queue_text_used = 0;
+}

@@ -358,21 +358,46 @@ enum QueueState : uint8_t {
     QUEUE_PAUSED,
 };
 
+// An entry's texts, each NUL-terminated, one after another in the queue's
+// text store (ClientState::queue_text) in this order; the capacities count
+// the NUL. Waiting entries cost what their texts hold, not what they could.
+enum QueueText : uint8_t {
+    QUEUE_NICK = 0,
+    QUEUE_PATH,   // backslash-separated, as the source sent it
+    QUEUE_NAME,   // the local file name it is saved under
+    QUEUE_TTH,    // empty: none, nothing is verified
+    QUEUE_ERROR,  // the reason of its last failure, as shown
+    QUEUE_TEXTS,
+};
+constexpr int QUEUE_TEXT_CAPACITY[QUEUE_TEXTS] = {RESULT_NICK_BYTES, RESULT_PATH_BYTES, RESULT_SHORT_BYTES,
+                                                   TTH_TEXT_BYTES, DOWNLOAD_DETAIL_BYTES};
+constexpr int QUEUE_ENTRY_TEXT_MAX =
+    RESULT_NICK_BYTES + RESULT_PATH_BYTES + RESULT_SHORT_BYTES + TTH_TEXT_BYTES + DOWNLOAD_DETAIL_BYTES;
+// Room for every entry's texts at their longest, so a full queue always fits
+// once the store is compacted; its pages are touched only as texts fill it.
+constexpr int QUEUE_TEXT_STORE = QUEUE_ENTRIES * QUEUE_ENTRY_TEXT_MAX;
+
 struct QueueEntry {
-    uint32_t id;  // unique within the process, never 0
-    char nick[RESULT_NICK_BYTES];
-    char path[RESULT_PATH_BYTES];   // backslash-separated, as the source sent it
-    char name[RESULT_SHORT_BYTES];  // the local file name it is saved under
-    char tth[TTH_TEXT_BYTES];       // empty: none, nothing is verified
-    uint64_t size;
-    uint64_t held;             // bytes of it held in its part, as last known
-    uint64_t retry_ms;         // monotonic time before which it is not tried again
+    uint32_t id;               // unique within the process, never 0
+    uint32_t text;             // where its texts begin in the store
+    uint16_t text_room;        // bytes the store keeps for them there
+    uint16_t tries;            // transfers started or requested and unanswered
     uint8_t state;             // a QueueState
     uint8_t encoding;          // a HubEncoding, never Auto: how its texts are written
     uint8_t last_end;          // a DownloadEnd: how its last try ended (END_DONE: none yet)
     uint8_t tls;               // its last transfer ran over TLS
-    uint16_t tries;            // transfers started or requested and unanswered
-    char error[DOWNLOAD_DETAIL_BYTES];  // the reason of its last failure, as shown
+    uint64_t size;
+    uint64_t held;             // bytes of it held in its part, as last known
+    uint64_t retry_ms;         // monotonic time before which it is not tried again
+};
+
+// An entry's texts as separate fields, to fill a new entry or change one.
+struct QueueTexts {
+    char nick[RESULT_NICK_BYTES];
+    char path[RESULT_PATH_BYTES];
+    char name[RESULT_SHORT_BYTES];
+    char tth[TTH_TEXT_BYTES];
+    char error[DOWNLOAD_DETAIL_BYTES];
 };
 
 // How the transfer's connection runs, for the Downloads screen: written
@@ -535,6 +560,8 @@ struct ClientState {
     DownloadJob jobs[DOWNLOAD_JOBS];
     QueueEntry queue[QUEUE_ENTRIES];  // entries 0 .. queue_count - 1, in their order
     int32_t queue_count;
+    char queue_text[QUEUE_TEXT_STORE];  // the entries' texts; a removed entry's are left until compacted
+    uint32_t queue_text_used;           // bytes of the store in use, from its start
     uint32_t queue_next_id;
     uint8_t queue_dirty;         // changed since queue.xml was last written
     char16_t queue_path[SETTINGS_PATH_UNITS];  // queue.xml, empty: nowhere to keep it
@@ -681,3 +708,18 @@ bool download_request(int job);
 // blocking happens under it.
 void download_lock();
 void download_unlock();
+
+// The queue's text store (UI thread). One text of an entry: a pointer into
+// the store, good until the next queue_texts_put.
+const char* queue_text(const QueueEntry* entry, QueueText which);
+// Copies an entry's texts into separate fields.
+void queue_texts_get(const QueueEntry* entry, QueueTexts* texts);
+// Gives the entry these texts (each cut to its capacity): in its place when
+// they fit, else at the store's end, compacting the store first when it is
+// full. Never fails while the entry is one of the queue's, or the one to
+// be added next (queue[queue_count]).
+void queue_texts_put(QueueEntry* entry, const QueueTexts* texts);
+// Changes one text of an entry (queue_texts_put with the others kept).
+void queue_text_set(QueueEntry* entry, QueueText which, const char* text);
+// Empties the queue and its store.
+void queue_empty();

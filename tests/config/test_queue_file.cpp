@@ -32,11 +32,31 @@ QueueEntry& add(uint8_t encoding, const char* nick, const char* path, const char
     memset(&e, 0, sizeof e);
     e.id = ++g_state.queue_next_id;
     e.encoding = encoding;
-    strcpy(e.nick, nick);
-    strcpy(e.path, path);
-    strcpy(e.name, name);
+    QueueTexts texts{};
+    strcpy(texts.nick, nick);
+    strcpy(texts.path, path);
+    strcpy(texts.name, name);
+    queue_texts_put(&e, &texts);
     return e;
 }
+
+// An entry as a whole: its numbers and its texts, wherever the store keeps them.
+struct Whole {
+    QueueEntry head;
+    QueueTexts texts;
+};
+
+Whole whole(const QueueEntry& e) {
+    Whole w;
+    memset(&w, 0, sizeof w);
+    w.head = e;
+    w.head.text = 0;
+    w.head.text_room = 0;
+    queue_texts_get(&e, &w.texts);
+    return w;
+}
+
+bool same(const Whole& a, const Whole& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
 std::string slurp(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
@@ -84,13 +104,13 @@ protected:
 TEST_F(QueueFile, EveryKindOfEntrySurvivesASaveAndALoad) {
     QueueEntry& a = add(ENCODING_CP1251, "\xcf\xe5\xf2\xff&\"<>", "\xcf\xe0\xef\xea\xe0\\\xf4\xe0\xe9\xeb \x98\t\r\n.txt",
                         "\xf4\xe0\xe9\xeb.txt");
-    strcpy(a.tth, TTH);
+    queue_text_set(&a, QUEUE_TTH, TTH);
     a.size = UINT64_MAX;
     a.held = 12345;
     a.tries = 65535;
     a.state = QUEUE_RUNNING;
     a.retry_ms = 99;
-    strcpy(a.error, "\xed\xe5\xf2 \"slots\"");
+    queue_text_set(&a, QUEUE_ERROR, "\xed\xe5\xf2 \"slots\"");
     QueueEntry& b = add(ENCODING_UTF8, "Петя", "Музыка\\песня 😀.mp3", "песня 😀.mp3");
     b.state = QUEUE_FAILED;
     b.last_end = END_PASSIVE;
@@ -101,13 +121,13 @@ TEST_F(QueueFile, EveryKindOfEntrySurvivesASaveAndALoad) {
     // none) are left out, never written as another name; the note comes once.
     add(ENCODING_CP1251, "n", "d\\a\x01" "b", "a\x01" "b");
     add(ENCODING_UTF8, "n", "d\\\xcf\xe0", "\xcf\xe0");
-    QueueEntry expected[5];
-    memcpy(expected, g_state.queue, sizeof expected);
+    Whole expected[5];
     for (int i = 0; i < 5; i++) {
-        expected[i].id = (uint32_t)i + 1;  // anew, past 0
-        expected[i].retry_ms = 0;          // tried at once
+        expected[i] = whole(g_state.queue[i]);
+        expected[i].head.id = (uint32_t)i + 1;  // anew, past 0
+        expected[i].head.retry_ms = 0;          // tried at once
     }
-    expected[0].state = QUEUE_WAITING;
+    expected[0].head.state = QUEUE_WAITING;
 
     ASSERT_EQ(queue_file_save(path), 1);
     ASSERT_EQ(queue_file_save(path), 1);
@@ -125,7 +145,7 @@ TEST_F(QueueFile, EveryKindOfEntrySurvivesASaveAndALoad) {
     queue_file_load(path);
     EXPECT_EQ(chat_text(), "");
     ASSERT_EQ(g_state.queue_count, 5);
-    for (int i = 0; i < 5; i++) EXPECT_EQ(memcmp(&g_state.queue[i], &expected[i], sizeof expected[i]), 0) << i;
+    for (int i = 0; i < 5; i++) EXPECT_TRUE(same(whole(g_state.queue[i]), expected[i])) << i;
 }
 
 // QUEUE_ENTRIES entries with every text at its longest and escaped at its
@@ -133,12 +153,14 @@ TEST_F(QueueFile, EveryKindOfEntrySurvivesASaveAndALoad) {
 TEST_F(QueueFile, FullQueueAtItsLongestRoundTrips) {
     for (int i = 0; i < QUEUE_ENTRIES; i++) {
         QueueEntry& e = add(ENCODING_UTF8, "", "", "");
-        memset(e.nick, '"', RESULT_NICK_BYTES - 1);
-        memset(e.path, '"', RESULT_PATH_BYTES - 1);
-        memset(e.name, '"', RESULT_SHORT_BYTES - 1);
-        memset(e.error, '"', DOWNLOAD_DETAIL_BYTES - 1);
-        e.nick[0] = (char)('A' + i % 26);
-        strcpy(e.tth, TTH);
+        QueueTexts texts{};
+        memset(texts.nick, '"', RESULT_NICK_BYTES - 1);
+        memset(texts.path, '"', RESULT_PATH_BYTES - 1);
+        memset(texts.name, '"', RESULT_SHORT_BYTES - 1);
+        memset(texts.error, '"', DOWNLOAD_DETAIL_BYTES - 1);
+        texts.nick[0] = (char)('A' + i % 26);
+        strcpy(texts.tth, TTH);
+        queue_texts_put(&e, &texts);
         e.size = e.held = UINT64_MAX;
         e.tries = UINT16_MAX;
         e.state = QUEUE_PAUSED;
@@ -148,13 +170,13 @@ TEST_F(QueueFile, FullQueueAtItsLongestRoundTrips) {
     const int length = queue_text_make(text, QUEUE_TEXT_BYTES);
     ASSERT_GT(length, QUEUE_TEXT_BYTES * 9 / 10) << "the worst case is near the bound";
     EXPECT_EQ(queue_text_make(text, length), 0) << "a text that does not fit is none";
-    QueueEntry last = g_state.queue[QUEUE_ENTRIES - 1];
+    Whole last = whole(g_state.queue[QUEUE_ENTRIES - 1]);
     queue_text_make(text, QUEUE_TEXT_BYTES);
     client_state_reset();
     ASSERT_EQ(queue_text_parse(text, length), 1);
     ASSERT_EQ(g_state.queue_count, QUEUE_ENTRIES);
-    last.id = QUEUE_ENTRIES;
-    EXPECT_EQ(memcmp(&g_state.queue[QUEUE_ENTRIES - 1], &last, sizeof last), 0);
+    last.head.id = QUEUE_ENTRIES;
+    EXPECT_TRUE(same(whole(g_state.queue[QUEUE_ENTRIES - 1]), last));
 }
 
 // What a write killed midway leaves, and what is no queue file, is kept
@@ -235,7 +257,7 @@ TEST_F(QueueFile, FailedSaveLeavesTheOldFileWholeAndNotesOnce) {
     ASSERT_EQ(queue_file_save(path), 1);
     const std::string old_text = slurp(file);
     ASSERT_EQ(mkdir((file + ".new").c_str(), 0700), 0);
-    strcpy(g_state.queue[0].name, "new");
+    queue_text_set(&g_state.queue[0], QUEUE_NAME, "new");
     EXPECT_EQ(queue_file_save(path), 0);
     EXPECT_EQ(queue_file_save(path), 0);
     EXPECT_EQ(slurp(file), old_text);

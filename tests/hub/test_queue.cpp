@@ -115,8 +115,8 @@ TEST_F(DownloadQueue, DownloadQueuesTheSelectedRowAndAsksItsOwnerThroughTheHub) 
     uint32_t sent_before = traffic_sent();
     EXPECT_EQ(press_download(), 0);
     ASSERT_EQ(g_state.queue_count, 1);
-    EXPECT_STREQ(g_state.queue[0].nick, "bob");
-    EXPECT_STREQ(g_state.queue[0].path, "Music\\a.mp3");
+    EXPECT_STREQ(queue_text(&g_state.queue[0], QUEUE_NICK), "bob");
+    EXPECT_STREQ(queue_text(&g_state.queue[0], QUEUE_PATH), "Music\\a.mp3");
     EXPECT_STREQ(g_state.jobs[0].short_name, "a.mp3");
     EXPECT_EQ(download_requested(0), 1);
     EXPECT_EQ(queue_job_of(0), 0);
@@ -201,7 +201,7 @@ TEST_F(DownloadQueue, OneTransferPerUserAndNoMoreThanTheSlots) {
     EXPECT_EQ(state_of(1), "waiting");
     queue_remove(0);
     EXPECT_EQ(g_state.queue_count, 3);
-    EXPECT_STREQ(g_state.queue[0].path, "Music\\a.mp3");
+    EXPECT_STREQ(queue_text(&g_state.queue[0], QUEUE_PATH), "Music\\a.mp3");
     EXPECT_EQ(state_of(0), "connecting");
 }
 
@@ -225,7 +225,7 @@ TEST_F(DownloadQueue, UnansweredRequestWaitsAndIsAskedAgainWhenItsUserComesBack)
         return g_state.queue[0].state == QUEUE_WAITING;
     }));
     EXPECT_EQ(g_state.queue[0].tries, 1);
-    EXPECT_STREQ(g_state.queue[0].error, "no answer from the user");
+    EXPECT_STREQ(queue_text(&g_state.queue[0], QUEUE_ERROR), "no answer from the user");
     EXPECT_GT(g_state.queue[0].retry_ms, monotonic_ms());
     EXPECT_EQ(download_active_count(), 0);
     // A late $ConnectToMe finds no request: nobody is connected to.
@@ -255,7 +255,7 @@ TEST_F(DownloadQueue, RefusalsAndFaultsDecideWhetherAndWhenTheEntryIsTriedAgain)
     EXPECT_GT(pause, QUEUE_RETRY_FIRST_MS / 2);
     // A file that does not match its TTH is given up, until Retry.
     g_state.queue[0].retry_ms = 0;
-    text_copy(g_state.queue[0].tth, TTH_TEXT_BYTES, "B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SI");
+    queue_text_set(&g_state.queue[0], QUEUE_TTH, "B36YLXAOXG46SVJHVWZLY7ELLKROJG4JUHJI5SI");
     queue_tick();
     TestHub wrong;
     script_peer(wrong, "$FileLength 5|", "hello");
@@ -325,7 +325,7 @@ TEST_F(DownloadQueue, RequestTheHubConnectionCannotTakeWaitsToBeTriedAgain) {
     EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
     EXPECT_EQ(traffic_sent(), sent_before);
     EXPECT_EQ(state_of(0), "waiting");
-    EXPECT_STREQ(g_state.queue[0].error, "request not sent to the hub");
+    EXPECT_STREQ(queue_text(&g_state.queue[0], QUEUE_ERROR), "request not sent to the hub");
 }
 
 TEST_F(DownloadQueue, CommandWithoutASelectedRowDoesNothing) {

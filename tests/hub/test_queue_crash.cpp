@@ -43,9 +43,9 @@ std::set<std::string> entry_parts() {
     for (int i = 0; i < g_state.queue_count; i++) {
         const QueueEntry& e = g_state.queue[i];
         char id[TTH_TEXT_BYTES];
-        download_identity(e.tth, e.nick, e.path, e.size, id);
-        parts.insert(std::string(e.name) + "." + id + ".part");
-        for (int n = 1; n < 4; n++) parts.insert(std::string(e.name) + "." + id + "." + std::to_string(n) + ".part");
+        download_identity(queue_text(&e, QUEUE_TTH), queue_text(&e, QUEUE_NICK), queue_text(&e, QUEUE_PATH), e.size, id);
+        parts.insert(std::string(queue_text(&e, QUEUE_NAME)) + "." + id + ".part");
+        for (int n = 1; n < 4; n++) parts.insert(std::string(queue_text(&e, QUEUE_NAME)) + "." + id + "." + std::to_string(n) + ".part");
     }
     return parts;
 }

@@ -62,7 +62,7 @@ int add(const char* nick, const char* name, uint8_t state, uint64_t size = 4000,
 // The entry's transfer on job 0, requested as the queue's turn leaves it.
 void run_on_job0(int index) {
     const QueueEntry& e = g_state.queue[index];
-    request_download(e.nick, e.path, e.name, "", e.size);
+    request_download(queue_text(&e, QUEUE_NICK), queue_text(&e, QUEUE_PATH), queue_text(&e, QUEUE_NAME), "", e.size);
     g_state.jobs[0].entry_id = e.id;
     g_state.queue[index].state = QUEUE_RUNNING;
 }
@@ -115,7 +115,7 @@ TEST_F(ProgressScreen, RowsShowEachEntryInColumnsThatFollowTheWidth) {
     int done = add("carol", "done.mp3", QUEUE_DONE, 2048);
     g_state.queue[done].tls = 1;
     int failed = add("dan", "fail.mp3", QUEUE_FAILED, 3 << 20, 1 << 20);
-    text_copy(g_state.queue[failed].error, DOWNLOAD_DETAIL_BYTES, "no free slot");
+    queue_text_set(&g_state.queue[failed], QUEUE_ERROR, "no free slot");
     add("eve", "\xe0.mp3", QUEUE_PAUSED, 4000, 1000);  // Cyrillic a
     IdleScript script;
     script.add([](void*) {
@@ -276,8 +276,8 @@ TEST_F(ProgressScreen, MenuCommandsActOnTheSelectedEntryAndTheSelectionFollowsIt
     script.add([](void*) { return !shows("b.mp3") && selected_row().find("a.mp3") != std::string::npos; });
     EXPECT_EQ(run(&script), 0);
     ASSERT_EQ(g_state.queue_count, 2);
-    EXPECT_STREQ(g_state.queue[0].name, "a.mp3");
-    EXPECT_STREQ(g_state.queue[1].name, "d.mp3");
+    EXPECT_STREQ(queue_text(&g_state.queue[0], QUEUE_NAME), "a.mp3");
+    EXPECT_STREQ(queue_text(&g_state.queue[1], QUEUE_NAME), "d.mp3");
     EXPECT_FALSE(file_exists(part_name("bob", "Music\\b.mp3", "b.mp3", "", 4000)));
 }
 
@@ -286,7 +286,7 @@ TEST_F(ProgressScreen, ActionShowsTheSelectedEntrysDetails) {
     int i = queue_add("bob", "Music\\a.mp3", "a.mp3", "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567ABCDEFG", 4000, ENCODING_CP1251);
     g_state.queue[i].held = 1000;
     g_state.queue[i].tries = 2;
-    text_copy(g_state.queue[i].error, DOWNLOAD_DETAIL_BYTES, "no free slot");
+    queue_text_set(&g_state.queue[i], QUEUE_ERROR, "no free slot");
     IdleScript script;
     script.add([](void*) {
         if (!shows("a.mp3")) return false;

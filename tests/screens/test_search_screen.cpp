@@ -45,7 +45,7 @@ int queued_row() {
     if (g_state.queue_count < 1) return -1;
     for (int row = 0; row < g_state.result_count; row++) {
         const SearchResult& r = g_state.results[row];
-        if (strcmp(r.nick, g_state.queue[0].nick) == 0 && strcmp(r.path, g_state.queue[0].path) == 0) return row;
+        if (strcmp(r.nick, queue_text(&g_state.queue[0], QUEUE_NICK)) == 0 && strcmp(r.path, queue_text(&g_state.queue[0], QUEUE_PATH)) == 0) return row;
     }
     return -1;
 }
