@@ -14,23 +14,33 @@
 #               JSON-RPC: magnet.add with the file's TTH, size and name, then
 #               search.send for the TTH, whose result gives the queued file
 #               its source; its file goes to its download folder once whole
-# All three reach the uploader over TLS: eiskaltdcpp requires it by default,
-# kivo offers it (its first favourite), ncdc runs with tls_policy "prefer"
-# and the second eiskaltdcpp keeps its defaults.
+# Mode tls (the default): all three reach the uploader over TLS: eiskaltdcpp
+# requires it by default, kivo offers it, ncdc runs with tls_policy "prefer"
+# and the second eiskaltdcpp keeps its defaults. Mode plain: nobody offers
+# TLS (kivo's favourite has TLS="0", ncdc's tls_policy is "disabled", the
+# second eiskaltdcpp has UseTLS 0) and the uploader does not require it.
 # Each time runs from the request (kivo's "Download" key, ncdc's "d", the
 # magnet.add call) until the file lies under its final name with all its
 # bytes, watched every 5 ms. Each file is compared with the shared one (cmp)
 # and its TTH (rhash --tth) with the one eiskaltdcpp announced, then removed.
-# Prints every round, then the best of each client and which is shortest.
+# Prints every round, then the best of each client and which is shortest;
+# fails when kivo's is not. With BENCH_PERF=<file>, "perf record -g" samples
+# kivo during its downloads into that file (perf report -i <file>).
 # Not part of the test suite.
 #
-#   bash bench/download_side_by_side.sh <kivo-binary> <repo-root> [MiB] [rounds]
-#                                               (default 1024 MiB, 2 rounds)
+#   bash bench/download_side_by_side.sh <kivo-binary> <repo-root> [MiB] [rounds] [tls|plain]
+#                                               (default 1024 MiB, 2 rounds, tls)
 # The uploader hashes the file at its start (about a minute and a half for
 # 1 GiB with its index written); the second eiskaltdcpp takes a few seconds.
 . "$(dirname "$0")/lib.sh" "$@"
 mib=${3:-1024}
 rounds=${4:-2}
+mode=${5:-tls}
+case $mode in
+tls) require_tls="" ncdc_tls=prefer get_tls=1 ;;
+plain) require_tls=0 ncdc_tls=disabled get_tls=0 ;;
+*) bench_fail "mode tls or plain, not $mode" ;;
+esac
 total=$((mib * 1048576 + 4321))
 bench_use_peers
 
@@ -44,11 +54,11 @@ source_tth=$(rhash --tth --simple "$share/$name" | cut -d' ' -f1 | tr a-z A-Z)
 
 bench_start_hub
 status=0
-PEER_HASH_SECONDS=${PEER_HASH_SECONDS:-400} peer_start_eiskalt "$share" "$words" || status=$?
+PEER_EISK_REQUIRE_TLS=$require_tls PEER_HASH_SECONDS=${PEER_HASH_SECONDS:-400} peer_start_eiskalt "$share" "$words" || status=$?
 [ $status = 0 ] || bench_fail "the uploader, eiskaltdcpp-daemon, did not come up: $PEER_ERROR"
 [ "$EISK_TTH" = "$source_tth" ] || bench_fail "eiskaltdcpp announces $EISK_TTH, rhash says $source_tth"
 [ "$EISK_SIZE" = "$total" ] || bench_fail "eiskaltdcpp announces $EISK_SIZE bytes"
-PEER_NCDC_TLS_POLICY=prefer peer_start_ncdc "$BENCH_WORK/ncdc-own/own" "ncdc own note" ncdcget || status=$?
+PEER_NCDC_TLS_POLICY=$ncdc_tls peer_start_ncdc "$BENCH_WORK/ncdc-own/own" "ncdc own note" ncdcget || status=$?
 [ $status = 0 ] || bench_fail "ncdc did not come up: $PEER_ERROR"
 ncdc_file="$NCDC_DIR/session/dl/$name"
 
@@ -74,6 +84,7 @@ cat >"$GET_CONF/DCPlusPlus.xml" <<EOF
 		<ExternalIp type="string">127.0.0.1</ExternalIp>
 		<NoIpOverride type="int">1</NoIpOverride>
 		<UseDHT type="int">0</UseDHT>
+		<UseTLS type="int">$get_tls</UseTLS>
 		<AutoDetectIncomingConnection type="int">0</AutoDetectIncomingConnection>
 		<DownloadDirectory type="string">$GET_DIR/dl/</DownloadDirectory>
 		<TempDownloadDirectory type="string">$GET_DIR/inc/</TempDownloadDirectory>
@@ -109,6 +120,10 @@ get_on_hub() { get_rpc hub.getusers '{"huburl":"nmdc://127.0.0.1:'"$HUB_PORT"'",
 bench_until 40 get_on_hub || bench_fail "the second eiskaltdcpp-daemon never saw eiskpeer on the hub"
 
 bench_favorites 127.0.0.1 "$HUB_PORT" kivoget
+if [ "$mode" = plain ]; then                # only the favourite with TLS="0"
+    grep -v 'Name="Bench"' "$BENCH_FAVORITES" >"$BENCH_FAVORITES.new"
+    mv "$BENCH_FAVORITES.new" "$BENCH_FAVORITES"
+fi
 bench_start_kivo
 bench_keys F1 2                             # Menu, "Connect"
 bench_wait "Welcome to" 15
@@ -154,8 +169,17 @@ kivo_round() {
     sleep 0.3
     bench_wait "$name"
     bench_keys Down Down                    # past "OK" into the list: the only result selected
-    local t
+    local t perf=""
+    if [ -n "${BENCH_PERF:-}" ]; then
+        perf record -g -q -o "$BENCH_PERF" -p "$KIVO_PID" >/dev/null 2>&1 &
+        perf=$!
+        sleep 0.5
+    fi
     t=$(timed "$kivo_file" $BENCH_TMUX send-keys -t kivo F2)
+    if [ -n "$perf" ]; then
+        kill -INT "$perf"
+        wait "$perf" || true
+    fi
     bench_wait " ::downloaded:: TTH verified" 20 >/dev/null
     check_file kivo "$kivo_file"
     echo "$t"
@@ -204,11 +228,11 @@ done
 get_rpc daemon.stop >/dev/null 2>&1 || true
 bench_until 10 e2e_gone "$GET_PID" || kill "$GET_PID" 2>/dev/null || true
 
-awk -v b="$total" -v m="$mib" -v n="$rounds" '
+awk -v b="$total" -v m="$mib" -v n="$rounds" -v mode="$mode" '
     function best(old, new) { return (old == "" || new < old) ? new : old }
     NF == 3 { k = best(k, $1); c = best(c, $2); e = best(e, $3) }
     END {
-        printf "file:  %d MiB + 4321 bytes of random bytes from eiskaltdcpp-daemon over TLS, one download at a time, best of %d\n", m, n
+        printf "file:  %d MiB + 4321 bytes of random bytes from eiskaltdcpp-daemon, %s, one download at a time, best of %d\n", m, mode == "tls" ? "over TLS" : "plain", n
         printf "kivo                %7.3f s %7.1f MB/s\n", k, b / k / 1e6
         printf "ncdc                %7.3f s %7.1f MB/s   %.2f x kivo\n", c, b / c / 1e6, c / k
         printf "eiskaltdcpp-daemon  %7.3f s %7.1f MB/s   %.2f x kivo\n", e, b / e / 1e6, e / k
