@@ -30,6 +30,11 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 # unset: a private one keeps this copy apart from any other kivo on the machine.
 export TMPDIR="$BENCH_WORK/tmp"
 unset XDG_RUNTIME_DIR
+# Kivo's settings, its queue (queue.xml and the part files) and its download
+# folder: all in the scratch folder, never the person's own.
+export XDG_CONFIG_HOME="$BENCH_WORK/config"
+export XDG_DATA_HOME="$BENCH_WORK/kivo-data"
+export XDG_DOWNLOAD_DIR="$BENCH_WORK/cwd"
 mkdir -p "$TMPDIR" "$BENCH_WORK/bin" "$BENCH_WORK/cwd"
 cp "$KIVO_BIN" "$BENCH_WORK/bin/kivo"
 BENCH_FAVORITES="$BENCH_WORK/bin/Favorites.xml"

@@ -9,7 +9,8 @@
 # The soak (bench/soak_kivo.sh, an hour by default) runs only when asked:
 # KIVO_SOAK_MINUTES=60 bash bench/run_all.sh. The side-by-side memory step
 # starts the other clients that are installed (eiskaltdcpp-daemon takes
-# about a minute to come up).
+# about a minute to come up); the side-by-side download needs ncdc and
+# eiskaltdcpp-daemon (its uploader hashes 1 GiB first: a few minutes).
 #
 # The demo hub's big files (about 2.2 GiB) are kept in <build-dir>/demohub-data
 # for the next run.
@@ -53,6 +54,10 @@ step "TLS libraries side by side, 1 GiB over 127.0.0.1 (memory and throughput ag
     bash bench/tls_library.sh "$build" 1024 3
 step "resident memory, idle on the demo hub, beside microdc2, ncdc and eiskaltdcpp-daemon" \
     bash bench/memory_side_by_side.sh "$kivo" "$repo"
+step "peak memory of the download queue: 1 and 3 transfers at once, plain and TLS; 1,000 waiting entries (targets: about 300 kB a transfer, 300 kB for the entries)" \
+    bash bench/memory_queue.sh "$kivo" "$repo" 512 "$build/demohub-data-512"
+step "1 GiB from eiskaltdcpp-daemon over TLS: kivo, ncdc and a second eiskaltdcpp-daemon in turn (target: kivo shortest)" \
+    bash bench/download_side_by_side.sh "$kivo" "$repo" 1024 3
 if [ -n "${KIVO_SOAK_MINUTES:-}" ]; then
     step "soak: $KIVO_SOAK_MINUTES minutes of fast churn and chatter, a download a minute (target: VmRSS and fds flat)" \
         bash bench/soak_kivo.sh "$kivo" "$repo" "$KIVO_SOAK_MINUTES"
