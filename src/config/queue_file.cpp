@@ -392,7 +392,11 @@ void queue_file_load(const char16_t* path) {
     char16_t what[NOTE_UNITS];
     int length = read_text(path);
     Parse parse;
-    if (length < 0 || !parse_text(g_text, length, &parse)) {
+    bool parsed = length >= 0 && parse_text(g_text, length, &parse) != 0;
+    // The text's pages go back: a queue of a thousand entries is a few
+    // hundred kB of text, needed only while it is read or written.
+    memory_release(g_text, sizeof g_text);
+    if (!parsed) {
         wide_format(what, NOTE_UNITS, u"cannot read the download queue in %s", path);
         keep_aside(path, what, u"the queue starts empty");
         return;
@@ -428,6 +432,7 @@ int queue_file_save(const char16_t* path) {
     bool saved = path[0] != 0 && length > 0 && (cut == 0 || folder_create_all(folder)) &&
                  kept_path_with(path, u".new", new_path, KEPT_PATH_UNITS) &&
                  file_replace_whole(path, new_path, g_text, length);
+    memory_release(g_text, sizeof g_text);
     if (!saved && !g_save_failed) {
         wide_format(note, NOTE_UNITS, u"cannot save the download queue to %s; the file there is as it was", path);
         chatlog_append_note(note);

@@ -400,6 +400,10 @@ using ThreadHandle = uintptr_t;
 int thread_start_joinable(ThreadHandle* handle, void (*body)(void* argument), void* argument);
 void thread_join(ThreadHandle handle);
 void sleep_ms(int ms);
+// Gives the pages of a static buffer back to the system (they read as zero
+// after): for a large buffer used now and then, so that it costs resident
+// memory only while in use.
+void memory_release(void* start, size_t bytes);
 uint64_t monotonic_ms();
 // The local wall-clock time of day, as the phone's GetLocalTime gave it:
 // minutes since midnight (0 to 1439).

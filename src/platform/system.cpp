@@ -4,6 +4,8 @@
 // g_thread_start_next). It is the platform's own, shared by whichever thread
 // starts another, so it lives here and not in the client's one record.
 #include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <time.h>
 
 #include <atomic>
@@ -59,6 +61,16 @@ int thread_start_joinable(ThreadHandle* handle, void (*body)(void*), void* argum
 
 void thread_join(ThreadHandle handle) {
     pthread_join((pthread_t)handle, nullptr);
+}
+
+void memory_release(void* start, size_t bytes) {
+    // Only the pages wholly inside the range: a page shared with what lies
+    // around it keeps its bytes.
+    long page = sysconf(_SC_PAGESIZE);
+    if (page <= 0) return;
+    uintptr_t first = ((uintptr_t)start + (uintptr_t)page - 1) & ~((uintptr_t)page - 1);
+    uintptr_t end = ((uintptr_t)start + bytes) & ~((uintptr_t)page - 1);
+    if (end > first) madvise((void*)first, end - first, MADV_DONTNEED);
 }
 
 void sleep_ms(int ms) {
