@@ -51,7 +51,7 @@
 
 namespace {
 
-static_assert(DOWNLOAD_CHUNK_BYTES == RING_BYTES, "the longest receive fills the whole ring");
+static_assert(DOWNLOAD_CHUNK_BYTES == RING_PLAIN_BYTES, "the longest receive is a plain one");
 
 // How often a waiting receive looks at the stop flag.
 constexpr int STOP_CHECK_MS = 200;
