@@ -28,11 +28,13 @@
 // so the mutex orders them; a node is written by its thread before `done`.
 //
 // Each side sleeps only on its own condition and is woken only when it
-// sleeps. A hashing thread sleeps while nothing waits to be claimed; a
-// handed-on segment wakes one of those asleep. A worker that finds the ring
-// full sleeps until half of it is free: the hashing threads, the slower
-// side, then wake it once every RING_SLOTS / 2 segments instead of after
-// each one.
+// sleeps, and each wakes the other only once half of the ring waits for it:
+// a wake costs a switch, and a thread woken at each segment takes the core
+// from the one that woke it. A hashing thread sleeps while nothing waits to
+// be claimed; the worker wakes one of those asleep once RING_SLOTS / 2
+// segments wait unclaimed (and all of them when the ring finishes). A
+// worker that finds the ring full sleeps until half of it is free: the
+// hashing threads then wake it once every RING_SLOTS / 2 segments.
 //
 // State of this file alone: one ring per job, each with its lock, sleep
 // counts and threads. They are the working memory of that job's transfer,
@@ -58,6 +60,8 @@ constexpr int TIGER_BYTES = 24;
 constexpr int STACK_NODES = 64;
 // A sleeping worker is woken when no more than this many slots wait.
 constexpr uint64_t RING_RESUME_FILLED = RING_SLOTS / 2;
+// A sleeping hashing thread is woken when this many segments wait unclaimed.
+constexpr uint64_t RING_WAKE_WAITING = RING_SLOTS / 2;
 
 static_assert(RING_SLOT_BYTES % 1024 == 0 && (RING_SLOT_BYTES & (RING_SLOT_BYTES - 1)) == 0,
               "a slot is a power-of-two count of whole leaves");
@@ -182,13 +186,15 @@ void hash_segments(void* hasher) {
 }
 
 // Hands on the current slot with its fill; the worker holds no slot after.
+// Segments handed on below the wake mark wait for a thread that is awake,
+// for the mark, or for the ring's end.
 void hand_on(Ring& r) {
     bool wake = false;
     {
         std::lock_guard<std::mutex> hold(r.mutex);
         r.lengths[r.published % RING_SLOTS] = r.fill;
         r.published++;
-        wake = r.hashers_sleeping > 0;
+        wake = r.hashers_sleeping > 0 && r.published - r.claimed >= RING_WAKE_WAITING;
     }
     r.fill = 0;
     if (wake) r.slot_filled.notify_one();
