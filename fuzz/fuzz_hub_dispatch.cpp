@@ -26,7 +26,7 @@ void fresh_state() {
     client_state_reset();
     u16_copy(g_state.line_break, LINE_BREAK_UNITS, u"\r\n");
     text_copy(g_state.settings.nick, NICK_BYTES, "kivo");
-    download_set_phase(DOWNLOAD_IDLE);
+    download_set_phase(0, DOWNLOAD_IDLE);
 }
 
 void check_tail() {
@@ -51,7 +51,7 @@ void check_tables() {
         if (find_user(user.name) != s) abort();  // the index finds every present user at his slot
     }
     // Nothing from the hub alone may start or request a download.
-    if (download_running() || download_requested() || download_row() != -1) abort();
+    if (download_running(0) || download_requested(0) || download_phase(0) != DOWNLOAD_IDLE) abort();
     if (chatlog_length() > CHATLOG_TEXT_UNITS) abort();
 }
 

@@ -47,7 +47,7 @@ bool fresh_session(HubEncoding encoding, const char* password) {
     text_copy(g_state.settings.password, PASSWORD_BYTES, password);
     g_state.settings.encoding = encoding;
     hub_encoding_set(encoding);
-    download_set_phase(DOWNLOAD_IDLE);
+    download_set_phase(0, DOWNLOAD_IDLE);
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair) != 0) return false;
     g_state.hub_socket = pair[0];
@@ -77,7 +77,7 @@ void check_state() {
     if (g_state.hub_socket == 0 && (g_state.hub_phase != HUB_OFFLINE || g_state.hub_out_len != 0)) abort();
     if (g_state.hub_socket != 0 && g_state.hub_phase != HUB_ONLINE) abort();
     if (chatlog_length() > CHATLOG_TEXT_UNITS) abort();
-    if (download_running() || download_requested()) abort();
+    if (download_running(0) || download_requested(0)) abort();
 }
 
 // Only password answers go to the hub, and none without a password.

@@ -2,10 +2,9 @@
 //
 // Writing: each value is turned into UTF-8 (the 8-bit texts from code page
 // 1251, the password from the encoding it is kept in, the folder from
-// UTF-16) and escaped for a double-quoted attribute: & < > " as entities,
-// tab, line feed and carriage return as character references (so they are
-// not read back as blanks). Other control characters cannot stand in XML
-// 1.0 at all and are left out; Option's fields never hold them.
+// UTF-16) and escaped for a double-quoted attribute (config/kept_file.h).
+// Control characters other than tab and line breaks cannot stand in XML 1.0
+// at all and are left out; Option's fields never hold them.
 //
 // State of this file alone: none (expat parses in config/xml_arena.h).
 //
@@ -16,6 +15,7 @@
 #include <cstring>
 
 #include "config/hub_address.h"
+#include "config/kept_file.h"
 #include "config/xml_arena.h"
 #include "platform/platform.h"
 #include "state/client_state.h"
@@ -25,8 +25,6 @@ namespace {
 const char ROOT_NAME[] = "KivoSettings";
 constexpr int VALUE_UTF8_BYTES = 3 * NICK_BYTES;  // one value as UTF-8: 3 bytes per 1251 byte
 constexpr int ADDRESS_TEXT_BYTES = 160;            // scheme, host:port and keyprint
-constexpr int ASIDE_TRIES = 10;
-constexpr int NEW_SUFFIX_UNITS = 24;  // ".new", ".bad-<20 digits>-<n>"
 static_assert(SETTINGS_TEXT_BYTES <= FAVORITES_FILE_BYTES, "the file is read into the favourites' text buffer");
 // Every value escaped (6 bytes for one character at most, 4 for a UTF-16
 // pair) and the names and head around them.
@@ -45,57 +43,19 @@ const EncodingName ENCODING_NAMES[] = {
     {ENCODING_CP1252, "cp1252"},
 };
 
-// Appends to a fixed text, remembering that something did not fit.
-struct Out {
-    char* text;
-    int bytes;
-    int length;
-    bool full;
-};
-
-void put_n(Out* out, const char* text, int n) {
-    if (out->full || n >= out->bytes - out->length) {
-        out->full = true;
-        return;
-    }
-    memcpy(out->text + out->length, text, (size_t)n);
-    out->length += n;
-    out->text[out->length] = 0;
+// name="value" on a line of its own.
+void put_attribute(XmlOut* out, const char* name, const char* utf8) {
+    xml_put(out, "\n    ");
+    xml_put_attribute(out, name, utf8);
 }
 
-void put(Out* out, const char* text) {
-    put_n(out, text, (int)strlen(text));
-}
-
-// name="value" with the UTF-8 value escaped.
-void put_attribute(Out* out, const char* name, const char* utf8) {
-    put(out, "\n    ");
-    put(out, name);
-    put(out, "=\"");
-    for (const char* p = utf8; *p != 0; p++) {
-        switch (*p) {
-            case '&': put(out, "&amp;"); break;
-            case '<': put(out, "&lt;"); break;
-            case '>': put(out, "&gt;"); break;
-            case '"': put(out, "&quot;"); break;
-            case '\t': put(out, "&#9;"); break;
-            case '\n': put(out, "&#10;"); break;
-            case '\r': put(out, "&#13;"); break;
-            default:
-                if ((unsigned char)*p >= 0x20) put_n(out, p, 1);  // bytes of UTF-8 sequences included
-                break;
-        }
-    }
-    put(out, "\"");
-}
-
-void put_wide(Out* out, const char* name, const char16_t* text) {
+void put_wide(XmlOut* out, const char* name, const char16_t* text) {
     char utf8[VALUE_UTF8_BYTES];
     utf16_to_utf8(text, -1, utf8, VALUE_UTF8_BYTES);
     put_attribute(out, name, utf8);
 }
 
-void put_1251(Out* out, const char* name, const char* text) {
+void put_1251(XmlOut* out, const char* name, const char* text) {
     char16_t wide[NICK_BYTES];
     cp1251_to_utf16(text, -1, wide, NICK_BYTES);
     put_wide(out, name, wide);
@@ -209,33 +169,14 @@ void XMLCALL element_start(void* data, const XML_Char* name, const XML_Char** at
     if (strcmp(name, ROOT_NAME) != 0 || !take_element(attributes, parse->into)) parse->bad = true;
 }
 
-// "<path><suffix>" into dst whole, or false.
 bool path_with(const char16_t* path, const char16_t* suffix, char16_t* dst) {
-    if (u16_len(path) + u16_len(suffix) >= SETTINGS_PATH_UNITS + NEW_SUFFIX_UNITS) return false;
-    u16_copy(dst, SETTINGS_PATH_UNITS + NEW_SUFFIX_UNITS, path);
-    u16_append(dst, SETTINGS_PATH_UNITS + NEW_SUFFIX_UNITS, suffix);
-    return true;
-}
-
-// Renames the file aside under a name not taken; 1 with that name in aside.
-int keep_aside(const char16_t* path, char16_t* aside) {
-    unsigned long long now = wall_clock_seconds();
-    for (int n = 0; n < ASIDE_TRIES; n++) {
-        char16_t suffix[NEW_SUFFIX_UNITS];
-        if (n == 0) wide_format(suffix, NEW_SUFFIX_UNITS, u".bad-%llu", now);
-        else wide_format(suffix, NEW_SUFFIX_UNITS, u".bad-%llu-%d", now, n);
-        if (!path_with(path, suffix, aside)) return 0;
-        int result = file_rename_new(path, aside);
-        if (result == FILE_RENAMED) return 1;
-        if (result == FILE_RENAME_FAILED) return 0;
-    }
-    return 0;
+    return kept_path_with(path, suffix, dst, SETTINGS_PATH_UNITS + KEPT_SUFFIX_UNITS) != 0;
 }
 
 void note_unreadable(const char16_t* path) {
-    char16_t aside[SETTINGS_PATH_UNITS + NEW_SUFFIX_UNITS];
+    char16_t aside[SETTINGS_PATH_UNITS + KEPT_SUFFIX_UNITS];
     char16_t note[NOTE_UNITS];
-    if (keep_aside(path, aside)) {
+    if (kept_file_aside(path, aside, SETTINGS_PATH_UNITS + KEPT_SUFFIX_UNITS)) {
         wide_format(note, NOTE_UNITS, u"cannot read the settings in %s: kept as %s; the settings start from the defaults",
                     path, aside);
     } else {
@@ -264,11 +205,11 @@ int encoding_from_name(const char* name, uint8_t* encoding) {
 }
 
 int settings_text_make(const SessionSettings* s, char* out_text, int out_bytes) {
-    Out out = {out_text, out_bytes, 0, false};
-    if (out_bytes > 0) out_text[0] = 0;
-    put(&out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    put(&out, "<!-- Kivo's settings, as Menu > Option saved them; written anew on each OK. -->\n<");
-    put(&out, ROOT_NAME);
+    if (out_bytes <= 0) return 0;
+    XmlOut out = xml_out_begin(out_text, out_bytes);
+    xml_put(&out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    xml_put(&out, "<!-- Kivo's settings, as Menu > Option saved them; written anew on each OK. -->\n<");
+    xml_put(&out, ROOT_NAME);
     char server[ADDRESS_TEXT_BYTES];
     server_text(s, server, ADDRESS_TEXT_BYTES);
     put_attribute(&out, "Server", server);
@@ -281,9 +222,9 @@ int settings_text_make(const SessionSettings* s, char* out_text, int out_bytes) 
     put_wide(&out, "DownloadFolder", s->download_folder);
     put_attribute(&out, "ChatTimestamps", s->chat_timestamps ? "1" : "0");
     put_attribute(&out, "TlsTransfers", s->tls_transfers_off ? "0" : "1");
-    put(&out, "/>\n");
+    xml_put(&out, "/>\n");
     if (out.full) {
-        if (out_bytes > 0) out_text[0] = 0;
+        out_text[0] = 0;
         return 0;
     }
     return out.length;
@@ -329,7 +270,7 @@ int settings_save(const char16_t* path) {
     }
     char text[SETTINGS_TEXT_BYTES];
     int length = settings_text_make(&g_state.settings, text, SETTINGS_TEXT_BYTES);
-    char16_t new_path[SETTINGS_PATH_UNITS + NEW_SUFFIX_UNITS];
+    char16_t new_path[SETTINGS_PATH_UNITS + KEPT_SUFFIX_UNITS];
     if (length > 0 && path_with(path, u".new", new_path) && file_replace_whole(path, new_path, text, length)) return 1;
     wide_format(note, NOTE_UNITS, u"cannot save the settings to %s; the file there is as it was", path);
     chatlog_append_note(note);

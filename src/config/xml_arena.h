@@ -1,5 +1,5 @@
 // The memory expat parses in: one static arena, so reading Kivo's XML files
-// (Favorites.xml, settings.xml) takes no heap. One parse at a time, on the
+// (Favorites.xml, settings.xml, queue.xml) takes no heap. One parse at a time, on the
 // user-interface thread; the arena is reset when the parser is made and
 // when it is freed.
 #pragma once

@@ -14,9 +14,9 @@
 // thread runs the handshake right after the connect, within the same time
 // limit and cancel flag, checks the certificate's keyprint against the one
 // the address named, and sends and receives everything after it through the
-// session. The session lives in the login's run and stays there for the life
-// of the connection (the library keeps pointers into it); hub_close ends it
-// before it closes the socket. A failed handshake or a keyprint that does not
+// session. The login's Link (socket and session) lives in its run and stays
+// there for the life of the connection (the library keeps pointers into
+// it); hub_close ends the session before it closes the socket. A failed handshake or a keyprint that does not
 // match ends the login before a byte of it is sent: never in the clear.
 //
 // Limits (every byte from the hub is untrusted):
@@ -42,10 +42,10 @@
 // State of this file alone: the login runs. Each is owned by its thread from
 // the start until it posts its result, then by the user-interface thread,
 // which frees it; two of them, so a new Connect need not wait for a login it
-// gave up to end. And the TLS session of the online connection (in the run
-// that made it), or none when the hub is plain or there is no connection.
+// gave up to end. And the Link of the online connection (in the run that
+// made it), or none when there is no connection.
 //
-// Reaches g_state: hub_socket, hub_phase, the login generation, hub_nick,
+// Reaches g_state: hub_socket, hub_login_error, hub_phase, the login generation, hub_nick,
 // hub_address and hub_name, the unsent messages, the receive tail, the
 // settings (the password is cleared when the hub refuses it), main_window,
 // the line break, the time limit, the UserTable (emptied), the ChatLog and
@@ -63,8 +63,6 @@
 
 namespace {
 
-// How often a waiting login looks at its cancel flag.
-constexpr int CANCEL_CHECK_MS = 200;
 constexpr int LOGIN_RUNS = 2;
 // A session note with a text from the hub in it, in the hub's encoding.
 constexpr int SESSION_NOTE_BYTES = 600;
@@ -82,16 +80,17 @@ struct LoginRun {
     uint8_t tls;  // the hub is nmdcs://: the login goes through session
     char keyprint[TLS_KEYPRINT_BYTES];
     LoginTls tls_login;
-    int result;  // written by the login thread before it posts
+    LoginError result;  // written by the login thread before it posts
     char reply[FIRST_REPLY_BYTES + 1];
     int reply_length;
     // Opened by the login thread; once the result is taken, the online
-    // connection's session until hub_close (UI thread).
-    TlsSession session;
+    // connection's socket and session until hub_close (UI thread).
+    Link link;
 };
 LoginRun g_login_runs[LOGIN_RUNS];
-// The session of the online connection, or nullptr when it is plain.
-TlsSession* g_hub_session;
+// The Link of the online connection (in the run that made it), or nullptr
+// when there is none.
+Link* g_hub_link;
 // The run of the login thread that asks: its give-up check has no argument.
 thread_local LoginRun* t_login_run;
 
@@ -104,33 +103,24 @@ void set_flag(uint8_t& f, bool on) {
 
 int login_give_up() { return t_login_run != nullptr && flag(t_login_run->cancel) ? 1 : 0; }
 
-// One receive of the login within timeout_ms, through the session when there
-// is one, that gives up when give_up says so: what recv_timeout returns, or
-// -3 when given up.
-int recv_within(int sock, TlsSession* session, char* buffer, int bytes, int timeout_ms, int (*give_up)()) {
-    uint64_t start = monotonic_ms();
-    for (;;) {
-        if (give_up != nullptr && give_up()) return -3;
-        uint64_t waited = monotonic_ms() - start;
-        if (waited >= (uint64_t)timeout_ms) return -2;
-        int left = timeout_ms - (int)waited;
-        int slice = left < CANCEL_CHECK_MS ? left : CANCEL_CHECK_MS;
-        int got = session != nullptr ? tls_recv_timeout(session, buffer, bytes, slice)
-                                     : recv_timeout(sock, buffer, bytes, slice);
-        if (got != -2) return got;
-    }
+// hub_login's give-up check, as a Link's stop check.
+struct GiveUp {
+    int (*check)();
+};
+int ask_give_up(void* argument) {
+    const GiveUp* give_up = (const GiveUp*)argument;
+    return give_up->check != nullptr && give_up->check() != 0 ? 1 : 0;
 }
 
-// A login thread: the whole login, then its result to the main window.
 void login_thread(void* argument) {
     LoginRun* run = (LoginRun*)argument;
     t_login_run = run;
-    run->tls_login.session = &run->session;
     run->tls_login.keyprint = run->keyprint;
     run->tls_login.reason[0] = '\0';
     run->tls_login.seen[0] = '\0';
     run->result = hub_login(run->host, run->port, run->nick, run->share, run->announce_tls != 0, run->reply,
-                            &run->reply_length, run->timeout_ms, login_give_up, run->tls ? &run->tls_login : nullptr);
+                            &run->reply_length, run->timeout_ms, login_give_up, &run->link,
+                            run->tls ? &run->tls_login : nullptr);
     // main_window is set once, before any login starts.
     post_message(g_state.main_window, WM_HUB_LOGIN, (WPARAM)(run - g_login_runs), (LPARAM)run->generation);
 }
@@ -152,7 +142,7 @@ void hub_note(const char16_t* format, const char* reason = "") {
 }
 
 struct LoginFailure {
-    int code;
+    LoginError code;
     const char* text;
 };
 const LoginFailure LOGIN_FAILURES[] = {
@@ -171,7 +161,7 @@ const LoginFailure LOGIN_FAILURES[] = {
 };
 
 // A connect failure of the platform as a login result.
-int login_connect_failure(int tcp_result) {
+LoginError login_connect_failure(int tcp_result) {
     switch (tcp_result) {
     case TCP_LOOKUP_FAILED: return LOGIN_NAME_NOT_FOUND;
     case TCP_CONNECT_REFUSED: return LOGIN_REFUSED;
@@ -180,18 +170,20 @@ int login_connect_failure(int tcp_result) {
     }
 }
 
-// A failed receive of the login (recv_within's 0, -1, -2, -3) as a login result.
-int login_receive_failure(int got) {
-    if (got == 0) return LOGIN_CLOSED;
-    if (got == -2) return LOGIN_TIMED_OUT;
-    if (got == -3) return LOGIN_CANCELLED;
-    return LOGIN_NO_HUB;
+// A receive of the login that brought nothing, as a login result.
+LoginError login_receive_failure(LinkWait wait) {
+    switch (wait) {
+    case LINK_CLOSED: return LOGIN_CLOSED;
+    case LINK_TIMED_OUT: return LOGIN_TIMED_OUT;
+    case LINK_STOPPED: return LOGIN_CANCELLED;
+    default: return LOGIN_NO_HUB;
+    }
 }
 
 // A login that could not start or did not succeed: its note, with the
 // handshake's own reason when it failed, or both keyprints when the hub's
 // was not the one named (tls, when the hub is nmdcs://).
-void login_failed(int code, const LoginTls* tls = nullptr) {
+void login_failed(LoginError code, const LoginTls* tls = nullptr) {
     g_state.hub_phase = HUB_OFFLINE;
     char why[TLS_REASON_BYTES + 2 * TLS_KEYPRINT_BYTES + 64];
     text_copy(why, (int)sizeof why, login_failure_text(code));
@@ -210,23 +202,21 @@ void login_failed(int code, const LoginTls* tls = nullptr) {
 }
 
 // The login's TLS part after the connect: the handshake, then the keyprint.
-// 0 with the session open, or a LOGIN_* code with it closed.
-int login_tls_start(int sock, const char* host, int timeout_ms, int (*give_up)(), LoginTls* tls) {
-    if (!tls_handshake(tls->session, sock, host, timeout_ms, give_up, tls->reason, TLS_REASON_BYTES)) {
-        return give_up != nullptr && give_up() ? LOGIN_CANCELLED : LOGIN_TLS_FAILED;
+// LOGIN_OK with the session open, or the failure (the Link still to close).
+LoginError login_tls_start(Link* link, const char* host, int timeout_ms, GiveUp* give_up, LoginTls* tls) {
+    if (!link_start_tls(link, host, timeout_ms, ask_give_up, give_up, tls->reason, TLS_REASON_BYTES)) {
+        return ask_give_up(give_up) ? LOGIN_CANCELLED : LOGIN_TLS_FAILED;
     }
-    tls_keyprint(tls->session, tls->seen, TLS_KEYPRINT_BYTES);
-    if (tls->keyprint == nullptr || tls->keyprint[0] == '\0') return 0;
-    if (strcmp(tls->seen, tls->keyprint) == 0) return 0;
-    tls_close(tls->session);
+    tls_keyprint(&link->session, tls->seen, TLS_KEYPRINT_BYTES);
+    if (tls->keyprint == nullptr || tls->keyprint[0] == '\0') return LOGIN_OK;
+    if (strcmp(tls->seen, tls->keyprint) == 0) return LOGIN_OK;
     return LOGIN_KEYPRINT_MISMATCH;
 }
 
 // Ends a login that failed after its connect: the session (when open) and
 // the socket; returns the code.
-int login_abandon(int sock, TlsSession* session, int code) {
-    if (session != nullptr) tls_close(session);
-    closesocket(sock);
+LoginError login_abandon(Link* link, LoginError code) {
+    link_close(link);
     return code;
 }
 
@@ -236,36 +226,38 @@ void login_finished(WPARAM index, LPARAM generation) {
     LoginRun& run = g_login_runs[index];
     if (!run.busy || run.generation != (uint32_t)generation) return;
     bool wanted = current_run() == &run && !flag(run.cancel);
-    int result = run.result;
+    LoginError result = run.result;
     if (!wanted) {
-        if (result > 0) login_abandon(result, run.tls ? &run.session : nullptr, 0);
+        link_close(&run.link);  // empty already when the login failed
         run.busy = 0;
         return;
     }
-    if (result < 0) {
+    g_state.hub_login_error = result;
+    if (result != LOGIN_OK) {
         run.busy = 0;
-        g_state.hub_socket = result;
         login_failed(result, run.tls ? &run.tls_login : nullptr);
         return;
     }
-    g_state.hub_socket = result;
-    g_hub_session = run.tls ? &run.session : nullptr;
+    int sock = run.link.socket;
+    g_state.hub_socket = sock;
+    g_hub_link = &run.link;
+    bool tls = run.link.tls != 0;
     g_state.hub_phase = HUB_ONLINE;
     g_state.hub_out_len = 0;
     g_state.hub_tail_len = 0;
-    if (socket_async_select(result, g_state.main_window, WM_SOCKET_EVENT, HUB_EVENT_MASK) != 0) {
+    if (socket_async_select(sock, g_state.main_window, WM_SOCKET_EVENT, HUB_EVENT_MASK) != 0) {
         chatlog_append(u"wsa select Error ");
     }
     // The library may hold bytes of the hub's beyond its first reply, which
     // no socket event would announce: one read looks (and re-arms).
-    if (g_hub_session != nullptr) {
-        post_message(g_state.main_window, WM_SOCKET_EVENT, (WPARAM)result, (LPARAM)make_long(FD_READ, 0));
+    if (tls) {
+        post_message(g_state.main_window, WM_SOCKET_EVENT, (WPARAM)sock, (LPARAM)make_long(FD_READ, 0));
     }
     timer_set(g_state.main_window, KEEPALIVE_TIMER, KEEPALIVE_MS);
     hub_note(u"connected to %S");
     // An nmdcs:// address without its keyprint takes any certificate: the
     // one seen is shown once, so that the person can pin it.
-    if (g_hub_session != nullptr && run.keyprint[0] == '\0' && run.tls_login.seen[0] != '\0') {
+    if (tls && run.keyprint[0] == '\0' && run.tls_login.seen[0] != '\0') {
         char16_t note[NOTICE_UNITS];
         wide_format(note, NOTICE_UNITS, u"the hub's keyprint is %S: add ?kp=%S to its address to pin it",
                     run.tls_login.seen, run.tls_login.seen);
@@ -285,22 +277,27 @@ void login_finished(WPARAM index, LPARAM generation) {
 }
 
 // Reads the hub's first message (its lock) into lock (LOCK_RECEIVE_BYTES)
-// up to its '|', within timeout_ms in all. Returns the message's length with
-// its '|', *have the bytes received (the lock and what came after it in the
-// same receive), or a LOGIN_* code.
-int receive_lock(int sock, TlsSession* session, char* lock, int* have, int timeout_ms, int (*give_up)()) {
+// up to its '|', within timeout_ms in all: *length gets the message's length
+// with its '|', *have the bytes received (the lock and what came after it in
+// the same receive). LOGIN_OK, or how the login fails.
+LoginError receive_lock(Link* link, char* lock, int* length, int* have, int timeout_ms, GiveUp* give_up) {
     uint64_t start = monotonic_ms();
     *have = 0;
     for (;;) {
         int room = LOCK_RECEIVE_BYTES - 1 - *have;
         if (room < 1) return LOGIN_LOCK_TOO_LONG;
         uint64_t waited = monotonic_ms() - start;
+        // Past the limit the receive still takes what is already there.
         int left = waited >= (uint64_t)timeout_ms ? 0 : timeout_ms - (int)waited;
-        int got = recv_within(sock, session, lock + *have, room, left, give_up);
-        if (got < 1) return login_receive_failure(got);
+        int got = 0;
+        LinkWait wait = link_receive(link, lock + *have, room, &got, left, ask_give_up, give_up);
+        if (wait != LINK_DATA) return login_receive_failure(wait);
         const char* bar = (const char*)memchr(lock + *have, '|', (size_t)got);
         *have += got;
-        if (bar != nullptr) return (int)(bar - lock) + 1;
+        if (bar != nullptr) {
+            *length = (int)(bar - lock) + 1;
+            return LOGIN_OK;
+        }
     }
 }
 
@@ -323,26 +320,28 @@ int tcp_connect(const char* host, const char* port_text, int type) {
     return tcp_connect_within(host, port_text, type, g_state.hub_io_timeout_ms, nullptr);
 }
 
-int hub_login(const char* host, const char* port, const char* nick, const char* share, bool announce_tls,
-              char* reply, int* reply_length, int timeout_ms, int (*give_up)(), LoginTls* tls) {
+LoginError hub_login(const char* host, const char* port, const char* nick, const char* share, bool announce_tls,
+                     char* reply, int* reply_length, int timeout_ms, int (*give_up)(), Link* link, LoginTls* tls) {
     *reply_length = 0;
     reply[0] = '\0';
+    link_init(link);
+    GiveUp asked = {give_up};
     int sock = tcp_connect_within(host, port, SOCKET_STREAM, timeout_ms, give_up);
-    if (give_up != nullptr && give_up()) {
+    if (ask_give_up(&asked)) {
         if (sock >= 0) closesocket(sock);
         return LOGIN_CANCELLED;
     }
     if (sock < 0) return login_connect_failure(sock);
-    TlsSession* session = nullptr;
+    link_plain(link, sock);
     if (tls != nullptr) {
-        int failed = login_tls_start(sock, host, timeout_ms, give_up, tls);
-        if (failed != 0) return login_abandon(sock, nullptr, failed);
-        session = tls->session;
+        LoginError failed = login_tls_start(link, host, timeout_ms, &asked, tls);
+        if (failed != LOGIN_OK) return login_abandon(link, failed);
     }
     char lock[LOCK_RECEIVE_BYTES];
     int have = 0;
-    int lock_length = receive_lock(sock, session, lock, &have, timeout_ms, give_up);
-    if (lock_length < 0) return login_abandon(sock, session, lock_length);
+    int lock_length = 0;
+    LoginError failed = receive_lock(link, lock, &lock_length, &have, timeout_ms, &asked);
+    if (failed != LOGIN_OK) return login_abandon(link, failed);
     traffic_add_received(LOCK_COUNTED_BYTES);
 
     // Only a second character 'L' is checked: the message is taken as "$Lock ...".
@@ -358,26 +357,20 @@ int hub_login(const char* host, const char* port, const char* nick, const char* 
     reply[kept] = '\0';
     char block[LOGIN_BLOCK_BYTES];
     int length = build_login_block(key, nick, share, announce_tls, block, LOGIN_BLOCK_BYTES);
-    if (length < 0) return login_abandon(sock, session, LOGIN_TOO_LONG);
-    if (session != nullptr) {
-        if (tls_send_within(session, block, length, timeout_ms) != length) {
-            return login_abandon(sock, session, LOGIN_SEND_FAILED);
-        }
-    } else if (send_once(sock, block, length) < 1 && send_once(sock, block, length) < 1) {
-        // One retry; a blocking send of a block this small goes out whole.
-        return login_abandon(sock, session, LOGIN_SEND_FAILED);
-    }
+    if (length < 0) return login_abandon(link, LOGIN_TOO_LONG);
+    if (!link_send_all(link, block, length, timeout_ms)) return login_abandon(link, LOGIN_SEND_FAILED);
     traffic_add_sent((uint32_t)length);
 
-    int got = recv_within(sock, session, reply + kept, FIRST_REPLY_BYTES - kept, timeout_ms, give_up);
-    if (got < 1) return login_abandon(sock, session, login_receive_failure(got));
+    int got = 0;
+    LinkWait wait = link_receive(link, reply + kept, FIRST_REPLY_BYTES - kept, &got, timeout_ms, ask_give_up, &asked);
+    if (wait != LINK_DATA) return login_abandon(link, login_receive_failure(wait));
     traffic_add_received((uint32_t)got);
     reply[kept + got] = '\0';
     *reply_length = kept + got;
-    return sock;
+    return LOGIN_OK;
 }
 
-const char* login_failure_text(int code) {
+const char* login_failure_text(LoginError code) {
     for (const LoginFailure& failure : LOGIN_FAILURES)
         if (failure.code == code) return failure.text;
     return "network error";
@@ -389,11 +382,17 @@ void hub_close() {
         // Unregister first, so the loop stops watching this socket number
         // before the system can hand it out again.
         socket_async_select(g_state.hub_socket, g_state.main_window, 0, 0);
-        if (g_hub_session != nullptr) tls_close(g_hub_session);
-        closesocket(g_state.hub_socket);
+        // A socket handed in without its login's Link (tests) is closed as plain.
+        Link plain;
+        Link* link = g_hub_link;
+        if (link == nullptr) {
+            link_plain(&plain, g_state.hub_socket);
+            link = &plain;
+        }
+        link_close(link);
         timer_kill(g_state.main_window, KEEPALIVE_TIMER);
     }
-    g_hub_session = nullptr;
+    g_hub_link = nullptr;
     g_state.hub_socket = 0;
     g_state.hub_tail_len = 0;
     g_state.hub_out_len = 0;
@@ -477,7 +476,7 @@ void hub_exit_command(Window main_screen) {
     dialog_end(main_screen, 0);
 }
 
-bool hub_tls_online() { return g_state.hub_phase == HUB_ONLINE && g_hub_session != nullptr; }
+bool hub_tls_online() { return g_state.hub_phase == HUB_ONLINE && g_hub_link != nullptr && g_hub_link->tls; }
 
 bool hub_login_running() {
     for (const LoginRun& run : g_login_runs)
@@ -487,8 +486,6 @@ bool hub_login_running() {
 
 intptr_t hub_window_message(uint32_t message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
-    case WM_SOCKET_EVENT:
-        return hub_socket_event(wparam, lparam);
     case WM_HUB_LOGIN:
         login_finished(wparam, lparam);
         return TRUE;
@@ -502,8 +499,8 @@ intptr_t hub_window_message(uint32_t message, WPARAM wparam, LPARAM lparam) {
 }
 
 int hub_receive_once(char* buffer, int bytes) {
-    if (g_hub_session == nullptr) return recv_once(g_state.hub_socket, buffer, bytes);
-    int got = tls_recv_once(g_hub_session, buffer, bytes);
+    if (g_hub_link == nullptr || !g_hub_link->tls) return recv_once(g_state.hub_socket, buffer, bytes);
+    int got = tls_recv_once(&g_hub_link->session, buffer, bytes);
     // The session ended (close_notify) or failed (a broken or forged record):
     // nothing more can be read from it, whether or not the socket closes.
     if (got == 0) hub_connection_lost("closed by the hub");
@@ -512,8 +509,8 @@ int hub_receive_once(char* buffer, int bytes) {
 }
 
 int hub_send_some(const char* data, int bytes) {
-    if (g_hub_session == nullptr) return send_nonblocking(g_state.hub_socket, data, bytes);
-    return tls_send_nonblocking(g_hub_session, data, bytes);
+    if (g_hub_link == nullptr || !g_hub_link->tls) return send_nonblocking(g_state.hub_socket, data, bytes);
+    return tls_send_nonblocking(&g_hub_link->session, data, bytes);
 }
 
 bool hub_send(const char* data, int length) {

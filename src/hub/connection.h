@@ -3,29 +3,18 @@
 // itself ($GetPass, refusals, redirects), and the main screen's Connect,
 // Disconnect and exit commands.
 //
-// g_state.hub_socket holds the open hub socket (> 0), the negative code of the
-// last failed login, or 0 when there is none (before the first Connect, while
-// a login runs, and after every close). Closing always leaves 0, so a socket
-// number is never closed twice even after the system has handed it out again.
+// g_state.hub_socket holds the open hub socket (> 0), or 0 when there is none
+// (before the first Connect, while a login runs, after a failed login and
+// after every close). Closing always leaves 0, so a socket number is never
+// closed twice even after the system has handed it out again. How the last
+// login ended is g_state.hub_login_error, apart from it.
 // g_state.hub_phase says whether a login runs or the hub is online.
 #pragma once
 
+#include "platform/link.h"
 #include "platform/platform.h"
 #include "platform/tls.h"
-
-// hub_login results besides a socket.
-constexpr int LOGIN_NO_HUB = -2;       // the connect or a receive failed otherwise (a socket error)
-constexpr int LOGIN_SEND_FAILED = -3;  // both sends of the login block failed
-constexpr int LOGIN_TOO_LONG = -4;     // nick and share text overflow the block: refused
-constexpr int LOGIN_CANCELLED = -5;    // given up on request (Back, Disconnect, a new Connect)
-constexpr int LOGIN_NAME_NOT_FOUND = -6;  // the host name has no address
-constexpr int LOGIN_REFUSED = -7;      // nothing listens at the address
-constexpr int LOGIN_TIMED_OUT = -8;    // the connect or the lock or first reply took too long
-constexpr int LOGIN_CLOSED = -9;       // the hub closed before its lock or first reply
-constexpr int LOGIN_NO_RUN = -10;      // no login could be started (no thread, or both runs still ending)
-constexpr int LOGIN_TLS_FAILED = -11;  // the TLS handshake failed: LoginTls.reason says why
-constexpr int LOGIN_KEYPRINT_MISMATCH = -12;  // the hub's certificate is not the one its address names
-constexpr int LOGIN_LOCK_TOO_LONG = -13;  // no '|' ends the hub's first message within LOCK_RECEIVE_BYTES - 1
+#include "state/client_state.h"
 
 constexpr int LOCK_RECEIVE_BYTES = 1000;  // the hub's lock, its '|' and the NUL room
 // What the hub sent after its lock and one receive after the login block.
@@ -47,10 +36,9 @@ constexpr uint32_t KEEPALIVE_TIMER = 1;
 // The hub's connect: tcp_connect_within bounded by g_state.hub_io_timeout_ms.
 int tcp_connect(const char* host, const char* port_text, int type);
 
-// The TLS side of a login to an nmdcs:// hub. The session is opened in place
-// and must stay where it is for the life of the connection.
+// The TLS side of a login to an nmdcs:// hub. The session is opened in the
+// login's Link, which must stay where it is for the life of the connection.
 struct LoginTls {
-    TlsSession* session;
     const char* keyprint;  // the keyprint the hub's certificate must have; empty: any
     char reason[TLS_REASON_BYTES];  // why the handshake failed (LOGIN_TLS_FAILED)
     // The keyprint of the certificate the hub showed, once the handshake is
@@ -63,17 +51,19 @@ struct LoginTls {
 // the keyprint check, reads the hub's first message up to its '|' (over
 // several receives when it comes in pieces), answers its lock, sends the
 // login block with nick and share (in the hub's encoding; its $MyINFO
-// offers TLS transfers when announce_tls is set) in one send and receives
-// once more. reply (FIRST_REPLY_BYTES + 1 bytes: terminated, its length in
+// offers TLS transfers when announce_tls is set) whole and receives once
+// more. reply (FIRST_REPLY_BYTES + 1 bytes: terminated, its length in
 // *reply_length) gets what came after the lock and that receive: hub
-// messages, for the dispatcher. With tls all of it goes through the session. Every wait is bounded by timeout_ms; with give_up, it
-// gives up (LOGIN_CANCELLED) soon after that returns nonzero. Returns the
-// socket (blocking; with tls its session open) or one of the LOGIN_* codes
-// above but LOGIN_NO_RUN (the session then closed). Nothing is sent after a
+// messages, for the dispatcher. With tls all of it goes through the
+// session. Every wait is bounded by timeout_ms; with give_up, it gives up
+// (LOGIN_CANCELLED) soon after that returns nonzero. Returns LOGIN_OK with
+// link open (its socket blocking; with tls its session open), or another
+// LoginError but LOGIN_NO_RUN with link empty. Nothing is sent after a
 // failed handshake or a keyprint that does not match. Uses no shared state
 // but the traffic totals.
-int hub_login(const char* host, const char* port, const char* nick, const char* share, bool announce_tls,
-              char* reply, int* reply_length, int timeout_ms, int (*give_up)(), LoginTls* tls = nullptr);
+LoginError hub_login(const char* host, const char* port, const char* nick, const char* share, bool announce_tls,
+                     char* reply, int* reply_length, int timeout_ms, int (*give_up)(), Link* link,
+                     LoginTls* tls = nullptr);
 
 // Unregisters and closes the hub socket when one is open (ending its TLS
 // session first); leaves 0 and the
@@ -95,7 +85,7 @@ void hub_close();
 // "TLS handshake failed: <reason>", a keyprint that does not match "TLS
 // handshake failed: the hub's keyprint does not match" (its note goes on
 // with ": expected <keyprint named>, seen <keyprint shown>").
-const char* login_failure_text(int code);
+const char* login_failure_text(LoginError code);
 
 // Command Connect: empties the UserTable, closes the connection (a login
 // still running is given up), takes the hub's address, the encoding and nick
@@ -117,9 +107,10 @@ bool hub_login_running();
 // True while the hub is online over TLS (an nmdcs:// hub): the title says so.
 bool hub_tls_online();
 
-// The main window's messages that belong to the hub connection: socket
-// events, login results and the keep-alive timer. Returns TRUE when the
-// message was one of them.
+// The main window's messages that the hub connection posts or sets for
+// itself: login results and the keep-alive timer. Returns TRUE when the
+// message was one of them. Socket events come as a HubEvent
+// (hub_socket_event), which the main screen makes of the socket message.
 intptr_t hub_window_message(uint32_t message, WPARAM wparam, LPARAM lparam);
 
 // Plain or TLS: the two calls through which the online hub connection moves

@@ -134,32 +134,25 @@ bool hub_read() {
 
 }  // namespace
 
-intptr_t hub_socket_event(WPARAM, LPARAM lparam) {
-    // The socket in wparam is not used: the hub socket is the only one
-    // registered for this message, and a close that comes after the socket
-    // was closed finds nothing left to lose.
-    switch (low_word((uintptr_t)lparam)) {
-        case FD_READ:
-            if (hub_read()) return TRUE;
+void hub_socket_event(HubEvent event) {
+    // The hub socket is the only one registered for socket events, and a
+    // close that comes after the socket was closed finds nothing left to lose.
+    switch (event.kind) {
+        case HUB_EVENT_READABLE:
+            if (hub_read()) return;
             break;
-        case FD_WRITE:
-            hub_flush();  // the socket takes more: what was kept back goes out
-            return TRUE;
-        case FD_OOB:
+        case HUB_EVENT_WRITABLE:
+            hub_flush();
+            return;
+        case HUB_EVENT_URGENT:
             chatlog_append(u" OOB ");
             break;
-        case FD_CLOSE: {
-            // Comes once the data before it has been read. The error in the
-            // high word: 0 when the hub closed in order.
-            int error = high_word((uintptr_t)lparam);
-            hub_connection_lost(error == 0 ? "closed by the hub" : socket_error_text(error));
-            break;
-        }
-        default:
+        case HUB_EVENT_CLOSED:
+            // Comes once the data before it has been read.
+            hub_connection_lost(event.error == 0 ? "closed by the hub" : socket_error_text(event.error));
             break;
     }
     repaint_request(g_state.main_window);
-    return TRUE;
 }
 
 int hub_tail_restore(char* buffer) {

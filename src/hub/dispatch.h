@@ -17,11 +17,22 @@ constexpr int HUB_RECEIVE_BYTES = 2000;  // one receive of hub data
 constexpr int HUB_DATA_BYTES = (HUB_TAIL_BYTES - 1) + HUB_RECEIVE_BYTES + 1;
 constexpr int32_t HUB_TAIL_DROPPING = -1;
 
-// The socket event message (1025) of the hub socket; the main screen calls it.
-// Low word of lparam: FD_READ makes one receive and dispatches it, FD_OOB
-// appends its notice, FD_CLOSE ends the connection as lost (the reason from
-// the error in the high word). Always TRUE.
-intptr_t hub_socket_event(WPARAM wparam, LPARAM lparam);
+// What the socket layer says of the hub socket, as the main screen hands it
+// over (it makes these of the platform's socket event message).
+enum HubEventKind : uint8_t {
+    HUB_EVENT_READABLE,  // data waits: one receive, dispatched
+    HUB_EVENT_WRITABLE,  // the socket takes more: what was kept back goes out
+    HUB_EVENT_URGENT,    // out-of-band data came: a notice in the chat
+    HUB_EVENT_CLOSED,    // the hub closed, or the socket failed: error says which
+};
+struct HubEvent {
+    HubEventKind kind;
+    int error;  // HUB_EVENT_CLOSED: the socket's error, 0 when the hub closed in order
+};
+
+// One event of the hub socket. A close ends the connection as lost, its
+// reason from the error. Asks for a repaint unless a read dispatched.
+void hub_socket_event(HubEvent event);
 
 // Copies the kept tail to the front of buffer (HUB_DATA_BYTES); returns its length.
 int hub_tail_restore(char* buffer);

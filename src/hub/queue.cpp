@@ -36,6 +36,8 @@ const char PASSIVE_TOO[] = " is passive too: two passive clients cannot connect"
 
 uint64_t g_saved_ms;  // when queue.xml was last written
 
+void save_when_due(bool now);
+
 int find_entry(uint32_t id) {
     for (int i = 0; i < g_state.queue_count; i++) {
         if (g_state.queue[i].id == id) return i;
@@ -103,6 +105,7 @@ void take_end(QueueEntry& entry, const DownloadJob& job, DownloadEnd end) {
     case END_WRITE:
     case END_RENAME:
     case END_HASH:
+    case END_VANISHED:
         entry.state = QUEUE_FAILED;
         return;
     default:
@@ -123,6 +126,8 @@ void collect_ended() {
         download_set_ended(job, 0);
         j.entry_id = 0;
         changed();
+        // A finished file is kept as done at once: a restart must not fetch it again.
+        if (index >= 0 && g_state.queue[index].state == QUEUE_DONE) save_when_due(true);
     }
 }
 
@@ -149,6 +154,24 @@ void withdraw_unanswered() {
         text_copy(j.detail, DOWNLOAD_DETAIL_BYTES, "no answer from the user");
         download_set_outcome(job, DOWNLOAD_FAILED);
         download_set_ended(job, 1);
+    }
+}
+
+// Requests that went through a hub which is gone can no longer be
+// answered: their entries wait for the next connection, no try counted.
+void withdraw_offline() {
+    if (g_state.hub_phase == HUB_ONLINE) return;
+    for (int job = 0; job < DOWNLOAD_JOBS; job++) {
+        DownloadJob& j = g_state.jobs[job];
+        if (!download_requested(job) || !withdraw(job)) continue;
+        int index = find_entry(j.entry_id);
+        j.entry_id = 0;
+        if (index < 0) continue;
+        QueueEntry& entry = g_state.queue[index];
+        if (entry.state == QUEUE_RUNNING) entry.state = QUEUE_WAITING;
+        entry.retry_ms = 0;
+        if (entry.tries > 0) entry.tries--;
+        changed();
     }
 }
 
@@ -228,6 +251,9 @@ void start_waiting() {
         if (entry.state != QUEUE_WAITING || entry.retry_ms > now) continue;
         int job = free_job();
         if (job < 0) return;
+        // The entry is in queue.xml before its part can exist, so that a
+        // part on disk always has its entry, whenever the process ends.
+        save_when_due(true);
         start_entry(entry, job);
     }
 }
@@ -324,6 +350,7 @@ void queue_add_result(int row, int name_row) {
 
 void queue_tick() {
     collect_ended();
+    withdraw_offline();
     withdraw_unanswered();
     collect_ended();
     start_waiting();

@@ -156,6 +156,11 @@ int64_t file_length(int file) {
     return (int64_t)st.st_size;
 }
 
+int file_unlinked(int file) {
+    struct stat st;
+    return fstat(file, &st) == 0 && st.st_nlink == 0 ? 1 : 0;
+}
+
 int file_seek_end(int file) {
     return lseek(file, 0, SEEK_END) >= 0 ? 1 : 0;
 }

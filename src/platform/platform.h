@@ -341,6 +341,8 @@ void file_write_room_set(int64_t bytes);
 void file_close(int file);
 // Length of an open file in bytes, or -1.
 int64_t file_length(int file);
+// 1 when the open file has no name left (removed while open).
+int file_unlinked(int file);
 // Moves the position to the end of the file; 1 or 0.
 int file_seek_end(int file);
 // Renames from to to only when no file of the name to exists, so nothing is

@@ -202,7 +202,7 @@ intptr_t main_screen_other(Window screen, uint32_t message, WPARAM wparam, LPARA
         queue_look(screen);
         return TRUE;
     }
-    return hub_window_message(message, wparam, lparam);
+    return main_screen_hub_message(message, wparam, lparam);
 }
 
 // Back gives up a login that is still running; otherwise it does nothing
@@ -215,6 +215,28 @@ const ScreenKind MAIN_SCREEN = {
 };
 
 }  // namespace
+
+intptr_t main_screen_hub_message(uint32_t message, WPARAM wparam, LPARAM lparam) {
+    if (message != WM_SOCKET_EVENT) return hub_window_message(message, wparam, lparam);
+    // The socket in wparam is not needed: the hub socket is the only one
+    // registered for this message. The event is in the low word of lparam,
+    // a close's error in the high word.
+    HubEvent event = {HUB_EVENT_READABLE, 0};
+    switch (low_word((uintptr_t)lparam)) {
+    case FD_READ: event.kind = HUB_EVENT_READABLE; break;
+    case FD_WRITE: event.kind = HUB_EVENT_WRITABLE; break;
+    case FD_OOB: event.kind = HUB_EVENT_URGENT; break;
+    case FD_CLOSE:
+        event.kind = HUB_EVENT_CLOSED;
+        event.error = high_word((uintptr_t)lparam);
+        break;
+    default:
+        repaint_request(g_state.main_window);  // as for any event the hub does not know
+        return TRUE;
+    }
+    hub_socket_event(event);
+    return TRUE;
+}
 
 namespace {
 

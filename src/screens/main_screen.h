@@ -10,6 +10,10 @@
 void send_input_line();
 
 intptr_t main_screen_proc(Window screen, uint32_t message, WPARAM wparam, LPARAM lparam);
+// The main window's messages that belong to the hub: the socket event
+// message becomes a HubEvent for hub_socket_event; login results and the
+// keep-alive go to hub_window_message. TRUE when the message was one of them.
+intptr_t main_screen_hub_message(uint32_t message, WPARAM wparam, LPARAM lparam);
 
 // The paint rule: the title (main_screen_title) first; the chat view shows
 // the ChatLog's newest lines or, while the person reads back, the lines

@@ -317,6 +317,7 @@ enum DownloadEnd : uint8_t {
     END_WORKER,      // the thread could not be started
     END_UNANSWERED,  // no $ConnectToMe came for the request in time
     END_PASSIVE,     // the user is passive, as the client is: never asked
+    END_VANISHED,    // the part file was removed while it was written
 };
 
 struct DownloadJob {
@@ -438,6 +439,23 @@ enum HubPhase : uint8_t {
     HUB_ONLINE,       // logged in: the socket is registered for socket events
 };
 
+// How the last login ended (hub/connection.h makes them, hub_login returns them).
+enum LoginError : uint8_t {
+    LOGIN_OK = 0,             // none failed yet, or the last login succeeded
+    LOGIN_NO_HUB,             // the connect or a receive failed otherwise (a socket error)
+    LOGIN_SEND_FAILED,        // the login block did not go out whole in time
+    LOGIN_TOO_LONG,           // nick and share text overflow the block: refused
+    LOGIN_CANCELLED,          // given up on request (Back, Disconnect, a new Connect)
+    LOGIN_NAME_NOT_FOUND,     // the host name has no address
+    LOGIN_REFUSED,            // nothing listens at the address
+    LOGIN_TIMED_OUT,          // the connect or the lock or first reply took too long
+    LOGIN_CLOSED,             // the hub closed before its lock or first reply
+    LOGIN_NO_RUN,             // no login could be started (no thread, or both runs still ending)
+    LOGIN_TLS_FAILED,         // the TLS handshake failed: LoginTls.reason says why
+    LOGIN_KEYPRINT_MISMATCH,  // the hub's certificate is not the one its address names
+    LOGIN_LOCK_TOO_LONG,      // no '|' ends the hub's first message within LOCK_RECEIVE_BYTES - 1
+};
+
 // "host:port" of the hub of the latest Connect (1251, as the settings hold it).
 constexpr int HUB_ADDRESS_BYTES = HUB_HOST_BYTES + HUB_PORT_BYTES;
 // The hub's name as its last $HubName said it, in UTF-16; longer is cut.
@@ -470,7 +488,8 @@ struct ClientState {
     Window main_window;
     Window search_window;
     Window progress_window;  // the open Downloads screen, 0 when none
-    int32_t hub_socket;  // socket, negative code of the last login, 0 before any
+    int32_t hub_socket;  // the open hub socket while online; 0: none
+    uint8_t hub_login_error;  // a LoginError: how the last login ended
     uint8_t hub_phase;   // a HubPhase
     uint32_t hub_login_generation;  // counts Connects: a login's result is taken only by its own
     uint8_t hub_text_encoding;      // a HubEncoding, never Auto: read through hub_encoding()

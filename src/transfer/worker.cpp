@@ -43,6 +43,7 @@
 
 #include "state/client_state.h"
 #include "state/text_scan.h"
+#include "platform/link.h"
 #include "platform/tls.h"
 #include "transfer/download.h"
 #include "protocol/handshake.h"
@@ -105,6 +106,7 @@ const DownloadNote DOWNLOAD_NOTES[] = {
     {END_RENAME, " ::download failed:: no free name for the finished file"},
     {END_WORKER, " ::download failed:: cannot start worker"},
     {END_UNANSWERED, " ::download failed:: no answer from the user"},
+    {END_VANISHED, " ::download failed:: the part file vanished"},
 };
 
 struct GreetingReason {
@@ -118,12 +120,12 @@ const GreetingReason GREETING_REASONS[] = {
     {GREETING_NO_KEY_BAR, "unterminated $Key"},      {GREETING_NUL_BYTE, "NUL byte"},
 };
 
-// The worker's own storage, on its stack. The TLS session stays where it is
-// from the handshake to tls_close: the library keeps pointers into it.
+// The worker's own storage, on its stack. The Link stays where it is from
+// the handshake to link_close: the TLS library keeps pointers into it.
 struct WorkerRun {
     int job;         // the job's number: its DownloadJob, handover and ring
-    int socket;      // -1 until connected
-    int tls;         // 1 while session is open: every byte to and from the peer goes through it
+    // The connection to the peer, plain or TLS: every byte goes through it.
+    Link link;
     int file;        // the part file, FILE_INVALID until opened
     int part_created;  // 1 when this run created the part file
     int silence_ms;
@@ -138,14 +140,8 @@ struct WorkerRun {
     char final_name[FINAL_NAME_BYTES];
     char16_t part[LOCAL_NAME_UNITS];
     char reply[HANDSHAKE_RECEIVE_BYTES];  // the greeting, then the reply
-    TlsSession session;
 };
 
-// Results of receive_bounded besides a byte count.
-constexpr int RECEIVE_CLOSED = 0;
-constexpr int RECEIVE_ERROR = -1;
-constexpr int RECEIVE_SILENT = -2;
-constexpr int RECEIVE_STOPPED = -3;
 
 DownloadJob& job_of(const WorkerRun* run) { return g_state.jobs[run->job]; }
 const WorkerHandover& handover_of(const WorkerRun* run) { return g_handovers[run->job]; }
@@ -156,26 +152,18 @@ bool stopping(const WorkerRun* run) { return download_stop_requested(run->job) !
 thread_local int t_job = 0;
 int stop_asked() { return download_stop_requested(t_job); }
 
-// One receive of at most bytes, waiting at most the silence limit in slices
-// so that "Stop" is seen within STOP_CHECK_MS.
-int receive_bounded(WorkerRun* run, char* dst, int bytes) {
-    uint64_t start = monotonic_ms();
-    for (;;) {
-        if (stopping(run)) return RECEIVE_STOPPED;
-        uint64_t waited = monotonic_ms() - start;
-        if (waited >= (uint64_t)run->silence_ms) return RECEIVE_SILENT;
-        uint64_t left = (uint64_t)run->silence_ms - waited;
-        int slice = left < (uint64_t)STOP_CHECK_MS ? (int)left : STOP_CHECK_MS;
-        int got = run->tls ? tls_recv_timeout(&run->session, dst, bytes, slice)
-                           : recv_timeout(run->socket, dst, bytes, slice);
-        if (got != RECEIVE_SILENT) return got < RECEIVE_CLOSED ? RECEIVE_ERROR : got;
-    }
+int job_stopping(void* run) { return stopping((const WorkerRun*)run) ? 1 : 0; }
+
+// One receive of at most bytes, waiting at most the silence limit; the stop
+// flag is seen several times a second.
+LinkWait receive_bounded(WorkerRun* run, char* dst, int bytes, int* got) {
+    return link_receive(&run->link, dst, bytes, got, run->silence_ms, job_stopping, run);
 }
 
 // How a handshake or data receive that yielded no bytes ends the download.
-DownloadEnd end_of_receive(int got, DownloadEnd if_closed) {
-    if (got == RECEIVE_STOPPED) return END_STOPPED;
-    if (got == RECEIVE_SILENT) return END_SILENT;
+DownloadEnd end_of_receive(LinkWait wait, DownloadEnd if_closed) {
+    if (wait == LINK_STOPPED) return END_STOPPED;
+    if (wait == LINK_TIMED_OUT) return END_SILENT;
     return if_closed;
 }
 
@@ -184,10 +172,9 @@ DownloadEnd end_of_receive(int got, DownloadEnd if_closed) {
 // record: they are bounded by the silence limit.
 bool send_counted(WorkerRun* run, const char* data, int bytes) {
     if (bytes < 0) return false;
-    int sent = run->tls ? tls_send_within(&run->session, data, bytes, run->silence_ms)
-                        : send_once(run->socket, data, bytes);
-    if (sent > 0) traffic_add_sent((uint32_t)sent);
-    return sent == bytes;
+    if (!link_send_all(&run->link, data, bytes, run->silence_ms)) return false;
+    traffic_add_sent((uint32_t)bytes);
+    return true;
 }
 
 const char* greeting_reason(GreetingStatus status) {
@@ -202,8 +189,9 @@ const char* greeting_reason(GreetingStatus status) {
 DownloadEnd receive_more(WorkerRun* run) {
     int room = HANDSHAKE_RECEIVE_BYTES - 1 - run->reply_length;
     if (room <= 0) return END_LENGTH;
-    int got = receive_bounded(run, run->reply + run->reply_length, room);
-    if (got <= 0) return end_of_receive(got, END_CLOSED);
+    int got = 0;
+    LinkWait wait = receive_bounded(run, run->reply + run->reply_length, room, &got);
+    if (wait != LINK_DATA) return end_of_receive(wait, END_CLOSED);
     traffic_add_received((uint32_t)got);
     run->reply_length += got;
     run->reply[run->reply_length] = 0;
@@ -363,6 +351,15 @@ DownloadEnd exchange_request(WorkerRun* run, const PeerGreeting& greeting) {
     return receive_adc_send(run, &asked);
 }
 
+// The download folder and the parts folder, made (private to the user, like
+// every folder Kivo makes) when missing.
+DownloadEnd make_folders(WorkerRun* run) {
+    const WorkerHandover& handover = handover_of(run);
+    if (handover.folder[0] != 0 && !folder_create_all(handover.folder)) return END_FOLDER;
+    if (handover.parts[0] != 0 && !folder_create_all(handover.parts)) return END_FOLDER;
+    return END_DONE;
+}
+
 // Opens the part file of this download (transfer/local_file.h), continuing
 // what it holds.
 DownloadEnd open_part(WorkerRun* run) {
@@ -370,10 +367,7 @@ DownloadEnd open_part(WorkerRun* run) {
     const DownloadJob& job = job_of(run);
     download_identity(job.tth, job.nick, job.path, job.size, id);
     const WorkerHandover& handover = handover_of(run);
-    // Made (private to the user, like every folder Kivo makes) when missing.
-    if (handover.folder[0] != 0 && !folder_create_all(handover.folder)) return END_FOLDER;
     const char16_t* parts = handover.parts[0] != 0 ? handover.parts : handover.folder;
-    if (parts[0] != 0 && !folder_create_all(parts)) return END_FOLDER;
     int file = part_open(run->name, id, job.size, run->part, LOCAL_NAME_UNITS, &run->part_created, parts);
     if (file == FILE_NOT_OWN) return END_PART_NAME;
     if (file == FILE_INVALID) return END_FILE;
@@ -450,8 +444,9 @@ DownloadEnd receive_file(WorkerRun* run) {
         int room = 0;
         char* slot = ring_slot(run->job, &room);
         int want = due < (uint64_t)room ? (int)due : room;
-        int got = receive_bounded(run, slot, want);
-        if (got <= 0) return end_of_receive(got, END_SHORT);
+        int got = 0;
+        LinkWait wait = receive_bounded(run, slot, want, &got);
+        if (wait != LINK_DATA) return end_of_receive(wait, END_SHORT);
         traffic_add_received((uint32_t)got);
         DownloadEnd end = take_chunk(run, slot, got);
         if (end != END_DONE) return end;
@@ -463,6 +458,9 @@ DownloadEnd receive_file(WorkerRun* run) {
 // that does not match is removed. Then the part takes its free name, in the
 // download folder.
 DownloadEnd verify_and_name(WorkerRun* run) {
+    // Bytes written into a part that lost its name are gone with it: no
+    // rename could bring them back.
+    if (file_unlinked(run->file)) return END_VANISHED;
     if (run->hashing) {
         download_set_phase(run->job, DOWNLOAD_VERIFYING);
         char root[TTH_TEXT_BYTES];
@@ -487,9 +485,8 @@ DownloadEnd verify_and_name(WorkerRun* run) {
 // connect. The host as the server name: an IPv4 address (as peers give it)
 // sends no SNI. Peers' certificates are self-signed: not verified.
 DownloadEnd start_tls(WorkerRun* run, const char* host) {
-    if (tls_handshake(&run->session, run->socket, host, DOWNLOAD_CONNECT_MS, stop_asked, run->detail,
-                      DOWNLOAD_DETAIL_BYTES)) {
-        run->tls = 1;
+    if (link_start_tls(&run->link, host, DOWNLOAD_CONNECT_MS, job_stopping, run, run->detail,
+                       DOWNLOAD_DETAIL_BYTES)) {
         return END_DONE;
     }
     return stopping(run) ? END_STOPPED : END_TLS;
@@ -501,10 +498,13 @@ DownloadEnd run_download(WorkerRun* run, const char* request) {
     download_set_link(run->job, DOWNLOAD_LINK_NONE);  // a peer tried before (another nick) is not this one
     ConnectAddress address;
     if (!parse_connect_request(request, (int)strlen(handover_of(run).own_nick), &address)) return END_REQUEST;
+    // What can fail here fails before anyone is connected to.
+    if (!make_safe_file_name(job_of(run).short_name, run->name, RESULT_SHORT_BYTES)) return END_NAME;
+    DownloadEnd end = make_folders(run);
+    if (end != END_DONE) return end;
     int sock = tcp_connect_within(address.host, address.port, SOCKET_STREAM, DOWNLOAD_CONNECT_MS, stop_asked);
     if (sock < 0) return stopping(run) ? END_STOPPED : END_CONNECT;
-    run->socket = sock;
-    DownloadEnd end;
+    link_plain(&run->link, sock);
     if (address.tls) {
         end = start_tls(run, address.host);
         if (end != END_DONE) return end;
@@ -561,14 +561,10 @@ void release_run(WorkerRun* run) {
     if (run->file != FILE_INVALID) {
         bool empty = file_length(run->file) == 0;
         file_close(run->file);
-        if (empty && run->part_created) file_remove(run->part);
+        if (empty && run->part_created) file_remove_own(run->part);
     }
     run->file = FILE_INVALID;
-    // The session first: its goodbye still needs the socket.
-    if (run->tls) tls_close(&run->session);
-    run->tls = 0;
-    if (run->socket >= 0) closesocket(run->socket);
-    run->socket = -1;
+    link_close(&run->link);
 }
 
 // The reason of a note, after its " ::download failed:: " head, as the queue
@@ -624,8 +620,7 @@ AfterMismatch after_mismatch(WorkerRun* run) {
 
 void reset_run(WorkerRun* run, int job) {
     run->job = job;
-    run->socket = -1;
-    run->tls = 0;
+    link_init(&run->link);
     run->file = FILE_INVALID;
     run->part_created = 0;
     run->silence_ms = g_handovers[job].silence_ms;

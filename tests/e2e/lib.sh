@@ -47,6 +47,7 @@ unset XDG_RUNTIME_DIR
 # Kivo's settings folder, and its download folder where the tests look for
 # downloaded files: both in the scratch folder, never the person's own.
 export XDG_CONFIG_HOME="$E2E_WORK/config"
+export XDG_DATA_HOME="$E2E_WORK/data"
 export XDG_DOWNLOAD_DIR="$E2E_WORK/cwd"
 unset KIVO_DEMO_TLS_HUB
 mkdir -p "$TMPDIR" "$E2E_WORK/bin" "$E2E_WORK/cwd"
@@ -235,8 +236,11 @@ e2e_title() {
 
 # The main screen's title says the session: "not connected", or the hub's
 # name (its address until the name came) and "(N users)", then " TLS" over
-# TLS; " [PM: nick...]" after it while a private message waits unread.
-e2e_main_shown() { e2e_title | grep -qE '^(not connected|.* \([0-9]+ users?\)( TLS)?)( \[PM: .*\])?$'; }
+# TLS, " N downloads" while transfers run or wait for their peer; " [PM:
+# nick...]" after it while a private message waits unread.
+e2e_main_shown() {
+    e2e_title | grep -qE '^(not connected|.* \([0-9]+ users?\)( TLS)?( [0-9]+ downloads?)?)( \[PM: .*\])?$'
+}
 e2e_wait_main() { e2e_until "${1:-10}" e2e_main_shown || e2e_fail "the main screen is not on top"; }
 
 e2e_keys() { $E2E_TMUX send-keys -t kivo "$@"; sleep 0.2; }

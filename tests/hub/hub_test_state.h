@@ -14,6 +14,7 @@
 
 #include "hub/connection.h"
 #include "platform/platform.h"
+#include "screens/main_screen.h"
 #include "state/client_state.h"
 
 inline void hub_test_state(const std::string& port_text = "2225") {
@@ -92,7 +93,7 @@ inline void pump_for(int ms) {
 inline bool login_settled() { return !hub_login_running() && g_state.hub_phase != HUB_CONNECTING; }
 
 // Connect as the menu does, then the loop until the login's result is taken
-// (g_state.main_window's procedure must pass WM_HUB_LOGIN to hub_window_message).
+// (g_state.main_window's procedure must pass its messages to main_screen_hub_message).
 inline bool connect_and_wait(int timeout_ms = 5000) {
     hub_connect_command();
     return pump_until(login_settled, timeout_ms);
@@ -139,7 +140,7 @@ protected:
             password_asks_++;
             return TRUE;
         }
-        return hub_window_message(message, wparam, lparam);
+        return main_screen_hub_message(message, wparam, lparam);
     }
 
     // Connects to a hub that answers the login with reply and waits until

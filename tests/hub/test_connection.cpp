@@ -32,23 +32,30 @@ protected:
         hub_test_state();
         g_state.hub_io_timeout_ms = 2000;
     }
-    void TearDown() override { g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS; }
+    void TearDown() override {
+        link_close(&link_);  // a test that stopped early
+        g_state.hub_io_timeout_ms = HUB_IO_TIMEOUT_MS;
+    }
 
     // The whole login with the settings' nick and share text, bounded by the
     // time limit, on this thread.
-    int login(const char* port, int (*give_up)() = nullptr, const char* nick = nullptr) {
+    LoginError login(const char* port, int (*give_up)() = nullptr, const char* nick = nullptr) {
         reply_length_ = -1;
-        return hub_login("127.0.0.1", port, nick != nullptr ? nick : g_state.hub_nick, g_state.settings.share_size,
-                         false, reply_, &reply_length_, g_state.hub_io_timeout_ms, give_up);
+        LoginError result =
+            hub_login("127.0.0.1", port, nick != nullptr ? nick : g_state.hub_nick, g_state.settings.share_size, false,
+                      reply_, &reply_length_, g_state.hub_io_timeout_ms, give_up, &link_);
+        // Open after a success only: a failed login leaves nothing to close.
+        EXPECT_EQ(link_.socket >= 0, result == LOGIN_OK);
+        return result;
     }
 
     // Logs in to the hub and returns what it received; closes the socket.
-    std::string login_bytes(TestHub& hub, int* result = nullptr) {
-        int sock = login(hub.port_text().c_str());
-        if (result != nullptr) *result = sock;
-        if (sock > 0) {
+    std::string login_bytes(TestHub& hub, LoginError* result = nullptr) {
+        LoginError ended = login(hub.port_text().c_str());
+        if (result != nullptr) *result = ended;
+        if (ended == LOGIN_OK) {
             EXPECT_TRUE(hub.wait_received(0, BLOCK_END, 2000));
-            closesocket(sock);
+            link_close(&link_);
         }
         return hub.received(0);
     }
@@ -57,6 +64,7 @@ protected:
 
     char reply_[FIRST_REPLY_BYTES + 1];
     int reply_length_ = -1;
+    Link link_ = {-1, 0, {}};
 };
 
 }  // namespace
@@ -64,9 +72,9 @@ protected:
 TEST_F(Login, BlockAnswersTheLockWithItsKeyAndTheFirstReplyIsHandedBack) {
     TestHub hub;
     hub.send("$Lock abc Pk=test|").expect(BLOCK_END).send(REPLY);
-    int result = 0;
+    LoginError result = LOGIN_NO_HUB;
     EXPECT_EQ(login_bytes(hub, &result), SUPPORTS + "$Key V0\x10|" + AFTER_KEY);
-    EXPECT_GT(result, 0);
+    EXPECT_EQ(result, LOGIN_OK);
     EXPECT_EQ(reply(), REPLY);
     EXPECT_EQ(reply_[reply_length_], '\0');
 }
@@ -104,7 +112,7 @@ TEST_F(Login, LockSplitOverReceivesIsKeyedWhole) {
 TEST_F(Login, OverlongLockFailsTheLoginAndSendsNothing) {
     TestHub hub;
     hub.send("$Lock " + std::string(3 * LOCK_RECEIVE_BYTES, 'L'));
-    int result = 0;
+    LoginError result = LOGIN_OK;
     EXPECT_EQ(login_bytes(hub, &result), "");
     EXPECT_EQ(result, LOGIN_LOCK_TOO_LONG);
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
@@ -144,13 +152,14 @@ TEST_F(Login, HostThatDoesNotResolveIsALookupFailure) {
     GTEST_SKIP() << "name lookups cannot run under ThreadSanitizer";
 #endif
     EXPECT_EQ(tcp_connect("", "2225", SOCKET_STREAM), TCP_LOOKUP_FAILED);
-    EXPECT_EQ(hub_login("", "2225", "n", "1", false, reply_, &reply_length_, 2000, nullptr), LOGIN_NAME_NOT_FOUND);
+    EXPECT_EQ(hub_login("", "2225", "n", "1", false, reply_, &reply_length_, 2000, nullptr, &link_),
+              LOGIN_NAME_NOT_FOUND);
 }
 
 TEST_F(Login, HubClosingBeforeItsLockFails) {
     TestHub hub;
     hub.close();
-    int result = 0;
+    LoginError result = LOGIN_OK;
     EXPECT_EQ(login_bytes(hub, &result), "");
     EXPECT_EQ(result, LOGIN_CLOSED);
     EXPECT_EQ(traffic_received(), 0u);
@@ -177,14 +186,13 @@ TEST_F(Login, ReplyLongerThanItsBufferIsCutToItAndTerminated) {
     TestHub hub;
     const std::string long_reply = "<Bot> " + std::string(2 * FIRST_REPLY_BYTES, 'r') + "|";
     hub.send("$Lock abc Pk=x|").expect(BLOCK_END).send(long_reply);
-    int sock = login(hub.port_text().c_str());
-    ASSERT_GT(sock, 0);
+    ASSERT_EQ(login(hub.port_text().c_str()), LOGIN_OK);
     // One receive: however much of it arrived at once, never more than the buffer.
     EXPECT_GT(reply_length_, 0);
     EXPECT_LE(reply_length_, FIRST_REPLY_BYTES);
     EXPECT_EQ(reply(), long_reply.substr(0, (size_t)reply_length_));
     EXPECT_EQ(reply_[reply_length_], '\0');
-    closesocket(sock);
+    link_close(&link_);
 }
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "hub/connection.h"
 #include "hub/dispatch.h"
-#include "hub/download_request.h"
+#include "hub/queue.h"
 #include "hub/hub_test_state.h"
 #include "support/test_hub.h"
 #include "transfer/download.h"
@@ -28,7 +28,7 @@ constexpr int LOGIN_MARGIN_MS = 1000;
 
 
 intptr_t hub_window_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
-    return hub_window_message(message, wparam, lparam);
+    return main_screen_hub_message(message, wparam, lparam);
 }
 
 int open_descriptors() {
@@ -110,7 +110,8 @@ TEST_F(HubFaults, HubClosingOrFallingSilentAtEachLoginStepFailsTheConnect) {
         step.script(hub);
         uint64_t took = connect_to(hub);
         EXPECT_LT(took, (uint64_t)(3 * IO_TIMEOUT_MS + LOGIN_MARGIN_MS));
-        EXPECT_LE(g_state.hub_socket, 0);
+        EXPECT_EQ(g_state.hub_socket, 0);
+        EXPECT_EQ(g_state.hub_login_error, step.closes ? LOGIN_CLOSED : LOGIN_TIMED_OUT);
         EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
         const std::string failed =
             note_connecting() + note_cannot_connect(step.closes ? "closed by the hub" : "timed out");

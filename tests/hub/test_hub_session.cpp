@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -38,7 +39,7 @@ int g_socket_events;
 intptr_t probe_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_SOCKET_EVENT) g_socket_events++;
     if (message == WM_PAINT) g_paints++;
-    return hub_window_message(message, wparam, lparam);
+    return main_screen_hub_message(message, wparam, lparam);
 }
 
 
@@ -139,7 +140,8 @@ TEST_F(HubSession, LockInPiecesIsAnsweredWholeAndAnOverlongOneFailsTheLogin) {
     TestHub overlong;
     overlong.send("$Lock " + std::string(3 * LOCK_RECEIVE_BYTES, 'L'));
     connect_to(overlong);
-    EXPECT_EQ(g_state.hub_socket, LOGIN_LOCK_TOO_LONG);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_login_error, LOGIN_LOCK_TOO_LONG);
     EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("the hub's lock is too long"));
     EXPECT_TRUE(overlong.wait_client_closed(0, 2000));
     EXPECT_EQ(overlong.received(0), "");
@@ -148,7 +150,8 @@ TEST_F(HubSession, LockInPiecesIsAnsweredWholeAndAnOverlongOneFailsTheLogin) {
 TEST_F(HubSession, RefusedConnectionShowsConnectError) {
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(unused_port()).c_str());
     ASSERT_TRUE(connect_and_wait());
-    EXPECT_EQ(g_state.hub_socket, LOGIN_REFUSED);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_login_error, LOGIN_REFUSED);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
     EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("connection refused"));
     EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
@@ -158,7 +161,8 @@ TEST_F(HubSession, HubClosingBeforeItsLockShowsConnectError) {
     TestHub hub;
     hub.close();
     connect_to(hub);
-    EXPECT_EQ(g_state.hub_socket, LOGIN_CLOSED);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_login_error, LOGIN_CLOSED);
     EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("closed by the hub"));
 }
 
@@ -180,7 +184,8 @@ TEST_F(HubSession, SilentHubAfterLoginTimesOutAndCloses) {
     g_state.hub_io_timeout_ms = 300;
     connect_to(hub);
     EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("timed out"));
-    EXPECT_EQ(g_state.hub_socket, LOGIN_TIMED_OUT);  // the failed login's code, no socket
+    EXPECT_EQ(g_state.hub_socket, 0);  // no socket, and the failed login's code apart
+    EXPECT_EQ(g_state.hub_login_error, LOGIN_TIMED_OUT);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
 }
@@ -249,7 +254,8 @@ TEST_F(HubSession, PortTextAbove65535IsRefusedNotWrappedOntoAnother) {
     hub.send(LOCK).expect(BLOCK_END).send("$Hello [i]mpx200|");
     text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, std::to_string(hub.port() + 65536).c_str());
     ASSERT_TRUE(connect_and_wait());
-    EXPECT_LT(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_NE(g_state.hub_login_error, LOGIN_OK);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
     EXPECT_EQ(hub.connections(), 0);
 }
@@ -335,13 +341,25 @@ TEST_F(HubSession, OutOfBandDataAppendsNotice) {
     TestHub hub;
     connect_and_settle(hub);
     // The test hub has no urgent send; the event itself is what matters.
-    hub_socket_event((WPARAM)g_state.hub_socket, (LPARAM)FD_OOB);
+    main_screen_hub_message(WM_SOCKET_EVENT, (WPARAM)g_state.hub_socket, (LPARAM)FD_OOB);
     EXPECT_EQ(chat_log_text(), " OOB ");
     EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
 }
 
+// The close event's error travels in the message's high word: the main
+// screen hands it to the hub, which names it in the note.
+TEST_F(HubSession, CloseEventWithAnErrorEndsTheConnectionWithItsReason) {
+    TestHub hub;
+    connect_and_settle(hub);
+    LPARAM reset = (LPARAM)make_long(FD_CLOSE, ECONNRESET);
+    EXPECT_EQ(main_screen_hub_message(WM_SOCKET_EVENT, (WPARAM)g_state.hub_socket, reset), TRUE);
+    EXPECT_EQ(chat_log_text(), note_lost("connection reset"));
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_TRUE(hub.wait_client_closed(0, 2000));
+}
+
 TEST_F(HubSession, ReadEventWithoutConnectionIsAShortRead) {
-    EXPECT_EQ(hub_socket_event(0, (LPARAM)FD_READ), TRUE);
+    EXPECT_EQ(main_screen_hub_message(WM_SOCKET_EVENT, 0, (LPARAM)FD_READ), TRUE);
     EXPECT_EQ(traffic_received(), 0u);
     EXPECT_TRUE(pump_until([] { return g_paints > 0; }));
 }

@@ -180,7 +180,8 @@ TEST_F(HubTls, KeyprintThatDoesNotMatchEndsTheLoginBeforeAnythingIsSent) {
     ASSERT_NE(wrong, g_tls_server.keyprint);
     aim(g_tls_server.port, wrong);
     ASSERT_TRUE(connect_and_wait());
-    EXPECT_EQ(g_state.hub_socket, LOGIN_KEYPRINT_MISMATCH);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_login_error, LOGIN_KEYPRINT_MISMATCH);
     EXPECT_EQ(g_state.hub_phase, HUB_OFFLINE);
     // Both keyprints are named: the one the address asks for and the one seen.
     EXPECT_EQ(chat_log_text(),
@@ -232,7 +233,8 @@ TEST_F(HubTls, PlainHubBehindAnNmdcsAddressGetsNoLoginInTheClear) {
     hub.send(HUB_TEST_LOCK).expect(HUB_TEST_BLOCK_END, 1000).send("$Hello [i]mpx200|");
     aim(hub.port_text(), "");
     ASSERT_TRUE(connect_and_wait());
-    EXPECT_EQ(g_state.hub_socket, LOGIN_TLS_FAILED);
+    EXPECT_EQ(g_state.hub_socket, 0);
+    EXPECT_EQ(g_state.hub_login_error, LOGIN_TLS_FAILED);
     EXPECT_EQ(chat_log_text(), note_connecting() + note_cannot_connect("TLS handshake failed: not a TLS server"));
     EXPECT_TRUE(hub.wait_client_closed(0, 2000));
     std::string sent = hub.received(0);

@@ -169,7 +169,7 @@ TEST_F(SessionMessages, NothingAfterARefusalInTheSameReceiveIsHandled) {
         SCOPED_TRACE(refusal);
         TestHub hub;
         connect_to(hub);
-        text_copy(g_state.download.nick, RESULT_NICK_BYTES, "bob");
+        text_copy(g_state.jobs[0].nick, RESULT_NICK_BYTES, "bob");
         ASSERT_TRUE(download_request(0));
         ASSERT_TRUE(hub.send_now(0, refusal + after));
         ASSERT_TRUE(pump_until([] { return g_state.hub_socket == 0; }));
@@ -178,8 +178,8 @@ TEST_F(SessionMessages, NothingAfterARefusalInTheSameReceiveIsHandled) {
         EXPECT_EQ(g_state.user_count, 0);
         EXPECT_EQ(g_state.hub_name[0], 0);
         EXPECT_EQ(g_state.hub_tail_len, 0);
-        EXPECT_EQ(download_phase(), DOWNLOAD_REQUESTED);
-        download_set_phase(DOWNLOAD_IDLE);
+        EXPECT_EQ(download_phase(0), DOWNLOAD_REQUESTED);
+        download_set_phase(0, DOWNLOAD_IDLE);
     }
 }
 

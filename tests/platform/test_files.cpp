@@ -32,7 +32,21 @@ TEST(OwnFile, OnlyANewNameOrAPlainFileOfTheUsersIsOpened) {
     }
     struct stat st;
     EXPECT_NE(lstat((d + "no").c_str(), &st), 0);  // nothing made through the dangling link
+    // Removing one of them removes only a plain file of the user's: links,
+    // second names and whatever else stay.
+    for (const auto& [name, result] : cases) {
+        char16_t path[128];
+        utf8_to_utf16((d + name).c_str(), -1, path, 128);
+        EXPECT_EQ(file_remove_own(path), result == 1 || result == 2 ? 1 : 0) << name;
+    }
+    EXPECT_EQ(lstat((d + "shared").c_str(), &st), 0);
     EXPECT_EQ(system(("rm -r " + d).c_str()), 0);
+}
+
+TEST(OwnFile, FoldersStillToBeMadeLieOnTheFileSystemOfTheirNearestFolder) {
+    EXPECT_EQ(folder_same_device(u"/tmp/", u"/tmp/kivo-none/a/b/"), 1);
+    EXPECT_EQ(folder_same_device(u"/proc/self/", u"/tmp/"), 0);
+    EXPECT_EQ(folder_same_device(u"relative/", u"/tmp/"), 0);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ protected:
     void SetUp() override {
         ScreenTest::SetUp();
         client_state_reset();
-        download_set_phase(DOWNLOAD_IDLE);
+        download_set_phase(0, DOWNLOAD_IDLE);
         g_state.module_instance = KIVO_INSTANCE;
         run = &state;
     }

@@ -34,7 +34,7 @@ protected:
         ScreenTest::SetUp();
         hub_test_state();
         g_state.module_instance = KIVO_INSTANCE;
-        download_set_phase(DOWNLOAD_IDLE);
+        download_set_phase(0, DOWNLOAD_IDLE);
         text_copy(g_state.settings.hub_port, HUB_PORT_BYTES, hub.port_text().c_str());
         hub.send(HUB_TEST_LOCK).expect(HUB_TEST_BLOCK_END).send("$Hello [i]mpx200|$GetPass|");
         state.hub = &hub;

@@ -44,7 +44,7 @@ protected:
     void SetUp() override {
         ScreenTest::SetUp();
         hub_test_state();
-        download_set_phase(DOWNLOAD_IDLE);
+        download_set_phase(0, DOWNLOAD_IDLE);
         g_state.module_instance = KIVO_INSTANCE;
         g_script = &script;
         g_stuck_grid.clear();

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/screen_fixture.h"
-#include "hub/download_request.h"
+#include "hub/queue.h"
 #include "resources/ids.h"
 #include "screens/progress_screen.h"
 #include "transfer/download_fixture.h"
@@ -95,9 +95,9 @@ TEST_F(ProgressScreen, WithoutADownloadKeepsFileAndSize) {
 
 TEST_F(ProgressScreen, LineAndBarFollowTheCountsAndShowTheFinalOnes) {
     request_download("bob", "Music\\a.mp3", "\xe0.mp3");  // Cyrillic a
-    download_set_phase(DOWNLOAD_RECEIVING);  // a worker runs and counts
-    download_set_total(5000);
-    download_set_received(1250);
+    download_set_phase(0, DOWNLOAD_RECEIVING);  // a worker runs and counts
+    download_set_total(0, 5000);
+    download_set_received(0, 1250);
     IdleScript script;
     script.add([](void*) {
         if (label(ID_PROGRESS_SIZE) != "1250 / 5000 bytes") return false;
@@ -106,14 +106,14 @@ TEST_F(ProgressScreen, LineAndBarFollowTheCountsAndShowTheFinalOnes) {
         int inner;
         int filled = bar_filled(&inner);
         EXPECT_EQ(filled, inner / 4);
-        download_set_received(2500);
+        download_set_received(0, 2500);
         return true;
     });
     script.add([](void*) {
         if (label(ID_PROGRESS_SIZE) != "2500 / 5000 bytes") return false;
         // The worker's last count, then the end of the download.
-        download_set_received(4000);
-        download_set_phase(DOWNLOAD_IDLE);
+        download_set_received(0, 4000);
+        download_set_phase(0, DOWNLOAD_IDLE);
         return true;
     });
     script.add([](void*) { return label(ID_PROGRESS_SIZE) == "4000 / 5000 bytes"; });
@@ -123,8 +123,8 @@ TEST_F(ProgressScreen, LineAndBarFollowTheCountsAndShowTheFinalOnes) {
 
 TEST_F(ProgressScreen, CountsBeyond32BitsAreShownWholeAndScaledOnTheBar) {
     request_download();
-    download_set_total(6000000000ull);
-    download_set_received(4500000000ull);
+    download_set_total(0, 6000000000ull);
+    download_set_received(0, 4500000000ull);
     IdleScript script;
     script.add([](void*) {
         if (label(ID_PROGRESS_SIZE) != "4500000000 / 6000000000 bytes") return false;
@@ -167,7 +167,7 @@ TEST_F(ProgressScreen, StopFromTheMenuEndsTheRunningDownload) {
         display_type("1");
         return true;
     });
-    script.add([](void*) { return download_running() == 0; });
+    script.add([](void*) { return download_running(0) == 0; });
     script.add([](void*) {
         EXPECT_GE(display_find("1000 / 1000000 bytes"), 0);  // still open, last line kept
         return true;
@@ -176,13 +176,14 @@ TEST_F(ProgressScreen, StopFromTheMenuEndsTheRunningDownload) {
     EXPECT_EQ(run(&script), 0);
     EXPECT_EQ(file_text(part_name()), std::string(1000, 'd'));
     EXPECT_NE(chat_text().find(" ::download stopped:: at 1000 of 1000000 bytes\r\n"), std::string::npos);
-    EXPECT_EQ(download_row(), -1);
+    EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
 }
 
 // The hub's $ConnectToMe as dispatch hands it on, to the peer's port.
 void hub_connect_to_me(const TestHub& peer) {
     std::string m = "$ConnectToMe me 127.0.0.1:" + peer.port_text();
-    download_take_hub_connect(m.c_str());
+    download_take_connect(m.c_str());
+    if (g_state.progress_window != 0) post_message(g_state.progress_window, WM_DOWNLOAD_CHANGED, 0, 0);
 }
 
 // A request that waits for its $ConnectToMe costs no paint and no wake-up;
@@ -246,31 +247,31 @@ TEST_F(ProgressScreen, StateLineShowsEachOutcome) {
     request_download("bob", "Music\\a.mp3", "a.mp3");
     IdleScript script;
     script.add([](void*) {
-        download_set_phase(DOWNLOAD_RECEIVING);
-        download_set_total(4000);
-        download_set_received(1000);
+        download_set_phase(0, DOWNLOAD_RECEIVING);
+        download_set_total(0, 4000);
+        download_set_received(0, 1000);
         send_message(g_screen, WM_DOWNLOAD_CHANGED, 0, 0);  // as the hub does at $ConnectToMe
         return true;
     });
     script.add([](void*) { return label(ID_PROGRESS_STATE).rfind("receiving from bob  25%  ", 0) == 0; });
     script.add([](void*) {
-        download_set_received(4000);
-        download_set_outcome(DOWNLOAD_FAILED);
-        download_set_phase(DOWNLOAD_IDLE);
+        download_set_received(0, 4000);
+        download_set_outcome(0, DOWNLOAD_FAILED);
+        download_set_phase(0, DOWNLOAD_IDLE);
         return true;
     });
     script.add([](void*) { return label(ID_PROGRESS_STATE) == "failed from bob  100%"; });
     script.add([](void*) {
-        download_set_phase(DOWNLOAD_CONNECTING);
-        download_set_outcome(DOWNLOAD_NO_OUTCOME);
+        download_set_phase(0, DOWNLOAD_CONNECTING);
+        download_set_outcome(0, DOWNLOAD_NO_OUTCOME);
         send_message(g_screen, WM_DOWNLOAD_CHANGED, 0, 0);
         return true;
     });
     script.add([](void*) { return label(ID_PROGRESS_STATE) == "connecting from bob  100%"; });
     script.add([](void*) {
-        download_set_link(DOWNLOAD_LINK_TLS);  // the worker's handshake is done
-        download_set_outcome(DOWNLOAD_DONE);
-        download_set_phase(DOWNLOAD_IDLE);
+        download_set_link(0, DOWNLOAD_LINK_TLS);  // the worker's handshake is done
+        download_set_outcome(0, DOWNLOAD_DONE);
+        download_set_phase(0, DOWNLOAD_IDLE);
         return true;
     });
     script.add([](void*) { return label(ID_PROGRESS_STATE) == "done from bob  100%  TLS"; });

@@ -5,10 +5,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "hub/search.h"
+#include "hub/users.h"
 #include "platform/screen_fixture.h"
 #include "resources/ids.h"
 #include "screens/search_screen.h"
@@ -28,11 +30,24 @@ std::string tth_result(const std::string& tth_field) {
     return "$SR sharer_ncdc \\share\\alpha.txt\x05" "2816 5/5\x05" + tth_field + " (127.0.0.1:4111)";
 }
 
-// Feeds a message to the dispatcher's entry point, from an exact-size buffer.
+// Feeds a message to the dispatcher's entry point, from an exact-size buffer;
+// its sender is on the hub, as a sender of results is.
 void feed(const std::string& message) {
     std::vector<char> buffer(message.begin(), message.end());
     buffer.push_back('\0');
+    std::string nick = message.substr(4, message.find(' ', 4) - 4);
+    update_user(nick.c_str(), "0", 1);
     search_result_take(buffer.data());
+}
+
+// The results row whose file the queue's first entry fetches, or -1.
+int queued_row() {
+    if (g_state.queue_count < 1) return -1;
+    for (int row = 0; row < g_state.result_count; row++) {
+        const SearchResult& r = g_state.results[row];
+        if (strcmp(r.nick, g_state.queue[0].nick) == 0 && strcmp(r.path, g_state.queue[0].path) == 0) return row;
+    }
+    return -1;
 }
 
 // The hub end of a socket pair stands in for the hub: what the client sends on
@@ -51,9 +66,10 @@ protected:
         int pair[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
         g_state.hub_socket = pair[0];
+        g_state.hub_phase = HUB_ONLINE;
         client_end = pair[0];
         hub_end = pair[1];
-        download_set_phase(DOWNLOAD_IDLE);
+        download_set_phase(0, DOWNLOAD_IDLE);
     }
     void TearDown() override {
         close(client_end);
@@ -166,7 +182,8 @@ TEST_F(SearchScreen, EmptySearchFromTheMenuStillSendsAndClears) {
 }
 
 TEST_F(SearchScreen, SearchWithoutHubConnectionStillCountsItsLength) {
-    g_state.hub_socket = -5;  // the last login failed
+    g_state.hub_socket = 0;  // the last login failed: no socket
+    g_state.hub_login_error = LOGIN_REFUSED;
     IdleScript script;
     script.add(remember_screen);
     script.add([](void*) {
@@ -247,9 +264,9 @@ TEST_F(SearchScreen, InfoShowsTheTthBelowTheSizeAndDownloadCarriesIt) {
         return true;
     });
     run(&script);
-    EXPECT_STREQ(g_state.download.tth, ALPHA_TTH);
-    EXPECT_EQ(g_state.download.size, 2816u);
-    EXPECT_TRUE(download_requested());
+    EXPECT_STREQ(g_state.jobs[0].tth, ALPHA_TTH);
+    EXPECT_EQ(g_state.jobs[0].size, 2816u);
+    EXPECT_TRUE(download_requested(0));
 }
 
 TEST_F(SearchScreen, InfoShowsAFiveGibibyteSizeWhole) {
@@ -291,7 +308,7 @@ TEST_F(SearchScreen, InfoAndDownloadWithoutSelectionDoNothing) {
     script.add(close_screen);
     run(&script);
     EXPECT_EQ(sent(), "");  // no $RevConnectToMe
-    EXPECT_EQ(download_row(), -1);
+    EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
 }
 
 TEST_F(SearchScreen, DownloadOfSelectedRowRequestsItAndClosesTheScreen) {
@@ -307,8 +324,8 @@ TEST_F(SearchScreen, DownloadOfSelectedRowRequestsItAndClosesTheScreen) {
     EXPECT_EQ(run(&script), 0);
     EXPECT_EQ(g_state.search_window, 0);
     EXPECT_EQ(sent(), "$RevConnectToMe me bob|");
-    EXPECT_EQ(download_row(), 1);
-    EXPECT_STREQ(g_state.download.path, "y\\two.txt");
+    EXPECT_EQ(queued_row(), 1);
+    EXPECT_STREQ(g_state.jobs[0].path, "y\\two.txt");
 }
 
 TEST_F(SearchScreen, SelectionIsKeptAcrossFullAndShort) {
@@ -508,8 +525,8 @@ TEST_F(SearchScreen, FolderResultIsMarkedAndIsNotDownloaded) {
     script.add(close_screen);
     run(&script);
     EXPECT_EQ(sent(), "");  // no $RevConnectToMe
-    EXPECT_EQ(download_row(), -1);
-    EXPECT_FALSE(download_requested());
+    EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
+    EXPECT_FALSE(download_requested(0));
 }
 
 namespace {
@@ -577,8 +594,8 @@ TEST_F(SearchScreen, SameFileFromFourUsersIsOneEntryInColumnsThatFollowTheWidth)
     });
     EXPECT_EQ(run(&script), 0);
     EXPECT_EQ(sent(), "$RevConnectToMe me cid|");
-    EXPECT_EQ(download_row(), 2);
-    EXPECT_STREQ(g_state.download.short_name, "alpha.txt");
+    EXPECT_EQ(queued_row(), 2);
+    EXPECT_STREQ(g_state.jobs[0].short_name, "alpha.txt");
 }
 
 // A sort from the menu moves the selection with its entry: Info and
@@ -615,5 +632,5 @@ TEST_F(SearchScreen, SortFromTheMenuKeepsInfoAndDownloadOnTheSelectedEntry) {
     });
     EXPECT_EQ(run(&script), 0);
     EXPECT_EQ(sent(), "$RevConnectToMe me bob|");
-    EXPECT_EQ(download_row(), 1);
+    EXPECT_EQ(queued_row(), 1);
 }

@@ -56,6 +56,7 @@ protected:
 
     EnvironmentKeep keep_config{"XDG_CONFIG_HOME"};
     EnvironmentKeep keep_downloads{"XDG_DOWNLOAD_DIR"};
+    EnvironmentKeep keep_data{"XDG_DATA_HOME"};
     EnvironmentKeep keep_demo{"KIVO_DEMO_TLS_HUB"};
 
     void SetUp() override {
@@ -64,6 +65,7 @@ protected:
         favorites = std::string(dir) + "/Favorites.xml";
         setenv("XDG_CONFIG_HOME", (std::string(dir) + "/config").c_str(), 1);
         setenv("XDG_DOWNLOAD_DIR", (std::string(dir) + "/dl").c_str(), 1);
+        setenv("XDG_DATA_HOME", (std::string(dir) + "/data").c_str(), 1);
         unsetenv("KIVO_DEMO_TLS_HUB");
     }
     void TearDown() override { EXPECT_EQ(system(("rm -rf '" + std::string(dir) + "'").c_str()), 0); }
@@ -86,6 +88,11 @@ TEST_F(Startup, DefaultsWithoutAFavouritesFile) {
     EXPECT_EQ(access(made.c_str(), F_OK), 0) << "the absent favourites file is created";
     EXPECT_EQ(std::u16string(g_state.settings_path), wide(std::string(dir) + "/config/kivo/settings.xml"));
     EXPECT_EQ(std::u16string(g_state.settings.download_folder), wide(std::string(dir) + "/dl/"));
+    // The queue is kept in the data folder, and the parts beside it: the
+    // same file system as the download folder.
+    EXPECT_EQ(std::u16string(g_state.queue_path), wide(std::string(dir) + "/data/kivo/queue.xml"));
+    EXPECT_EQ(std::u16string(g_state.parts_folder), wide(std::string(dir) + "/data/kivo/parts/"));
+    EXPECT_EQ(g_state.settings.download_slots, DOWNLOAD_SLOTS_DEFAULT);
     EXPECT_EQ(g_state.settings.chat_timestamps, 1);
     EXPECT_EQ(std::u16string(g_state.line_break), u"\r\n");
     EXPECT_EQ(traffic_received(), 0u);
@@ -93,7 +100,7 @@ TEST_F(Startup, DefaultsWithoutAFavouritesFile) {
     EXPECT_EQ(g_state.short_names, 1);
     EXPECT_EQ(g_state.user_selection, 0);
     EXPECT_EQ(g_state.result_count, 0);
-    EXPECT_EQ(download_row(), -1);
+    EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
     EXPECT_NE(g_state.settings.local_ip[0], 0);
     EXPECT_NE(access(favorites.c_str(), F_OK), 0) << "nothing made beside the executable";
 }

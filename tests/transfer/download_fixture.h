@@ -43,12 +43,12 @@ inline void reset_download_state() {
 // What the Download command leaves: the job filled, row set, requested.
 inline void request_download(const char* nick = "bob", const char* path = "Music\\a.mp3",
                              const char* short_name = "a.mp3", const char* tth = "", uint64_t size = 0) {
-    text_copy(g_state.download.nick, RESULT_NICK_BYTES, nick);
-    text_copy(g_state.download.path, RESULT_PATH_BYTES, path);
-    text_copy(g_state.download.short_name, RESULT_SHORT_BYTES, short_name);
-    text_copy(g_state.download.tth, TTH_TEXT_BYTES, tth);
-    g_state.download.size = size;
-    download_request(3);
+    text_copy(g_state.jobs[0].nick, RESULT_NICK_BYTES, nick);
+    text_copy(g_state.jobs[0].path, RESULT_PATH_BYTES, path);
+    text_copy(g_state.jobs[0].short_name, RESULT_SHORT_BYTES, short_name);
+    text_copy(g_state.jobs[0].tth, TTH_TEXT_BYTES, tth);
+    g_state.jobs[0].size = size;
+    download_request(0);
 }
 
 inline void connect_to_me(const TestHub& peer) {
@@ -57,7 +57,7 @@ inline void connect_to_me(const TestHub& peer) {
 }
 
 inline bool wait_download_ended(int ms = 5000) {
-    return wait_until(ms, [] { return download_running() == 0; });
+    return wait_until(ms, [] { return download_running(0) == 0; });
 }
 
 // A peer that answers the whole handshake, then sends data (and stays open).
@@ -142,7 +142,7 @@ private:
 // Ends any worker a test left running and restores the silence limit and
 // the room on the disk.
 inline void end_download_worker() {
-    download_set_stop(1);
+    download_set_stop(0, 1);
     EXPECT_TRUE(wait_download_ended(3000));
     g_state.download_silence_ms = DOWNLOAD_SILENCE_LIMIT_MS;
     file_write_room_set(-1);

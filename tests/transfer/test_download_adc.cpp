@@ -261,8 +261,8 @@ TEST_F(AdcDownload, APersonsFileOfTheSameNameIsNeverTouched) {
                   data_.substr(1000, 5000));
     request_tth();
     connect_to_me(stalling);
-    ASSERT_TRUE(wait_until(3000, [] { return download_received() == 6000; }));
-    download_set_stop(1);
+    ASSERT_TRUE(wait_until(3000, [] { return download_received(0) == 6000; }));
+    download_set_stop(0, 1);
     ASSERT_TRUE(wait_download_ended());
     EXPECT_NE(chat_text().find(" ::download stopped:: at 6000 of "), std::string::npos);
     EXPECT_EQ(file_text("a.mp3"), mine);

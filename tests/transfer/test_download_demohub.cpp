@@ -15,7 +15,7 @@
 #include <string>
 
 #include "hub/connection.h"
-#include "hub/download_request.h"
+#include "hub/queue.h"
 #include "transfer/download_fixture.h"
 
 using namespace download_test;
@@ -98,9 +98,11 @@ protected:
         // The login on this thread; the hub is read here, not through the loop.
         char reply[FIRST_REPLY_BYTES + 1];
         int reply_length = 0;
-        g_state.hub_socket = hub_login("127.0.0.1", hub_->port().c_str(), g_state.hub_nick,
-                                       g_state.settings.share_size, announce_tls_, reply, &reply_length, 3000, nullptr);
-        ASSERT_GT(g_state.hub_socket, 0);
+        Link link;  // plain: its socket is all there is to keep
+        ASSERT_EQ(hub_login("127.0.0.1", hub_->port().c_str(), g_state.hub_nick, g_state.settings.share_size,
+                            announce_tls_, reply, &reply_length, 3000, nullptr, &link),
+                  LOGIN_OK);
+        g_state.hub_socket = link.socket;
         hub_text_.assign(reply, (size_t)reply_length);
     }
     void TearDown() override {
@@ -113,9 +115,9 @@ protected:
     // Requests owner's path (1251) as the Download command does, takes the
     // hub's $ConnectToMe to the worker and waits for the worker to end.
     void download(const char* owner, const char* path, const char* short_name) {
-        text_copy(g_state.download.nick, RESULT_NICK_BYTES, owner);
-        text_copy(g_state.download.path, RESULT_PATH_BYTES, path);
-        text_copy(g_state.download.short_name, RESULT_SHORT_BYTES, short_name);
+        text_copy(g_state.jobs[0].nick, RESULT_NICK_BYTES, owner);
+        text_copy(g_state.jobs[0].path, RESULT_PATH_BYTES, path);
+        text_copy(g_state.jobs[0].short_name, RESULT_SHORT_BYTES, short_name);
         download_request(0);
         send_rev_connect(owner);
         request_ = wait_hub_message("$ConnectToMe kivotest ");
@@ -192,13 +194,13 @@ TEST_F(DemoHubDownload, OwnerStoppingHalfwayIsReportedAsFailed) {
     EXPECT_NE(chat.find(" ::download failed:: peer stopped at "), std::string::npos) << chat;
     EXPECT_EQ(chat.find("::downloaded::"), std::string::npos) << chat;
     EXPECT_FALSE(file_exists("half-small.txt"));
-    EXPECT_EQ(download_row(), -1);
+    EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
 }
 
 TEST_F(DemoHubDownload, OwnerGreetingUnderAnotherNickIsNotTheOwner) {
     download("Mask", "Masked\\secret.txt", "secret.txt");
     EXPECT_EQ(chat_text(), " ::download:: peer nick mismatch, still waiting for the owner\r\n");
-    EXPECT_TRUE(download_requested());
+    EXPECT_TRUE(download_requested(0));
     EXPECT_EQ(files_in("."), 0);
 }
 

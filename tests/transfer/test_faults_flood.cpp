@@ -47,7 +47,7 @@ intptr_t main_window_proc(Window, uint32_t message, WPARAM wparam, LPARAM lparam
         chatlog_copy_text(shown, 1000);
         return TRUE;
     }
-    return hub_window_message(message, wparam, lparam);
+    return main_screen_hub_message(message, wparam, lparam);
 }
 
 // VmRSS or VmHWM of this process in KiB.
@@ -118,7 +118,7 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     request_download();
     const std::string connect = "$ConnectToMe me 127.0.0.1:" + peer.port_text() + "|";
     hub.send_now(0, connect);
-    ASSERT_TRUE(pump_until([] { return download_running() != 0; }, 3000));
+    ASSERT_TRUE(pump_until([] { return download_running(0) != 0; }, 3000));
     ASSERT_TRUE(peer.wait_received(0, "$Send|", 3000));
 
     const std::string blocks[4] = {flood_block(0), flood_block(1), flood_block(2), flood_block(3)};
@@ -153,7 +153,7 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
         while (!last_piece) sleep_ms(10);
         peer.send_now(0, piece(PIECES - 1));
     });
-    ASSERT_TRUE(pump_until([] { return download_received() > 0; }, 3000));
+    ASSERT_TRUE(pump_until([] { return download_received(0) > 0; }, 3000));
     pump_until([] { return false; }, 200);
     long rss_before = status_kib("VmRSS");
     long hwm_before = status_kib("VmHWM");
@@ -180,7 +180,7 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     const uint64_t hub_bytes = flood_bytes + connect.size();
     const uint64_t before_data = LOCK_COUNTED_BYTES + FIRST_REPLY.size() + PEER_GREETING.size() + length_reply.size();
     auto all_counted = [&] {
-        uint64_t data = download_received();
+        uint64_t data = download_received(0);
         return traffic_received() == (uint32_t)(before_data + hub_bytes + data);
     };
     EXPECT_TRUE(pump_until(all_counted, 10000)) << traffic_received() << " " << before_data + hub_bytes;
@@ -210,13 +210,13 @@ TEST(FloodFaults, HubFloodDuringADownloadKeepsMemoryFlatAndLosesNothing) {
     EXPECT_LE(chatlog_length(), CHATLOG_TEXT_UNITS);
 
     // The download ends after the flood, and says so.
-    ASSERT_NE(download_running(), 0) << chat_text();
+    ASSERT_NE(download_running(0), 0) << chat_text();
     chatlog_clear();
     last_piece = true;
     feeder.join();
-    EXPECT_TRUE(pump_until([] { return download_running() == 0; }, 10000));
+    EXPECT_TRUE(pump_until([] { return download_running(0) == 0; }, 10000));
     EXPECT_EQ(chat_text(), " ::downloaded::\r\n");
-    EXPECT_EQ(download_received(), total);
+    EXPECT_EQ(download_received(0), total);
     std::string file = file_text("a.mp3");
     ASSERT_EQ(file.size(), total);
     for (int n = 0; n < PIECES; n++) EXPECT_EQ(file[(size_t)n * PIECE_BYTES], (char)('a' + n % 26));

@@ -72,8 +72,8 @@ protected:
         EXPECT_EQ(count_of(chat, " ::download "), 1) << chat;
         EXPECT_NE(chat.find(note + "\r\n"), std::string::npos) << chat;
         EXPECT_EQ(chat.find("::downloaded::"), std::string::npos) << chat;
-        EXPECT_EQ(download_row(), -1);
-        EXPECT_EQ(download_requested(), 0);
+        EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
+        EXPECT_EQ(download_requested(0), 0);
     }
 
     std::unique_ptr<TempCurrentDirectory> dir_;

@@ -1,0 +1,112 @@
+// The process the crash test kills: it takes the queue left in its folder,
+// then changes it and runs its downloads against local peers without end,
+// until it is killed.
+//   queue_crash_child <folder> <seed>
+// <folder>/queue.xml is the queue, <folder>/parts/ the part files and
+// <folder>/dl/ the finished ones. Four users, u0 to u3, each share every
+// file as a local peer; u0's files finish within a run when the seed is
+// even, the others' grow slowly, so that kills land while parts grow.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "config/queue_file.h"
+#include "hub/queue.h"
+#include "hub/users.h"
+#include "state/client_state.h"
+#include "support/test_hub.h"
+#include "transfer/download.h"
+
+namespace {
+
+constexpr int USERS = 4;
+constexpr uint64_t FILE_BYTES = 64 * 1024;
+
+void set_wide(char16_t* dst, int units, const std::string& text) { utf8_to_utf16(text.c_str(), -1, dst, units); }
+
+// A peer that greets as nick and sends whatever is asked, 4 KiB every
+// pause_ms.
+void script_peer(TestHub& peer, const std::string& nick, int pause_ms) {
+    peer.expect("$Lock ")
+        .send("$MyNick " + nick + "|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABCA Pk=X|$Key k|")
+        .expect("$Get ")
+        .send("$FileLength " + std::to_string(FILE_BYTES) + "|")
+        .expect("$Send|");
+    for (uint64_t sent = 0; sent < FILE_BYTES; sent += 4096) peer.send(std::string(4096, 'x')).pause(pause_ms);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) return 2;
+    std::string folder = argv[1];
+    int seed = atoi(argv[2]);
+    srand((unsigned)seed);
+    client_state_reset();
+    text_copy(g_state.hub_nick, HUB_NICK_BYTES, "me");
+    set_wide(g_state.queue_path, SETTINGS_PATH_UNITS, folder + "/queue.xml");
+    set_wide(g_state.parts_folder, DOWNLOAD_FOLDER_UNITS, folder + "/parts/");
+    set_wide(g_state.settings.download_folder, DOWNLOAD_FOLDER_UNITS, folder + "/dl/");
+    g_state.download_silence_ms = 2000;
+    queue_file_load(g_state.queue_path);
+
+    // The hub: a socket pair whose other end is read and thrown away.
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 3;
+    std::thread([hub = pair[1]] {
+        char buffer[4096];
+        while (read(hub, buffer, sizeof buffer) > 0) {
+        }
+    }).detach();
+    g_state.hub_socket = pair[0];
+    g_state.hub_phase = HUB_ONLINE;
+
+    static TestHub peers[USERS];
+    for (int u = 0; u < USERS; u++) {
+        std::string nick = "u" + std::to_string(u);
+        update_user(nick.c_str(), "0", 1);
+        // With an even seed u0 finishes files within a run; the others'
+        // parts outlive it.
+        script_peer(peers[u], nick, u == 0 && seed % 2 == 0 ? 5 : 100);
+    }
+    // A long queue from earlier runs is cut back, its parts with it.
+    while (g_state.queue_count > 20) queue_remove(rand() % g_state.queue_count);
+    for (int step = 0;; step++) {
+        int choice = rand() % 10;
+        if (choice < 4) {
+            std::string name = "f" + std::to_string(rand() % 1000) + ".bin";
+            std::string nick = "u" + std::to_string(rand() % USERS);
+            int index = queue_add(nick.c_str(), ("share\\" + name).c_str(), name.c_str(), "", FILE_BYTES,
+                                  ENCODING_UTF8);
+            // Half of them to the front, so that new entries get their turn
+            // within the run.
+            if (index > 0 && rand() % 2 == 0) {
+                while (index > 0) index = queue_move(index, -1);
+            }
+        } else if (choice == 4 && g_state.queue_count > 0) {
+            queue_remove(rand() % g_state.queue_count);
+        } else if (choice == 5 && g_state.queue_count > 1) {
+            queue_move(rand() % g_state.queue_count, rand() % 2 == 0 ? -1 : 1);
+        } else if (choice == 6 && g_state.queue_count > 0) {
+            int index = rand() % g_state.queue_count;
+            if (g_state.queue[index].state == QUEUE_PAUSED) queue_resume(index);
+            else queue_pause(index);
+        } else if (choice == 7) {
+            queue_clear_finished();
+        }
+        // Each request is answered by its user's peer.
+        for (int job = 0; job < DOWNLOAD_JOBS; job++) {
+            if (!download_requested(job)) continue;
+            int u = g_state.jobs[job].nick[1] - '0';
+            if (u < 0 || u >= USERS) continue;
+            std::string m = "$ConnectToMe me 127.0.0.1:" + peers[u].port_text();
+            download_take_connect(m.c_str());
+        }
+        queue_tick();
+        usleep(1000 + (useconds_t)(rand() % 4000));
+    }
+}
