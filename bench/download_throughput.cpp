@@ -1,21 +1,25 @@
-// Download throughput over 127.0.0.1, four measurements of the same file side
+// Download throughput over 127.0.0.1, six measurements of the same file side
 // by side in one run:
 //
 //   plain    a plain socket copy: receive, write each chunk to a file
 //   rhash    `rhash --tth --simple` of the file (its root is what the
 //            verified download checks against)
-//   verified the client's worker asking with $ADCGET by TTH, hashing on its
-//            second thread while it receives, renaming the part when the
-//            root matches
+//   verified the client's worker asking with $ADCGET by TTH, its ring's
+//            hashing threads (one per core) hashing while it receives,
+//            renaming the part when the root matches
 //   legacy   the client's worker asking with $Get, no TTH: nothing hashed
+//   rhash x3 three `rhash --tth` of the file at once, timed to the last end
+//   verified x3  three jobs' workers each downloading the file verified at
+//            once, timed to the last end
 //
 // The file (MiB of pseudo-random bytes) is written into a scratch folder and
 // synced once, so every reader takes it from the page cache. Forked sender
 // processes, one per listening port, serve it with sendfile: at once for the
 // plain copy; after the owner's greeting (with or without ADCGet in its
-// $Supports) and the $ADCSND or $FileLength/$Send exchange for the worker.
-// The worker runs as a relayed $ConnectToMe starts it (download_take_connect),
-// with the job filled as the Download command fills it. The plain copy
+// $Supports) and the $ADCSND or $FileLength/$Send exchange for the worker;
+// each connection in a process of its own, so that three are served at once.
+// Each worker runs as a relayed $ConnectToMe starts it
+// (download_take_connect), with its job filled as the queue fills it. The plain copy
 // receives PLAIN_CHUNK_BYTES at a time and writes each chunk to a file, as
 // the worker does; its size is fixed here rather than taken from the
 // worker's, so the yardstick does not move when the worker's receive size
@@ -25,6 +29,9 @@
 //
 //   verified ratio = slower of (plain, rhash) / verified   target >= 0.9:
 //                    the hash overlaps the transfer instead of following it
+//   rhash ratio    = rhash / verified                       target >= 1.0:
+//                    ahead of a hash on one thread
+//   three ratio    = rhash x3 / verified x3                 target >= 0.9
 //   legacy ratio   = plain / legacy                        target >= 0.9
 //
 // Finally this process's peak resident memory (VmHWM) is printed.
@@ -52,14 +59,16 @@
 namespace {
 
 constexpr char SOURCE_NAME[] = "source.bin";
-constexpr char SHORT_NAME[] = "kivo.bin";
 constexpr int DEFAULT_ROUNDS = 8;
+// Downloads (and rhash runs) at once in the x3 measurements.
+constexpr int AT_ONCE = 3;
 // A common size for a socket-to-file copy, and the worker's longest receive
 // when this was written.
 constexpr int PLAIN_CHUNK_BYTES = 64 * 1024;
 
-enum Measure { PLAIN, RHASH, VERIFIED, LEGACY, MEASURES };
-const char* const MEASURE_NAMES[MEASURES] = {"plain copy", "rhash --tth", "kivo $ADCGET+TTH", "kivo $Get"};
+enum Measure { PLAIN, RHASH, VERIFIED, LEGACY, RHASH3, VERIFIED3, MEASURES };
+const char* const MEASURE_NAMES[MEASURES] = {"plain copy", "rhash --tth",  "kivo $ADCGET+TTH",
+                                             "kivo $Get",  "rhash x3",     "kivo $ADCGET+TTH x3"};
 
 // What a sender process does with each connection.
 enum Role { ROLE_PLAIN, ROLE_LEGACY, ROLE_ADC, ROLES };
@@ -142,9 +151,15 @@ void serve_legacy(int fd, uint64_t total) {
 }
 
 [[noreturn]] void run_sender(int listener, Role role, uint64_t total) {
+    signal(SIGCHLD, SIG_IGN);  // the connections' processes are not waited for
     for (;;) {
         int fd = accept(listener, nullptr, nullptr);
         if (fd < 0) _exit(0);
+        if (fork() != 0) {
+            close(fd);
+            continue;
+        }
+        close(listener);
         if (role == ROLE_PLAIN) {
             read_until(fd, "PLAIN");
             send_file(fd, 0, total);
@@ -154,6 +169,7 @@ void serve_legacy(int fd, uint64_t total) {
             serve_adc(fd, total);
         }
         close(fd);
+        _exit(0);
     }
 }
 
@@ -230,69 +246,97 @@ double plain_copy(int port, uint64_t total, bool* whole) {
     return s;
 }
 
-// rhash --tth --simple on the file; its root (upper case) goes into root.
-double rhash_tth(char* root, bool* whole) {
-    int out[2];
-    if (pipe(out) != 0) return 0;
+// rhash --tth --simple on the file, count runs at once, timed to the last
+// end; the first one's root (upper case) goes into root, and whole says that
+// each gave that root.
+double rhash_tth(int count, char* root, bool* whole) {
+    int out[AT_ONCE][2];
+    pid_t child[AT_ONCE];
     auto start = std::chrono::steady_clock::now();
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        execlp("rhash", "rhash", "--tth", "--simple", SOURCE_NAME, (char*)nullptr);
-        _exit(127);
+    for (int i = 0; i < count; i++) {
+        if (pipe(out[i]) != 0) return 0;
+        child[i] = fork();
+        if (child[i] == 0) {
+            dup2(out[i][1], 1);
+            close(out[i][0]);
+            close(out[i][1]);
+            execlp("rhash", "rhash", "--tth", "--simple", SOURCE_NAME, (char*)nullptr);
+            _exit(127);
+        }
+        close(out[i][1]);
     }
-    close(out[1]);
-    char text[200] = {0};
-    size_t have = 0;
-    ssize_t n;
-    while (have < sizeof text - 1 && (n = read(out[0], text + have, sizeof text - 1 - have)) > 0) {
-        have += (size_t)n;
+    char text[AT_ONCE][200] = {};
+    size_t have[AT_ONCE] = {};
+    for (int i = 0; i < count; i++) {
+        ssize_t n;
+        while (have[i] < sizeof text[i] - 1 &&
+               (n = read(out[i][0], text[i] + have[i], sizeof text[i] - 1 - have[i])) > 0) {
+            have[i] += (size_t)n;
+        }
+        close(out[i][0]);
     }
-    close(out[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    bool ok = true;
+    for (int i = 0; i < count; i++) {
+        int status = 0;
+        waitpid(child[i], &status, 0);
+        ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
     double s = seconds_since(start);
     // "<39 base32 characters>  source.bin"
-    *whole = WIFEXITED(status) && WEXITSTATUS(status) == 0 && have > TTH_BASE32_CHARS &&
-             text[TTH_BASE32_CHARS] == ' ';
+    for (int i = 0; i < count; i++) {
+        ok = ok && have[i] > TTH_BASE32_CHARS && text[i][TTH_BASE32_CHARS] == ' ' &&
+             strncasecmp(text[i], text[0], TTH_BASE32_CHARS) == 0;
+    }
+    *whole = ok;
     for (int i = 0; i < TTH_BASE32_CHARS; i++) {
-        char c = text[i];
+        char c = text[0][i];
         root[i] = (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
     }
     root[TTH_BASE32_CHARS] = '\0';
     return s;
 }
 
-// One download through the worker from the sender on port; with an empty
-// tth nothing is checked. Whole: every byte in, the part renamed to the
-// short name, and for a TTH the worker's note that it matched.
-double kivo_download(int port, uint64_t total, const char* tth, bool* whole) {
-    text_copy(g_state.jobs[0].nick, RESULT_NICK_BYTES, "owner");
-    text_copy(g_state.jobs[0].path, RESULT_PATH_BYTES, "share\\kivo.bin");
-    text_copy(g_state.jobs[0].short_name, RESULT_SHORT_BYTES, SHORT_NAME);
-    text_copy(g_state.jobs[0].tth, TTH_TEXT_BYTES, tth);
-    g_state.jobs[0].size = total;
+// Downloads through count jobs' workers at once from the sender on port;
+// with an empty tth nothing is checked. Whole: every byte in, each part
+// renamed to its short name, and for a TTH each worker's note that it
+// matched.
+double kivo_download(int count, int port, uint64_t total, const char* tth, bool* whole) {
+    char names[AT_ONCE][RESULT_SHORT_BYTES];
+    for (int job = 0; job < count; job++) {
+        DownloadJob& j = g_state.jobs[job];
+        snprintf(names[job], RESULT_SHORT_BYTES, "kivo%d.bin", job);
+        text_copy(j.nick, RESULT_NICK_BYTES, "owner");
+        snprintf(j.path, RESULT_PATH_BYTES, "share\\%s", names[job]);
+        text_copy(j.short_name, RESULT_SHORT_BYTES, names[job]);
+        text_copy(j.tth, TTH_TEXT_BYTES, tth);
+        j.size = total;
+    }
     chatlog_clear();
-    download_request(0);
+    for (int job = 0; job < count; job++) download_request(job);
     std::string request = "$ConnectToMe me 127.0.0.1:" + std::to_string(port);
     auto start = std::chrono::steady_clock::now();
-    download_take_connect(request.c_str());
-    while (download_running(0)) usleep(1000);
+    for (int job = 0; job < count; job++) download_take_connect(request.c_str());
+    while (download_any_running()) usleep(1000);
     double s = seconds_since(start);
     static char16_t log[10000];
     chatlog_copy_text(log, 10000);
     std::u16string notes(log);
-    bool named = file_size(SHORT_NAME) == (int64_t)total;
-    bool checked = tth[0] == '\0' || notes.find(u"TTH verified") != std::u16string::npos;
-    *whole = download_received(0) == total && named && checked;
-    if (!*whole) {
+    int verified = 0;
+    for (size_t at = notes.find(u"TTH verified"); at != std::u16string::npos; at = notes.find(u"TTH verified", at + 1)) {
+        verified++;
+    }
+    bool ok = tth[0] == '\0' || verified == count;
+    for (int job = 0; job < count; job++) {
+        ok = ok && download_received(job) == total && file_size(names[job]) == (int64_t)total &&
+             download_outcome(job) == DOWNLOAD_DONE;
+        unlink(names[job]);
+    }
+    *whole = ok;
+    if (!ok) {
         std::string ascii;
         for (char16_t c : notes) ascii += c < 0x80 ? (char)c : '?';
         fprintf(stderr, "download notes: %s\n", ascii.c_str());
     }
-    unlink(SHORT_NAME);
     return s;
 }
 
@@ -340,7 +384,7 @@ int main(int argc, char** argv) {
     // this first run also puts rhash and the file in the page cache.
     char root[TTH_TEXT_BYTES] = "";
     bool root_taken = false;
-    rhash_tth(root, &root_taken);
+    rhash_tth(1, root, &root_taken);
     if (!root_taken) {
         fprintf(stderr, "rhash --tth gave no root\n");
         return 1;
@@ -350,18 +394,19 @@ int main(int argc, char** argv) {
     for (int m = 0; m < MEASURES; m++) best[m] = 1e30, sum[m] = 0;
     bool all_whole = true;
     for (int round = 0; round < rounds; round++) {
-        double t[MEASURES] = {0, 0, 0, 0};
-        bool whole[MEASURES] = {false, false, false, false};
+        double t[MEASURES] = {};
+        bool whole[MEASURES] = {};
         for (int i = 0; i < MEASURES; i++) {
             // Rotating the order: each measurement follows each other one in
             // turn (another's file deletion and writeback, a warm cache).
             int m = (round + i) % MEASURES;
             if (m == PLAIN) t[m] = plain_copy(ports[ROLE_PLAIN], total, &whole[m]);
-            if (m == VERIFIED) t[m] = kivo_download(ports[ROLE_ADC], total, root, &whole[m]);
-            if (m == LEGACY) t[m] = kivo_download(ports[ROLE_LEGACY], total, "", &whole[m]);
-            if (m == RHASH) {
+            if (m == VERIFIED) t[m] = kivo_download(1, ports[ROLE_ADC], total, root, &whole[m]);
+            if (m == VERIFIED3) t[m] = kivo_download(AT_ONCE, ports[ROLE_ADC], total, root, &whole[m]);
+            if (m == LEGACY) t[m] = kivo_download(1, ports[ROLE_LEGACY], total, "", &whole[m]);
+            if (m == RHASH || m == RHASH3) {
                 char again[TTH_TEXT_BYTES];
-                t[m] = rhash_tth(again, &whole[m]);
+                t[m] = rhash_tth(m == RHASH ? 1 : AT_ONCE, again, &whole[m]);
                 whole[m] = whole[m] && strcmp(again, root) == 0;
             }
         }
@@ -386,14 +431,19 @@ int main(int argc, char** argv) {
     printf("file:         %llu MiB over 127.0.0.1, TTH %s; best of %d rounds each\n", (unsigned long long)mib,
            root, rounds);
     for (int m = 0; m < MEASURES; m++) {
-        printf("%-17s %.3f s best, %7.1f MB/s best, %7.1f MB/s mean\n", MEASURE_NAMES[m], best[m], mb / best[m],
-               mb * rounds / sum[m]);
+        double files = m == RHASH3 || m == VERIFIED3 ? AT_ONCE : 1;
+        printf("%-20s %.3f s best, %7.1f MB/s best, %7.1f MB/s mean\n", MEASURE_NAMES[m], best[m],
+               files * mb / best[m], files * mb * rounds / sum[m]);
     }
     double slower = best[PLAIN] > best[RHASH] ? best[PLAIN] : best[RHASH];
     double slower_mean = sum[PLAIN] > sum[RHASH] ? sum[PLAIN] : sum[RHASH];
     printf("verified ratio:   %.3f best, %.3f mean (slower of plain copy and rhash / kivo $ADCGET+TTH;"
            " target >= 0.9)\n",
            slower / best[VERIFIED], slower_mean / sum[VERIFIED]);
+    printf("rhash ratio:      %.3f best, %.3f mean (rhash / kivo $ADCGET+TTH; target >= 1.0)\n",
+           best[RHASH] / best[VERIFIED], sum[RHASH] / sum[VERIFIED]);
+    printf("three at once:    %.3f best, %.3f mean (rhash x3 / kivo $ADCGET+TTH x3; target >= 0.9)\n",
+           best[RHASH3] / best[VERIFIED3], sum[RHASH3] / sum[VERIFIED3]);
     printf("legacy ratio:     %.3f best, %.3f mean (plain copy / kivo $Get; target >= 0.9)\n",
            best[PLAIN] / best[LEGACY], sum[PLAIN] / sum[LEGACY]);
     printf("peak memory:      VmHWM %ld KiB (this process: the worker, its ring, the whole ClientState)\n",

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Download throughput over 127.0.0.1, one run, the same file side by side: a
 # plain socket copy, `rhash --tth` of the file, the client's worker verifying
-# the file against that TTH while it receives ($ADCGET), and the worker's
-# legacy $Get. Prints every round, the best and mean of each, the verified
-# ratio (slower of plain copy and rhash / verified; target >= 0.9), the
-# legacy ratio (plain copy / legacy; target >= 0.9) and the measuring
-# process's peak memory. Not part of the test suite.
+# the file against that TTH while it receives ($ADCGET), the worker's legacy
+# $Get, and three rhash runs and three verified downloads (three jobs'
+# workers) at once. Prints every round, the best and mean of each, the
+# verified ratio (slower of plain copy and rhash / verified; target >= 0.9),
+# rhash / verified (target >= 1.0), three rhash / three verified at once
+# (target >= 0.9), the legacy ratio (plain copy / legacy; target >= 0.9) and
+# the measuring process's peak memory. Not part of the test suite.
 #
 #   bash bench/download_throughput.sh [build-dir] [MiB] [rounds]   (default: build/bench, 1024, 8)
 #

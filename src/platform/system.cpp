@@ -4,6 +4,7 @@
 // g_thread_start_next). It is the platform's own, shared by whichever thread
 // starts another, so it lives here and not in the client's one record.
 #include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <time.h>
@@ -17,25 +18,36 @@ namespace {
 struct ThreadStart {
     void (*body)(void*);
     void* argument;
+    std::atomic<bool> taken;  // from its start until the new thread copied it
 };
 
 // One start record per thread start, taken from a small ring: a thread copies
-// its record first thing, and starts come from the UI thread and the download
-// worker, never eight at once.
+// its record first thing and frees it. Ten downloads starting their hashing
+// threads at once start more threads than there are records before any has
+// run, so a start waits for a free record rather than overwrite one.
 constexpr unsigned THREAD_START_SLOTS = 8;
 ThreadStart g_thread_starts[THREAD_START_SLOTS];
 std::atomic<unsigned> g_thread_start_next;
 
 ThreadStart* take_start_slot(void (*body)(void*), void* argument) {
-    ThreadStart* slot = &g_thread_starts[g_thread_start_next.fetch_add(1) % THREAD_START_SLOTS];
-    slot->body = body;
-    slot->argument = argument;
-    return slot;
+    for (;;) {
+        ThreadStart* slot = &g_thread_starts[g_thread_start_next.fetch_add(1) % THREAD_START_SLOTS];
+        bool expected = false;
+        if (slot->taken.compare_exchange_strong(expected, true)) {
+            slot->body = body;
+            slot->argument = argument;
+            return slot;
+        }
+        sched_yield();  // every record waits for its thread to run
+    }
 }
 
 void* run_thread(void* start) {
-    ThreadStart s = *(ThreadStart*)start;
-    s.body(s.argument);
+    ThreadStart* slot = (ThreadStart*)start;
+    void (*body)(void*) = slot->body;
+    void* argument = slot->argument;
+    slot->taken.store(false);
+    body(argument);
     return nullptr;
 }
 }  // namespace
@@ -48,13 +60,17 @@ int thread_start(void (*body)(void*), void* argument) {
     pthread_t thread;
     int failed = pthread_create(&thread, &attributes, run_thread, slot);
     pthread_attr_destroy(&attributes);
+    if (failed) slot->taken.store(false);  // no thread will free it
     return failed ? 0 : 1;
 }
 
 int thread_start_joinable(ThreadHandle* handle, void (*body)(void*), void* argument) {
     ThreadStart* slot = take_start_slot(body, argument);
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, run_thread, slot) != 0) return 0;
+    if (pthread_create(&thread, nullptr, run_thread, slot) != 0) {
+        slot->taken.store(false);  // no thread will free it
+        return 0;
+    }
     *handle = (ThreadHandle)thread;
     return 1;
 }

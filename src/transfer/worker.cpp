@@ -52,7 +52,7 @@
 
 namespace {
 
-static_assert(DOWNLOAD_CHUNK_BYTES == RING_BYTES, "the longest receive fills the whole ring");
+static_assert(DOWNLOAD_CHUNK_BYTES == RING_PLAIN_BYTES, "the longest receive is a plain one");
 
 // How often a waiting receive looks at the stop flag.
 constexpr int STOP_CHECK_MS = 200;
@@ -586,10 +586,13 @@ void finish_download(WorkerRun* run, DownloadEnd end) {
     text_copy(job.final_name, (int)sizeof job.final_name, run->final_name);
     download_set_outcome(run->job,
                          end == END_DONE ? DOWNLOAD_DONE : end == END_STOPPED ? DOWNLOAD_STOPPED : DOWNLOAD_FAILED);
+    // The window is read before the phase goes back: after that, nothing
+    // shared is touched.
+    Window main_window = g_state.main_window;
     download_set_ended(run->job, 1);
     download_set_phase(run->job, DOWNLOAD_IDLE);  // last: from here the UI thread may reuse the job
     // The queue takes the outcome on the UI thread.
-    if (g_state.main_window != 0) post_message(g_state.main_window, WM_DOWNLOAD_ENDED, (WPARAM)run->job, 0);
+    if (main_window != 0) post_message(main_window, WM_DOWNLOAD_ENDED, (WPARAM)run->job, 0);
 }
 
 // After a peer that greeted with a nick no job asked for, in one step against
