@@ -292,6 +292,17 @@ bool same_file(const QueueEntry& e, const char* nick, const char* path, const ch
            strcmp(queue_text(&e, QUEUE_PATH), path) == 0 && e.size == size;
 }
 
+// An entry in state `one` or `other` waits again, to be tried at once.
+void wait_now(int index, QueueState one, QueueState other) {
+    if (index < 0 || index >= g_state.queue_count) return;
+    QueueEntry& entry = g_state.queue[index];
+    if (entry.state != one && entry.state != other) return;
+    entry.state = QUEUE_WAITING;
+    entry.retry_ms = 0;
+    changed();
+    queue_tick();
+}
+
 }  // namespace
 
 int send_rev_connect(const char* peer_nick) {
@@ -402,25 +413,9 @@ void queue_pause(int index) {
     queue_tick();
 }
 
-void queue_resume(int index) {
-    if (index < 0 || index >= g_state.queue_count) return;
-    QueueEntry& entry = g_state.queue[index];
-    if (entry.state != QUEUE_PAUSED) return;
-    entry.state = QUEUE_WAITING;
-    entry.retry_ms = 0;
-    changed();
-    queue_tick();
-}
+void queue_resume(int index) { wait_now(index, QUEUE_PAUSED, QUEUE_PAUSED); }
 
-void queue_retry(int index) {
-    if (index < 0 || index >= g_state.queue_count) return;
-    QueueEntry& entry = g_state.queue[index];
-    if (entry.state != QUEUE_WAITING && entry.state != QUEUE_FAILED) return;
-    entry.state = QUEUE_WAITING;
-    entry.retry_ms = 0;
-    changed();
-    queue_tick();
-}
+void queue_retry(int index) { wait_now(index, QUEUE_WAITING, QUEUE_FAILED); }
 
 void queue_remove(int index) {
     if (index < 0 || index >= g_state.queue_count) return;

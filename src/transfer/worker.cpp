@@ -40,6 +40,7 @@
 // (download_tls_offered, on the UI thread).
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "state/client_state.h"
 #include "state/text_scan.h"
@@ -296,22 +297,13 @@ bool claim_by_greeting(WorkerRun* run) {
         }
         DownloadJob& mine = job_of(run);
         DownloadJob& theirs = g_state.jobs[other];
-        DownloadJob held;
-        memcpy(&held, &mine, sizeof held);
-        mine.entry_id = theirs.entry_id;
-        memcpy(mine.nick, theirs.nick, sizeof mine.nick);
-        memcpy(mine.path, theirs.path, sizeof mine.path);
-        memcpy(mine.short_name, theirs.short_name, sizeof mine.short_name);
-        memcpy(mine.tth, theirs.tth, sizeof mine.tth);
-        mine.size = theirs.size;
-        mine.requested_ms = theirs.requested_ms;
-        theirs.entry_id = held.entry_id;
-        memcpy(theirs.nick, held.nick, sizeof theirs.nick);
-        memcpy(theirs.path, held.path, sizeof theirs.path);
-        memcpy(theirs.short_name, held.short_name, sizeof theirs.short_name);
-        memcpy(theirs.tth, held.tth, sizeof theirs.tth);
-        theirs.size = held.size;
-        theirs.requested_ms = held.requested_ms;
+        std::swap(mine.entry_id, theirs.entry_id);
+        std::swap(mine.nick, theirs.nick);
+        std::swap(mine.path, theirs.path);
+        std::swap(mine.short_name, theirs.short_name);
+        std::swap(mine.tth, theirs.tth);
+        std::swap(mine.size, theirs.size);
+        std::swap(mine.requested_ms, theirs.requested_ms);
         claimed = true;
     }
     download_unlock();
