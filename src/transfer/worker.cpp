@@ -54,8 +54,6 @@ namespace {
 
 static_assert(DOWNLOAD_CHUNK_BYTES == RING_BYTES, "the longest receive fills the whole ring");
 
-// How often a waiting receive looks at the stop flag.
-constexpr int STOP_CHECK_MS = 200;
 // A path in UTF-8 and escaped: each 1251 byte at most three, a leading '/', the NUL.
 constexpr int ADC_ID_BYTES = 3 * RESULT_PATH_BYTES + 2;
 // The head, the key (< HANDSHAKE_RECEIVE_BYTES), the request and two 20-digit numbers.
