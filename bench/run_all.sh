@@ -22,7 +22,7 @@ cd "$repo"
 kivo_install_deps libbenchmark-dev libssl-dev openssl python3 rhash
 
 cmake -S "$repo" -B "$build" -G Ninja -DKIVO_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null || exit 1
-cmake --build "$build" -j2 --target kivo screen_demo bench_dispatch bench_users download_throughput \
+cmake --build "$build" -j2 --target kivo screen_demo bench_dispatch bench_users download_throughput file_list_open \
     tls_library_server tls_library_client_plain tls_library_client_openssl_static tls_library_client_openssl_shared \
     tls_library_client_mbedtls_static tls_library_client_mbedtls_shared >/dev/null ||
     exit 1
@@ -52,6 +52,8 @@ step "real kivo downloading 1 GiB from the demo hub, verified (TLS and plain) an
     bash bench/download_kivo.sh "$kivo" "$repo" 1024 5 "$build/demohub-data"
 step "TLS libraries side by side, 1 GiB over 127.0.0.1 (memory and throughput against plain TCP)" \
     bash bench/tls_library.sh "$build" 1024 3
+step "file lists of 10,000, 100,000 and 1,000,000 files against bzcat (targets: at most 1.5 times bzcat, memory back within 200 kB)" \
+    bash bench/file_list.sh "$build" 3
 step "resident memory, idle on the demo hub, beside microdc2, ncdc and eiskaltdcpp-daemon" \
     bash bench/memory_side_by_side.sh "$kivo" "$repo"
 step "peak memory of the download queue: 1 and 3 transfers at once, plain and TLS; 1,000 waiting entries (targets: about 300 kB a transfer, 300 kB for the entries)" \

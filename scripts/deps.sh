@@ -2,7 +2,7 @@
 # Installs, with apt-get, whatever the build, the tests and the demo hub need
 # and this machine lacks. Sourced by run.sh and test.sh.
 kivo_install_deps() {
-    local wanted=(cmake g++ ninja-build libgtest-dev libncurses-dev librhash-dev libexpat1-dev libmbedtls-dev openssl rhash tmux python3 iproute2 "$@")
+    local wanted=(cmake g++ ninja-build libgtest-dev libncurses-dev librhash-dev libexpat1-dev libbz2-dev libmbedtls-dev openssl rhash tmux python3 iproute2 "$@")
     local missing=()
     local p
     for p in "${wanted[@]}"; do
