@@ -34,6 +34,7 @@ unset XDG_RUNTIME_DIR
 # folder: all in the scratch folder, never the person's own.
 export XDG_CONFIG_HOME="$BENCH_WORK/config"
 export XDG_DATA_HOME="$BENCH_WORK/kivo-data"
+export XDG_CACHE_HOME="$BENCH_WORK/kivo-cache"
 export XDG_DOWNLOAD_DIR="$BENCH_WORK/cwd"
 mkdir -p "$TMPDIR" "$BENCH_WORK/bin" "$BENCH_WORK/cwd"
 cp "$KIVO_BIN" "$BENCH_WORK/bin/kivo"

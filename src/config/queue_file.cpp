@@ -51,8 +51,8 @@ const char VERSION[] = "1";
 constexpr int PARSE_CHUNK_BYTES = 8 * 1024;
 // A text of an entry as UTF-16 (one unit per byte at most) and as UTF-8
 // (three bytes per unit at most); the path is the longest field.
-constexpr int TEXT_UNITS = RESULT_PATH_BYTES;
-constexpr int TEXT_UTF8_BYTES = 3 * RESULT_PATH_BYTES;
+constexpr int TEXT_UNITS = QUEUE_PATH_BYTES;
+constexpr int TEXT_UTF8_BYTES = 3 * QUEUE_PATH_BYTES;
 constexpr int NUMBER_BYTES = 24;  // a uint64_t in decimal: 20 digits
 constexpr int KEPT_PATH_UNITS = SETTINGS_PATH_UNITS + KEPT_SUFFIX_UNITS;
 
@@ -60,7 +60,7 @@ constexpr int KEPT_PATH_UNITS = SETTINGS_PATH_UNITS + KEPT_SUFFIX_UNITS;
 // its longest, the TTH, five numbers, the state's and encoding's names, and
 // the element's own text (" <File", eleven ` Name=""`, "/>\n": 106 bytes).
 constexpr int FILE_ELEMENT_MAX =
-    XML_ESCAPED_MAX * (RESULT_NICK_BYTES - 1 + RESULT_PATH_BYTES - 1 + RESULT_SHORT_BYTES - 1 + DOWNLOAD_DETAIL_BYTES - 1) +
+    XML_ESCAPED_MAX * (QUEUE_NICK_BYTES - 1 + QUEUE_PATH_BYTES - 1 + QUEUE_NAME_BYTES - 1 + DOWNLOAD_DETAIL_BYTES - 1) +
     (TTH_TEXT_BYTES - 1) + 20 + 20 + 5 + 3 + 7 + 6 + 128;
 constexpr int HEAD_MAX = 256;  // the declaration, the comment, the root's tags
 static_assert(QUEUE_ENTRIES * FILE_ELEMENT_MAX + HEAD_MAX <= QUEUE_TEXT_BYTES, "the longest queue fits the text");
@@ -261,9 +261,9 @@ Take take_file(const XML_Char** a, QueueEntry* e, QueueTexts* texts) {
         utf8_to_utf16(error, -1, wide, DOWNLOAD_DETAIL_BYTES);
         utf16_to_encoded(e->encoding, wide, -1, texts->error, DOWNLOAD_DETAIL_BYTES);
     }
-    Take t = take_text(nick, e->encoding, texts->nick, RESULT_NICK_BYTES);
-    if (t == TAKE_OK) t = take_text(path, e->encoding, texts->path, RESULT_PATH_BYTES);
-    if (t == TAKE_OK) t = take_text(name, e->encoding, texts->name, RESULT_SHORT_BYTES);
+    Take t = take_text(nick, e->encoding, texts->nick, QUEUE_NICK_BYTES);
+    if (t == TAKE_OK) t = take_text(path, e->encoding, texts->path, QUEUE_PATH_BYTES);
+    if (t == TAKE_OK) t = take_text(name, e->encoding, texts->name, QUEUE_NAME_BYTES);
     return t;
 }
 
@@ -369,8 +369,9 @@ int queue_text_make(char* out_text, int out_bytes) {
     xml_put(&out, ROOT_NAME);
     put_value(&out, "Version", VERSION);
     xml_put(&out, ">\n");
+    // A file list is fetched anew when it is wanted: not kept.
     for (int i = 0; i < g_state.queue_count; i++)
-        if (kept_whole(g_state.queue[i])) put_entry(&out, g_state.queue[i]);
+        if (g_state.queue[i].kind == QUEUE_FILE && kept_whole(g_state.queue[i])) put_entry(&out, g_state.queue[i]);
     xml_put(&out, "</");
     xml_put(&out, ROOT_NAME);
     xml_put(&out, ">\n");
@@ -412,7 +413,7 @@ int queue_file_save(const char16_t* path) {
     char16_t note[NOTE_UNITS];
     int unkept = 0;
     for (int i = 0; i < g_state.queue_count; i++)
-        if (!kept_whole(g_state.queue[i])) unkept++;
+        if (g_state.queue[i].kind == QUEUE_FILE && !kept_whole(g_state.queue[i])) unkept++;
     if (unkept != g_unkept_noted && unkept > 0) {
         wide_format(note, NOTE_UNITS,
                     u"%d entries of the download queue name a file with characters queue.xml cannot keep: they are "

@@ -23,7 +23,7 @@
 // The file's text is at most this long (with its NUL): the whole queue at
 // its longest fits, every byte of its texts escaped ("&quot;"). A longer
 // file is not one Kivo wrote.
-constexpr int QUEUE_TEXT_BYTES = 2 * 1024 * 1024;
+constexpr int QUEUE_TEXT_BYTES = 6 * 1024 * 1024;
 
 // The file's text for the queue (g_state.queue) into out (terminated): its
 // length, or 0 when it does not fit.

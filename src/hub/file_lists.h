@@ -40,6 +40,9 @@ int file_list_browse(const char* nick, const char* folder, int refresh);
 // The main screen, on WM_FILE_LIST_READY: the waiting browse's nick and
 // folder, once; 0 when none waits.
 int file_list_browse_take(char* nick, int nick_bytes, char* folder, int folder_bytes);
+// The queue, when a list entry ends for good: came (in the cache) or not.
+// A browse that waits for that user's list is told (WM_FILE_LIST_READY).
+void file_list_arrived(const char* nick, bool came);
 // The kept lists, newest first: their count (at most `most`).
 int file_list_kept(KeptList* out, int most);
 

@@ -15,6 +15,7 @@
 
 #include "config/queue_file.h"
 #include "hub/connection.h"
+#include "hub/file_lists.h"
 #include "hub/users.h"
 #include "protocol/message_builder.h"
 #include "transfer/download.h"
@@ -29,7 +30,7 @@ constexpr uint64_t SAVE_EVERY_MS = 1000;
 constexpr int NOTE_BYTES = 300;
 // A text of an entry converted to the hub's encoding: each character at
 // most three bytes in UTF-8.
-constexpr int CONVERT_UNITS = RESULT_PATH_BYTES;
+constexpr int CONVERT_UNITS = QUEUE_PATH_BYTES;
 
 // After the user's nick, why a passive user is never asked.
 const char PASSIVE_TOO[] = " is passive too: two passive clients cannot connect";
@@ -91,7 +92,7 @@ void take_end(QueueEntry& entry, const DownloadJob& job, DownloadEnd end) {
         QueueTexts texts;
         queue_texts_get(&entry, &texts);
         texts.error[0] = 0;
-        if (job.final_name[0] != 0) text_copy(texts.name, RESULT_SHORT_BYTES, job.final_name);
+        if (job.final_name[0] != 0) text_copy(texts.name, QUEUE_NAME_BYTES, job.final_name);
         queue_texts_put(&entry, &texts);
         return;
     }
@@ -119,6 +120,14 @@ void take_end(QueueEntry& entry, const DownloadJob& job, DownloadEnd end) {
     entry.retry_ms = monotonic_ms() + pause;
 }
 
+// Takes an entry out of the queue without anything more.
+void drop_entry(int index) {
+    memmove(&g_state.queue[index], &g_state.queue[index + 1],
+            (size_t)(g_state.queue_count - index - 1) * sizeof(QueueEntry));
+    g_state.queue_count--;
+    changed();
+}
+
 // The outcome of every job whose worker ended.
 void collect_ended() {
     for (int job = 0; job < DOWNLOAD_JOBS; job++) {
@@ -129,6 +138,16 @@ void collect_ended() {
         download_set_ended(job, 0);
         j.entry_id = 0;
         changed();
+        if (index >= 0 && g_state.queue[index].kind == QUEUE_LIST && g_state.queue[index].state != QUEUE_WAITING) {
+            // A list that came (or failed for good) leaves the queue; a
+            // browse that waits for it is told.
+            char nick[RESULT_NICK_BYTES];
+            text_copy(nick, RESULT_NICK_BYTES, queue_text(&g_state.queue[index], QUEUE_NICK));
+            bool came = g_state.queue[index].state == QUEUE_DONE;
+            drop_entry(index);
+            file_list_arrived(nick, came);
+            continue;
+        }
         // A finished file is kept as done at once: a restart must not fetch it again.
         if (index >= 0 && g_state.queue[index].state == QUEUE_DONE) save_when_due(true);
     }
@@ -178,9 +197,12 @@ void withdraw_offline() {
     }
 }
 
-bool job_has_user(const char* nick) {
+// A job of this kind runs for the user: a list may run beside a file of
+// his (peers serve lists outside their upload slots), never two of a kind.
+bool job_has_user(const char* nick, uint8_t kind) {
     for (int job = 0; job < DOWNLOAD_JOBS; job++) {
-        if (download_phase(job) != DOWNLOAD_IDLE && strcmp(g_state.jobs[job].nick, nick) == 0) return true;
+        const DownloadJob& j = g_state.jobs[job];
+        if (download_phase(job) != DOWNLOAD_IDLE && j.kind == kind && strcmp(j.nick, nick) == 0) return true;
     }
     return false;
 }
@@ -207,7 +229,7 @@ int start_entry(QueueEntry& entry, int job) {
     DownloadJob& j = g_state.jobs[job];
     if (!to_hub_text(entry.encoding, queue_text(&entry, QUEUE_NICK), j.nick, RESULT_NICK_BYTES)) return 0;
     int user = find_user(j.nick);
-    if (user < 0 || job_has_user(j.nick)) return 0;
+    if (user < 0 || job_has_user(j.nick, entry.kind)) return 0;
     if (g_state.users[user].mode == USER_MODE_PASSIVE) {
         char note[NOTE_BYTES];
         snprintf(note, NOTE_BYTES, " ::download failed:: %s%s", j.nick, PASSIVE_TOO);
@@ -218,13 +240,14 @@ int start_entry(QueueEntry& entry, int job) {
         changed();
         return 0;
     }
-    if (!to_hub_text(entry.encoding, queue_text(&entry, QUEUE_PATH), j.path, RESULT_PATH_BYTES) ||
-        !to_hub_text(entry.encoding, queue_text(&entry, QUEUE_NAME), j.short_name, RESULT_SHORT_BYTES)) {
+    if (!to_hub_text(entry.encoding, queue_text(&entry, QUEUE_PATH), j.path, QUEUE_PATH_BYTES) ||
+        !to_hub_text(entry.encoding, queue_text(&entry, QUEUE_NAME), j.short_name, QUEUE_NAME_BYTES)) {
         fail_entry(entry, "the name cannot be written in this hub's encoding");
         return 0;
     }
     text_copy(j.tth, TTH_TEXT_BYTES, queue_text(&entry, QUEUE_TTH));
     j.size = entry.size;
+    j.kind = entry.kind;
     j.entry_id = entry.id;
     j.detail[0] = 0;
     j.final_name[0] = 0;
@@ -272,9 +295,10 @@ void save_when_due(bool now) {
 // Kivo's part of the entry in the parts folder, when there is one: the
 // choices of part name in their order, the first own file found.
 void remove_part(const QueueEntry& entry) {
-    char name[RESULT_SHORT_BYTES];
+    char folders[QUEUE_NAME_BYTES];
+    char name[QUEUE_NAME_PART_BYTES];
     char id[TTH_TEXT_BYTES];
-    if (!make_safe_file_name(queue_text(&entry, QUEUE_NAME), name, RESULT_SHORT_BYTES)) return;
+    if (!split_local_name(queue_text(&entry, QUEUE_NAME), folders, QUEUE_NAME_BYTES, name, QUEUE_NAME_PART_BYTES)) return;
     download_identity(queue_text(&entry, QUEUE_TTH), queue_text(&entry, QUEUE_NICK), queue_text(&entry, QUEUE_PATH),
                       entry.size, id);
     const char16_t* folder = g_state.parts_folder[0] != 0 ? g_state.parts_folder : g_state.settings.download_folder;
@@ -322,8 +346,9 @@ int send_rev_connect(const char* peer_nick) {
 
 int queue_add(const char* nick, const char* path, const char* name, const char* tth, uint64_t size,
               uint8_t encoding) {
-    char safe[RESULT_SHORT_BYTES];
-    if (!make_safe_file_name(name, safe, RESULT_SHORT_BYTES)) {
+    char folders[QUEUE_NAME_BYTES];
+    char safe[QUEUE_NAME_PART_BYTES];
+    if (!split_local_name(name, folders, QUEUE_NAME_BYTES, safe, QUEUE_NAME_PART_BYTES)) {
         chatlog_append_line(" ::download refused:: unsafe file name");
         return -1;
     }
@@ -344,9 +369,9 @@ int queue_add(const char* nick, const char* path, const char* name, const char* 
     QueueTexts texts;
     memset(&texts, 0, sizeof texts);
     entry.id = ++g_state.queue_next_id;
-    text_copy(texts.nick, RESULT_NICK_BYTES, nick);
-    text_copy(texts.path, RESULT_PATH_BYTES, path);
-    text_copy(texts.name, RESULT_SHORT_BYTES, name);
+    text_copy(texts.nick, QUEUE_NICK_BYTES, nick);
+    text_copy(texts.path, QUEUE_PATH_BYTES, path);
+    text_copy(texts.name, QUEUE_NAME_BYTES, name);
     text_copy(texts.tth, TTH_TEXT_BYTES, tth);
     queue_texts_put(&entry, &texts);
     entry.size = size;
@@ -354,6 +379,38 @@ int queue_add(const char* nick, const char* path, const char* name, const char* 
     entry.state = QUEUE_WAITING;
     changed();
     return index;
+}
+
+int queue_add_list(const char* nick, const char* cache_name) {
+    uint8_t encoding = (uint8_t)hub_encoding();
+    for (int i = 0; i < g_state.queue_count; i++) {
+        const QueueEntry& e = g_state.queue[i];
+        if (e.kind == QUEUE_LIST && e.encoding == encoding && strcmp(queue_text(&e, QUEUE_NICK), nick) == 0) {
+            return i;
+        }
+    }
+    if (g_state.queue_count >= QUEUE_ENTRIES) {
+        chatlog_append_line(" ::file list refused:: the queue is full");
+        return -1;
+    }
+    // At the front: a list comes before every file.
+    memmove(&g_state.queue[1], &g_state.queue[0], (size_t)g_state.queue_count * sizeof(QueueEntry));
+    g_state.queue_count++;
+    QueueEntry& entry = g_state.queue[0];
+    memset(&entry, 0, sizeof entry);
+    QueueTexts texts;
+    memset(&texts, 0, sizeof texts);
+    entry.id = ++g_state.queue_next_id;
+    text_copy(texts.nick, QUEUE_NICK_BYTES, nick);
+    text_copy(texts.path, QUEUE_PATH_BYTES, "files.xml.bz2");
+    text_copy(texts.name, QUEUE_NAME_BYTES, cache_name);
+    queue_texts_put(&entry, &texts);
+    entry.encoding = encoding;
+    entry.kind = QUEUE_LIST;
+    entry.state = QUEUE_WAITING;
+    changed();
+    queue_tick();
+    return 0;
 }
 
 void queue_add_result(int row, int name_row) {
@@ -511,6 +568,13 @@ void queue_places_choose() {
     char16_t data[SETTINGS_PATH_UNITS];
     g_state.queue_path[0] = 0;
     g_state.parts_folder[0] = 0;
+    g_state.lists_folder[0] = 0;
+    char16_t cache[DOWNLOAD_FOLDER_UNITS];
+    int cache_length = user_cache_folder(u"kivo", cache, DOWNLOAD_FOLDER_UNITS);
+    if (cache_length > 0 && cache_length + 7 < DOWNLOAD_FOLDER_UNITS) {
+        u16_copy(g_state.lists_folder, DOWNLOAD_FOLDER_UNITS, cache);
+        u16_append(g_state.lists_folder, DOWNLOAD_FOLDER_UNITS, u"lists/");
+    }
     int length = user_data_folder(u"kivo", data, SETTINGS_PATH_UNITS);
     if (length > 0 && length + 10 < SETTINGS_PATH_UNITS) {
         u16_copy(g_state.queue_path, SETTINGS_PATH_UNITS, data);

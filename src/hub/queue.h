@@ -42,6 +42,10 @@ int send_rev_connect(const char* peer_nick);
 // not done.
 int queue_add(const char* nick, const char* path, const char* name, const char* tth, uint64_t size,
               uint8_t encoding);
+// Puts the user's file list (nick in the hub's encoding) at the front of the
+// queue, to be fetched into the cache under `cache_name`; an entry for it
+// that waits or runs already is kept. Returns its index, or -1 with a note.
+int queue_add_list(const char* nick, const char* cache_name);
 // The Download command on results row `row`, saved under name_row's short
 // name (the entry the person chose, when another source of it is asked).
 // A note in the chat says it was queued.
@@ -81,5 +85,6 @@ void queue_flush();
 // per-user data folder ($XDG_DATA_HOME/kivo/); the parts in its "parts/"
 // when that lies on the download folder's file system (a finished file is
 // then renamed into place, never copied), else in ".kivo-parts/" inside the
-// download folder. Run at start-up and when the download folder changes.
+// download folder; users' file lists in $XDG_CACHE_HOME/kivo/lists/. Run at
+// start-up and when the download folder changes.
 void queue_places_choose();

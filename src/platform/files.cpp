@@ -1,4 +1,5 @@
 // Files by UTF-16 name (stored on disk as UTF-8), and the executable's path.
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "platform/platform.h"
 
@@ -249,6 +251,44 @@ int user_data_folder(const char16_t* name, char16_t* dst, int dst_units) {
     utf16_to_utf8(name, -1, program, sizeof program);
     return xdg_folder("XDG_DATA_HOME", ".local/share", program, dst, dst_units);
 }
+
+int user_cache_folder(const char16_t* name, char16_t* dst, int dst_units) {
+    char program[PATH_BYTES];
+    utf16_to_utf8(name, -1, program, sizeof program);
+    return xdg_folder("XDG_CACHE_HOME", ".cache", program, dst, dst_units);
+}
+
+int file_rename_over_own(const char16_t* from, const char16_t* to) {
+    char source[PATH_BYTES];
+    char target[PATH_BYTES];
+    utf16_to_utf8(from, -1, source, sizeof source);
+    utf16_to_utf8(to, -1, target, sizeof target);
+    struct stat st;
+    if (lstat(target, &st) == 0 && !own_plain_file(&st)) return 0;
+    return rename(source, target) == 0 ? 1 : 0;
+}
+
+int folder_files(const char16_t* folder, FolderEntry* out, int most) {
+    char name[PATH_BYTES];
+    utf16_to_utf8(folder, -1, name, sizeof name);
+    DIR* d = opendir(name);
+    if (d == nullptr) return 0;
+    int n = 0;
+    while (n < most) {
+        struct dirent* e = readdir(d);
+        if (e == nullptr) break;
+        struct stat st;
+        if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        int units = utf8_to_utf16(e->d_name, -1, out[n].name, FOLDER_ENTRY_UNITS);
+        if (units <= 0 || units >= FOLDER_ENTRY_UNITS - 1) continue;
+        out[n].changed = (int64_t)st.st_mtime;
+        n++;
+    }
+    closedir(d);
+    return n;
+}
+
+int64_t wall_seconds() { return (int64_t)time(nullptr); }
 
 int file_remove_own(const char16_t* path) {
     char name[PATH_BYTES];

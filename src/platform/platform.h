@@ -372,6 +372,22 @@ int folder_create_all(const char16_t* folder);
 // $XDG_DATA_HOME/<name>/ when that is an absolute path, otherwise
 // <home>/.local/share/<name>/; 0 (dst empty) as user_config_folder.
 int user_data_folder(const char16_t* name, char16_t* dst, int dst_units);
+// The per-user cache folder of a program, with its trailing separator:
+// $XDG_CACHE_HOME/<name>/ when absolute, otherwise <home>/.cache/<name>/.
+int user_cache_folder(const char16_t* name, char16_t* dst, int dst_units);
+// Renames from over to, replacing what to names when that is a regular file
+// of the user's own (a cache file the program keeps) or nothing; 1 or 0.
+int file_rename_over_own(const char16_t* from, const char16_t* to);
+// The regular files directly in a folder, with their last change (seconds
+// since 1970): at most `most` of them, names that fit name_units only.
+constexpr int FOLDER_ENTRY_UNITS = 260;
+struct FolderEntry {
+    char16_t name[FOLDER_ENTRY_UNITS];
+    int64_t changed;
+};
+int folder_files(const char16_t* folder, FolderEntry* out, int most);
+// Seconds since 1970, the wall clock.
+int64_t wall_seconds();
 // Removes a file only when it is a regular file with one link owned by this
 // user (never through a link); 1 when it did.
 int file_remove_own(const char16_t* path);

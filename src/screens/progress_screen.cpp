@@ -50,7 +50,7 @@ constexpr int ROW_UNITS = 512;
 constexpr int STATE_UNITS = 120;  // "failed: " and a 60-byte reason, or a nick and the passive hint
 constexpr int DETAILS_UNITS = 1024;  // a message box shows no more
 constexpr int QUESTION_UNITS = 200;
-constexpr int PATH_UNITS = DOWNLOAD_FOLDER_UNITS + RESULT_SHORT_BYTES + 1;
+constexpr int PATH_UNITS = DOWNLOAD_FOLDER_UNITS + QUEUE_NAME_BYTES + 1;
 
 // Column widths in cells; 0: the column is left out.
 constexpr int NAME_MIN_CELLS = 10;
@@ -303,8 +303,8 @@ void target_path(const QueueEntry& e, char16_t* path, int units) {
     u16_copy(path, units, g_state.settings.download_folder);
     int length = u16_len(path);
     if (length > 0 && path[length - 1] != u'/') u16_append(path, units, u"/");
-    char16_t name[RESULT_SHORT_BYTES];
-    encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_NAME), -1, name, RESULT_SHORT_BYTES);
+    char16_t name[QUEUE_NAME_BYTES];
+    encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_NAME), -1, name, QUEUE_NAME_BYTES);
     u16_append(path, units, name);
 }
 
@@ -316,11 +316,11 @@ void command_details(Window screen) {
     char16_t path[PATH_UNITS];
     target_path(e, path, PATH_UNITS);
     char16_t nick[RESULT_NICK_BYTES];
-    char16_t source[RESULT_PATH_BYTES];
+    char16_t source[QUEUE_PATH_BYTES];
     char16_t error[DOWNLOAD_DETAIL_BYTES];
     char16_t state[STATE_UNITS];
     encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_NICK), -1, nick, RESULT_NICK_BYTES);
-    encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_PATH), -1, source, RESULT_PATH_BYTES);
+    encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_PATH), -1, source, QUEUE_PATH_BYTES);
     encoded_to_utf16(e.encoding, queue_text(&e, QUEUE_ERROR), -1, error, DOWNLOAD_DETAIL_BYTES);
     queue_state_text(index, state, STATE_UNITS);
     uint64_t held, size;
@@ -365,8 +365,8 @@ void command_remove(Window screen) {
     int index = selected_index(screen);
     if (index < 0) return;
     uint32_t id = g_state.queue[index].id;
-    char16_t name[RESULT_SHORT_BYTES];
-    encoded_to_utf16(g_state.queue[index].encoding, queue_text(&g_state.queue[index], QUEUE_NAME), -1, name, RESULT_SHORT_BYTES);
+    char16_t name[QUEUE_NAME_BYTES];
+    encoded_to_utf16(g_state.queue[index].encoding, queue_text(&g_state.queue[index], QUEUE_NAME), -1, name, QUEUE_NAME_BYTES);
     char16_t question[QUESTION_UNITS];
     wide_format(question, QUESTION_UNITS,
                 g_state.queue[index].state == QUEUE_DONE ? u"remove %s from the queue? The file stays."

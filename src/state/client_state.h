@@ -248,6 +248,16 @@ enum SearchPhase : uint8_t {
 
 // --- DownloadJob and ConnectRequest ------------------------------------------
 constexpr int CONNECT_REQUEST_BYTES = 1000;
+// A queued file's path at its source (a file list's paths run longer than a
+// search result's) and its local name: the file's name, or for a file of a
+// folder taken whole the folders below the one chosen and its name,
+// '/'-separated. One name within it is at most QUEUE_NAME_PART_BYTES - 1.
+constexpr int QUEUE_PATH_BYTES = 512;
+constexpr int QUEUE_NAME_BYTES = 256;
+constexpr int QUEUE_NAME_PART_BYTES = 256;
+// A queued file's user: room for a nick of the results in UTF-8 (the texts
+// of a file list's entries are kept as the list has them).
+constexpr int QUEUE_NICK_BYTES = 3 * RESULT_NICK_BYTES;
 // Transfers that may run at once: the setting (SessionSettings::download_slots)
 // chooses 1 to this many, 3 by default.
 constexpr int DOWNLOAD_JOBS = 10;
@@ -323,13 +333,14 @@ enum DownloadEnd : uint8_t {
 struct DownloadJob {
     uint32_t entry_id;   // the queue entry the job fetches (QueueEntry::id), 0: none
     char nick[RESULT_NICK_BYTES];
-    char path[RESULT_PATH_BYTES];
-    char short_name[RESULT_SHORT_BYTES];
+    char path[QUEUE_PATH_BYTES];
+    char short_name[QUEUE_NAME_BYTES];  // the local name, folders below the download folder included
     char tth[TTH_TEXT_BYTES];  // empty: the result had no TTH, nothing is verified
     uint64_t size;       // the size the search result gave
     uint64_t received;   // bytes of the file held: the resumed part, then each chunk
     uint64_t total;      // the file's whole length, once the peer's reply is in
     uint64_t requested_ms;  // monotonic time of the request (UI)
+    uint8_t kind;        // a QueueKind: the entry's
     uint8_t phase;       // a DownloadPhase
     uint8_t stop;        // set by Pause or Remove; the worker ends at its next check
     uint8_t outcome;        // a DownloadOutcome: how the last transfer ended
@@ -340,7 +351,7 @@ struct DownloadJob {
     uint8_t end;        // a DownloadEnd
     char detail[DOWNLOAD_DETAIL_BYTES];  // the refusal, the quoted reply, the TLS reason
     // The local name the finished file took (hub encoding).
-    char final_name[RESULT_SHORT_BYTES + 8];
+    char final_name[QUEUE_NAME_PART_BYTES + 8];
     char connect_request[CONNECT_REQUEST_BYTES];
 };
 
@@ -369,13 +380,21 @@ enum QueueText : uint8_t {
     QUEUE_ERROR,  // the reason of its last failure, as shown
     QUEUE_TEXTS,
 };
-constexpr int QUEUE_TEXT_CAPACITY[QUEUE_TEXTS] = {RESULT_NICK_BYTES, RESULT_PATH_BYTES, RESULT_SHORT_BYTES,
+constexpr int QUEUE_TEXT_CAPACITY[QUEUE_TEXTS] = {QUEUE_NICK_BYTES, QUEUE_PATH_BYTES, QUEUE_NAME_BYTES,
                                                    TTH_TEXT_BYTES, DOWNLOAD_DETAIL_BYTES};
 constexpr int QUEUE_ENTRY_TEXT_MAX =
-    RESULT_NICK_BYTES + RESULT_PATH_BYTES + RESULT_SHORT_BYTES + TTH_TEXT_BYTES + DOWNLOAD_DETAIL_BYTES;
+    QUEUE_NICK_BYTES + QUEUE_PATH_BYTES + QUEUE_NAME_BYTES + TTH_TEXT_BYTES + DOWNLOAD_DETAIL_BYTES;
 // Room for every entry's texts at their longest, so a full queue always fits
 // once the store is compacted; its pages are touched only as texts fill it.
 constexpr int QUEUE_TEXT_STORE = QUEUE_ENTRIES * QUEUE_ENTRY_TEXT_MAX;
+
+// What an entry fetches: a shared file into the download folder, or the
+// user's file list into Kivo's cache (named by its QUEUE_NAME there, never
+// resumed, replacing the list kept before; not kept across restarts).
+enum QueueKind : uint8_t {
+    QUEUE_FILE = 0,
+    QUEUE_LIST,
+};
 
 struct QueueEntry {
     uint32_t id;               // unique within the process, never 0
@@ -386,6 +405,7 @@ struct QueueEntry {
     uint8_t encoding;          // a HubEncoding, never Auto: how its texts are written
     uint8_t last_end;          // a DownloadEnd: how its last try ended (END_DONE: none yet)
     uint8_t tls;               // its last transfer ran over TLS
+    uint8_t kind;              // a QueueKind
     uint64_t size;
     uint64_t held;             // bytes of it held in its part, as last known
     uint64_t retry_ms;         // monotonic time before which it is not tried again
@@ -393,9 +413,9 @@ struct QueueEntry {
 
 // An entry's texts as separate fields, to fill a new entry or change one.
 struct QueueTexts {
-    char nick[RESULT_NICK_BYTES];
-    char path[RESULT_PATH_BYTES];
-    char name[RESULT_SHORT_BYTES];
+    char nick[QUEUE_NICK_BYTES];
+    char path[QUEUE_PATH_BYTES];
+    char name[QUEUE_NAME_BYTES];
     char tth[TTH_TEXT_BYTES];
     char error[DOWNLOAD_DETAIL_BYTES];
 };
@@ -568,6 +588,9 @@ struct ClientState {
     // Where part files are kept: a folder of Kivo's own on the download
     // folder's file system; empty: beside the finished files.
     char16_t parts_folder[DOWNLOAD_FOLDER_UNITS];
+    // Where users' file lists are kept ($XDG_CACHE_HOME/kivo/lists/); empty:
+    // nowhere, so no list is fetched.
+    char16_t lists_folder[DOWNLOAD_FOLDER_UNITS];
     // A $ConnectToMe that came while the worker was still finding out whether
     // its peer is the owner: tried when that peer greets with another nick.
     char spare_request[CONNECT_REQUEST_BYTES];

@@ -22,7 +22,7 @@ constexpr int DOWNLOAD_CHUNK_BYTES = 64 * 1024;
 // The greeting and the length reply: at most 999 bytes each, and a NUL.
 constexpr int HANDSHAKE_RECEIVE_BYTES = 1000;
 // The local file name as UTF-16, terminator included.
-constexpr int LOCAL_NAME_UNITS = 550;
+constexpr int LOCAL_NAME_UNITS = DOWNLOAD_FOLDER_UNITS + QUEUE_NAME_BYTES + TTH_TEXT_BYTES + 32;
 
 // Posted to the main window by a worker that ended (wparam: the job): the
 // queue takes its outcome.
@@ -46,3 +46,9 @@ bool download_tls_offered();
 // become '_'. Returns 1, or 0 (dst emptied) for a name that cannot be made
 // safe: empty, ".", "..", or too long for dst.
 int make_safe_file_name(const char* short_name, char* dst, int dst_bytes);
+// Splits a queued file's local name ("a/b/c.ext": folders below the download
+// folder, then the file's name) into its folders, each made safe and joined
+// by '/' (empty when there are none), and its name, made safe. Returns 1, or
+// 0 (both emptied) when a part cannot be made safe or does not fit: nothing
+// ever reaches outside the download folder.
+int split_local_name(const char* local_name, char* folders, int folders_bytes, char* name, int name_bytes);

@@ -6,13 +6,14 @@
 
 #include "platform/platform.h"
 #include "state/client_state.h"
+#include "transfer/download.h"
 #include "transfer/tth.h"
 
 namespace {
 constexpr int IDENTITY_CHARS = 13;  // 65 bits of the hash: enough to tell parts apart
-constexpr int IDENTITY_TEXT_BYTES = RESULT_NICK_BYTES + RESULT_PATH_BYTES + 24;
+constexpr int IDENTITY_TEXT_BYTES = RESULT_NICK_BYTES + QUEUE_PATH_BYTES + 24;
 // The name, the id, and ".<n>.part" with its dot: 24 bytes are room to spare.
-constexpr int PART_NAME_BYTES = RESULT_SHORT_BYTES + 16 + TTH_TEXT_BYTES + 8;
+constexpr int PART_NAME_BYTES = QUEUE_NAME_PART_BYTES + 16 + TTH_TEXT_BYTES + 8;
 static_assert(PART_NAME_CHOICES <= 1000, "a choice's number takes at most three digits");
 }  // namespace
 
@@ -24,7 +25,7 @@ void download_identity(const char* tth, const char* nick, const char* path, uint
     // Nick, path and size, each ended by a NUL so that no two triples make the same text.
     char text[IDENTITY_TEXT_BYTES];
     int n = text_copy(text, RESULT_NICK_BYTES, nick) + 1;
-    n += text_copy(text + n, RESULT_PATH_BYTES, path) + 1;
+    n += text_copy(text + n, QUEUE_PATH_BYTES, path) + 1;
     n += snprintf(text + n, (size_t)(IDENTITY_TEXT_BYTES - n), "%llu", (unsigned long long)size);
     char root[TTH_TEXT_BYTES];
     tth_of_bytes(text, n, root);
@@ -53,6 +54,14 @@ int local_path(const char16_t* folder, const char* text, char16_t* out, int out_
     return units > 0 && units < out_units - start ? 1 : 0;
 }
 }  // namespace
+
+int local_folder(const char16_t* base, const char* folders, char16_t* out, int out_units) {
+    if (folders[0] == 0) return u16_copy(out, out_units, base) == u16_len(base) ? 1 : 0;
+    if (!local_path(base, folders, out, out_units)) return 0;
+    if (u16_len(out) + 2 > out_units) return 0;
+    u16_append(out, out_units, u"/");
+    return 1;
+}
 
 int part_file_name(const char* name, const char* id, int n, char16_t* out, int out_units, const char16_t* folder) {
     char part[PART_NAME_BYTES];
@@ -104,8 +113,8 @@ int part_rename_free(const char16_t* part, const char* name, char* final_name, i
                      const char16_t* folder) {
     for (int n = 0; n < FREE_NAME_CHOICES; n++) {
         if (!free_name_choice(name, n, final_name, final_bytes)) return 0;
-        char16_t wide[DOWNLOAD_FOLDER_UNITS + RESULT_SHORT_BYTES + 16];
-        if (!local_path(folder, final_name, wide, DOWNLOAD_FOLDER_UNITS + RESULT_SHORT_BYTES + 16)) return 0;
+        char16_t wide[LOCAL_NAME_UNITS];
+        if (!local_path(folder, final_name, wide, LOCAL_NAME_UNITS)) return 0;
         int result = file_rename_new(part, wide);
         if (result == FILE_RENAMED) return 1;
         if (result == FILE_RENAME_FAILED) return 0;

@@ -38,6 +38,11 @@ constexpr int PART_NAME_CHOICES = 100;
 // it cannot be created or opened, or FILE_NOT_OWN when no choice was free.
 int part_open(const char* name, const char* id, uint64_t size, char16_t* part, int part_units, int* created,
               const char16_t* folder = u"");
+// The folder of a finished file: base (as the download folder is given)
+// and folders below it (the hub's encoding, '/'-separated, made safe by
+// split_local_name), with the trailing separator when there are any; base
+// itself when there are none. Returns 1, or 0 when it does not fit whole.
+int local_folder(const char16_t* base, const char* folders, char16_t* out, int out_units);
 // The n-th choice for a finished file named name (in the hub's encoding): name itself for n 0,
 // else the stem, " (n)" and the extension (the text from the last '.', when
 // that is not the first character). Returns 1, or 0 when it does not fit.

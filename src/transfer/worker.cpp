@@ -56,11 +56,11 @@ namespace {
 static_assert(DOWNLOAD_CHUNK_BYTES == RING_PLAIN_BYTES, "the longest receive is a plain one");
 
 // A path in UTF-8 and escaped: each 1251 byte at most three, a leading '/', the NUL.
-constexpr int ADC_ID_BYTES = 3 * RESULT_PATH_BYTES + 2;
+constexpr int ADC_ID_BYTES = 3 * QUEUE_PATH_BYTES + 2;
 // The head, the key (< HANDSHAKE_RECEIVE_BYTES), the request and two 20-digit numbers.
 constexpr int REQUEST_BYTES = 64 + HANDSHAKE_RECEIVE_BYTES + 16 + ADC_ID_BYTES + 48;
 constexpr int NOTE_BYTES = 300;
-constexpr int FINAL_NAME_BYTES = RESULT_SHORT_BYTES + 8;  // the name and " (999)"
+constexpr int FINAL_NAME_BYTES = QUEUE_NAME_PART_BYTES + 8;  // the name and " (999)"
 
 // What download_take_connect hands the worker besides the ConnectRequest.
 struct WorkerHandover {
@@ -70,7 +70,7 @@ struct WorkerHandover {
     char16_t folder[DOWNLOAD_FOLDER_UNITS];  // where the file goes; empty: the current directory
     char16_t parts[DOWNLOAD_FOLDER_UNITS];   // where its part is kept; empty: in folder
 };
-static_assert(DOWNLOAD_FOLDER_UNITS + 1 + RESULT_SHORT_BYTES + 16 + TTH_TEXT_BYTES + 8 <= LOCAL_NAME_UNITS,
+static_assert(DOWNLOAD_FOLDER_UNITS + 1 + QUEUE_NAME_BYTES + 16 + TTH_TEXT_BYTES + 8 <= LOCAL_NAME_UNITS,
               "a part's name fits beside the longest download folder");
 WorkerHandover g_handovers[DOWNLOAD_JOBS];
 
@@ -135,7 +135,8 @@ struct WorkerRun {
     int reply_length;   // bytes in reply
     int data_start;     // index in reply of the file's first byte, if any came with it
     char detail[DOWNLOAD_DETAIL_BYTES];        // the greeting's fault, the quoted reply, the refusal, the TLS reason
-    char name[RESULT_SHORT_BYTES];   // the safe local name, 1251
+    char name[QUEUE_NAME_PART_BYTES];  // the safe local name, in the hub's encoding
+    char folders[QUEUE_NAME_BYTES];    // the safe folders below the download folder it goes into, or empty
     char final_name[FINAL_NAME_BYTES];
     char16_t part[LOCAL_NAME_UNITS];
     char reply[HANDSHAKE_RECEIVE_BYTES];  // the greeting, then the reply
@@ -334,7 +335,12 @@ DownloadEnd exchange_request(WorkerRun* run, const PeerGreeting& greeting) {
     }
     char id[ADC_ID_BYTES];
     bool utf8 = handover_of(run).encoding == ENCODING_UTF8;
-    if (adc_file_id(job.tth, job.path, id, ADC_ID_BYTES, utf8) < 0) return END_NAME;
+    if (job.kind == QUEUE_LIST) {
+        // A list is asked for by its own name, not a path in the share.
+        text_copy(id, ADC_ID_BYTES, job.path);
+    } else if (adc_file_id(job.tth, job.path, id, ADC_ID_BYTES, utf8) < 0) {
+        return END_NAME;
+    }
     AdcAsked asked = {id, run->offset, rest_of_file(run)};
     length = build_adc_request(request, REQUEST_BYTES, key, greeting.key_length, &asked);
     if (!send_counted(run, request, length)) return END_SEND;
@@ -361,6 +367,15 @@ DownloadEnd open_part(WorkerRun* run) {
     int file = part_open(run->name, id, job.size, run->part, LOCAL_NAME_UNITS, &run->part_created, parts);
     if (file == FILE_NOT_OWN) return END_PART_NAME;
     if (file == FILE_INVALID) return END_FILE;
+    if (job.kind == QUEUE_LIST && file_length(file) != 0) {
+        // A list is fetched whole each time: what an earlier fetch left of
+        // it (Kivo's own cache) is not continued.
+        file_close(file);
+        if (!file_remove_own(run->part)) return END_FILE;
+        file = part_open(run->name, id, job.size, run->part, LOCAL_NAME_UNITS, &run->part_created, parts);
+        if (file == FILE_NOT_OWN) return END_PART_NAME;
+        if (file == FILE_INVALID) return END_FILE;
+    }
     run->file = file;
     int64_t held = file_length(run->file);
     if (held < 0) return END_FILE;
@@ -465,9 +480,19 @@ DownloadEnd verify_and_name(WorkerRun* run) {
     }
     file_close(run->file);
     run->file = FILE_INVALID;
-    if (!part_rename_free(run->part, run->name, run->final_name, FINAL_NAME_BYTES, handover_of(run).folder)) {
-        return END_RENAME;
+    // The folders below the download folder are made as the file arrives.
+    char16_t folder[LOCAL_NAME_UNITS];
+    if (!local_folder(handover_of(run).folder, run->folders, folder, LOCAL_NAME_UNITS)) return END_NAME;
+    if (job_of(run).kind == QUEUE_LIST) {
+        // The list replaces the one kept before: the cache is Kivo's own.
+        char16_t kept[LOCAL_NAME_UNITS];
+        if (!local_folder(folder, run->name, kept, LOCAL_NAME_UNITS)) return END_NAME;
+        kept[u16_len(kept) - 1] = 0;  // the name, not a folder: no separator after it
+        text_copy(run->final_name, FINAL_NAME_BYTES, run->name);
+        return file_rename_over_own(run->part, kept) ? END_DONE : END_RENAME;
     }
+    if (folder[0] != 0 && !folder_create_all(folder)) return END_FOLDER;
+    if (!part_rename_free(run->part, run->name, run->final_name, FINAL_NAME_BYTES, folder)) return END_RENAME;
     return END_DONE;
 }
 
@@ -489,7 +514,9 @@ DownloadEnd run_download(WorkerRun* run, const char* request) {
     ConnectAddress address;
     if (!parse_connect_request(request, (int)strlen(handover_of(run).own_nick), &address)) return END_REQUEST;
     // What can fail here fails before anyone is connected to.
-    if (!make_safe_file_name(job_of(run).short_name, run->name, RESULT_SHORT_BYTES)) return END_NAME;
+    if (!split_local_name(job_of(run).short_name, run->folders, QUEUE_NAME_BYTES, run->name, QUEUE_NAME_PART_BYTES)) {
+        return END_NAME;
+    }
     DownloadEnd end = make_folders(run);
     if (end != END_DONE) return end;
     int sock = tcp_connect_within(address.host, address.port, SOCKET_STREAM, DOWNLOAD_CONNECT_MS, stop_asked);
@@ -503,7 +530,9 @@ DownloadEnd run_download(WorkerRun* run, const char* request) {
     PeerGreeting greeting;
     end = exchange_greetings(run, &greeting);
     if (end != END_DONE) return end;
-    if (!make_safe_file_name(job_of(run).short_name, run->name, RESULT_SHORT_BYTES)) return END_NAME;
+    if (!split_local_name(job_of(run).short_name, run->folders, QUEUE_NAME_BYTES, run->name, QUEUE_NAME_PART_BYTES)) {
+        return END_NAME;
+    }
     end = open_part(run);
     if (end != END_DONE) return end;
     run->hashing = job_of(run).tth[0] != '\0';
@@ -625,6 +654,7 @@ void reset_run(WorkerRun* run, int job) {
     run->data_start = 0;
     run->detail[0] = 0;
     run->name[0] = 0;
+    run->folders[0] = 0;
     run->final_name[0] = 0;
     run->part[0] = 0;
     run->reply[0] = 0;
@@ -663,6 +693,38 @@ int make_safe_file_name(const char* short_name, char* dst, int dst_bytes) {
     return 1;
 }
 
+int split_local_name(const char* local_name, char* folders, int folders_bytes, char* name, int name_bytes) {
+    if (folders_bytes > 0) folders[0] = 0;
+    if (name_bytes > 0) name[0] = 0;
+    int at = 0;
+    int folders_length = 0;
+    for (;;) {
+        int end = at;
+        while (local_name[end] != 0 && local_name[end] != '/') end++;
+        char part[QUEUE_NAME_PART_BYTES];
+        char safe[QUEUE_NAME_PART_BYTES];
+        bool last = local_name[end] == 0;
+        // A part too long for its buffer, empty, "." or "..": refused whole.
+        if (end - at >= QUEUE_NAME_PART_BYTES || text_copy_n(part, QUEUE_NAME_PART_BYTES, local_name + at, end - at) != end - at ||
+            !make_safe_file_name(part, safe, QUEUE_NAME_PART_BYTES)) {
+            break;
+        }
+        if (last) {
+            if (text_copy(name, name_bytes, safe) != (int)strlen(safe)) break;
+            return 1;
+        }
+        int length = (int)strlen(safe);
+        if (folders_length + length + 2 > folders_bytes) break;
+        if (folders_length > 0) folders[folders_length++] = '/';
+        memcpy(folders + folders_length, safe, (size_t)length + 1);
+        folders_length += length;
+        at = end + 1;
+    }
+    if (folders_bytes > 0) folders[0] = 0;
+    if (name_bytes > 0) name[0] = 0;
+    return 0;
+}
+
 bool download_tls_offered() {
     char version[48];
     return g_state.settings.tls_transfers_off == 0 && tls_available(version, sizeof version) != 0;
@@ -699,8 +761,11 @@ void download_take_connect(const char* message) {
     text_copy(handover.own_nick, HUB_NICK_BYTES, g_state.hub_nick);
     handover.encoding = hub_encoding();
     handover.silence_ms = g_state.download_silence_ms > 0 ? g_state.download_silence_ms : 1;
-    u16_copy(handover.folder, DOWNLOAD_FOLDER_UNITS, g_state.settings.download_folder);
-    u16_copy(handover.parts, DOWNLOAD_FOLDER_UNITS, g_state.parts_folder);
+    // A list goes to Kivo's cache, its part beside it; a file to the
+    // download folder, its part to the parts folder.
+    bool list = j.kind == QUEUE_LIST;
+    u16_copy(handover.folder, DOWNLOAD_FOLDER_UNITS, list ? g_state.lists_folder : g_state.settings.download_folder);
+    u16_copy(handover.parts, DOWNLOAD_FOLDER_UNITS, list ? g_state.lists_folder : g_state.parts_folder);
     download_set_stop(job, 0);
     download_set_ended(job, 0);
     download_set_received(job, 0);

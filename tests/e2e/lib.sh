@@ -49,6 +49,7 @@ unset XDG_RUNTIME_DIR
 # the scratch folder, never the person's own.
 export XDG_CONFIG_HOME="$E2E_WORK/config"
 export XDG_DATA_HOME="$E2E_WORK/data"
+export XDG_CACHE_HOME="$E2E_WORK/cache"
 export XDG_DOWNLOAD_DIR="$E2E_WORK/cwd"
 unset KIVO_DEMO_TLS_HUB
 mkdir -p "$TMPDIR" "$E2E_WORK/bin" "$E2E_WORK/cwd"
