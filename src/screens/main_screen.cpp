@@ -70,8 +70,6 @@ constexpr int TITLE_MARKS_UNITS = 24 + 4 + 16 + USER_NAME_BYTES + 20;
 // unanswered requests (an ended job also tells the screen at once).
 constexpr uint32_t QUEUE_TIMER = 7;
 constexpr int QUEUE_LOOK_MS = 1000;
-// The folder a browse opens at, in the hub's encoding.
-constexpr int BROWSE_FOLDER_BYTES = 1024;
 // "connected to <hub name>: exit anyway?"; a long name is cut.
 constexpr int EXIT_QUESTION_UNITS = HUB_NAME_UNITS + 40;
 
@@ -99,9 +97,9 @@ void browse_when_shown() {
     }
     g_sub.browse_waiting = false;
     char nick[RESULT_NICK_BYTES];
-    char folder[BROWSE_FOLDER_BYTES];
+    char folder[QUEUE_PATH_BYTES];
     // A browse asked for while this one was open is taken after it.
-    while (file_list_browse_take(nick, RESULT_NICK_BYTES, folder, BROWSE_FOLDER_BYTES)) {
+    while (file_list_browse_take(nick, RESULT_NICK_BYTES, folder, QUEUE_PATH_BYTES)) {
         g_sub.open++;
         browse_screen_run(nick, folder);
         g_sub.open--;

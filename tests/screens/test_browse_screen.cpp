@@ -307,6 +307,7 @@ TEST_F(BrowseScreen, DownloadQueuesAFileOrEveryFileBelowAFolder) {
     EXPECT_EQ(g_state.queue[0].size, 1048576u);
     EXPECT_STREQ(queue_text(&g_state.queue[1], QUEUE_PATH),
                  "share\\Music\\\xD0\x96\xD0\xB8\xD0\xB2\xD0\xBE\xD0\xB5\\concert.flac");
+    EXPECT_STREQ(queue_text(&g_state.queue[1], QUEUE_NAME), "\xD0\x96\xD0\xB8\xD0\xB2\xD0\xBE\xD0\xB5/concert.flac");
     EXPECT_STREQ(queue_text(&g_state.queue[2], QUEUE_PATH),
                  "share\\Music\\\xD0\x96\xD0\xB8\xD0\xB2\xD0\xBE\xD0\xB5\\notes-live.txt");
 }
@@ -424,6 +425,8 @@ TEST_F(BrowseScreen, MainScreenOpensAListThatCameAtOnceOrWhenItsSubScreensClose)
 TEST_F(BrowseScreen, FileListsScreenListsAgesOpensAndRemovesAfterAsking) {
     test_list_write("bob", bob_list());
     test_list_write("ann", bob_list());
+    test_list_age("bob", 5 * 60 + 20);
+    test_list_age("ann", 2 * 3600 + 60);
     Script script;
     script.steps = {
         [] {
