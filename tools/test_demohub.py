@@ -5,6 +5,7 @@ Every socket has a timeout and the hub is stopped with SIGTERM at the end.
 """
 
 import base64
+import bz2
 import hashlib
 import os
 import re
@@ -18,11 +19,12 @@ import sys
 import tempfile
 import time
 import unittest
+import xml.etree.ElementTree as ET
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from demohub import population, tls, tth  # noqa: E402
+from demohub import population, realfiles, tls, tth  # noqa: E402
 from demohub.lockkey import lock_of, lock_to_key  # noqa: E402
 from demohub.peer import adc_path_to_share  # noqa: E402
 
@@ -198,6 +200,46 @@ class AdcPath(unittest.TestCase):
         self.assertEqual(adc_path_to_share("/a\\nb"), "a\nb")
         for bad in ("Docs/readme-demo.txt", "\\Docs\\x", "//share/x", "/x/", "/a\\qb", "/a\\\\b"):
             self.assertIsNone(adc_path_to_share(bad), bad)
+
+
+def listed_files(xml_bytes):
+    """{share path with '\\': (size, TTH or None)} of a file list's XML,
+    built from its nesting; checks that only folders hold entries."""
+    root = ET.fromstring(xml_bytes)
+    assert root.tag == "FileListing", root.tag
+    found = {}
+
+    def walk(element, above):
+        for child in element:
+            path = above + [child.get("Name")]
+            if child.tag == "Directory":
+                walk(child, path)
+            else:
+                assert child.tag == "File" and len(child) == 0, child.tag
+                found["\\".join(path)] = (int(child.get("Size")), child.get("TTH"))
+    walk(root, [])
+    return found
+
+
+class FileLists(unittest.TestCase):
+    def test_every_users_list_parses_and_names_its_shared_files_nested(self):
+        users = population.build_population([])
+        for user in users:
+            xml = bz2.decompress(user.file_list)
+            self.assertTrue(xml.startswith(b'<?xml version="1.0" encoding="utf-8" standalone="yes"?>\n'
+                                           b'<FileListing Version="1" CID="'), user.nick)
+            cid = ET.fromstring(xml).get("CID")
+            self.assertRegex(cid, r"^[A-Z2-7]{39}$")
+            want = {p.lstrip("\\"): (s, user.tth.get(p.lstrip("\\").lower()))
+                    for p, s, is_dir in user.entries if not is_dir}
+            self.assertEqual(listed_files(xml), want, user.nick)
+        by_nick = {u.nick: u for u in users}
+        # Escaped names come back as they are shared; one TTH where the hub knows it.
+        self.assertIn("Misc\\Ke$ha & Friends - Tik Tok.mp3", listed_files(bz2.decompress(by_nick["maxim"].file_list)))
+        self.assertEqual(listed_files(bz2.decompress(by_nick["tux"].file_list))["share\\alpha.txt"],
+                         (6, "NO7SPF3VBJB4LSTKNBV63REQKOMU5VMZLRM6ZLI"))
+        self.assertNotEqual(ET.fromstring(bz2.decompress(by_nick["tux"].file_list)).get("CID"),
+                            ET.fromstring(bz2.decompress(by_nick["Seeder"].file_list)).get("CID"))
 
 
 class TthCache(unittest.TestCase):
@@ -539,6 +581,61 @@ class DemoHub(HubCase):
         peer, _ = self.connect_peer(c, b"busy1", b"NoSlots")
         peer.send(b"$Get Busy\\maxed-out-album.zip$1|")
         self.assertEqual(peer.message(), b"$MaxedOut")
+
+    def fetch_list(self, peer):
+        """Seeder's or anybody's list by $ADCGET on an open peer connection."""
+        reply = self.adcget(peer, b"files.xml.bz2", 0, -1)
+        m = re.fullmatch(rb"\$ADCSND file files\.xml\.bz2 0 (\d+)", reply)
+        self.assertIsNotNone(m, reply)
+        return bz2.decompress(peer.exact(int(m.group(1))))
+
+    def test_seeders_list_holds_its_real_files_and_the_cyrillic_folder_downloads_whole(self):
+        c = self.login(b"list1")
+        peer, _ = self.connect_peer(c, b"list1", b"Seeder")
+        listed = listed_files(self.fetch_list(peer))
+        mine = [(path, size) for owner, path, size in realfiles.catalogue(0) if owner == "Seeder"]
+        self.assertEqual(sorted(listed), sorted(path for path, _ in mine))
+        for path, size in mine:
+            self.assertEqual(listed[path][0], size, path)
+            if HAVE_RHASH:
+                self.assertEqual(listed[path][1].encode(), self.tth("Seeder", path.replace("\\", "/")), path)
+        folder = sorted(p for p in listed if p.startswith("Музыка\\"))
+        self.assertEqual(folder, sorted(["Музыка\\Альбом\\01 - песня.mp3", "Музыка\\Альбом\\02 - Rock & Roll.mp3",
+                                         "Музыка\\Альбом\\обложка.jpg", "Музыка\\Ёлочка 'зимняя'.mp3",
+                                         "Музыка\\список песен.txt"]))
+        # The folder fetched file by file on the same connection, as the
+        # list names them: by TTH when it has one, else by ADC path.
+        for path in folder:
+            size, digest = listed[path]
+            ident = (b"TTH/" + digest.encode() if digest else
+                     ("/" + path.replace("\\", "/").replace(" ", "\\s")).encode())
+            self.assertEqual(self.adcget(peer, ident, 0, -1), b"$ADCSND file " + ident + b" 0 %d" % size)
+            self.assertEqual(peer.exact(size), self.data_file("Seeder", path.replace("\\", "/")), path)
+        # The list again from its middle, and past its end.
+        whole = self.adcget(peer, b"files.xml.bz2", 0, -1)
+        n = int(whole.rsplit(b" ", 1)[1])
+        body = peer.exact(n)
+        self.assertEqual(self.adcget(peer, b"files.xml.bz2", 10, 20), b"$ADCSND file files.xml.bz2 10 20")
+        self.assertEqual(peer.exact(20), body[10:30])
+        self.assertEqual(self.adcget(peer, b"files.xml.bz2", n + 1, -1), b"$Error File Not Available")
+
+    def test_no_slots_serves_its_list_old_dc_by_get_and_ncdc_only_by_adcget(self):
+        c = self.login(b"list2")
+        peer, _ = self.connect_peer(c, b"list2", b"NoSlots")
+        self.assertEqual(listed_files(self.fetch_list(peer)), {"Busy\\maxed-out-album.zip": (
+            2 * 1048576 + 9, self.tth("NoSlots", "Busy/maxed-out-album.zip").decode() if HAVE_RHASH else None)})
+        # Its files stay refused, on the same connection too.
+        self.assertEqual(self.adcget(peer, b"/Busy/maxed-out-album.zip", 0, -1), b"$MaxedOut")
+        self.assertTrue(peer.closed_by_peer())
+        peer, _ = self.connect_peer(c, b"list2", b"OldDC")
+        peer.send(b"$Get files.xml.bz2$1|")
+        length = int(peer.message().split(b" ")[1])
+        peer.send(b"$Send|")
+        self.assertEqual(list(listed_files(bz2.decompress(peer.exact(length)))),
+                         ["Legacy\\legacy-get-only.mp3"])
+        peer, _ = self.connect_peer(c, b"list2", b"NcdcOnly")
+        self.assertEqual(sorted(listed_files(self.fetch_list(peer))),
+                         ["share\\ncdc-only\\adc-only-track.mp3", "share\\ncdc-only\\Песня для ADC.mp3"])
 
     def test_resumer_stops_in_the_middle_and_a_resume_completes_the_file(self):
         c = self.login(b"res1")

@@ -31,6 +31,10 @@ Every byte from the hub and the peer is untrusted: a message is read up to
 the probe connects only to loopback addresses (a $ConnectToMe that names any
 other address is refused, not followed). Every wait ends by --timeout.
 
+With --tls its $MyINFO offers TLS transfers (flag byte 0x11) and a
+$ConnectToMe port marked S is followed over TLS (the peer's certificate is
+not checked); without it such a port is an error.
+
 Hub text is code page 1251 (--encoding changes it); the lock-to-key
 transform is the demo hub's own.
 """
@@ -39,6 +43,7 @@ import argparse
 import ipaddress
 import os
 import socket
+import ssl
 import sys
 import time
 
@@ -91,10 +96,15 @@ def loopback_address(host: str, port_text: str):
 class Wire:
     """One TCP connection read as NMDC commands ('|'-terminated) and raw bytes."""
 
-    def __init__(self, address, deadline: float):
+    def __init__(self, address, deadline: float, tls: bool = False):
         self.deadline = deadline
         left = self.left()
         self.sock = socket.create_connection(address, timeout=left)
+        if tls:   # a peer's self-signed certificate: taken as it is
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+            context.check_hostname = False
+            context.verify_mode = ssl.CERT_NONE
+            self.sock = context.wrap_socket(self.sock)
         self.buf = b""
         self.closed = False
 
@@ -122,7 +132,7 @@ class Wire:
             if until is not None:
                 return False
             raise ProbeError("time ran out")
-        except ConnectionResetError:
+        except (ConnectionResetError, ssl.SSLError):
             data = b""
         if not data:
             self.closed = True
@@ -206,9 +216,11 @@ class HubSession:
                 raise ProbeError("login refused: %s" % shown(msg))
             self.note(msg)
             if msg == b"$Hello " + self.nick and not sent_info:
-                # Passive ("M:P"), one slot, nothing shared.
+                # Passive ("M:P"), one slot, nothing shared; with --tls the
+                # flag byte offers TLS transfers (0x10).
+                flag = b"\x11" if self.args.tls else b"\x01"
                 self.wire.send(b"$Version 1,0091|$MyINFO $ALL " + self.nick +
-                               b" probe<KivoProbe V:1,M:P,H:1/0/0,S:1>$ $100\x01$$0$|")
+                               b" probe<KivoProbe V:1,M:P,H:1/0/0,S:1>$ $100" + flag + b"$$0$|")
                 sent_info = True
             elif msg.startswith(b"$MyINFO $ALL " + self.nick + b" "):
                 return   # the hub relays our own $MyINFO last in its user list
@@ -291,8 +303,9 @@ def run_search(args, deadline: float) -> int:
 
 
 def wait_connect_to_me(hub, peer: bytes):
-    """Sends $RevConnectToMe and returns the address of the $ConnectToMe that
-    answers it (loopback only)."""
+    """Sends $RevConnectToMe and returns (address, TLS or not) of the
+    $ConnectToMe that answers it (loopback only; a port marked S only with
+    --tls)."""
     rev = b"$RevConnectToMe " + hub.nick + b" " + peer + b"|"
     hub.wire.send(rev)
     say("SENT", shown(rev))
@@ -308,12 +321,13 @@ def wait_connect_to_me(hub, peer: bytes):
         if len(fields) != 3 or fields[1] != hub.nick:
             continue
         host, _, port = fields[2].decode("ascii", "replace").rpartition(":")
-        if port.endswith("S"):
+        tls = port.endswith("S")
+        if tls and not hub.args.tls:
             raise ProbeError("the peer offers only an encrypted connection: %s" % shown(msg))
-        address = loopback_address(host, port)
+        address = loopback_address(host, port[:-1] if tls else port)
         if address is None:
             raise ProbeError("refusing to connect to a non-loopback address: %s" % shown(msg))
-        return address
+        return address, tls
 
 
 def greet(peer_wire, nick: bytes):
@@ -448,9 +462,9 @@ def run_get(args, deadline: float) -> int:
     try:
         hub.login()
         step = "waiting for the peer's $ConnectToMe"
-        address = wait_connect_to_me(hub, hub.text(args.peer))
+        address, tls = wait_connect_to_me(hub, hub.text(args.peer))
         step = "the greeting"
-        peer_wire = Wire(address, deadline)
+        peer_wire = Wire(address, deadline, tls)
         greeting, peer_key, lock = greet(peer_wire, hub.nick)
         say("GREETING", shown(greeting))
         step = "the requests"
@@ -499,6 +513,8 @@ def parse_args(argv):
     p.add_argument("--nick", default="probe%d" % os.getpid())
     p.add_argument("--encoding", default="cp1251", help="the hub's text encoding")
     p.add_argument("--timeout", type=float, default=30.0, help="seconds for the whole run")
+    p.add_argument("--tls", action="store_true",
+                   help="offer TLS transfers in the $MyINFO and follow a $ConnectToMe port marked S")
     sub = p.add_subparsers(dest="mode", required=True)
     s = sub.add_parser("search", help="search until the peer answers")
     s.add_argument("--peer", help="wait for a result from this nick (default: anybody)")

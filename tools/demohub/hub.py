@@ -641,9 +641,10 @@ class Hub:
     def result_text(self, session, owner, path: str, size: int, is_dir: bool) -> str:
         """A $SR for session; a real file of a user that speaks $ADCGET
         carries its TTH where the hub name would be, as modern clients send
-        it.  The hub name and address are those of the searcher's port."""
+        it (OldDC's never does).  The hub name and address are those of the
+        searcher's port."""
         free, total = owner.slots
-        tth = None if is_dir else owner.tth.get(share_key(path))
+        tth = None if is_dir or not owner.adc else owner.tth.get(share_key(path))
         where = "TTH:" + tth if tth else session.listener.name
         tail = "%d/%d\x05%s (%s)" % (free, total, where, session.listener.address)
         if is_dir:

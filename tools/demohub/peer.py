@@ -16,6 +16,11 @@ the connection that arrives there runs this exchange:
           the offset to the end
   owner, for a file it does not have:  $Error File Not Available| and close
 
+The owner's file list is asked the same way, "$ADCGET file files.xml.bz2 0
+-1" or "$Get files.xml.bz2$1", and goes out from memory (see filelist.py);
+NoSlots, which refuses every file, serves it too, as peers give lists a
+mini-slot.
+
 An ADC path is the share path with '/' for '\' and a leading '/', a blank
 written "\s", a backslash "\\", a newline "\n".  A length of -1 asks for
 the rest of the file; a longer one than the file holds is cut to it (the
@@ -50,6 +55,7 @@ import asyncio
 import logging
 import socket
 
+from .filelist import NAME as LIST_NAME
 from .lockkey import lock_of, lock_to_key
 from .population import TLS_OFFERED, TLS_REQUIRED
 from .realfiles import share_key
@@ -200,23 +206,22 @@ async def refuse(writer, message: bytes = b"$Error File Not Available|") -> bool
 
 
 async def answer_get(hub, owner, request: str, reader, writer) -> bool:
-    if owner.role == "maxedout":
-        return await refuse(writer, b"$MaxedOut|")
     path, _, offset_text = request.rpartition("$")
-    real = owner.real.get(share_key(path))
     try:
         start = int(offset_text) - 1
     except ValueError:
         start = -1
+    if path == LIST_NAME:
+        return await answer_get_list(owner, start, reader, writer)
+    if owner.role == "maxedout":
+        return await refuse(writer, b"$MaxedOut|")
+    real = owner.real.get(share_key(path))
     if real is None or start < 0 or start > real.size:
         log.info("%s: no file %r", owner.nick, path)
         return await refuse(writer)
     writer.write(b"$FileLength %d|" % real.size)
     await writer.drain()
-    while True:
-        msg = await read_message(reader)
-        if msg == b"$Send":
-            break
+    await wait_for_send(reader)
     log.info("%s sends %s from %d", owner.nick, real.path, start)
     return await deliver(hub, owner, real, start, real.size - start, writer)
 
@@ -266,16 +271,18 @@ def find_adc_file(owner, ident: bytes):
 
 
 async def answer_adcget(hub, owner, request: bytes, writer) -> bool:
-    if owner.role == "maxedout":
-        return await refuse(writer, b"$MaxedOut|")
     fields = request.split(b" ")
-    real = None
-    if len(fields) >= 4 and fields[0] == b"file":
-        real = find_adc_file(owner, fields[1])
     try:
         start, length = int(fields[2]), int(fields[3])
     except (IndexError, ValueError):
         start, length = -1, -1
+    if fields[:2] == [b"file", LIST_NAME.encode("ascii")]:
+        return await answer_adcget_list(owner, fields[1], start, length, writer)
+    if owner.role == "maxedout":
+        return await refuse(writer, b"$MaxedOut|")
+    real = None
+    if len(fields) >= 4 and fields[0] == b"file":
+        real = find_adc_file(owner, fields[1])
     if real is None or start < 0 or start > real.size or length < -1:
         log.info("%s: cannot serve $ADCGET %r", owner.nick, request[:200])
         return await refuse(writer)
@@ -284,6 +291,43 @@ async def answer_adcget(hub, owner, request: bytes, writer) -> bool:
     await writer.drain()
     log.info("%s sends %s from %d, %d bytes (ADC)", owner.nick, real.path, start, count)
     return await deliver(hub, owner, real, start, count, writer)
+
+
+async def wait_for_send(reader) -> None:
+    while True:
+        msg = await read_message(reader)
+        if msg == b"$Send":
+            return
+
+
+# The file list goes out whole and at once from every user that answers a
+# request (a mini-slot: NoSlots too); the roles that spoil or slow down
+# files (HalfWay, BadByte, Resumer, Slowpoke) leave it alone.  Secure still
+# takes it over TLS only, Sleepy still never answers, NcdcOnly and OldDC
+# keep to their one kind of request.
+
+async def answer_get_list(owner, start: int, reader, writer) -> bool:
+    data = owner.file_list
+    if not 0 <= start <= len(data):
+        return await refuse(writer)
+    writer.write(b"$FileLength %d|" % len(data))
+    await writer.drain()
+    await wait_for_send(reader)
+    log.info("%s sends its file list from %d", owner.nick, start)
+    writer.write(data[start:])
+    await writer.drain()
+    return True
+
+
+async def answer_adcget_list(owner, ident: bytes, start: int, length: int, writer) -> bool:
+    data = owner.file_list
+    if not 0 <= start <= len(data) or length < -1:
+        return await refuse(writer)
+    count = len(data) - start if length == -1 else min(length, len(data) - start)
+    log.info("%s sends its file list from %d, %d bytes (ADC)", owner.nick, start, count)
+    writer.write(b"$ADCSND file " + ident + b" %d %d|" % (start, count) + data[start:start + count])
+    await writer.drain()
+    return True
 
 
 async def deliver(hub, owner, real, start: int, count: int, writer) -> bool:

@@ -46,6 +46,7 @@ import random
 import zlib
 from dataclasses import dataclass, field
 
+from .filelist import listing_bz2
 from .realfiles import share_key
 from .tls import TLS_FLAG
 
@@ -138,8 +139,9 @@ class DemoUser:
     slots: tuple = (1, 3)              # free, total: goes into $SR
     entries: list = field(default_factory=list)   # (path, size, is_dir)
     real: dict = field(default_factory=dict)      # share_key(path) -> RealFile
-    tth: dict = field(default_factory=dict)       # share_key(path) -> TTH (ADC users)
-    by_tth: dict = field(default_factory=dict)    # TTH -> RealFile (ADC users)
+    tth: dict = field(default_factory=dict)       # share_key(path) -> TTH, where known
+    by_tth: dict = field(default_factory=dict)    # TTH -> RealFile
+    file_list: bytes = b""                        # files.xml.bz2 (see filelist.py)
 
     @property
     def churns(self) -> bool:
@@ -220,13 +222,13 @@ def _make_user(nick, role, share, interests, real_files, tths):
             user.real[share_key(f.path)] = f
             user.entries.append((f.path, f.size, False))
             digest = tths.get(os.path.abspath(f.disk))
-            if digest and user.adc:
+            if digest:
                 user.tth[share_key(f.path)] = digest
                 user.by_tth[digest] = f
     files = virtual_files(rng, interests)
     for path, _size in files:
         digest = SHARED_VIRTUAL_TTHS.get(share_key(path))
-        if digest and user.adc:
+        if digest:
             user.tth[share_key(path)] = digest
     user.entries += [(p, s, False) for p, s in files]
     user.entries += directories_of(user.entries)
@@ -240,6 +242,7 @@ def _make_user(nick, role, share, interests, real_files, tths):
     user.myinfo = make_myinfo(nick, user.share, rng, style, TLS_FLAG if user.tls else 0, mode)
     total = rng.randint(1, 10)
     user.slots = (0 if role == "maxedout" else rng.randint(0, total), total)
+    user.file_list = listing_bz2(user)
     return user
 
 

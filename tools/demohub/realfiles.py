@@ -51,6 +51,13 @@ def catalogue(big_mib: int):
         ("Seeder", "Music\\Kivo Demo Band\\02 - Keypad Blues.mp3", 2 * MIB + 519),
         ("Seeder", "Книги\\Война и мир.txt", MIB + 17),
         ("Seeder", "Pictures\\screen-1.png", 65539),
+        # A folder to browse in Seeder's file list and fetch whole: Cyrillic
+        # names, files beside a subfolder, '&' and "'" that the list escapes.
+        ("Seeder", "Музыка\\список песен.txt", 1501),
+        ("Seeder", "Музыка\\Ёлочка 'зимняя'.mp3", 128 * 1024 + 13),
+        ("Seeder", "Музыка\\Альбом\\01 - песня.mp3", 256 * 1024 + 7),
+        ("Seeder", "Музыка\\Альбом\\02 - Rock & Roll.mp3", 192 * 1024 + 5),
+        ("Seeder", "Музыка\\Альбом\\обложка.jpg", 40003),
         ("archivist", "Archive\\photos-2009.zip", 5 * MIB + 3),
         ("archivist", "Archive\\notes.txt", 1234),
         ("Slowpoke", "Slow\\slow-song.mp3", MIB + 5),
