@@ -417,7 +417,13 @@ void queue_add_result(int row, int name_row) {
     if (row < 0 || row >= g_state.result_count) return;  // no row to download
     const SearchResult& result = g_state.results[row];
     bool named = name_row >= 0 && name_row < g_state.result_count;
-    const char* name = g_state.results[named ? name_row : row].short_name;
+    // A result's name is one name, whatever it holds: a '/' in it names no
+    // folder.
+    char name[RESULT_SHORT_BYTES];
+    if (!make_safe_file_name(g_state.results[named ? name_row : row].short_name, name, RESULT_SHORT_BYTES)) {
+        chatlog_append_line(" ::download refused:: unsafe file name");
+        return;
+    }
     if (queue_add(result.nick, result.path, name, result.tth, result.size, (uint8_t)hub_encoding()) < 0) return;
     char note[NOTE_BYTES];
     snprintf(note, NOTE_BYTES, " ::queued:: %s", name);

@@ -154,9 +154,9 @@ TEST_F(QueueFile, FullQueueAtItsLongestRoundTrips) {
     for (int i = 0; i < QUEUE_ENTRIES; i++) {
         QueueEntry& e = add(ENCODING_UTF8, "", "", "");
         QueueTexts texts{};
-        memset(texts.nick, '"', RESULT_NICK_BYTES - 1);
-        memset(texts.path, '"', RESULT_PATH_BYTES - 1);
-        memset(texts.name, '"', RESULT_SHORT_BYTES - 1);
+        memset(texts.nick, '"', QUEUE_NICK_BYTES - 1);
+        memset(texts.path, '"', QUEUE_PATH_BYTES - 1);
+        memset(texts.name, '"', QUEUE_NAME_BYTES - 1);
         memset(texts.error, '"', DOWNLOAD_DETAIL_BYTES - 1);
         texts.nick[0] = (char)('A' + i % 26);
         strcpy(texts.tth, TTH);
@@ -241,7 +241,7 @@ TEST_F(QueueFile, HostileValuesAreRefusedWithoutACrash) {
 // (never cut); the others are, and the file is kept aside whole.
 TEST_F(QueueFile, EntriesThatDoNotFitAreSkippedAndTheFileKeptAside) {
     std::string text = "<KivoQueue Version=\"1\">";
-    text += "<File Nick=\"" + std::string(RESULT_NICK_BYTES, 'n') + "\" Path=\"d\\f\" Name=\"f\" Size=\"1\"/>";
+    text += "<File Nick=\"" + std::string(QUEUE_NICK_BYTES, 'n') + "\" Path=\"d\\f\" Name=\"f\" Size=\"1\"/>";
     text += "<File Nick=\"n\" Path=\"d\\Ω\" Name=\"Ω\" Size=\"1\" Encoding=\"cp1251\"/>";  // 1251 has no Ω
     for (int i = 0; i < QUEUE_ENTRIES + 2; i++) text += "<File Nick=\"n\" Path=\"d\\f\" Name=\"f\" Size=\"1\"/>";
     text += "</KivoQueue>";

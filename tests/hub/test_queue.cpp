@@ -307,6 +307,15 @@ TEST_F(DownloadQueue, AFullDiskOrAVanishedPartFailsItsEntryAndTheOthersGoOn) {
     EXPECT_FALSE(file_exists("y.txt"));
 }
 
+// A result's name is one name: its '/' names no folder of the download folder.
+TEST_F(DownloadQueue, AResultsNameWithSeparatorsIsOneSafeName) {
+    add_result("bob", "x\\../../evil", "../../evil");
+    g_select_row = 2;
+    press_download();
+    ASSERT_EQ(g_state.queue_count, 1);
+    EXPECT_STREQ(queue_text(&g_state.queue[0], QUEUE_NAME), ".._.._evil");
+}
+
 TEST_F(DownloadQueue, WithoutAHubConnectionTheEntryWaits) {
     closesocket(g_state.hub_socket);
     g_state.hub_socket = 0;

@@ -338,14 +338,22 @@ TEST_F(DownloadWorker, FolderAtThePartsNameIsLeftAlone) {
 
 // --- Local file names --------------------------------------------------------------
 
-TEST_F(DownloadWorker, ShortNameWithSeparatorsStaysInTheCurrentDirectory) {
-    TestHub peer;
-    script_peer(peer, "$FileLength 2|", "ok");
-    request("bob", "x\\../../evil", "../../evil");
-    connect_to_me(peer);
-    ASSERT_TRUE(wait_done());
-    EXPECT_EQ(file(".._.._evil"), "ok");
-    EXPECT_EQ(files_in("."), 1);
+// A local name's '/' separates folders below the download folder; one that
+// would reach outside it is refused before anyone is connected to (the
+// queue makes a search result's name safe before it becomes one).
+TEST_F(DownloadWorker, LocalNameReachingOutsideTheFolderIsRefused) {
+    for (const char* name : {"../../evil", "a/../../evil", "/evil"}) {
+        SCOPED_TRACE(name);
+        chatlog_clear();
+        TestHub peer;
+        script_peer(peer, "$FileLength 2|", "ok");
+        request("bob", "x\\evil", name);
+        connect_to_me(peer);
+        ASSERT_TRUE(wait_done());
+        expect_failed(chat(), " ::download failed:: unsafe file name");
+        EXPECT_EQ(peer.connections(), 0);
+        EXPECT_EQ(files_in("."), 0);
+    }
     EXPECT_FALSE(exists("../../evil"));
 }
 
