@@ -14,6 +14,9 @@ constexpr int DIALOG_USERS = 1005;
 constexpr int DIALOG_PASSWORD = 1006;
 constexpr int DIALOG_PRIVATE_LIST = 1007;  // Menu > Private: the conversations
 constexpr int DIALOG_PRIVATE_CHAT = 1008;  // one conversation
+constexpr int DIALOG_BROWSE = 1009;        // one folder of a user's file list
+constexpr int DIALOG_FIND = 1010;          // the words Find looks for in a file list
+constexpr int DIALOG_KEPT_LISTS = 1011;    // Menu > File lists: the lists kept
 
 // --- Soft-key bars (and the menus their "Menu" keys open) -------------------------
 constexpr int MENUBAR_MAIN = 2001;
@@ -24,6 +27,9 @@ constexpr int MENUBAR_PROGRESS = 2005;
 constexpr int MENUBAR_PASSWORD = 2006;
 constexpr int MENUBAR_PRIVATE_LIST = 2007;
 constexpr int MENUBAR_PRIVATE_CHAT = 2008;
+constexpr int MENUBAR_BROWSE = 2009;
+constexpr int MENUBAR_FIND = 2010;
+constexpr int MENUBAR_KEPT_LISTS = 2011;
 
 constexpr int ICON_PROGRAM = 8001;
 
@@ -81,6 +87,12 @@ constexpr int ID_PASSWORD_FIELD = 4018;
 constexpr int ID_PRIVATE_LIST = 4020;
 constexpr int ID_PRIVATE_VIEW = 4021;
 constexpr int ID_PRIVATE_INPUT = 4022;
+// Browse screen, its Find prompt, and the File lists screen.
+constexpr int ID_BROWSE_STATUS = 4030;  // a cut list's note, what Download queued, ...
+constexpr int ID_BROWSE_LIST = 4031;
+constexpr int ID_FIND_LABEL = 4032;
+constexpr int ID_FIND_FIELD = 4033;
+constexpr int ID_KEPT_LIST = 4034;
 
 // --- Commands (menu entries and command soft keys) ----------------------------------
 // Main menu, and the main screen's "Search" soft key.
@@ -94,6 +106,7 @@ constexpr int CMD_CLEAR_CHAT = 6008;
 constexpr int CMD_TRAFFIC = 6009;
 constexpr int CMD_ABOUT = 6025;
 constexpr int CMD_PRIVATE = 6029;
+constexpr int CMD_FILE_LISTS = 6056;
 constexpr int CMD_SEARCH_SCREEN = 12005;
 // Settings soft keys.
 constexpr int CMD_SETTINGS_OK = 6011;
@@ -109,11 +122,14 @@ constexpr int CMD_FULL_PATHS = 6019;
 constexpr int CMD_SORT_NAME = 6041;
 constexpr int CMD_SORT_SIZE = 6042;
 constexpr int CMD_SORT_SOURCES = 6043;
+constexpr int CMD_RESULT_BROWSE = 6059;  // the result's user's list, at the result's folder
 // Users screen menu.
 constexpr int CMD_USERS_TO_CHAT = 6001;
 constexpr int CMD_USERS_PRIVATE = 6020;
 constexpr int CMD_USERS_INFO = 6022;
 constexpr int CMD_USERS_REFRESH = 6026;
+constexpr int CMD_USERS_BROWSE = 6057;
+constexpr int CMD_USERS_PRIVATE_LINE = 6058;  // ">nick " into the main input line
 // Downloads screen menu: the person's commands on the selected entry, and
 // on the finished ones.
 constexpr int CMD_QUEUE_PAUSE = 6023;
@@ -132,3 +148,17 @@ constexpr int CMD_PASSWORD_CANCEL = 6028;
 // Private list and conversation soft keys ("EXIT" is CMD_SCREEN_EXIT).
 constexpr int CMD_PRIVATE_OPEN = 6030;
 constexpr int CMD_PRIVATE_SEND = 6031;
+// Browse screen menu and its "Download" soft key; the Find prompt's soft
+// keys; the File lists screen's menu.
+constexpr int CMD_BROWSE_DOWNLOAD = 6044;
+constexpr int CMD_BROWSE_INFO = 6045;
+constexpr int CMD_BROWSE_FIND = 6046;
+constexpr int CMD_BROWSE_NEXT = 6047;
+constexpr int CMD_BROWSE_SORT_NAME = 6048;
+constexpr int CMD_BROWSE_SORT_SIZE = 6049;
+constexpr int CMD_BROWSE_REFRESH = 6050;
+constexpr int CMD_FIND_OK = 6051;
+constexpr int CMD_FIND_CANCEL = 6052;
+constexpr int CMD_KEPT_OPEN = 6053;
+constexpr int CMD_KEPT_REFRESH = 6054;
+constexpr int CMD_KEPT_REMOVE = 6055;

@@ -71,6 +71,21 @@ constexpr ControlTemplate PRIVATE_CHAT_CONTROLS[] = {
     {ID_PRIVATE_INPUT, CONTROL_EDIT, 0, 96, 140, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
 };
 
+// A status line above the folder's entries.
+constexpr ControlTemplate BROWSE_CONTROLS[] = {
+    {ID_BROWSE_STATUS, CONTROL_STATIC, 0, 0, 140, 10, 0, u""},
+    {ID_BROWSE_LIST, CONTROL_LIST, 0, 12, 140, 96, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
+};
+
+constexpr ControlTemplate FIND_CONTROLS[] = {
+    {ID_FIND_LABEL, CONTROL_STATIC, 0, 20, 140, 10, 0, u"Find"},
+    {ID_FIND_FIELD, CONTROL_EDIT, 0, 40, 140, 12, STYLE_AUTOHSCROLL | STYLE_BORDER, u""},
+};
+
+constexpr ControlTemplate KEPT_LISTS_CONTROLS[] = {
+    {ID_KEPT_LIST, CONTROL_LIST, 0, 0, 140, 108, STYLE_VSCROLL | STYLE_BORDER | STYLE_NOTIFY, u""},
+};
+
 #define COUNT_OF(a) ((int)(sizeof(a) / sizeof((a)[0])))
 
 constexpr DialogTemplate DIALOGS[] = {
@@ -82,6 +97,9 @@ constexpr DialogTemplate DIALOGS[] = {
     {DIALOG_PASSWORD, u"Password", nullptr, COUNT_OF(PASSWORD_CONTROLS), PASSWORD_CONTROLS},
     {DIALOG_PRIVATE_LIST, u"Private", nullptr, COUNT_OF(PRIVATE_LIST_CONTROLS), PRIVATE_LIST_CONTROLS},
     {DIALOG_PRIVATE_CHAT, u"", nullptr, COUNT_OF(PRIVATE_CHAT_CONTROLS), PRIVATE_CHAT_CONTROLS},
+    {DIALOG_BROWSE, u"", nullptr, COUNT_OF(BROWSE_CONTROLS), BROWSE_CONTROLS},
+    {DIALOG_FIND, u"Find", nullptr, COUNT_OF(FIND_CONTROLS), FIND_CONTROLS},
+    {DIALOG_KEPT_LISTS, u"File lists", nullptr, COUNT_OF(KEPT_LISTS_CONTROLS), KEPT_LISTS_CONTROLS},
 };
 
 // --- Menus: the popups that "Menu" soft keys open --------------------------------
@@ -91,22 +109,36 @@ constexpr MenuEntry MAIN_MENU[] = {
     {u"Clear Chat", CMD_CLEAR_CHAT}, {u"Downloads", CMD_DOWNLOADS}, {u"About", CMD_ABOUT},
     {u"Traffic", CMD_TRAFFIC}, {u"Users", CMD_USERS}, {u"Option", CMD_OPTION},
     {u"Private", CMD_PRIVATE},  // the tenth: key 0
+    {u"File lists", CMD_FILE_LISTS},  // the eleventh: chosen with the arrows
 };
 
 constexpr MenuEntry SEARCH_MENU[] = {
     {u"Info", CMD_RESULT_INFO}, {u"Short", CMD_SHORT_NAMES}, {u"Full", CMD_FULL_PATHS}, {u"CANCEL", CMD_SEARCH_CANCEL},
     {u"Search", CMD_SEARCH}, {u"Exit search", CMD_SEARCH_EXIT}, {u"Ok", CMD_SEARCH_EXIT},
     {u"By name", CMD_SORT_NAME}, {u"By size", CMD_SORT_SIZE}, {u"By users", CMD_SORT_SOURCES},
+    {u"Browse user's files", CMD_RESULT_BROWSE},
 };
 
 constexpr MenuEntry USERS_MENU[] = {
     {u"ToChat", CMD_USERS_TO_CHAT}, {u"Refresh", CMD_USERS_REFRESH}, {u"PRIVAT", CMD_USERS_PRIVATE}, {u"INFO", CMD_USERS_INFO},
+    {u"Browse", CMD_USERS_BROWSE}, {u">nick", CMD_USERS_PRIVATE_LINE},
 };
 
 constexpr MenuEntry PROGRESS_MENU[] = {
     {u"Pause", CMD_QUEUE_PAUSE},   {u"Resume", CMD_QUEUE_RESUME},     {u"Retry now", CMD_QUEUE_RETRY},
     {u"Move up", CMD_QUEUE_UP},    {u"Move down", CMD_QUEUE_DOWN},    {u"Remove", CMD_QUEUE_REMOVE},
     {u"Clear finished", CMD_QUEUE_CLEAR}, {u"Details", CMD_QUEUE_DETAILS},
+};
+
+constexpr MenuEntry BROWSE_MENU[] = {
+    {u"Download", CMD_BROWSE_DOWNLOAD}, {u"Info", CMD_BROWSE_INFO},
+    {u"Find", CMD_BROWSE_FIND},         {u"Next", CMD_BROWSE_NEXT},
+    {u"Sort by name", CMD_BROWSE_SORT_NAME}, {u"Sort by size", CMD_BROWSE_SORT_SIZE},
+    {u"Refresh", CMD_BROWSE_REFRESH},
+};
+
+constexpr MenuEntry KEPT_LISTS_MENU[] = {
+    {u"Open", CMD_KEPT_OPEN}, {u"Refresh", CMD_KEPT_REFRESH}, {u"Remove", CMD_KEPT_REMOVE},
 };
 
 // The main menu opens on "Connect", not on its first entry "exit": Menu and
@@ -116,6 +148,8 @@ constexpr MenuResource MENUS[] = {
     {MENUBAR_SEARCH, u"Menu", COUNT_OF(SEARCH_MENU), SEARCH_MENU, 0},
     {MENUBAR_USERS, u"Menu", COUNT_OF(USERS_MENU), USERS_MENU, 0},
     {MENUBAR_PROGRESS, u"Menu", COUNT_OF(PROGRESS_MENU), PROGRESS_MENU, 0},
+    {MENUBAR_BROWSE, u"Menu", COUNT_OF(BROWSE_MENU), BROWSE_MENU, 0},
+    {MENUBAR_KEPT_LISTS, u"Menu", COUNT_OF(KEPT_LISTS_MENU), KEPT_LISTS_MENU, 0},
 };
 
 // --- Soft-key bars ----------------------------------------------------------------
@@ -129,6 +163,9 @@ constexpr MenuBarResource MENUBARS[] = {
     {MENUBAR_PASSWORD, {{STRING_OK, CMD_PASSWORD_OK, false}, {STRING_CANCEL, CMD_PASSWORD_CANCEL, false}}},
     {MENUBAR_PRIVATE_LIST, {{STRING_OPEN, CMD_PRIVATE_OPEN, false}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
     {MENUBAR_PRIVATE_CHAT, {{STRING_SEND, CMD_PRIVATE_SEND, false}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
+    {MENUBAR_BROWSE, {{STRING_MENU, 0, true}, {STRING_DOWNLOAD, CMD_BROWSE_DOWNLOAD, false}}},
+    {MENUBAR_FIND, {{STRING_OK, CMD_FIND_OK, false}, {STRING_CANCEL, CMD_FIND_CANCEL, false}}},
+    {MENUBAR_KEPT_LISTS, {{STRING_MENU, 0, true}, {STRING_EXIT, CMD_SCREEN_EXIT, false}}},
 };
 
 constexpr StringResource STRINGS[] = {

@@ -16,6 +16,10 @@
 // Commands are routed through one table; sub-screens run as nested modal
 // loops, during which the main screen still receives hub traffic.
 //
+// A file list that a browse waited for (WM_FILE_LIST_READY) opens in the
+// browse screen at once while no sub-screen is open; otherwise it waits
+// until the sub-screens have closed and the main screen is shown again.
+//
 // The title tells the session at each paint: "<hub name> (<N> users)" while
 // online ("<host>:<port>" until the hub has said its name), and " TLS" after
 // it while the hub connection is TLS, else "not connected"; then, while
@@ -33,12 +37,15 @@
 #include "hub/chat.h"
 #include "hub/connection.h"
 #include "hub/dispatch.h"
+#include "hub/file_lists.h"
 #include "hub/private_chats.h"
 #include "hub/queue.h"
 #include "platform/tls.h"
 #include "protocol/hub_messages.h"
 #include "resources/ids.h"
+#include "screens/browse_screen.h"
 #include "screens/chat_view.h"
+#include "screens/kept_lists_screen.h"
 #include "screens/password_screen.h"
 #include "screens/private_screen.h"
 #include "screens/progress_screen.h"
@@ -73,9 +80,38 @@ const char ABOUT_TEXT[] =
     "the user list, passive search and downloads.\n"
     "Keys: F1 menu, F2 search, Enter sends, Esc goes back.";
 
+// Sub-screens open over the main screen now, and whether a file list came
+// for a browse meanwhile (it opens when they have closed).
+struct SubScreens {
+    int open;
+    bool browse_waiting;
+};
+SubScreens g_sub;
+
+// Opens the browse screen for the browse that waits, when no sub-screen is
+// open; else it waits for them to close.
+void browse_when_shown() {
+    if (g_sub.open > 0) {
+        g_sub.browse_waiting = true;
+        return;
+    }
+    g_sub.browse_waiting = false;
+    char nick[RESULT_NICK_BYTES];
+    char folder[QUEUE_PATH_BYTES];
+    // A browse asked for while this one was open is taken after it.
+    while (file_list_browse_take(nick, RESULT_NICK_BYTES, folder, QUEUE_PATH_BYTES)) {
+        g_sub.open++;
+        browse_screen_run(nick, folder);
+        g_sub.open--;
+    }
+}
+
 void open_sub_screen(int template_id, ScreenProc proc) {
+    g_sub.open++;
     // The sub-screen's result is not used.
     dialog_run(g_state.module_instance, template_id, 0, proc, 0);
+    g_sub.open--;
+    if (g_sub.browse_waiting) browse_when_shown();
 }
 
 // The input line's text (terminated, at most CHAT_INPUT_UNITS - 1 units) in
@@ -126,6 +162,7 @@ void command_downloads(Window) { open_sub_screen(DIALOG_PROGRESS, progress_scree
 void command_users(Window) { open_sub_screen(DIALOG_USERS, users_screen_proc); }
 void command_search(Window) { open_sub_screen(DIALOG_SEARCH, search_screen_proc); }
 void command_private(Window) { open_sub_screen(DIALOG_PRIVATE_LIST, private_list_proc); }
+void command_file_lists(Window) { open_sub_screen(DIALOG_KEPT_LISTS, kept_lists_proc); }
 
 void command_clear_chat(Window screen) {
     chatlog_clear();
@@ -163,6 +200,7 @@ const ScreenCommand MAIN_COMMANDS[] = {
     {CMD_CLEAR_CHAT, command_clear_chat}, {CMD_TRAFFIC, command_traffic},
     {CMD_ABOUT, command_about},           {CMD_SEARCH_SCREEN, command_search},
     {ID_MAIN_INPUT_LINE, command_input_changed}, {CMD_PRIVATE, command_private},
+    {CMD_FILE_LISTS, command_file_lists},
 };
 
 intptr_t main_screen_open(Window screen) {
@@ -195,7 +233,14 @@ intptr_t main_screen_other(Window screen, uint32_t message, WPARAM wparam, LPARA
         return TRUE;
     }
     if (message == WM_HUB_PASSWORD) {
+        g_sub.open++;
         password_prompt_run();
+        g_sub.open--;
+        if (g_sub.browse_waiting) browse_when_shown();
+        return TRUE;
+    }
+    if (message == WM_FILE_LIST_READY) {
+        browse_when_shown();
         return TRUE;
     }
     if (message == WM_DOWNLOAD_ENDED || (message == WM_TIMER && wparam == QUEUE_TIMER)) {

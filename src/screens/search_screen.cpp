@@ -5,7 +5,10 @@
 // timer of SEARCH_WAIT_MS from the send, running while the screen is open),
 // then "N results" ("1 result"), "no results", or "first N shown" once the
 // table is full. A folder is listed with a backslash after its name
-// ("Music\"); it has no Download, and its Info says it is a folder.
+// ("Music\"); its Info says it is a folder, and its Download asks for its
+// user's file list, from whose browse screen the folder is downloaded.
+// "Browse user's files" asks for the selected result's user's list, to be
+// shown at the result's folder (a file's folder, or the folder itself).
 //
 // The list shows the ResultView (hub/search.h), one entry per file, in
 // columns laid out for the list's width: name, size, user ("4 users" for a
@@ -23,6 +26,7 @@
 // hub/search), search_phase, short_names, search_window, module_instance.
 #include "screens/search_screen.h"
 
+#include "hub/file_lists.h"
 #include "hub/queue.h"
 #include "hub/search.h"
 #include "protocol/hub_messages.h"
@@ -34,6 +38,7 @@
 namespace {
 
 constexpr int STATUS_UNITS = 40;
+constexpr int FETCH_UNITS = 120;  // "<nick>'s files open when ..."
 constexpr int REFUSAL_UNITS = 80;  // "cannot send ..." in the status line
 // The Info text: a message box shows at most about a thousand units.
 constexpr int INFO_UNITS = 1000;
@@ -220,13 +225,43 @@ void command_full(Window screen) {
     fill_result_list(screen);
 }
 
-// Takes the source with the most free slots of the selected entry.
+// Asks for the result's user's list at its folder: a file's folder is its
+// path up to the last backslash, a folder result's its own path. A list
+// kept already opens as soon as the main screen is shown; one that is
+// fetched opens when it has come. Returns file_list_browse's answer.
+int browse_result_user(int row) {
+    const SearchResult* r = &g_state.results[row];
+    char folder[RESULT_PATH_BYTES];
+    text_copy(folder, RESULT_PATH_BYTES, r->path);
+    if (!r->folder) {
+        int cut = 0;
+        for (int i = 0; folder[i] != 0; i++) {
+            if (folder[i] == '\\') cut = i;
+        }
+        folder[cut] = 0;
+    }
+    return file_list_browse(r->nick, folder, 0);
+}
+
+void command_browse(Window screen) {
+    int row = search_selected_row(screen);
+    if (row < 0) return;  // no row: no user to browse
+    if (browse_result_user(row)) close_search_screen(screen);
+}
+
+// Takes the source with the most free slots of the selected entry. A
+// folder is taken from its user's file list: the list is asked for, and
+// its browse screen (at that folder) downloads it.
 void command_download(Window screen) {
     int row = search_selected_row(screen);
     if (row < 0) return;  // no row to download
     if (g_state.results[row].folder) {
-        // Only files are fetched; the screen stays for another choice.
-        control_set_text(screen, ID_SEARCH_STATUS, u"a folder cannot be downloaded");
+        if (!browse_result_user(row)) return;  // the chat says why
+        char16_t nick[RESULT_NICK_BYTES];
+        hub_text_to_utf16(g_state.results[row].nick, -1, nick, RESULT_NICK_BYTES);
+        char16_t text[FETCH_UNITS];
+        wide_format(text, FETCH_UNITS, u"%s's files open when this screen closes: Download the folder there", nick);
+        control_set_text(screen, ID_SEARCH_STATUS, text);
         return;
     }
     int source = result_best_source(result_view_position(row));
@@ -260,6 +295,7 @@ const ScreenCommand SEARCH_COMMANDS[] = {
     {CMD_FULL_PATHS, command_full},     {CMD_SEARCH_EXIT, close_search_screen},
     {CMD_DOWNLOAD, command_download},   {CMD_SORT_NAME, command_sort_name},
     {CMD_SORT_SIZE, command_sort_size}, {CMD_SORT_SOURCES, command_sort_sources},
+    {CMD_RESULT_BROWSE, command_browse},
 };
 
 intptr_t search_screen_open(Window screen) {

@@ -12,10 +12,14 @@
 // and PageUp/PageDown/Home/End move by pages: the platform's list box does
 // both (its type-ahead reads the entries, which begin with the nick).
 //
+// The Action key (and "Browse") asks for the selected user's file list and
+// closes the screen: the main screen opens the list when it is there.
+//
 // Reaches g_state: the UserTable (read), user_selection, main_window (its input
 // line), module_instance.
 #include "screens/users_screen.h"
 
+#include "hub/file_lists.h"
 #include "hub/users.h"
 #include "screens/private_screen.h"
 #include "resources/ids.h"
@@ -71,6 +75,14 @@ void command_open_private(Window) {
     if (user != nullptr) private_chat_run(user->name);
 }
 
+// Browse: the user's kept list opens at once, else it is fetched and opens
+// when it has come; either way from the main screen, once this one is closed.
+void command_browse(Window screen) {
+    const UserEntry* user = selected_user();
+    if (user == nullptr) return;
+    if (file_list_browse(user->name, "", 0)) dialog_end(screen, 0);
+}
+
 // Any notification of the list: remember its selection (-1 for none).
 void list_notified(Window screen) {
     g_state.user_selection = (int32_t)control_send(screen, ID_USERS_LIST, LB_GETCURSEL, 0, 0);
@@ -111,9 +123,10 @@ void command_info(Window screen) {
 
 const ScreenCommand USERS_COMMANDS[] = {
     {ID_USERS_LIST, list_notified},          {CMD_USERS_TO_CHAT, command_to_chat},
-    {CMD_USERS_PRIVATE, command_open_private}, {IDOK, command_private},
+    {CMD_USERS_PRIVATE, command_open_private}, {CMD_USERS_PRIVATE_LINE, command_private},
     {CMD_USERS_REFRESH, fill_user_list},     {CMD_SCREEN_EXIT, screen_end},
-    {CMD_USERS_INFO, command_info},
+    {CMD_USERS_INFO, command_info},          {IDOK, command_browse},
+    {CMD_USERS_BROWSE, command_browse},
 };
 
 intptr_t users_screen_open(Window screen) {

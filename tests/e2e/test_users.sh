@@ -2,7 +2,7 @@
 # The Users screen against the demo hub: after Connect it lists every demo
 # user once, sorted byte-wise in code page 1251 (upper case before lower case,
 # Latin before Cyrillic), with their shares in units; typing "penp" selects
-# PenPal, whose INFO shows what the hub said of him; the Action key on PenPal
+# PenPal, whose INFO shows what the hub said of him; ">nick" on PenPal
 # puts ">PenPal " into the input line with the caret after the blank, the
 # private message goes out and PenPal's answer shows as ">PenPal> ..."; the
 # selection is kept by position, and "ToChat" on bob gives "bob: " with the
@@ -75,7 +75,7 @@ row_of() { grep -nxF -- "$1" <<<"$names" | cut -d: -f1; }
 [ "$(row_of zed)" -lt "$(row_of Вася)" ] || e2e_fail "Latin not above Cyrillic"
 [ "$(row_of МАША)" -lt "$(row_of Маша)" ] || e2e_fail "МАША not above Маша"
 
-# Down to PenPal, then the Action key.
+# Down to PenPal, then its INFO.
 # Sends the key n times in one go.
 keys_times() {
     local key=$1 n=$2 keys=()
@@ -100,7 +100,9 @@ grep -qF 'TLS: no' <<<"$screen" || e2e_fail "INFO shows no TLS line"
 e2e_keys Enter                                  # closes the box
 e2e_wait_gone "share: 12345678901 bytes"
 e2e_wait "|>PenPal   "
-e2e_keys Enter
+e2e_keys F1
+e2e_wait "6 >nick"
+e2e_keys 6
 e2e_wait_main
 e2e_wait "|[>PenPal                                                                     ]|"
 e2e_type "hi pal, Привет"

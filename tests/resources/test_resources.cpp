@@ -13,10 +13,12 @@
 namespace {
 
 constexpr int DIALOG_IDS[] = {DIALOG_MAIN,     DIALOG_SETTINGS, DIALOG_SEARCH,       DIALOG_PROGRESS,
-                               DIALOG_USERS,    DIALOG_PASSWORD, DIALOG_PRIVATE_LIST, DIALOG_PRIVATE_CHAT};
+                               DIALOG_USERS,    DIALOG_PASSWORD, DIALOG_PRIVATE_LIST, DIALOG_PRIVATE_CHAT,
+                               DIALOG_BROWSE,   DIALOG_FIND,     DIALOG_KEPT_LISTS};
 constexpr int MENUBAR_IDS[] = {MENUBAR_MAIN,     MENUBAR_SETTINGS,     MENUBAR_SEARCH,
                                MENUBAR_USERS,    MENUBAR_PROGRESS,     MENUBAR_PASSWORD,
-                               MENUBAR_PRIVATE_LIST, MENUBAR_PRIVATE_CHAT};
+                               MENUBAR_PRIVATE_LIST, MENUBAR_PRIVATE_CHAT, MENUBAR_BROWSE,
+                               MENUBAR_FIND,     MENUBAR_KEPT_LISTS};
 
 // The ids are the contract between the tables and the screen procedures:
 // their numbers stay as they are.
@@ -80,13 +82,17 @@ TEST(Resources, EverySoftKeyHasALabelAndEveryPopupKeyHasEntries) {
 TEST(Resources, MenusKeepTheirEntriesInOrderWithTheirCommands) {
     EXPECT_EQ(commands_of(MENUBAR_MAIN), (std::vector<int>{CMD_EXIT, CMD_CONNECT, CMD_DISCONNECT, CMD_CLEAR_CHAT,
                                                            CMD_DOWNLOADS, CMD_ABOUT, CMD_TRAFFIC, CMD_USERS,
-                                                           CMD_OPTION, CMD_PRIVATE}));
+                                                           CMD_OPTION, CMD_PRIVATE, CMD_FILE_LISTS}));
     EXPECT_EQ(commands_of(MENUBAR_SEARCH), (std::vector<int>{CMD_RESULT_INFO, CMD_SHORT_NAMES, CMD_FULL_PATHS,
                                                              CMD_SEARCH_CANCEL, CMD_SEARCH, CMD_SEARCH_EXIT,
                                                              CMD_SEARCH_EXIT, CMD_SORT_NAME, CMD_SORT_SIZE,
-                                                             CMD_SORT_SOURCES}));
+                                                             CMD_SORT_SOURCES, CMD_RESULT_BROWSE}));
     EXPECT_EQ(commands_of(MENUBAR_USERS),
-              (std::vector<int>{CMD_USERS_TO_CHAT, CMD_USERS_REFRESH, CMD_USERS_PRIVATE, CMD_USERS_INFO}));
+              (std::vector<int>{CMD_USERS_TO_CHAT, CMD_USERS_REFRESH, CMD_USERS_PRIVATE, CMD_USERS_INFO,
+                                CMD_USERS_BROWSE, CMD_USERS_PRIVATE_LINE}));
+    EXPECT_EQ(commands_of(MENUBAR_BROWSE),
+              (std::vector<int>{CMD_BROWSE_DOWNLOAD, CMD_BROWSE_INFO, CMD_BROWSE_FIND, CMD_BROWSE_NEXT,
+                                CMD_BROWSE_SORT_NAME, CMD_BROWSE_SORT_SIZE, CMD_BROWSE_REFRESH}));
     EXPECT_EQ(commands_of(MENUBAR_PROGRESS),
               (std::vector<int>{CMD_QUEUE_PAUSE, CMD_QUEUE_RESUME, CMD_QUEUE_RETRY, CMD_QUEUE_UP, CMD_QUEUE_DOWN,
                                 CMD_QUEUE_REMOVE, CMD_QUEUE_CLEAR, CMD_QUEUE_DETAILS}));
@@ -148,6 +154,10 @@ TEST(Resources, EveryControlAScreenUsesIsThereWithItsKind) {
         {DIALOG_PRIVATE_LIST, ID_PRIVATE_LIST, CONTROL_LIST},
         {DIALOG_PRIVATE_CHAT, ID_PRIVATE_VIEW, CONTROL_EDIT},
         {DIALOG_PRIVATE_CHAT, ID_PRIVATE_INPUT, CONTROL_EDIT},
+        {DIALOG_BROWSE, ID_BROWSE_STATUS, CONTROL_STATIC},
+        {DIALOG_BROWSE, ID_BROWSE_LIST, CONTROL_LIST},
+        {DIALOG_FIND, ID_FIND_FIELD, CONTROL_EDIT},
+        {DIALOG_KEPT_LISTS, ID_KEPT_LIST, CONTROL_LIST},
     };
     for (const Expect& e : controls) {
         const ControlTemplate* c = resource_control(resource_dialog(KIVO_INSTANCE, e.dialog), e.control);

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "hub/file_lists.h"
 #include "hub/search.h"
 #include "hub/users.h"
 #include "platform/screen_fixture.h"
 #include "resources/ids.h"
+#include "screens/browse_test_lists.h"
 #include "screens/search_screen.h"
 #include "state/client_state.h"
 
@@ -489,7 +491,11 @@ TEST_F(SearchScreen, StatusLineFollowsTheSearchAndTheFirstResultIsSelected) {
 
 // A directory's result is listed as a folder ("Albums\"), its Info says so,
 // and Download leaves it, saying why, with the screen still open.
-TEST_F(SearchScreen, FolderResultIsMarkedAndIsNotDownloaded) {
+// A folder's Download asks for its user's list at that folder and says it
+// opens when the screen closes; the screen stays, nothing is queued.
+TEST_F(SearchScreen, FolderResultIsMarkedAndItsDownloadAsksForTheUsersList) {
+    test_lists_folder_make();
+    test_list_write("bob", "<FileListing Version=\"1\" Base=\"/\"></FileListing>");
     IdleScript script;
     script.add(remember_screen);
     script.add([](void*) {
@@ -518,15 +524,48 @@ TEST_F(SearchScreen, FolderResultIsMarkedAndIsNotDownloaded) {
         return true;
     });
     script.add([](void*) {
-        if (!shows("a folder cannot be downloaded")) return false;
+        if (!shows("bob's files open when this screen closes: Download the folder there")) return false;
         EXPECT_NE(g_state.search_window, 0);  // still open
         return true;
     });
     script.add(close_screen);
     run(&script);
     EXPECT_EQ(sent(), "");  // no $RevConnectToMe
-    EXPECT_EQ(download_phase(0), DOWNLOAD_IDLE);
-    EXPECT_FALSE(download_requested(0));
+    EXPECT_EQ(g_state.queue_count, 0);
+    char nick[RESULT_NICK_BYTES];
+    char folder[RESULT_PATH_BYTES];
+    ASSERT_EQ(file_list_browse_take(nick, RESULT_NICK_BYTES, folder, RESULT_PATH_BYTES), 1);
+    EXPECT_STREQ(nick, "bob");
+    EXPECT_STREQ(folder, "Music\\Albums");
+    test_lists_folder_remove();
+}
+
+// "Browse user's files" (the eleventh entry, chosen with the arrows) asks
+// for the selected result's user's list at the file's folder, and closes.
+TEST_F(SearchScreen, BrowseUsersFilesAsksForTheListAtTheResultsFolder) {
+    test_lists_folder_make();
+    test_list_write("carl", "<FileListing Version=\"1\" Base=\"/\"></FileListing>");
+    IdleScript script;
+    script.add(remember_screen);
+    script.add([](void*) {
+        feed(file_result("carl", "share\\Music\\Live\\song.mp3", "1000"));
+        return true;
+    });
+    script.add([](void*) {
+        if (!shows("song.mp3")) return false;
+        display_press(DISPLAY_KEY_SOFT_LEFT);
+        for (int i = 0; i < 10; i++) display_press(DISPLAY_KEY_DOWN);
+        display_press(DISPLAY_KEY_ACTION);
+        return true;
+    });
+    script.add([](void*) { return g_state.search_window == 0; });
+    run(&script);
+    char nick[RESULT_NICK_BYTES];
+    char folder[RESULT_PATH_BYTES];
+    ASSERT_EQ(file_list_browse_take(nick, RESULT_NICK_BYTES, folder, RESULT_PATH_BYTES), 1);
+    EXPECT_STREQ(nick, "carl");
+    EXPECT_STREQ(folder, "share\\Music\\Live");
+    test_lists_folder_remove();
 }
 
 namespace {

@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "hub/file_lists.h"
 #include "hub/private_chats.h"
 #include "hub/users.h"
 #include "platform/screen_fixture.h"
 #include "resources/ids.h"
+#include "screens/browse_test_lists.h"
 #include "screens/users_screen.h"
 #include "state/client_state.h"
 #include "hub/user_messages.h"
@@ -226,20 +228,49 @@ TEST_F(UsersScreen, PrivatOpensTheConversationOverTheList) {
     EXPECT_EQ(g_input_at_close, u"draft");
 }
 
-TEST_F(UsersScreen, ActionKeyAddressesTheSelectedUserPrivately) {
+TEST_F(UsersScreen, PrivateLineAddressesTheSelectedUserPrivately) {
     put_user(0, "ann", "1");
     put_user(1, "bob", "1");
     Script script;
     script.steps = {
         [] {
             display_press(DISPLAY_KEY_DOWN);  // from ann to bob
-            display_press(DISPLAY_KEY_ACTION);
+            press_users_menu("6");  // ">nick"
             return true;
         },
         users_closed, close_main};
     run(script);
     EXPECT_EQ(g_state.user_selection, 1);
     EXPECT_EQ(g_input_at_close, u">bob ");
+}
+
+// The Action key and "Browse" ask for the selected user's whole list and
+// close the screen (the main screen opens the list); the input line stays.
+TEST_F(UsersScreen, ActionKeyAndBrowseAskForTheSelectedUsersFileList) {
+    test_lists_folder_make();
+    test_list_write("bob", "<FileListing Version=\"1\" Base=\"/\"></FileListing>");
+    test_list_write("ann", "<FileListing Version=\"1\" Base=\"/\"></FileListing>");
+    put_user(0, "ann", "1");
+    put_user(1, "bob", "1");
+    char nick[RESULT_NICK_BYTES];
+    char folder[64];
+    for (const char* way : {"action", "5"}) {
+        Script script;
+        script.steps = {
+            [way] {
+                display_press(DISPLAY_KEY_DOWN);  // from ann to bob
+                if (way[0] == 'a') display_press(DISPLAY_KEY_ACTION);
+                else press_users_menu(way);
+                return true;
+            },
+            users_closed, close_main};
+        run(script);
+        ASSERT_EQ(file_list_browse_take(nick, RESULT_NICK_BYTES, folder, 64), 1) << way;
+        EXPECT_STREQ(nick, "bob");
+        EXPECT_STREQ(folder, "");
+        EXPECT_EQ(g_input_at_close, u"draft");
+    }
+    test_lists_folder_remove();
 }
 
 TEST_F(UsersScreen, ToChatLeavesNameColonAndBlankWithCaretAfterThem) {
@@ -331,7 +362,7 @@ TEST_F(UsersScreen, CommandsNeverAddressWhoeverTookTheShownUsersSlot) {
         },
         [] {
             EXPECT_EQ(row_of_list_entry(1).substr(0, 11), "|>zed   1 B");
-            display_press(DISPLAY_KEY_ACTION);  // addresses privately in the input line
+            press_users_menu("6");  // addresses privately in the input line
             return true;
         },
         users_closed, close_main};
@@ -424,7 +455,7 @@ TEST_F(UsersScreen, FullTableOpensWithEveryUserListedInOrder) {
         [] {
             EXPECT_EQ(control_send(g_users, ID_USERS_LIST, LB_GETCOUNT, 0, 0), USER_SLOTS);
             EXPECT_GE(display_find(">u2999   1 B"), 1);
-            display_press(DISPLAY_KEY_ACTION);
+            press_users_menu("6");
             return true;
         },
         users_closed, close_main};
