@@ -747,3 +747,35 @@ size_t file_list_held_bytes(const FileList* list) {
     if (list->region == nullptr) return 0;
     return (size_t)list->count * (sizeof(FileListEntry) + sizeof(uint32_t)) + list->names_used;
 }
+
+uint32_t file_list_folder_at(FileList* list, const char* path, FileListOrder order) {
+    int root_bytes = 0;
+    const char* root = file_list_name(list, FILE_LIST_ROOT, &root_bytes);
+    int base = root_bytes > 0 && root[root_bytes - 1] == '\\' ? root_bytes - 1 : root_bytes;
+    if (base > 0) {
+        if (strncmp(path, root, (size_t)base) != 0 || (path[base] != 0 && path[base] != '\\')) return FILE_LIST_NO_ENTRY;
+        path += base;
+    }
+    uint32_t at = FILE_LIST_ROOT;
+    while (*path != 0) {
+        if (*path == '\\') {
+            path++;
+            continue;
+        }
+        const char* end = strchr(path, '\\');
+        int n = end != nullptr ? (int)(end - path) : (int)strlen(path);
+        const uint32_t* children = nullptr;
+        uint32_t count = file_list_children(list, at, order, &children);
+        uint32_t next = FILE_LIST_NO_ENTRY;
+        for (uint32_t i = 0; i < count && next == FILE_LIST_NO_ENTRY; i++) {
+            int bytes = 0;
+            const char* name = file_list_name(list, children[i], &bytes);
+            bool folder = (file_list_entry(list, children[i])->flags & FILE_LIST_FOLDER) != 0;
+            if (folder && bytes == n && memcmp(name, path, (size_t)n) == 0) next = children[i];
+        }
+        if (next == FILE_LIST_NO_ENTRY) return FILE_LIST_NO_ENTRY;
+        at = next;
+        path += n;
+    }
+    return at;
+}

@@ -136,6 +136,11 @@ uint32_t file_list_children(FileList* list, uint32_t folder, FileListOrder order
 // -> "share\sub\"), no backslash before the first name or after a folder's.
 // Its length, or 0 (out emptied) when it does not fit whole in out_bytes.
 int file_list_path(const FileList* list, uint32_t entry, char* out, int out_bytes);
+// The folder named by path (UTF-8, '\'-separated, as file_list_path writes
+// it: a partial list's Base first), or FILE_LIST_NO_ENTRY. Names are
+// compared byte for byte: the list may hold names that differ only in case.
+// The folders it passes through are sorted in `order` when they were not.
+uint32_t file_list_folder_at(FileList* list, const char* path, FileListOrder order);
 // The next entry after `after` (FILE_LIST_NO_ENTRY: from the first) in the
 // order of the file whose name holds `words` (UTF-8, words_bytes of them),
 // letters compared case aside (ASCII, Latin-1 and Cyrillic letters);

@@ -31,6 +31,10 @@ struct WaitingBrowse {
     bool ready;    // and it has come (or its fetch failed): the main screen takes it
 };
 WaitingBrowse g_browse;
+// Folders of search results to queue when their user's list has come.
+constexpr int WAITING_FOLDERS = 8;
+WaitingBrowse g_folders[WAITING_FOLDERS];
+FileList g_folder_list;  // open only while a waiting folder is queued
 
 // The cache file's name for a nick in the hub's encoding: its UTF-8, each
 // byte that is no ASCII letter, digit, '-' or '_' written %XX (so the name
@@ -141,7 +145,70 @@ int queue_folder(const FileList* list, uint32_t folder, const char* nick_utf8, c
     return queued;
 }
 
+// The waiting folder's files into the queue, from the list just come.
+void queue_waiting_folder(WaitingBrowse& wait) {
+    wait.waiting = false;
+    char16_t path[DOWNLOAD_FOLDER_UNITS + CACHE_NAME_BYTES];
+    if (!file_list_cache_path(wait.nick, path, DOWNLOAD_FOLDER_UNITS + CACHE_NAME_BYTES)) return;
+    char note[NOTE_BYTES];
+    if (file_list_open(&g_folder_list, path) == FILE_LIST_UNREAD) {
+        snprintf(note, NOTE_BYTES, " ::download failed:: %s's list cannot be read", wait.nick);
+        chatlog_append_line(note);
+        return;
+    }
+    // $SR names the folder in the hub's encoding; the list in UTF-8.
+    char16_t wide[QUEUE_PATH_BYTES];
+    char folder[3 * QUEUE_PATH_BYTES];
+    hub_text_to_utf16(wait.folder, -1, wide, QUEUE_PATH_BYTES);
+    utf16_to_utf8(wide, -1, folder, (int)sizeof folder);
+    uint32_t entry = file_list_folder_at(&g_folder_list, folder, FILE_LIST_BY_NAME);
+    if (entry == FILE_LIST_NO_ENTRY) {
+        snprintf(note, NOTE_BYTES, " ::download failed:: %.200s is not in %s's list", wait.folder, wait.nick);
+        chatlog_append_line(note);
+    } else {
+        queue_add_from_list(&g_folder_list, entry, wait.nick);
+    }
+    file_list_close(&g_folder_list);
+}
+
+// Asks for the user's list unless it is asked for already: 1 when it is.
+int ask_for_list(const char* nick) {
+    char name[CACHE_NAME_BYTES];
+    if (g_state.lists_folder[0] == 0 || !cache_name(nick, name, CACHE_NAME_BYTES)) {
+        chatlog_append_line(" ::file list refused:: there is no cache folder to keep it in");
+        return 0;
+    }
+    if (g_state.hub_socket <= 0) {
+        chatlog_append_line(" ::file list refused:: not connected to a hub");
+        return 0;
+    }
+    if (queue_add_list(nick, name) < 0) return 0;
+    char note[NOTE_BYTES];
+    snprintf(note, NOTE_BYTES, " ::file list:: asked %s for the list", nick);
+    chatlog_append_line(note);
+    return 1;
+}
+
 }  // namespace
+
+int file_list_fetch_folder(const char* nick, const char* folder) {
+    WaitingBrowse* slot = nullptr;
+    for (WaitingBrowse& wait : g_folders) {
+        if (wait.waiting && strcmp(wait.nick, nick) == 0) slot = &wait;  // the user's, replaced
+    }
+    for (WaitingBrowse& wait : g_folders) {
+        if (slot == nullptr && !wait.waiting) slot = &wait;
+    }
+    if (slot == nullptr) {
+        chatlog_append_line(" ::download refused:: too many folders wait for their lists");
+        return 0;
+    }
+    if (!ask_for_list(nick)) return 0;
+    text_copy(slot->nick, RESULT_NICK_BYTES, nick);
+    text_copy(slot->folder, QUEUE_PATH_BYTES, folder);
+    slot->waiting = true;
+    return 1;
+}
 
 int file_list_cache_path(const char* nick, char16_t* out, int out_units) {
     if (out_units > 0) out[0] = 0;
@@ -170,18 +237,10 @@ int file_list_browse(const char* nick, const char* folder, int refresh) {
         tell_main_window();
         return 1;
     }
-    if (g_state.hub_socket <= 0) {
-        g_browse.waiting = false;
-        chatlog_append_line(" ::file list refused:: not connected to a hub");
-        return 0;
-    }
-    if (queue_add_list(nick, name) < 0) {
+    if (!ask_for_list(nick)) {
         g_browse.waiting = false;
         return 0;
     }
-    char note[NOTE_BYTES];
-    snprintf(note, NOTE_BYTES, " ::file list:: asked %s for the list", nick);
-    chatlog_append_line(note);
     return 1;
 }
 
@@ -192,6 +251,11 @@ void file_list_arrived(const char* nick, bool came) {
         chatlog_append_line(note);
     }
     if (g_browse.waiting && strcmp(g_browse.nick, nick) == 0) tell_main_window();
+    for (WaitingBrowse& wait : g_folders) {
+        if (!wait.waiting || strcmp(wait.nick, nick) != 0) continue;
+        if (came) queue_waiting_folder(wait);
+        wait.waiting = false;
+    }
 }
 
 int file_list_browse_take(char* nick, int nick_bytes, char* folder, int folder_bytes) {

@@ -37,6 +37,12 @@ int file_list_cache_path(const char* nick, char16_t* out, int out_units);
 // separated as in $SR, may be empty) is where the screen opens. Returns 1
 // when the list is there or asked for, 0 with a note when it cannot be.
 int file_list_browse(const char* nick, const char* folder, int refresh);
+// Download on a folder of a search result: fetches the user's list anew
+// and, when it has come, queues every file below that folder (in the hub's
+// encoding, as in $SR) as queue_add_from_list does, with no screen. Returns 1
+// when the list is asked for, 0 with a note. One such folder waits per user
+// at a time, beside the waiting browse.
+int file_list_fetch_folder(const char* nick, const char* folder);
 // The main screen, on WM_FILE_LIST_READY: the waiting browse's nick and
 // folder, once; 0 when none waits.
 int file_list_browse_take(char* nick, int nick_bytes, char* folder, int folder_bytes);

@@ -225,41 +225,6 @@ uint32_t selected_entry(Window screen) {
     return g_view.entry[row];
 }
 
-// The folder named by path (UTF-8, '\'-separated, as file_list_path writes
-// it: a partial list's Base first), or FILE_LIST_NO_ENTRY. Names are
-// compared byte for byte: the list may hold names that differ only in case.
-uint32_t folder_at(const char* path) {
-    int root_bytes = 0;
-    const char* root = file_list_name(&g_list, FILE_LIST_ROOT, &root_bytes);
-    int base = root_bytes > 0 && root[root_bytes - 1] == '\\' ? root_bytes - 1 : root_bytes;
-    if (base > 0) {
-        if (strncmp(path, root, (size_t)base) != 0 || (path[base] != 0 && path[base] != '\\')) return FILE_LIST_NO_ENTRY;
-        path += base;
-    }
-    uint32_t at = FILE_LIST_ROOT;
-    while (*path != 0) {
-        if (*path == '\\') {
-            path++;
-            continue;
-        }
-        const char* end = strchr(path, '\\');
-        int n = end != nullptr ? (int)(end - path) : (int)strlen(path);
-        const uint32_t* children = nullptr;
-        uint32_t count = file_list_children(&g_list, at, g_view.order, &children);
-        uint32_t next = FILE_LIST_NO_ENTRY;
-        for (uint32_t i = 0; i < count && next == FILE_LIST_NO_ENTRY; i++) {
-            int bytes = 0;
-            const char* name = file_list_name(&g_list, children[i], &bytes);
-            bool folder = (file_list_entry(&g_list, children[i])->flags & FILE_LIST_FOLDER) != 0;
-            if (folder && bytes == n && memcmp(name, path, (size_t)n) == 0) next = children[i];
-        }
-        if (next == FILE_LIST_NO_ENTRY) return FILE_LIST_NO_ENTRY;
-        at = next;
-        path += n;
-    }
-    return at;
-}
-
 // --- Commands ------------------------------------------------------------------------
 
 void command_info(Window screen) {
@@ -478,7 +443,7 @@ void browse_screen_run(const char* nick, const char* folder) {
     char wanted[PATH_BYTES];
     hub_text_to_utf16(folder, -1, wide, PATH_UNITS);
     utf16_to_utf8(wide, -1, wanted, PATH_BYTES);
-    g_view.folder = folder_at(wanted);
+    g_view.folder = file_list_folder_at(&g_list, wanted, g_view.order);
     if (g_view.folder == FILE_LIST_NO_ENTRY) {
         g_view.folder = FILE_LIST_ROOT;
         wide_format(g_view.opening_note, STATUS_UNITS, u"%s is not in the list: the top is shown", wide);

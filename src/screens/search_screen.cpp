@@ -38,7 +38,6 @@
 namespace {
 
 constexpr int STATUS_UNITS = 40;
-constexpr int FETCH_UNITS = 120;  // "<nick>'s files open when ..."
 constexpr int REFUSAL_UNITS = 80;  // "cannot send ..." in the status line
 // The Info text: a message box shows at most about a thousand units.
 constexpr int INFO_UNITS = 1000;
@@ -256,12 +255,10 @@ void command_download(Window screen) {
     int row = search_selected_row(screen);
     if (row < 0) return;  // no row to download
     if (g_state.results[row].folder) {
-        if (!browse_result_user(row)) return;  // the chat says why
-        char16_t nick[RESULT_NICK_BYTES];
-        hub_text_to_utf16(g_state.results[row].nick, -1, nick, RESULT_NICK_BYTES);
-        char16_t text[FETCH_UNITS];
-        wide_format(text, FETCH_UNITS, u"%s's files open when this screen closes: Download the folder there", nick);
-        control_set_text(screen, ID_SEARCH_STATUS, text);
+        // The folder's files are known from its user's list: fetched, then
+        // every file below the folder is queued.
+        if (!file_list_fetch_folder(g_state.results[row].nick, g_state.results[row].path)) return;  // the chat says why
+        close_search_screen(screen);
         return;
     }
     int source = result_best_source(result_view_position(row));

@@ -493,9 +493,10 @@ TEST_F(SearchScreen, StatusLineFollowsTheSearchAndTheFirstResultIsSelected) {
 // and Download leaves it, saying why, with the screen still open.
 // A folder's Download asks for its user's list at that folder and says it
 // opens when the screen closes; the screen stays, nothing is queued.
-TEST_F(SearchScreen, FolderResultIsMarkedAndItsDownloadAsksForTheUsersList) {
+// Download on a folder result asks its user for his list, closes, and once
+// the list has come every file below that folder is in the queue.
+TEST_F(SearchScreen, FolderResultIsMarkedAndItsDownloadQueuesTheFolderFromTheUsersList) {
     test_lists_folder_make();
-    test_list_write("bob", "<FileListing Version=\"1\" Base=\"/\"></FileListing>");
     IdleScript script;
     script.add(remember_screen);
     script.add([](void*) {
@@ -523,20 +524,20 @@ TEST_F(SearchScreen, FolderResultIsMarkedAndItsDownloadAsksForTheUsersList) {
         display_press(DISPLAY_KEY_SOFT_RIGHT);  // "Download"
         return true;
     });
-    script.add([](void*) {
-        if (!shows("bob's files open when this screen closes: Download the folder there")) return false;
-        EXPECT_NE(g_state.search_window, 0);  // still open
-        return true;
-    });
-    script.add(close_screen);
-    run(&script);
-    EXPECT_EQ(sent(), "");  // no $RevConnectToMe
-    EXPECT_EQ(g_state.queue_count, 0);
-    char nick[RESULT_NICK_BYTES];
-    char folder[RESULT_PATH_BYTES];
-    ASSERT_EQ(file_list_browse_take(nick, RESULT_NICK_BYTES, folder, RESULT_PATH_BYTES), 1);
-    EXPECT_STREQ(nick, "bob");
-    EXPECT_STREQ(folder, "Music\\Albums");
+    EXPECT_EQ(run(&script), 0);
+    EXPECT_EQ(g_state.search_window, 0);
+    EXPECT_EQ(sent(), "$RevConnectToMe me bob|");
+    ASSERT_EQ(g_state.queue_count, 1);
+    EXPECT_EQ(g_state.queue[0].kind, QUEUE_LIST);
+    // The list comes (here: written into the cache as the queue would).
+    test_list_write("bob", "<FileListing Version=\"1\" Base=\"/\"><Directory Name=\"Music\"><Directory Name=\"Albums\">"
+                           "<File Name=\"a.mp3\" Size=\"3\"/><Directory Name=\"B\"><File Name=\"b.mp3\" Size=\"4\"/>"
+                           "</Directory></Directory><File Name=\"other.mp3\" Size=\"5\"/></Directory></FileListing>");
+    file_list_arrived("bob", true);
+    ASSERT_EQ(g_state.queue_count, 3);
+    EXPECT_STREQ(queue_text(&g_state.queue[1], QUEUE_NAME), "Albums/B/b.mp3");
+    EXPECT_STREQ(queue_text(&g_state.queue[2], QUEUE_NAME), "Albums/a.mp3");
+    EXPECT_STREQ(queue_text(&g_state.queue[2], QUEUE_PATH), "Music\\Albums\\a.mp3");
     test_lists_folder_remove();
 }
 
