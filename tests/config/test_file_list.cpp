@@ -74,7 +74,10 @@ protected:
         const uint32_t* c;
         uint32_t n = file_list_children(&list, folder, order, &c);
         std::string all;
-        for (uint32_t i = 0; i < n; i++) all += (i ? "|" : "") + name(c[i]);
+        for (uint32_t i = 0; i < n; i++) {
+            if (i > 0) all += '|';
+            all += name(c[i]);
+        }
         return all;
     }
     uint32_t child(uint32_t folder, const std::string& wanted) {

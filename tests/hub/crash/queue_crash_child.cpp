@@ -32,9 +32,9 @@ void set_wide(char16_t* dst, int units, const std::string& text) { utf8_to_utf16
 // pause_ms.
 void script_peer(TestHub& peer, const std::string& nick, int pause_ms) {
     peer.expect("$Lock ")
-        .send("$MyNick " + nick + "|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABCA Pk=X|$Key k|")
+        .send(std::string("$MyNick ").append(nick) + "|$Lock EXTENDEDPROTOCOLABCABCABCABCABCABCA Pk=X|$Key k|")
         .expect("$Get ")
-        .send("$FileLength " + std::to_string(FILE_BYTES) + "|")
+        .send(std::string("$FileLength ").append(std::to_string(FILE_BYTES)).append("|"))
         .expect("$Send|");
     for (uint64_t sent = 0; sent < FILE_BYTES; sent += 4096) peer.send(std::string(4096, 'x')).pause(pause_ms);
 }
@@ -67,8 +67,9 @@ int main(int argc, char** argv) {
 
     static TestHub peers[USERS];
     for (int u = 0; u < USERS; u++) {
-        std::string nick = "u" + std::to_string(u);
-        update_user(nick.c_str(), "0", 1);
+        char nick[8];
+        snprintf(nick, sizeof nick, "u%d", u);
+        update_user(nick, "0", 1);
         // With an even seed u0 finishes files within a run; the others'
         // parts outlive it.
         script_peer(peers[u], nick, u == 0 && seed % 2 == 0 ? 5 : 100);
@@ -78,9 +79,11 @@ int main(int argc, char** argv) {
     for (int step = 0;; step++) {
         int choice = rand() % 10;
         if (choice < 4) {
-            std::string name = "f" + std::to_string(rand() % 1000) + ".bin";
-            std::string nick = "u" + std::to_string(rand() % USERS);
-            int index = queue_add(nick.c_str(), ("share\\" + name).c_str(), name.c_str(), "", FILE_BYTES,
+            char name[16], nick[8], path[32];
+            snprintf(name, sizeof name, "f%d.bin", rand() % 1000);
+            snprintf(nick, sizeof nick, "u%d", rand() % USERS);
+            snprintf(path, sizeof path, "share\\%s", name);
+            int index = queue_add(nick, path, name, "", FILE_BYTES,
                                   ENCODING_UTF8);
             // Half of them to the front, so that new entries get their turn
             // within the run.
