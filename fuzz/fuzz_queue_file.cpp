@@ -21,15 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < g_state.queue_count; i++) {
         const QueueEntry& e = g_state.queue[i];
         if (e.id == 0 || (i > 0 && e.id == g_state.queue[i - 1].id)) abort();
-        if (strnlen(queue_text(&e, QUEUE_NICK), RESULT_NICK_BYTES) >= (size_t)RESULT_NICK_BYTES || queue_text(&e, QUEUE_NICK)[0] == 0) abort();
-        if (strnlen(queue_text(&e, QUEUE_PATH), RESULT_PATH_BYTES) >= (size_t)RESULT_PATH_BYTES || queue_text(&e, QUEUE_PATH)[0] == 0) abort();
-        if (strnlen(queue_text(&e, QUEUE_NAME), RESULT_SHORT_BYTES) >= (size_t)RESULT_SHORT_BYTES || queue_text(&e, QUEUE_NAME)[0] == 0) abort();
-        if (strnlen(queue_text(&e, QUEUE_ERROR), DOWNLOAD_DETAIL_BYTES) >= (size_t)DOWNLOAD_DETAIL_BYTES) abort();
+        for (int k = 0; k < QUEUE_TEXTS; k++) {
+            const char* text = queue_text(&e, (QueueText)k);
+            size_t length = strnlen(text, (size_t)QUEUE_TEXT_CAPACITY[k]);
+            if (length >= (size_t)QUEUE_TEXT_CAPACITY[k]) abort();
+            if (length == 0 && (k == QUEUE_NICK || k == QUEUE_PATH || k == QUEUE_NAME)) abort();
+        }
         size_t tth = strnlen(queue_text(&e, QUEUE_TTH), TTH_TEXT_BYTES);
         if (tth != 0 && tth != (size_t)TTH_BASE32_CHARS) abort();
         if (e.state == QUEUE_RUNNING || e.state > QUEUE_PAUSED) abort();
         if (e.encoding == ENCODING_AUTO || e.encoding > ENCODING_CP1252) abort();
-        if (e.last_end > END_PASSIVE || e.retry_ms != 0) abort();
+        if (e.last_end >= END_KINDS || e.retry_ms != 0) abort();
     }
     return 0;
 }

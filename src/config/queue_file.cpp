@@ -230,7 +230,7 @@ bool take_values(const XML_Char** a, QueueEntry* e, QueueTexts* texts) {
         e->tries = (uint16_t)n;
     }
     if ((v = attribute(a, "LastEnd")) != nullptr) {
-        if (!take_number(v, END_PASSIVE, &n)) return false;
+        if (!take_number(v, END_KINDS - 1, &n)) return false;
         e->last_end = (uint8_t)n;
     }
     if ((v = attribute(a, "State")) != nullptr && !take_state(v, &e->state)) return false;

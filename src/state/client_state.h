@@ -328,6 +328,7 @@ enum DownloadEnd : uint8_t {
     END_UNANSWERED,  // no $ConnectToMe came for the request in time
     END_PASSIVE,     // the user is passive, as the client is: never asked
     END_VANISHED,    // the part file was removed while it was written
+    END_KINDS,       // the count of the above: a saved end is below it
 };
 
 struct DownloadJob {

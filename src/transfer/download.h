@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "state/client_state.h"
 
 // Bound on the connect to the peer; "Stop" ends it sooner.
 constexpr int DOWNLOAD_CONNECT_MS = 15000;

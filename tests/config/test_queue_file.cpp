@@ -113,7 +113,7 @@ TEST_F(QueueFile, EveryKindOfEntrySurvivesASaveAndALoad) {
     queue_text_set(&a, QUEUE_ERROR, "\xed\xe5\xf2 \"slots\"");
     QueueEntry& b = add(ENCODING_UTF8, "Петя", "Музыка\\песня 😀.mp3", "песня 😀.mp3");
     b.state = QUEUE_FAILED;
-    b.last_end = END_PASSIVE;
+    b.last_end = END_KINDS - 1;  // the last kind of end reads back
     add(ENCODING_CP1252, "caf\xe9", "dir\\\x81\x8d.bin", "\x81\x8d.bin").state = QUEUE_DONE;
     add(ENCODING_UTF8, "p", "x\\p", "p").state = QUEUE_PAUSED;
     add(ENCODING_UTF8, "w", "x\\w", "w").state = QUEUE_WAITING;
