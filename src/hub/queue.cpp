@@ -170,7 +170,13 @@ void withdraw_unanswered() {
     uint64_t limit = (uint64_t)(g_state.download_silence_ms > 0 ? g_state.download_silence_ms : 1);
     for (int job = 0; job < DOWNLOAD_JOBS; job++) {
         DownloadJob& j = g_state.jobs[job];
-        if (!download_requested(job) || now - j.requested_ms < limit || !withdraw(job)) continue;
+        // Under the lock: a worker may swap a waiting request's entry (and
+        // its time) with its own.
+        download_lock();
+        bool late = download_requested(job) && now - j.requested_ms >= limit;
+        if (late) download_set_phase(job, DOWNLOAD_IDLE);
+        download_unlock();
+        if (!late) continue;
         chatlog_append_line(" ::download failed:: no answer from the user");
         j.end = END_UNANSWERED;
         text_copy(j.detail, DOWNLOAD_DETAIL_BYTES, "no answer from the user");
@@ -200,11 +206,14 @@ void withdraw_offline() {
 // A job of this kind runs for the user: a list may run beside a file of
 // his (peers serve lists outside their upload slots), never two of a kind.
 bool job_has_user(const char* nick, uint8_t kind) {
-    for (int job = 0; job < DOWNLOAD_JOBS; job++) {
+    bool has = false;
+    download_lock();  // a worker may swap two waiting requests' users
+    for (int job = 0; job < DOWNLOAD_JOBS && !has; job++) {
         const DownloadJob& j = g_state.jobs[job];
-        if (download_phase(job) != DOWNLOAD_IDLE && j.kind == kind && strcmp(j.nick, nick) == 0) return true;
+        has = download_phase(job) != DOWNLOAD_IDLE && j.kind == kind && strcmp(j.nick, nick) == 0;
     }
-    return false;
+    download_unlock();
+    return has;
 }
 
 int free_job() {
@@ -458,10 +467,13 @@ void queue_user_arrived(const char* nick) {
 int queue_job_of(int index) {
     if (index < 0 || index >= g_state.queue_count) return -1;
     uint32_t id = g_state.queue[index].id;
-    for (int job = 0; job < DOWNLOAD_JOBS; job++) {
-        if (download_phase(job) != DOWNLOAD_IDLE && g_state.jobs[job].entry_id == id) return job;
+    int found = -1;
+    download_lock();  // a worker may swap two waiting requests' entries
+    for (int job = 0; job < DOWNLOAD_JOBS && found < 0; job++) {
+        if (download_phase(job) != DOWNLOAD_IDLE && g_state.jobs[job].entry_id == id) found = job;
     }
-    return -1;
+    download_unlock();
+    return found;
 }
 
 void queue_pause(int index) {

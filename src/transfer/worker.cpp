@@ -291,7 +291,8 @@ bool claim_by_greeting(WorkerRun* run) {
     bool claimed = false;
     download_lock();
     for (int other = 0; other < DOWNLOAD_JOBS && !claimed; other++) {
-        if (other == run->job || !download_requested(other)) continue;
+        // Only a request of the same kind: the handover's folders are the kind's.
+        if (other == run->job || !download_requested(other) || g_state.jobs[other].kind != job_of(run).kind) continue;
         PeerGreeting greeting;
         if (parse_peer_greeting(run->reply, run->reply_length, g_state.jobs[other].nick, &greeting) != GREETING_OK) {
             continue;
