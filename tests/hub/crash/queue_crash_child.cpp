@@ -103,11 +103,13 @@ int main(int argc, char** argv) {
         }
         // Each request is answered by its user's peer.
         for (int job = 0; job < DOWNLOAD_JOBS; job++) {
-            if (!download_requested(job)) continue;
-            int u = g_state.jobs[job].nick[1] - '0';
+            download_lock();  // a worker may swap waiting requests' users
+            int u = download_requested(job) ? g_state.jobs[job].nick[1] - '0' : -1;
+            download_unlock();
             if (u < 0 || u >= USERS) continue;
-            std::string m = "$ConnectToMe me 127.0.0.1:" + peers[u].port_text();
-            download_take_connect(m.c_str());
+            char m[64];
+            snprintf(m, sizeof m, "$ConnectToMe me 127.0.0.1:%d", peers[u].port());
+            download_take_connect(m);
         }
         queue_tick();
         usleep(1000 + (useconds_t)(rand() % 4000));
