@@ -64,6 +64,33 @@ int to_hub_text(uint8_t encoding, const char* text, char* out, int out_bytes) {
     return bytes > 0 && bytes < out_bytes - 1 ? 1 : 0;
 }
 
+// The local name a finished entry keeps, in its own encoding: the folders
+// it was queued with, then the name its file took (final_name: the hub's
+// encoding, a free name beside a taken one). 1, or 0 when that name does not
+// come back from the entry's encoding byte for byte or does not fit: the
+// name stays as queued.
+int finished_name(const QueueEntry& entry, const char* final_name, char* out, int out_bytes) {
+    char taken[QUEUE_NAME_BYTES];
+    if (entry.encoding == hub_encoding()) {
+        if (text_copy(taken, QUEUE_NAME_BYTES, final_name) != (int)strlen(final_name)) return 0;
+    } else {
+        char16_t wide[CONVERT_UNITS];
+        int units = hub_text_to_utf16(final_name, -1, wide, CONVERT_UNITS);
+        if (units >= CONVERT_UNITS - 1) return 0;
+        int bytes = utf16_to_encoded(entry.encoding, wide, -1, taken, QUEUE_NAME_BYTES);
+        if (bytes <= 0 || bytes >= QUEUE_NAME_BYTES - 1) return 0;
+        char back[QUEUE_NAME_BYTES];
+        if (!to_hub_text(entry.encoding, taken, back, QUEUE_NAME_BYTES) || strcmp(back, final_name) != 0) return 0;
+    }
+    const char* queued = queue_text(&entry, QUEUE_NAME);
+    const char* slash = strrchr(queued, '/');
+    int folders = slash != nullptr ? (int)(slash - queued) + 1 : 0;
+    if (folders + (int)strlen(taken) >= out_bytes) return 0;
+    memcpy(out, queued, (size_t)folders);
+    text_copy(out + folders, out_bytes - folders, taken);
+    return 1;
+}
+
 // The pause before the next try after `tries` failed ones.
 uint64_t retry_pause(int tries) {
     uint64_t pause = QUEUE_RETRY_FIRST_MS;
@@ -89,10 +116,12 @@ void take_end(QueueEntry& entry, const DownloadJob& job, DownloadEnd end) {
     if (end == END_DONE) {
         entry.state = QUEUE_DONE;
         entry.held = entry.size;
+        char name[QUEUE_NAME_BYTES];
+        int renamed = job.final_name[0] != 0 && finished_name(entry, job.final_name, name, QUEUE_NAME_BYTES);
         QueueTexts texts;
         queue_texts_get(&entry, &texts);
         texts.error[0] = 0;
-        if (job.final_name[0] != 0) text_copy(texts.name, QUEUE_NAME_BYTES, job.final_name);
+        if (renamed) text_copy(texts.name, QUEUE_NAME_BYTES, name);
         queue_texts_put(&entry, &texts);
         return;
     }

@@ -24,6 +24,13 @@
 #       LISTS_<P>_FOLDER ("pub\Музыка": the folder's path in the list, '\'
 #       between names, as Kivo's browse screen and $SR write it); the
 #       peer's <P>_NICK and the rest as peer_start_* sets them.
+#   lists_launch_peer client [nick]  # lists_start_peer's two halves: the share
+#   lists_await_peer client          # made and the peer started (peer_start_*),
+#                                    # then its list fetched until it holds the
+#                                    # folder; the same statuses and variables.
+#                                    # Launching every peer before awaiting any
+#                                    # lets ncdc write its list while the
+#                                    # others come up.
 #   lists_fetch nick out             # its files.xml.bz2 into out, through
 #                                    # peer_probe.py (over TLS when the peer
 #                                    # offers only that); status 0 when out is bzip2
@@ -107,14 +114,18 @@ PY
 
 lists_same_tree() { diff -r -q -- "$1" "$2" >/dev/null; }
 
-lists_start_peer() {
-    local client=$1 nick=${2:-} share status=0 p list why deadline nick_var
-    case $client in
-    ncdc) p=NCDC ;;
-    eiskalt) p=EISK ;;
-    microdc2) p=MDC ;;
-    *) peer_fail "no such client: $client"; return 1 ;;
+lists_prefix() {
+    case $1 in
+    ncdc) LISTS_P=NCDC ;;
+    eiskalt) LISTS_P=EISK ;;
+    microdc2) LISTS_P=MDC ;;
+    *) peer_fail "no such client: $1"; return 1 ;;
     esac
+}
+
+lists_launch_peer() {
+    local client=$1 nick=${2:-} share status=0
+    lists_prefix "$client" || return 1
     PEER_ERROR=""
     share="$E2E_WORK/lists-$client/pub"
     lists_share "$share"
@@ -123,7 +134,14 @@ lists_start_peer() {
     else
         "peer_start_$client" "$share" "$LISTS_WORDS" || status=$?
     fi
-    [ $status -eq 0 ] || return $status
+    return $status
+}
+
+lists_await_peer() {
+    local client=$1 p share list why deadline nick_var
+    lists_prefix "$client" || return 1
+    p=$LISTS_P
+    share="$E2E_WORK/lists-$client/pub"
     nick_var="${p}_NICK"
     list="$E2E_WORK/lists-$client/files.xml.bz2"
     deadline=$((SECONDS + LISTS_WAIT_SECONDS))
@@ -142,4 +160,9 @@ lists_start_peer() {
     printf -v "LISTS_${p}_SHARE" '%s' "$share"
     printf -v "LISTS_${p}_LIST" '%s' "$list"
     printf -v "LISTS_${p}_FOLDER" '%s' "pub\\$LISTS_FOLDER"
+}
+
+lists_start_peer() {
+    lists_launch_peer "$@" || return $?
+    lists_await_peer "$1"
 }

@@ -193,6 +193,32 @@ TEST_F(FileLists, AFolderGoesIntoTheQueueWithSafeNamesAndItsFilesLandInTheirFold
     EXPECT_EQ(g_state.queue[0].state, QUEUE_DONE);
 }
 
+// A file of a folder whose name is taken lands beside it under a free
+// name; the entry then names that file as the list's entries are kept, in
+// UTF-8 with its folders, whatever the hub's encoding, so the Downloads
+// screen shows where it went and queue.xml keeps it.
+TEST_F(FileLists, AFileThatTookAFreeNameIsNamedWithItsFoldersInItsOwnEncoding) {
+    hub_encoding_set(ENCODING_CP1251);
+    const std::string song = "song!";
+    ASSERT_EQ(system(("mkdir -p '" + root_ + "/dl/Альбом'").c_str()), 0);
+    std::ofstream(root_ + "/dl/Альбом/песня.mp3") << "mine";
+    ASSERT_EQ(queue_add("bob", "share\\Альбом\\песня.mp3", "Альбом/песня.mp3", tth(song).c_str(), 5, ENCODING_UTF8), 0);
+    queue_tick();
+    ASSERT_TRUE(hub_->wait_received(0, "$RevConnectToMe me bob|", 2000));
+    TestHub peer;
+    peer.expect("$Lock ").send(LIST_GREETING).expect("$ADCGET file TTH/" + tth(song) + " 0 5|");
+    peer.send("$ADCSND file TTH/" + tth(song) + " 0 5|" + song);
+    from_hub("$ConnectToMe me 127.0.0.1:" + peer.port_text() + "|");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(file_text(root_ + "/dl/Альбом/песня (1).mp3"), song);
+    EXPECT_EQ(file_text(root_ + "/dl/Альбом/песня.mp3"), "mine");
+    ASSERT_EQ(g_state.queue[0].state, QUEUE_DONE);
+    EXPECT_STREQ(queue_text(&g_state.queue[0], QUEUE_NAME), "Альбом/песня (1).mp3");
+    static char text[QUEUE_TEXT_BYTES];
+    ASSERT_GT(queue_text_make(text, QUEUE_TEXT_BYTES), 0);
+    EXPECT_NE(strstr(text, " Name=\"Альбом/песня (1).mp3\" "), nullptr) << text;
+}
+
 TEST(LocalNames, EveryPartIsMadeSafeAndNothingReachesOutside) {
     char folders[QUEUE_NAME_BYTES], name[QUEUE_NAME_PART_BYTES];
     ASSERT_EQ(split_local_name("a/b\x01/c.txt", folders, QUEUE_NAME_BYTES, name, QUEUE_NAME_PART_BYTES), 1);
