@@ -18,10 +18,12 @@
 #include "hub/file_lists.h"
 #include "hub/queue.h"
 #include "hub/users.h"
+#include "hub/queue_test_support.h"
 #include "transfer/download_fixture.h"
 #include "transfer/tth.h"
 
 using namespace download_test;
+using namespace queue_test;
 
 namespace {
 
@@ -45,22 +47,6 @@ std::string utf8(const char16_t* wide) {
     char out[2000];
     utf16_to_utf8(wide, -1, out, sizeof out);
     return out;
-}
-
-void from_hub(const std::string& messages) {
-    char data[HUB_DATA_BYTES];
-    int length = text_copy(data, HUB_DATA_BYTES, messages.c_str());
-    dispatch_hub_data(data, length);
-}
-
-bool settle(int ms = 5000) {
-    return wait_until(ms, [] {
-        queue_tick();
-        for (int job = 0; job < DOWNLOAD_JOBS; job++) {
-            if (download_running(job) || download_ended(job)) return false;
-        }
-        return true;
-    });
 }
 
 class FileLists : public ::testing::Test {

@@ -16,12 +16,14 @@
 #include "hub/queue.h"
 #include "hub/search.h"
 #include "hub/users.h"
+#include "hub/queue_test_support.h"
 #include "platform/screen_fixture.h"
 #include "resources/ids.h"
 #include "screens/search_screen.h"
 #include "transfer/download_fixture.h"
 
 using namespace download_test;
+using namespace queue_test;
 
 namespace {
 
@@ -84,24 +86,6 @@ protected:
     std::unique_ptr<TestHub> hub_;
 };
 
-
-// Relays a hub message to the dispatcher, as the hub connection does.
-void from_hub(const std::string& messages) {
-    char data[HUB_DATA_BYTES];
-    int length = text_copy(data, HUB_DATA_BYTES, messages.c_str());
-    dispatch_hub_data(data, length);
-}
-
-// Runs the queue's turns until no worker runs and no job ended untaken.
-bool settle(int ms = 5000) {
-    return wait_until(ms, [] {
-        queue_tick();
-        for (int job = 0; job < DOWNLOAD_JOBS; job++) {
-            if (download_running(job) || download_ended(job)) return false;
-        }
-        return true;
-    });
-}
 
 std::string state_of(int index) {
     char16_t wide[200];
