@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Browsing the file lists of three real clients nobody here wrote (ncdc,
-# eiskaltdcpp-daemon, microdc2), each sharing pub\Музыка of its own (the same
+# eiskaltdcpp-daemon with its default TLS requirement, so over TLS, and
+# microdc2), each sharing pub\Музыка of its own (the same
 # names, other random bytes, so other TTHs) through the demo hub. For each
 # peer Kivo opens Users, selects the nick by type-ahead, Enter fetches his
 # list and opens it ("<nick>: " titled); Enter goes into pub, type-ahead
@@ -11,12 +12,35 @@
 # under the name its file took with its folders, queue.xml keeps them, and every
 # shared file is there byte for byte, once, under its own name or a free
 # name "<stem> (n)<ext>" beside it; no part is left.
+# Then the queue against the same three: each shares a file of its own
+# besides (ncdc and eiskaltdcpp upload it slowly, capped; microdc2 1 GiB
+# at full speed). One Download on each search result queues the three
+# files, which run at once (the title counts "3 downloads"). Halfway Kivo
+# is killed with SIGKILL; started again, it takes its queue from
+# queue.xml, connects, and all three continue from their part files
+# ("resumed at") and finish verified, equal to the shared files, with no
+# part left.
 . "$(dirname "$0")/lib.sh" "$@"
 . "$(dirname "$0")/lib_transfer.sh"
 . "$(dirname "$0")/lib_peers.sh"
 . "$(dirname "$0")/lib_lists.sh"
 
-e2e_start_hub
+PARTS="$E2E_WORK/data/kivo/parts"
+declare -A CLIENT=([mdc]=microdc2 [ncdc]=ncdc [eisk]=eiskalt)
+# microdc2 finds no Cyrillic words in its share: its file is named in ASCII.
+declare -A NAME=([mdc]="queue mdc.bin" [ncdc]="очередь ncdc.bin" [eisk]="очередь eisk.bin")
+declare -A WORDS=([mdc]="queue mdc" [ncdc]="очередь ncdc" [eisk]="очередь eisk")
+declare -A SIZE=([mdc]=1073741827 [ncdc]=12582917 [eisk]=12582929)
+declare -A SHARED
+for p in mdc ncdc eisk; do
+    SHARED[$p]="$E2E_WORK/lists-${CLIENT[$p]}/pub/${NAME[$p]}"
+    mkdir -p "$(dirname "${SHARED[$p]}")"
+    head -c "${SIZE[$p]}" /dev/urandom >"${SHARED[$p]}"
+done
+# Slow enough to be halfway when Kivo is killed; its folder's files are small.
+export PEER_EISK_UPLOAD_KIBPS=512
+
+e2e_start_hub -vv                               # every message logged: the S port
 # All three are started before any list is awaited: ncdc writes its list a
 # while after it has hashed, which passes while eiskaltdcpp hashes away from
 # the hub (about a minute); microdc2 is up at once.
@@ -128,5 +152,55 @@ PY
     e2e_fail "the three Музыка folders did not all land whole: $(cd "$E2E_WORK/cwd" && find . -type f | sort)"
 [ -z "$(e2e_parts)" ] || e2e_fail "parts are left: $(e2e_parts)"
 
+# eiskaltdcpp serves only over TLS (its default): Kivo's $MyINFO offers TLS,
+# so its $ConnectToMe port is marked S, and its four files came that way.
+grep -qE '\$ConnectToMe browser 127\.0\.0\.1:[0-9]+S' "$E2E_WORK/hub0.log" ||
+    e2e_fail "eiskaltdcpp's \$ConnectToMe port is not marked S"
+
+# --- The queue: three files at once, Kivo killed halfway, resumed ----------------
+peer_ncdc_type "/set upload_rate 512K"
+e2e_keys F1 4                                   # Menu, "Clear Chat"
+e2e_wait_gone "::downloaded::"
+for p in ncdc eisk mdc; do e2e_download "${WORDS[$p]}" "${NAME[$p]}"; done
+three_running() { e2e_title | grep -q ' 3 downloads$'; }
+e2e_until 20 three_running || e2e_fail "the three downloads never ran at once: $(e2e_title)"
+
+# The size of a part of p's file, 0 when there is none.
+part_size() {
+    local f
+    for f in "$PARTS/${NAME[$1]}".*.part; do
+        [ -f "$f" ] && { stat -c %s "$f"; return; }
+    done
+    echo 0
+}
+halfway() {
+    local n
+    for p in ncdc eisk; do [ "$(part_size $p)" -gt 0 ] || return 1; done
+    n=$(part_size mdc)
+    [ "$n" -gt 0 ] && [ "$n" -lt $((SIZE[mdc] * 4 / 5)) ]
+}
+e2e_until 90 halfway || e2e_fail "never halfway: mdc $(part_size mdc), ncdc $(part_size ncdc), eisk $(part_size eisk)"
+kill -KILL "$(cat "$E2E_WORK/kivo.pid")"
+declare -A HELD
+for p in mdc ncdc eisk; do
+    HELD[$p]=$(part_size "$p")
+    [ "${HELD[$p]}" -gt 0 ] && [ "${HELD[$p]}" -lt "${SIZE[$p]}" ] || e2e_fail "$p's part holds ${HELD[$p]} bytes"
+    [ ! -e "$E2E_WORK/cwd/${NAME[$p]}" ] || e2e_fail "$p's file is there before the restart"
+done
+waiting=$(grep -c 'State="waiting"' "$E2E_WORK/data/kivo/queue.xml" || true)
+[ "$waiting" = 3 ] || e2e_fail "queue.xml does not hold the three files as waiting: $waiting"
+
+peer_kivo_connect
+finished() {
+    for p in mdc ncdc eisk; do cmp -s "$E2E_WORK/cwd/${NAME[$p]}" "${SHARED[$p]}" || return 1; done
+}
+e2e_until 90 finished || e2e_fail "not all three finished after the restart"
+for p in mdc ncdc eisk; do e2e_wait_text "${NAME[$p]}" 5; done
+e2e_until 10 eval '[ -z "$(e2e_parts)" ]' || e2e_fail "parts are left: $(e2e_parts)"
+resumed=$(e2e_rows | grep -c '^ ::download:: resumed at ' || true)
+[ "$resumed" = 3 ] || e2e_fail "$resumed of the three downloads said they resumed"
+verified=$(e2e_rows | grep -c '^ ::downloaded:: TTH verified' || true)
+[ "$verified" = 3 ] || e2e_fail "$verified of the three downloads were verified"
+
 e2e_exit
-e2e_pass "lists of $NCDC_NICK, $EISK_NICK, $MDC_NICK browsed (peers up in ${PEERS_UP}s); their three Музыка folders downloaded at once, twelve files verified and equal"
+e2e_pass "lists of $NCDC_NICK, $EISK_NICK, $MDC_NICK browsed (peers up in ${PEERS_UP}s), their three Музыка folders downloaded at once and verified; three files queued at once, killed at mdc ${HELD[mdc]}, ncdc ${HELD[ncdc]}, eisk ${HELD[eisk]} bytes, all resumed and verified"

@@ -63,7 +63,7 @@ TEST(QueueCrash, KilledAtAnyMomentTheQueueParsesAndEveryPartHasItsEntry) {
         char* argv[] = {(char*)QUEUE_CRASH_CHILD, (char*)folder.c_str(), (char*)seed.c_str(), nullptr};
         pid_t child = 0;
         ASSERT_EQ(posix_spawn(&child, QUEUE_CRASH_CHILD, nullptr, nullptr, argv, environ), 0);
-        usleep((useconds_t)(60000 + random() % 340000));
+        usleep((useconds_t)(50000 + random() % 250000));
         ASSERT_EQ(::kill(child, SIGKILL), 0);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
