@@ -179,7 +179,15 @@ halfway() {
     n=$(part_size mdc)
     [ "$n" -gt 0 ] && [ "$n" -lt $((SIZE[mdc] * 4 / 5)) ]
 }
-e2e_until 90 halfway || e2e_fail "never halfway: mdc $(part_size mdc), ncdc $(part_size ncdc), eisk $(part_size eisk)"
+# Where Kivo's threads wait, for a run that never gets halfway.
+thread_waits() {
+    local pid task
+    pid=$(cat "$E2E_WORK/kivo.pid")
+    for task in /proc/"$pid"/task/*; do printf '%s:%s ' "${task##*/}" "$(cat "$task/wchan" 2>/dev/null)"; done
+    ls -la "$PARTS" 2>&1 | tail -5
+}
+e2e_until 90 halfway ||
+    e2e_fail "never halfway: mdc $(part_size mdc), ncdc $(part_size ncdc), eisk $(part_size eisk); $(thread_waits)"
 kill -KILL "$(cat "$E2E_WORK/kivo.pid")"
 declare -A HELD
 for p in mdc ncdc eisk; do
