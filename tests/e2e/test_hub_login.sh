@@ -232,7 +232,10 @@ e2e_shows "connect cancelled" && e2e_fail "the login was given up before Back"
 start=${EPOCHREALTIME/./}
 $E2E_TMUX send-keys -t kivo Escape
 e2e_until 1 e2e_shows "connect cancelled" || e2e_fail "Back did not cancel within a second"
-e2e_until 1 test "$(e2e_kivo_sockets syn-sent "$stuck_port")" = 0 || e2e_fail "the socket of the given-up login is still open after a second"
+# The login thread sees the cancel within 100 ms; the bound is wider because
+# CI runs two sanitized suites side by side on two cores.
+e2e_until 3 test "$(e2e_kivo_sockets syn-sent "$stuck_port")" = 0 ||
+    e2e_fail "the socket of the given-up login is still open after 3 s: $(ss -Htnp state syn-sent "( dst 127.0.0.1:$stuck_port )" 2>&1)"
 elapsed_ms=$(((${EPOCHREALTIME/./} - start) / 1000))
 # Back gave the login up; it did not also delete in the input line.
 e2e_wait "|[typed while connecting "
