@@ -45,6 +45,10 @@ void link_plain(Link* link, int socket);
 bool link_start_tls(Link* link, const char* server_name, int timeout_ms, int (*stop)(void*), void* stop_arg,
                     char* error, int error_bytes);
 
+// The TLS handshake as a server on the Link's socket (tls_accept), otherwise
+// as link_start_tls.
+bool link_accept_tls(Link* link, int timeout_ms, int (*stop)(void*), void* stop_arg, char* error, int error_bytes);
+
 // One receive of at most bytes into dst, waiting at most timeout_ms in slices
 // of at most LINK_STOP_CHECK_MS, with stop(stop_arg) asked before each slice
 // (stop may be null). *got is the count with LINK_DATA, else 0. A timeout of

@@ -58,6 +58,7 @@ constexpr uint16_t SB_BOTTOM = 7;
 constexpr int32_t FD_READ = 1;
 constexpr int32_t FD_WRITE = 2;
 constexpr int32_t FD_OOB = 4;
+constexpr int32_t FD_ACCEPT = 8;  // a listening socket has a connection to accept
 constexpr int32_t FD_CLOSE = 32;
 constexpr int32_t HUB_EVENT_MASK = FD_READ | FD_WRITE | FD_OOB | FD_CLOSE;  // 39
 
@@ -318,6 +319,37 @@ void socket_write_rearm(int socket);
 // Receives into the buffer; what recv() returned. Re-arms the read event of
 // a socket registered with socket_async_select.
 int recv_once(int socket, char* buffer, int bytes);
+
+// --- Listening (platform/net.cpp) --------------------------------------------------
+// Active mode: a TCP listener for peers' connections and a UDP socket for
+// search results, both on every IPv4 address of this machine.
+constexpr int SOCKET_DATAGRAM = 2;
+// A socket of type (SOCKET_STREAM: listening, with a short backlog and
+// SO_REUSEADDR; SOCKET_DATAGRAM: bound) at port (0: any free one),
+// close-on-exec and non-blocking. The socket, or -1 with a short lower-case
+// reason in error ("address in use", "permission denied", ...).
+int socket_listen(int type, int port, char* error, int error_bytes);
+// The port a socket is bound to (host order), 0 when it is not.
+int socket_local_port(int socket);
+// The IPv4 address (network order) of this end and of the other end of a
+// connected socket; 0 when there is none.
+uint32_t socket_local_address(int socket);
+uint32_t socket_peer_address(int socket);
+// One accept that never waits: a connected, blocking, close-on-exec socket
+// with the peer's address in *peer_be (may be null), or -1 when none waits or
+// it failed. Re-arms the listener's FD_ACCEPT (registered with
+// socket_async_select) for the next connection.
+int socket_accept(int listener, uint32_t* peer_be);
+// One datagram that never waits, cut to bytes when longer: its length (0 for
+// an empty one), or -1 when none waits or it failed; the sender's address in
+// *from_be (may be null). Re-arms the socket's FD_READ.
+int udp_receive(int socket, char* buffer, int bytes, uint32_t* from_be);
+// Whether address (network order) is one of this machine's own IPv4
+// addresses, on any interface, loopback included.
+bool address_is_own(uint32_t address_be);
+// Whether both addresses lie in the network of one of this machine's
+// interfaces (its address and netmask hold both).
+bool address_same_local_network(uint32_t a_be, uint32_t b_be);
 
 // --- Files (platform/files.cpp) ---------------------------------------------------
 constexpr int FILE_INVALID = -1;

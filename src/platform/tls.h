@@ -50,6 +50,22 @@ int tls_available(char* version, int version_bytes);
 int tls_handshake(TlsSession* session, int socket, const char* server_name, int timeout_ms, int (*give_up)(),
                   char* error, int error_bytes);
 
+// The own identity, for the TLS listener's server side: an ECDSA P-256 key
+// and a self-signed certificate, made with the library at the first start and
+// kept in `folder` (a UTF-16 path, the config folder) as "tls.key" (private
+// to the user) and "tls.crt", both PEM, each written to a new file and
+// renamed into place. A pair that cannot be read is kept aside
+// ("<name>.bad-<time>", never deleted) and a new pair made. Returns 1 with
+// the certificate's keyprint (as tls_keyprint writes it) in keyprint, or 0
+// with a short reason in note. note also says when a pair was made or kept
+// aside (empty otherwise). The identity lives in the platform until exit;
+// load it once, on the user-interface thread, before any tls_accept.
+int tls_identity_load(const char16_t* folder, char* keyprint, int keyprint_bytes, char* note, int note_bytes);
+// The handshake as a server over `socket` with the own identity; otherwise
+// as tls_handshake (bounds, give_up, reasons; "no certificate" when none was
+// loaded).
+int tls_accept(TlsSession* session, int socket, int timeout_ms, int (*give_up)(), char* error, int error_bytes);
+
 // The peer certificate's keyprint as NMDC writes it: "SHA256/" and the
 // base32 (RFC 4648, upper case, no padding) of the SHA-256 of the DER bytes.
 // Returns the length, or 0 (dst empty) when the session has none.

@@ -26,6 +26,16 @@ constexpr int HUB_HOST_BYTES = 52;
 constexpr int HUB_PORT_BYTES = 12;
 constexpr int LOCAL_IP_BYTES = 52;
 constexpr int PASSWORD_BYTES = 100;
+// A dotted IPv4 address and its NUL.
+constexpr int EXTERNAL_ADDRESS_BYTES = 16;
+
+// How Kivo reaches peers. Auto: active when it can listen and nothing sits
+// between it and the hub (hub/active_mode.h decides), else passive.
+enum ConnectMode : uint8_t {
+    MODE_AUTO = 0,
+    MODE_ACTIVE,
+    MODE_PASSIVE,
+};
 // The most bytes Menu > Option stores from one of its text fields (nick,
 // share size, password): 99 characters, and what settings.xml gives is cut
 // the same way.
@@ -75,6 +85,14 @@ struct SessionSettings {
     uint8_t chat_timestamps;
     // How many downloads run at once: 1 to DOWNLOAD_JOBS.
     uint8_t download_slots;
+    // Active mode: a ConnectMode; the port of the TCP listener and of the UDP
+    // socket, and of the TLS listener (0: any free one, chosen at each
+    // start); the address peers are told to connect to, dotted IPv4 (empty:
+    // found from the hub connection and $UserIP).
+    uint8_t connect_mode;
+    uint16_t listen_port;
+    uint16_t tls_port;
+    char external_address[EXTERNAL_ADDRESS_BYTES];
 };
 
 // --- TrafficCounters -------------------------------------------------------
@@ -163,6 +181,9 @@ struct UserEntry {
     uint8_t present;               // 1 while the user is on the hub
     uint8_t flag;                  // the flag byte after the connection; 0 when the field was empty
     uint8_t mode;                  // a UserMode
+    // Nonzero once the user refused a plain connection with "$Error Secure
+    // connection required!": asked over TLS from then on. Kept while present.
+    uint8_t needs_tls;
     char info[USER_INFO_BYTES];
     // Counts the users ever written into this slot, and moves with them when
     // the table is sorted: the Users screen tells by it whether a slot still
@@ -346,6 +367,11 @@ struct DownloadJob {
     uint8_t stop;        // set by Pause or Remove; the worker ends at its next check
     uint8_t outcome;        // a DownloadOutcome: how the last transfer ended
     uint8_t link;           // a DownloadLink: how the worker reaches the peer (atomic)
+    // How the request went out: 0 a $RevConnectToMe (the peer's
+    // $ConnectToMe comes through the hub and the worker connects), 1 a
+    // $ConnectToMe of Kivo's own (the peer connects to the listener, which
+    // starts the worker), 2 the same to the TLS listener.
+    uint8_t asked_active;
     // Set by the worker as its last touch, with end and detail written
     // before it: the queue takes the outcome and clears it (UI).
     uint8_t ended;
@@ -511,6 +537,8 @@ constexpr int HUB_NAME_UNITS = 200;
 // The unterminated end of one hub receive, completed by the next before it is
 // dispatched. A tail that would not fit is dropped whole.
 constexpr int HUB_TAIL_BYTES = 2048;
+// "passive: the hub sees 255.255.255.255, not this machine" and a little more.
+constexpr int MODE_TEXT_BYTES = 96;
 
 constexpr int MODULE_DIR_UNITS = 500;
 
@@ -606,6 +634,23 @@ struct ClientState {
     // which tests lower to stay fast. A worker reads its limit when it starts.
     int32_t hub_io_timeout_ms;
     int32_t download_silence_ms;
+
+    // Active mode (hub/active_mode.h): the listeners (0: not open), the mode
+    // in force and why, and the address peers are told to connect to.
+    int32_t listen_socket;      // TCP, peers' connections
+    int32_t udp_socket;         // UDP, $SR of active searches
+    int32_t tls_listen_socket;  // TCP, peers' TLS connections
+    uint8_t active;             // nonzero: the mode in force is active
+    char mode_text[MODE_TEXT_BYTES];  // "active on 4120", "passive: ..."
+    uint32_t own_address_be;    // what $ConnectToMe and $Search name, network order
+    uint32_t hub_user_ip_be;    // what the hub's $UserIP said of the own nick, 0 none
+    char own_keyprint[TLS_KEYPRINT_BYTES];  // the TLS listener's certificate, empty: none
+    // Incoming connections before their $MyNick (atomic; at most
+    // INCOMING_HANDSHAKES).
+    uint8_t handshakes;
+    // $SR datagrams: the search they may answer and how many it took.
+    uint64_t search_sent_ms;   // monotonic time of the last search sent, 0 none
+    uint32_t udp_results_taken;
 
     PrivateChat private_chats[PRIVATE_CHATS];
     uint32_t private_clock;  // counts the uses of conversations, for their last_used
