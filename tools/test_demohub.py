@@ -698,10 +698,11 @@ class DemoHub(HubCase):
                           if b"member" in m], [])
         c.send(b"$MyPass letmein|")
         # The held $MyINFO completes the login: first reply and user list in
-        # one write, own $MyINFO last.
+        # one write, own $MyINFO last, then its $UserIP (UserIP2 in $Supports).
         first = c.sock.recv(1 << 20)
         self.assertTrue(first.startswith(first_reply(b"member")), first[:300])
-        self.assertTrue(first.endswith(b"|$MyINFO $ALL member pelmark$ $Modem@$x$1024$|$OpList "
+        self.assertTrue(first.endswith(b"|$MyINFO $ALL member pelmark$ $Modem@$x$1024$|"
+                                       b"$UserIP member 127.0.0.1$$|$OpList "
                                        b"Hub-Security$$Mira$$|" + welcome(b"member")), first[-300:])
         self.assertEqual(watcher.until(lambda m: b"member" in m),
                          b"$MyINFO $ALL member pelmark$ $Modem@$x$1024$")

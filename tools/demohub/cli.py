@@ -17,6 +17,7 @@ closed and the process exits 0.
 
 import argparse
 import asyncio
+import ipaddress
 import logging
 import os
 import signal
@@ -59,6 +60,13 @@ def address(text: str) -> str:
         raise argparse.ArgumentTypeError("an address such as 127.0.0.1:2226, without blanks, "
                                          "'$' or '|'")
     return text
+
+
+def ip_address(text: str) -> str:
+    try:
+        return str(ipaddress.ip_address(text))
+    except ValueError:
+        raise argparse.ArgumentTypeError("an IP address such as 192.168.1.5") from None
 
 
 def parse_args(argv):
@@ -110,6 +118,17 @@ def parse_args(argv):
     p.add_argument("--keyprint-file", type=Path,
                    help="write the keyprint of the hub's certificate (SHA256/<base32>) "
                         "to this file")
+    p.add_argument("--user-ip", type=ip_address, metavar="ADDR",
+                   help="the address told in $UserIP instead of the one the client connects "
+                        "from (a hub that sees the client behind a router)")
+    p.add_argument("--no-user-ip", action="store_true",
+                   help="never send $UserIP, even to a client whose $Supports has UserIP2 "
+                        "(as PtokaX); by default such a client gets "
+                        "\"$UserIP <nick> <ip>$$|\" after its own $MyINFO at login")
+    p.add_argument("--clear-tls-flag", action="store_true",
+                   help="clear bit 0x10 (TLS) of the flag byte in every $MyINFO the hub "
+                        "relays, the demo users' too, as PtokaX 0.5.2 does; the demo users "
+                        "then offer no TLS port to $RevConnectToMe either")
     p.add_argument("--sr-delay-ms", type=float, default=5,
                    help="pause after every 8 search results (default 5)")
     p.add_argument("--max-results", type=int, default=1000,
@@ -143,6 +162,8 @@ def parse_args(argv):
         p.error("bad --tls-port")
     if opts.tls_port_file and opts.tls_port is None:
         p.error("--tls-port-file needs --tls-port")
+    if opts.user_ip and opts.no_user_ip:
+        p.error("--user-ip and --no-user-ip exclude each other")
     if opts.password_seconds <= 0:
         p.error("--password-seconds must be above 0")
     if any(c in opts.name for c in "$|"):

@@ -50,6 +50,7 @@ same on demand).
 
 import asyncio
 import collections
+import contextlib
 import logging
 import random
 import re
@@ -57,6 +58,7 @@ import socket
 from dataclasses import dataclass
 
 from . import peer
+from .addresses import peer_target
 from .lockkey import lock_to_key
 from .realfiles import share_key
 from .search import parse_search, search_users
@@ -138,11 +140,11 @@ def myinfo_flags(raw: str, encoding: str = CP1251) -> int:
     return byte[0] if len(byte) == 1 else 0
 
 
-def relayed_myinfo(raw: str, encoding: str = CP1251) -> str:
+def relayed_myinfo(raw: str, encoding: str = CP1251, clear_bits: int = 0) -> str:
     """A client's $MyINFO as PtokaX relays it: tag stripped, a blank status
     byte after the connection turned into '@' ("$Modem $" -> "$Modem@$").
     The status byte holds flags (0x10: TLS), not text: it goes to clients
-    of either encoding as the byte it came as."""
+    of either encoding as the byte it came as, less clear_bits."""
     parsed = myinfo_fields(raw)
     if parsed is None:
         return raw
@@ -151,7 +153,26 @@ def relayed_myinfo(raw: str, encoding: str = CP1251) -> str:
     if fields[2].endswith(" "):
         fields[2] = fields[2][:-1] + "@"
     elif fields[2]:
-        fields[2] = fields[2][:-1] + as_raw_bytes(fields[2][-1], encoding)
+        fields[2] = fields[2][:-1] + flag_char(fields[2][-1], encoding, clear_bits)
+    return MYINFO_HEAD + nick + " " + "$".join(fields)
+
+
+def flag_char(char: str, encoding: str, clear_bits: int) -> str:
+    """The status byte char, as read in encoding, as a raw byte less clear_bits."""
+    byte = encode(char, encoding)
+    if len(byte) != 1:
+        return as_raw_bytes(char, encoding)
+    value = byte[0] & ~clear_bits
+    return chr(value) if value < 0x80 else chr(0xDC00 + value)
+
+
+def myinfo_with_bits_cleared(raw: str, clear_bits: int) -> str:
+    """A demo user's $MyINFO (flag byte as a char below 0x80) less clear_bits."""
+    parsed = myinfo_fields(raw)
+    if parsed is None or not parsed[1][2] or ord(parsed[1][2][-1]) >= 0x80:
+        return raw
+    nick, fields = parsed
+    fields[2] = fields[2][:-1] + chr(ord(fields[2][-1]) & ~clear_bits)
     return MYINFO_HEAD + nick + " " + "$".join(fields)
 
 
@@ -174,9 +195,12 @@ class Session:
         self.tls = False    # its $MyINFO announces TLS transfers
         self.logged_in = False
         self.search_task = None
+        self.supports = ()   # the words of its login $Supports
         self.offers = 0
         self.hello_sent = False
         self.closed = False
+        peer = writer.get_extra_info("peername")
+        self.host = peer[0] if peer else ""   # the address its connection comes from
 
     def send(self, data) -> None:
         if self.closed or self.writer.is_closing():
@@ -224,6 +248,12 @@ class Hub:
         self.rng = random.Random(options.seed)
         self.refused = {n.lower() for n in options.refused}
         self.registered = {n.lower(): pw for n, pw in options.registered}
+        # PtokaX 0.5.2 clears the TLS bit of every $MyINFO it relays; the
+        # demo users then see the client without it too.
+        self.clear_bits = TLS_FLAG if options.clear_tls_flag else 0
+        if self.clear_bits:
+            for u in users:
+                u.myinfo = myinfo_with_bits_cleared(u.myinfo, self.clear_bits)
         self.main = Listener(CP1251, options.name, port=options.port)
         self.utf8 = (Listener(UTF8, options.name + UTF8_NAME_SUFFIX, port=options.utf8_port)
                      if options.utf8_port is not None else None)
@@ -407,7 +437,9 @@ class Hub:
                     return False
                 self.complete_login(session)
                 return True
-            # $Supports, $Version, $GetNickList, a keep-alive: nothing to check
+            elif msg.startswith("$Supports "):
+                session.supports = tuple(msg[len("$Supports "):].split())
+            # $Version, $GetNickList, a keep-alive: nothing to check
 
     async def check_password(self, session, password: str) -> bool:
         """$GetPass, then wait for $MyPass; what comes in between is held in
@@ -456,9 +488,9 @@ class Hub:
     def accept_myinfo(self, session, msg: str) -> bool:
         if not msg.startswith("$MyINFO $ALL %s " % session.nick):
             return False
-        session.myinfo = relayed_myinfo(msg, session.encoding)
+        session.myinfo = relayed_myinfo(msg, session.encoding, self.clear_bits)
         session.mode = myinfo_mode(msg)
-        session.tls = bool(myinfo_flags(msg, session.encoding) & TLS_FLAG)
+        session.tls = bool(myinfo_flags(msg, session.encoding) & TLS_FLAG & ~self.clear_bits)
         return True
 
     def complete_login(self, session) -> None:
@@ -473,7 +505,7 @@ class Hub:
         session.hello_sent = True
         self.broadcast(session.myinfo + "|", skip=session)
         if self.options.login_pause_ms <= 0:
-            session.send(first + self.user_list(session) + self.welcome(session))
+            session.send(first + self.user_list(session, True) + self.welcome(session))
             self.moved_after_login(session)
             return
         if first:
@@ -482,7 +514,7 @@ class Hub:
         async def rest():
             await asyncio.sleep(self.options.login_pause_ms / 1000.0)
             if not session.closed:
-                session.send(self.user_list(session) + self.welcome(session))
+                session.send(self.user_list(session, True) + self.welcome(session))
                 self.moved_after_login(session)
         self.spawn(rest())
 
@@ -501,13 +533,24 @@ class Hub:
                 "<%s> This hub is running demohub %s, a demo hub for Kivo.|"
                 % (session.nick, session.listener.name, BOT_NICK, VERSION))
 
-    def user_list(self, session) -> str:
+    def user_list(self, session, at_login: bool = False) -> str:
         parts = [BOT_MYINFO + "|"]
         parts += [u.myinfo + "|" for u in self.present_users()]
         parts += [s.myinfo + "|" for s in self.others(session)]
         parts.append(session.myinfo + "|")
+        if at_login:
+            parts.append(self.user_ip(session))
         parts.append("$OpList %s$$|" % "$$".join(OP_NICKS))
         return "".join(parts)
+
+    def user_ip(self, session) -> str:
+        """"$UserIP <nick> <ip>$$|" after the client's own $MyINFO, as Verlihub
+        sends it, to a client whose $Supports has UserIP2; --user-ip puts
+        another address in (a hub that sees the client behind a router),
+        --no-user-ip sends none (PtokaX ignores UserIP2)."""
+        if self.options.no_user_ip or "UserIP2" not in session.supports:
+            return ""
+        return "$UserIP %s %s$$|" % (session.nick, self.options.user_ip or session.host)
 
     def welcome(self, session) -> str:
         return ("<%s> Welcome to %s, %s! Search for mp3 or music, say hello to Mira in the "
@@ -630,13 +673,16 @@ class Hub:
         for other in self.others(session):
             if passive is None or other.mode != "P":
                 other.send(msg + "|")
+        target = None
+        if passive is None:
+            target = peer_target(q.source, session.host)
+            if target is None:   # not the client's own address: the hub is no UDP reflector
+                log.info("%s: no results to %r", session.nick, q.source[:100])
+                return
         hits = search_users(q, self.present_users(), self.options.max_results)
-        if passive is not None:
-            if session.search_task is not None:
-                session.search_task.cancel()
-            session.search_task = self.spawn(self.send_results(session, hits))
-        else:
-            self.send_results_udp(session, q.source, hits)
+        if session.search_task is not None:
+            session.search_task.cancel()
+        session.search_task = self.spawn(self.send_results(session, hits, target))
 
     def result_text(self, session, owner, path: str, size: int, is_dir: bool) -> str:
         """A $SR for session; a real file of a user that speaks $ADCGET
@@ -651,26 +697,28 @@ class Hub:
             return "$SR %s %s %s|" % (owner.nick, path, tail)
         return "$SR %s %s\x05%d %s|" % (owner.nick, path, size, tail)
 
-    async def send_results(self, session, hits) -> None:
+    async def send_results(self, session, hits, udp_target=None) -> None:
+        """The results over the hub connection (passive), or (active) one
+        UDP datagram each to udp_target, as clients send them: the $SR and
+        its '|', no searcher nick, in the encoding of the searcher's port.
+        Both are paced the same way."""
         delay = self.options.sr_delay_ms / 1000.0
-        for i, hit in enumerate(hits):
-            if session.closed or session.writer.is_closing():
-                return
-            session.send(self.result_text(session, *hit))
-            if delay > 0 and i % SR_GROUP == SR_GROUP - 1:
-                await asyncio.sleep(delay)
-
-    def send_results_udp(self, session, source: str, hits) -> None:
-        host, _, port = source.rpartition(":")
-        if not host.startswith("127.") or not port.isdigit():
-            return   # only loopback is ever a target of this demo
-        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as udp:
-            for hit in hits:
-                try:
-                    udp.sendto(encode(self.result_text(session, *hit), session.encoding),
-                               (host, int(port)))
-                except OSError:
+        family = socket.AF_INET6 if udp_target and ":" in udp_target[0] else socket.AF_INET
+        with (socket.socket(family, socket.SOCK_DGRAM) if udp_target else contextlib.nullcontext()) as udp:
+            for i, hit in enumerate(hits):
+                if session.closed or session.writer.is_closing():
                     return
+                text = self.result_text(session, *hit)
+                if udp is None:
+                    session.send(text)
+                else:
+                    try:
+                        udp.sendto(encode(text, session.encoding), udp_target)
+                    except OSError as e:   # nobody listens there, or no route: give up
+                        log.info("%s: UDP results stopped: %r", session.nick, e)
+                        return
+                if delay > 0 and i % SR_GROUP == SR_GROUP - 1:
+                    await asyncio.sleep(delay)
 
     def on_result(self, session, msg: str) -> None:
         body, sep, target = msg.rpartition("\x05")
@@ -703,8 +751,36 @@ class Hub:
 
     def on_connect_to_me(self, session, msg: str) -> None:
         parts = msg.split(" ")
-        if len(parts) == 3 and parts[1] in self.sessions:
-            self.sessions[parts[1]].send(msg + "|")
+        if len(parts) != 3:
+            return
+        target = parts[1]
+        if target in self.sessions:
+            self.sessions[target].send(msg + "|")
+            return
+        owner = self.by_nick.get(target)
+        if owner is None or not owner.connects or target not in self.present:
+            return
+        secure = parts[2].endswith("S")
+        where = peer_target(parts[2][:-1] if secure else parts[2], session.host)
+        if where is None:   # the hub connects only back to the client
+            log.info("%s: %s does not connect to %r", session.nick, target, parts[2][:100])
+            return
+        if session.offers >= MAX_OFFERS_PER_SESSION:
+            log.info("%s has too many open requests", session.nick)
+            return
+        log.info("%s asks %s to connect to %s:%d%s", session.nick, target, *where,
+                 " (TLS)" if secure else "")
+        session.offers += 1
+
+        async def connect():
+            try:   # only the connecting counts as an open request
+                connection = await peer.connect_to(owner, where[0], where[1], secure)
+            finally:
+                session.offers -= 1
+            if connection is not None:
+                await peer.run_connection(self, owner, *connection, session.encoding, secure,
+                                          speak_first=True)
+        self.spawn(connect())
 
     def on_myinfo(self, session, msg: str) -> None:
         if self.accept_myinfo(session, msg):

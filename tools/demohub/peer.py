@@ -54,6 +54,7 @@ whichever names a file.
 import asyncio
 import logging
 import socket
+import ssl
 
 from .filelist import NAME as LIST_NAME
 from .lockkey import lock_of, lock_to_key
@@ -63,6 +64,7 @@ from .tls import HANDSHAKE_SECONDS
 from .wire import CP1251, decode, encode
 
 LISTEN_SECONDS = 60
+CONNECT_SECONDS = 10     # a $ConnectToMe target that does not answer by then is given up
 READ_SECONDS = 30
 SILENT_SECONDS = 300
 MAX_MESSAGE_BYTES = 16 * 1024
@@ -93,15 +95,7 @@ async def offer_connection(hub, owner, client_nick: str, client_session) -> None
             return
         accepted.set()
         server.close()
-        hub.track(writer)
-        try:
-            await serve(hub, owner, reader, writer, client_session.encoding, secure)
-        except (ConnectionError, asyncio.IncompleteReadError, asyncio.TimeoutError,
-                asyncio.LimitOverrunError, ValueError, OSError) as e:
-            log.debug("peer %s: %r", owner.nick, e)
-        finally:
-            hub.untrack(writer)
-            writer.close()
+        await run_connection(hub, owner, reader, writer, client_session.encoding, secure)
 
     tls = {"ssl": hub.tls.context, "ssl_handshake_timeout": HANDSHAKE_SECONDS} if secure else {}
     server = await asyncio.start_server(on_connect, "127.0.0.1", 0, limit=MAX_MESSAGE_BYTES, **tls)
@@ -116,35 +110,87 @@ async def offer_connection(hub, owner, client_nick: str, client_session) -> None
         server.close()
 
 
+async def connect_to(owner, host: str, port: int, secure: bool):
+    """The owner answering "$ConnectToMe <owner> <host>:<port>[S]" connects
+    there (TLS when secure, any certificate: peers use self-signed ones);
+    (reader, writer), or None when that fails.  run_connection(...,
+    speak_first=True) then serves it.  Passive users connect too: it is how
+    an active client reaches them."""
+    tls = {}
+    if secure:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        tls = {"ssl": context, "ssl_handshake_timeout": HANDSHAKE_SECONDS}
+    try:
+        reader, writer = await asyncio.wait_for(
+            asyncio.open_connection(host, port, limit=MAX_MESSAGE_BYTES, **tls), CONNECT_SECONDS)
+    except (OSError, asyncio.TimeoutError, ssl.SSLError) as e:
+        log.info("%s cannot connect to %s:%d: %r", owner.nick, host, port, e)
+        return None
+    return reader, writer
+
+
+async def run_connection(hub, owner, reader, writer, encoding: str, secure: bool,
+                         speak_first: bool = False) -> None:
+    """serve() on one connection, which is closed whatever happens."""
+    hub.track(writer)
+    try:
+        await serve(hub, owner, reader, writer, encoding, secure, speak_first)
+    except (ConnectionError, asyncio.IncompleteReadError, asyncio.TimeoutError,
+            asyncio.LimitOverrunError, ValueError, OSError) as e:
+        log.debug("peer %s: %r", owner.nick, e)
+    finally:
+        hub.untrack(writer)
+        writer.close()
+
+
 async def read_message(reader) -> bytes:
     data = await asyncio.wait_for(reader.readuntil(b"|"), READ_SECONDS)
     return data[:-1]
 
 
-def greeting(owner, lock: bytes, encoding: str = CP1251) -> bytes:
+def introduction(owner, encoding: str = CP1251) -> bytes:
+    """$MyNick and $Lock: what the side that opened the connection says first."""
     nick = MASK_NICK if owner.role == "mask" else owner.nick
-    key = lock_to_key(lock)
     if owner.role == "adconly":   # as ncdc 1.23 greets
-        return (encode("$MyNick %s|" % nick, encoding) + b"$Lock " + NCDC_LOCK + b" Pk=ncdc-1.23.1|"
-                b"$Supports MiniSlots XmlBZList ADCGet TTHL TTHF|$Direction Upload 0|"
+        return encode("$MyNick %s|" % nick, encoding) + b"$Lock " + NCDC_LOCK + b" Pk=ncdc-1.23.1|"
+    return encode("$MyNick %s|" % nick, encoding) + b"$Lock " + OWNER_LOCK + b" Pk=DEMOHUB|"
+
+
+def negotiation(owner, lock: bytes) -> bytes:
+    """$Supports, $Direction Upload and the $Key of the other side's lock."""
+    key = lock_to_key(lock)
+    if owner.role == "adconly":
+        return (b"$Supports MiniSlots XmlBZList ADCGet TTHL TTHF|$Direction Upload 0|"
                 b"$Key " + key + b"|")
     supports = b"MiniSlots XmlBZList ADCGet TTHF" if owner.adc else b"MiniSlots XmlBZList"
-    return (encode("$MyNick %s|" % nick, encoding) + b"$Lock " + OWNER_LOCK + b" Pk=DEMOHUB|"
-            b"$Supports " + supports + b"|$Direction Upload 17767|$Key " + key + b"|")
+    return b"$Supports " + supports + b"|$Direction Upload 17767|$Key " + key + b"|"
 
 
-async def serve(hub, owner, reader, writer, encoding: str = CP1251, secure: bool = False) -> None:
+async def read_lock(owner, reader, encoding: str) -> bytes:
+    """The other side's lock; its $MyNick before it is only logged."""
+    while True:
+        msg = await read_message(reader)
+        if msg.startswith(b"$Lock "):
+            return lock_of(msg)
+        if msg.startswith(b"$MyNick "):
+            log.info("%s: peer says it is %s", owner.nick, decode(msg[8:], encoding))
+
+
+async def serve(hub, owner, reader, writer, encoding: str = CP1251, secure: bool = False,
+                speak_first: bool = False) -> None:
+    """The owner's side of one connection.  speak_first: the owner opened
+    it (an answer to $ConnectToMe), so its $MyNick and $Lock go out before
+    anything is read; otherwise they lead its one greeting write."""
     sock = writer.get_extra_info("socket")
     if sock is not None:
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-    lock = None
-    while lock is None:
-        msg = await read_message(reader)
-        if msg.startswith(b"$Lock "):
-            lock = lock_of(msg)
-        elif msg.startswith(b"$MyNick "):
-            log.info("%s: peer says it is %s", owner.nick, decode(msg[8:], encoding))
-    writer.write(greeting(owner, lock, encoding))
+    if speak_first:
+        writer.write(introduction(owner, encoding))
+        await writer.drain()
+    lock = await read_lock(owner, reader, encoding)
+    writer.write((b"" if speak_first else introduction(owner, encoding)) + negotiation(owner, lock))
     await writer.drain()
     if owner.role == "silent":
         await idle_until_closed(reader)

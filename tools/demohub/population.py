@@ -170,6 +170,12 @@ class DemoUser:
         """Answers $RevConnectToMe (everybody who shares something)."""
         return self.role not in ("chatbot", "passive")
 
+    @property
+    def connects(self) -> bool:
+        """Answers $ConnectToMe by connecting: everybody who shares something,
+        Passive too (an active client reaches a passive user this way)."""
+        return self.role != "chatbot"
+
 
 def make_myinfo(nick: str, share: int, rng: random.Random, style: str, flags: int = 0,
                 mode: str = "") -> str:
