@@ -20,6 +20,7 @@ import tempfile
 import time
 import unittest
 import xml.etree.ElementTree as ET
+from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -858,13 +859,166 @@ class DemoHub(HubCase):
         self.assertEqual(a.until(lambda m: m.startswith(b"$Quit ")), "$Quit Лена".encode("cp1251"))
 
 
+def udp_socket(host="127.0.0.1"):
+    u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    u.bind((host, 0))
+    return u
+
+
+def datagrams(u, quiet=0.3):
+    """Every datagram that comes until none has come for quiet seconds."""
+    got = []
+    u.settimeout(quiet)
+    try:
+        while True:
+            got.append(u.recv(65536))
+    except socket.timeout:
+        return got
+
+
+class ActiveClients(HubCase):
+    """What an active client (M:A) meets: UDP results for "$Search
+    <ip>:<port>", demo users that connect to it on "$ConnectToMe", $UserIP."""
+
+    def test_active_search_gets_udp_results_like_the_passive_ones_and_reaches_everybody(self):
+        watcher = self.logged_in(b"watcher9")   # a passive real client (M:P)
+        c = self.logged_in(b"active1")
+        u = udp_socket()
+        self.addCleanup(u.close)
+        where = b"127.0.0.1:%d" % u.getsockname()[1]
+        c.send(b"$Search " + where + b" F?T?0?1?notes|")
+        self.assertEqual(watcher.until(lambda m: m.startswith(b"$Search ")),
+                         b"$Search " + where + b" F?T?0?1?notes")
+        got = datagrams(u)
+        # The same results as a passive search, one datagram each, no searcher nick.
+        c.send(b"$Search Hub:active1 F?T?0?1?notes|")
+        passive = [c.until(lambda m: m.startswith(b"$SR ")) + b"|" for _ in got]
+        self.assertEqual(sorted(got), sorted(passive))
+        self.assertRegex(b"".join(got), rb"\$SR Passive Firewalled\\passive-notes\.txt\x052000 "
+                         rb"\d+/\d+\x05[^|]* \(127\.0\.0\.1:%d\)\|" % self.port)
+
+    def test_results_and_connections_go_only_to_loopback_or_the_clients_own_address(self):
+        from demohub.addresses import peer_target
+        self.assertEqual(peer_target("10.0.0.5:4000", "10.0.0.5"), ("10.0.0.5", 4000))
+        for bad in ("10.0.0.6:4000", "example.org:4000", "127.0.0.1:0", "127.0.0.1"):
+            self.assertIsNone(peer_target(bad, "10.0.0.5"), bad)
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.connect(("192.0.2.1", 9))   # no packet: only picks this machine's own address
+            ip = s.getsockname()[0]
+        if ip.startswith("127."):
+            self.skipTest("no address outside 127/8 to aim at")
+        u, t = udp_socket(ip), socket.create_server((ip, 0))
+        self.addCleanup(u.close)
+        self.addCleanup(t.close)
+        c = self.logged_in(b"reflect1")
+        c.send(b"$Search %s:%d F?T?0?1?notes|" % (ip.encode(), u.getsockname()[1]))
+        c.send(b"$ConnectToMe Seeder %s:%d|" % (ip.encode(), t.getsockname()[1]))
+        # Both are dropped as they are read: once a later search is answered,
+        # anything they would have set off has been sent.
+        c.send(b"$Search Hub:reflect1 F?T?0?1?notes|")
+        c.until(lambda m: m.startswith(b"$SR "))
+        self.assertEqual(datagrams(u, 0.05), [])
+        t.settimeout(0.05)
+        self.assertRaises(socket.timeout, t.accept)
+
+    def connected_peer(self, c, owner, context=None):
+        """c asks owner to connect to a listener of the test; returns the
+        accepted Conn (TLS server side with context) once the owner has
+        spoken first and Kivo has answered, and the owner's $Supports."""
+        t = socket.create_server(("127.0.0.1", 0))
+        self.addCleanup(t.close)
+        t.settimeout(TIMEOUT)
+        c.send(b"$ConnectToMe " + owner + b" 127.0.0.1:%d%s|" % (t.getsockname()[1],
+                                                                 b"S" if context else b""))
+        peer = Conn.__new__(Conn)
+        peer.sock, peer.buf = t.accept()[0], b""
+        self.addCleanup(peer.close)
+        peer.sock.settimeout(TIMEOUT)
+        if context is not None:
+            peer.sock = context.wrap_socket(peer.sock, server_side=True)
+        self.assertEqual(peer.message(), b"$MyNick " + owner)
+        lock = lock_of(peer.message())
+        peer.send(b"$MyNick kivo|$Lock " + KIVO_PEER_LOCK + b" Pk=KIVOLOKTAN0.242ABCABC|" +
+                  KIVO_PEER_SUPPORTS + b"$Direction Download 4242|$Key " + lock_to_key(lock) + b"|")
+        answer = [peer.message() for _ in range(3)]
+        self.assertEqual(answer[1:], [b"$Direction Upload 17767",
+                                      b"$Key " + lock_to_key(KIVO_PEER_LOCK)])
+        return peer, answer[0]
+
+    def fetch(self, peer, owner, path):
+        ident = b"/" + path.replace(b"\\", b"/")
+        peer.send(b"$ADCGET file " + ident + b" 0 -1|")
+        with open(os.path.join(self.data, owner, *path.decode().split("\\")), "rb") as f:
+            want = f.read()
+        self.assertEqual(peer.message(), b"$ADCSND file " + ident + b" 0 %d" % len(want))
+        self.assertEqual(peer.exact(len(want)), want)
+
+    def test_a_passive_demo_user_connects_speaks_first_and_serves_on_connect_to_me(self):
+        c = self.logged_in(b"active2")
+        peer, supports = self.connected_peer(c, b"Passive")
+        self.assertEqual(supports, b"$Supports MiniSlots XmlBZList ADCGet TTHF")
+        self.fetch(peer, "Passive", b"Firewalled\\passive-notes.txt")
+        self.fetch(peer, "Passive", b"Firewalled\\passive-notes.txt")   # again on one connection
+        peer, _ = self.connected_peer(c, b"NoSlots")   # special users keep their ways
+        peer.send(b"$ADCGET file /Busy/maxed-out-album.zip 0 -1|")
+        self.assertEqual(peer.message(), b"$MaxedOut")
+        self.assertTrue(peer.closed_by_peer())
+
+    @NEEDS_OPENSSL
+    def test_connect_to_me_with_s_gets_tls_and_secure_refuses_a_plain_one(self):
+        pem = Path(tempfile.mkdtemp(prefix="demohub-peer-", dir=DATA), "peer.pem")
+        tls.make_certificate(pem, "openssl")
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(pem)
+        c = self.logged_in(b"active3")
+        peer, _ = self.connected_peer(c, b"Secure", context)
+        self.fetch(peer, "Secure", b"Secure\\locked-notes.txt")
+        peer, _ = self.connected_peer(c, b"Secure")
+        peer.send(b"$ADCGET file /Secure/locked-notes.txt 0 -1|")
+        self.assertEqual(peer.message(), b"$Error Secure connection required!")
+
+    def test_user_ip_follows_the_own_myinfo_and_tls_bits_are_relayed_unchanged(self):
+        c = self.login(b"active4", flag=b"\x11")
+        seen = [c.message()]
+        while not seen[-1].startswith(b"<Hub-Security> Welcome"):
+            seen.append(c.message())
+        i = seen.index(b"$UserIP active4 127.0.0.1$$")
+        self.assertEqual(seen[i - 1], b"$MyINFO $ALL active4 pelmark$ $Modem\x11$x$1024$")
+        self.assertTrue(seen[i + 1].startswith(b"$OpList "), seen[i + 1])
+        self.assertIn(b"$LAN(T3)\x11$", [m for m in seen if b" Seeder " in m][0])
+
+
+class PtokaxLikeHub(HubCase):
+    HUB_ARGS = ("--clear-tls-flag", "--no-user-ip")
+
+    def test_tls_bit_is_cleared_in_every_relayed_myinfo_and_no_user_ip_comes(self):
+        a = self.login(b"cleared1", flag=b"\x11")
+        seen = [a.message()]
+        while not seen[-1].startswith(b"<Hub-Security> Welcome"):
+            seen.append(a.message())
+        self.assertEqual([m for m in seen if m.startswith(b"$UserIP")], [])
+        self.assertIn(b"$MyINFO $ALL cleared1 pelmark$ $Modem\x01$x$1024$", seen)
+        self.assertIn(b"$LAN(T3)\x01$", [m for m in seen if b" Seeder " in m][0])   # demo users too
+        b = self.logged_in(b"cleared2")
+        b.send(b"$GetINFO cleared1 cleared2|")
+        self.assertEqual(b.until(lambda m: m.startswith(b"$MyINFO $ALL cleared1 ")),
+                         b"$MyINFO $ALL cleared1 pelmark$ $Modem\x01$x$1024$")
+        # The demo users see the bit cleared too: Seeder offers a plain port.
+        a.send(b"$RevConnectToMe cleared1 Seeder|")
+        self.assertRegex(a.until(lambda m: m.startswith(b"$ConnectToMe ")),
+                         rb"^\$ConnectToMe cleared1 127\.0\.0\.1:\d+$")
+
+
 class DemoHubOptions(HubCase):
     HUB_ARGS = ("--login-pause-ms", "150", "--force-move", "127.0.0.1:2226",
-                "--registered", "Owner:s3cret", "--refused", "Spam", "--password-seconds", "0.5")
+                "--registered", "Owner:s3cret", "--refused", "Spam", "--password-seconds", "0.5",
+                "--user-ip", "198.51.100.7")
 
     def test_pause_splits_the_login_reply_and_force_move_follows_the_login(self):
         c = self.login(b"paused1")
         self.assertEqual(c.sock.recv(1 << 20), first_reply(b"paused1"))
+        self.assertEqual(c.until(lambda m: m.startswith(b"$UserIP ")),
+                         b"$UserIP paused1 198.51.100.7$$")
         c.until(lambda m: m.startswith(b"<Hub-Security> Welcome"))
         self.assertEqual(c.message(), b"$ForceMove 127.0.0.1:2226")
         self.assertTrue(c.closed_by_peer())
