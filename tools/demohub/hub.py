@@ -20,7 +20,16 @@ Model:
   page 1251, so that clients on any port can see and address everybody.
 - A client whose $MyINFO flag byte has bit 0x10 set can do TLS transfers
   (Session.tls); the demo users that offer TLS answer its $RevConnectToMe
-  with a TLS port (see peer.py).
+  with a TLS port (see peer.py).  With clear_tls_flag the hub clears that
+  bit in every $MyINFO it relays, the demo users' too, as PtokaX 0.5.2
+  does, and the demo users then see the client without it as well.
+- Active clients: the demo users answer "$Search <ip>:<port> ..." with one
+  UDP datagram per result, and "$ConnectToMe <demo user> <ip>:<port>[S]" by
+  connecting there and speaking first (peer.py), only where addresses.py
+  allows (loopback or the client's own address).  A client whose login
+  $Supports has UserIP2 gets "$UserIP <nick> <ip>$$|" after its own
+  $MyINFO at login, as Verlihub sends it (user_ip option: another address;
+  no_user_ip: none, as PtokaX).
 - Chat and private messages are relayed as they came, escapes and all
   ("&#124;", "&#36;", "&amp;"); the bots quote them the same way.  An
   empty message (a keep-alive) is ignored anywhere.

@@ -45,6 +45,19 @@ takes requests over TLS only, as eiskaltdcpp does by default: on a plain
 connection it greets as usual and answers $Get or $ADCGET with
 "$Error Secure connection required!|" and closes.
 
+An active client sends "$ConnectToMe <owner> <ip>:<port>[S]" itself: the
+owner, whatever its own mode, connects there (connect_to; TLS when 'S', any
+certificate) and, having opened the connection, speaks first:
+
+  owner:  $MyNick <owner>|$Lock ... Pk=DEMOHUB|
+  client: $MyNick <client>|$Lock <lock> Pk=<id>|$Supports ...|
+          $Direction Download ...|$Key ...|
+  owner:  $Supports MiniSlots XmlBZList ADCGet TTHF|$Direction Upload 17767|
+          $Key <key>|
+
+after which the requests and every role run as above (serve() with
+speak_first).  Only the hub decides where an owner connects (hub.py).
+
 Text on this connection is in the encoding of the hub port the client came
 in on: a client on the UTF-8 port sends its $Get path in UTF-8 and reads the
 owner's nick in UTF-8.  An $ADCGET id is taken as UTF-8 or code page 1251,

@@ -17,8 +17,9 @@ Every demo user is a DemoUser with a role:
              gets the bytes up to the middle, then the connection closes;
 - "passive"  Passive: in passive mode itself (M:P in its tag, where every
              other user with real files says M:A), so it can never connect to a
-             passive client: its results come, its $RevConnectToMe goes
-             unanswered and a download request waits for good;
+             passive client: its results come, a $RevConnectToMe to it goes
+             unanswered and a passive client's download waits for good; an
+             active client's $ConnectToMe gets a connection and its file;
 - "secure"   Secure: serves its real files over TLS only, as eiskaltdcpp
              does by default (a plain request gets
              "$Error Secure connection required!");
