@@ -712,8 +712,12 @@ class Hub:
         its '|', no searcher nick, in the encoding of the searcher's port.
         Both are paced the same way."""
         delay = self.options.sr_delay_ms / 1000.0
-        family = socket.AF_INET6 if udp_target and ":" in udp_target[0] else socket.AF_INET
-        with (socket.socket(family, socket.SOCK_DGRAM) if udp_target else contextlib.nullcontext()) as udp:
+        if udp_target is None:
+            opened = contextlib.nullcontext()   # enters as None
+        else:
+            opened = socket.socket(socket.AF_INET6 if ":" in udp_target[0] else socket.AF_INET,
+                                   socket.SOCK_DGRAM)
+        with opened as udp:
             for i, hit in enumerate(hits):
                 if session.closed or session.writer.is_closing():
                     return

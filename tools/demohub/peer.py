@@ -164,7 +164,8 @@ async def read_message(reader) -> bytes:
 
 
 def introduction(owner, encoding: str = CP1251) -> bytes:
-    """$MyNick and $Lock: what the side that opened the connection says first."""
+    """The owner's $MyNick and $Lock (sent first when the owner opened the
+    connection, else at the head of its one greeting write)."""
     nick = MASK_NICK if owner.role == "mask" else owner.nick
     if owner.role == "adconly":   # as ncdc 1.23 greets
         return encode("$MyNick %s|" % nick, encoding) + b"$Lock " + NCDC_LOCK + b" Pk=ncdc-1.23.1|"
