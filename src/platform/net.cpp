@@ -396,7 +396,8 @@ bool address_is_own(uint32_t address_be) {
 }
 
 bool address_same_local_network(uint32_t a_be, uint32_t b_be) {
+    // A mask of nothing (an interface without a network) would hold every address.
     return any_interface([a_be, b_be](uint32_t own, uint32_t mask) {
-        return (a_be & mask) == (own & mask) && (b_be & mask) == (own & mask);
+        return mask != 0 && (a_be & mask) == (own & mask) && (b_be & mask) == (own & mask);
     });
 }

@@ -172,10 +172,12 @@ int socket_async_select(int socket, Window window, uint32_t message, int32_t eve
                 break;
             }
     if (!s || flags < 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0 || fstat(socket, &st) != 0 ||
-        getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &type_size) != 0 || !window_slot(window)) {
+        !window_slot(window)) {
         pthread_mutex_unlock(&g_table_lock);
         return -1;
     }
+    // A descriptor whose type cannot be read is taken as a stream.
+    if (getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &type_size) != 0) type = 0;
     *s = SocketSlot{true, socket, window, message, events, st.st_dev, st.st_ino, type == SOCK_DGRAM,
                     false, false, false, false};
     pthread_mutex_unlock(&g_table_lock);

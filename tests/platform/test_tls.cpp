@@ -14,7 +14,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -326,19 +325,12 @@ TEST_F(Tls, PeerCloseReadsAsZeroAndCloseTwiceIsSafe) {
 }
 
 // --- The own identity and the server side ------------------------------------------
-//
 // The identity is the process's own: each test loads the one it needs.
-
-std::u16string utf16_of(const std::string& text) {
-    char16_t units[1024];
-    utf8_to_utf16(text.c_str(), -1, units, 1024);
-    return units;
-}
 
 class TlsIdentity : public ::testing::Test {
 protected:
     char scratch[40] = "/tmp/kivo-test-identity-XXXXXX";
-    std::string folder;  // not there until the first load makes it
+    std::string folder;  // made by the first load
     char keyprint[TLS_KEYPRINT_BYTES] = "";
     char note[160] = "";
 
@@ -348,183 +340,93 @@ protected:
         folder = std::string(scratch) + "/config/kivo/";
     }
     void TearDown() override { command_output(std::string("rm -rf ") + scratch); }
-
     int load(const std::string& where) {
-        return tls_identity_load(utf16_of(where).c_str(), keyprint, sizeof keyprint, note, sizeof note);
+        char16_t path[1024];
+        utf8_to_utf16(where.c_str(), -1, path, 1024);
+        return tls_identity_load(path, keyprint, sizeof keyprint, note, sizeof note);
     }
-    int file_mode(const std::string& path) {
-        struct stat st = {};
-        return stat(path.c_str(), &st) == 0 ? (int)(st.st_mode & 0777) : -1;
-    }
-    // The keyprint worked out apart: openssl and Python's hashlib and base64.
-    std::string keyprint_apart(const std::string& certificate) {
-        return command_output("openssl x509 -in " + certificate + " -outform der | python3 -c \"import sys, hashlib, "
-                              "base64; print('SHA256/' + base64.b32encode(hashlib.sha256(sys.stdin.buffer.read())."
-                              "digest()).decode().rstrip('='))\"");
-    }
-    std::string aside_of(const char* name) {
-        return command_output("cd " + folder + " && ls " + name + ".bad-* 2>/dev/null");
-    }
+    std::string in_folder(const std::string& command) { return command_output("cd " + folder + " && " + command); }
 };
 
 TEST_F(TlsIdentity, MadeOncePrivateThenLoadedAsItWas) {
     ASSERT_EQ(load(folder), 1) << note;
     EXPECT_STREQ(note, "made a TLS certificate");
-    EXPECT_EQ(file_mode(folder), 0700);
-    EXPECT_EQ(file_mode(folder + "tls.key"), 0600);
-    EXPECT_EQ(file_mode(folder + "tls.crt"), 0600);
-    EXPECT_EQ(keyprint_apart(folder + "tls.crt"), keyprint);
-    std::string shown = command_output("openssl x509 -in " + folder + "tls.crt -noout -subject -issuer -text");
-    EXPECT_NE(shown.find("subject=CN = Kivo"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("issuer=CN = Kivo"), std::string::npos);
-    EXPECT_NE(shown.find("ecdsa-with-SHA256"), std::string::npos);
-    EXPECT_NE(shown.find("prime256v1"), std::string::npos);
-    // Valid now and for 19 years more.
-    EXPECT_EQ(command_output("openssl x509 -in " + folder + "tls.crt -noout -checkend 599594400"),
+    EXPECT_EQ(in_folder("stat -c %a . tls.key tls.crt | tr '\\n' ' '"), "700 600 600 ");
+    // The keyprint worked out apart: openssl and Python's hashlib and base64.
+    EXPECT_EQ(in_folder("openssl x509 -in tls.crt -outform der | python3 -c \"import sys, hashlib, base64; print("
+                        "'SHA256/' + base64.b32encode(hashlib.sha256(sys.stdin.buffer.read()).digest()).decode()"
+                        ".rstrip('='))\""),
+              keyprint);
+    EXPECT_EQ(in_folder("openssl x509 -in tls.crt -noout -subject -issuer"), "subject=CN = Kivo\nissuer=CN = Kivo");
+    EXPECT_EQ(in_folder("openssl x509 -in tls.crt -noout -checkend 599594400"),  // 19 years on
               "Certificate will not expire");
     std::string first = keyprint;
-
-    // Again, from the folder without its trailing separator.
-    ASSERT_EQ(load(folder.substr(0, folder.size() - 1)), 1) << note;
+    ASSERT_EQ(load(folder.substr(0, folder.size() - 1)), 1) << note;  // without the trailing separator
     EXPECT_STREQ(note, "");
     EXPECT_EQ(first, keyprint);
-    EXPECT_EQ(aside_of("tls.*"), "");
 }
 
 TEST_F(TlsIdentity, AnUnreadableOrMismatchedPairIsKeptAsideAndANewOneMade) {
     ASSERT_EQ(load(folder), 1) << note;
     std::string first = keyprint;
-    ASSERT_EQ(command_output("printf 'not a certificate' > " + folder + "tls.crt && echo ok"), "ok");
+    in_folder("printf 'not a certificate' > tls.crt");
     ASSERT_EQ(load(folder), 1) << note;
-    EXPECT_EQ(std::string(note).rfind("the TLS certificate could not be read; kept aside as tls.crt.bad-", 0), 0u)
-        << note;
-    EXPECT_NE(std::string(note).find("; a new one was made"), std::string::npos) << note;
+    std::string said = note;
+    EXPECT_EQ(said.rfind("the TLS certificate could not be read; kept aside as tls.crt.bad-", 0), 0u) << said;
+    EXPECT_NE(said.find(" and tls.key.bad-"), std::string::npos) << said;
+    EXPECT_NE(said.find("; a new one was made"), std::string::npos) << said;
     EXPECT_NE(first, keyprint);
-    EXPECT_EQ(keyprint_apart(folder + "tls.crt"), keyprint);
-    std::string crt_aside = aside_of("tls.crt");
-    ASSERT_NE(crt_aside, "");
-    EXPECT_EQ(command_output("cat " + folder + crt_aside), "not a certificate") << "kept as it was";
-    EXPECT_NE(aside_of("tls.key"), "") << "the key of an unreadable pair goes aside with it";
-
+    EXPECT_EQ(in_folder("cat tls.crt.bad-*"), "not a certificate") << "kept as it was";
     // A key that parses but is not the certificate's: both aside too.
-    std::string other = std::string(scratch) + "/other/";
-    ASSERT_EQ(load(other), 1) << note;
     std::string second = keyprint;
-    ASSERT_EQ(command_output("cp " + other + "tls.key " + folder + "tls.key && echo ok"), "ok");
+    ASSERT_EQ(load(std::string(scratch) + "/other/"), 1) << note;
+    in_folder("cp ../../other/tls.key tls.key");
     ASSERT_EQ(load(folder), 1) << note;
     EXPECT_NE(std::string(note).find("kept aside"), std::string::npos) << note;
     EXPECT_NE(second, keyprint);
-    EXPECT_EQ(command_output("cd " + folder + " && ls tls.crt.bad-* | wc -l"), "2");
+    EXPECT_EQ(in_folder("ls tls.crt.bad-* tls.key.bad-* | wc -l"), "4");
 }
 
-TEST_F(TlsIdentity, AFailedLoadLeavesNoIdentityToServeWith) {
+int accept_within_5s(int listener) {
+    struct pollfd waiting = {listener, POLLIN, 0};
+    return poll(&waiting, 1, 5000) == 1 ? socket_accept(listener, nullptr) : -1;
+}
+
+TEST_F(TlsIdentity, AClientHandshakesWithOurIdentityAndBytesGoBothWays) {
     ASSERT_EQ(load(folder), 1) << note;
-    EXPECT_EQ(load("/proc/kivo-no-such-folder/"), 0);
-    EXPECT_STRNE(note, "");
-    EXPECT_STREQ(keyprint, "");
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    TlsSession session = {};
-    char error[TLS_REASON_BYTES];
-    EXPECT_EQ(tls_accept(&session, pair[0], 1000, nullptr, error, sizeof error), 0);
-    EXPECT_STREQ(error, "no certificate");
-    tls_close(&session);
-    close(pair[0]);
-    close(pair[1]);
-}
-
-// What the client thread of a server-side test saw.
-struct ClientSide {
-    int port;
-    int mode;  // 0: TLS round trip, 1: plain NMDC greeting, 2: connects and waits
-    bool handshake = false;
-    char keyprint[TLS_KEYPRINT_BYTES] = "";
+    int listener = socket_listen(SOCKET_STREAM, 0, nullptr, 0);
+    ASSERT_GE(listener, 0);
+    std::string port = std::to_string(socket_local_port(listener));
+    char seen[TLS_KEYPRINT_BYTES] = "";
     std::string reply;
-    std::atomic<bool> done{false};
-};
-
-void client_body(ClientSide* c) {
-    char port_text[16];
-    snprintf(port_text, sizeof port_text, "%d", c->port);
-    int sock = tcp_connect_within("127.0.0.1", port_text, SOCKET_STREAM, 5000, nullptr);
-    if (sock < 0) return;
-    if (c->mode == 0) {
+    std::thread client([&] {
+        int sock = tcp_connect_within("127.0.0.1", port.c_str(), SOCKET_STREAM, 5000, nullptr);
         TlsSession session = {};
         char error[TLS_REASON_BYTES];
-        c->handshake = tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error) == 1;
-        if (c->handshake) {
-            tls_keyprint(&session, c->keyprint, sizeof c->keyprint);
+        if (sock >= 0 && tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error) == 1) {
+            tls_keyprint(&session, seen, sizeof seen);
             tls_send_within(&session, "$MyNick bob|", 12, 5000);
             char buffer[64];
             int got = tls_recv_timeout(&session, buffer, sizeof buffer, 5000);
-            if (got > 0) c->reply.assign(buffer, (size_t)got);
+            if (got > 0) reply.assign(buffer, (size_t)got);
         }
         tls_close(&session);
-    } else {
-        if (c->mode == 1) send(sock, "$MyNick bob|$Lock EXTENDEDPROTOCOL Pk=x|", 39, MSG_NOSIGNAL);
-        for (int i = 0; i < 100 && !c->done; i++) usleep(50 * 1000);  // until the server is through
-    }
-    closesocket(sock);
-}
-
-// The server's side of each case: a listener, one accepted connection.
-class TlsServerSide : public TlsIdentity {
-protected:
-    int listener = -1;
-    ClientSide client;
-    std::thread thread;
+        if (sock >= 0) closesocket(sock);
+    });
     Link link;
-
-    int accept_one() {
-        char why[64];
-        listener = socket_listen(SOCKET_STREAM, 0, why, sizeof why);
-        if (listener < 0) return -1;
-        client.port = socket_local_port(listener);
-        thread = std::thread(client_body, &client);
-        struct pollfd waiting = {listener, POLLIN, 0};
-        if (poll(&waiting, 1, 5000) != 1) return -1;
-        return socket_accept(listener, nullptr);
-    }
-    void TearDown() override {
-        client.done = true;
-        if (thread.joinable()) thread.join();
-        link_close(&link);
-        if (listener >= 0) closesocket(listener);
-        TlsIdentity::TearDown();
-    }
-};
-
-TEST_F(TlsServerSide, AClientHandshakesWithOurIdentityAndBytesGoBothWays) {
-    ASSERT_EQ(load(folder), 1) << note;
-    client.mode = 0;
-    int accepted = accept_one();
-    ASSERT_GE(accepted, 0);
-    link_plain(&link, accepted);
+    link_plain(&link, accept_within_5s(listener));
     char error[TLS_REASON_BYTES];
-    ASSERT_TRUE(link_accept_tls(&link, 5000, nullptr, nullptr, error, sizeof error)) << error;
-    EXPECT_STREQ(error, "");
+    EXPECT_TRUE(link_accept_tls(&link, 5000, nullptr, nullptr, error, sizeof error)) << error;
     char buffer[64];
     int got = 0;
-    ASSERT_EQ(link_receive(&link, buffer, sizeof buffer, &got, 5000, nullptr, nullptr), LINK_DATA);
+    EXPECT_EQ(link_receive(&link, buffer, sizeof buffer, &got, 5000, nullptr, nullptr), LINK_DATA);
     EXPECT_EQ(std::string(buffer, (size_t)got), "$MyNick bob|");
     EXPECT_TRUE(link_send_all(&link, "$MyNick alice|", 14, 5000));
-    thread.join();
-    EXPECT_TRUE(client.handshake);
-    EXPECT_STREQ(client.keyprint, keyprint) << "the client sees the certificate we keep";
-    EXPECT_EQ(client.reply, "$MyNick alice|");
-}
-
-TEST_F(TlsServerSide, APlainClientFailsTheHandshakeWithinItsBound) {
-    ASSERT_EQ(load(folder), 1) << note;
-    client.mode = 1;
-    int accepted = accept_one();
-    ASSERT_GE(accepted, 0);
-    link_plain(&link, accepted);
-    char error[TLS_REASON_BYTES];
-    uint64_t start = monotonic_ms();
-    EXPECT_FALSE(link_accept_tls(&link, 3000, nullptr, nullptr, error, sizeof error));
-    EXPECT_LT(monotonic_ms() - start, 3000u + 1000u);
-    EXPECT_STREQ(error, "not a TLS client");
+    client.join();
+    EXPECT_STREQ(seen, keyprint) << "the client sees the certificate we keep";
+    EXPECT_EQ(reply, "$MyNick alice|");
+    link_close(&link);
+    closesocket(listener);
 }
 
 std::atomic<int> g_stop_asked;
@@ -532,17 +434,45 @@ int stop_after_three(void*) {
     return ++g_stop_asked > 3;
 }
 
-TEST_F(TlsServerSide, TheStopCheckEndsAHandshakeThatWaits) {
+// A plain NMDC greeting fails the handshake at once; a client that says
+// nothing holds it until the stop check ends it; without an identity none starts.
+TEST_F(TlsIdentity, APlainClientFailsTheServersHandshakeTheStopCheckEndsAWaitingOneAndNoneStartsWithoutAnIdentity) {
     ASSERT_EQ(load(folder), 1) << note;
-    client.mode = 2;
-    int accepted = accept_one();
-    ASSERT_GE(accepted, 0);
-    link_plain(&link, accepted);
+    int listener = socket_listen(SOCKET_STREAM, 0, nullptr, 0);
+    ASSERT_GE(listener, 0);
+    std::string port = std::to_string(socket_local_port(listener));
+    std::atomic<bool> through{false};
+    std::thread client([&] {
+        int plain = tcp_connect_within("127.0.0.1", port.c_str(), SOCKET_STREAM, 5000, nullptr);
+        send(plain, "$MyNick bob|$Lock EXTENDEDPROTOCOL Pk=x|", 39, MSG_NOSIGNAL);
+        int quiet = tcp_connect_within("127.0.0.1", port.c_str(), SOCKET_STREAM, 5000, nullptr);
+        for (int i = 0; i < 200 && !through; i++) usleep(50 * 1000);
+        closesocket(plain);
+        closesocket(quiet);
+    });
+    Link link;
+    link_plain(&link, accept_within_5s(listener));
     char error[TLS_REASON_BYTES];
+    uint64_t start = monotonic_ms();
+    EXPECT_FALSE(link_accept_tls(&link, 3000, nullptr, nullptr, error, sizeof error));
+    EXPECT_LT(monotonic_ms() - start, 2000u) << "refused at once, not timed out";
+    EXPECT_STREQ(error, "not a TLS client");
+    link_close(&link);
+    link_plain(&link, accept_within_5s(listener));
     g_stop_asked = 0;
     EXPECT_FALSE(link_accept_tls(&link, 60000, stop_after_three, nullptr, error, sizeof error));
     EXPECT_STREQ(error, "given up");
     EXPECT_EQ(g_stop_asked.load(), 4);
+    through = true;
+    client.join();
+    link_close(&link);
+    closesocket(listener);
+    // A load that fails leaves no identity behind to serve with.
+    EXPECT_EQ(load("/proc/kivo-no-such-folder/"), 0);
+    EXPECT_STREQ(keyprint, "");
+    TlsSession session = {};
+    EXPECT_EQ(tls_accept(&session, 0, 1000, nullptr, error, sizeof error), 0);
+    EXPECT_STREQ(error, "no certificate");
 }
 
 }  // namespace
