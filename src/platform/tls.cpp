@@ -8,11 +8,15 @@
 // library reaches the socket only through send_bytes and receive_bytes,
 // which never block (MSG_DONTWAIT), so the socket's own mode is left as the
 // caller set it, and every wait happens here, in poll, under the caller's
-// bound. Reaches g_state: no; own state: the cipher suite list, written once.
+// bound. Both sides run one handshake loop; a server session serves the own
+// identity. Reaches g_state: no; own state: the cipher suite list, written
+// once, and the identity (g_identity), written by tls_identity_load on the
+// user-interface thread and only read by sessions after.
 //
 // Certificates are taken unverified (VERIFY_NONE): DC hubs and peers sign
-// their own. The library still keeps the peer's certificate, whose DER bytes
-// give the keyprint.
+// their own, and a server asks none of its client. The library still keeps
+// the peer's certificate, whose DER bytes give the keyprint; the own
+// certificate's keyprint is taken from its DER bytes the same way.
 #include "platform/tls.h"
 
 #include <poll.h>
@@ -465,17 +469,17 @@ bool identity_path(const char16_t* folder, const char* name, const char* suffix,
     snprintf(text, sizeof text, "%s%s", name, suffix);
     cp1251_to_utf16(text, -1, tail, ASIDE_NAME_BYTES + 8);
     int length = u16_len(folder);
-    bool slash = length > 0 && folder[length - 1] == u'/';
-    if (length + 1 + u16_len(tail) >= IDENTITY_PATH_UNITS) return false;
+    if (length == 0 || length + 1 + u16_len(tail) >= IDENTITY_PATH_UNITS) return false;
+    bool slash = folder[length - 1] == u'/';
     u16_copy(dst, IDENTITY_PATH_UNITS, folder);
     if (!slash) u16_append(dst, IDENTITY_PATH_UNITS, u"/");
     u16_append(dst, IDENTITY_PATH_UNITS, tail);
     return true;
 }
 
-// The file's bytes and a terminator (the library's PEM parser wants one);
-// the length with the terminator, or 0 when it cannot be read or is longer
-// than the buffer.
+// The file's bytes and a terminator (the library's PEM parser wants one)
+// into buffer (IDENTITY_PEM_BYTES + 1); the length with the terminator, or 0
+// when it cannot be read, is empty or holds IDENTITY_PEM_BYTES or more.
 int pem_read(const char16_t* path, unsigned char* buffer) {
     int file = file_open_read(path);
     if (file == FILE_INVALID) return 0;
