@@ -74,6 +74,14 @@ bool link_start_tls(Link* link, const char* server_name, int timeout_ms, int (*s
     return open != 0;
 }
 
+bool link_accept_tls(Link* link, int timeout_ms, int (*stop)(void*), void* stop_arg, char* error, int error_bytes) {
+    t_handshake_stop = {stop, stop_arg};
+    int open = tls_accept(&link->session, link->socket, timeout_ms, handshake_stop, error, error_bytes);
+    t_handshake_stop = {nullptr, nullptr};
+    link->tls = open ? 1 : 0;
+    return open != 0;
+}
+
 LinkWait link_receive(Link* link, char* dst, int bytes, int* got, int timeout_ms, int (*stop)(void*),
                       void* stop_arg) {
     *got = 0;

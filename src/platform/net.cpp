@@ -1,8 +1,13 @@
 // Thin socket names over BSD sockets: the library start-up, close, host
 // lookup (names and dotted IPv4), and receives and sends with the bounds the
-// client needs. recv_once, which re-arms socket events, lives with the loop.
+// client needs; the listening side of active mode (listeners, accepts,
+// datagrams, which addresses are this machine's). recv_once, which re-arms
+// socket events, lives with the loop, and so do the re-arms of accept and
+// datagram receive.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netdb.h>
 #include <pthread.h>
@@ -15,6 +20,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 int WSAStartup(uint16_t) {
     // A peer that closes while we send must give an error, not end the process.
@@ -253,4 +259,145 @@ int send_once(int socket, const char* data, int bytes) {
         sent = send(socket, data, (size_t)bytes, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     return (int)sent;
+}
+
+namespace {
+
+// Connections a listener keeps waiting before the kernel refuses more: peers
+// connect one at a time, and each is taken at its FD_ACCEPT.
+constexpr int LISTEN_BACKLOG = 16;
+
+const char* listen_failure_text(int error) {
+    switch (error) {
+    case EADDRINUSE: return "address in use";
+    case EACCES: return "permission denied";
+    case EADDRNOTAVAIL: return "address not available";
+    case EMFILE:
+    case ENFILE: return "too many open files";
+    case ENOBUFS:
+    case ENOMEM: return "out of memory";
+    default: return "socket error";
+    }
+}
+
+// The address of this or the other end; false when there is no IPv4 one.
+bool socket_end(int socket, bool peer, struct sockaddr_in* out) {
+    memset(out, 0, sizeof *out);
+    socklen_t length = sizeof *out;
+    int rc = peer ? getpeername(socket, (struct sockaddr*)out, &length)
+                  : getsockname(socket, (struct sockaddr*)out, &length);
+    return rc == 0 && out->sin_family == AF_INET;
+}
+
+}  // namespace
+
+int socket_listen(int type, int port, char* error, int error_bytes) {
+    text_copy(error, error_bytes, "");
+    if ((type != SOCKET_STREAM && type != SOCKET_DATAGRAM) || port < 0 || port > 65535) {
+        text_copy(error, error_bytes, "invalid port");
+        return -1;
+    }
+    int kind = type == SOCKET_STREAM ? SOCK_STREAM : SOCK_DGRAM;
+    int sock = socket(AF_INET, kind | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (sock < 0) {
+        text_copy(error, error_bytes, listen_failure_text(errno));
+        return -1;
+    }
+    // A restarted Kivo gets its port back while the last run's connections
+    // linger in TIME_WAIT; another live listener on it still refuses us.
+    int on = 1;
+    if (type == SOCKET_STREAM) setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons((uint16_t)port);
+    if (bind(sock, (const struct sockaddr*)&address, sizeof address) != 0 ||
+        (type == SOCKET_STREAM && listen(sock, LISTEN_BACKLOG) != 0)) {
+        text_copy(error, error_bytes, listen_failure_text(errno));
+        close(sock);
+        return -1;
+    }
+    return sock;
+}
+
+int socket_local_port(int socket) {
+    struct sockaddr_in address;
+    return socket_end(socket, false, &address) ? ntohs(address.sin_port) : 0;
+}
+
+uint32_t socket_local_address(int socket) {
+    struct sockaddr_in address;
+    return socket_end(socket, false, &address) ? address.sin_addr.s_addr : 0;
+}
+
+uint32_t socket_peer_address(int socket) {
+    struct sockaddr_in address;
+    return socket_end(socket, true, &address) ? address.sin_addr.s_addr : 0;
+}
+
+int socket_accept(int listener, uint32_t* peer_be) {
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    socklen_t length = sizeof address;
+    int sock;
+    do {
+        // No SOCK_NONBLOCK: the accepted socket is blocking whatever the
+        // listener is, as a connected socket from tcp_connect_within.
+        sock = accept4(listener, (struct sockaddr*)&address, &length, SOCK_CLOEXEC);
+    } while (sock < 0 && errno == EINTR);
+    socket_accept_rearm(listener);
+    if (sock < 0) return -1;
+    if (peer_be != nullptr) *peer_be = address.sin_family == AF_INET ? address.sin_addr.s_addr : 0;
+    return sock;
+}
+
+int udp_receive(int socket, char* buffer, int bytes, uint32_t* from_be) {
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    socklen_t length = sizeof address;
+    ssize_t got;
+    do {
+        // A datagram longer than the buffer is cut; its rest is dropped by the kernel.
+        got = recvfrom(socket, buffer, (size_t)(bytes > 0 ? bytes : 0), MSG_DONTWAIT, (struct sockaddr*)&address,
+                       &length);
+    } while (got < 0 && errno == EINTR);
+    socket_read_rearm(socket, false);
+    if (got < 0) return -1;
+    if (from_be != nullptr) *from_be = address.sin_family == AF_INET ? address.sin_addr.s_addr : 0;
+    return (int)got;
+}
+
+namespace {
+
+// Walks this machine's IPv4 interfaces (those that are up) until visit
+// returns true; false when none did or they cannot be listed.
+template <typename Visit>
+bool any_interface(Visit visit) {
+    struct ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    bool found = false;
+    for (struct ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)) continue;
+        uint32_t own = ((const struct sockaddr_in*)i->ifa_addr)->sin_addr.s_addr;
+        uint32_t mask = i->ifa_netmask != nullptr ? ((const struct sockaddr_in*)i->ifa_netmask)->sin_addr.s_addr
+                                                  : 0xFFFFFFFFu;
+        found = visit(own, mask);
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+}  // namespace
+
+bool address_is_own(uint32_t address_be) {
+    if (address_be == 0) return false;
+    return any_interface([address_be](uint32_t own, uint32_t) { return own == address_be; });
+}
+
+bool address_same_local_network(uint32_t a_be, uint32_t b_be) {
+    // A mask of nothing (an interface without a network) would hold every address.
+    return any_interface([a_be, b_be](uint32_t own, uint32_t mask) {
+        return mask != 0 && (a_be & mask) == (own & mask) && (b_be & mask) == (own & mask);
+    });
 }

@@ -196,7 +196,10 @@ int message_pump(int (*done)(void* context), void* context, int timeout_ms);
 // Makes the socket non-blocking and has the message loop post `message` to the
 // window for the events in the mask: read while data waits (one outstanding
 // read message, re-armed by each receive), write once after registration,
-// out-of-band, close once when the peer has closed. A mask of 0 unregisters.
+// out-of-band, close once when the peer has closed; on a listener, accept
+// while a connection waits (one outstanding, re-armed by socket_accept); on
+// a datagram socket, read while a datagram waits (an empty one included;
+// re-armed by udp_receive) and never a close. A mask of 0 unregisters.
 // Returns 0, or -1 on failure. The close's lparam carries in its high word
 // the socket's error (0 for an orderly close), for socket_error_text.
 int socket_async_select(int socket, Window window, uint32_t message, int32_t events);

@@ -187,6 +187,9 @@ int socket_poll_fill(struct pollfd* fds, int room);
 // data waits again, or at once when `held` (a layer over the socket, TLS,
 // holds received bytes that poll cannot see).
 void socket_read_rearm(int socket, bool held);
+// After an accept on a registered listener: the next FD_ACCEPT comes when a
+// connection waits again.
+void socket_accept_rearm(int listener);
 void socket_poll_handle(const struct pollfd* fds, int count);
 
 // --- Character cells (cells.cpp) -------------------------------------------------------------

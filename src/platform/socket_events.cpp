@@ -14,7 +14,17 @@
 //   since nothing above reads urgent data and unread urgent data would wake
 //   poll forever;
 // - close (FD_CLOSE) once, after the data before it has been read, when the
-//   peer has closed or the connection failed; the socket then leaves the set.
+//   peer has closed or the connection failed; the socket then leaves the set;
+// - accept (FD_ACCEPT) on a listener while a connection waits, one at a
+//   time like read: the listener leaves the poll set until socket_accept
+//   re-arms it. A listener that fails (an error or hang-up with nothing to
+//   accept) gets its close once and leaves the set.
+// A datagram socket (its type is read at registration) gets read messages
+// the same way, one per udp_receive; an empty datagram is a datagram, not
+// the end of a stream, and a datagram socket never gets a close. However
+// fast datagrams or connections come, the loop posts one message per
+// receive or accept the program makes, and never spins on what it has not
+// taken.
 // Registration makes the socket non-blocking. A registration whose socket was
 // closed behind the table's back (the descriptor is gone or now names another
 // file) is dropped before the next wait, so a reused descriptor number never
@@ -44,7 +54,9 @@ struct SocketSlot {
     int32_t events;
     dev_t device;
     ino_t inode;
+    bool datagram;      // SOCK_DGRAM: a read of 0 bytes is an empty datagram
     bool read_posted;   // a read message is out; recv_once re-arms
+    bool accept_posted; // an accept message is out; socket_accept re-arms
     bool write_posted;
     bool close_posted;
 };
@@ -68,6 +80,7 @@ bool still_same(const SocketSlot* s) {
 // unread data would wake it again and again.
 short wanted(const SocketSlot* s) {
     if (s->close_posted) return 0;
+    if (s->events & FD_ACCEPT) return s->accept_posted ? 0 : POLLIN;
     short want = (s->events & FD_WRITE) && !s->write_posted ? POLLOUT : 0;
     if (s->read_posted) return want;
     if (s->events & FD_READ) want |= POLLIN;
@@ -94,7 +107,7 @@ void post_close(SocketSlot* s) {
 void handle_readable(SocketSlot* s) {
     char byte;
     ssize_t got = recv(s->socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (got > 0) {
+    if (got > 0 || (got == 0 && s->datagram)) {
         if ((s->events & FD_READ) && !s->read_posted) {
             s->read_posted = true;
             post_event(s, FD_READ);
@@ -102,10 +115,27 @@ void handle_readable(SocketSlot* s) {
         return;
     }
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    // A datagram socket's error (an ICMP answer to an earlier send) is taken
+    // by the peek; the socket goes on receiving.
+    if (s->datagram) return;
     post_close(s);
 }
 
+// A listener: a connection waits, or the listener failed.
+void handle_listener(SocketSlot* s, short revents) {
+    if (revents & POLLIN) {
+        s->accept_posted = true;
+        post_event(s, FD_ACCEPT);
+    } else if (revents & (POLLERR | POLLHUP)) {
+        post_close(s);
+    }
+}
+
 void handle_events(SocketSlot* s, short revents) {
+    if (s->events & FD_ACCEPT) {
+        if (!s->accept_posted) handle_listener(s, revents);
+        return;
+    }
     if (revents & POLLPRI) {
         char urgent;
         if (recv(s->socket, &urgent, 1, MSG_OOB | MSG_DONTWAIT) >= 0) post_event(s, FD_OOB);
@@ -132,6 +162,8 @@ int socket_async_select(int socket, Window window, uint32_t message, int32_t eve
         return 0;
     }
     struct stat st;
+    int type = 0;
+    socklen_t type_size = sizeof type;
     int flags = fcntl(socket, F_GETFL);
     if (!s)
         for (SocketSlot& free_slot : g_slots)
@@ -144,7 +176,10 @@ int socket_async_select(int socket, Window window, uint32_t message, int32_t eve
         pthread_mutex_unlock(&g_table_lock);
         return -1;
     }
-    *s = SocketSlot{true, socket, window, message, events, st.st_dev, st.st_ino, false, false, false};
+    // A descriptor whose type cannot be read is taken as a stream.
+    if (getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &type_size) != 0) type = 0;
+    *s = SocketSlot{true, socket, window, message, events, st.st_dev, st.st_ino, type == SOCK_DGRAM,
+                    false, false, false, false};
     pthread_mutex_unlock(&g_table_lock);
     return 0;
 }
@@ -172,6 +207,13 @@ void socket_read_rearm(int socket, bool held) {
     }
     pthread_mutex_unlock(&g_table_lock);
     if (window != 0) post_message(window, message, (WPARAM)socket, (LPARAM)make_long((uint16_t)FD_READ, 0));
+}
+
+void socket_accept_rearm(int listener) {
+    pthread_mutex_lock(&g_table_lock);
+    SocketSlot* s = slot_for(listener);
+    if (s) s->accept_posted = false;
+    pthread_mutex_unlock(&g_table_lock);
 }
 
 void socket_write_rearm(int socket) {

@@ -1,5 +1,6 @@
-// TLS on an already connected TCP socket, client side: hubs named
-// nmdcs://host:port and peers whose $ConnectToMe port ends in S. The one place
+// TLS on an already connected TCP socket: as the client for hubs named
+// nmdcs://host:port and peers whose $ConnectToMe port ends in S, and as the
+// server for peers that connect to our own listener. The one place
 // that knows the TLS library (Debian's mbed TLS, linked statically; the
 // reasons are measured in docs/performance.md); everything above sees a
 // session that sends and receives with the same bounds as the plain calls of
@@ -15,8 +16,11 @@
 // allocates from the heap per session, for the session's life: its two
 // record buffers (about 16.7 kB each), the keys of the connection and the
 // peer's certificate (a few kB); and during the handshake only, the key
-// exchange and the certificate parse (a few kB, freed when it ends).
-// Nothing of it is written anywhere, and no key or secret is ever logged.
+// exchange and the certificate parse (a few kB, freed when it ends). The
+// own identity (tls_identity_load) holds its parsed key and certificate
+// once for the process, a few kB, until exit or the next load; making a
+// pair takes a few kB more while it runs. Nothing of a session is written
+// anywhere, and no key or secret is ever logged.
 //
 // One session belongs to one thread at a time; different sessions may run on
 // different threads.
@@ -59,11 +63,13 @@ int tls_handshake(TlsSession* session, int socket, const char* server_name, int 
 // the certificate's keyprint (as tls_keyprint writes it) in keyprint, or 0
 // with a short reason in note. note also says when a pair was made or kept
 // aside (empty otherwise). The identity lives in the platform until exit;
-// load it once, on the user-interface thread, before any tls_accept.
+// load it on the user-interface thread before any tls_accept. Loading again
+// replaces it (the files are read anew), so only while no tls_accept runs.
 int tls_identity_load(const char16_t* folder, char* keyprint, int keyprint_bytes, char* note, int note_bytes);
 // The handshake as a server over `socket` with the own identity; otherwise
-// as tls_handshake (bounds, give_up, reasons; "no certificate" when none was
-// loaded).
+// as tls_handshake (bounds, give_up, reasons; "not a TLS client" for a peer
+// that sends something else, "no certificate" when none was loaded). No
+// certificate is asked of the client, so tls_keyprint gives nothing here.
 int tls_accept(TlsSession* session, int socket, int timeout_ms, int (*give_up)(), char* error, int error_bytes);
 
 // The peer certificate's keyprint as NMDC writes it: "SHA256/" and the

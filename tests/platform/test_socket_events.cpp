@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -201,6 +203,73 @@ TEST_F(SocketEvents, OutOfBandDataComesOnceAsItsOwnEvent) {
     socket_async_select(client, window, 0, 0);
     close(client);
     close(server);
+}
+
+// --- Listeners and datagrams ----------------------------------------------------------
+
+TEST_F(SocketEvents, AListenerGetsOneAcceptPerWaitingConnectionUntilAnAcceptReArmsIt) {
+    char error[64];
+    int listener = socket_listen(SOCKET_STREAM, 0, error, sizeof error);
+    ASSERT_GE(listener, 0) << error;
+    char port[16];
+    snprintf(port, sizeof port, "%d", socket_local_port(listener));
+    EXPECT_EQ(socket_listen(SOCKET_STREAM, socket_local_port(listener), error, sizeof error), -1);
+    EXPECT_STREQ(error, "address in use");
+    ASSERT_EQ(socket_async_select(listener, window, WM_SOCKET_EVENT, FD_ACCEPT), 0);
+    // The kernel completes both connects before any accept.
+    int clients[2];
+    for (int& c : clients) c = tcp_connect_within("127.0.0.1", port, SOCKET_STREAM, 5000, nullptr);
+    ASSERT_TRUE(pump_until(FD_ACCEPT));
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_ACCEPT), 1) << "two wait, but one accept message is out";
+    EXPECT_EQ(g_sockets.back(), (WPARAM)listener);
+    uint32_t peer_be = 0;
+    int accepted[2] = {socket_accept(listener, &peer_be), -1};
+    EXPECT_EQ(peer_be, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(socket_peer_address(accepted[0]), htonl(INADDR_LOOPBACK));
+    EXPECT_FALSE(fcntl(accepted[0], F_GETFL) & O_NONBLOCK) << "an accepted socket blocks";
+    g_events.clear();
+    EXPECT_TRUE(pump_until(FD_ACCEPT)) << "the second connection, after the re-arm";
+    accepted[1] = socket_accept(listener, nullptr);
+    EXPECT_GE(accepted[1], 0);
+    EXPECT_EQ(socket_accept(listener, nullptr), -1) << "none waits, and an accept never waits";
+    for (int s : {accepted[0], accepted[1], clients[0], clients[1]}) close(s);
+    closesocket(listener);
+}
+
+TEST_F(SocketEvents, DatagramsComeOneReadPerReceiveAndAnEmptyOneIsNoClose) {
+    char error[64];
+    int receiver = socket_listen(SOCKET_DATAGRAM, 0, error, sizeof error);
+    ASSERT_GE(receiver, 0) << error;
+    int sender = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons((uint16_t)socket_local_port(receiver));
+    ASSERT_EQ(socket_async_select(receiver, window, WM_SOCKET_EVENT, FD_READ | FD_CLOSE), 0);
+    sendto(sender, "", 0, 0, (sockaddr*)&to, sizeof to);
+    sendto(sender, "$SR bob file.txt|", 17, 0, (sockaddr*)&to, sizeof to);
+    ASSERT_TRUE(pump_until(FD_READ));
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_READ), 1) << "two wait, one read message";
+    EXPECT_EQ(count_of(FD_CLOSE), 0) << "an empty datagram is not the end of a stream";
+    char buffer[8];
+    uint32_t from_be = 0;
+    EXPECT_EQ(udp_receive(receiver, buffer, sizeof buffer, &from_be), 0);
+    EXPECT_EQ(from_be, htonl(INADDR_LOOPBACK));
+    g_events.clear();
+    ASSERT_TRUE(pump_until(FD_READ));
+    EXPECT_EQ(udp_receive(receiver, buffer, sizeof buffer, nullptr), 8);
+    EXPECT_EQ(memcmp(buffer, "$SR bob ", 8), 0) << "cut to the buffer, the rest dropped";
+    EXPECT_EQ(udp_receive(receiver, buffer, sizeof buffer, nullptr), -1) << "none waits: no wait";
+    // A flood: still one read message until the next receive.
+    for (int i = 0; i < 200; i++) sendto(sender, "x", 1, 0, (sockaddr*)&to, sizeof to);
+    g_events.clear();
+    ASSERT_TRUE(pump_until(FD_READ));
+    pump_a_while();
+    EXPECT_EQ(count_of(FD_READ), 1);
+    close(sender);
+    closesocket(receiver);
 }
 
 // --- Posting from other threads ------------------------------------------------------

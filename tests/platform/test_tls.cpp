@@ -16,11 +16,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
+#include "platform/link.h"
 #include "platform/platform.h"
 #include "platform/tls.h"
 #include "support/tls_server.h"
@@ -319,6 +322,157 @@ TEST_F(Tls, PeerCloseReadsAsZeroAndCloseTwiceIsSafe) {
     tls_close(&session);
     tls_close(&session);
     EXPECT_STREQ(tls_cipher_suite(&session), "none");
+}
+
+// --- The own identity and the server side ------------------------------------------
+// The identity is the process's own: each test loads the one it needs.
+
+class TlsIdentity : public ::testing::Test {
+protected:
+    char scratch[40] = "/tmp/kivo-test-identity-XXXXXX";
+    std::string folder;  // made by the first load
+    char keyprint[TLS_KEYPRINT_BYTES] = "";
+    char note[160] = "";
+
+    void SetUp() override {
+        WSAStartup(0x202);
+        ASSERT_NE(mkdtemp(scratch), nullptr);
+        folder = std::string(scratch) + "/config/kivo/";
+    }
+    void TearDown() override { command_output(std::string("rm -rf ") + scratch); }
+    int load(const std::string& where) {
+        char16_t path[1024];
+        utf8_to_utf16(where.c_str(), -1, path, 1024);
+        return tls_identity_load(path, keyprint, sizeof keyprint, note, sizeof note);
+    }
+    std::string in_folder(const std::string& command) { return command_output("cd " + folder + " && " + command); }
+};
+
+TEST_F(TlsIdentity, MadeOncePrivateThenLoadedAsItWas) {
+    ASSERT_EQ(load(folder), 1) << note;
+    EXPECT_STREQ(note, "made a TLS certificate");
+    EXPECT_EQ(in_folder("stat -c %a . tls.key tls.crt | tr '\\n' ' '"), "700 600 600 ");
+    // The keyprint worked out apart: openssl and Python's hashlib and base64.
+    EXPECT_EQ(in_folder("openssl x509 -in tls.crt -outform der | python3 -c \"import sys, hashlib, base64; print("
+                        "'SHA256/' + base64.b32encode(hashlib.sha256(sys.stdin.buffer.read()).digest()).decode()"
+                        ".rstrip('='))\""),
+              keyprint);
+    EXPECT_EQ(in_folder("openssl x509 -in tls.crt -noout -subject -issuer"), "subject=CN = Kivo\nissuer=CN = Kivo");
+    EXPECT_EQ(in_folder("openssl x509 -in tls.crt -noout -checkend 599594400"),  // 19 years on
+              "Certificate will not expire");
+    std::string first = keyprint;
+    ASSERT_EQ(load(folder.substr(0, folder.size() - 1)), 1) << note;  // without the trailing separator
+    EXPECT_STREQ(note, "");
+    EXPECT_EQ(first, keyprint);
+}
+
+TEST_F(TlsIdentity, AnUnreadableOrMismatchedPairIsKeptAsideAndANewOneMade) {
+    ASSERT_EQ(load(folder), 1) << note;
+    std::string first = keyprint;
+    in_folder("printf 'not a certificate' > tls.crt");
+    ASSERT_EQ(load(folder), 1) << note;
+    std::string said = note;
+    EXPECT_EQ(said.rfind("the TLS certificate could not be read; kept aside as tls.crt.bad-", 0), 0u) << said;
+    EXPECT_NE(said.find(" and tls.key.bad-"), std::string::npos) << said;
+    EXPECT_NE(said.find("; a new one was made"), std::string::npos) << said;
+    EXPECT_NE(first, keyprint);
+    EXPECT_EQ(in_folder("cat tls.crt.bad-*"), "not a certificate") << "kept as it was";
+    // A key that parses but is not the certificate's: both aside too.
+    std::string second = keyprint;
+    ASSERT_EQ(load(std::string(scratch) + "/other/"), 1) << note;
+    in_folder("cp ../../other/tls.key tls.key");
+    ASSERT_EQ(load(folder), 1) << note;
+    EXPECT_NE(std::string(note).find("kept aside"), std::string::npos) << note;
+    EXPECT_NE(second, keyprint);
+    EXPECT_EQ(in_folder("ls tls.crt.bad-* tls.key.bad-* | wc -l"), "4");
+}
+
+int accept_within_5s(int listener) {
+    struct pollfd waiting = {listener, POLLIN, 0};
+    return poll(&waiting, 1, 5000) == 1 ? socket_accept(listener, nullptr) : -1;
+}
+
+TEST_F(TlsIdentity, AClientHandshakesWithOurIdentityAndBytesGoBothWays) {
+    ASSERT_EQ(load(folder), 1) << note;
+    int listener = socket_listen(SOCKET_STREAM, 0, nullptr, 0);
+    ASSERT_GE(listener, 0);
+    std::string port = std::to_string(socket_local_port(listener));
+    char seen[TLS_KEYPRINT_BYTES] = "";
+    std::string reply;
+    std::thread client([&] {
+        int sock = tcp_connect_within("127.0.0.1", port.c_str(), SOCKET_STREAM, 5000, nullptr);
+        TlsSession session = {};
+        char error[TLS_REASON_BYTES];
+        if (sock >= 0 && tls_handshake(&session, sock, nullptr, 5000, nullptr, error, sizeof error) == 1) {
+            tls_keyprint(&session, seen, sizeof seen);
+            tls_send_within(&session, "$MyNick bob|", 12, 5000);
+            char buffer[64];
+            int got = tls_recv_timeout(&session, buffer, sizeof buffer, 5000);
+            if (got > 0) reply.assign(buffer, (size_t)got);
+        }
+        tls_close(&session);
+        if (sock >= 0) closesocket(sock);
+    });
+    Link link;
+    link_plain(&link, accept_within_5s(listener));
+    char error[TLS_REASON_BYTES];
+    EXPECT_TRUE(link_accept_tls(&link, 5000, nullptr, nullptr, error, sizeof error)) << error;
+    char buffer[64];
+    int got = 0;
+    EXPECT_EQ(link_receive(&link, buffer, sizeof buffer, &got, 5000, nullptr, nullptr), LINK_DATA);
+    EXPECT_EQ(std::string(buffer, (size_t)got), "$MyNick bob|");
+    EXPECT_TRUE(link_send_all(&link, "$MyNick alice|", 14, 5000));
+    client.join();
+    EXPECT_STREQ(seen, keyprint) << "the client sees the certificate we keep";
+    EXPECT_EQ(reply, "$MyNick alice|");
+    link_close(&link);
+    closesocket(listener);
+}
+
+std::atomic<int> g_stop_asked;
+int stop_after_three(void*) {
+    return ++g_stop_asked > 3;
+}
+
+// A plain NMDC greeting fails the handshake at once; a client that says
+// nothing holds it until the stop check ends it; without an identity none starts.
+TEST_F(TlsIdentity, APlainClientFailsTheServersHandshakeTheStopCheckEndsAWaitingOneAndNoneStartsWithoutAnIdentity) {
+    ASSERT_EQ(load(folder), 1) << note;
+    int listener = socket_listen(SOCKET_STREAM, 0, nullptr, 0);
+    ASSERT_GE(listener, 0);
+    std::string port = std::to_string(socket_local_port(listener));
+    std::atomic<bool> through{false};
+    std::thread client([&] {
+        int plain = tcp_connect_within("127.0.0.1", port.c_str(), SOCKET_STREAM, 5000, nullptr);
+        send(plain, "$MyNick bob|$Lock EXTENDEDPROTOCOL Pk=x|", 39, MSG_NOSIGNAL);
+        int quiet = tcp_connect_within("127.0.0.1", port.c_str(), SOCKET_STREAM, 5000, nullptr);
+        for (int i = 0; i < 200 && !through; i++) usleep(50 * 1000);
+        closesocket(plain);
+        closesocket(quiet);
+    });
+    Link link;
+    link_plain(&link, accept_within_5s(listener));
+    char error[TLS_REASON_BYTES];
+    uint64_t start = monotonic_ms();
+    EXPECT_FALSE(link_accept_tls(&link, 3000, nullptr, nullptr, error, sizeof error));
+    EXPECT_LT(monotonic_ms() - start, 2000u) << "refused at once, not timed out";
+    EXPECT_STREQ(error, "not a TLS client");
+    link_close(&link);
+    link_plain(&link, accept_within_5s(listener));
+    g_stop_asked = 0;
+    EXPECT_FALSE(link_accept_tls(&link, 60000, stop_after_three, nullptr, error, sizeof error));
+    EXPECT_STREQ(error, "given up");
+    EXPECT_EQ(g_stop_asked.load(), 4);
+    through = true;
+    client.join();
+    link_close(&link);
+    closesocket(listener);
+    // A load that fails leaves no identity behind to serve with.
+    EXPECT_EQ(load("/proc/kivo-no-such-folder/"), 0);
+    EXPECT_STREQ(keyprint, "");
+    TlsSession session = {};
+    EXPECT_EQ(tls_accept(&session, 0, 1000, nullptr, error, sizeof error), 0);
+    EXPECT_STREQ(error, "no certificate");
 }
 
 }  // namespace
