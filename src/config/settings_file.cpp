@@ -20,6 +20,7 @@
 #include "config/xml_arena.h"
 #include "platform/platform.h"
 #include "state/client_state.h"
+#include "state/text_scan.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ constexpr int ADDRESS_TEXT_BYTES = 160;            // scheme, host:port and keyp
 static_assert(SETTINGS_TEXT_BYTES <= FAVORITES_FILE_BYTES, "the file is read into the favourites' text buffer");
 // Every value escaped (6 bytes for one character at most, 4 for a UTF-16
 // pair) and the names and head around them.
-static_assert(6 * (2 * NICK_BYTES + PASSWORD_BYTES) + 6 * DOWNLOAD_FOLDER_UNITS + 3 * ADDRESS_TEXT_BYTES + 400 <=
+static_assert(6 * (2 * NICK_BYTES + PASSWORD_BYTES) + 6 * DOWNLOAD_FOLDER_UNITS + 3 * ADDRESS_TEXT_BYTES + 600 <=
                   SETTINGS_TEXT_BYTES,
               "the longest settings fit the text");
 
@@ -37,6 +38,9 @@ struct EncodingName {
     uint8_t encoding;
     const char* name;
 };
+// In ConnectMode's order.
+const char* const MODE_NAMES[] = {"auto", "active", "passive"};
+
 const EncodingName ENCODING_NAMES[] = {
     {ENCODING_AUTO, "auto"},
     {ENCODING_UTF8, "utf-8"},
@@ -147,6 +151,23 @@ bool take_folder(const char* value, char16_t* folder) {
     return true;
 }
 
+bool take_mode(const char* value, uint8_t* field) {
+    for (uint8_t m = 0; m < sizeof MODE_NAMES / sizeof MODE_NAMES[0]; m++) {
+        if (strcmp(value, MODE_NAMES[m]) == 0) {
+            *field = m;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Empty, or dotted IPv4 (ipv4_text_take), which always fits the field.
+bool take_external(const char* value, char* field) {
+    if (value[0] != 0 && !ipv4_text_take(value, nullptr)) return false;
+    text_copy(field, EXTERNAL_ADDRESS_BYTES, value);
+    return true;
+}
+
 const char* attribute(const XML_Char** attributes, const char* name) {
     for (int i = 0; attributes[i] != nullptr && attributes[i + 1] != nullptr; i += 2)
         if (strcmp(attributes[i], name) == 0) return attributes[i + 1];
@@ -173,6 +194,10 @@ bool take_element(const XML_Char** attributes, SessionSettings* into) {
     if ((v = attribute(attributes, "TlsTransfers")) != nullptr && !take_switch(v, &tls_on)) return false;
     s.tls_transfers_off = tls_on ? 0 : 1;
     if ((v = attribute(attributes, "DownloadSlots")) != nullptr && !take_slots(v, &s.download_slots)) return false;
+    if ((v = attribute(attributes, "Mode")) != nullptr && !take_mode(v, &s.connect_mode)) return false;
+    if ((v = attribute(attributes, "Port")) != nullptr && !port_text_take(v, &s.listen_port)) return false;
+    if ((v = attribute(attributes, "TlsPort")) != nullptr && !port_text_take(v, &s.tls_port)) return false;
+    if ((v = attribute(attributes, "ExternalAddress")) != nullptr && !take_external(v, s.external_address)) return false;
     *into = s;
     return true;
 }
@@ -243,6 +268,15 @@ int settings_text_make(const SessionSettings* s, char* out_text, int out_bytes) 
     char slots[4];
     snprintf(slots, sizeof slots, "%u", n);
     put_attribute(&out, "DownloadSlots", slots);
+    // Like the count, a mode or address Option never stores is written as
+    // the default.
+    put_attribute(&out, "Mode", MODE_NAMES[s->connect_mode <= MODE_PASSIVE ? s->connect_mode : (uint8_t)MODE_AUTO]);
+    char port[8];
+    snprintf(port, sizeof port, "%u", (unsigned)s->listen_port);
+    put_attribute(&out, "Port", port);
+    snprintf(port, sizeof port, "%u", (unsigned)s->tls_port);
+    put_attribute(&out, "TlsPort", port);
+    put_attribute(&out, "ExternalAddress", ipv4_text_take(s->external_address, nullptr) ? s->external_address : "");
     xml_put(&out, "/>\n");
     if (out.full) {
         out_text[0] = 0;

@@ -6,11 +6,15 @@
 //   <?xml version="1.0" encoding="UTF-8"?>
 //   <KivoSettings Server="nmdcs://host:port?kp=SHA256/..." Nick="..."
 //    Password="..." ShareSize="..." Encoding="cp1251" DownloadFolder="..."
-//    ChatTimestamps="1" TlsTransfers="1" DownloadSlots="3"/>
+//    ChatTimestamps="1" TlsTransfers="1" DownloadSlots="3" Mode="auto"
+//    Port="4120" TlsPort="4121" ExternalAddress="203.0.113.5"/>
 //
 // Server is read by the hub address parser; Encoding is a name of
 // encoding_name; the switches are "0" or "1"; DownloadSlots, how many
-// downloads run at once, is "1" to "10". An attribute left out keeps
+// downloads run at once, is "1" to "10". Mode is "auto", "active" or
+// "passive"; Port (TCP and UDP) and TlsPort are "0" to "65535", "0" for any
+// free port, always written; ExternalAddress, what peers are told to connect
+// to, is dotted IPv4 or empty (found automatically). An attribute left out keeps
 // the value from the defaults and the favourites; one that is no such value
 // makes the whole file unreadable (it is then kept aside, see settings_load).
 // Texts are cut on reading to what Option stores from its fields, a download

@@ -67,7 +67,7 @@ void wake_pipe_drain();
 
 // --- Controls (controls.cpp) --------------------------------------------------------
 constexpr int CONTROL_SLOTS = 64;
-constexpr int LIST_STORES = 4;  // the settings screen has four combos
+constexpr int LIST_STORES = 5;  // the settings screen has five combos
 constexpr int LIST_ENTRIES = 3000;
 constexpr int LIST_POOL_UNITS = 240000;
 constexpr int LIST_ENTRY_UNITS = 600;      // longer entries are cut
@@ -120,7 +120,7 @@ void control_notify(int screen, Control* c, uint16_t code);
 
 // --- Screens (screen.cpp) ------------------------------------------------------------
 constexpr int SCREEN_DEPTH = 8;
-constexpr int SCREEN_CONTROLS = 24;  // the most controls of one template (the settings screen has 23)
+constexpr int SCREEN_CONTROLS = 32;  // the most controls of one template (the settings screen has 31)
 constexpr int TITLE_UNITS = WINDOW_TITLE_UNITS;
 constexpr int BOX_TEXT_UNITS = 1024;  // message box text; longer is cut
 

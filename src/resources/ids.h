@@ -72,6 +72,17 @@ constexpr int ID_SETTINGS_TIMES = 4024;     // chat timestamps: "on" or "off"
 constexpr int ID_SETTINGS_TIMES_LABEL = 4025;
 constexpr int ID_SETTINGS_SLOTS = 4027;     // downloads at once: 1 to 10
 constexpr int ID_SETTINGS_SLOTS_LABEL = 4028;
+// Active mode: Auto, Active, Passive (ConnectMode's order); the listening
+// port (TCP and UDP) and the TLS one, empty for any free port; the dotted
+// IPv4 address peers are told, empty when found automatically.
+constexpr int ID_SETTINGS_MODE = 4040;
+constexpr int ID_SETTINGS_MODE_LABEL = 4041;
+constexpr int ID_SETTINGS_LISTEN_PORT = 4042;
+constexpr int ID_SETTINGS_LISTEN_PORT_LABEL = 4043;
+constexpr int ID_SETTINGS_TLS_PORT = 4044;
+constexpr int ID_SETTINGS_TLS_PORT_LABEL = 4045;
+constexpr int ID_SETTINGS_EXTERNAL = 4046;
+constexpr int ID_SETTINGS_EXTERNAL_LABEL = 4047;
 // Results screen (its OK button is IDOK).
 constexpr int ID_SEARCH_WORDS = 4007;
 constexpr int ID_SEARCH_LIST = 4008;

@@ -30,7 +30,8 @@
 //
 // Reaches g_state: main_window, module_instance, connect_at_start, the ChatLog and
 // the chat view's position (through chat_view), the TrafficCounters, hub_phase, hub_address,
-// hub_name and user_count (read), the private conversations (read); the own nick through
+// hub_name and user_count (read), the private conversations (read), the mode in force and
+// the own keyprint (read, for About); the own nick through
 // chat_message_length.
 #include "screens/main_screen.h"
 
@@ -61,6 +62,9 @@ namespace {
 constexpr int ABOUT_UNITS = 555;
 constexpr int TRAFFIC_UNITS = 200;
 constexpr int TLS_VERSION_BYTES = 48;  // "mbed TLS 2.28.3", with room
+// One line added to About: "\nmode: " and the mode text, "\nTLS: " and the
+// version, "\nTLS keyprint: " and the keyprint.
+constexpr int ABOUT_LINE_UNITS = MODE_TEXT_BYTES + TLS_KEYPRINT_BYTES + 16;
 // The title as made: the platform shows WINDOW_TITLE_UNITS - 1 units of it,
 // so the hub's name is cut to leave the marks after it in view.
 constexpr int TITLE_TEXT_UNITS = WINDOW_TITLE_UNITS;
@@ -74,10 +78,12 @@ constexpr int QUEUE_LOOK_MS = 1000;
 constexpr int EXIT_QUESTION_UNITS = HUB_NAME_UNITS + 40;
 
 // 8-bit, code page 1251, shown through the conversion like any hub text.
+// On the phone's 36x16 About shows 12 lines of 32 cells: these take 6 with
+// the TLS line, which leaves 2 for the mode and 3 for the keyprint.
 const char ABOUT_TEXT[] =
     "Kivo " KIVO_VERSION_TEXT "\n"
-    "A small Direct Connect client: one hub, public and private chat, "
-    "the user list, passive search and downloads.\n"
+    "A small Direct Connect client: one hub, chat, the user list, "
+    "search and downloads.\n"
     "Keys: F1 menu, F2 search, Enter sends, Esc goes back.";
 
 // Sub-screens open over the main screen now, and whether a file list came
@@ -179,16 +185,25 @@ void command_traffic(Window screen) {
     message_box(screen, text, u"Traffic count", 0);
 }
 
-// The About text and, on a line of its own, whether this build speaks TLS:
-// "TLS: <library and version>" or "TLS: not available".
+// The About text and, on lines of their own, whether this build speaks TLS
+// ("TLS: <library and version>" or "TLS: not available"), the connection
+// mode in force and why ("mode: active on 4120", "mode: not connected"
+// before active mode has decided), and the keyprint of the TLS listener's
+// certificate ("TLS keyprint: SHA256/...", left out while there is none).
 void command_about(Window screen) {
     char16_t text[ABOUT_UNITS];
     cp1251_to_utf16(ABOUT_TEXT, -1, text, ABOUT_UNITS);
     char version[TLS_VERSION_BYTES];
-    char16_t line[TLS_VERSION_BYTES + 16];
-    if (tls_available(version, TLS_VERSION_BYTES)) wide_format(line, TLS_VERSION_BYTES + 16, u"\nTLS: %S", version);
-    else u16_copy(line, TLS_VERSION_BYTES + 16, u"\nTLS: not available");
+    char16_t line[ABOUT_LINE_UNITS];
+    if (tls_available(version, TLS_VERSION_BYTES)) wide_format(line, ABOUT_LINE_UNITS, u"\nTLS: %S", version);
+    else u16_copy(line, ABOUT_LINE_UNITS, u"\nTLS: not available");
     u16_append(text, ABOUT_UNITS, line);
+    wide_format(line, ABOUT_LINE_UNITS, u"\nmode: %S", g_state.mode_text[0] != 0 ? g_state.mode_text : "not connected");
+    u16_append(text, ABOUT_UNITS, line);
+    if (g_state.own_keyprint[0] != 0) {
+        wide_format(line, ABOUT_LINE_UNITS, u"\nTLS keyprint: %S", g_state.own_keyprint);
+        u16_append(text, ABOUT_UNITS, line);
+    }
     message_box(screen, text, u"About", 0);
 }
 

@@ -19,6 +19,13 @@
 // after OK the queue chooses again where it keeps its parts, since the
 // download folder may have changed.
 //
+// Mode (Auto, Active, Passive, in ConnectMode's order), the listening port,
+// the TLS port and the external address are stored on "OK" with the rest;
+// an empty port field means any free port, an empty address one found
+// automatically. A port outside 1-65535, an address that is not dotted IPv4,
+// or the TLS port equal to the port stores nothing: a message says which and
+// the screen stays.
+//
 // The host field holds a hub address (config/hub_address.h): a bare host,
 // or host:port, dchub://, or nmdcs:// for TLS (shown so for a TLS hub), with
 // a keyprint ?kp=SHA256/... (at most HOST_READ_UNITS - 1 units); its host
@@ -48,6 +55,7 @@
 #include "resources/ids.h"
 #include "screens/screen_table.h"
 #include "state/client_state.h"
+#include "state/text_scan.h"
 
 namespace {
 
@@ -129,6 +137,21 @@ void fill_slots(Window screen, uint8_t slots) {
     control_send(screen, ID_SETTINGS_SLOTS, CB_SETCURSEL, (WPARAM)(shown - 1), 0);
 }
 
+const char16_t* const MODE_CHOICES[] = {u"Auto", u"Active", u"Passive"};  // ConnectMode's order
+
+void fill_modes(Window screen, uint8_t mode) {
+    control_send(screen, ID_SETTINGS_MODE, CB_RESETCONTENT, 0, 0);
+    for (const char16_t* name : MODE_CHOICES) control_send(screen, ID_SETTINGS_MODE, CB_ADDSTRING, 0, (LPARAM)name);
+    control_send(screen, ID_SETTINGS_MODE, CB_SETCURSEL, mode <= MODE_PASSIVE ? mode : (uint8_t)MODE_AUTO, 0);
+}
+
+// A listening port's field: empty for 0, any free port.
+void show_port(Window screen, int control, uint16_t port) {
+    char16_t text[8] = u"";
+    if (port != 0) wide_format(text, 8, u"%d", (int)port);
+    control_set_text(screen, control, text);
+}
+
 intptr_t settings_screen_open(Window screen) {
     if (!screen_open_full(screen, MENUBAR_SETTINGS, g_state.module_instance)) return FALSE;
     fill_favorites_list(screen);
@@ -149,6 +172,10 @@ intptr_t settings_screen_open(Window screen) {
     control_send(screen, ID_SETTINGS_TIMES, CB_ADDSTRING, 0, (LPARAM)u"off");
     control_send(screen, ID_SETTINGS_TIMES, CB_SETCURSEL, s.chat_timestamps ? 0 : 1, 0);
     fill_slots(screen, s.download_slots);
+    fill_modes(screen, s.connect_mode);
+    show_port(screen, ID_SETTINGS_LISTEN_PORT, s.listen_port);
+    show_port(screen, ID_SETTINGS_TLS_PORT, s.tls_port);
+    show_field(screen, ID_SETTINGS_EXTERNAL, s.external_address);
     show_encoding(screen, s.encoding);
     g_chosen = -1;
     g_selection_seen = shown;
@@ -244,12 +271,73 @@ bool read_folder(Window screen, char16_t* folder) {
     return true;
 }
 
+// What the active mode fields hold, read whole before anything is stored.
+struct ActiveFields {
+    uint16_t listen_port;
+    uint16_t tls_port;
+    char external_address[EXTERNAL_ADDRESS_BYTES];
+};
+
+// A field's text in 1251, cut to FIELD_STORE_BYTES: a cut text is longer
+// than any port or address, and stays no port or address.
+void read_field(Window screen, int control, char* text) {
+    char16_t typed[FIELD_READ_UNITS];
+    control_get_text(screen, control, typed, FIELD_READ_UNITS);
+    utf16_to_cp1251(typed, -1, text, FIELD_STORE_BYTES);
+}
+
+// Empty: 0, any free port; else 1 to 65535.
+bool read_listen_port(Window screen, int control, uint16_t* port) {
+    char text[FIELD_STORE_BYTES];
+    read_field(screen, control, text);
+    *port = 0;
+    if (text[0] == 0) return true;
+    return port_text_take(text, port) && *port != 0;
+}
+
+// The active mode fields into *f; false, with a message saying which field
+// is wrong, when one is.
+bool read_active_fields(Window screen, ActiveFields* f) {
+    if (!read_listen_port(screen, ID_SETTINGS_LISTEN_PORT, &f->listen_port)) {
+        message_box(screen, u"the port is 1 to 65535, or empty for any free port", u"Port", 0);
+        return false;
+    }
+    if (!read_listen_port(screen, ID_SETTINGS_TLS_PORT, &f->tls_port)) {
+        message_box(screen, u"the TLS port is 1 to 65535, or empty for any free port", u"TLS port", 0);
+        return false;
+    }
+    if (f->listen_port != 0 && f->listen_port == f->tls_port) {
+        message_box(screen, u"the TLS port must differ from the port", u"TLS port", 0);
+        return false;
+    }
+    char text[FIELD_STORE_BYTES];
+    read_field(screen, ID_SETTINGS_EXTERNAL, text);
+    if (text[0] != 0 && !ipv4_text_take(text, nullptr)) {
+        message_box(screen, u"not a dotted IPv4 address (empty: found automatically)", u"External address", 0);
+        return false;
+    }
+    text_copy(f->external_address, EXTERNAL_ADDRESS_BYTES, text);  // 15 characters at most: it fits
+    return true;
+}
+
+void store_active_fields(Window screen, const ActiveFields& f) {
+    SessionSettings& s = g_state.settings;
+    intptr_t mode = control_send(screen, ID_SETTINGS_MODE, CB_GETCURSEL, 0, 0);
+    if (mode >= MODE_AUTO && mode <= MODE_PASSIVE) s.connect_mode = (uint8_t)mode;
+    s.listen_port = f.listen_port;
+    s.tls_port = f.tls_port;
+    text_copy(s.external_address, EXTERNAL_ADDRESS_BYTES, f.external_address);
+}
+
 void command_ok(Window screen) {
     HubAddress address;
     if (!read_address(screen, &address)) {
         message_box(screen, u"not a hub address", u"Host", 0);
         return;
     }
+    ActiveFields active;
+    if (!read_active_fields(screen, &active)) return;
+    // The last check: the folder is taken as it is read.
     SessionSettings& s = g_state.settings;
     if (!read_folder(screen, s.download_folder)) {
         message_box(screen, u"folder path too long", u"Downloads", 0);
@@ -258,6 +346,7 @@ void command_ok(Window screen) {
     char nick_before[NICK_BYTES];
     text_copy(nick_before, NICK_BYTES, s.nick);
     store_fields(screen, address);
+    store_active_fields(screen, active);
     if (g_chosen >= 0 && g_chosen < g_state.favorites_count) favorite_take(&g_state.favorites[g_chosen], false);
     intptr_t encoding = control_send(screen, ID_SETTINGS_ENCODING, CB_GETCURSEL, 0, 0);
     if (encoding >= 0 && encoding < ENCODING_CHOICES) g_state.settings.encoding = (uint8_t)encoding;
@@ -267,6 +356,7 @@ void command_ok(Window screen) {
         chatlog_append_note(u"the new nick is used from the next Connect");
     }
     settings_save(g_state.settings_path);
+    // active mode: listeners follow the new settings here
     queue_places_choose();
     dialog_end(screen, 0);
 }

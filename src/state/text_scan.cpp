@@ -4,6 +4,7 @@
 #include "state/text_scan.h"
 
 #include <cassert>
+#include <cstring>
 
 int find_bar(const char* text) {
     int i = 0;
@@ -96,4 +97,36 @@ int host_port_valid(const char* host, const char* port) {
         value = value * 10 + (port[n] - '0');
     }
     return n > 0 && value >= 1 && value <= 65535 ? 1 : 0;
+}
+
+int port_text_take(const char* text, uint16_t* port) {
+    int value = 0;
+    int n = 0;
+    for (; text[n] != '\0'; n++) {
+        if (!is_digit(text[n]) || n >= 5) return 0;  // 5 digits always fit an int
+        value = value * 10 + (text[n] - '0');
+    }
+    if (n == 0 || value > 65535) return 0;
+    *port = (uint16_t)value;
+    return 1;
+}
+
+int ipv4_text_take(const char* text, uint32_t* address_be) {
+    uint8_t parts[4];
+    const char* p = text;
+    for (int i = 0; i < 4; i++) {
+        if (i > 0 && *p++ != '.') return 0;
+        int value = 0;
+        int digits = 0;
+        for (; is_digit(*p); p++, digits++) {
+            if (digits >= 3) return 0;
+            value = value * 10 + (*p - '0');
+        }
+        if (digits == 0 || value > 255 || (digits > 1 && p[-digits] == '0')) return 0;
+        parts[i] = (uint8_t)value;
+    }
+    if (*p != '\0') return 0;
+    // The bytes in the order they stand in the text are network order.
+    if (address_be != nullptr) memcpy(address_be, parts, 4);
+    return 1;
 }

@@ -16,6 +16,8 @@
 // so every text passed in must be terminated within its buffer.
 #pragma once
 
+#include <cstdint>
+
 int find_bar(const char* text);
 int find_char(const char* text, char ch);
 // The caller guarantees that ch or a NUL lies in [start, p]: the scan never
@@ -42,3 +44,13 @@ int tth_take(const char* text, char* out);
 // worth 1 to 65535. 1 when both are, else 0: nothing is ever taken modulo
 // 65536 or guessed from part of the text.
 int host_port_valid(const char* host, const char* port);
+
+// A port as Kivo keeps it for its listeners: 1 to 5 decimal digits worth 0
+// to 65535 (0: any free port). 1 with the value in *port, else 0 (*port
+// unchanged).
+int port_text_take(const char* text, uint16_t* port);
+// Dotted IPv4 text: four decimal parts of 1 to 3 digits, each 0 to 255,
+// without a leading zero (an old reader takes "010" as octal), and nothing
+// else. 1 with the address in network order in *address_be (may be null),
+// else 0.
+int ipv4_text_take(const char* text, uint32_t* address_be);

@@ -85,6 +85,10 @@ TEST_F(SettingsFile, EveryFieldSurvivesASaveAndALoad) {
     s.chat_timestamps = 0;
     s.tls_transfers_off = 1;
     s.download_slots = 10;
+    s.connect_mode = MODE_PASSIVE;
+    s.listen_port = 65535;
+    s.tls_port = 4121;
+    strcpy(s.external_address, "203.0.113.5");
     const SessionSettings saved = s;
     ASSERT_EQ(settings_save(path), 1);
     struct stat st;
@@ -107,6 +111,10 @@ TEST_F(SettingsFile, EveryFieldSurvivesASaveAndALoad) {
     EXPECT_EQ(s.chat_timestamps, 0);
     EXPECT_EQ(s.tls_transfers_off, 1);
     EXPECT_EQ(s.download_slots, 10);
+    EXPECT_EQ(s.connect_mode, MODE_PASSIVE);
+    EXPECT_EQ(s.listen_port, 65535);
+    EXPECT_EQ(s.tls_port, 4121);
+    EXPECT_STREQ(s.external_address, "203.0.113.5");
 
     // The other values of each switch, a UTF-8 hub's password kept in UTF-8.
     s.chat_timestamps = 1;
@@ -116,7 +124,14 @@ TEST_F(SettingsFile, EveryFieldSurvivesASaveAndALoad) {
     s.encoding = ENCODING_UTF8;
     s.download_slots = 1;
     strcpy(s.password, "пароль");
+    s.connect_mode = MODE_ACTIVE;
+    s.listen_port = 0;  // any free port
+    s.tls_port = 0;
+    s.external_address[0] = 0;
     ASSERT_EQ(settings_save(path), 1);
+    EXPECT_NE(read(file).find(" Mode=\"active\"\n    Port=\"0\"\n    TlsPort=\"0\"\n    ExternalAddress=\"\""),
+              std::string::npos)
+        << read(file);
     EXPECT_NE(read(file).find(" DownloadSlots=\"1\""), std::string::npos);
     EXPECT_NE(read(file).find("Server=\"dchub://hub.example:4112\""), std::string::npos);
     // A host as long as Option takes (51 characters) reads back with its port.
@@ -135,6 +150,10 @@ TEST_F(SettingsFile, EveryFieldSurvivesASaveAndALoad) {
     EXPECT_EQ(s.encoding, ENCODING_UTF8);
     EXPECT_STREQ(s.password, "пароль");
     EXPECT_EQ(s.download_slots, 1);
+    EXPECT_EQ(s.connect_mode, MODE_ACTIVE);
+    EXPECT_EQ(s.listen_port, 0);
+    EXPECT_EQ(s.tls_port, 0);
+    EXPECT_STREQ(s.external_address, "");
 }
 
 // What Option cannot hold, a file cannot give either: texts cut to Option's
@@ -150,6 +169,9 @@ TEST_F(SettingsFile, LoadCutsTextsAsOptionDoesAndKeepsWhatIsLeftOut) {
     EXPECT_EQ(std::string(s.nick), long_nick.substr(0, OPTION_FIELD_BYTES - 1));
     EXPECT_EQ(strlen(s.share_size), (size_t)OPTION_FIELD_BYTES - 1);
     EXPECT_STREQ(s.hub_host, "kept.example");
+    EXPECT_EQ(s.connect_mode, MODE_AUTO) << "a file of before active mode: auto, any free port";
+    EXPECT_EQ(s.listen_port, 0);
+    EXPECT_STREQ(s.external_address, "");
 
     const std::string bad[] = {
         "<KivoSettings DownloadFolder=\"/" + std::string(DOWNLOAD_FOLDER_UNITS, 'd') + "\"/>",
@@ -162,6 +184,14 @@ TEST_F(SettingsFile, LoadCutsTextsAsOptionDoesAndKeepsWhatIsLeftOut) {
         "<KivoSettings DownloadSlots=\"3 \"/>",
         "<KivoSettings DownloadSlots=\"\"/>",
         "<KivoSettings DownloadSlots=\"-1\"/>",
+        "<KivoSettings Mode=\"Active\"/>",
+        "<KivoSettings Port=\"65536\"/>",
+        "<KivoSettings TlsPort=\"-1\"/>",
+        "<KivoSettings TlsPort=\"0x10\"/>",
+        "<KivoSettings ExternalAddress=\"203.0.113\"/>",
+        "<KivoSettings ExternalAddress=\"203.0.113.256\"/>",
+        "<KivoSettings ExternalAddress=\"203.0.113.05\"/>",
+        "<KivoSettings ExternalAddress=\"host.example\"/>",
         "<Favorites Nick=\"x\"/>",
         "<KivoSettings Nick=\"x\">",
         "",

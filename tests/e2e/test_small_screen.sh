@@ -2,7 +2,7 @@
 # The phone's own size, 36x16: the main screen shows its banner, input line and
 # both soft-key labels; the menu shows all nine entries; Connect and a chat line
 # work; the Users and settings screens show their soft keys, the settings its
-# last field; the Downloads screen its title and how to add to an empty queue. Resized while the
+# last row; the Downloads screen its title and how to add to an empty queue. Resized while the
 # main screen, the Users screen or a message box shows, the screen is drawn
 # whole at each new size. "exit" gives the terminal back.
 . "$(dirname "$0")/lib.sh" "$@"
@@ -45,7 +45,8 @@ e2e_wait "$main_keys"
 e2e_keys F1 9
 e2e_wait "+ Settings -"
 e2e_wait "| OK                        CANCEL |"
-e2e_wait "|At once   [3"                             # the last field keeps its row
+e2e_wait "|At once   [3"
+e2e_wait "|TLS port  ["                              # the last row keeps its place
 e2e_keys F2
 e2e_wait "$main_keys"
 

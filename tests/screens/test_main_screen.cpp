@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -92,6 +93,49 @@ TEST_F(MainScreen, AboutBoxOpensAndClosesWithTheActionKey) {
     state.script.add([](void*) { return display_find("Kivo 0.05") < 0; });
     state.script.add(close_main);
     EXPECT_EQ(run_main(), 0);
+}
+
+// About says which connection mode is in force and why, and the keyprint
+// peers check the TLS listener by; before a mode is decided, "not connected"
+// and no keyprint line. Both fit the phone's 36x16 as well as 80x24.
+TEST_F(MainScreen, AboutShowsTheModeInForceAndTheOwnKeyprint) {
+    static const std::string keyprint = "SHA256/" + std::string(52, 'Q');
+    static std::string grids[3];
+    static int shown;
+    shown = 0;
+    state.script.add(set_target);
+    for (int i = 0; i < 3; i++) {
+        state.script.add([](void*) {
+            if (shown == 0) {
+                text_copy(g_state.mode_text, MODE_TEXT_BYTES, "passive: the hub sees 203.0.113.5, not this machine");
+                text_copy(g_state.own_keyprint, TLS_KEYPRINT_BYTES, keyprint.c_str());
+            }
+            if (shown == 1) display_headless_resize(36, 16);
+            if (shown == 2) {
+                g_state.mode_text[0] = 0;
+                g_state.own_keyprint[0] = 0;
+            }
+            display_press(DISPLAY_KEY_SOFT_LEFT);
+            display_type("6");  // Menu > About
+            return true;
+        });
+        state.script.add([](void*) {
+            if (display_find("Kivo 0.05") < 0) return false;
+            grids[shown++] = grid_text();
+            display_press(DISPLAY_KEY_ACTION);
+            return true;
+        });
+        state.script.add([](void*) { return display_find("Kivo 0.05") < 0; });
+    }
+    state.script.add(close_main);
+    EXPECT_EQ(run_main(), 0);
+    EXPECT_NE(grids[0].find("mode: passive: the hub sees 203.0.113.5, not this machine"), std::string::npos) << grids[0];
+    EXPECT_NE(grids[0].find("TLS keyprint: " + keyprint), std::string::npos) << grids[0];
+    // On the phone the lines wrap, and the last of the keyprint is still in view.
+    EXPECT_NE(grids[1].find("| 203.0.113.5, not this machine"), std::string::npos) << grids[1];
+    EXPECT_EQ(std::count(grids[1].begin(), grids[1].end(), 'Q'), 52) << "the keyprint cut\n" << grids[1];
+    EXPECT_NE(grids[2].find("mode: not connected"), std::string::npos) << grids[2];
+    EXPECT_EQ(grids[2].find("keyprint"), std::string::npos) << grids[2];
 }
 
 TEST_F(MainScreen, ClearChatRemovesTheBanner) {

@@ -527,4 +527,88 @@ TEST_F(SettingsScreen, NewNickWhileConnectedSaysItCountsFromTheNextConnect) {
     g_state.hub_phase = HUB_OFFLINE;
 }
 
+// Active mode's fields on the phone's own 36x16: every row of the screen
+// fits, the mode and ports in force are shown (0, any free port, as an empty
+// field), and OK stores what was chosen.
+TEST_F(SettingsScreen, ActiveModeFieldsFitThePhoneAndOkStoresThem) {
+    SessionSettings& s = g_state.settings;
+    s.connect_mode = MODE_ACTIVE;
+    s.listen_port = 4120;
+    s.download_slots = 3;
+    display_headless_resize(36, 16);
+    static std::string shown;
+    state.script.add([](void*) {
+        if (display_find("[4120") < 0) return false;
+        shown = grid_text();
+        control_send(run->screen, ID_SETTINGS_MODE, CB_SETCURSEL, 2, 0);  // Passive
+        control_set_text(run->screen, ID_SETTINGS_LISTEN_PORT, u"");
+        control_set_text(run->screen, ID_SETTINGS_TLS_PORT, u"65535");
+        control_set_text(run->screen, ID_SETTINGS_EXTERNAL, u"203.0.113.5");
+        return press_ok(nullptr);
+    });
+    run_settings();
+    for (const char* text : {"Hub", "At once   [3", "Mode      [Active", "Port [4120", "TLS port  [", "Ext. IP", "OK"})
+        EXPECT_NE(shown.find(text), std::string::npos) << text << " not on\n" << shown;
+    EXPECT_EQ(s.connect_mode, MODE_PASSIVE);
+    EXPECT_EQ(s.listen_port, 0);
+    EXPECT_EQ(s.tls_port, 65535);
+    EXPECT_STREQ(s.external_address, "203.0.113.5");
+}
+
+// A port outside 1-65535, a TLS port equal to the port, an address that is
+// no dotted IPv4: each says so and the screen stays, nothing stored, not
+// even the fields that were right; CANCEL then leaves the settings as they were.
+TEST_F(SettingsScreen, BadPortsOrAddressStoreNothingAndSaySo) {
+    SessionSettings& s = g_state.settings;
+    s.listen_port = 5000;
+    s.tls_port = 5001;
+    strcpy(s.external_address, "198.51.100.7");
+    u16_copy(s.download_folder, DOWNLOAD_FOLDER_UNITS, u"/kept");
+    const SessionSettings before = s;
+    struct Case {
+        const char16_t *port, *tls, *address;
+        const char* says;
+    };
+    static const Case cases[] = {
+        {u"0", u"", u"", "the port is 1 to 65535"},
+        {u"41 20", u"", u"", "the port is 1 to 65535"},
+        {u"", u"-1", u"", "the TLS port is 1 to 65535"},
+        {u"4120", u"4120", u"", "must differ from the port"},
+        {u"4120", u"4121", u"203.0.113", "not a dotted IPv4"},
+        {u"", u"", u"203.0.113.256", "not a dotted IPv4"},
+    };
+    static int phase;
+    phase = 0;
+    state.script.add([](void*) {
+        const int n = (int)(sizeof cases / sizeof cases[0]);
+        if (phase / 2 >= n) return true;
+        const Case& c = cases[phase / 2];
+        if (phase % 2 == 0) {
+            if (phase > 0 && display_find(cases[phase / 2 - 1].says) >= 0) return false;
+            control_set_text(run->screen, ID_SETTINGS_LISTEN_PORT, c.port);
+            control_set_text(run->screen, ID_SETTINGS_TLS_PORT, c.tls);
+            control_set_text(run->screen, ID_SETTINGS_EXTERNAL, c.address);
+            control_set_text(run->screen, ID_SETTINGS_NICK, u"other");
+            control_set_text(run->screen, ID_SETTINGS_FOLDER, u"/elsewhere");
+            control_send(run->screen, ID_SETTINGS_MODE, CB_SETCURSEL, 1, 0);
+            phase++;
+            return press_ok(nullptr) && false;
+        }
+        if (display_find(c.says) < 0) return false;
+        display_press(DISPLAY_KEY_ACTION);
+        phase++;
+        return false;
+    });
+    state.script.add([](void*) {
+        if (display_find("not a dotted IPv4") >= 0) return false;
+        run->still_open = display_find("Settings") >= 0;
+        return press_cancel(nullptr);
+    });
+    run_settings();
+    EXPECT_EQ(phase, 12) << "each bad value said so";
+    EXPECT_TRUE(state.still_open);
+    EXPECT_EQ(memcmp(&before, &s, sizeof s), 0) << "a refused OK or CANCEL stored something";
+    EXPECT_EQ(std::u16string(s.download_folder), u"/kept");
+}
+
 }  // namespace
