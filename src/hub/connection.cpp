@@ -55,6 +55,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "hub/active_mode.h"
 #include "hub/dispatch.h"
 #include "protocol/hub_messages.h"
 #include "protocol/lock_to_key.h"
@@ -255,6 +256,10 @@ void login_finished(WPARAM index, LPARAM generation) {
     }
     timer_set(g_state.main_window, KEEPALIVE_TIMER, KEEPALIVE_MS);
     hub_note(u"connected to %S");
+    // Whether peers can reach Kivo: decided from this connection (and from
+    // the hub's $UserIP, when it comes), and announced when active.
+    g_state.hub_user_ip_be = 0;
+    active_mode_decide();
     // An nmdcs:// address without its keyprint takes any certificate: the
     // one seen is shown once, so that the person can pin it.
     if (tls && run.keyprint[0] == '\0' && run.tls_login.seen[0] != '\0') {
@@ -399,6 +404,8 @@ void hub_close() {
     if (g_state.hub_phase == HUB_ONLINE) g_state.hub_phase = HUB_OFFLINE;
     // Nobody is known to be on a hub one is not on.
     user_table_empty();
+    g_state.hub_user_ip_be = 0;
+    active_mode_decide();
     if (ended) repaint_request(g_state.main_window);
 }
 

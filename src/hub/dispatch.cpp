@@ -29,6 +29,7 @@
 
 #include <cstring>
 
+#include "hub/active_mode.h"
 #include "hub/chat.h"
 #include "hub/connection.h"
 #include "hub/queue.h"
@@ -94,6 +95,7 @@ const HubRoute HUB_ROUTES[] = {
     {"$HubIsFull", hub_take_hub_is_full},
     {"$ForceMove", hub_take_force_move},
     {"$HubName", route_hub_name},
+    {"$UserIP ", hub_take_user_ip},
 };
 
 int route_hub_message(char* message) {

@@ -14,9 +14,11 @@
 #include <cstring>
 
 #include "config/queue_file.h"
+#include "hub/active_mode.h"
 #include "hub/connection.h"
 #include "hub/file_lists.h"
 #include "hub/users.h"
+#include "protocol/hub_messages.h"
 #include "protocol/message_builder.h"
 #include "transfer/download.h"
 #include "transfer/local_file.h"
@@ -25,6 +27,8 @@ namespace {
 
 // "$RevConnectToMe " + own nick + " " + peer nick + "|".
 constexpr int REV_CONNECT_BYTES = 16 + (HUB_NICK_BYTES - 1) + 1 + (RESULT_NICK_BYTES - 1) + 1 + 1;
+// "$ConnectToMe " + the peer's nick + " " + "<ip>:<port>" + "S|" + NUL.
+constexpr int CONNECT_TO_ME_BYTES = 13 + (RESULT_NICK_BYTES - 1) + 1 + ACTIVE_ADDRESS_BYTES - 1 + 2 + 1;
 // queue.xml is written at most this often while the queue changes.
 constexpr uint64_t SAVE_EVERY_MS = 1000;
 constexpr int NOTE_BYTES = 300;
@@ -126,6 +130,17 @@ void take_end(QueueEntry& entry, const DownloadJob& job, DownloadEnd end) {
         return;
     }
     queue_text_set(&entry, QUEUE_ERROR, job.detail);
+    if (end == END_REFUSED && strstr(job.detail, "Secure connection required") != nullptr) {
+        // The user serves only over TLS: asked on the TLS listener from now
+        // on, at once (a hub may hide that he does TLS).
+        int user = find_user(job.nick);
+        if (user >= 0 && g_state.active && g_state.users[user].needs_tls == 0) {
+            g_state.users[user].needs_tls = 1;
+            entry.state = QUEUE_WAITING;
+            entry.retry_ms = 0;
+            return;
+        }
+    }
     switch (end) {
     case END_STOPPED:
         entry.state = QUEUE_PAUSED;
@@ -268,7 +283,7 @@ int start_entry(QueueEntry& entry, int job) {
     if (!to_hub_text(entry.encoding, queue_text(&entry, QUEUE_NICK), j.nick, RESULT_NICK_BYTES)) return 0;
     int user = find_user(j.nick);
     if (user < 0 || job_has_user(j.nick, entry.kind)) return 0;
-    if (g_state.users[user].mode == USER_MODE_PASSIVE) {
+    if (g_state.users[user].mode == USER_MODE_PASSIVE && !g_state.active) {
         char note[NOTE_BYTES];
         snprintf(note, NOTE_BYTES, " ::download failed:: %s%s", j.nick, PASSIVE_TOO);
         chatlog_append_line(note);
@@ -289,11 +304,17 @@ int start_entry(QueueEntry& entry, int job) {
     j.entry_id = entry.id;
     j.detail[0] = 0;
     j.final_name[0] = 0;
+    // Active: the peer connects to Kivo, to the TLS listener when it does
+    // TLS or requires it; passive: the peer is asked to be connected to.
+    bool active = g_state.active != 0;
+    bool tls = active && download_tls_offered() && g_state.tls_listen_socket > 0 &&
+               ((g_state.users[user].flag & USER_FLAG_TLS) != 0 || g_state.users[user].needs_tls != 0);
+    j.asked_active = (uint8_t)(!active ? 0 : tls ? 2 : 1);
     if (!download_request(job)) return 0;
     entry.state = QUEUE_RUNNING;
     entry.tries++;
     changed();
-    if (!send_rev_connect(j.nick)) {
+    if (!(active ? send_connect_to_me(j.nick, tls) : send_rev_connect(j.nick))) {
         // Nobody was asked: no $ConnectToMe will come for this request.
         withdraw(job);
         j.entry_id = 0;
@@ -380,6 +401,15 @@ int send_rev_connect(const char* peer_nick) {
     if (m.overflow || g_state.hub_socket <= 0) return 0;
     // A send that fails (the hub closed, its close only noted) has asked nobody.
     return hub_send(message, m.length) ? 1 : 0;
+}
+
+int send_connect_to_me(const char* peer_nick, bool tls) {
+    char address[ACTIVE_ADDRESS_BYTES];
+    char message[CONNECT_TO_ME_BYTES];
+    if (g_state.hub_socket <= 0 || !active_mode_address(tls, address, ACTIVE_ADDRESS_BYTES)) return 0;
+    int length = build_connect_to_me(peer_nick, address, tls, message, CONNECT_TO_ME_BYTES);
+    if (length < 0) return 0;
+    return hub_send(message, length) ? 1 : 0;
 }
 
 int queue_add(const char* nick, const char* path, const char* name, const char* tth, uint64_t size,

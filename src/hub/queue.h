@@ -35,6 +35,9 @@ constexpr uint64_t QUEUE_RETRY_LAST_MS = 600000;
 // Sends "$RevConnectToMe <own nick> <peer nick>|" to the hub (hub_send).
 // Returns 1 when it was sent or kept to be sent, else 0.
 int send_rev_connect(const char* peer_nick);
+// "$ConnectToMe <peer> <own ip>:<port>|" (active mode), the TLS listener's
+// port marked S when tls. 1 when it went to the hub, 0 when it could not.
+int send_connect_to_me(const char* peer_nick, bool tls);
 
 // Adds an entry (texts in the given encoding, never Auto) at the queue's
 // end, waiting. Returns its index, or -1 with a note: the queue is full, the

@@ -14,11 +14,13 @@
 // it costs one pass).
 //
 // Reaches g_state: the results and their count, result_view, search_phase,
-// search_window, the nick, hub_socket, the TrafficCounters.
+// search_window, the nick, hub_socket, the TrafficCounters, and what a
+// search lets through of the UDP port (search_sent_ms, udp_results_taken).
 #include "hub/search.h"
 
 #include <cstring>
 
+#include "hub/active_mode.h"
 #include "hub/connection.h"
 #include "protocol/hub_messages.h"
 #include "state/client_state.h"
@@ -91,8 +93,12 @@ void search_send(const char* words) {
     g_state.result_view.count = 0;
     g_state.search_phase = SEARCH_WAITING;
     char message[SEARCH_MESSAGE_BYTES];
-    int length = build_search_message(g_state.hub_nick, words, message, SEARCH_MESSAGE_BYTES);
+    char udp[ACTIVE_ADDRESS_BYTES];
+    bool active = active_mode_udp_address(udp, ACTIVE_ADDRESS_BYTES);
+    int length = build_search_message(g_state.hub_nick, words, message, SEARCH_MESSAGE_BYTES, active ? udp : nullptr);
     if (length <= 0) return;
+    g_state.search_sent_ms = monotonic_ms();
+    g_state.udp_results_taken = 0;
     // Not connected, the search goes nowhere and still counts as sent.
     if (!hub_send(message, length)) traffic_add_sent((uint32_t)length);
 }
@@ -106,6 +112,18 @@ void search_result_take(char* message) {
     g_state.result_count = r + 1;
     view_add(r);
     if (g_state.search_window != 0) send_message(g_state.search_window, WM_RESULT_ADDED, (WPARAM)r, 0);
+}
+
+void search_take_datagram(char* datagram, int length) {
+    uint64_t now = monotonic_ms();
+    if (g_state.search_sent_ms == 0 || now - g_state.search_sent_ms > SEARCH_UDP_WINDOW_MS) return;
+    if (g_state.udp_results_taken >= SEARCH_UDP_RESULTS) return;
+    // One message, closed by its '|' and holding no other.
+    if (length < 5 || memcmp(datagram, "$SR ", 4) != 0 || datagram[length - 1] != '|') return;
+    if (memchr(datagram, '|', (size_t)(length - 1)) != nullptr || memchr(datagram, 0, (size_t)length) != nullptr) return;
+    g_state.udp_results_taken++;
+    datagram[length - 1] = 0;
+    search_result_take(datagram);
 }
 
 void result_view_rebuild() {

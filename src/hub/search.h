@@ -1,8 +1,9 @@
-// Passive search: the $Search the client sends and the $SR results the hub
-// relays back.
+// Search: the $Search the client sends and the $SR results that come back.
 //
-// A search asks the hub to relay the answers ("Hub:" + own nick), since the
-// client never accepts connections. Each relayed $SR becomes the next row of
+// Passive, a search asks the hub to relay the answers ("Hub:" + own nick);
+// active, it names Kivo's UDP port ("<ip>:<port>"), and peers send their
+// answers there as datagrams (the hub still relays those of passive peers).
+// Each $SR, through the hub or a datagram, becomes the next row of
 // g_state.results (rows are appended in order and only a new search removes
 // them), and the open results screen is told of it at once.
 #pragma once
@@ -26,6 +27,16 @@ void search_send(const char* words);
 // and sent to the results screen while one is open. Dropped when all rows
 // are in use.
 void search_result_take(char* message);
+
+// Datagrams are taken for a while after a search, and only so many of them:
+// anyone can send them, and none is wanted without a search.
+constexpr uint64_t SEARCH_UDP_WINDOW_MS = 60000;
+constexpr uint32_t SEARCH_UDP_RESULTS = 1000;
+// One datagram that came to the UDP port (length bytes, not terminated; the
+// buffer has room for one more byte): a "$SR ...|" taken as one from the
+// hub, while a search is recent and it has not had its count. Anything else
+// is dropped.
+void search_take_datagram(char* datagram, int length);
 
 // Makes the ResultView anew from the stored rows, in its order, for code
 // that wrote rows directly (tests that lay out a table).

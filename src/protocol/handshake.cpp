@@ -162,6 +162,28 @@ GreetingStatus parse_peer_greeting(const char* text, int length, const char* job
     return GREETING_OK;
 }
 
+IncomingStatus parse_incoming_greeting(const char* text, int length, char* nick, int nick_bytes) {
+    if (nick_bytes > 0) nick[0] = '\0';
+    if (length <= 0) return INCOMING_MORE;
+    constexpr char HEAD[] = "$MyNick ";
+    constexpr int HEAD_BYTES = 8;
+    int compared = length < HEAD_BYTES ? length : HEAD_BYTES;
+    if (memcmp(text, HEAD, (size_t)compared) != 0) return INCOMING_MALFORMED;
+    if (memchr(text, '\0', (size_t)length) != nullptr) return INCOMING_MALFORMED;
+    const char* nick_bar = (const char*)memchr(text + compared, '|', (size_t)(length - compared));
+    if (nick_bar == nullptr) return length - HEAD_BYTES >= nick_bytes ? INCOMING_MALFORMED : INCOMING_MORE;
+    int nick_length = (int)(nick_bar - text) - HEAD_BYTES;
+    if (nick_length <= 0 || nick_length >= nick_bytes) return INCOMING_MALFORMED;
+    int lock = (int)(nick_bar - text) + 1;
+    constexpr char LOCK[] = "$Lock ";
+    int lock_seen = length - lock < 6 ? length - lock : 6;
+    if (memcmp(text + lock, LOCK, (size_t)lock_seen) != 0) return INCOMING_MALFORMED;
+    if (memchr(text + lock, '|', (size_t)(length - lock)) == nullptr) return INCOMING_MORE;
+    memcpy(nick, text + HEAD_BYTES, (size_t)nick_length);
+    nick[nick_length] = '\0';
+    return INCOMING_OK;
+}
+
 LengthStatus parse_length_reply(const char* text, int length, uint64_t* total, int* message_length) {
     *total = 0;
     *message_length = 0;

@@ -78,6 +78,22 @@ struct PeerGreeting {
 // first "$Lock" message, up to and including its '|'.
 GreetingStatus parse_peer_greeting(const char* text, int length, const char* job_nick, PeerGreeting* out);
 
+// --- An incoming connection's first words ------------------------------------
+// A peer that connects to Kivo's listener (answering Kivo's $ConnectToMe)
+// speaks first: "$MyNick <nick>|$Lock <lock> Pk=<id>|". Kivo answers with its
+// own greeting (build_greeting); the peer then sends its $Supports,
+// $Direction and $Key, after which the exchange goes on as when Kivo connects:
+// the peer's words from "$MyNick" to "$Key" read as one greeting
+// (parse_peer_greeting).
+enum IncomingStatus {
+    INCOMING_OK = 0,
+    INCOMING_MORE,       // no complete lock message yet: more data could complete it
+    INCOMING_MALFORMED,  // not "$MyNick <nick>|$Lock ...|", an empty or overlong nick, a NUL
+};
+// text holds length received bytes (need not be terminated). On INCOMING_OK
+// the nick (terminated, at most nick_bytes - 1 bytes) is in nick.
+IncomingStatus parse_incoming_greeting(const char* text, int length, char* nick, int nick_bytes);
+
 // --- Length reply ---------------------------------------------------------------
 enum LengthStatus {
     LENGTH_OK = 0,

@@ -115,6 +115,26 @@ int nmdc_unescape(char* text) {
     return out;
 }
 
+int build_my_info(const char* nick, const char* share, bool tls_transfers, bool active, char* out, int out_bytes) {
+    MessageBuilder m = message_begin(out, out_bytes);
+    message_add(&m, "$MyINFO $ALL ");
+    message_add(&m, nick);
+    // Description and tag, the fixed blank, the connection "Modem" with its
+    // flag byte, then the contact text and the share size. The flag byte has
+    // always been a blank (0x20) and hubs relay it as it is; TLS transfers
+    // add bit 0x10 ("0", 0x30) and keep the blank's bit, so a peer or hub
+    // that reads the other bits of the byte sees what it always saw. M:A
+    // tells peers that Kivo takes their connections (it sends $ConnectToMe).
+    message_add(&m, active ? " pelmark<Vantoric V:0.05,M:A,H:0/1/0,S:20>$ $Modem"
+                           : " pelmark<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem");
+    message_add(&m, tls_transfers ? "0$" : " $");
+    message_add(&m, HUB_CONTACT_TEXT);
+    message_add(&m, "$");
+    message_add(&m, share);
+    message_add(&m, "$|");
+    return message_finish(&m);
+}
+
 int build_login_block(const char* key_text, const char* nick, const char* share, bool tls_transfers, char* out,
                       int out_bytes) {
     MessageBuilder m = message_begin(out, out_bytes);
@@ -123,20 +143,17 @@ int build_login_block(const char* key_text, const char* nick, const char* share,
     if (key_text != nullptr) message_add(&m, key_text);
     message_add(&m, "$ValidateNick ");
     message_add(&m, nick);
-    message_add(&m, "|$Version 1,0091|$GetNickList|$MyINFO $ALL ");
-    message_add(&m, nick);
-    // Description and tag, the fixed blank, the connection "Modem" with its
-    // flag byte, then the contact text and the share size. The flag byte has
-    // always been a blank (0x20) and hubs relay it as it is; TLS transfers
-    // add bit 0x10 ("0", 0x30) and keep the blank's bit, so a peer or hub
-    // that reads the other bits of the byte sees what it always saw.
-    message_add(&m, " pelmark<Vantoric V:0.05,M:P,H:0/1/0,S:20>$ $Modem");
-    message_add(&m, tls_transfers ? "0$" : " $");
-    message_add(&m, HUB_CONTACT_TEXT);
-    message_add(&m, "$");
-    message_add(&m, share);
-    message_add(&m, "$|");
-    return message_finish(&m);
+    message_add(&m, "|$Version 1,0091|$GetNickList|");
+    // The login announces passive mode: whether Kivo can be active is known
+    // once the hub has been reached (hub/active_mode.h sends M:A then).
+    int head = message_finish(&m);
+    if (head < 0) return -1;
+    int info = build_my_info(nick, share, tls_transfers, false, out + head, out_bytes - head);
+    if (info < 0) {
+        out[0] = '\0';
+        return -1;
+    }
+    return head + info;
 }
 
 int build_chat_message(const char* input, const char* own_nick, char* out, int out_bytes) {
@@ -183,15 +200,54 @@ int private_sender(const char* message, char* out, int out_bytes) {
     return text_copy_n(out, out_bytes, message + from, end);
 }
 
-int build_search_message(const char* nick, const char* words, char* out, int out_bytes) {
+int build_search_message(const char* nick, const char* words, char* out, int out_bytes,
+                         const char* udp_address) {
     MessageBuilder m = message_begin(out, out_bytes);
-    message_add(&m, "$Search Hub:");
-    message_add(&m, nick);
+    if (udp_address != nullptr) {
+        message_add(&m, "$Search ");
+        message_add(&m, udp_address);
+    } else {
+        message_add(&m, "$Search Hub:");
+        message_add(&m, nick);
+    }
     message_add(&m, " F?T?0?1?");  // no size limit, size is a maximum, size 0, any type
     add_escaped(&m, words, true);
     message_add(&m, "|");
     int length = message_finish(&m);
     return length < 0 ? 0 : length;  // a cut message would lose its '|': nothing is sent
+}
+
+int build_connect_to_me(const char* nick, const char* address, bool tls, char* out, int out_bytes) {
+    MessageBuilder m = message_begin(out, out_bytes);
+    message_add(&m, "$ConnectToMe ");
+    message_add(&m, nick);
+    message_add(&m, " ");
+    message_add(&m, address);
+    message_add(&m, tls ? "S|" : "|");
+    return message_finish(&m);
+}
+
+int parse_user_ip(const char* message, const char* own_nick, uint32_t* address_be) {
+    *address_be = 0;
+    if (strncmp(message, "$UserIP ", 8) != 0) return 0;
+    // "<nick> <ip>" pairs, separated by "$$" (a hub may close the list with one).
+    const char* p = message + 8;
+    size_t own = strlen(own_nick);
+    while (*p != '\0') {
+        const char* end = strstr(p, "$$");
+        size_t pair = end != nullptr ? (size_t)(end - p) : strlen(p);
+        if (pair > own && strncmp(p, own_nick, own) == 0 && p[own] == ' ') {
+            char dotted[16];
+            size_t length = pair - own - 1;
+            if (length == 0 || length >= sizeof dotted) return 0;
+            memcpy(dotted, p + own + 1, length);
+            dotted[length] = '\0';
+            return ipv4_text_take(dotted, address_be);
+        }
+        if (end == nullptr) break;
+        p = end + 2;
+    }
+    return 0;
 }
 
 int build_my_pass(const char* password, char* out, int out_bytes) {

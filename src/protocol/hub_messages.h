@@ -18,6 +18,22 @@ constexpr int LOGIN_BLOCK_BYTES = 1000;  // at most 999 characters and the NUL
 int build_login_block(const char* key_text, const char* nick, const char* share, bool tls_transfers, char* out,
                       int out_bytes);
 
+// "$MyINFO $ALL <nick> <description and tag>$ $Modem<flag>$$<share>$|": the
+// tag says M:A when active, else M:P; the flag byte announces TLS transfers
+// (bit 0x10) when tls_transfers is set. Returns its length, or -1 (nothing
+// cut) when it does not fit.
+int build_my_info(const char* nick, const char* share, bool tls_transfers, bool active, char* out, int out_bytes);
+
+// "$ConnectToMe <nick> <address>|", address "<ip>:<port>", with an 'S' after
+// the port when tls (the port is the TLS listener's). Returns its length, or
+// -1 when it does not fit.
+int build_connect_to_me(const char* nick, const char* address, bool tls, char* out, int out_bytes);
+
+// The address a hub's "$UserIP <nick> <ip>[$$<nick> <ip>...]" (its '|'
+// removed) gives for own_nick, in *address_be (network order). Returns 1, or
+// 0 (*address_be 0) when the message names no valid IPv4 address for it.
+int parse_user_ip(const char* message, const char* own_nick, uint32_t* address_be);
+
 // Chat, private messages and search words write '|' as "&#124;", '$' as
 // "&#36;" and a '&' that would start one of these three as "&amp;"; one
 // character becomes at most six.
@@ -65,15 +81,19 @@ int private_sender(const char* message, char* out, int out_bytes);
 // bytes in the hub's encoding.
 constexpr int SEARCH_TEXT_UNITS = 200;
 constexpr int SEARCH_WORDS_BYTES = 3 * (SEARCH_TEXT_UNITS - 1) + 1;
-// "$Search Hub:" (12) + nick + " F?T?0?1?" (9) + the words escaped + "|" + NUL.
+// "$Search Hub:" (12) + nick + " F?T?0?1?" (9) + the words escaped + "|" + NUL
+// (an active search's "<ip>:<port>" is shorter than "Hub:" and a nick).
 constexpr int SEARCH_MESSAGE_BYTES =
     12 + (HUB_NICK_BYTES - 1) + 9 + ESCAPED_BYTES_PER_BYTE * (SEARCH_WORDS_BYTES - 1) + 1 + 1;
 
 // Builds "$Search Hub:<nick> F?T?0?1?<words>|" into out, the words escaped
-// and every blank of them sent as '$'. Returns the message's length, or 0 (out
+// and every blank of them sent as '$'; with udp_address ("<ip>:<port>", at
+// most 21 bytes), the active form "$Search <ip>:<port> ...", whose results
+// peers send there as datagrams. Returns the message's length, or 0 (out
 // empty) when it would not fit in out_bytes with its terminator: a cut
 // message would lose its closing '|'.
-int build_search_message(const char* nick, const char* words, char* out, int out_bytes);
+int build_search_message(const char* nick, const char* words, char* out, int out_bytes,
+                         const char* udp_address = nullptr);
 
 // "$MyPass <password>|": the answer to the hub's $GetPass, the password as it
 // stands. Returns its length, or -1 (out emptied) when it does not fit or

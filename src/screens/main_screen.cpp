@@ -35,6 +35,7 @@
 // chat_message_length.
 #include "screens/main_screen.h"
 
+#include "hub/active_mode.h"
 #include "hub/chat.h"
 #include "hub/connection.h"
 #include "hub/dispatch.h"
@@ -224,6 +225,8 @@ intptr_t main_screen_open(Window screen) {
     // The queue's turns come from this screen's timer, which runs while
     // entries wait or run.
     timer_set(screen, QUEUE_TIMER, QUEUE_LOOK_MS);
+    // The listeners of active mode need the screen for their events.
+    active_mode_settings_changed();
     // A hub given at start: Connect runs from the loop, as the menu's would,
     // once the screen is up.
     if (g_state.connect_at_start != 0) {
@@ -259,7 +262,12 @@ intptr_t main_screen_other(Window screen, uint32_t message, WPARAM wparam, LPARA
         return TRUE;
     }
     if (message == WM_DOWNLOAD_ENDED || (message == WM_TIMER && wparam == QUEUE_TIMER)) {
+        if (message == WM_TIMER) active_mode_tick();
         queue_look(screen);
+        return TRUE;
+    }
+    if (message == WM_ACTIVE_SOCKET) {
+        active_mode_socket_event(wparam, lparam);
         return TRUE;
     }
     return main_screen_hub_message(message, wparam, lparam);

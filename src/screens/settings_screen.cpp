@@ -51,6 +51,7 @@
 #include "config/favorites.h"
 #include "config/hub_address.h"
 #include "config/settings_file.h"
+#include "hub/active_mode.h"
 #include "hub/queue.h"
 #include "resources/ids.h"
 #include "screens/screen_table.h"
@@ -356,7 +357,9 @@ void command_ok(Window screen) {
         chatlog_append_note(u"the new nick is used from the next Connect");
     }
     settings_save(g_state.settings_path);
-    // active mode: listeners follow the new settings here
+    // The listeners follow the mode and ports at once; the mode in force
+    // is decided again (and told to the hub when it changed).
+    active_mode_settings_changed();
     queue_places_choose();
     dialog_end(screen, 0);
 }

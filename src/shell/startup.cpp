@@ -251,6 +251,8 @@ void prepare_client_state(const char16_t* executable_path) {
     // parts when their users are on the hub.
     queue_places_choose();
     queue_file_load(g_state.queue_path);
+    // Active mode keeps its TLS certificate in the config folder.
+    user_config_folder(CONFIG_FOLDER_NAME, g_state.identity_folder, SETTINGS_PATH_UNITS);
 }
 
 void start_hub_take(const HubAddress* hub) {

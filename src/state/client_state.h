@@ -645,6 +645,9 @@ struct ClientState {
     uint32_t own_address_be;    // what $ConnectToMe and $Search name, network order
     uint32_t hub_user_ip_be;    // what the hub's $UserIP said of the own nick, 0 none
     char own_keyprint[TLS_KEYPRINT_BYTES];  // the TLS listener's certificate, empty: none
+    // Kivo's config folder, where its TLS certificate is kept; start-up names
+    // it. Empty: no folder of its own, so nothing listens (passive).
+    char16_t identity_folder[SETTINGS_PATH_UNITS];
     // Incoming connections before their $MyNick (atomic; at most
     // INCOMING_HANDSHAKES).
     uint8_t handshakes;

@@ -4,7 +4,10 @@
 #include "state/text_scan.h"
 
 #include <cassert>
+#include <cstdio>
 #include <cstring>
+
+#include "platform/platform.h"
 
 int find_bar(const char* text) {
     int i = 0;
@@ -129,4 +132,12 @@ int ipv4_text_take(const char* text, uint32_t* address_be) {
     // The bytes in the order they stand in the text are network order.
     if (address_be != nullptr) memcpy(address_be, parts, 4);
     return 1;
+}
+
+int ipv4_text(uint32_t address_be, char* dst, int dst_bytes) {
+    unsigned char b[4];
+    memcpy(b, &address_be, 4);
+    char text[16];
+    snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return text_copy(dst, dst_bytes, text);
 }

@@ -54,3 +54,7 @@ int port_text_take(const char* text, uint16_t* port);
 // else. 1 with the address in network order in *address_be (may be null),
 // else 0.
 int ipv4_text_take(const char* text, uint32_t* address_be);
+
+// The dotted text of an address in network byte order ("255.255.255.255"
+// needs 16 bytes); cut to dst_bytes. Returns the length written.
+int ipv4_text(uint32_t address_be, char* dst, int dst_bytes);

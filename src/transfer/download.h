@@ -38,6 +38,20 @@ void download_take_connect(const char* message);
 // The worker's thread body; the argument is its DownloadJob.
 void download_worker(void* job);
 
+// Incoming connections (active mode): at most this many at a time before
+// their $MyNick is in, each given INCOMING_HANDSHAKE_MS for all of it (the
+// TLS handshake included) and at most HANDSHAKE_RECEIVE_BYTES - 1 bytes.
+constexpr int INCOMING_HANDSHAKES = 8;
+constexpr int INCOMING_HANDSHAKE_MS = 15000;
+// A connection accepted on a listener (tls: the TLS listener's), from a peer
+// answering Kivo's $ConnectToMe (UI thread). The peer speaks first; its
+// $MyNick must name the user of a job whose $ConnectToMe waits for it, and
+// that job's worker then goes on with this connection. Closed at once when
+// no such request waits or INCOMING_HANDSHAKES already run; closed after its
+// greeting when the nick names nobody Kivo asked. Kivo never connects
+// anywhere because of what arrives here.
+void download_take_incoming(int socket, bool tls);
+
 // Whether the client offers TLS transfers (the $MyINFO flag bit 0x10): the
 // build speaks TLS and the settings do not switch it off. Either way a
 // $ConnectToMe whose port is marked S is answered over TLS only.

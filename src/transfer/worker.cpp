@@ -38,6 +38,7 @@
 // silence limit, the download and parts folders (copied at start),
 // main_window, the ChatLog, the TrafficCounters and the settings' TLS switch
 // (download_tls_offered, on the UI thread).
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -73,6 +74,9 @@ struct WorkerHandover {
 static_assert(DOWNLOAD_FOLDER_UNITS + 1 + QUEUE_NAME_BYTES + 16 + TTH_TEXT_BYTES + 8 <= LOCAL_NAME_UNITS,
               "a part's name fits beside the longest download folder");
 WorkerHandover g_handovers[DOWNLOAD_JOBS];
+
+void hand_over(int job);
+void worker_not_started(int job);
 
 struct DownloadNote {
     DownloadEnd end;
@@ -201,8 +205,7 @@ DownloadEnd receive_more(WorkerRun* run) {
 // Receives the peer's greeting, in as many receives as it takes; a greeting
 // that does not fit the reply buffer is malformed.
 DownloadEnd receive_greeting(WorkerRun* run, PeerGreeting* greeting) {
-    run->reply_length = 0;
-    GreetingStatus status = GREETING_NO_NICK_BAR;
+    GreetingStatus status = parse_peer_greeting(run->reply, run->reply_length, job_of(run).nick, greeting);
     while (greeting_incomplete(status) && run->reply_length < HANDSHAKE_RECEIVE_BYTES - 1) {
         int had = run->reply_length;
         DownloadEnd end = receive_more(run);
@@ -292,7 +295,14 @@ bool claim_by_greeting(WorkerRun* run) {
     download_lock();
     for (int other = 0; other < DOWNLOAD_JOBS && !claimed; other++) {
         // Only a request of the same kind: the handover's folders are the kind's.
-        if (other == run->job || !download_requested(other) || g_state.jobs[other].kind != job_of(run).kind) continue;
+        // Only a request of the same kind, asked the same way: the handover's
+        // folders are the kind's, and a job asked with $ConnectToMe waits for
+        // its peer's connection, not a worker's.
+        const DownloadJob& candidate = g_state.jobs[other];
+        if (other == run->job || !download_requested(other) || candidate.kind != job_of(run).kind ||
+            candidate.asked_active != job_of(run).asked_active) {
+            continue;
+        }
         PeerGreeting greeting;
         if (parse_peer_greeting(run->reply, run->reply_length, g_state.jobs[other].nick, &greeting) != GREETING_OK) {
             continue;
@@ -318,6 +328,8 @@ DownloadEnd exchange_greetings(WorkerRun* run, PeerGreeting* greeting) {
     // The greeting is built in the reply buffer, which is free until the answer.
     int length = build_greeting(run->reply, HANDSHAKE_RECEIVE_BYTES, handover_of(run).own_nick);
     if (!send_counted(run, run->reply, length)) return END_SEND;
+    run->reply_length = 0;
+    run->reply[0] = 0;
     DownloadEnd end = receive_greeting(run, greeting);
     if (end != END_NICK || !claim_by_greeting(run)) return end;
     return parse_peer_greeting(run->reply, run->reply_length, job_of(run).nick, greeting) == GREETING_OK ? END_DONE
@@ -508,6 +520,8 @@ DownloadEnd start_tls(WorkerRun* run, const char* host) {
     return stopping(run) ? END_STOPPED : END_TLS;
 }
 
+DownloadEnd run_after_greeting(WorkerRun* run, const PeerGreeting& greeting);
+
 // The part is opened (and what it holds hashed) only once the peer has
 // greeted: until then the connection may turn out to be another job's.
 DownloadEnd run_download(WorkerRun* run, const char* request) {
@@ -531,10 +545,16 @@ DownloadEnd run_download(WorkerRun* run, const char* request) {
     PeerGreeting greeting;
     end = exchange_greetings(run, &greeting);
     if (end != END_DONE) return end;
+    return run_after_greeting(run, greeting);
+}
+
+// Once the peer has greeted as the job's user: the part, the request, the
+// file, its check and its name.
+DownloadEnd run_after_greeting(WorkerRun* run, const PeerGreeting& greeting) {
     if (!split_local_name(job_of(run).short_name, run->folders, QUEUE_NAME_BYTES, run->name, QUEUE_NAME_PART_BYTES)) {
         return END_NAME;
     }
-    end = open_part(run);
+    DownloadEnd end = open_part(run);
     if (end != END_DONE) return end;
     run->hashing = job_of(run).tth[0] != '\0';
     if (!ring_start(run->job, run->hashing)) {
@@ -646,7 +666,8 @@ void reset_run(WorkerRun* run, int job) {
     link_init(&run->link);
     run->file = FILE_INVALID;
     run->part_created = 0;
-    run->silence_ms = g_handovers[job].silence_ms;
+    // An incoming connection has no job until its peer has said its nick.
+    run->silence_ms = job >= 0 ? g_handovers[job].silence_ms : INCOMING_HANDSHAKE_MS;
     run->hashing = 0;
     run->offset = 0;
     run->received = 0;
@@ -665,11 +686,12 @@ bool is_connect_to_me(const char* message) {
     return strncmp(message, "$ConnectToMe ", 13) == 0;
 }
 
-// The requested job asked the longest ago, or -1.
+// The job asked with $RevConnectToMe the longest ago, or -1 (a job asked
+// with $ConnectToMe waits for its peer's connection, not the hub's message).
 int oldest_request() {
     int found = -1;
     for (int job = 0; job < DOWNLOAD_JOBS; job++) {
-        if (!download_requested(job)) continue;
+        if (!download_requested(job) || g_state.jobs[job].asked_active != 0) continue;
         if (found < 0 || g_state.jobs[job].requested_ms < g_state.jobs[found].requested_ms) found = job;
     }
     return found;
@@ -758,6 +780,17 @@ void download_take_connect(const char* message) {
     }
     DownloadJob& j = g_state.jobs[job];
     text_copy(j.connect_request, CONNECT_REQUEST_BYTES, message);
+    hand_over(job);
+    download_unlock();
+    if (!thread_start(download_worker, &j)) worker_not_started(job);
+}
+
+namespace {
+
+// Snapshots what the worker of a job reads from the UI's state, and moves
+// the job to connecting (under the jobs' lock).
+void hand_over(int job) {
+    DownloadJob& j = g_state.jobs[job];
     WorkerHandover& handover = g_handovers[job];
     text_copy(handover.own_nick, HUB_NICK_BYTES, g_state.hub_nick);
     handover.encoding = hub_encoding();
@@ -772,16 +805,19 @@ void download_take_connect(const char* message) {
     download_set_received(job, 0);
     download_set_total(job, 0);
     download_set_phase(job, DOWNLOAD_CONNECTING);
-    download_unlock();
-    if (!thread_start(download_worker, &j)) {
-        j.end = END_WORKER;
-        text_copy(j.detail, DOWNLOAD_DETAIL_BYTES, "cannot start worker");
-        download_set_outcome(job, DOWNLOAD_FAILED);
-        download_set_ended(job, 1);
-        download_set_phase(job, DOWNLOAD_IDLE);
-        chatlog_append_line(" ::download failed:: cannot start worker");
-    }
 }
+
+void worker_not_started(int job) {
+    DownloadJob& j = g_state.jobs[job];
+    j.end = END_WORKER;
+    text_copy(j.detail, DOWNLOAD_DETAIL_BYTES, "cannot start worker");
+    download_set_outcome(job, DOWNLOAD_FAILED);
+    download_set_ended(job, 1);
+    download_set_phase(job, DOWNLOAD_IDLE);
+    chatlog_append_line(" ::download failed:: cannot start worker");
+}
+
+}  // namespace
 
 void download_worker(void* job_record) {
     int job = (int)((DownloadJob*)job_record - g_state.jobs);
@@ -803,4 +839,141 @@ void download_worker(void* job_record) {
         reset_run(&run, job);
     }
     finish_download(&run, end);
+}
+
+namespace {
+
+// An accepted connection on its way to its thread: taken by the UI thread,
+// given back when its handshake ends (claimed by a job or closed).
+struct IncomingStart {
+    int socket;
+    uint8_t tls;
+    uint8_t busy;  // atomic
+};
+IncomingStart g_incoming[INCOMING_HANDSHAKES];
+
+IncomingStart* take_incoming_slot() {
+    for (IncomingStart& start : g_incoming) {
+        uint8_t expected = 0;
+        if (std::atomic_ref<uint8_t>(start.busy).compare_exchange_strong(expected, 1)) {
+            std::atomic_ref<uint8_t>(g_state.handshakes).fetch_add(1);
+            return &start;
+        }
+    }
+    return nullptr;
+}
+
+void give_incoming_slot(IncomingStart* start) {
+    std::atomic_ref<uint8_t>(g_state.handshakes).fetch_sub(1);
+    std::atomic_ref<uint8_t>(start->busy).store(0);
+}
+
+// The whole handshake of an incoming connection is bounded by one deadline.
+struct IncomingDeadline {
+    uint64_t until;
+};
+int incoming_overdue(void* deadline) { return monotonic_ms() >= ((const IncomingDeadline*)deadline)->until ? 1 : 0; }
+int left_ms(const IncomingDeadline* deadline) {
+    uint64_t now = monotonic_ms();
+    return now >= deadline->until ? 0 : (int)(deadline->until - now);
+}
+
+// Receives the peer's "$MyNick <nick>|$Lock ...|" into the run's reply
+// buffer (what follows stays there for the greeting's parse). True with the
+// nick; false when the peer said something else, too much, or too late.
+bool receive_incoming_nick(WorkerRun* run, IncomingDeadline* deadline, char* nick) {
+    run->reply_length = 0;
+    for (;;) {
+        int room = HANDSHAKE_RECEIVE_BYTES - 1 - run->reply_length;
+        if (room <= 0) return false;
+        int got = 0;
+        LinkWait wait = link_receive(&run->link, run->reply + run->reply_length, room, &got, left_ms(deadline),
+                                     incoming_overdue, deadline);
+        if (wait != LINK_DATA) return false;
+        traffic_add_received((uint32_t)got);
+        run->reply_length += got;
+        run->reply[run->reply_length] = 0;
+        IncomingStatus status = parse_incoming_greeting(run->reply, run->reply_length, nick, RESULT_NICK_BYTES);
+        if (status == INCOMING_OK) return true;
+        if (status == INCOMING_MALFORMED) return false;
+    }
+}
+
+// The job whose $ConnectToMe waits for this nick, handed over and
+// connecting; -1 when Kivo asked nobody by that nick.
+int claim_incoming(const char* nick) {
+    int found = -1;
+    download_lock();
+    for (int job = 0; job < DOWNLOAD_JOBS && found < 0; job++) {
+        const DownloadJob& j = g_state.jobs[job];
+        if (download_requested(job) && j.asked_active != 0 && strcmp(j.nick, nick) == 0) found = job;
+    }
+    if (found >= 0) hand_over(found);
+    download_unlock();
+    return found;
+}
+
+// The peer spoke first; Kivo's greeting answers it, and the peer's
+// $Supports, $Direction and $Key complete what it said: from there the
+// exchange is the same as on a connection Kivo made.
+DownloadEnd run_incoming(WorkerRun* run, bool tls) {
+    download_set_link(run->job, tls ? DOWNLOAD_LINK_TLS : DOWNLOAD_LINK_PLAIN);
+    if (!split_local_name(job_of(run).short_name, run->folders, QUEUE_NAME_BYTES, run->name, QUEUE_NAME_PART_BYTES)) {
+        return END_NAME;
+    }
+    DownloadEnd end = make_folders(run);
+    if (end != END_DONE) return end;
+    char greeting_text[HANDSHAKE_RECEIVE_BYTES];
+    int length = build_greeting(greeting_text, HANDSHAKE_RECEIVE_BYTES, handover_of(run).own_nick);
+    if (!send_counted(run, greeting_text, length)) return END_SEND;
+    PeerGreeting greeting;
+    end = receive_greeting(run, &greeting);
+    if (end != END_DONE) return end;
+    return run_after_greeting(run, greeting);
+}
+
+void incoming_worker(void* argument) {
+    IncomingStart* start = (IncomingStart*)argument;
+    bool tls = start->tls != 0;
+    WorkerRun run;
+    reset_run(&run, -1);
+    link_plain(&run.link, start->socket);
+    IncomingDeadline deadline = {monotonic_ms() + INCOMING_HANDSHAKE_MS};
+    char nick[RESULT_NICK_BYTES];
+    bool greeted = (!tls || link_accept_tls(&run.link, INCOMING_HANDSHAKE_MS, incoming_overdue, &deadline,
+                                            run.detail, DOWNLOAD_DETAIL_BYTES)) &&
+                   receive_incoming_nick(&run, &deadline, nick);
+    int job = greeted ? claim_incoming(nick) : -1;
+    give_incoming_slot(start);
+    if (job < 0) {
+        // Nobody Kivo asked: the connection ends without a word or a note.
+        link_close(&run.link);
+        return;
+    }
+    t_job = job;
+    run.job = job;
+    run.silence_ms = g_handovers[job].silence_ms;
+    finish_download(&run, run_incoming(&run, tls));
+}
+
+}  // namespace
+
+void download_take_incoming(int socket, bool tls) {
+    bool asked = false;
+    download_lock();
+    for (int job = 0; job < DOWNLOAD_JOBS; job++) {
+        asked = asked || (download_requested(job) && g_state.jobs[job].asked_active != 0);
+    }
+    download_unlock();
+    IncomingStart* start = asked ? take_incoming_slot() : nullptr;
+    if (start == nullptr) {
+        closesocket(socket);
+        return;
+    }
+    start->socket = socket;
+    start->tls = tls ? 1 : 0;
+    if (!thread_start(incoming_worker, start)) {
+        closesocket(socket);
+        give_incoming_slot(start);
+    }
 }

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "protocol/handshake.h"
 #include "state/client_state.h"
@@ -417,3 +418,41 @@ TEST(AdcSend, RefusalsSayWhy) {
     EXPECT_EQ(peer_refusal("$Error ", 7, detail, sizeof detail), 0);
     EXPECT_EQ(peer_refusal("$FileLength 5", 13, detail, sizeof detail), 0);
 }
+
+namespace {
+
+// What a peer that connects to Kivo says first, fed as it may come: whole,
+// a byte at a time, or wrong. A buffer of exactly the bytes received, so a
+// sanitizer build catches a read past them.
+TEST(IncomingGreeting, NickOnceTheLockIsCompleteWhateverTheCutting) {
+    const std::string first = "$MyNick sharer_ncdc|$Lock EXTENDEDPROTOCOL/wut? Pk=ncdc-1.23.1|$Supports";
+    char nick[RESULT_NICK_BYTES];
+    int lock_end = (int)first.find("$Supports");
+    for (int length = 0; length <= (int)first.size(); length++) {
+        std::vector<char> received(first.begin(), first.begin() + length);
+        IncomingStatus status = parse_incoming_greeting(received.data(), length, nick, RESULT_NICK_BYTES);
+        EXPECT_EQ(status, length < lock_end ? INCOMING_MORE : INCOMING_OK) << length;
+    }
+    EXPECT_STREQ(nick, "sharer_ncdc");
+    struct Bad {
+        std::string text;
+    } bad[] = {
+        {"$Lock EXTENDEDPROTOCOL Pk=x|"},                  // no nick first
+        {"$MyNick |$Lock x|"},                             // an empty nick
+        {"$MyNick bob|$Key x|"},                           // no lock after it
+        {"$MyNick bob|$Lo\0k x|"},                         // a NUL
+        {"$MyNick " + std::string(RESULT_NICK_BYTES, 'n') + "|$Lock x|"},  // too long to be anybody's
+        {"$MyNick " + std::string(RESULT_NICK_BYTES, 'n')},                 // ... even before its bar
+        {"GET / HTTP/1.1\r\n"},
+    };
+    bad[3].text = std::string("$MyNick bob|$Lo\0k x|", 20);
+    for (const Bad& b : bad) {
+        std::vector<char> received(b.text.begin(), b.text.end());
+        EXPECT_EQ(parse_incoming_greeting(received.data(), (int)received.size(), nick, RESULT_NICK_BYTES),
+                  INCOMING_MALFORMED)
+            << b.text;
+        EXPECT_STREQ(nick, "");
+    }
+}
+
+}  // namespace

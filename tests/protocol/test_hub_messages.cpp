@@ -12,6 +12,7 @@
 
 #include "protocol/hub_messages.h"
 #include "state/client_state.h"
+#include "state/text_scan.h"
 
 namespace {
 
@@ -480,6 +481,68 @@ TEST(SearchResultMalformed, NoByteAfterTheMessageIsWritten) {
     SearchResult r;
     EXPECT_EQ(parse_search_fields(buffer, &r), 0);
     for (size_t i = sizeof m; i < sizeof buffer; i++) ASSERT_EQ(buffer[i], '#') << i;
+}
+
+}  // namespace
+
+// --- Active mode: $MyINFO, $ConnectToMe, $Search, $UserIP ----------------------------
+
+namespace {
+
+TEST(ActiveMessages, MyInfoTagSaysTheModeAndTheLoginStaysPassive) {
+    char active[LOGIN_BLOCK_BYTES], block[LOGIN_BLOCK_BYTES];
+    ASSERT_GT(build_my_info("me", "5", true, true, active, LOGIN_BLOCK_BYTES), 0);
+    EXPECT_STREQ(active, "$MyINFO $ALL me pelmark<Vantoric V:0.05,M:A,H:0/1/0,S:20>$ $Modem0$$5$|");
+    build_login_block(nullptr, "me", "5", true, block, LOGIN_BLOCK_BYTES);
+    std::string login(block);
+    EXPECT_NE(login.find(",M:P,"), std::string::npos);
+    // The login's $MyINFO is the passive one, byte for byte.
+    char passive[LOGIN_BLOCK_BYTES];
+    build_my_info("me", "5", true, false, passive, LOGIN_BLOCK_BYTES);
+    EXPECT_EQ(login.substr(login.size() - strlen(passive)), passive);
+}
+
+TEST(ActiveMessages, ConnectToMeAndActiveSearchNameTheAddress) {
+    char out[120];
+    EXPECT_EQ(build_connect_to_me("bob", "127.0.0.1:4120", false, out, sizeof out), 32);
+    EXPECT_STREQ(out, "$ConnectToMe bob 127.0.0.1:4120|");
+    build_connect_to_me("bob", "127.0.0.1:4121", true, out, sizeof out);
+    EXPECT_STREQ(out, "$ConnectToMe bob 127.0.0.1:4121S|");
+    EXPECT_EQ(build_connect_to_me("bob", "127.0.0.1:4121", true, out, 20), -1);
+    char search[SEARCH_MESSAGE_BYTES];
+    build_search_message("me", "abba gold", search, sizeof search, "10.0.0.2:4120");
+    EXPECT_STREQ(search, "$Search 10.0.0.2:4120 F?T?0?1?abba$gold|");
+}
+
+TEST(ActiveMessages, UserIpGivesTheOwnNicksAddressOnly) {
+    struct Case {
+        const char* message;
+        const char* own;
+        const char* expected;  // dotted, or null: no address
+    } cases[] = {
+        {"$UserIP me 203.0.113.5", "me", "203.0.113.5"},
+        {"$UserIP me 203.0.113.5$$", "me", "203.0.113.5"},
+        {"$UserIP bob 10.0.0.1$$me 192.168.1.7$$", "me", "192.168.1.7"},
+        {"$UserIP mee 10.0.0.1", "me", nullptr},      // another nick that starts like it
+        {"$UserIP me 10.0.0.256", "me", nullptr},     // not an address
+        {"$UserIP me 10.0.0.1 x", "me", nullptr},
+        {"$UserIP me ", "me", nullptr},
+        {"$UserIP me 1234567890123456789", "me", nullptr},
+        {"$UserIPme 10.0.0.1", "me", nullptr},
+    };
+    for (const Case& c : cases) {
+        uint32_t address = 1;
+        int ok = parse_user_ip(c.message, c.own, &address);
+        if (c.expected == nullptr) {
+            EXPECT_EQ(ok, 0) << c.message;
+            EXPECT_EQ(address, 0u) << c.message;
+            continue;
+        }
+        char dotted[16];
+        ipv4_text(address, dotted, sizeof dotted);
+        EXPECT_EQ(ok, 1) << c.message;
+        EXPECT_STREQ(dotted, c.expected) << c.message;
+    }
 }
 
 }  // namespace
