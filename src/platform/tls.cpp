@@ -683,8 +683,8 @@ int tls_identity_load(const char16_t* folder, char* keyprint, int keyprint_bytes
         text_copy(note, note_bytes, "the TLS certificate could not be made");
         return 0;
     }
+    // A first pair is no news: About shows its keyprint.
     if (had) aside_note(key_aside, certificate_aside, note, note_bytes);
-    else text_copy(note, note_bytes, "made a TLS certificate");
     text_copy(keyprint, keyprint_bytes, g_identity.keyprint);
     return 1;
 }

@@ -61,8 +61,8 @@ int tls_handshake(TlsSession* session, int socket, const char* server_name, int 
 // renamed into place. A pair that cannot be read is kept aside
 // ("<name>.bad-<time>", never deleted) and a new pair made. Returns 1 with
 // the certificate's keyprint (as tls_keyprint writes it) in keyprint, or 0
-// with a short reason in note. note also says when a pair was made or kept
-// aside (empty otherwise). The identity lives in the platform until exit;
+// with a short reason in note. note also says when a pair was kept aside
+// and a new one made (empty otherwise, a first pair included). The identity lives in the platform until exit;
 // load it on the user-interface thread before any tls_accept. Loading again
 // replaces it (the files are read anew), so only while no tls_accept runs.
 int tls_identity_load(const char16_t* folder, char* keyprint, int keyprint_bytes, char* note, int note_bytes);

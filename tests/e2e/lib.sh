@@ -10,6 +10,7 @@
 #   e2e_start_tls_hub [options]          # the same with its nmdcs:// port: TLS_PORT, KEYPRINT
 #   e2e_favorites "Name" host port nick  # one <Hub> line per call
 #   e2e_favorite_hub "Name" host port nick password [encoding]  # the same with both
+#   e2e_settings 'Mode="passive"' ...    # settings.xml with these attributes
 #   e2e_start_kivo [cols rows]           # kivo in tmux, 80x24 unless given (again: anew);
 #                                        # E2E_KIVO_ARGS: its arguments, each in double quotes
 #   e2e_wait "text" [seconds]            # until the screen shows text
@@ -125,6 +126,17 @@ e2e_favorites() {
     e2e_favorites_begin
     echo "<Hub Name=\"$1\" Connect=\"0\" Description=\"\" Nick=\"$4\" Password=\"\" Server=\"$2:$3\" UserDescription=\"\"/>" \
         >>"$E2E_FAVORITES"
+}
+
+# settings.xml with the given attributes (the others keep their defaults),
+# where Kivo reads it: beside Favorites.xml once a test wrote one, else in
+# the config folder.
+#   e2e_settings 'Mode="passive"' ...
+e2e_settings() {
+    local file="$XDG_CONFIG_HOME/kivo/settings.xml"
+    [ -e "$E2E_FAVORITES" ] && file="$E2E_WORK/bin/settings.xml"
+    mkdir -p "$(dirname "$file")"
+    printf '<?xml version="1.0" encoding="UTF-8"?>\n<KivoSettings %s/>\n' "$*" >"$file"
 }
 
 # The same line with a password and, when given, an Encoding attribute after

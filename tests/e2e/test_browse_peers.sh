@@ -56,6 +56,9 @@ PEERS_UP=$SECONDS
 
 # 80 x 70: the notes of three lists and twelve files stay on the main screen together.
 e2e_favorites "Demo" 127.0.0.1 "$HUB_PORT" browser
+# Kivo passive: the peers connect as the hub relays it (their port marked S
+# when they do TLS).
+e2e_settings 'Mode="passive"'
 e2e_start_kivo 80 70
 e2e_wait "Pelmark tarvol"
 e2e_keys F1 2                                   # Menu, "Connect"

@@ -4,7 +4,8 @@
 # - Slowpoke's two files run one after the other: his tiny file waits while
 #   his slow song runs, and gets its turn once the song is paused;
 # - Seeder's and archivist's files run beside them and end "100% done";
-# - Passive's file fails at once: two passive clients cannot connect;
+# - Passive's file fails at once: two passive clients cannot connect (Kivo
+#   is set passive in Option);
 # - Move up moves the selected entry and the selection with it, Remove asks
 #   and takes the paused song and its part file, Clear finished leaves only
 #   what did not finish.
@@ -14,6 +15,7 @@
 DATA="$E2E_WORK/data"
 e2e_start_hub --slow-kibps 50
 e2e_favorites "Demo" 127.0.0.1 "$HUB_PORT" queuer
+e2e_settings 'Mode="passive"'
 e2e_start_kivo
 
 e2e_wait "Pelmark tarvol"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Downloads over TLS in the real binary against the demo hub. Kivo's $MyINFO
-# offers TLS transfers (flag byte "0": bit 0x10), so Seeder and Secure answer
-# its $RevConnectToMe with a port marked S:
+# offers TLS transfers (flag byte "0": bit 0x10) and, active on 127.0.0.1, it
+# asks Seeder and Secure (who offer TLS too) to connect to its TLS listener,
+# its $ConnectToMe's port marked S:
 # - Secure's 2 MiB archive: Secure refuses every plain request ("Secure
 #   connection required!"), so a whole, TTH-verified file proves the exchange
 #   ran over TLS;
@@ -22,15 +23,15 @@ e2e_keys F1 2                                   # Menu, "Connect"
 e2e_wait "Welcome to" 15
 grep -qF '$ $Modem0$' "$HUB_LOG" || e2e_fail "kivo's \$MyINFO does not offer TLS: $(grep -m1 -F 'MyINFO $ALL getter' "$HUB_LOG")"
 
-# Which $ConnectToMe the hub sent getter last: its port, S included.
+# The port of the last $ConnectToMe Kivo sent to the user, S included.
 last_connect_port() {
-    grep -o '\$ConnectToMe getter 127\.0\.0\.1:[0-9]*S\?' "$HUB_LOG" | tail -1 | sed 's/.*://'
+    grep -o "\\\$ConnectToMe $1 127\\.0\\.0\\.1:[0-9]*S\\?" "$HUB_LOG" | tail -1 | sed 's/.*://'
 }
 
 e2e_download "sealed-archive" "sealed-archive.zip"
 e2e_wait_notes "sealed-archive.zip" 20 " ::downloaded:: TTH verified"
 e2e_same_file "$E2E_WORK/cwd/sealed-archive.zip" "$DATA/Secure/Secure/sealed-archive.zip"
-port=$(last_connect_port)
+port=$(last_connect_port Secure)
 [ "${port%S}" != "$port" ] || e2e_fail "Secure's \$ConnectToMe port is not marked S: $port"
 
 e2e_keys F1 4                                   # Menu, "Clear Chat"
@@ -39,7 +40,7 @@ track="01 - Opening Theme.mp3"
 e2e_download "opening theme" "$track"
 e2e_wait_notes "$track" 20 " ::downloaded:: TTH verified"
 e2e_same_file "$E2E_WORK/cwd/$track" "$DATA/Seeder/Music/Kivo Demo Band/$track"
-port=$(last_connect_port)
+port=$(last_connect_port Seeder)
 [ "${port%S}" != "$port" ] || e2e_fail "Seeder's \$ConnectToMe port is not marked S: $port"
 # The hub logs each plain request that Secure refuses.
 ! grep -qF "Secure takes requests over TLS only" "$HUB_LOG" || e2e_fail "a request reached Secure in the clear"
