@@ -106,3 +106,114 @@ TEST(SearchDatagrams, TakenOnlyForARecentSearchAndUpToItsCount) {
 }
 
 }  // namespace
+
+// --- Through the loop: listeners, a hub on loopback, its $UserIP --------------------
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "hub_test_state.h"
+
+namespace {
+
+class ActiveModeLoop : public HubWindowTest {
+protected:
+    void SetUp() override {
+        HubWindowTest::SetUp();
+        window_destroy(window_);
+        window_ = window_create(active_proc);
+        g_state.main_window = window_;
+        char pattern[] = "/tmp/kivo-active-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        char16_t* out = g_state.identity_folder;
+        for (char c : folder_) *out++ = (char16_t)c;
+        *out = 0;
+    }
+    void TearDown() override {
+        active_mode_close();
+        HubWindowTest::TearDown();
+        for (const char* name : {"/tls.key", "/tls.crt"}) unlink((folder_ + name).c_str());
+        rmdir(folder_.c_str());
+    }
+    static intptr_t active_proc(Window window, uint32_t message, WPARAM wparam, LPARAM lparam) {
+        if (message == WM_ACTIVE_SOCKET) {
+            active_mode_socket_event(wparam, lparam);
+            return TRUE;
+        }
+        return window_proc(window, message, wparam, lparam);
+    }
+    std::string folder_;
+};
+
+int bound_port(int socket) {
+    struct sockaddr_in address;
+    socklen_t size = sizeof address;
+    getsockname(socket, (struct sockaddr*)&address, &size);
+    return ntohs(address.sin_port);
+}
+
+void send_datagram(int port, const std::string& text) {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    struct sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons((uint16_t)port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sendto(fd, text.data(), text.size(), 0, (struct sockaddr*)&to, sizeof to);
+    close(fd);
+}
+
+TEST_F(ActiveModeLoop, ActiveOnLoopbackUntilTheHubSeesAnotherAddressAndPassiveWhenChosen) {
+    active_mode_settings_changed();
+    ASSERT_GT(g_state.listen_socket, 0);
+    ASSERT_GT(g_state.udp_socket, 0);
+    ASSERT_GT(g_state.tls_listen_socket, 0);
+    int port = bound_port(g_state.listen_socket);
+    int tls_port = bound_port(g_state.tls_listen_socket);
+    EXPECT_EQ(bound_port(g_state.udp_socket), port);
+    EXPECT_EQ(std::string(g_state.own_keyprint).rfind("SHA256/", 0), 0u);
+    EXPECT_STREQ(g_state.mode_text, "") << "decided once a hub is reached";
+
+    TestHub hub;
+    connect_to(hub);
+    // Reached over loopback: active, and the hub is told so at once.
+    std::string active = "active on " + std::to_string(port) + ", TLS on " + std::to_string(tls_port);
+    EXPECT_EQ(g_state.mode_text, active);
+    EXPECT_TRUE(hub.wait_received(0, ",M:A,", 2000));
+    char address[ACTIVE_ADDRESS_BYTES];
+    ASSERT_TRUE(active_mode_address(true, address, ACTIVE_ADDRESS_BYTES));
+    EXPECT_EQ(std::string(address), "127.0.0.1:" + std::to_string(tls_port));
+
+    // A search names the UDP port; a datagram answering it becomes a result,
+    // one that is not a $SR does not.
+    search_send("abba");
+    EXPECT_TRUE(hub.wait_received(0, "$Search 127.0.0.1:" + std::to_string(port) + " F?T?0?1?abba|", 2000));
+    send_datagram(port, "$MyINFO $ALL x y$ $A\x01$$0$|");
+    send_datagram(port, "$SR bob Music\\abba.mp3\x05" "5 1/2\x05TTH:" + std::string(39, 'A') + " (127.0.0.1:411)|");
+    EXPECT_TRUE(pump_until([] { return g_state.result_count == 1; }));
+    pump_for(50);
+    EXPECT_EQ(g_state.result_count, 1);
+
+    // The hub sees another address: a router is in between, so passive,
+    // and the hub is told; its own address again makes Kivo active again.
+    hub.send_now(0, "$UserIP [i]mpx200 203.0.113.5$$|");
+    EXPECT_TRUE(pump_until([] { return g_state.active == 0; }));
+    EXPECT_STREQ(g_state.mode_text, "passive: the hub sees 203.0.113.5, not this machine");
+    EXPECT_TRUE(hub.wait_received(0, ",M:P,", 2000));
+    EXPECT_FALSE(active_mode_address(false, address, ACTIVE_ADDRESS_BYTES));
+    hub.send_now(0, "$UserIP [i]mpx200 127.0.0.1$$|");
+    EXPECT_TRUE(pump_until([] { return g_state.active != 0; }));
+
+    // Passive chosen in Option: nothing listens any more.
+    g_state.settings.connect_mode = MODE_PASSIVE;
+    active_mode_settings_changed();
+    EXPECT_EQ(g_state.listen_socket, 0);
+    EXPECT_EQ(g_state.udp_socket, 0);
+    EXPECT_EQ(g_state.tls_listen_socket, 0);
+    EXPECT_STREQ(g_state.mode_text, "passive: chosen in Option");
+    EXPECT_EQ(g_state.active, 0);
+}
+
+}  // namespace
