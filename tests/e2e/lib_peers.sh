@@ -2,7 +2,8 @@
 # Real Direct Connect clients that nobody here wrote, as sharing peers on the
 # demo hub: Debian's ncdc, eiskaltdcpp-daemon and microdc2. Source this after lib.sh
 # and start the hub (e2e_start_hub) before a peer. Each peer is an active
-# user that listens on a port of its own on 127.0.0.1, shares one folder and
+# user (passive with PEER_PASSIVE=1, below) that listens on a port of its
+# own on 127.0.0.1, shares one folder and
 # talks code page 1251 to the hub; TLS for transfers as set below. A start returns
 # only once a search through the hub finds a file of that folder with its
 # TTH, so the peer is logged in and its share is hashed and searchable.
