@@ -15,15 +15,19 @@
 //
 // Reaches g_state: the results and their count, result_view, search_phase,
 // search_window, the nick, hub_socket, the TrafficCounters, and what a
-// search lets through of the UDP port (search_sent_ms, udp_results_taken).
+// search lets through of the UDP port (search_sent_ms, udp_results_taken,
+// search_words).
 #include "hub/search.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "hub/active_mode.h"
 #include "hub/connection.h"
 #include "protocol/hub_messages.h"
 #include "state/client_state.h"
+
+static_assert(SEARCH_WORDS_BYTES <= SEARCH_KEPT_WORDS_BYTES, "a search's words are kept whole");
 
 namespace {
 
@@ -84,6 +88,60 @@ void view_add(int row) {
     view_order();
 }
 
+// Letters folded to lower case: ASCII, and in a single-byte hub encoding
+// the upper half's capitals (Cyrillic in code page 1251, Latin-1 letters in
+// 1252) and 1251's Yo.
+unsigned char fold(unsigned char c, bool single_byte) {
+    if (c >= 'A' && c <= 'Z') return (unsigned char)(c + 32);
+    if (single_byte && c >= 0xC0 && c <= 0xDF) return (unsigned char)(c + 32);
+    if (single_byte && c == 0xA8) return 0xB8;
+    return c;
+}
+
+// Whether the word (length bytes) lies in text (text_length bytes), letters folded.
+bool contains_folded(const char* text, int text_length, const char* word, int length, bool single_byte) {
+    for (int start = 0; start + length <= text_length; start++) {
+        int i = 0;
+        while (i < length && fold((unsigned char)text[start + i], single_byte) ==
+                                 fold((unsigned char)word[i], single_byte)) {
+            i++;
+        }
+        if (i == length) return true;
+    }
+    return false;
+}
+
+// Whether a "$SR <nick> <path>\x05..." datagram names every word of the last
+// search in its path, as a sharer's answer does: anyone can send datagrams,
+// and one that does not answer the search is not shown as if it did. On a
+// UTF-8 hub a word with bytes beyond ASCII is not checked (its other case
+// has other bytes).
+bool datagram_answers_search(const char* datagram, int length) {
+    const char* nick = datagram + 4;
+    const char* end = datagram + length;
+    const char* blank = (const char*)memchr(nick, ' ', (size_t)(end - nick));
+    if (blank == nullptr) return false;
+    const char* path = blank + 1;
+    const char* path_end = (const char*)memchr(path, 0x05, (size_t)(end - path));
+    if (path_end == nullptr) return false;
+    bool single_byte = hub_encoding() != ENCODING_UTF8;
+    const char* words = g_state.search_words;
+    for (int i = 0; words[i] != 0;) {
+        if (words[i] == ' ') {
+            i++;
+            continue;
+        }
+        int n = 0;
+        bool ascii = true;
+        for (; words[i + n] != 0 && words[i + n] != ' '; n++) ascii = ascii && (unsigned char)words[i + n] < 0x80;
+        if ((ascii || single_byte) && !contains_folded(path, (int)(path_end - path), words + i, n, single_byte)) {
+            return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
 }  // namespace
 
 void search_send(const char* words) {
@@ -99,6 +157,7 @@ void search_send(const char* words) {
     if (length <= 0) return;
     g_state.search_sent_ms = monotonic_ms();
     g_state.udp_results_taken = 0;
+    snprintf(g_state.search_words, sizeof g_state.search_words, "%s", words);
     // Not connected, the search goes nowhere and still counts as sent.
     if (!hub_send(message, length)) traffic_add_sent((uint32_t)length);
 }
@@ -121,6 +180,7 @@ void search_take_datagram(char* datagram, int length) {
     // One message, closed by its '|' and holding no other.
     if (length < 5 || memcmp(datagram, "$SR ", 4) != 0 || datagram[length - 1] != '|') return;
     if (memchr(datagram, '|', (size_t)(length - 1)) != nullptr || memchr(datagram, 0, (size_t)length) != nullptr) return;
+    if (!datagram_answers_search(datagram, length)) return;
     g_state.udp_results_taken++;
     datagram[length - 1] = 0;
     search_result_take(datagram);

@@ -34,7 +34,8 @@ constexpr uint64_t SEARCH_UDP_WINDOW_MS = 60000;
 constexpr uint32_t SEARCH_UDP_RESULTS = 1000;
 // One datagram that came to the UDP port (length bytes, not terminated; the
 // buffer has room for one more byte): a "$SR ...|" taken as one from the
-// hub, while a search is recent and it has not had its count. Anything else
+// hub, while a search is recent and it has not had its count, when its path
+// names every word of that search (letters in either case). Anything else
 // is dropped.
 void search_take_datagram(char* datagram, int length);
 

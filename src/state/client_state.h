@@ -218,6 +218,9 @@ constexpr int RESULT_ROWS = 334;
 // A result whose nick, path or short name does not fit is dropped whole.
 constexpr int RESULT_NICK_BYTES = 50;
 constexpr int RESULT_PATH_BYTES = 150;
+// The last search's words, which its $SR datagrams must name (the search
+// field's 199 units, each at most three bytes, and a NUL).
+constexpr int SEARCH_KEPT_WORDS_BYTES = 598;
 constexpr int RESULT_SHORT_BYTES = 52;
 // A Tiger Tree Hash root in base32: 192 bits in 39 characters, and the NUL.
 constexpr int TTH_BASE32_CHARS = 39;
@@ -654,6 +657,7 @@ struct ClientState {
     // $SR datagrams: the search they may answer and how many it took.
     uint64_t search_sent_ms;   // monotonic time of the last search sent, 0 none
     uint32_t udp_results_taken;
+    char search_words[SEARCH_KEPT_WORDS_BYTES];  // its words (hub encoding), cut to fit
 
     PrivateChat private_chats[PRIVATE_CHATS];
     uint32_t private_clock;  // counts the uses of conversations, for their last_used

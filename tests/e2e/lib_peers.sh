@@ -2,7 +2,8 @@
 # Real Direct Connect clients that nobody here wrote, as sharing peers on the
 # demo hub: Debian's ncdc, eiskaltdcpp-daemon and microdc2. Source this after lib.sh
 # and start the hub (e2e_start_hub) before a peer. Each peer is an active
-# user that listens on a port of its own on 127.0.0.1, shares one folder and
+# user (passive with PEER_PASSIVE=1, below) that listens on a port of its
+# own on 127.0.0.1, shares one folder and
 # talks code page 1251 to the hub; TLS for transfers as set below. A start returns
 # only once a search through the hub finds a file of that folder with its
 # TTH, so the peer is logged in and its share is hashed and searchable.
@@ -25,12 +26,18 @@
 #       EISK_RPC_PORT (JSON-RPC: peer_eisk_rpc method '{"key":"value"}').
 #   peer_stop_ncdc, peer_stop_eiskalt, peer_stop_microdc2, peer_stop_all
 #                                       # clean stops, bounded; safe to repeat
-#   peer_search nick "words" [seconds]  # a passive search through the hub until
+#   peer_search nick "words" [seconds]  # a passive search through the hub (active
+#                                       # with PEER_PASSIVE=1) until
 #                                       # nick answers with a TTH; sets PEER_SR_PATH,
 #                                       # PEER_ADC_PATH, PEER_SIZE, PEER_TTH
 #   peer_probe args...                  # peer_probe.py logged into the hub
 #                                       # (see its --help: search, get)
 #
+# PEER_PASSIVE=1 starts a peer passive instead (ncdc "/set active false",
+# microdc2 "set active 0", eiskaltdcpp IncomingConnections 3): it listens on
+# nothing, so only a downloader's own $ConnectToMe brings the two together,
+# and peer_search searches actively (results by UDP, which passive clients
+# send to an active searcher) instead.
 # PEER_EISK_UPLOAD_KIBPS, when set, caps eiskaltdcpp's uploads (KiB/s), so
 # that a download from it can be stopped halfway.
 # TLS for transfers: eiskaltdcpp keeps its default, RequireTLS on (a
@@ -42,6 +49,11 @@
 #   peer_connect_was_tls nick   # the hub's last $ConnectToMe to nick had a port
 #                               # marked S (the hub runs with -vv: its log
 #                               # $E2E_WORK/hub0.log holds every message)
+#   peer_kivo_connected_to nick [kivo_nick]  # (-vv too) Kivo, active, sent its own
+#                               # "$ConnectToMe nick 127.0.0.1:<port>[S]" and no
+#                               # $RevConnectToMe; sets PEER_KIVO_CTM to the
+#                               # last such address ("127.0.0.1:4120S")
+#   peer_was_passive nick       # (-vv) nick's $MyINFO said M:P
 #
 # Sourcing this sets an EXIT trap that stops the peers and then runs lib.sh's
 # clean-up; a test that sets its own trap must call peer_stop_all and then
@@ -139,10 +151,12 @@ peer_adc_path() {
 peer_search() {
     local nick=$1 words=$2 seconds=${3:-$PEER_WAIT_SECONDS} out line found_nick
     local -a word_list
+    local -a udp=()
     read -r -a word_list <<<"$words"
+    [ -z "${PEER_PASSIVE:-}" ] || udp=(--udp)
     out=$(timeout $((seconds + 10)) python3 "$PEER_PROBE" --hub "127.0.0.1:$HUB_PORT" \
         --nick "$PEER_PROBE_NICK" --timeout "$seconds" \
-        search --peer "$nick" --need-tth "${word_list[@]}" 2>&1) || true
+        search "${udp[@]}" --peer "$nick" --need-tth "${word_list[@]}" 2>&1) || true
     line=$(grep -m1 '^RESULT ' <<<"$out") || true
     if [ -z "$line" ]; then
         peer_fail "$nick: no search result with a TTH within ${seconds}s: $(grep '^ERROR' <<<"$out" | tail -1)"
@@ -198,7 +212,7 @@ peer_start_ncdc() {
     # the line (quotes would be kept as part of the path).
     local command
     for command in "/set nick $nick" "/set encoding CP1251" "/set local_address 127.0.0.1" \
-        "/set active_ip 127.0.0.1" "/set active_port $port" "/set active true" \
+        "/set active_ip 127.0.0.1" "/set active_port $port" "/set active $([ -n "${PEER_PASSIVE:-}" ] && echo false || echo true)" \
         "/set tls_policy ${PEER_NCDC_TLS_POLICY:-disabled}" "/share ${name// /\\ } $share"; do
         peer_ncdc_type "$command" || { peer_fail "ncdc: cannot type $command"; return 1; }
     done
@@ -316,7 +330,7 @@ peer_eisk_settings() {
 	<Settings>
 		<Nick type="string">$(peer_xml "$nick")</Nick>
 		<Description type="string">test peer</Description>
-		<IncomingConnections type="int">0</IncomingConnections>
+		<IncomingConnections type="int">$([ -n "${PEER_PASSIVE:-}" ] && echo 3 || echo 0)</IncomingConnections>
 		<InPort type="int">$EISK_PORT</InPort>
 		<UDPPort type="int">$EISK_PORT</UDPPort>
 		<TLSPort type="int">$EISK_TLS_PORT</TLSPort>
@@ -415,7 +429,7 @@ set downloaddir "$MDC_DIR/downloads"
 set listingdir "$MDC_DIR/lists"
 set listenaddr 127.0.0.1
 set listenport $port
-set active 1
+set active $([ -n "${PEER_PASSIVE:-}" ] && echo 0 || echo 1)
 connect 127.0.0.1:$HUB_PORT
 MDC
     rm -f "$MDC_DIR/mdc.pid"
@@ -424,8 +438,13 @@ MDC
         { peer_fail "microdc2: tmux could not start it"; return 1; }
     e2e_until 5 test -s "$MDC_DIR/mdc.pid" || { peer_fail "microdc2 did not start"; return 1; }
     PEER_MDC_PID=$(cat "$MDC_DIR/mdc.pid")
-    e2e_until 10 peer_mdc_shows "Listening on 127.0.0.1:$port." ||
-        { peer_fail "microdc2 does not listen on 127.0.0.1:$port"; return 1; }
+    if [ -n "${PEER_PASSIVE:-}" ]; then             # passive: it listens on nothing
+        e2e_until 10 peer_mdc_shows "Listening address set to 127.0.0.1." ||
+            { peer_fail "microdc2 did not take its settings"; return 1; }
+    else
+        e2e_until 10 peer_mdc_shows "Listening on 127.0.0.1:$port." ||
+            { peer_fail "microdc2 does not listen on 127.0.0.1:$port"; return 1; }
+    fi
     e2e_until 15 peer_mdc_shows ", $nick!" || { peer_fail "microdc2 was not welcomed by the hub"; return 1; }
     e2e_until 15 peer_mdc_shows "Sharing $bytes bytes" ||
         { peer_fail "microdc2 does not share the $bytes bytes of $share"; return 1; }
@@ -454,6 +473,18 @@ peer_connect_was_tls() {
     local port
     port=$(grep -o "\\\$ConnectToMe $1 127\\.0\\.0\\.1:[0-9]*S\\?" "$E2E_WORK/hub0.log" 2>/dev/null | tail -1)
     [ -n "$port" ] && [ "${port%S}" != "$port" ]
+}
+
+peer_kivo_connected_to() {
+    local nick=$1 kivo=${2:-getter} log="$E2E_WORK/hub0.log"
+    PEER_KIVO_CTM=$(grep -o "<- $kivo b'\\\$ConnectToMe $nick 127\\.0\\.0\\.1:[0-9]*S\\?|" "$log" 2>/dev/null |
+        tail -1 | sed -e 's/.* //' -e 's/|$//')
+    [ -n "$PEER_KIVO_CTM" ] || e2e_fail "no \$ConnectToMe $nick 127.0.0.1:<port> from Kivo in the hub's log"
+    ! grep -qF "<- $kivo b'\$RevConnectToMe" "$log" || e2e_fail "Kivo, active, sent a \$RevConnectToMe"
+}
+
+peer_was_passive() {
+    grep -q "\\\$MyINFO \\\$ALL $1 [^|]*,M:P," "$E2E_WORK/hub0.log" || e2e_fail "$1's \$MyINFO does not say M:P"
 }
 
 peer_stop_all() {

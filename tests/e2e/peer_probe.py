@@ -6,6 +6,9 @@ It logs into the hub as a passive user and then does one of two things:
   search  sends "$Search Hub:<nick> F?T?0?1?<words>" (words joined by '$')
           again every SEARCH_REPEAT_SECONDS until a $SR from the wanted peer
           arrives, prints every $SR it sees, and ends 0; 1 when time runs out.
+          With --udp it is an active search, "$Search 127.0.0.1:<port> ...":
+          results come as datagrams to that UDP port (or through the hub);
+          a passive client answers only those.
   get     sends "$RevConnectToMe <nick> <peer>", follows the peer's
           "$ConnectToMe <nick> <ip>:<port>", greets it as a downloader and
           sends the requests given, one after the other on that connection,
@@ -219,8 +222,9 @@ class HubSession:
                 # Passive ("M:P"), one slot, nothing shared; with --tls the
                 # flag byte offers TLS transfers (0x10).
                 flag = b"\x11" if self.args.tls else b"\x01"
+                mode = b"A" if getattr(self.args, "udp", False) else b"P"
                 self.wire.send(b"$Version 1,0091|$MyINFO $ALL " + self.nick +
-                               b" probe<KivoProbe V:1,M:P,H:1/0/0,S:1>$ $100" + flag + b"$$0$|")
+                               b" probe<KivoProbe V:1,M:" + mode + b",H:1/0/0,S:1>$ $100" + flag + b"$$0$|")
                 sent_info = True
             elif msg.startswith(b"$MyINFO $ALL " + self.nick + b" "):
                 return   # the hub relays our own $MyINFO last in its user list
@@ -256,10 +260,17 @@ def parse_sr(msg: bytes):
 
 def run_search(args, deadline: float) -> int:
     hub = HubSession(args, deadline)
+    udp = None
     try:
         hub.login()
         words = "$".join(args.words)
-        query = hub.text("$Search Hub:%s F?T?0?1?%s|" % (args.nick, words))
+        if args.udp:
+            udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            udp.bind(("127.0.0.1", 0))
+            udp.setblocking(False)
+            query = hub.text("$Search 127.0.0.1:%d F?T?0?1?%s|" % (udp.getsockname()[1], words))
+        else:
+            query = hub.text("$Search Hub:%s F?T?0?1?%s|" % (args.nick, words))
         want = hub.text(args.peer) if args.peer else None
         found = False
         next_search = 0.0
@@ -271,12 +282,23 @@ def run_search(args, deadline: float) -> int:
                 hub.wire.send(query)
                 say("SENT", shown(query))
                 next_search = now + SEARCH_REPEAT_SECONDS
-            msg = hub.wire.command(until=min(next_search, deadline))
+            msg = None
+            if udp is not None:
+                try:
+                    msg = udp.recv(MAX_MESSAGE_BYTES).rstrip(b"|")
+                    say("UDP", shown(msg))
+                except BlockingIOError:
+                    msg = None
             if msg is None:
-                if hub.wire.closed:
-                    raise ProbeError("the hub closed the connection")
-                continue
-            hub.note(msg)
+                wait = min(next_search, deadline)
+                if udp is not None:
+                    wait = min(wait, time.monotonic() + 0.1)
+                msg = hub.wire.command(until=wait)
+                if msg is None:
+                    if hub.wire.closed:
+                        raise ProbeError("the hub closed the connection")
+                    continue
+                hub.note(msg)
             if not msg.startswith(b"$SR "):
                 continue
             say("SR", shown(msg))
@@ -299,6 +321,8 @@ def run_search(args, deadline: float) -> int:
             return 1
         return 0
     finally:
+        if udp is not None:
+            udp.close()
         hub.wire.close()
 
 
@@ -517,6 +541,8 @@ def parse_args(argv):
                    help="offer TLS transfers in the $MyINFO and follow a $ConnectToMe port marked S")
     sub = p.add_subparsers(dest="mode", required=True)
     s = sub.add_parser("search", help="search until the peer answers")
+    s.add_argument("--udp", action="store_true",
+                   help="an active search: results by UDP datagrams to a port of its own")
     s.add_argument("--peer", help="wait for a result from this nick (default: anybody)")
     s.add_argument("--need-tth", action="store_true", help="only a result with a TTH counts")
     s.add_argument("words", nargs="+")

@@ -105,6 +105,26 @@ TEST(SearchDatagrams, TakenOnlyForARecentSearchAndUpToItsCount) {
     EXPECT_EQ(g_state.result_count, 0);
 }
 
+// A datagram is taken only when its path names every word searched for,
+// letters in either case (Cyrillic too in code page 1251); the nick does not count.
+TEST(SearchDatagrams, TakenOnlyWhenThePathNamesTheWords) {
+    client_state_reset();
+    auto offer = [](const std::string& nick, const std::string& path) {
+        std::string text = "$SR " + nick + " " + path + "\x05" "5 1/2\x05TTH:" + std::string(39, 'A') + " (127.0.0.1:411)|";
+        std::string copy = text + '\0';
+        search_take_datagram(copy.data(), (int)text.size());
+        return g_state.result_count;
+    };
+    search_send("keypad  BLUES");
+    EXPECT_EQ(offer("bob", "Music\\Keypad\\02 - blues.mp3"), 1);
+    EXPECT_EQ(offer("bob", "Music\\keypad.mp3"), 1) << "one word missing";
+    EXPECT_EQ(offer("keypad_BLUES", "flood-1.bin"), 1) << "the words in the nick";
+    EXPECT_EQ(offer("bob", "no bar"), 1);
+    search_send("\xCF\xD0\xC8\xCC\xC5\xD0");  // "ПРИМЕР" in 1251
+    EXPECT_EQ(offer("bob", "pub\\\xEF\xF0\xE8\xEC\xE5\xF0.bin"), 1) << "\"пример\" in 1251";
+    EXPECT_EQ(offer("bob", "pub\\other.bin"), 1);
+}
+
 }  // namespace
 
 // --- Through the loop: listeners, a hub on loopback, its $UserIP --------------------
