@@ -1,6 +1,7 @@
 // The transfers: one worker thread per running DownloadJob, which fetches a
-// file from a peer, started by a $ConnectToMe (the request itself is sent
-// through the hub by the queue: hub/queue.h).
+// file from a peer, started by the peer's $ConnectToMe through the hub
+// (passive), or by the peer's connection to Kivo's listener (active); the
+// request itself is sent through the hub by the queue (hub/queue.h).
 //
 // Each job lives through the phases set out in state/client_state.h: the
 // queue (UI) fills a job and makes it a waiting request; a $ConnectToMe (UI)

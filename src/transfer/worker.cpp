@@ -1,5 +1,6 @@
 // The download workers: from a $ConnectToMe to the finished file, one thread
-// per running job (DownloadJob).
+// per running job (DownloadJob); and in active mode, from a peer's connection
+// to Kivo's listener (download_take_incoming, at the end of this file).
 //
 // download_take_connect (UI thread) takes a $ConnectToMe while a job is
 // requested: a $ConnectToMe does not name its user, so it starts the worker
@@ -28,11 +29,21 @@
 // one closing chat note, the end and its reason in the job, the phase back
 // to idle as the last touch of shared state, and the main window told.
 //
+// An incoming connection (active mode: the peer answers Kivo's own
+// $ConnectToMe) gets a thread of its own at once, at most
+// INCOMING_HANDSHAKES at a time. The peer speaks first; its $MyNick, read
+// within one deadline and the handshake buffer, picks the requested job that
+// asked that user, whose handover is then written on this thread. Kivo
+// greets back, the peer's $Supports, $Direction and $Key complete its
+// greeting, and the run goes on as above. A nick nobody asked for closes the
+// connection without a note.
+//
 // State of this file alone: one handover per job (the own nick, the silence
-// limit and the folders as they were when the worker started), written by
-// download_take_connect just before the thread starts and read only by that
-// thread, so a Settings change or a test lowering the limit mid-download
-// cannot reach a running worker.
+// limit and the folders as they were when the worker started), written just
+// before the worker has the job (by download_take_connect, or by the
+// incoming thread under the jobs' lock) and read only by that worker, so a
+// Settings change or a test lowering the limit mid-download cannot reach a
+// running worker; and the slots of incoming connections in their handshake.
 //
 // Reaches g_state: the DownloadJobs and the spare request, the nick, the
 // silence limit, the download and parts folders (copied at start),
@@ -74,8 +85,13 @@ struct WorkerHandover {
 static_assert(DOWNLOAD_FOLDER_UNITS + 1 + QUEUE_NAME_BYTES + 16 + TTH_TEXT_BYTES + 8 <= LOCAL_NAME_UNITS,
               "a part's name fits beside the longest download folder");
 WorkerHandover g_handovers[DOWNLOAD_JOBS];
+// The request (its requested_ms) each handover was snapshotted for, so that
+// an incoming connection takes only a request whose handover is its own.
+uint64_t g_handover_for[DOWNLOAD_JOBS];
 
 void hand_over(int job);
+void snapshot_handover(int job);
+void start_connecting(int job);
 void worker_not_started(int job);
 
 struct DownloadNote {
@@ -294,7 +310,6 @@ bool claim_by_greeting(WorkerRun* run) {
     bool claimed = false;
     download_lock();
     for (int other = 0; other < DOWNLOAD_JOBS && !claimed; other++) {
-        // Only a request of the same kind: the handover's folders are the kind's.
         // Only a request of the same kind, asked the same way: the handover's
         // folders are the kind's, and a job asked with $ConnectToMe waits for
         // its peer's connection, not a worker's.
@@ -788,8 +803,16 @@ void download_take_connect(const char* message) {
 namespace {
 
 // Snapshots what the worker of a job reads from the UI's state, and moves
-// the job to connecting (under the jobs' lock).
+// the job to connecting (UI thread, under the jobs' lock).
 void hand_over(int job) {
+    snapshot_handover(job);
+    start_connecting(job);
+}
+
+// What the worker reads of the UI's state, copied on the UI thread while
+// the job is still a request (under the jobs' lock): the worker that takes
+// the job reads it only after it has moved the job on, under the same lock.
+void snapshot_handover(int job) {
     DownloadJob& j = g_state.jobs[job];
     WorkerHandover& handover = g_handovers[job];
     text_copy(handover.own_nick, HUB_NICK_BYTES, g_state.hub_nick);
@@ -800,6 +823,11 @@ void hand_over(int job) {
     bool list = j.kind == QUEUE_LIST;
     u16_copy(handover.folder, DOWNLOAD_FOLDER_UNITS, list ? g_state.lists_folder : g_state.settings.download_folder);
     u16_copy(handover.parts, DOWNLOAD_FOLDER_UNITS, list ? g_state.lists_folder : g_state.parts_folder);
+    g_handover_for[job] = j.requested_ms;
+}
+
+// A requested job becomes a running one (under the jobs' lock).
+void start_connecting(int job) {
     download_set_stop(job, 0);
     download_set_ended(job, 0);
     download_set_received(job, 0);
@@ -906,9 +934,14 @@ int claim_incoming(const char* nick) {
     download_lock();
     for (int job = 0; job < DOWNLOAD_JOBS && found < 0; job++) {
         const DownloadJob& j = g_state.jobs[job];
-        if (download_requested(job) && j.asked_active != 0 && strcmp(j.nick, nick) == 0) found = job;
+        // Its handover was written by the UI thread when the connection came,
+        // for this request: a connection older than the request has none.
+        if (download_requested(job) && j.asked_active != 0 && g_handover_for[job] == j.requested_ms &&
+            strcmp(j.nick, nick) == 0) {
+            found = job;
+        }
     }
-    if (found >= 0) hand_over(found);
+    if (found >= 0) start_connecting(found);
     download_unlock();
     return found;
 }
@@ -959,10 +992,14 @@ void incoming_worker(void* argument) {
 }  // namespace
 
 void download_take_incoming(int socket, bool tls) {
+    // Each request that waits for a peer's connection gets its handover now,
+    // on this thread: the connection's thread may take any of them.
     bool asked = false;
     download_lock();
     for (int job = 0; job < DOWNLOAD_JOBS; job++) {
-        asked = asked || (download_requested(job) && g_state.jobs[job].asked_active != 0);
+        if (!download_requested(job) || g_state.jobs[job].asked_active == 0) continue;
+        snapshot_handover(job);
+        asked = true;
     }
     download_unlock();
     IncomingStart* start = asked ? take_incoming_slot() : nullptr;

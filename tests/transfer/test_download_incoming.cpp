@@ -138,4 +138,26 @@ TEST_F(IncomingConnection, HandshakesAreBoundedInNumberAndSize) {
     EXPECT_EQ(handshakes(), 0);
 }
 
+TEST_F(IncomingConnection, AConnectionOlderThanTheRequestDoesNotTakeIt) {
+    // bob's connection comes while only carol's request waits; bob is asked
+    // after it: that connection answers no request of bob's.
+    download_set_phase(0, DOWNLOAD_IDLE);
+    text_copy(g_state.jobs[1].nick, RESULT_NICK_BYTES, "carol");
+    g_state.jobs[1].asked_active = 1;
+    ASSERT_TRUE(download_request(1));
+    PeerEnd early;
+    connect_in(&early);
+    ASSERT_TRUE(download_request(0));
+    early.send_text(PEER_FIRST);
+    EXPECT_TRUE(early.closed_by_kivo());
+    EXPECT_EQ(download_phase(0), DOWNLOAD_REQUESTED);
+    // bob's answer to the request is taken.
+    PeerEnd bob;
+    connect_in(&bob);
+    bob.send_text(PEER_FIRST);
+    EXPECT_EQ(bob.receive(CLIENT_GREETING.size()), CLIENT_GREETING);
+    EXPECT_EQ(download_phase(0), DOWNLOAD_CONNECTING);
+    download_set_phase(1, DOWNLOAD_IDLE);
+}
+
 }  // namespace
