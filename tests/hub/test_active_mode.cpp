@@ -216,6 +216,13 @@ TEST_F(ActiveModeLoop, ActiveOnLoopbackUntilTheHubSeesAnotherAddressAndPassiveWh
     pump_for(50);
     EXPECT_EQ(g_state.result_count, 1);
 
+    // A passive user who wants Kivo's files: Kivo shares none, so nothing
+    // answers and nothing connects.
+    hub.send_now(0, "$RevConnectToMe bob [i]mpx200|");
+    pump_for(100);
+    EXPECT_EQ(hub.received(0).find("$ConnectToMe"), std::string::npos);
+    EXPECT_EQ(download_active_count(), 0);
+
     // The hub sees another address: a router is in between, so passive,
     // and the hub is told; its own address again makes Kivo active again.
     hub.send_now(0, "$UserIP [i]mpx200 203.0.113.5$$|");
